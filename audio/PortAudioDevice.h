@@ -1,0 +1,65 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+
+#include "audio/WaveDevice.h"
+
+namespace quorvane {
+
+// The system's default input and output devices through PortAudio.
+//
+// Each direction is one callback stream of 16-bit mono samples at the format's rate. The
+// capture callback writes straight into the prepared buffer, in order, and stops by itself
+// at the buffer's end; nothing is allocated or copied while it runs. The count of samples
+// written is an atomic counter, so InputPosition never takes a lock. Playback plays the
+// whole prepared buffer from its first sample until reset or until its end, and is drained
+// at the end so its tail is heard.
+//
+// PortAudio is initialised when the first PortAudioDevice is created and terminated when
+// the last one is destroyed: the program creates one device for its lifetime, so that is
+// once per program, not once per press.
+//
+// Stopping never hangs: a stream that does not stop within kStopTimeout is aborted.
+class PortAudioDevice final : public WaveDevice {
+public:
+    static constexpr std::chrono::milliseconds kStopTimeout{500};
+
+    PortAudioDevice();
+    ~PortAudioDevice() override;  // aborts and closes whatever is still open
+    PortAudioDevice(const PortAudioDevice&) = delete;
+    PortAudioDevice& operator=(const PortAudioDevice&) = delete;
+
+    bool OpenInput(const WaveFormat& format) override;
+    bool PrepareInput(std::span<std::int16_t> buffer) override;
+    bool AddInputBuffer() override;
+    bool StartInput() override;
+    std::int32_t InputPosition() const override;
+    std::int32_t ResetInput() override;
+    void UnprepareInput() override;
+    void CloseInput() override;
+
+    bool OpenOutput(const WaveFormat& format) override;
+    bool PrepareOutput(std::span<const std::int16_t> buffer) override;
+    bool WriteOutput() override;
+    void ResetOutput() override;
+    void UnprepareOutput() override;
+    void CloseOutput() override;
+
+    // For measurements: time from StartInput to the first captured sample of the last
+    // capture, if any arrived.
+    [[nodiscard]] std::optional<std::chrono::microseconds> FirstInputDelay() const;
+    // For measurements: how the last ResetInput / ResetOutput ended (false: it was aborted
+    // after kStopTimeout, or it did not have to stop anything).
+    [[nodiscard]] bool LastInputStopWasClean() const;
+    [[nodiscard]] bool LastOutputStopWasClean() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace quorvane
