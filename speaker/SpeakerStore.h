@@ -1,0 +1,100 @@
+#pragma once
+
+// The SpeakerStore: the folder "Speakers" holding one speaker file per registered
+// user. A speaker file is an encoded file (cipher/EncodedFile.h) under StoreKey and
+// StoreSubstitutionTable whose marker is the user's name and whose content is the
+// user's ModelFile. The user a file belongs to is told by its first token (the
+// marker), not by its file name, which is the name + ".spk" when the program writes it.
+//
+// The plain model never touches the disk: it is serialised in memory and encrypted
+// straight into the speaker file, and decrypted straight into memory when read.
+//
+// Directory searches take exactly the regular files whose names end in ".spk"
+// (byte for byte), in byte order of their file names, so the list order is the same
+// on every run and machine. Nothing here shows anything: questions are the caller's,
+// and the few messages go through the Notifier.
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "analysis/Notifier.h"
+#include "analysis/VoiceCodebook.h"
+#include "speaker/UserList.h"
+
+namespace quorvane {
+
+inline constexpr std::string_view kSpeakersFolderName = "Speakers";
+inline constexpr std::string_view kSpeakerFileExtension = ".spk";
+
+// Messages raised through the Notifier.
+inline constexpr std::string_view kUnableToSaveUsersMessage =
+    "Unable to save users (speakers) file";
+inline constexpr std::string_view kCanNotLoadFilePrefix = "Can not load file: ";
+// "User " + name + " already is in the list"
+[[nodiscard]] std::string AlreadyInListMessage(std::string_view name);
+
+// A path as text for messages (UTF-8 where the platform knows better).
+[[nodiscard]] std::string PathText(const std::filesystem::path& path);
+
+// speakersDir / (name + ".spk")
+[[nodiscard]] std::filesystem::path SpeakerFilePath(const std::filesystem::path& speakersDir,
+                                                    std::string_view name);
+
+// The regular files of speakersDir whose names end in ".spk", in byte order of their
+// names. Empty when the folder is missing or cannot be read.
+[[nodiscard]] std::vector<std::filesystem::path> ListSpeakerFiles(
+    const std::filesystem::path& speakersDir);
+
+// Writes the enrolment as the speaker file speakersDir/(name + ".spk"), atomically.
+// An existing file of that path is replaced when it is this user's own or unreadable,
+// but never when its first token names another user (that user's only speaker file
+// would be lost). The folder must exist; it is not created. Returns 1 on success; on
+// failure reports kUnableToSaveUsersMessage and returns -1, leaving the disk as it was.
+[[nodiscard]] int StoreUserFiles(const std::filesystem::path& speakersDir, std::string_view name,
+                                 std::span<const VoiceCodebook, 3> codebooks, float threshold,
+                                 Notifier& notifier);
+
+// Reads and decrypts one speaker file completely: its first token into `name`, its
+// model into `codebooks` and `threshold`. False (arguments unchanged) when the file
+// cannot be opened, its first token is over 999 characters, its header is damaged or
+// its model is damaged. Shows nothing.
+[[nodiscard]] bool ReadSpeakerFile(const std::filesystem::path& path, std::string& name,
+                                   std::array<VoiceCodebook, 3>& codebooks, float& threshold);
+
+// Takes one speaker file into `users`. Returns 1 when a record was appended, else 0:
+// a file that cannot be opened or whose first token is over 999 characters is
+// skipped silently; a name already in the list gives AlreadyInListMessage; a damaged
+// header or model gives kCanNotLoadFilePrefix + path. Nothing is half-loaded.
+[[nodiscard]] int LoadUserFile(const std::filesystem::path& path, UserList& users,
+                               Notifier& notifier);
+
+// LoadUserFile on every file of ListSpeakerFiles, in that order; returns the number
+// of records appended. A missing or empty folder loads nothing and reports nothing.
+std::int32_t LoadRegisteredUsers(const std::filesystem::path& speakersDir, UserList& users,
+                                 Notifier& notifier);
+
+// The speaker files of speakersDir whose first token equals `name` exactly. Files that
+// cannot be opened or whose first token is over 999 characters are never included.
+[[nodiscard]] std::vector<std::filesystem::path> FindUserFiles(
+    const std::filesystem::path& speakersDir, std::string_view name);
+
+// FindUserFiles(...).size(). When it is 2 or more, the caller asks
+// SeveralFilesQuestion before DeleteUserFiles.
+[[nodiscard]] std::int32_t CountUserFiles(const std::filesystem::path& speakersDir,
+                                          std::string_view name);
+
+struct UserFileDeletion {
+    std::int32_t deleted = 0;                   // files removed
+    std::vector<std::filesystem::path> failed;  // files of the user that could not be removed
+};
+
+// Deletes every file of FindUserFiles(speakersDir, name). Asks nothing: the caller
+// has asked already. Other users' files are read but never deleted.
+UserFileDeletion DeleteUserFiles(const std::filesystem::path& speakersDir, std::string_view name);
+
+}  // namespace quorvane
