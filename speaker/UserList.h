@@ -15,12 +15,9 @@
 #include <vector>
 
 #include "analysis/VoiceCodebook.h"
+#include "cipher/Gost.h"
 
 namespace quorvane {
-
-// A user's key: eight 32-bit words, word 0 first. Identical to the cipher's GostKey
-// (std::array<std::uint32_t, 8>).
-using UserKey = std::array<std::uint32_t, 8>;
 
 // ---- Messages of adding and removing a user (shown by the caller) ----
 
@@ -141,18 +138,18 @@ inline constexpr float kKeyWordOffset = 104729.0f;  // six decimal digits
 // The user's key from the three phrase codebooks (or a record's codebooks, which
 // give the same key). A codebook with fewer than 8 filled codewords adds nothing.
 // Computed exactly, so the key is the same on every platform and compiler.
-[[nodiscard]] UserKey DeriveUserKey(std::span<const VoiceCodebook, 3> codebooks);
+[[nodiscard]] GostKey DeriveUserKey(std::span<const VoiceCodebook, 3> codebooks);
 
 // ---- The key file ----
 
 // The text of a key file: "Users name: " + name, "Your key:", then the eight words as
 // signed decimal integers, each line ended by the platform's line end.
-[[nodiscard]] std::string FormatKeyFile(std::string_view name, const UserKey& key);
+[[nodiscard]] std::string FormatKeyFile(std::string_view name, const GostKey& key);
 
 // Writes FormatKeyFile atomically to `path`, replacing an existing file only when the
 // whole new file was written; readable by the owner only where the platform allows.
 [[nodiscard]] bool WriteKeyFile(const std::filesystem::path& path, std::string_view name,
-                                const UserKey& key);
+                                const GostKey& key);
 
 // Reads one key word as the key file holds it: a signed 32-bit decimal integer
 // (optional minus sign, digits only, surrounding blanks ignored). False otherwise.
@@ -162,9 +159,9 @@ inline constexpr float kKeyWordOffset = 104729.0f;  // six decimal digits
 // heading lines are optional; the first eight further non-empty lines are the words.
 // `name` receives the name of the "Users name: " line (empty without one).
 // Returns false, leaving `key` unchanged, when eight valid words are not found.
-[[nodiscard]] bool ParseKeyFile(std::string_view text, std::string& name, UserKey& key);
+[[nodiscard]] bool ParseKeyFile(std::string_view text, std::string& name, GostKey& key);
 
 // Reads and parses a key file of at most 64 KiB; false when it cannot be read.
-[[nodiscard]] bool ReadKeyFile(const std::filesystem::path& path, std::string& name, UserKey& key);
+[[nodiscard]] bool ReadKeyFile(const std::filesystem::path& path, std::string& name, GostKey& key);
 
 }  // namespace quorvane
