@@ -1,6 +1,12 @@
 #include "analysis/VoiceCodebook.h"
 
+#include <algorithm>
 #include <cmath>
+
+#include "analysis/AnalysisFrame.h"
+#include "analysis/FrameSelection.h"
+#include "analysis/FrameWorkers.h"
+#include "analysis/LpcFeatures.h"
 
 namespace quorvane {
 
@@ -38,6 +44,73 @@ float FeatureDistance(std::int32_t dimension, const float* a, const float* b) {
         sum = sum + d * d;
     }
     return std::sqrt(sum);
+}
+
+void AnalyseRecording(VoiceCodebook& codebook, std::span<const std::int16_t> samples,
+                      Notifier& notifier) {
+    AnalyseRecording(codebook, samples, notifier, DefaultAnalysisThreads());
+}
+
+void AnalyseRecording(VoiceCodebook& codebook, std::span<const std::int16_t> samples,
+                      Notifier& notifier, std::int32_t threadCount) {
+    // Never read past the samples actually given.
+    const std::size_t sampleCount =
+        std::min(samples.size(), static_cast<std::size_t>(std::max(codebook.sampleCount, 0)));
+
+    std::vector<float> x(sampleCount);
+    ConvertSamples(samples.first(sampleCount), x);
+    PreEmphasise(x, codebook.preEmphasis);
+
+    codebook.frameLength = FrameLengthOf(codebook.frameMs, codebook.sampleRate);
+    const std::int32_t step = FrameStepOf(codebook.frameLength, codebook.frameStepRatio);
+    codebook.frameCount =
+        FrameCountOf(static_cast<std::int32_t>(sampleCount), codebook.frameLength, step);
+    std::vector<AnalysisFrame> frames =
+        CutFrames(x, codebook.frameLength, step, codebook.frameCount);
+    x = {};
+
+    codebook.vectors.reset();
+    SelectFrames(codebook, frames, threadCount);
+
+    codebook.vectorCount = CountActiveFrames(frames);
+    codebook.vectors.emplace();
+    static_cast<void>(InitCodewordArray(codebook, *codebook.vectors, codebook.vectorCount));
+
+    // The features of the frames are computed independently, then committed in
+    // frame order so that vectors and notices keep that order.
+    const auto dimension = static_cast<std::size_t>(std::max(codebook.cepstrumOrder, 0));
+    std::vector<float> features(frames.size() * dimension, 0.0f);
+    std::vector<std::uint8_t> stable(frames.size(), 0);
+    RunOverFrames(static_cast<std::int32_t>(frames.size()), threadCount,
+                  [&](std::int32_t begin, std::int32_t end) {
+                      for (std::int32_t f = begin; f < end; ++f) {
+                          const auto at = static_cast<std::size_t>(f);
+                          if (frames[at].active != 1) {
+                              continue;
+                          }
+                          const std::span<float> values(features.data() + at * dimension,
+                                                        dimension);
+                          stable[at] = ComputeFeatureVector(frames[at].samples, codebook.lpcOrder,
+                                                            codebook.cepstrumOrder, values)
+                                           ? 1
+                                           : 0;
+                      }
+                  });
+    std::size_t next = 0;
+    for (std::size_t f = 0; f < frames.size(); ++f) {
+        if (frames[f].active != 1) {
+            continue;
+        }
+        if (stable[f] != 1) {
+            notifier.Notice(UnstableFrameNotice(static_cast<std::int32_t>(f)));
+            --codebook.vectorCount;
+            continue;
+        }
+        const auto first = features.begin() + static_cast<std::ptrdiff_t>(f * dimension);
+        std::copy(first, first + static_cast<std::ptrdiff_t>(dimension),
+                  (*codebook.vectors)[next].values.begin());
+        ++next;
+    }
 }
 
 }  // namespace quorvane

@@ -20,9 +20,9 @@ inline constexpr std::int32_t kMinFeatureVectors = 100;
 
 // One entry of a codebook's codeword array or of its feature-vector array.
 struct Codeword {
-    std::vector<float> values;  // cepstrumOrder float32 values, owned by the entry
-    float distortion = 0.0f;    // codewords: mean distance of the member vectors
-    std::int32_t label = 0;     // codewords: own index; vectors: index of the nearest codeword
+    std::vector<float> values;     // cepstrumOrder float32 values, owned by the entry
+    float distortion = 0.0f;       // codewords: mean distance of the member vectors
+    std::int32_t label = 0;        // codewords: own index; vectors: index of the nearest codeword
     std::int32_t memberCount = 0;  // codewords: number of member vectors
 };
 
@@ -39,8 +39,8 @@ struct VoiceCodebook {
     float preEmphasis = 0.97f;
     std::int32_t lpcOrder = 14;
     std::int32_t cepstrumOrder = kCepstrumOrder;
-    std::int32_t maxCodewords = 0;   // entries allocated in codewords
-    std::int32_t codewordCount = 0;  // entries in use
+    std::int32_t maxCodewords = 0;                   // entries allocated in codewords
+    std::int32_t codewordCount = 0;                  // entries in use
     std::optional<std::vector<Codeword>> codewords;  // none while untrained
     std::optional<std::vector<Codeword>> vectors;    // feature vectors of the last analysis
     float stopDistortion = 0.01f;
@@ -62,8 +62,16 @@ std::int32_t InitCodewordArray(const VoiceCodebook& codebook, std::vector<Codewo
 // speech frames and computes their feature vectors into codebook.vectors.
 // sampleCount and sampleRate must be set. Unstable frames are reported through
 // the notifier and dropped.
+// The per-frame stages run on the hardware's threads; the result does not
+// depend on that. Only min(sampleCount, samples.size()) samples are read.
 void AnalyseRecording(VoiceCodebook& codebook, std::span<const std::int16_t> samples,
                       Notifier& notifier);
+
+// The same on up to threadCount threads (1: all on the calling thread). The
+// result is bit for bit the same for every thread count; the notices come in
+// frame order.
+void AnalyseRecording(VoiceCodebook& codebook, std::span<const std::int16_t> samples,
+                      Notifier& notifier, std::int32_t threadCount);
 
 // Euclidean distance over the first `dimension` components, squares summed in
 // float32 in index order.
