@@ -1,0 +1,332 @@
+// Registered users: the name checks and their messages, the list, the security key
+// derived from the codebooks, and the key file.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "analysis/VoiceCodebook.h"
+#include "speaker/ModelFile.h"
+#include "speaker/UserList.h"
+
+namespace quorvane {
+namespace {
+
+// A codebook of `count` filled codewords; component j of codeword i is value(i, j).
+template <typename ValueFn>
+VoiceCodebook MakeCodebook(int count, ValueFn value) {
+    VoiceCodebook codebook;
+    codebook.maxCodewords = count;
+    codebook.codewordCount = count;
+    codebook.codewords.emplace(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        Codeword& entry = (*codebook.codewords)[static_cast<std::size_t>(i)];
+        for (int j = 0; j < kCepstrumOrder; ++j) {
+            entry.values.push_back(value(i, j));
+        }
+        entry.label = i;
+        entry.memberCount = 1 + i;
+    }
+    return codebook;
+}
+
+VoiceCodebook Constant(int count, float value) {
+    return MakeCodebook(count, [value](int, int) { return value; });
+}
+
+std::array<VoiceCodebook, 3> ThreeOf(const VoiceCodebook& codebook) {
+    return {codebook, codebook, codebook};
+}
+
+std::vector<std::int32_t> Signed(const GostKey& key) {
+    std::vector<std::int32_t> words;
+    for (const std::uint32_t w : key) {
+        words.push_back(static_cast<std::int32_t>(w));
+    }
+    return words;
+}
+
+std::string ReadText(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+class TempFolder {
+public:
+    TempFolder() {
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        path_ = std::filesystem::temp_directory_path() /
+                ("quorvane-users-" + std::string(info->name()) + "-" +
+                 std::to_string(reinterpret_cast<std::uintptr_t>(this)));
+        std::filesystem::remove_all(path_);
+        std::filesystem::create_directories(path_);
+    }
+    ~TempFolder() {
+        std::error_code error;
+        std::filesystem::remove_all(path_, error);
+    }
+    const std::filesystem::path& path() const { return path_; }
+
+private:
+    std::filesystem::path path_;
+};
+
+// ---- Names ----
+
+TEST(UserNames, MessagesAreTheProgramsOwnTexts) {
+    EXPECT_EQ(kForbiddenSymbolsMessage,
+              R"(You can not use symbols: \ / : * ? " < > | and "Space" symbols in the name)");
+    EXPECT_EQ(kSecurityKeyQuestion,
+              "If you want program can save security key.\nThis security key can be used if "
+              "something\nhappend with your voice. You will be able\nto decode your files using "
+              "this key.\nDo you want to save it?");
+    EXPECT_EQ(SeveralFilesQuestion(2),
+              "Error. There were found 2 files representing this user (speaker).\n"
+              "Do you want to delete them all?");
+}
+
+TEST(UserNames, ForbiddenSymbolsBlanksAndLength) {
+    EXPECT_EQ(CheckUserName(""), kEnterNameMessage);
+    for (const char* bad : {"a b", "a\\b", "a/b", "a:b", "a*b", "a?b", "a\"b", "a<b", "a>b", "a|b",
+                            " ", "tab\there", "new\nline", "bell\x07"}) {
+        EXPECT_EQ(CheckUserName(bad), kForbiddenSymbolsMessage) << bad;
+    }
+    for (const char* good : {"anna", "Anna", "j.smith", "anna.", "\xD0\x90\xD0\xBD\xD0\xBD\xD0\xB0",
+                             "x-y_z+1", "O'Brien"}) {
+        EXPECT_FALSE(CheckUserName(good).has_value()) << good;
+    }
+    EXPECT_FALSE(CheckUserName(std::string(999, 'n')).has_value());
+    EXPECT_EQ(CheckUserName(std::string(1000, 'n')), kNameTooLongMessage);
+}
+
+TEST(UserNames, AddingChecksRunInOrder) {
+    UserList users;
+    AppendUser(users, ThreeOf(Constant(8, 1.0f)), "anna", 1.0f);
+    EXPECT_EQ(CheckNewUser(-1.0f, "", users), kTrainingFirstMessage);
+    EXPECT_EQ(CheckNewUser(0.0f, "bob", users), kTrainingFirstMessage);
+    EXPECT_EQ(CheckNewUser(std::nanf(""), "bob", users), kTrainingFirstMessage);
+    EXPECT_EQ(CheckNewUser(0.5f, "", users), kEnterNameMessage);
+    EXPECT_EQ(CheckNewUser(0.5f, "an na", users), kForbiddenSymbolsMessage);
+    EXPECT_EQ(CheckNewUser(0.5f, "anna", users), kUserExistsMessage);
+    // Names differing only in letter case are different users.
+    EXPECT_FALSE(CheckNewUser(0.5f, "Anna", users).has_value());
+    EXPECT_FALSE(CheckNewUser(0.5f, "ann", users).has_value());
+}
+
+// ---- The list ----
+
+TEST(UserListOrder, AppendKeepsOrderAndCopiesOnlyFilledCodewords) {
+    UserList users;
+    std::array<VoiceCodebook, 3> enrolment = ThreeOf(Constant(10, 2.0f));
+    (*enrolment[1].codewords)[3].memberCount = 0;
+    const std::array<VoiceCodebook, 3> untouched = enrolment;
+    EXPECT_EQ(AppendUser(users, enrolment, "zed", 0.5f), 1);
+    EXPECT_EQ(AppendUser(users, enrolment, "amy", 0.25f), 2);
+    EXPECT_EQ(AppendUser(users, enrolment, "Zed", 0.75f), 3);
+    EXPECT_EQ(users.Names(), (std::vector<std::string>{"zed", "amy", "Zed"}));
+    for (std::size_t c = 0; c < 3; ++c) {
+        EXPECT_EQ(ExportCodewords(enrolment[c]), ExportCodewords(untouched[c]));
+        EXPECT_EQ(enrolment[c].codewordCount, 10);
+    }
+    const UserRecord* amy = users.Find("amy");
+    ASSERT_NE(amy, nullptr);
+    EXPECT_EQ(amy->threshold, 0.25f);
+    EXPECT_EQ(amy->codebooks[0].codewordCount, 10);
+    EXPECT_EQ(amy->codebooks[1].codewordCount, 9);
+    EXPECT_EQ(CountFilledCodewords(amy->codebooks[1]), 9);
+    EXPECT_EQ(users.Find("AMY"), nullptr);
+    EXPECT_EQ(users.Find("am"), nullptr);
+}
+
+TEST(UserListOrder, RemoveTakesOutExactlyTheNamedRecord) {
+    UserList users;
+    for (const char* name : {"a", "b", "c"}) {
+        AppendUser(users, ThreeOf(Constant(8, 1.0f)), name, 1.0f);
+    }
+    const UserRecord* c = users.Find("c");
+    EXPECT_FALSE(users.Remove("B"));
+    EXPECT_TRUE(users.Remove("b"));
+    EXPECT_EQ(users.Names(), (std::vector<std::string>{"a", "c"}));
+    EXPECT_EQ(users.Find("c"), c);  // other records stay where they were
+    EXPECT_TRUE(users.Remove("a"));
+    EXPECT_TRUE(users.Remove("c"));
+    EXPECT_TRUE(users.empty());
+    EXPECT_FALSE(users.Remove("c"));
+}
+
+// ---- The security key ----
+// Expected words are worked out independently: exact rational arithmetic for the
+// product, IEEE single rounding for each step of the running sum.
+
+TEST(SecurityKey, WholeSumsGiveTheHandWorkedWords) {
+    // Every component 4: each codebook adds 21 * 2 = 42, so s[k] = 126 for every k.
+    // Word 0: (7919 + 104729) * 126 = 14193648 = 0x00D893F0, rotated left by 14
+    // = 0x24FC0036 = 620494902.
+    const GostKey key = DeriveUserKey(ThreeOf(Constant(8, 4.0f)));
+    EXPECT_EQ(Signed(key),
+              (std::vector<std::int32_t>{620494902, -211517383, -1043529667, -1875541951,
+                                         1587413061, 755400777, -76611508, -908623792}));
+}
+
+TEST(SecurityKey, EachOfTheFirstEightRowsFeedsItsOwnWord) {
+    // One codebook counts: row r holds (r + 1)^2, so s[r] = 21 (r + 1). Word 5 equals
+    // word 5 of the test above (6 * 21 = 126).
+    std::array<VoiceCodebook, 3> books = {
+        MakeCodebook(12, [](int i, int) { return static_cast<float>((i + 1) * (i + 1)); }),
+        Constant(7, 100.0f), Constant(0, 0.0f)};
+    EXPECT_EQ(Signed(DeriveUserKey(books)),
+              (std::vector<std::int32_t>{103415817, 1361149971, -521764834, -1250361301, -824639431,
+                                         755400777, -805207975, -1211498389}));
+}
+
+TEST(SecurityKey, RoundedSumsAreKeptInSinglePrecision) {
+    // Component 2: 63 additions of sqrt(2) (a double) with the sum rounded to float32 after
+    // each, giving 89.09550476074219 (0x1.6461ccp+6), then multiplied exactly.
+    const GostKey key = DeriveUserKey(ThreeOf(Constant(9, 2.0f)));
+    EXPECT_EQ(Signed(key),
+              (std::vector<std::int32_t>{1228111910, -97107928, -1422311381, 1547436078, 222216241,
+                                         -1103003597, 1866760246, 541540409}));
+}
+
+TEST(SecurityKey, ProductsBeyond32BitsAreExactBeforeTruncation) {
+    // Component 9000001: s = 189000.015625 (float32), and (7919 + 104729) * s =
+    // 21290473760.125, which truncates to 21290473760; only its low 32 bits are kept.
+    const GostKey key = DeriveUserKey(ThreeOf(Constant(8, 9000001.0f)));
+    EXPECT_EQ(Signed(key),
+              (std::vector<std::int32_t>{-1236779712, 582275982, -1893602853, -74530776, 1744557686,
+                                         -731337533, 1087734545, -1388144290}));
+}
+
+TEST(SecurityKey, OnlyTheFirstEightFilledRowsAndTwentyOneComponentsCount) {
+    const GostKey plain = DeriveUserKey(ThreeOf(Constant(8, 4.0f)));
+    // Component 21 and rows after the eighth do not enter the key; negative values
+    // enter by their absolute value.
+    VoiceCodebook extra = MakeCodebook(20, [](int i, int j) {
+        if (j == 21 || i >= 8) {
+            return 12345.0f;
+        }
+        return (i + j) % 2 == 0 ? 4.0f : -4.0f;
+    });
+    EXPECT_EQ(DeriveUserKey(ThreeOf(extra)), plain);
+    // An empty codeword is skipped: the next filled one takes its place.
+    VoiceCodebook gap = Constant(9, 4.0f);
+    (*gap.codewords)[2].memberCount = 0;
+    (*gap.codewords)[2].values.assign(kCepstrumOrder, 999.0f);
+    EXPECT_EQ(DeriveUserKey(ThreeOf(gap)), plain);
+}
+
+TEST(SecurityKey, CodebooksWithFewerThanEightFilledRowsAddNothing) {
+    EXPECT_EQ(DeriveUserKey(ThreeOf(Constant(7, 4.0f))), GostKey{});
+    std::array<VoiceCodebook, 3> books = {Constant(8, 4.0f), Constant(7, 4.0f), VoiceCodebook{}};
+    // Only the first codebook counts: s = 42, word 0 = 112648 * 42 = 4731216 = 0x00483150,
+    // rotated left by 14 = 0x0C540012.
+    EXPECT_EQ(DeriveUserKey(books)[0], 0x0C540012u);
+}
+
+TEST(SecurityKey, RecordGivesTheSameKeyAsTheEnrolment) {
+    std::array<VoiceCodebook, 3> enrolment = {
+        MakeCodebook(64, [](int i, int j) { return std::sin(static_cast<float>(i * 22 + j)); }),
+        MakeCodebook(64, [](int i, int j) { return std::cos(static_cast<float>(i * 7 + j)); }),
+        MakeCodebook(40, [](int i, int j) { return 0.01f * static_cast<float>(i - j); })};
+    (*enrolment[0].codewords)[0].memberCount = 0;
+    (*enrolment[0].codewords)[5].memberCount = 0;
+    (*enrolment[2].codewords)[1].memberCount = 0;
+    UserList users;
+    AppendUser(users, enrolment, "first", 1.0f);
+    AppendUser(users, enrolment, "second", 1.0f);
+    const GostKey key = DeriveUserKey(enrolment);
+    EXPECT_NE(key, GostKey{});
+    EXPECT_EQ(DeriveUserKey(users.Find("first")->codebooks), key);
+    EXPECT_EQ(DeriveUserKey(users.Find("second")->codebooks), key);
+}
+
+// ---- The key file ----
+
+#ifdef _WIN32
+constexpr const char* kEol = "\r\n";
+#else
+constexpr const char* kEol = "\n";
+#endif
+
+TEST(KeyFile, LayoutHasSignedWordsAndPlatformLineEnds) {
+    const GostKey key = {0u,          1u,         0xFFFFFFFFu, 0x80000000u,
+                         0x7FFFFFFFu, 123456789u, 0xF0000000u, 10u};
+    const std::string expected = std::string("Users name: anna") + kEol + "Your key:" + kEol + "0" +
+                                 kEol + "1" + kEol + "-1" + kEol + "-2147483648" + kEol +
+                                 "2147483647" + kEol + "123456789" + kEol + "-268435456" + kEol +
+                                 "10" + kEol;
+    EXPECT_EQ(FormatKeyFile("anna", key), expected);
+}
+
+TEST(KeyFile, WrittenFileReadsBackAndReplacesAnOldOne) {
+    TempFolder folder;
+    const std::filesystem::path path = folder.path() / "anna_key.txt";
+    std::ofstream(path) << "old content that is longer than nothing";
+    const GostKey key = DeriveUserKey(ThreeOf(Constant(8, 4.0f)));
+    ASSERT_TRUE(WriteKeyFile(path, "anna", key));
+    EXPECT_EQ(ReadText(path), FormatKeyFile("anna", key));
+    std::string name;
+    GostKey back{};
+    ASSERT_TRUE(ReadKeyFile(path, name, back));
+    EXPECT_EQ(name, "anna");
+    EXPECT_EQ(back, key);
+#ifndef _WIN32
+    const auto perms = std::filesystem::status(path).permissions();
+    EXPECT_EQ(perms & (std::filesystem::perms::group_all | std::filesystem::perms::others_all),
+              std::filesystem::perms::none);
+#endif
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()),
+                            std::filesystem::directory_iterator()),
+              1);
+}
+
+TEST(KeyFile, UnwritablePlaceFailsWithoutLeavingAnything) {
+    TempFolder folder;
+    EXPECT_FALSE(WriteKeyFile(folder.path() / "missing" / "k.txt", "anna", GostKey{}));
+    std::filesystem::create_directories(folder.path() / "k.txt" / "x");
+    EXPECT_FALSE(WriteKeyFile(folder.path() / "k.txt", "anna", GostKey{}));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()),
+                            std::filesystem::directory_iterator()),
+              1);
+}
+
+TEST(KeyFile, ParsingAcceptsBothLineEndsAndBareWords) {
+    std::string name = "x";
+    GostKey key{};
+    ASSERT_TRUE(ParseKeyFile(
+        "Users name: bo\r\nYour key:\r\n1\r\n-2\r\n3\r\n4\r\n5\r\n6\r\n7\r\n8\r\n", name, key));
+    EXPECT_EQ(name, "bo");
+    EXPECT_EQ(key, (GostKey{1u, 0xFFFFFFFEu, 3u, 4u, 5u, 6u, 7u, 8u}));
+    // Just the eight numbers, as typed into the key dialog; lines after the eighth are ignored.
+    ASSERT_TRUE(ParseKeyFile("8\n7\n6\n5\n4\n3\n2\n1\nanything\n", name, key));
+    EXPECT_EQ(name, "");
+    EXPECT_EQ(key, (GostKey{8u, 7u, 6u, 5u, 4u, 3u, 2u, 1u}));
+    const GostKey before = key;
+    EXPECT_FALSE(ParseKeyFile("Users name: bo\nYour key:\n1\n2\n3\n4\n5\n6\n7\n", name, key));
+    EXPECT_FALSE(ParseKeyFile("1\n2\n3\nfour\n5\n6\n7\n8\n", name, key));
+    EXPECT_FALSE(ParseKeyFile("1\n2\n3\n4\n5\n6\n7\n2147483648\n", name, key));
+    EXPECT_EQ(key, before);
+}
+
+TEST(KeyFile, KeyWordsAreSigned32BitDecimals) {
+    std::uint32_t word = 0;
+    EXPECT_TRUE(ParseKeyWord("-2147483648", word));
+    EXPECT_EQ(word, 0x80000000u);
+    EXPECT_TRUE(ParseKeyWord(" 2147483647 ", word));
+    EXPECT_EQ(word, 0x7FFFFFFFu);
+    EXPECT_TRUE(ParseKeyWord("-1", word));
+    EXPECT_EQ(word, 0xFFFFFFFFu);
+    for (const char* bad : {"", "-", "2147483648", "-2147483649", "12a", "1 2", "0x10", "1e3",
+                            "99999999999999999999"}) {
+        EXPECT_FALSE(ParseKeyWord(bad, word)) << bad;
+    }
+}
+
+}  // namespace
+}  // namespace quorvane
