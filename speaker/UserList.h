@@ -19,6 +19,9 @@
 
 namespace quorvane {
 
+// A user's security key: the cipher key of the user's files, eight words, word 0 first.
+using UserKey = GostKey;
+
 // ---- Messages of adding and removing a user (shown by the caller) ----
 
 inline constexpr std::string_view kTrainingFirstMessage = "You should perform training first!";
