@@ -103,12 +103,15 @@ public:
     void CloseOutput() override;
 
 private:
+    using Clock = std::chrono::steady_clock;
+
+    // The helpers below expect mutex_ held, except StopWorker, which takes it itself.
     void Log(const char* call) const;
-    void CaptureUpTo(std::int32_t target);  // caller holds mutex_
-    void PlayUpTo(std::int32_t target);     // caller holds mutex_
+    void CaptureUpTo(std::int32_t target);
+    void PlayUpTo(std::int32_t target);
+    void StartWorkerLocked();
     void StopWorker();
-    void RunCaptureClock();
-    void RunPlaybackClock();
+    void RunClock();
 
     mutable std::mutex mutex_;
     std::condition_variable wake_;
@@ -126,12 +129,16 @@ private:
     bool inputPrepared_ = false;
     bool inputQueued_ = false;
     bool inputRunning_ = false;
+    bool inputClocked_ = false;  // the real-time clock moves this capture on
+    Clock::time_point inputStart_;
     std::span<std::int16_t> inputBuffer_;
     std::atomic<std::int32_t> written_{0};
 
     bool outputOpen_ = false;
     bool outputPrepared_ = false;
     bool outputRunning_ = false;
+    bool outputClocked_ = false;
+    Clock::time_point outputStart_;
     std::span<const std::int16_t> outputBuffer_;
     std::int32_t playedCount_ = 0;
 };
