@@ -1,0 +1,371 @@
+#include "speaker/Training.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstddef>
+#include <thread>
+#include <vector>
+
+namespace quorvane {
+
+namespace {
+
+// Codewords are compared with a vector in blocks of this many, so that the
+// compiler can keep one float32 running sum per codeword in a vector register.
+// Each lane still adds its squares in component order, exactly as
+// FeatureDistance does, so every distance is bit for bit the same.
+constexpr std::int32_t kLaneBlock = 8;
+
+// Below this many vector/codeword pairs a second thread costs more than it saves.
+constexpr std::int64_t kParallelMinPairs = 16384;
+
+// The vectors of a record as one contiguous row-major array, built once per
+// training instead of chasing one heap block per vector in every pass.
+struct FlatVectors {
+    std::int32_t dimension = 0;
+    std::int32_t count = 0;
+    std::vector<float> data;  // count rows of dimension values
+
+    const float* Row(std::int32_t i) const {
+        return data.data() + static_cast<std::size_t>(i) * static_cast<std::size_t>(dimension);
+    }
+};
+
+// True when the record holds vectorCount usable vectors of its dimension.
+bool VectorsUsable(const VoiceCodebook& codebook) {
+    if (!codebook.vectors || codebook.cepstrumOrder < 1 || codebook.vectorCount < 0 ||
+        codebook.vectors->size() < static_cast<std::size_t>(codebook.vectorCount)) {
+        return false;
+    }
+    const auto dimension = static_cast<std::size_t>(codebook.cepstrumOrder);
+    for (std::int32_t i = 0; i < codebook.vectorCount; ++i) {
+        if ((*codebook.vectors)[static_cast<std::size_t>(i)].values.size() < dimension) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// True when the first codewordCount codewords exist and hold full values.
+bool CodewordsUsable(const VoiceCodebook& codebook) {
+    if (!codebook.codewords || codebook.cepstrumOrder < 1 || codebook.codewordCount < 1 ||
+        codebook.codewords->size() < static_cast<std::size_t>(codebook.codewordCount)) {
+        return false;
+    }
+    const auto dimension = static_cast<std::size_t>(codebook.cepstrumOrder);
+    for (std::int32_t k = 0; k < codebook.codewordCount; ++k) {
+        if ((*codebook.codewords)[static_cast<std::size_t>(k)].values.size() < dimension) {
+            return false;
+        }
+    }
+    return true;
+}
+
+FlatVectors Flatten(const VoiceCodebook& codebook) {
+    FlatVectors flat;
+    flat.dimension = codebook.cepstrumOrder;
+    flat.count = codebook.vectorCount;
+    const auto dimension = static_cast<std::size_t>(flat.dimension);
+    flat.data.resize(static_cast<std::size_t>(flat.count) * dimension);
+    for (std::int32_t i = 0; i < flat.count; ++i) {
+        const std::vector<float>& values = (*codebook.vectors)[static_cast<std::size_t>(i)].values;
+        std::copy_n(values.begin(), dimension,
+                    flat.data.begin() + static_cast<std::ptrdiff_t>(i * dimension));
+    }
+    return flat;
+}
+
+// The codewords in use, transposed: component j of codeword k at
+// [j * stride + k], with stride a whole number of lane blocks. Padding lanes
+// hold zeros; their distances are computed but never looked at.
+struct CodewordColumns {
+    std::int32_t count = 0;
+    std::int32_t stride = 0;
+    std::vector<float> data;
+};
+
+CodewordColumns Transpose(const VoiceCodebook& codebook) {
+    CodewordColumns columns;
+    columns.count = codebook.codewordCount;
+    columns.stride = (columns.count + kLaneBlock - 1) / kLaneBlock * kLaneBlock;
+    columns.data.assign(
+        static_cast<std::size_t>(columns.stride) * static_cast<std::size_t>(codebook.cepstrumOrder),
+        0.0f);
+    for (std::int32_t k = 0; k < columns.count; ++k) {
+        const std::vector<float>& values =
+            (*codebook.codewords)[static_cast<std::size_t>(k)].values;
+        for (std::int32_t j = 0; j < codebook.cepstrumOrder; ++j) {
+            columns.data[static_cast<std::size_t>(j * columns.stride + k)] =
+                values[static_cast<std::size_t>(j)];
+        }
+    }
+    return columns;
+}
+
+// Nearest codeword of the vectors first .. last - 1: the distance to codeword 0
+// is the first best, and a later codeword replaces it only when strictly
+// nearer, so ties go to the lower index.
+void NearestCodewords(const FlatVectors& flat, const CodewordColumns& columns, std::int32_t first,
+                      std::int32_t last, std::int32_t* labels, float* distances) {
+    const std::int32_t dimension = flat.dimension;
+    const std::int32_t stride = columns.stride;
+    const float* const table = columns.data.data();
+    for (std::int32_t i = first; i < last; ++i) {
+        const float* const x = flat.Row(i);
+        std::int32_t bestIndex = 0;
+        float best = 0.0f;
+        for (std::int32_t block = 0; block < stride; block += kLaneBlock) {
+            std::array<float, kLaneBlock> sums{};
+            for (std::int32_t j = 0; j < dimension; ++j) {
+                const float xj = x[j];
+                const float* const column = table + static_cast<std::ptrdiff_t>(j * stride + block);
+                for (std::int32_t lane = 0; lane < kLaneBlock; ++lane) {
+                    const float difference = xj - column[lane];
+                    sums[static_cast<std::size_t>(lane)] += difference * difference;
+                }
+            }
+            const std::int32_t lanes = std::min(kLaneBlock, columns.count - block);
+            for (std::int32_t lane = 0; lane < lanes; ++lane) {
+                const float distance = std::sqrt(sums[static_cast<std::size_t>(lane)]);
+                const std::int32_t k = block + lane;
+                if (k == 0) {
+                    best = distance;
+                } else if (distance < best) {
+                    best = distance;
+                    bestIndex = k;
+                }
+            }
+        }
+        labels[i] = bestIndex;
+        distances[i] = best;
+    }
+}
+
+float AssignFlat(VoiceCodebook& codebook, const FlatVectors& flat) {
+    std::vector<Codeword>& codewords = *codebook.codewords;
+    for (std::int32_t k = 0; k < codebook.codewordCount; ++k) {
+        codewords[static_cast<std::size_t>(k)].distortion = 0.0f;
+        codewords[static_cast<std::size_t>(k)].memberCount = 0;
+    }
+    if (flat.count == 0) {
+        return 0.0f;
+    }
+
+    // The nearest-codeword search is independent for every vector, so it may
+    // run on two threads; the sums below are then taken in vector order.
+    const CodewordColumns columns = Transpose(codebook);
+    std::vector<std::int32_t> labels(static_cast<std::size_t>(flat.count));
+    std::vector<float> distances(static_cast<std::size_t>(flat.count));
+    const std::int64_t pairs = static_cast<std::int64_t>(flat.count) * columns.count;
+    if (pairs >= kParallelMinPairs && std::thread::hardware_concurrency() >= 2) {
+        const std::int32_t half = flat.count / 2;
+        std::thread helper(NearestCodewords, std::cref(flat), std::cref(columns), half, flat.count,
+                           labels.data(), distances.data());
+        NearestCodewords(flat, columns, 0, half, labels.data(), distances.data());
+        helper.join();
+    } else {
+        NearestCodewords(flat, columns, 0, flat.count, labels.data(), distances.data());
+    }
+
+    float total = 0.0f;
+    for (std::int32_t i = 0; i < flat.count; ++i) {
+        const std::int32_t label = labels[static_cast<std::size_t>(i)];
+        const float distance = distances[static_cast<std::size_t>(i)];
+        Codeword& winner = codewords[static_cast<std::size_t>(label)];
+        (*codebook.vectors)[static_cast<std::size_t>(i)].label = label;
+        winner.distortion += distance;
+        ++winner.memberCount;
+        total += distance;
+    }
+    for (std::int32_t k = 0; k < codebook.codewordCount; ++k) {
+        Codeword& codeword = codewords[static_cast<std::size_t>(k)];
+        if (codeword.memberCount > 0) {
+            codeword.distortion /= static_cast<float>(codeword.memberCount);
+        }
+    }
+    return total / static_cast<float>(flat.count);
+}
+
+void UpdateFlat(VoiceCodebook& codebook, const FlatVectors& flat) {
+    // One pass gathers the float32 sums of the vectors of every label in vector
+    // order; each filled codeword then takes the mean of the vectors carrying
+    // its own label.
+    const std::int32_t count = codebook.codewordCount;
+    const std::int32_t dimension = flat.dimension;
+    std::vector<float> sums(static_cast<std::size_t>(count) * static_cast<std::size_t>(dimension),
+                            0.0f);
+    std::vector<std::int32_t> members(static_cast<std::size_t>(count), 0);
+    for (std::int32_t i = 0; i < flat.count; ++i) {
+        const std::int32_t label = (*codebook.vectors)[static_cast<std::size_t>(i)].label;
+        if (label < 0 || label >= count) {
+            continue;
+        }
+        float* const sum = sums.data() + static_cast<std::ptrdiff_t>(label * dimension);
+        const float* const x = flat.Row(i);
+        for (std::int32_t j = 0; j < dimension; ++j) {
+            sum[j] += x[j];
+        }
+        ++members[static_cast<std::size_t>(label)];
+    }
+    for (std::int32_t k = 0; k < count; ++k) {
+        Codeword& codeword = (*codebook.codewords)[static_cast<std::size_t>(k)];
+        const std::int32_t label = codeword.label;
+        if (codeword.memberCount <= 0 || label < 0 || label >= count ||
+            members[static_cast<std::size_t>(label)] == 0) {
+            continue;
+        }
+        const float divisor = static_cast<float>(members[static_cast<std::size_t>(label)]);
+        const float* const sum = sums.data() + static_cast<std::ptrdiff_t>(label * dimension);
+        for (std::int32_t j = 0; j < dimension; ++j) {
+            codeword.values[static_cast<std::size_t>(j)] = sum[j] / divisor;
+        }
+    }
+}
+
+}  // namespace
+
+void AnalyseForTraining(VoiceCodebook& codebook, std::span<const std::int16_t> samples,
+                        std::int32_t sampleCount, std::int32_t sampleRate,
+                        std::int32_t maxCodewords, Notifier& notifier) {
+    ReleaseCodebook(codebook);
+    const auto available = static_cast<std::int64_t>(samples.size());
+    const auto count = static_cast<std::int32_t>(
+        std::clamp(static_cast<std::int64_t>(sampleCount), std::int64_t{0}, available));
+    codebook.maxCodewords = maxCodewords;
+    codebook.sampleRate = sampleRate;
+    codebook.sampleCount = count;
+    AnalyseRecording(codebook, samples.first(static_cast<std::size_t>(count)), notifier);
+}
+
+bool GrowCodebook(VoiceCodebook& codebook, Progress& progress) {
+    if (codebook.maxCodewords < 1 || codebook.vectorCount < kMinFeatureVectors ||
+        !VectorsUsable(codebook)) {
+        progress.SetPosition(0);
+        return false;
+    }
+    const FlatVectors flat = Flatten(codebook);
+    const std::int32_t dimension = flat.dimension;
+    const auto vectorCount = static_cast<float>(flat.count);
+
+    std::vector<Codeword> entries(static_cast<std::size_t>(codebook.maxCodewords));
+    InitCodewordArray(codebook, entries, codebook.maxCodewords);
+    codebook.codewords = std::move(entries);
+    codebook.codewordCount = 1;
+
+    // Codeword 0: the centroid of all vectors, float32 sums in vector order.
+    Codeword& centroid = (*codebook.codewords)[0];
+    for (std::int32_t j = 0; j < dimension; ++j) {
+        float sum = 0.0f;
+        for (std::int32_t i = 0; i < flat.count; ++i) {
+            sum += flat.Row(i)[j];
+        }
+        centroid.values[static_cast<std::size_t>(j)] = sum / vectorCount;
+    }
+    float total = 0.0f;
+    for (std::int32_t i = 0; i < flat.count; ++i) {
+        total += FeatureDistance(dimension, flat.Row(i), centroid.values.data());
+    }
+    float distortion = total / vectorCount;
+
+    std::int32_t row = 0;
+    bool grown = false;
+    while (distortion >= codebook.stopDistortion &&
+           codebook.codewordCount < codebook.maxCodewords) {
+        ++codebook.codewordCount;
+        SplitCodeword(codebook, row);
+        float previous = AssignFlat(codebook, flat);
+        UpdateFlat(codebook, flat);
+        float current = AssignFlat(codebook, flat);
+        while (previous - current > codebook.minImprovement) {
+            previous = current;
+            UpdateFlat(codebook, flat);
+            current = AssignFlat(codebook, flat);
+        }
+        distortion = current;
+        row = ChooseSplitRow(codebook);
+        grown = true;
+        progress.StepIt();
+    }
+    if (!grown) {
+        // No assignment pass ran, so nothing has counted the members: the single
+        // centroid holds every vector. Without this it would count as empty and
+        // the trained codebook could be neither compared nor stored.
+        (*codebook.codewords)[0].memberCount = flat.count;
+        (*codebook.codewords)[0].distortion = distortion;
+    }
+
+    codebook.vectors.reset();
+    progress.SetPosition(0);
+    return true;
+}
+
+bool TrainCodebook(VoiceCodebook& codebook, std::span<const std::int16_t> samples,
+                   std::int32_t sampleCount, std::int32_t sampleRate, std::int32_t maxCodewords,
+                   Progress& progress, Notifier& notifier) {
+    // A codebook has room for at most kMaxCodewords entries everywhere it is
+    // stored; outside 1 .. kMaxCodewords there is nothing sensible to train.
+    const std::int32_t bound = std::clamp(maxCodewords, 0, kMaxCodewords);
+    progress.SetRange(0, bound + 1);
+    progress.SetPosition(0);
+    progress.SetStep(1);
+    if (bound != maxCodewords || maxCodewords < 1) {
+        ReleaseCodebook(codebook);
+        return false;
+    }
+    AnalyseForTraining(codebook, samples, sampleCount, sampleRate, maxCodewords, notifier);
+    progress.StepIt();
+    return GrowCodebook(codebook, progress);
+}
+
+float AssignVectors(VoiceCodebook& codebook) {
+    if (!VectorsUsable(codebook) || !CodewordsUsable(codebook)) {
+        return 0.0f;
+    }
+    return AssignFlat(codebook, Flatten(codebook));
+}
+
+void UpdateCentroids(VoiceCodebook& codebook) {
+    if (!VectorsUsable(codebook) || !CodewordsUsable(codebook)) {
+        return;
+    }
+    UpdateFlat(codebook, Flatten(codebook));
+}
+
+std::int32_t ChooseSplitRow(const VoiceCodebook& codebook) {
+    if (!codebook.codewords || codebook.codewords->empty()) {
+        return 0;
+    }
+    const std::vector<Codeword>& codewords = *codebook.codewords;
+    std::int32_t row = 0;
+    float best = codewords[0].distortion;
+    const auto count =
+        std::min(static_cast<std::size_t>(std::max(codebook.codewordCount, 0)), codewords.size());
+    for (std::size_t i = 1; i < count; ++i) {
+        const Codeword& codeword = codewords[i];
+        if (codeword.distortion > best && codeword.memberCount > 0) {
+            row = static_cast<std::int32_t>(i);
+            best = codeword.distortion;
+        }
+    }
+    return row;
+}
+
+void SplitCodeword(VoiceCodebook& codebook, std::int32_t row) {
+    const std::int32_t added = codebook.codewordCount - 1;
+    if (!CodewordsUsable(codebook) || row < 0 || row >= added) {
+        return;
+    }
+    Codeword& source = (*codebook.codewords)[static_cast<std::size_t>(row)];
+    Codeword& split = (*codebook.codewords)[static_cast<std::size_t>(added)];
+    for (std::int32_t j = 0; j < codebook.cepstrumOrder; ++j) {
+        const auto index = static_cast<std::size_t>(j);
+        const double value = source.values[index];
+        split.values[index] = static_cast<float>(value * kSplitUp);
+        source.values[index] = static_cast<float>(value * kSplitDown);
+    }
+    split.label = added;
+    source.label = row;
+}
+
+}  // namespace quorvane
