@@ -1,1 +1,818 @@
 #include "ui/Main.h"
+
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCloseEvent>
+#include <QColor>
+#include <QCoreApplication>
+#include <QCursor>
+#include <QFile>
+#include <QFont>
+#include <QGuiApplication>
+#include <QIcon>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPalette>
+#include <QPixmap>
+#include <QProgressBar>
+#include <QRadioButton>
+#include <QScreen>
+#include <QStatusBar>
+#include <QTimer>
+#include <QUrl>
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <span>
+#include <system_error>
+#include <utility>
+
+#include "analysis/LevelCheck.h"
+#include "audio/SoundBuffer.h"
+#include "speaker/Decision.h"
+#include "speaker/SpeakerStore.h"
+#include "speaker/Training.h"
+#include "ui/Prompt.h"
+#include "ui/Secparam.h"
+#include "ui_Main.h"
+
+// Resources of a static library are registered explicitly; Q_INIT_RESOURCE must be
+// used outside any namespace.
+static void InitQuorvaneResources() {
+    Q_INIT_RESOURCE(resources);
+}
+
+namespace {
+
+constexpr int kMeterIntervalMs = 200;       // level meter period, the interval of Timer1
+constexpr std::int32_t kFullScale = 32768;  // a 16-bit sample's full scale, for the meter
+constexpr int kStatusPanel0Width = 100;
+constexpr int kStatusPanel1Width = 50;
+
+const QColor kClGreen(0x00, 0x80, 0x00);
+const QColor kClRed(0xFF, 0x00, 0x00);
+const QColor kLinkBlue(0x00, 0x00, 0xFF);
+
+const QString kApplicationTitle = QStringLiteral("Quorvane 1.1");
+
+// Fixed notation as the verification figures show them: the value rounded to 5
+// significant digits, then written with 4 digits after the decimal point (0.5 gives
+// "0.5000", 123.456789 gives "123.4600"). Values whose integer part needs more than 5
+// digits switch to exponent notation.
+QString FormatFixed5Digits4(float value) {
+    const double v = value;
+    if (std::isnan(v)) {
+        return QStringLiteral("NAN");
+    }
+    if (std::isinf(v)) {
+        return v > 0 ? QStringLiteral("INF") : QStringLiteral("-INF");
+    }
+    char rounded[64];
+    std::snprintf(rounded, sizeof rounded, "%.4e", v);  // 5 significant digits
+    const double r = std::strtod(rounded, nullptr);
+    if (std::fabs(r) >= 1e5) {
+        return QString::fromLatin1(rounded).toUpper();
+    }
+    char text[64];
+    std::snprintf(text, sizeof text, "%.4f", r);
+    return QString::fromLatin1(text);
+}
+
+// General notation with up to 15 significant digits ("0.5", "0.123456789012345").
+QString FormatGeneral15(float value) {
+    const double v = value;
+    if (std::isnan(v)) {
+        return QStringLiteral("NAN");
+    }
+    if (std::isinf(v)) {
+        return v > 0 ? QStringLiteral("INF") : QStringLiteral("-INF");
+    }
+    char text[64];
+    std::snprintf(text, sizeof text, "%.15g", v);
+    return QString::fromLatin1(text);
+}
+
+void SetTextColour(QLabel* label, const QColor& colour) {
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, colour);
+    label->setPalette(palette);
+}
+
+void SetBackground(QWidget* widget, const QColor& colour) {
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::Window, colour);
+    widget->setPalette(palette);
+    widget->setAutoFillBackground(true);
+}
+
+// A result field's image: a black picture filling the label.
+void PaintBlack(QLabel* image) {
+    QPixmap picture(std::max(image->width(), 16), std::max(image->height(), 16));
+    picture.fill(Qt::black);
+    image->setPixmap(picture);
+}
+
+std::filesystem::path ToPath(const QString& text) {
+#ifdef _WIN32
+    return std::filesystem::path(text.toStdWString());
+#else
+    return std::filesystem::path(QFile::encodeName(text).toStdString());
+#endif
+}
+
+QString FromPath(const std::filesystem::path& path) {
+#ifdef _WIN32
+    return QString::fromStdWString(path.wstring());
+#else
+    return QFile::decodeName(QByteArray::fromStdString(path.string()));
+#endif
+}
+
+QString FromUtf8(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// The toolkit's file filter from the "Description|pattern|..." form of the dialogs.
+QString QtFilter(std::string_view pairs) {
+    const QStringList parts = FromUtf8(pairs).split(QLatin1Char('|'));
+    QStringList filters;
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        QString pattern = parts[i + 1];
+        pattern.replace(QStringLiteral("*.*"), QStringLiteral("*"));
+        pattern.replace(QLatin1Char(';'), QLatin1Char(' '));
+        filters << parts[i] + QStringLiteral(" (") + pattern + QLatin1Char(')');
+    }
+    return filters.join(QStringLiteral(";;"));
+}
+
+// Shows the wait cursor while a long command runs on the interface thread.
+class WaitCursor final {
+public:
+    WaitCursor() { QGuiApplication::setOverrideCursor(QCursor(Qt::WaitCursor)); }
+    ~WaitCursor() { QGuiApplication::restoreOverrideCursor(); }
+    WaitCursor(const WaitCursor&) = delete;
+    WaitCursor& operator=(const WaitCursor&) = delete;
+};
+
+}  // namespace
+
+// ---- Adapters ----
+
+void TForm1::PromptNotifier::Notice(const std::string& text) {
+    prompt_.Message(FromUtf8(text));
+}
+
+void TForm1::PromptNotifier::Warning(const std::string& text, const std::string& caption) {
+    prompt_.Box(FromUtf8(text), FromUtf8(caption), Prompt::Icon::Warning);
+}
+
+void TForm1::Pr1Progress::SetRange(int minimum, int maximum) {
+    if (bar_ != nullptr) {
+        bar_->setRange(minimum, maximum);
+        bar_->repaint();
+    }
+}
+
+void TForm1::Pr1Progress::SetStep(int step) {
+    step_ = step;
+}
+
+void TForm1::Pr1Progress::SetPosition(int position) {
+    if (bar_ != nullptr) {
+        bar_->setValue(std::clamp(position, bar_->minimum(), bar_->maximum()));
+        bar_->repaint();
+    }
+}
+
+void TForm1::Pr1Progress::StepIt() {
+    if (bar_ != nullptr) {
+        bar_->setValue(std::min(bar_->value() + step_, bar_->maximum()));
+        bar_->repaint();
+    }
+}
+
+// ---- Construction and closing ----
+
+TForm1::TForm1(Prompt& prompt_, std::unique_ptr<quorvane::WaveDevice> device,
+               std::filesystem::path speakers, QWidget* parent)
+    : QMainWindow(parent),
+      speakersDir(std::move(speakers)),
+      notifier(prompt_),
+      prompt(prompt_),
+      ui(std::make_unique<Ui::TForm1>()) {
+    InitQuorvaneResources();
+    // The controls, captions and names come from the form.
+    ui->setupUi(this);
+    pr1Progress.Attach(ui->Pr1);
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setWindowIcon(QIcon(QStringLiteral(":/quorvane/quorvane.png")));
+
+    // The three phrase codebooks start empty (default records); speakersDir was given.
+    recordedSamples.assign(kRecordedCapacity, 0);
+    recordedCount = 0;
+    soundBuffer = std::make_unique<quorvane::SoundBuffer>(std::move(device), notifier);
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setInterval(kMeterIntervalMs);
+    Timer1->stop();
+    connect(Timer1, &QTimer::timeout, this, &TForm1::Timer1Timer);
+
+    // Result fields: black images with their labels over them.
+    PaintBlack(ui->Image1);
+    PaintBlack(ui->Image2);
+    for (QLabel* result : {ui->Label2, ui->Label4}) {
+        SetBackground(result, Qt::black);
+        result->setMinimumHeight(30);
+    }
+    QFont verdict2(QStringLiteral("Times New Roman"));
+    verdict2.setPixelSize(16);
+    verdict2.setBold(true);
+    ui->Label2->setFont(verdict2);
+    SetTextColour(ui->Label2, kClRed);
+    QFont verdict4(QStringLiteral("Tahoma"));
+    verdict4.setPixelSize(16);
+    ui->Label4->setFont(verdict4);
+    SetTextColour(ui->Label4, kClGreen);
+
+    // Phrase indicators: red until their slot receives a phrase.
+    for (QWidget* indicator : {static_cast<QWidget*>(ui->Panel1), static_cast<QWidget*>(ui->Panel2),
+                               static_cast<QWidget*>(ui->Panel3)}) {
+        SetBackground(indicator, kClRed);
+    }
+
+    trainedThreshold = quorvane::kUntrainedThreshold;
+    userList.Clear();
+
+    // Status bar: panel 0 stays empty, panel 1 carries every status text.
+    statusPanel0_ = new QLabel(this);
+    statusPanel0_->setObjectName(QStringLiteral("StatusBar1Panel0"));
+    statusPanel0_->setMinimumWidth(kStatusPanel0Width);
+    statusPanel1_ = new QLabel(this);
+    statusPanel1_->setObjectName(QStringLiteral("StatusBar1Panel1"));
+    statusPanel1_->setMinimumWidth(kStatusPanel1Width);
+    ui->StatusBar1->addWidget(statusPanel0_);
+    ui->StatusBar1->addWidget(statusPanel1_, 1);
+
+    // Radio groups as item indices.
+    radioGroup1_ = new QButtonGroup(this);
+    radioGroup1_->addButton(ui->RadioGroup1_0, 0);
+    radioGroup1_->addButton(ui->RadioGroup1_1, 1);
+    radioGroup1_->addButton(ui->RadioGroup1_2, 2);
+    radioGroup3_ = new QButtonGroup(this);
+    radioGroup3_->addButton(ui->RadioGroup3_0, 0);
+    radioGroup3_->addButton(ui->RadioGroup3_1, 1);
+    connect(radioGroup3_, &QButtonGroup::idToggled, this, [this](int, bool checked) {
+        if (checked) {
+            RadioGroup3Click();
+        }
+    });
+
+    // Buttons.
+    connect(ui->BitBtn3, &QPushButton::clicked, this, &TForm1::BitBtn3Click);
+    connect(ui->Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
+    connect(ui->Button4, &QPushButton::clicked, this, &TForm1::Button4Click);
+    connect(ui->Verifikate, &QPushButton::clicked, this, &TForm1::VerifikateClick);
+    connect(ui->Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
+    connect(ui->Button3, &QPushButton::clicked, this, &TForm1::Button3Click);
+    connect(ui->Button5, &QPushButton::clicked, this, &TForm1::Button5Click);
+    connect(ui->Button6, &QPushButton::clicked, this, &TForm1::Button6Click);
+    connect(ui->Button7, &QPushButton::clicked, this, &TForm1::Button7Click);
+
+    // Press and hold, hover hints, the window's own surface and the link labels.
+    ui->BitBtn1->setIcon(QIcon(QStringLiteral(":/quorvane/record.png")));
+    ui->BitBtn2->setIcon(QIcon(QStringLiteral(":/quorvane/play.png")));
+    ui->BitBtn3->setIcon(QIcon(QStringLiteral(":/quorvane/help.png")));
+    for (QWidget* watched : {static_cast<QWidget*>(ui->BitBtn1), static_cast<QWidget*>(ui->BitBtn2),
+                             ui->centralwidget}) {
+        watched->setMouseTracking(true);
+        watched->installEventFilter(this);
+    }
+    for (QLabel* link : {ui->Label6, ui->Label7, ui->Label9}) {
+        link->installEventFilter(this);
+    }
+    SetTextColour(ui->Label6, kLinkBlue);
+    SetTextColour(ui->Label7, kLinkBlue);
+    SetTextColour(ui->Label9, kClRed);
+    ui->Label6->setToolTip(QStringLiteral("mailto:support@quorvane.example"));
+    ui->Label7->setToolTip(QStringLiteral("mailto:security@quorvane.example"));
+    ui->Label9->setToolTip(QStringLiteral("https://quorvane.example"));
+    ui->Image3->setPixmap(QPixmap(QStringLiteral(":/quorvane/about.png")));
+
+    ui->PageControl1->setCurrentIndex(0);
+
+    // The registered users of the Speakers folder.
+    LoadUsers();
+
+    SetupCodingPages();
+
+    // A fixed window, at least the size of its design, centred on the desktop.
+    const QSize size = QSize(317, 344).expandedTo(sizeHint());
+    setFixedSize(size);
+    if (const QScreen* screen = QGuiApplication::primaryScreen(); screen != nullptr) {
+        const QRect area = screen->availableGeometry();
+        move(area.center() - QPoint(size.width() / 2, size.height() / 2));
+    }
+}
+
+TForm1::~TForm1() {
+    FormClose();
+}
+
+void TForm1::AttachDialogs(TForm2& form2, TForm3& form3, TForm4& form4) {
+    Form2 = &form2;
+    Form3 = &form3;
+    Form4 = &form4;
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+    FormClose();
+    event->accept();
+}
+
+void TForm1::FormClose() {
+    if (closed_) {
+        return;
+    }
+    closed_ = true;
+    if (Timer1 != nullptr) {
+        Timer1->stop();
+    }
+    hold_ = Hold::None;
+    recordedSamples.clear();
+    recordedSamples.shrink_to_fit();
+    recordedCount = 0;
+    // Stops and closes a direction still open (a button held while the window closes).
+    soundBuffer.reset();
+    userList.Clear();
+}
+
+std::filesystem::path TForm1::ProgramFolder() {
+    return ToPath(QCoreApplication::applicationDirPath());
+}
+
+// ---- Small helpers ----
+
+void TForm1::SetStatusText(const QString& text) {
+    statusPanel1_->setText(text);
+}
+
+QString TForm1::StatusText() const {
+    return statusPanel1_->text();
+}
+
+int TForm1::RadioGroup1ItemIndex() const {
+    return radioGroup1_->checkedId();
+}
+
+void TForm1::SetRadioGroup1ItemIndex(int index) {
+    if (QAbstractButton* button = radioGroup1_->button(index); button != nullptr) {
+        button->setChecked(true);
+    }
+}
+
+int TForm1::RadioGroup3ItemIndex() const {
+    return radioGroup3_->checkedId();
+}
+
+void TForm1::SetRadioGroup3ItemIndex(int index) {
+    if (QAbstractButton* button = radioGroup3_->button(index); button != nullptr) {
+        button->setChecked(true);
+    }
+}
+
+void TForm1::RefillUserBoxes() {
+    QStringList names;
+    for (int i = 0; i < ui->ComboBox1->count(); ++i) {
+        names << ui->ComboBox1->itemText(i);
+    }
+    for (QComboBox* box : {ui->ComboBox2, ui->ComboBox3}) {
+        box->clear();
+        box->addItems(names);
+        // A cleared list leaves the box without a chosen name.
+        box->setCurrentIndex(-1);
+        box->setEditText(QString());
+    }
+}
+
+bool TForm1::PhraseIndicatorGreen(int slot) const {
+    const QWidget* indicators[] = {ui->Panel1, ui->Panel2, ui->Panel3};
+    if (slot < 0 || slot > 2) {
+        return false;
+    }
+    return indicators[slot]->palette().color(QPalette::Window) == kClGreen;
+}
+
+void TForm1::AddUserName(const QString& name) {
+    // Adding to the list does not change what the name box shows.
+    const QString text = ui->ComboBox1->currentText();
+    ui->ComboBox1->addItem(name);
+    ui->ComboBox1->setCurrentIndex(-1);
+    ui->ComboBox1->setEditText(text);
+    RefillUserBoxes();
+}
+
+void TForm1::LoadUsers() {
+    quorvane::LoadRegisteredUsers(speakersDir, userList, notifier);
+    for (const std::string& name : userList.Names()) {
+        AddUserName(FromUtf8(name));
+    }
+}
+
+// ---- Mouse events of the buttons, the window surface and the links ----
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+    const QEvent::Type type = event->type();
+    if (watched == ui->BitBtn1 || watched == ui->BitBtn2) {
+        const bool record = watched == ui->BitBtn1;
+        if (type == QEvent::MouseMove) {
+            record ? BitBtn1MouseMove() : BitBtn2MouseMove();
+        } else if (type == QEvent::MouseButtonPress || type == QEvent::MouseButtonDblClick) {
+            const Qt::MouseButton button = static_cast<QMouseEvent*>(event)->button();
+            record ? BitBtn1MouseDown(button) : BitBtn2MouseDown(button);
+        } else if (type == QEvent::MouseButtonRelease) {
+            const Qt::MouseButton button = static_cast<QMouseEvent*>(event)->button();
+            record ? BitBtn1MouseUp(button) : BitBtn2MouseUp(button);
+        }
+        // The button still draws itself pressed and released.
+        return false;
+    }
+    if (watched == ui->centralwidget) {
+        if (type == QEvent::MouseMove) {
+            FormMouseMove();
+        }
+        return false;
+    }
+    if (watched == ui->Label6 || watched == ui->Label7 || watched == ui->Label9) {
+        auto* label = static_cast<QLabel*>(watched);
+        if (type == QEvent::Enter) {
+            label == ui->Label6   ? Label6MouseEnter()
+            : label == ui->Label7 ? Label7MouseEnter()
+                                  : Label9MouseEnter();
+        } else if (type == QEvent::Leave) {
+            label == ui->Label6   ? Label6MouseLeave()
+            : label == ui->Label7 ? Label7MouseLeave()
+                                  : Label9MouseLeave();
+        } else if (type == QEvent::MouseButtonRelease) {
+            const auto* mouse = static_cast<QMouseEvent*>(event);
+            if (mouse->button() == Qt::LeftButton &&
+                label->rect().contains(mouse->position().toPoint())) {
+                label == ui->Label6   ? Label6Click()
+                : label == ui->Label7 ? Label7Click()
+                                      : Label9Click();
+            }
+        }
+        return false;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+// ---- Record and Play ----
+
+void TForm1::BitBtn1MouseMove() {
+    SetStatusText(QStringLiteral("Press and hold to record sound"));
+}
+
+void TForm1::BitBtn2MouseMove() {
+    SetStatusText(QStringLiteral("Press and hold to play recorded sound"));
+}
+
+void TForm1::FormMouseMove() {
+    SetStatusText(QString());
+}
+
+void TForm1::BitBtn1MouseDown(Qt::MouseButton button) {
+    ui->Pr1->setRange(0, 100);
+    ui->Pr1->setValue(0);
+    pr1Progress.SetStep(1);
+    ui->Label2->setText(QString());
+    SetTextColour(ui->Label4, kClGreen);
+    ui->Label4->setText(QStringLiteral("Result"));
+    // Only a left press starts a recording, and only when no button is held already.
+    if (button != Qt::LeftButton || hold_ != Hold::None || !soundBuffer) {
+        return;
+    }
+    SetStatusText(QStringLiteral("Release button to stop recording"));
+    const std::span<std::int16_t> pcm = soundBuffer->Pcm();
+    std::fill(pcm.begin(), pcm.end(), std::int16_t{0});
+    recordedCount = 0;
+    hold_ = Hold::Recording;
+    soundBuffer->Open("In");
+    soundBuffer->StartRecording();
+    elapsedMs = 0;
+    Timer1->start();
+}
+
+void TForm1::BitBtn1MouseUp(Qt::MouseButton button) {
+    if (button != Qt::LeftButton || hold_ != Hold::Recording || !soundBuffer) {
+        return;
+    }
+    hold_ = Hold::None;
+    Timer1->stop();
+    const std::int32_t position = soundBuffer->RecordingPosition();
+    soundBuffer->Stop("In");
+    soundBuffer->Close("In");
+    elapsedMs = 0;
+    ui->Pr1->setValue(0);
+
+    // The bytes taken at the stop decide the length; when they give nothing beyond the
+    // dropped start, the position read just before the stop does.
+    const std::int32_t captured =
+        std::clamp(quorvane::CapturedSampleCount(soundBuffer->RecordedBytes(), position), 0,
+                   soundBuffer->Capacity());
+    const std::span<const std::int16_t> recording =
+        std::span<const std::int16_t>(soundBuffer->Pcm()).first(static_cast<std::size_t>(captured));
+    const quorvane::LevelCheckResult check = quorvane::CheckRecordingLevel(recording);
+    if (!check.recorded) {
+        recordedCount = 0;
+        prompt.Message(FromUtf8(quorvane::kSoundNotRecordedText));
+        return;
+    }
+    // The recording without its first 400 samples, at most 30 seconds of it.
+    const auto kept = recording.subspan(static_cast<std::size_t>(check.first),
+                                        static_cast<std::size_t>(check.count));
+    std::copy(kept.begin(), kept.end(), recordedSamples.begin());
+    for (const quorvane::LevelWarning& warning : check.Warnings()) {
+        prompt.Box(FromUtf8(warning.text), FromUtf8(warning.caption), Prompt::Icon::Warning);
+    }
+    if (!check.accepted) {
+        recordedCount = 0;
+        return;
+    }
+    recordedCount = check.count;
+    phraseAdded = false;
+}
+
+void TForm1::BitBtn2MouseDown(Qt::MouseButton button) {
+    if (button != Qt::LeftButton || hold_ != Hold::None || !soundBuffer) {
+        return;
+    }
+    ui->Pr1->setRange(0, 100);
+    ui->Pr1->setValue(0);
+    pr1Progress.SetStep(1);
+    SetStatusText(QStringLiteral("Release button to stop playing"));
+    hold_ = Hold::Playing;
+    soundBuffer->Open("Out");
+    elapsedMs = 0;
+    Timer1->start();
+    soundBuffer->StartPlaying();
+}
+
+void TForm1::BitBtn2MouseUp(Qt::MouseButton button) {
+    if (button != Qt::LeftButton || hold_ != Hold::Playing || !soundBuffer) {
+        return;
+    }
+    hold_ = Hold::None;
+    Timer1->stop();
+    soundBuffer->Stop("Out");
+    soundBuffer->Close("Out");
+    ui->Pr1->setValue(0);
+    elapsedMs = 0;
+}
+
+void TForm1::Timer1Timer() {
+    if (!soundBuffer) {
+        return;
+    }
+    // The meter follows the clock: each tick reads the 200 ms of the buffer the device
+    // should have reached by now (2205 samples at 11025 Hz), never beyond the buffer.
+    const std::int64_t rate = soundBuffer->Rate();
+    const std::int64_t capacity = soundBuffer->Capacity();
+    const std::int64_t start = std::min(rate * elapsedMs / 1000, capacity);
+    elapsedMs += Timer1->interval();
+    const std::int64_t end = std::min(rate * elapsedMs / 1000, capacity);
+    if (end <= start) {
+        ui->Pr1->setValue(0);
+        return;
+    }
+    // While capturing, samples the device has not written yet are read as the zeros
+    // the press put there, without touching memory the device may be writing.
+    std::int64_t readable = end;
+    if (hold_ == Hold::Recording) {
+        readable = std::clamp<std::int64_t>(soundBuffer->RecordingPosition(), start, end);
+    }
+    const std::span<const std::int16_t> pcm = soundBuffer->Pcm();
+    std::int64_t sum = 0;
+    for (std::int64_t i = start; i < readable; ++i) {
+        sum += std::abs(static_cast<std::int32_t>(pcm[static_cast<std::size_t>(i)]));
+    }
+    const std::int64_t mean = sum / (end - start);
+    ui->Pr1->setValue(static_cast<int>(std::min<std::int64_t>(mean * 100 / kFullScale, 100)));
+}
+
+// ---- Help and About ----
+
+void TForm1::BitBtn3Click() {
+    const std::filesystem::path help = ProgramFolder() / "help.htm";
+    std::error_code error;
+    const bool present = std::filesystem::is_regular_file(help, error);
+    if (!present || !prompt.OpenUrl(QUrl::fromLocalFile(FromPath(help)).toString())) {
+        prompt.Box(QStringLiteral("Cannot open help file. File may have been moved or deleted."),
+                   QStringLiteral("Error!"), Prompt::Icon::Warning);
+    }
+}
+
+void TForm1::OpenLink(const QString& address) {
+    // A link that cannot be opened (no mail program, no browser) fails silently.
+    static_cast<void>(prompt.OpenUrl(address));
+}
+
+void TForm1::Label6Click() {
+    OpenLink(QStringLiteral("mailto:support@quorvane.example"));
+}
+void TForm1::Label7Click() {
+    OpenLink(QStringLiteral("mailto:security@quorvane.example"));
+}
+void TForm1::Label9Click() {
+    OpenLink(QStringLiteral("https://quorvane.example"));
+}
+
+void TForm1::SetLinkUnderline(QLabel* label, bool underline) {
+    // The style is replaced, not combined: underline only, or plain.
+    QFont font = label->font();
+    font.setUnderline(underline);
+    font.setBold(false);
+    font.setItalic(false);
+    font.setStrikeOut(false);
+    label->setFont(font);
+}
+
+void TForm1::Label6MouseEnter() {
+    SetLinkUnderline(ui->Label6, true);
+}
+void TForm1::Label6MouseLeave() {
+    SetLinkUnderline(ui->Label6, false);
+}
+void TForm1::Label7MouseEnter() {
+    SetLinkUnderline(ui->Label7, true);
+}
+void TForm1::Label7MouseLeave() {
+    SetLinkUnderline(ui->Label7, false);
+}
+void TForm1::Label9MouseEnter() {
+    SetLinkUnderline(ui->Label9, true);
+}
+void TForm1::Label9MouseLeave() {
+    SetLinkUnderline(ui->Label9, false);
+}
+
+// ---- Study page: enrolment and training ----
+
+void TForm1::Button1Click() {
+    if (recordedCount == 0) {
+        prompt.Message(QStringLiteral("Please record phrase first!"));
+        return;
+    }
+    if (phraseAdded) {
+        prompt.Message(QStringLiteral("This phrase was added, please record new phrase!"));
+        return;
+    }
+    const int slot = std::clamp(RadioGroup1ItemIndex(), 0, 2);
+    bool trained = false;
+    {
+        const WaitCursor wait;
+        trained = quorvane::TrainCodebook(phraseCodebooks[static_cast<std::size_t>(slot)],
+                                          std::span<const std::int16_t>(recordedSamples),
+                                          recordedCount, quorvane::kSampleRate,
+                                          quorvane::kMaxCodewords, pr1Progress, notifier);
+    }
+    if (!trained) {
+        prompt.Message(QStringLiteral("Too little feature vectors, please repeat recording"));
+        return;
+    }
+    QWidget* indicators[] = {ui->Panel1, ui->Panel2, ui->Panel3};
+    SetBackground(indicators[slot], kClGreen);
+    phraseAdded = true;
+}
+
+void TForm1::Button4Click() {
+    for (int slot = 0; slot < 3; ++slot) {
+        if (!phraseCodebooks[static_cast<std::size_t>(slot)].Trained()) {
+            prompt.Message(QStringLiteral("Please add %1 phrase").arg(slot + 1));
+            return;
+        }
+    }
+    if (Form2 != nullptr) {
+        // The level is read whichever way the dialog was closed.
+        static_cast<void>(prompt.ShowModal(*Form2));
+    }
+    const int level = Form2 != nullptr ? Form2->ItemIndex() : quorvane::kSecurityLow;
+    trainedThreshold = quorvane::ComputeThreshold(phraseCodebooks, level);
+    SetStatusText(QStringLiteral("Threshold: ") + FormatGeneral15(trainedThreshold));
+}
+
+// ---- Study page: verification ----
+
+void TForm1::VerifikateClick() {
+    ui->Label2->setText(QString());
+    if (!(trainedThreshold > 0.0f)) {
+        prompt.Message(QStringLiteral("You should perform training first"));
+        return;
+    }
+    if (recordedCount == 0) {
+        prompt.Message(QStringLiteral("Please record phrase for recognition first"));
+        return;
+    }
+    quorvane::VoiceCodebook test;
+    bool trained = false;
+    {
+        const WaitCursor wait;
+        trained = quorvane::TrainCodebook(test, std::span<const std::int16_t>(recordedSamples),
+                                          recordedCount, quorvane::kSampleRate,
+                                          quorvane::kMaxCodewords, pr1Progress, notifier);
+    }
+    if (!trained) {
+        prompt.Message(QStringLiteral("Too little feature vectors, please repeat recording"));
+        return;
+    }
+    float distance = 0.0f;
+    const bool accepted =
+        quorvane::VerifySpeaker(phraseCodebooks, test, trainedThreshold, distance);
+    if (accepted) {
+        SetTextColour(ui->Label2, kClGreen);
+        ui->Label2->setText(QStringLiteral("Your result: Positive"));
+    } else {
+        SetTextColour(ui->Label2, kClRed);
+        ui->Label2->setText(QStringLiteral("Your result: Negative"));
+    }
+    SetStatusText(QStringLiteral("Threshold: ") + FormatFixed5Digits4(trainedThreshold) +
+                  QStringLiteral("  Distance:") + FormatFixed5Digits4(distance));
+}
+
+// ---- Study page: users ----
+
+void TForm1::Button2Click() {
+    const QString name = ui->ComboBox1->currentText();
+    const std::string nameBytes = name.toStdString();
+    if (const auto refusal = quorvane::CheckNewUser(trainedThreshold, nameBytes, userList)) {
+        prompt.Message(FromUtf8(*refusal));
+        return;
+    }
+    if (quorvane::StoreUserFiles(speakersDir, nameBytes, phraseCodebooks, trainedThreshold,
+                                 notifier) != 1) {
+        prompt.Message(FromUtf8(quorvane::kUnableToAddUserMessage));
+        return;
+    }
+    quorvane::AppendUser(userList, phraseCodebooks, nameBytes, trainedThreshold);
+    AddUserName(name);
+
+    if (!prompt.Question(FromUtf8(quorvane::kSecurityKeyQuestion),
+                         FromUtf8(quorvane::kSecurityKeyCaption), Prompt::Icon::Question)) {
+        return;
+    }
+    Prompt::FileDialogOptions options;
+    options.title = FromUtf8(quorvane::kKeyFileDialogTitle);
+    options.filter = QtFilter(quorvane::kKeyFileDialogFilter);
+    options.defaultName = name + FromUtf8(quorvane::kKeyFileNameSuffix);
+    const QString chosen = prompt.SaveFile(options);
+    if (chosen.isEmpty()) {
+        return;
+    }
+    const quorvane::UserKey key = quorvane::DeriveUserKey(phraseCodebooks);
+    if (!quorvane::WriteKeyFile(ToPath(chosen), nameBytes, key)) {
+        // The user stays added; only the key file is missing.
+        prompt.Message(FromUtf8(quorvane::kKeyFileNotSavedMessage) + chosen);
+    }
+}
+
+void TForm1::Button3Click() {
+    if (userList.empty()) {
+        prompt.Message(FromUtf8(quorvane::kNoRegisteredUsersMessage));
+        return;
+    }
+    const QString name = ui->ComboBox1->currentText();
+    const std::string nameBytes = name.toStdString();
+    if (userList.Find(nameBytes) == nullptr) {
+        prompt.Message(FromUtf8(quorvane::kUserNotExistsMessage));
+        return;
+    }
+    if (!prompt.Question(FromUtf8(quorvane::kRemoveWarningQuestion),
+                         FromUtf8(quorvane::kRemoveWarningCaption), Prompt::Icon::Warning)) {
+        return;
+    }
+    const std::int32_t files = quorvane::CountUserFiles(speakersDir, nameBytes);
+    bool remove = true;
+    if (files >= 2) {
+        remove = prompt.Question(FromUtf8(quorvane::SeveralFilesQuestion(files)),
+                                 FromUtf8(quorvane::kSeveralFilesCaption), Prompt::Icon::Error);
+    }
+    if (remove) {
+        const quorvane::UserFileDeletion deletion =
+            quorvane::DeleteUserFiles(speakersDir, nameBytes);
+        // A file left behind brings the user back at the next start: say so.
+        for (const std::filesystem::path& path : deletion.failed) {
+            prompt.Message(QStringLiteral("Can not delete file: ") + FromPath(path));
+        }
+    }
+    userList.Remove(nameBytes);
+
+    // The name leaves the boxes; the name box keeps showing the text that was typed.
+    const int index = ui->ComboBox1->findText(name, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    if (index >= 0) {
+        ui->ComboBox1->removeItem(index);
+    }
+    ui->ComboBox1->setCurrentIndex(-1);
+    ui->ComboBox1->setEditText(name);
+    RefillUserBoxes();
+}

@@ -98,12 +98,12 @@ public:
     std::unique_ptr<quorvane::SoundBuffer> soundBuffer;
     std::int32_t elapsedMs = 0;  // level meter clock while Record or Play is held
     std::array<quorvane::VoiceCodebook, 3> phraseCodebooks;  // slot i = phrase i+1
-    float trainedThreshold = -1.0f;  // not above 0: the system is not trained
-    quorvane::UserList userList;     // the registered users, in list order
-    bool phraseAdded = false;        // the current recording was added as a phrase
+    float trainedThreshold = -1.0f;             // not above 0: the system is not trained
+    quorvane::UserList userList;                // the registered users, in list order
+    bool phraseAdded = false;                   // the current recording was added as a phrase
     std::vector<std::int16_t> recordedSamples;  // kRecordedCapacity samples
-    std::int32_t recordedCount = 0;  // valid samples; 0: no usable recording
-    QStringList decodeFiles;         // the files chosen by "Open file(s) to decode..."
+    std::int32_t recordedCount = 0;             // valid samples; 0: no usable recording
+    QStringList decodeFiles;                    // the files chosen by "Open file(s) to decode..."
 
     Prompt& prompt;
     Pr1Progress pr1Progress;
@@ -191,6 +191,10 @@ private:
     void SetLinkUnderline(QLabel* label, bool underline);
     void OpenLink(const QString& address);
 
+    // Which press-and-hold button is down: only its left release ends the state.
+    enum class Hold { None, Recording, Playing };
+
+    Hold hold_ = Hold::None;
     QButtonGroup* radioGroup1_ = nullptr;
     QButtonGroup* radioGroup3_ = nullptr;
     QLabel* statusPanel0_ = nullptr;

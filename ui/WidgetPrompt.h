@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QPointer>
+#include <QWidget>
+
+#include "ui/Prompt.h"
+
+// The prompt of the program: real message boxes, file dialogs and the desktop's
+// "open" action. Boxes are modal over the main window once it is set.
+class WidgetPrompt final : public Prompt {
+public:
+    // The caption of the simple message box: the application title.
+    static constexpr const char* kApplicationTitle = "Quorvane 1.1";
+
+    WidgetPrompt() = default;
+    explicit WidgetPrompt(QWidget* parent) : parent_(parent) {}
+
+    // The window the boxes and dialogs belong to (the main window).
+    void SetParent(QWidget* parent) { parent_ = parent; }
+
+    void Message(const QString& text) override;
+    void Box(const QString& text, const QString& caption, Icon icon) override;
+    bool Question(const QString& text, const QString& caption, Icon icon) override;
+    QStringList OpenFiles(const FileDialogOptions& options) override;
+    QString SaveFile(const FileDialogOptions& options) override;
+    QString ChooseFolder(const QString& caption, const QString& start) override;
+    int ShowModal(QDialog& dialog) override;
+    bool OpenUrl(const QString& url) override;
+
+private:
+    QPointer<QWidget> parent_;
+};
