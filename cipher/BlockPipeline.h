@@ -1,0 +1,28 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <span>
+
+namespace quorvane {
+
+// Streams data through read -> transform -> write in chunks of bounded size. The calling thread
+// reads and writes, in order; worker threads transform up to a few chunks at once. Memory use is
+// a fixed number of chunks, whatever the total.
+struct BlockPipeline {
+    std::size_t chunkBytes = std::size_t{1} << 20;  // 1 MiB, a multiple of the 8-byte block
+    int workers = 0;  // transforming threads; 0 = one per processor, 1 = all on the caller
+
+    // Fills the chunk completely (chunks come in order). False stops the run.
+    std::function<bool(std::span<std::uint8_t> chunk)> read;
+    // Transforms the chunk in place; may run on any thread, several at once.
+    std::function<void(std::span<std::uint8_t> chunk)> transform;
+    // Takes the transformed chunk (in order). False stops the run.
+    std::function<bool(std::span<const std::uint8_t> chunk)> write;
+
+    // Moves totalBytes through the three stages. True when every read and write succeeded.
+    [[nodiscard]] bool Run(std::uint64_t totalBytes) const;
+};
+
+}  // namespace quorvane

@@ -1,0 +1,496 @@
+#include "cipher/EncodedFile.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "cipher/BlockPipeline.h"
+
+#ifdef __linux__
+#include <sys/resource.h>
+#include <csignal>
+#endif
+
+namespace quorvane {
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes ToBytes(const std::string& text) {
+    return Bytes(text.begin(), text.end());
+}
+
+void WriteBytes(const fs::path& path, const Bytes& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+    ASSERT_TRUE(out.good()) << path;
+}
+
+Bytes ReadBytes(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+Bytes RandomBytes(std::size_t n, std::uint64_t seed) {
+    std::mt19937_64 rng(seed);
+    Bytes b(n);
+    for (auto& v : b) {
+        v = static_cast<std::uint8_t>(rng());
+    }
+    return b;
+}
+
+// The cipher data as the format describes it, block by block with the reference cipher.
+Bytes ReferenceCipher(Bytes plain, const GostKey& key, const SubstitutionTable& table) {
+    while (plain.size() % 8 != 0) {
+        plain.push_back(0);
+    }
+    for (std::size_t i = 0; i < plain.size(); i += 8) {
+        std::uint32_t w[2] = {0, 0};
+        for (int b = 0; b < 8; ++b) {
+            w[b / 4] |= std::uint32_t{plain[i + b]} << (8 * (b % 4));
+        }
+        for (int pass = 0; pass < 3; ++pass) {
+            GostEncryptBlock(w, w, key, table);
+        }
+        for (int b = 0; b < 8; ++b) {
+            plain[i + b] = static_cast<std::uint8_t>(w[b / 4] >> (8 * (b % 4)));
+        }
+    }
+    return plain;
+}
+
+const GostKey kUserKey = {0x01234567u, 0x89ABCDEFu, 0xFFFFFFFFu, 0x00000001u,
+                          0x80000000u, 0x7FFFFFFFu, 0xDEADBEEFu, 0x0BADF00Du};
+
+class EncodedFileTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        static std::atomic<int> counter{0};
+        dir_ = fs::temp_directory_path() /
+               ("quorvane-cipher-test-" +
+                std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
+                std::to_string(counter++) + "-" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir_);
+        ASSERT_TRUE(fs::create_directories(dir_));
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    // Names of the files in the test folder: a failed operation must leave no temporary file.
+    std::set<std::string> Files() const {
+        std::set<std::string> names;
+        for (const auto& entry : fs::directory_iterator(dir_)) {
+            names.insert(entry.path().filename().string());
+        }
+        return names;
+    }
+
+    fs::path dir_;
+};
+
+TEST_F(EncodedFileTest, HeaderAndCipherDataAreAsDocumented) {
+    // 13 bytes for anna: "annacryptedfile" LF "2" LF "3" LF and 16 bytes of cipher data.
+    const Bytes plain = ToBytes("Hello, world!");
+    WriteBytes(dir_ / "in.txt", plain);
+    ASSERT_EQ(EncodeFile(dir_ / "in.txt", dir_ / "in.txt.crp", "annacryptedfile", kUserKey,
+                         FileSubstitutionTable),
+              1);
+    Bytes expected = ToBytes("annacryptedfile\n2\n3\n");
+    const Bytes data = ReferenceCipher(plain, kUserKey, FileSubstitutionTable);
+    expected.insert(expected.end(), data.begin(), data.end());
+    EXPECT_EQ(ReadBytes(dir_ / "in.txt.crp"), expected);
+
+    struct Case {
+        std::size_t length;
+        const char* header;
+    };
+    for (const Case c : {Case{0, "m\n0\n0\n"}, Case{8, "m\n1\n0\n"}, Case{9, "m\n2\n7\n"},
+                         Case{16, "m\n2\n0\n"}, Case{87, "m\n11\n1\n"}}) {
+        const Bytes in = RandomBytes(c.length, c.length);
+        WriteBytes(dir_ / "x", in);
+        ASSERT_EQ(EncodeFile(dir_ / "x", dir_ / "x.crp", "m", StoreKey, StoreSubstitutionTable), 1);
+        Bytes want = ToBytes(c.header);
+        const Bytes cipher = ReferenceCipher(in, StoreKey, StoreSubstitutionTable);
+        want.insert(want.end(), cipher.begin(), cipher.end());
+        EXPECT_EQ(ReadBytes(dir_ / "x.crp"), want) << c.length;
+    }
+    EXPECT_EQ(Files(), (std::set<std::string>{"in.txt", "in.txt.crp", "x", "x.crp"}));
+}
+
+TEST_F(EncodedFileTest, RoundTripsEveryShortLengthAndLongFiles) {
+    std::vector<std::size_t> lengths;
+    for (std::size_t n = 0; n <= 17; ++n) {
+        lengths.push_back(n);
+    }
+    // Several pipeline chunks, and a tail that is not a whole block.
+    lengths.push_back((std::size_t{5} << 20) + 3);
+    for (const std::size_t n : lengths) {
+        const Bytes plain = RandomBytes(n, 100 + n);
+        WriteBytes(dir_ / "plain", plain);
+        ASSERT_EQ(EncodeFile(dir_ / "plain", dir_ / "enc", "bobcryptedfile", kUserKey,
+                             FileSubstitutionTable),
+                  1);
+        ASSERT_EQ(DecodeFile(dir_ / "enc", dir_ / "dec", "bobcryptedfile", kUserKey,
+                             FileSubstitutionTable),
+                  1);
+        EXPECT_EQ(ReadBytes(dir_ / "dec"), plain) << n;
+        std::vector<std::uint8_t> buffer;
+        ASSERT_EQ(DecodeToBuffer(dir_ / "enc", "bobcryptedfile", kUserKey, FileSubstitutionTable,
+                                 buffer, n),
+                  1);
+        EXPECT_EQ(buffer, plain) << n;
+        // The in-memory writer produces the same file.
+        ASSERT_EQ(
+            EncodeBuffer(plain, dir_ / "enc2", "bobcryptedfile", kUserKey, FileSubstitutionTable),
+            1);
+        EXPECT_EQ(ReadBytes(dir_ / "enc2"), ReadBytes(dir_ / "enc")) << n;
+    }
+    // The long file against the reference cipher, block by block.
+    const Bytes plain = ReadBytes(dir_ / "plain");
+    Bytes expected = ToBytes("bobcryptedfile\n655361\n5\n");
+    const Bytes data = ReferenceCipher(plain, kUserKey, FileSubstitutionTable);
+    expected.insert(expected.end(), data.begin(), data.end());
+    EXPECT_TRUE(ReadBytes(dir_ / "enc") == expected);
+    EXPECT_EQ(Files(), (std::set<std::string>{"plain", "enc", "enc2", "dec"}));
+}
+
+TEST_F(EncodedFileTest, EqualPlainBlocksGiveEqualCipherBlocks) {
+    const Bytes plain = ToBytes("ABCDEFGHABCDEFGHxyz");
+    WriteBytes(dir_ / "p", plain);
+    ASSERT_EQ(EncodeFile(dir_ / "p", dir_ / "c", "u", kUserKey, FileSubstitutionTable), 1);
+    const Bytes file = ReadBytes(dir_ / "c");
+    const std::size_t start = std::string("u\n3\n5\n").size();
+    ASSERT_EQ(file.size(), start + 24);
+    EXPECT_TRUE(
+        std::equal(file.begin() + start, file.begin() + start + 8, file.begin() + start + 8));
+    EXPECT_FALSE(
+        std::equal(file.begin() + start, file.begin() + start + 8, file.begin() + start + 16));
+}
+
+TEST_F(EncodedFileTest, MarkerMustMatchExactlyAndWrongKeyIsNotDetected) {
+    const Bytes plain = RandomBytes(40, 7);
+    WriteBytes(dir_ / "p", plain);
+    ASSERT_EQ(
+        EncodeFile(dir_ / "p", dir_ / "c", "annacryptedfile", kUserKey, FileSubstitutionTable), 1);
+    EXPECT_EQ(
+        DecodeFile(dir_ / "c", dir_ / "o", "Annacryptedfile", kUserKey, FileSubstitutionTable), 0);
+    EXPECT_EQ(DecodeFile(dir_ / "c", dir_ / "o", "anna", kUserKey, FileSubstitutionTable), 0);
+    EXPECT_EQ(DecodeFile(dir_ / "c", dir_ / "o", "", kUserKey, FileSubstitutionTable), 0);
+    EXPECT_FALSE(fs::exists(dir_ / "o"));
+
+    GostKey wrong = kUserKey;
+    wrong[3] ^= 1u;
+    ASSERT_EQ(DecodeFile(dir_ / "c", dir_ / "o", "annacryptedfile", wrong, FileSubstitutionTable),
+              1);
+    const Bytes garbage = ReadBytes(dir_ / "o");
+    EXPECT_EQ(garbage.size(), plain.size());
+    EXPECT_NE(garbage, plain);
+    // The store table does not decode a file written with the file table.
+    ASSERT_EQ(
+        DecodeFile(dir_ / "c", dir_ / "o", "annacryptedfile", kUserKey, StoreSubstitutionTable), 1);
+    EXPECT_NE(ReadBytes(dir_ / "o"), plain);
+}
+
+TEST_F(EncodedFileTest, MarkersThatCannotBeReadBackAreRefused) {
+    WriteBytes(dir_ / "p", ToBytes("data"));
+    for (const std::string& bad :
+         {std::string(), std::string("two words"), std::string("tab\there"), std::string("line\n"),
+          std::string(1000, 'x'), std::string("nul\0x", 5)}) {
+        EXPECT_EQ(EncodeFile(dir_ / "p", dir_ / "c", bad, kUserKey, FileSubstitutionTable), 0);
+        EXPECT_EQ(EncodeBuffer(ToBytes("data"), dir_ / "c", bad, kUserKey, FileSubstitutionTable),
+                  0);
+    }
+    EXPECT_EQ(Files(), std::set<std::string>{"p"});
+
+    const std::string longest(999, 'y');
+    ASSERT_EQ(EncodeFile(dir_ / "p", dir_ / "c", longest, kUserKey, FileSubstitutionTable), 1);
+    std::string token;
+    ASSERT_TRUE(ReadMarker(dir_ / "c", token));
+    EXPECT_EQ(token, longest);
+    ASSERT_EQ(DecodeFile(dir_ / "c", dir_ / "d", longest, kUserKey, FileSubstitutionTable), 1);
+    EXPECT_EQ(ReadBytes(dir_ / "d"), ToBytes("data"));
+}
+
+TEST_F(EncodedFileTest, TruncationAtEveryPositionFailsAndKeepsTheOutput) {
+    const Bytes plain = RandomBytes(21, 9);  // 3 blocks, 3 padding bytes
+    WriteBytes(dir_ / "p", plain);
+    ASSERT_EQ(EncodeFile(dir_ / "p", dir_ / "c", "carl", kUserKey, FileSubstitutionTable), 1);
+    const Bytes whole = ReadBytes(dir_ / "c");
+    ASSERT_EQ(whole.size(), std::string("carl\n3\n3\n").size() + 24);
+    const Bytes kept = ToBytes("an existing file the user wants to keep");
+    for (std::size_t cut = 0; cut < whole.size(); ++cut) {
+        WriteBytes(dir_ / "cut", Bytes(whole.begin(), whole.begin() + static_cast<long>(cut)));
+        WriteBytes(dir_ / "out", kept);
+        EXPECT_EQ(DecodeFile(dir_ / "cut", dir_ / "out", "carl", kUserKey, FileSubstitutionTable),
+                  0)
+            << cut;
+        EXPECT_EQ(ReadBytes(dir_ / "out"), kept) << cut;
+        std::vector<std::uint8_t> buffer{1, 2, 3};
+        EXPECT_EQ(
+            DecodeToBuffer(dir_ / "cut", "carl", kUserKey, FileSubstitutionTable, buffer, 1000), 0);
+        EXPECT_TRUE(buffer.empty());
+    }
+    EXPECT_EQ(Files(), (std::set<std::string>{"p", "c", "cut", "out"}));
+
+    // Bytes after the last block are ignored.
+    Bytes longer = whole;
+    longer.push_back('!');
+    longer.push_back('\n');
+    WriteBytes(dir_ / "longer", longer);
+    ASSERT_EQ(DecodeFile(dir_ / "longer", dir_ / "out", "carl", kUserKey, FileSubstitutionTable),
+              1);
+    EXPECT_EQ(ReadBytes(dir_ / "out"), plain);
+}
+
+TEST_F(EncodedFileTest, DamagedHeadersFailWithNothingWritten) {
+    const Bytes data(16, 0x5A);
+    const std::vector<std::string> headers = {
+        "",                                   // empty file
+        "\n\n\n",                             // no token
+        std::string(1000, 'a') + "\n2\n0\n",  // token too long
+        "a\n-2\n0\n",                         // sign
+        "a\n+2\n0\n",                         // sign
+        "a\n2x\n0\n",                         // not a number
+        "a\n\n0\n",                           // no digits
+        "a\n 2\n0\n",                         // white space before the count
+        "a\r\n2\r\n0\r\n",                    // other line ends
+        "a\n2\n8\n",                          // padCount out of range
+        "a\n2\n-1\n",                         // padCount negative
+        "a\n2\n10\n",                         // padCount two digits
+        "a\n2\nx\n",                          // padCount not a digit
+        "a\n0\n3\n",                          // padding without blocks
+        "a\n2\n0",                            // last separator missing
+        "a\n99999999999999999999999\n0\n",    // overflow
+        "a\n18446744073709551617\n0\n",       // overflow past 2^64
+        "a 2 0 ",                             // blanks instead of line ends
+    };
+    for (const std::string& header : headers) {
+        Bytes file = ToBytes(header);
+        file.insert(file.end(), data.begin(), data.end());
+        WriteBytes(dir_ / "bad", file);
+        EXPECT_EQ(DecodeFile(dir_ / "bad", dir_ / "out", "a", kUserKey, FileSubstitutionTable), 0)
+            << header;
+        std::vector<std::uint8_t> buffer;
+        EXPECT_EQ(DecodeToBuffer(dir_ / "bad", "a", kUserKey, FileSubstitutionTable, buffer, 1000),
+                  0);
+    }
+    EXPECT_EQ(Files(), std::set<std::string>{"bad"});
+
+    // The sound version of the same file decodes: the cases above fail for their header alone.
+    Bytes good = ToBytes("a\n2\n0\n");
+    good.insert(good.end(), data.begin(), data.end());
+    WriteBytes(dir_ / "good", good);
+    EXPECT_EQ(DecodeFile(dir_ / "good", dir_ / "out", "a", kUserKey, FileSubstitutionTable), 1);
+    EXPECT_EQ(ReadBytes(dir_ / "out").size(), 16u);
+}
+
+TEST_F(EncodedFileTest, UnreadableInputFailsAndCreatesNothing) {
+    EXPECT_EQ(EncodeFile(dir_ / "missing", dir_ / "c", "a", kUserKey, FileSubstitutionTable), 0);
+    EXPECT_EQ(DecodeFile(dir_ / "missing", dir_ / "d", "a", kUserKey, FileSubstitutionTable), 0);
+    fs::create_directory(dir_ / "folder");
+    EXPECT_EQ(EncodeFile(dir_ / "folder", dir_ / "c", "a", kUserKey, FileSubstitutionTable), 0);
+    EXPECT_EQ(DecodeFile(dir_ / "folder", dir_ / "d", "a", kUserKey, FileSubstitutionTable), 0);
+    std::vector<std::uint8_t> buffer;
+    EXPECT_EQ(DecodeToBuffer(dir_ / "missing", "a", kUserKey, FileSubstitutionTable, buffer, 10),
+              0);
+    std::string token = "old";
+    EXPECT_FALSE(ReadMarker(dir_ / "missing", token));
+    EXPECT_TRUE(token.empty());
+    EXPECT_EQ(Files(), std::set<std::string>{"folder"});
+}
+
+TEST_F(EncodedFileTest, UnwritableOutputFailsAndLeavesNoTrace) {
+    WriteBytes(dir_ / "p", RandomBytes(100, 1));
+    ASSERT_EQ(EncodeFile(dir_ / "p", dir_ / "c", "a", kUserKey, FileSubstitutionTable), 1);
+    // Tests may run as root, for whom a read-only folder is no obstacle; these paths stop anyone.
+    const std::vector<fs::path> outputs = {
+        dir_ / "no-such-folder" / "out",  // missing folder
+        dir_ / "p" / "out",               // parent is a regular file
+        dir_,                             // a folder
+    };
+    for (const fs::path& out : outputs) {
+        EXPECT_EQ(EncodeFile(dir_ / "p", out, "a", kUserKey, FileSubstitutionTable), 0) << out;
+        EXPECT_EQ(EncodeBuffer(ToBytes("x"), out, "a", kUserKey, FileSubstitutionTable), 0) << out;
+        EXPECT_EQ(DecodeFile(dir_ / "c", out, "a", kUserKey, FileSubstitutionTable), 0) << out;
+    }
+    EXPECT_EQ(Files(), (std::set<std::string>{"p", "c"}));
+}
+
+TEST_F(EncodedFileTest, FullDeviceFails) {
+    if (!fs::is_character_file("/dev/full")) {
+        GTEST_SKIP() << "/dev/full is not available";
+    }
+    WriteBytes(dir_ / "p", RandomBytes(3000, 2));
+    ASSERT_EQ(EncodeFile(dir_ / "p", dir_ / "c", "a", kUserKey, FileSubstitutionTable), 1);
+    EXPECT_EQ(EncodeFile(dir_ / "p", "/dev/full", "a", kUserKey, FileSubstitutionTable), 0);
+    EXPECT_EQ(DecodeFile(dir_ / "c", "/dev/full", "a", kUserKey, FileSubstitutionTable), 0);
+    // The device is written to, never replaced by a renamed file.
+    EXPECT_TRUE(fs::is_character_file("/dev/full"));
+    // A device that accepts the bytes works.
+    if (fs::is_character_file("/dev/null")) {
+        EXPECT_EQ(DecodeFile(dir_ / "c", "/dev/null", "a", kUserKey, FileSubstitutionTable), 1);
+        EXPECT_TRUE(fs::is_character_file("/dev/null"));
+    }
+}
+
+#ifdef __linux__
+// A disk that fills up in the middle of a file: the file size limit makes writes past 64 KiB
+// fail as a full disk would. The existing output must survive and no temporary file remain.
+TEST_F(EncodedFileTest, WriteFailureInTheMiddleKeepsTheExistingOutput) {
+    const Bytes plain = RandomBytes(std::size_t{3} << 20, 3);
+    WriteBytes(dir_ / "p", plain);
+    ASSERT_EQ(EncodeFile(dir_ / "p", dir_ / "c", "a", kUserKey, FileSubstitutionTable), 1);
+    const Bytes kept = ToBytes("keep me");
+    WriteBytes(dir_ / "out", kept);
+
+    rlimit old{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = old;
+    small.rlim_cur = 64 * 1024;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const int encoded = EncodeFile(dir_ / "p", dir_ / "out", "a", kUserKey, FileSubstitutionTable);
+    const int decoded = DecodeFile(dir_ / "c", dir_ / "out", "a", kUserKey, FileSubstitutionTable);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &old), 0);
+    std::signal(SIGXFSZ, oldHandler);
+
+    EXPECT_EQ(encoded, 0);
+    EXPECT_EQ(decoded, 0);
+    EXPECT_EQ(ReadBytes(dir_ / "out"), kept);
+    EXPECT_EQ(Files(), (std::set<std::string>{"p", "c", "out"}));
+}
+#endif
+
+TEST_F(EncodedFileTest, ReplacesAnExistingOutputAndMayWorkInPlace) {
+    const Bytes plain = RandomBytes(1234, 4);
+    WriteBytes(dir_ / "p", plain);
+    WriteBytes(dir_ / "c", ToBytes("old content, much longer than nothing at all"));
+    ASSERT_EQ(EncodeFile(dir_ / "p", dir_ / "c", "a", kUserKey, FileSubstitutionTable), 1);
+    WriteBytes(dir_ / "d", RandomBytes(5000, 5));
+    ASSERT_EQ(DecodeFile(dir_ / "c", dir_ / "d", "a", kUserKey, FileSubstitutionTable), 1);
+    EXPECT_EQ(ReadBytes(dir_ / "d"), plain);
+    // Input and output the same file.
+    ASSERT_EQ(EncodeFile(dir_ / "d", dir_ / "d", "a", kUserKey, FileSubstitutionTable), 1);
+    EXPECT_EQ(ReadBytes(dir_ / "d"), ReadBytes(dir_ / "c"));
+    ASSERT_EQ(DecodeFile(dir_ / "d", dir_ / "d", "a", kUserKey, FileSubstitutionTable), 1);
+    EXPECT_EQ(ReadBytes(dir_ / "d"), plain);
+    // Through a link: the file it points to is replaced, the link stays.
+    fs::create_symlink(dir_ / "p", dir_ / "link");
+    ASSERT_EQ(DecodeFile(dir_ / "c", dir_ / "link", "a", kUserKey, FileSubstitutionTable), 1);
+    EXPECT_TRUE(fs::is_symlink(dir_ / "link"));
+    EXPECT_EQ(ReadBytes(dir_ / "p"), plain);
+    EXPECT_EQ(Files(), (std::set<std::string>{"p", "c", "d", "link"}));
+}
+
+TEST_F(EncodedFileTest, DecodeToBufferRefusesOversizedContent) {
+    const Bytes plain = RandomBytes(13, 6);
+    ASSERT_EQ(EncodeBuffer(plain, dir_ / "c", "sam", StoreKey, StoreSubstitutionTable), 1);
+    std::vector<std::uint8_t> buffer;
+    EXPECT_EQ(DecodeToBuffer(dir_ / "c", "sam", StoreKey, StoreSubstitutionTable, buffer, 12), 0);
+    EXPECT_TRUE(buffer.empty());
+    EXPECT_EQ(DecodeToBuffer(dir_ / "c", "sam", StoreKey, StoreSubstitutionTable, buffer, 13), 1);
+    EXPECT_EQ(buffer, plain);
+    // A header claiming far more than the file holds is refused before any allocation.
+    Bytes huge = ToBytes("sam\n1152921504606846975\n0\n");
+    WriteBytes(dir_ / "huge", huge);
+    EXPECT_EQ(DecodeToBuffer(dir_ / "huge", "sam", StoreKey, StoreSubstitutionTable, buffer,
+                             ~std::uint64_t{0}),
+              0);
+}
+
+TEST_F(EncodedFileTest, ReadMarkerTakesTheFirstToken) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"annacryptedfile\n2\n3\n", "annacryptedfile"},
+        {"  \t\nbob rest", "bob"},
+        {"single", "single"},
+        {std::string(999, 'q') + "\n", std::string(999, 'q')},
+    };
+    for (const auto& [content, token] : cases) {
+        WriteBytes(dir_ / "f", ToBytes(content));
+        std::string read;
+        ASSERT_TRUE(ReadMarker(dir_ / "f", read)) << content;
+        EXPECT_EQ(read, token);
+    }
+    for (const std::string& content :
+         {std::string(), std::string(" \n\t "), std::string(1000, 'q')}) {
+        WriteBytes(dir_ / "f", ToBytes(content));
+        std::string read = "old";
+        EXPECT_FALSE(ReadMarker(dir_ / "f", read)) << content.size();
+        EXPECT_TRUE(read.empty());
+    }
+}
+
+TEST_F(EncodedFileTest, ProgressReachesTheTotal) {
+    const Bytes plain = RandomBytes((std::size_t{9} << 20) + 1, 8);
+    WriteBytes(dir_ / "p", plain);
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> calls;
+    const ProgressFn record = [&](std::uint64_t done, std::uint64_t total) {
+        calls.emplace_back(done, total);
+    };
+    ASSERT_EQ(EncodeFile(dir_ / "p", dir_ / "c", "a", kUserKey, FileSubstitutionTable, record), 1);
+    const std::uint64_t total = ((std::uint64_t{9} << 20) + 8);
+    ASSERT_GE(calls.size(), 2u);
+    EXPECT_EQ(calls.back(), std::make_pair(total, total));
+    for (std::size_t i = 1; i < calls.size(); ++i) {
+        EXPECT_GT(calls[i].first, calls[i - 1].first);
+        EXPECT_EQ(calls[i].second, total);
+    }
+    calls.clear();
+    ASSERT_EQ(DecodeFile(dir_ / "c", dir_ / "d", "a", kUserKey, FileSubstitutionTable, record), 1);
+    ASSERT_FALSE(calls.empty());
+    EXPECT_EQ(calls.back(), std::make_pair(total, total));
+}
+
+// The pipeline keeps chunk order with several workers and stops on the first failure.
+TEST(BlockPipeline, KeepsOrderAndStopsOnFailure) {
+    for (const int workers : {1, 2, 3}) {
+        const std::uint64_t total = 1000;
+        std::uint64_t nextIn = 0;
+        std::vector<std::uint8_t> out;
+        BlockPipeline pipeline;
+        pipeline.chunkBytes = 16;
+        pipeline.workers = workers;
+        pipeline.read = [&](std::span<std::uint8_t> chunk) {
+            for (auto& b : chunk) {
+                b = static_cast<std::uint8_t>(nextIn++);
+            }
+            return true;
+        };
+        pipeline.transform = [](std::span<std::uint8_t> chunk) {
+            for (auto& b : chunk) {
+                b = static_cast<std::uint8_t>(b ^ 0xA5);
+            }
+        };
+        pipeline.write = [&](std::span<const std::uint8_t> chunk) {
+            out.insert(out.end(), chunk.begin(), chunk.end());
+            return true;
+        };
+        ASSERT_TRUE(pipeline.Run(total));
+        ASSERT_EQ(out.size(), total);
+        for (std::uint64_t i = 0; i < total; ++i) {
+            ASSERT_EQ(out[i], static_cast<std::uint8_t>(i ^ 0xA5)) << i;
+        }
+
+        int reads = 0;
+        pipeline.read = [&](std::span<std::uint8_t>) { return ++reads < 5; };
+        EXPECT_FALSE(pipeline.Run(total));
+        int writes = 0;
+        pipeline.read = [](std::span<std::uint8_t>) { return true; };
+        pipeline.write = [&](std::span<const std::uint8_t>) { return ++writes < 3; };
+        EXPECT_FALSE(pipeline.Run(total));
+        EXPECT_EQ(writes, 3);
+    }
+}
+
+}  // namespace
+}  // namespace quorvane
