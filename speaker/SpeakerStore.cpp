@@ -1,0 +1,167 @@
+#include "speaker/SpeakerStore.h"
+
+#include <algorithm>
+#include <system_error>
+#include <utility>
+
+#include "cipher/EncodedFile.h"
+#include "cipher/Gost.h"
+#include "speaker/ModelFile.h"
+
+namespace quorvane {
+
+namespace {
+
+// The file name as bytes, for the byte-order sort and the extension test.
+std::string NameBytes(const std::filesystem::path& path) {
+    const std::u8string name = path.filename().u8string();
+    return std::string(name.begin(), name.end());
+}
+
+}  // namespace
+
+std::string AlreadyInListMessage(std::string_view name) {
+    return "User " + std::string(name) + " already is in the list";
+}
+
+std::string PathText(const std::filesystem::path& path) {
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
+}
+
+std::filesystem::path SpeakerFilePath(const std::filesystem::path& speakersDir,
+                                      std::string_view name) {
+    const std::string leaf = std::string(name) + std::string(kSpeakerFileExtension);
+    return speakersDir / std::u8string(leaf.begin(), leaf.end());
+}
+
+std::vector<std::filesystem::path> ListSpeakerFiles(const std::filesystem::path& speakersDir) {
+    std::vector<std::pair<std::string, std::filesystem::path>> found;
+    std::error_code error;
+    std::filesystem::directory_iterator it(speakersDir, error);
+    if (error) {
+        return {};
+    }
+    for (; it != std::filesystem::directory_iterator(); it.increment(error)) {
+        if (error) {
+            break;
+        }
+        std::string name = NameBytes(it->path());
+        if (!name.ends_with(kSpeakerFileExtension)) {
+            continue;
+        }
+        std::error_code typeError;
+        if (!it->is_regular_file(typeError)) {
+            continue;
+        }
+        found.emplace_back(std::move(name), it->path());
+    }
+    std::sort(found.begin(), found.end(),
+              [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<std::filesystem::path> paths;
+    paths.reserve(found.size());
+    for (auto& entry : found) {
+        paths.push_back(std::move(entry.second));
+    }
+    return paths;
+}
+
+int StoreUserFiles(const std::filesystem::path& speakersDir, std::string_view name,
+                   std::span<const VoiceCodebook, 3> codebooks, float threshold,
+                   Notifier& notifier) {
+    const std::filesystem::path path = SpeakerFilePath(speakersDir, name);
+    std::string owner;
+    std::error_code error;
+    const bool taken =
+        std::filesystem::exists(path, error) && ReadMarker(path, owner) && owner != name;
+    if (!taken) {
+        const std::vector<std::uint8_t> model = SerialiseModelFile(codebooks, threshold);
+        if (EncodeBuffer(model, path, name, StoreKey, StoreSubstitutionTable) == 1) {
+            return 1;
+        }
+    }
+    notifier.Notice(std::string(kUnableToSaveUsersMessage));
+    return -1;
+}
+
+bool ReadSpeakerFile(const std::filesystem::path& path, std::string& name,
+                     std::array<VoiceCodebook, 3>& codebooks, float& threshold) {
+    std::string token;
+    if (!ReadMarker(path, token)) {
+        return false;
+    }
+    std::vector<std::uint8_t> model;
+    if (DecodeToBuffer(path, token, StoreKey, StoreSubstitutionTable, model, kModelFileMaxBytes) !=
+        1) {
+        return false;
+    }
+    std::array<VoiceCodebook, 3> loaded;
+    float loadedThreshold = 0.0f;
+    if (!ParseModelFile(model, loaded, loadedThreshold)) {
+        return false;
+    }
+    name = std::move(token);
+    codebooks = std::move(loaded);
+    threshold = loadedThreshold;
+    return true;
+}
+
+int LoadUserFile(const std::filesystem::path& path, UserList& users, Notifier& notifier) {
+    std::string name;
+    if (!ReadMarker(path, name)) {
+        return 0;
+    }
+    if (users.Find(name) != nullptr) {
+        notifier.Notice(AlreadyInListMessage(name));
+        return 0;
+    }
+    std::string decodedName;
+    std::array<VoiceCodebook, 3> codebooks;
+    float threshold = 0.0f;
+    if (!ReadSpeakerFile(path, decodedName, codebooks, threshold) || decodedName != name) {
+        notifier.Notice(std::string(kCanNotLoadFilePrefix) + PathText(path));
+        return 0;
+    }
+    AppendUser(users, codebooks, name, threshold);
+    return 1;
+}
+
+std::int32_t LoadRegisteredUsers(const std::filesystem::path& speakersDir, UserList& users,
+                                 Notifier& notifier) {
+    std::int32_t loaded = 0;
+    for (const std::filesystem::path& path : ListSpeakerFiles(speakersDir)) {
+        loaded += LoadUserFile(path, users, notifier);
+    }
+    return loaded;
+}
+
+std::vector<std::filesystem::path> FindUserFiles(const std::filesystem::path& speakersDir,
+                                                 std::string_view name) {
+    std::vector<std::filesystem::path> files;
+    for (std::filesystem::path& path : ListSpeakerFiles(speakersDir)) {
+        std::string token;
+        if (ReadMarker(path, token) && token == name) {
+            files.push_back(std::move(path));
+        }
+    }
+    return files;
+}
+
+std::int32_t CountUserFiles(const std::filesystem::path& speakersDir, std::string_view name) {
+    return static_cast<std::int32_t>(FindUserFiles(speakersDir, name).size());
+}
+
+UserFileDeletion DeleteUserFiles(const std::filesystem::path& speakersDir, std::string_view name) {
+    UserFileDeletion result;
+    for (const std::filesystem::path& path : FindUserFiles(speakersDir, name)) {
+        std::error_code error;
+        if (std::filesystem::remove(path, error) && !error) {
+            ++result.deleted;
+        } else {
+            result.failed.push_back(path);
+        }
+    }
+    return result;
+}
+
+}  // namespace quorvane

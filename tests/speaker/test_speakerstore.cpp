@@ -1,0 +1,261 @@
+// The speaker store: storing a user, loading the users at start, duplicate and damaged
+// speaker files, and finding and deleting a user's files.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "analysis/Notifier.h"
+#include "analysis/VoiceCodebook.h"
+#include "cipher/EncodedFile.h"
+#include "cipher/Gost.h"
+#include "speaker/Decision.h"
+#include "speaker/ModelFile.h"
+#include "speaker/SpeakerStore.h"
+#include "speaker/UserList.h"
+
+namespace quorvane {
+namespace {
+
+namespace fs = std::filesystem;
+
+VoiceCodebook MakeCodebook(int count, float base) {
+    VoiceCodebook codebook;
+    codebook.maxCodewords = count;
+    codebook.codewordCount = count;
+    codebook.codewords.emplace(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        Codeword& entry = (*codebook.codewords)[static_cast<std::size_t>(i)];
+        for (int j = 0; j < kCepstrumOrder; ++j) {
+            entry.values.push_back(base + std::sin(static_cast<float>(i * kCepstrumOrder + j)));
+        }
+        entry.label = i;
+        entry.memberCount = 2;
+    }
+    return codebook;
+}
+
+std::array<VoiceCodebook, 3> Enrolment(float base) {
+    std::array<VoiceCodebook, 3> books = {MakeCodebook(64, base), MakeCodebook(64, base + 0.5f),
+                                          MakeCodebook(40, base - 0.5f)};
+    (*books[1].codewords)[7].memberCount = 0;  // an empty codeword is not stored
+    return books;
+}
+
+std::vector<std::string> FileNames(const fs::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string ReadText(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+class SpeakerStoreTest : public ::testing::Test {
+protected:
+    SpeakerStoreTest() {
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        root_ =
+            fs::temp_directory_path() / ("quorvane-store-" + std::string(info->name()) + "-" +
+                                         std::to_string(reinterpret_cast<std::uintptr_t>(this)));
+        fs::remove_all(root_);
+        speakers_ = root_ / "Speakers";
+        fs::create_directories(speakers_);
+    }
+    ~SpeakerStoreTest() override {
+        std::error_code error;
+        fs::permissions(speakers_, fs::perms::owner_all, fs::perm_options::add, error);
+        fs::remove_all(root_, error);
+    }
+    void Store(const std::string& name, float base) {
+        SilentNotifier silent;
+        ASSERT_EQ(StoreUserFiles(speakers_, name, Enrolment(base), 0.25f + base, silent), 1);
+    }
+
+    fs::path root_;
+    fs::path speakers_;
+};
+
+TEST_F(SpeakerStoreTest, StoredUserSurvivesARestart) {
+    const std::array<VoiceCodebook, 3> enrolment = Enrolment(1.0f);
+    const float threshold = std::nextafter(0.8f, 0.0f);
+    RecordingNotifier notifier;
+    ASSERT_EQ(StoreUserFiles(speakers_, "anna", enrolment, threshold, notifier), 1);
+    // Only the speaker file: no plain model anywhere, in the folder or the current one.
+    EXPECT_EQ(FileNames(speakers_), (std::vector<std::string>{"anna.spk"}));
+    EXPECT_FALSE(fs::exists("temporarybooks.dat"));
+    // The marker is the name, and the model inside is encrypted (the file holds no
+    // plain copy of it).
+    std::string marker;
+    ASSERT_TRUE(ReadMarker(speakers_ / "anna.spk", marker));
+    EXPECT_EQ(marker, "anna");
+    const std::vector<std::uint8_t> model = SerialiseModelFile(enrolment, threshold);
+    const std::string text = ReadText(speakers_ / "anna.spk");
+    EXPECT_EQ(text.find(std::string(model.begin(), model.begin() + 96)), std::string::npos);
+
+    UserList users;
+    EXPECT_EQ(LoadRegisteredUsers(speakers_, users, notifier), 1);
+    EXPECT_TRUE(notifier.entries.empty());
+    const UserRecord* anna = users.Find("anna");
+    ASSERT_NE(anna, nullptr);
+    EXPECT_EQ(std::bit_cast<std::uint32_t>(anna->threshold),
+              std::bit_cast<std::uint32_t>(threshold));
+    for (std::size_t c = 0; c < 3; ++c) {
+        EXPECT_EQ(CodebookDistance(anna->codebooks[c], enrolment[c]), 0.0f);
+        EXPECT_EQ(ExportCodewords(anna->codebooks[c]), ExportCodewords(enrolment[c]));
+    }
+    EXPECT_EQ(anna->codebooks[1].codewordCount, 63);
+    EXPECT_EQ(DeriveUserKey(anna->codebooks), DeriveUserKey(enrolment));
+}
+
+TEST_F(SpeakerStoreTest, MissingFolderIsNeitherCreatedNorAnError) {
+    const fs::path missing = root_ / "NoSpeakers";
+    RecordingNotifier notifier;
+    UserList users;
+    EXPECT_EQ(LoadRegisteredUsers(missing, users, notifier), 0);
+    EXPECT_TRUE(notifier.entries.empty());
+    EXPECT_EQ(CountUserFiles(missing, "anna"), 0);
+    EXPECT_EQ(StoreUserFiles(missing, "anna", Enrolment(1.0f), 1.0f, notifier), -1);
+    EXPECT_EQ(notifier.Texts(), (std::vector<std::string>{"Unable to save users (speakers) file"}));
+    EXPECT_FALSE(fs::exists(missing));
+}
+
+TEST_F(SpeakerStoreTest, FilesAreTakenInByteOrderAndOnlyWithTheExactExtension) {
+    Store("b", 1.0f);
+    Store("a", 2.0f);
+    Store("B", 3.0f);
+    Store("c", 4.0f);
+    fs::rename(speakers_ / "c.spk", speakers_ / "c.SPK");
+    fs::copy_file(speakers_ / "a.spk", speakers_ / "x.spk.bak");
+    fs::copy_file(speakers_ / "a.spk", speakers_ / "y.spkx");
+    fs::create_directories(speakers_ / "0folder.spk");
+    RecordingNotifier notifier;
+    UserList users;
+    EXPECT_EQ(LoadRegisteredUsers(speakers_, users, notifier), 3);
+    EXPECT_EQ(users.Names(), (std::vector<std::string>{"B", "a", "b"}));
+    EXPECT_TRUE(notifier.entries.empty());
+    EXPECT_EQ(users.Find("b")->threshold, 1.25f);
+}
+
+TEST_F(SpeakerStoreTest, ARenamedFileLoadsAsTheUserNamedInside) {
+    Store("anna", 1.0f);
+    fs::rename(speakers_ / "anna.spk", speakers_ / "somebody.spk");
+    SilentNotifier silent;
+    UserList users;
+    EXPECT_EQ(LoadRegisteredUsers(speakers_, users, silent), 1);
+    EXPECT_EQ(users.Names(), (std::vector<std::string>{"anna"}));
+    EXPECT_EQ(CountUserFiles(speakers_, "anna"), 1);
+    EXPECT_EQ(CountUserFiles(speakers_, "somebody"), 0);
+}
+
+TEST_F(SpeakerStoreTest, DuplicateFilesGiveOneUserAndOneMessage) {
+    Store("anna", 1.0f);
+    Store("bob", 2.0f);
+    fs::copy_file(speakers_ / "anna.spk", speakers_ / "copy.spk");
+    RecordingNotifier notifier;
+    UserList users;
+    EXPECT_EQ(LoadRegisteredUsers(speakers_, users, notifier), 2);
+    EXPECT_EQ(users.Names(), (std::vector<std::string>{"anna", "bob"}));
+    EXPECT_EQ(notifier.Texts(), (std::vector<std::string>{"User anna already is in the list"}));
+    // Removal finds both files, deletes both and leaves the other user's file alone.
+    EXPECT_EQ(CountUserFiles(speakers_, "anna"), 2);
+    EXPECT_EQ(CountUserFiles(speakers_, "Anna"), 0);
+    const UserFileDeletion deletion = DeleteUserFiles(speakers_, "anna");
+    EXPECT_EQ(deletion.deleted, 2);
+    EXPECT_TRUE(deletion.failed.empty());
+    EXPECT_EQ(FileNames(speakers_), (std::vector<std::string>{"bob.spk"}));
+}
+
+TEST_F(SpeakerStoreTest, DamagedFilesAreSkippedWithTheirPath) {
+    Store("anna", 1.0f);
+    Store("bob", 2.0f);
+    Store("carl", 3.0f);
+    // bob: cut in the middle of the cipher data; carl: header damaged.
+    const std::string bob = ReadText(speakers_ / "bob.spk");
+    std::ofstream(speakers_ / "bob.spk", std::ios::binary) << bob.substr(0, bob.size() - 9);
+    std::ofstream(speakers_ / "carl.spk", std::ios::binary) << "carl\nmany\n0\n";
+    // dave: sound encryption, damaged model inside (a count of 65).
+    std::vector<std::uint8_t> badModel = {65, 0, 0, 0};
+    badModel.resize(16 + 65 * 88, 0);
+    ASSERT_EQ(
+        EncodeBuffer(badModel, speakers_ / "dave.spk", "dave", StoreKey, StoreSubstitutionTable),
+        1);
+    // eve: a model written under another key decodes to noise.
+    GostKey otherKey = StoreKey;
+    otherKey[3] ^= 1u;
+    const std::vector<std::uint8_t> model = SerialiseModelFile(Enrolment(4.0f), 1.0f);
+    ASSERT_EQ(EncodeBuffer(model, speakers_ / "eve.spk", "eve", otherKey, StoreSubstitutionTable),
+              1);
+
+    RecordingNotifier notifier;
+    UserList users;
+    EXPECT_EQ(LoadRegisteredUsers(speakers_, users, notifier), 1);
+    EXPECT_EQ(users.Names(), (std::vector<std::string>{"anna"}));
+    EXPECT_EQ(notifier.Texts(),
+              (std::vector<std::string>{"Can not load file: " + PathText(speakers_ / "bob.spk"),
+                                        "Can not load file: " + PathText(speakers_ / "carl.spk"),
+                                        "Can not load file: " + PathText(speakers_ / "dave.spk"),
+                                        "Can not load file: " + PathText(speakers_ / "eve.spk")}));
+}
+
+TEST_F(SpeakerStoreTest, OverlongFirstTokenMakesAFileUnreadable) {
+    Store("anna", 1.0f);
+    const std::string longName(1000, 'n');
+    std::ofstream(speakers_ / "long.spk", std::ios::binary) << longName << "\n1\n0\n12345678";
+    // A file holding the first 999 characters of that name as its own marker must not
+    // pick up the long file.
+    std::ofstream(speakers_ / "short.spk", std::ios::binary) << longName.substr(0, 999) << " x";
+    RecordingNotifier notifier;
+    UserList users;
+    EXPECT_EQ(LoadRegisteredUsers(speakers_, users, notifier), 1);
+    EXPECT_EQ(CountUserFiles(speakers_, longName), 0);
+    EXPECT_EQ(CountUserFiles(speakers_, longName.substr(0, 999)), 1);
+    EXPECT_EQ(DeleteUserFiles(speakers_, longName).deleted, 0);
+    EXPECT_TRUE(fs::exists(speakers_ / "long.spk"));
+    // short.spk is not a speaker file: reported, not loaded.
+    EXPECT_EQ(notifier.Texts(), (std::vector<std::string>{"Can not load file: " +
+                                                          PathText(speakers_ / "short.spk")}));
+}
+
+TEST_F(SpeakerStoreTest, StoringReplacesTheUsersOwnFileButNeverAnotherUsers) {
+    Store("anna", 1.0f);
+    Store("anna", 2.0f);  // the same user again: replaced
+    SilentNotifier silent;
+    UserList users;
+    EXPECT_EQ(LoadRegisteredUsers(speakers_, users, silent), 1);
+    EXPECT_EQ(users.Find("anna")->threshold, 2.25f);
+
+    // bob.spk holds anna (renamed on disk): storing bob must not destroy it.
+    fs::rename(speakers_ / "anna.spk", speakers_ / "bob.spk");
+    const std::string before = ReadText(speakers_ / "bob.spk");
+    RecordingNotifier notifier;
+    EXPECT_EQ(StoreUserFiles(speakers_, "bob", Enrolment(3.0f), 1.0f, notifier), -1);
+    EXPECT_EQ(notifier.Texts(), (std::vector<std::string>{"Unable to save users (speakers) file"}));
+    EXPECT_EQ(ReadText(speakers_ / "bob.spk"), before);
+    EXPECT_EQ(FileNames(speakers_), (std::vector<std::string>{"bob.spk"}));
+}
+
+TEST_F(SpeakerStoreTest, SpeakerFileNameIsTheNamePlusExtension) {
+    EXPECT_EQ(SpeakerFilePath(speakers_, "j.smith"), speakers_ / "j.smith.spk");
+    Store("\xD0\x90\xD0\xBD\xD0\xBD\xD0\xB0", 1.0f);  // non-ASCII names are kept as typed
+    SilentNotifier silent;
+    UserList users;
+    EXPECT_EQ(LoadRegisteredUsers(speakers_, users, silent), 1);
+    EXPECT_EQ(users.Names(), (std::vector<std::string>{"\xD0\x90\xD0\xBD\xD0\xBD\xD0\xB0"}));
+}
+
+}  // namespace
+}  // namespace quorvane
