@@ -12,6 +12,9 @@ namespace quorvane {
 namespace {
 
 constexpr int kNameAttempts = 32;
+// Written data is pushed towards the device in steps of this size while the file grows, so the
+// flush before the rename does not wait for the whole file at once.
+constexpr std::uint64_t kWritebackStep = std::uint64_t{8} << 20;
 
 // A name nobody else is likely to pick: random bits from the system, a clock reading and a
 // process-wide counter. Uniqueness itself comes from the exclusive creation; this only makes
@@ -91,6 +94,11 @@ bool AtomicFile::Write(std::span<const std::uint8_t> bytes) {
     if (!file_.Write(bytes)) {
         failed_ = true;
         return false;
+    }
+    written_ += bytes.size();
+    if (!direct_ && written_ - flushed_ >= kWritebackStep) {
+        file_.StartWriteback(flushed_, written_ - flushed_);
+        flushed_ = written_;
     }
     return true;
 }

@@ -36,6 +36,8 @@ private:
     std::filesystem::path target_;
     std::filesystem::path temporary_;
     PlatformFile file_;
+    std::uint64_t written_ = 0;
+    std::uint64_t flushed_ = 0;  // bytes already handed to the device's writeback
     bool direct_ = false;
     bool failed_ = false;
     bool committed_ = false;

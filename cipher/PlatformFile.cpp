@@ -109,6 +109,16 @@ bool PlatformFile::Write(std::span<const std::uint8_t> bytes) {
     return true;
 }
 
+void PlatformFile::StartWriteback(std::uint64_t offset, std::uint64_t length) {
+#ifdef __linux__
+    static_cast<void>(::sync_file_range(static_cast<int>(handle_), static_cast<off_t>(offset),
+                                        static_cast<off_t>(length), SYNC_FILE_RANGE_WRITE));
+#else
+    static_cast<void>(offset);
+    static_cast<void>(length);
+#endif
+}
+
 bool PlatformFile::Sync() {
     struct stat st {};
     if (::fstat(static_cast<int>(handle_), &st) != 0) {

@@ -22,6 +22,9 @@ public:
     [[nodiscard]] bool OpenExisting(const std::filesystem::path& path);
     // Writes all bytes, retrying short writes; false on any error (disk full included).
     [[nodiscard]] bool Write(std::span<const std::uint8_t> bytes);
+    // Asks the system to start writing the given range to the device now, without waiting, so
+    // that the final Sync has little left to do. Only a hint: does nothing where unsupported.
+    void StartWriteback(std::uint64_t offset, std::uint64_t length);
     // Flushes the written data to the storage device.
     [[nodiscard]] bool Sync();
     // Closes the file; false when the close reports an error. Closing twice is harmless.
