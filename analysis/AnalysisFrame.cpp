@@ -13,8 +13,13 @@ std::int32_t CountActiveFrames(std::span<const AnalysisFrame> frames) {
 }
 
 std::int32_t FrameLengthOf(std::int32_t frameMs, std::int32_t sampleRate) {
-    const std::int32_t product = frameMs * sampleRate;
-    return static_cast<std::int32_t>(static_cast<float>(product) * 0.001f);
+    const std::int64_t product = std::int64_t{frameMs} * sampleRate;
+    const float length = static_cast<float>(product) * 0.001f;
+    // Out-of-range parameters give no frames rather than an undefined conversion.
+    if (!(length > 0.0f) || length >= 2147483520.0f) {
+        return 0;
+    }
+    return static_cast<std::int32_t>(length);
 }
 
 std::int32_t FrameStepOf(std::int32_t frameLength, float stepRatio) {

@@ -4,9 +4,9 @@
 #include <cmath>
 
 #include "analysis/AnalysisFrame.h"
+#include "analysis/FeatureStage.h"
 #include "analysis/FrameSelection.h"
 #include "analysis/FrameWorkers.h"
-#include "analysis/LpcFeatures.h"
 
 namespace quorvane {
 
@@ -76,41 +76,10 @@ void AnalyseRecording(VoiceCodebook& codebook, std::span<const std::int16_t> sam
     codebook.vectors.emplace();
     static_cast<void>(InitCodewordArray(codebook, *codebook.vectors, codebook.vectorCount));
 
-    // The features of the frames are computed independently, then committed in
-    // frame order so that vectors and notices keep that order.
-    const auto dimension = static_cast<std::size_t>(std::max(codebook.cepstrumOrder, 0));
-    std::vector<float> features(frames.size() * dimension, 0.0f);
-    std::vector<std::uint8_t> stable(frames.size(), 0);
-    RunOverFrames(static_cast<std::int32_t>(frames.size()), threadCount,
-                  [&](std::int32_t begin, std::int32_t end) {
-                      for (std::int32_t f = begin; f < end; ++f) {
-                          const auto at = static_cast<std::size_t>(f);
-                          if (frames[at].active != 1) {
-                              continue;
-                          }
-                          const std::span<float> values(features.data() + at * dimension,
-                                                        dimension);
-                          stable[at] = ComputeFeatureVector(frames[at].samples, codebook.lpcOrder,
-                                                            codebook.cepstrumOrder, values)
-                                           ? 1
-                                           : 0;
-                      }
-                  });
-    std::size_t next = 0;
-    for (std::size_t f = 0; f < frames.size(); ++f) {
-        if (frames[f].active != 1) {
-            continue;
-        }
-        if (stable[f] != 1) {
-            notifier.Notice(UnstableFrameNotice(static_cast<std::int32_t>(f)));
-            --codebook.vectorCount;
-            continue;
-        }
-        const auto first = features.begin() + static_cast<std::ptrdiff_t>(f * dimension);
-        std::copy(first, first + static_cast<std::ptrdiff_t>(dimension),
-                  (*codebook.vectors)[next].values.begin());
-        ++next;
-    }
+    // Each frame's features are computed on their own, then committed in frame
+    // order so that vectors and notices keep that order.
+    const FrameFeatures features = ComputeFrameFeatures(codebook, frames, threadCount);
+    CommitFeatures(codebook, frames, features, notifier);
 }
 
 }  // namespace quorvane
