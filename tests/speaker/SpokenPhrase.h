@@ -63,11 +63,12 @@ inline bool SpeakToWav(const std::string& voice, const std::string& text,
 }
 
 // Converts any sound file with sox, repeatably and without dither. `format`
-// holds sox output options, e.g. "-r 11025 -c 1 -b 16".
+// holds sox output options, e.g. "-r 11025 -c 1 -b 16"; `effects` sox effects
+// applied on the way, e.g. "gain -n -3".
 inline bool ConvertWithSox(const std::filesystem::path& input, const std::string& format,
-                           const std::filesystem::path& output) {
-    const std::string command =
-        "sox -R " + Quoted(input) + " -D " + format + " " + Quoted(output) + " > /dev/null 2>&1";
+                           const std::filesystem::path& output, const std::string& effects = "") {
+    const std::string command = "sox -R -D " + Quoted(input) + " " + format + " " + Quoted(output) +
+                                " " + effects + " > /dev/null 2>&1";
     return std::system(command.c_str()) == 0 && std::filesystem::exists(output);
 }
 

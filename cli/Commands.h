@@ -1,0 +1,33 @@
+#pragma once
+
+#include <filesystem>
+
+namespace CLI {
+class App;
+}
+
+namespace quorvane {
+
+// Exit codes of quorvane-cli: 0 done, 2 an error (a file that cannot be read,
+// a recording that cannot be trained, ...). Commands with a verdict may use 1
+// for a negative one.
+inline constexpr int kExitSuccess = 0;
+inline constexpr int kExitRejected = 1;
+inline constexpr int kExitError = 2;
+
+// What every command shares: the global options and the exit code that the
+// command sets when it runs.
+struct CliContext {
+    // --speakers DIR; by default the folder "Speakers" beside the executable.
+    std::filesystem::path speakersDir;
+    int exitCode = kExitSuccess;
+};
+
+// inspect FILE [--json] and distance A B: the analysis and training of sound
+// files, shown stage by stage.
+void RegisterInspectCommands(CLI::App& app, CliContext& context);
+
+// The commands that work with registered users and their files.
+void RegisterUserCommands(CLI::App& app, CliContext& context);
+
+}  // namespace quorvane

@@ -1,0 +1,363 @@
+// inspect and distance: what the analysis and the training make of sound files.
+
+#include <CLI/CLI.hpp>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "analysis/AnalysisFrame.h"
+#include "analysis/FrameSelection.h"
+#include "analysis/LevelCheck.h"
+#include "analysis/LpcFeatures.h"
+#include "analysis/Notifier.h"
+#include "analysis/Progress.h"
+#include "analysis/VoiceCodebook.h"
+#include "cli/Commands.h"
+#include "cli/SoundFile.h"
+#include "speaker/Decision.h"
+#include "speaker/Training.h"
+
+namespace quorvane {
+
+namespace {
+
+constexpr const char* kTooFewVectorsText = "Too little feature vectors, please repeat recording";
+
+// Nine significant digits give back every float32 exactly.
+std::string Number(float value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.9g", static_cast<double>(value));
+    return text;
+}
+
+std::string JsonNumber(float value) {
+    return std::isfinite(value) ? Number(value) : "null";
+}
+
+std::string JsonString(const std::string& text) {
+    std::string quoted = "\"";
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            quoted += '\\';
+            quoted += c;
+        } else if (byte < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
+            quoted += escaped;
+        } else {
+            quoted += c;
+        }
+    }
+    return quoted + "\"";
+}
+
+std::string JsonBool(bool value) {
+    return value ? "true" : "false";
+}
+
+template <typename T, typename Format>
+std::string Join(const std::vector<T>& items, const std::string& separator, Format format) {
+    std::string joined;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (i > 0) {
+            joined += separator;
+        }
+        joined += format(items[i]);
+    }
+    return joined;
+}
+
+std::string IntText(std::int32_t value) {
+    return std::to_string(value);
+}
+
+std::string JsonValues(const std::vector<float>& values) {
+    return "[" + Join(values, ",", JsonNumber) + "]";
+}
+
+// Everything inspect finds out about one file.
+struct Inspection {
+    std::string file;
+    std::int32_t sampleCount = 0;
+    LevelCheckResult level;
+    std::int32_t frameLength = 0;
+    std::int32_t frameCount = 0;
+    std::vector<std::int32_t> activeFrames;
+    std::vector<std::int32_t> unstableFrames;
+    std::vector<std::string> notices;  // anything else the analysis reported
+    std::int32_t vectorCount = 0;
+    std::vector<std::vector<float>> vectors;  // before training
+    bool trained = false;
+    VoiceCodebook codebook;
+};
+
+// The frames the selection keeps, found again the way the analysis finds them
+// (the analysis itself keeps no frames once it is done).
+std::vector<std::int32_t> ActiveFrameIndices(const VoiceCodebook& analysed,
+                                             std::span<const std::int16_t> samples) {
+    std::vector<float> x(samples.size());
+    ConvertSamples(samples, x);
+    PreEmphasise(x, analysed.preEmphasis);
+    const std::int32_t frameLength = FrameLengthOf(analysed.frameMs, analysed.sampleRate);
+    const std::int32_t step = FrameStepOf(frameLength, analysed.frameStepRatio);
+    const std::int32_t frameCount =
+        FrameCountOf(static_cast<std::int32_t>(samples.size()), frameLength, step);
+    std::vector<AnalysisFrame> frames = CutFrames(x, frameLength, step, frameCount);
+    VoiceCodebook probe;
+    probe.frameLength = frameLength;
+    probe.frameCount = frameCount;
+    probe.sampleRate = analysed.sampleRate;
+    probe.sampleCount = static_cast<std::int32_t>(samples.size());
+    SelectFrames(probe, frames);
+    std::vector<std::int32_t> active;
+    for (std::int32_t f = 0; f < frameCount; ++f) {
+        if (frames[static_cast<std::size_t>(f)].active == 1) {
+            active.push_back(f);
+        }
+    }
+    return active;
+}
+
+// Analyses the accepted range of the samples, whatever the level checks said,
+// and trains a codebook on it exactly as TrainCodebook does.
+Inspection Inspect(const std::string& file, const std::vector<std::int16_t>& samples) {
+    Inspection result;
+    result.file = file;
+    result.sampleCount = static_cast<std::int32_t>(samples.size());
+    result.level = CheckRecordingLevel(samples);
+    const std::span<const std::int16_t> recording =
+        result.level.recorded ? std::span<const std::int16_t>(samples).subspan(
+                                    static_cast<std::size_t>(result.level.first),
+                                    static_cast<std::size_t>(result.level.count))
+                              : std::span<const std::int16_t>();
+
+    RecordingNotifier notifier;
+    AnalyseForTraining(result.codebook, recording, static_cast<std::int32_t>(recording.size()),
+                       kSampleRate, kMaxCodewords, notifier);
+    result.frameLength = result.codebook.frameLength;
+    result.frameCount = result.codebook.frameCount;
+    result.vectorCount = result.codebook.vectorCount;
+    if (result.codebook.vectors) {
+        const auto count =
+            std::min(result.codebook.vectors->size(),
+                     static_cast<std::size_t>(std::max(result.codebook.vectorCount, 0)));
+        for (std::size_t i = 0; i < count; ++i) {
+            result.vectors.push_back((*result.codebook.vectors)[i].values);
+        }
+    }
+    result.activeFrames = ActiveFrameIndices(result.codebook, recording);
+    for (const std::string& text : notifier.Texts()) {
+        const auto unstable =
+            std::find_if(result.activeFrames.begin(), result.activeFrames.end(),
+                         [&text](std::int32_t f) { return UnstableFrameNotice(f) == text; });
+        if (unstable != result.activeFrames.end()) {
+            result.unstableFrames.push_back(*unstable);
+        } else {
+            result.notices.push_back(text);
+        }
+    }
+
+    NullProgress progress;
+    result.trained = GrowCodebook(result.codebook, progress);
+    return result;
+}
+
+std::vector<std::string> WarningTexts(const LevelCheckResult& level) {
+    std::vector<std::string> texts;
+    for (const LevelWarning& warning : level.Warnings()) {
+        texts.emplace_back(warning.text);
+    }
+    return texts;
+}
+
+std::string LevelSummary(const LevelCheckResult& level) {
+    if (!level.recorded) {
+        return std::string(kSoundNotRecordedText);
+    }
+    if (level.accepted) {
+        return "accepted";
+    }
+    return "refused: " + Join(WarningTexts(level), "; ", [](const std::string& s) { return s; });
+}
+
+void PrintText(const Inspection& r) {
+    std::string out;
+    out += "file: " + r.file + "\n";
+    out += "samples: " + std::to_string(r.sampleCount) + " (16-bit mono, 11025 Hz)\n";
+    out += "level check: " + LevelSummary(r.level) + "\n";
+    out += "  clipped samples: " + std::to_string(r.level.clippedCount) +
+           ", loud samples: " + std::to_string(r.level.loudCount) + "\n";
+    out += "  analysed range: samples " + std::to_string(r.level.first) + " .. " +
+           std::to_string(r.level.first + r.level.count - 1) + " (" +
+           std::to_string(r.level.count) + " samples)\n";
+    out += "frameLength: " + std::to_string(r.frameLength) + "\n";
+    out += "frameCount: " + std::to_string(r.frameCount) + "\n";
+    out += "active frames (" + std::to_string(r.activeFrames.size()) +
+           "): " + Join(r.activeFrames, " ", IntText) + "\n";
+    out += "unstable frames (" + std::to_string(r.unstableFrames.size()) +
+           "): " + Join(r.unstableFrames, " ", IntText) + "\n";
+    for (const std::string& notice : r.notices) {
+        out += "notice: " + notice + "\n";
+    }
+    out += "vectorCount: " + std::to_string(r.vectorCount) + "\n";
+    if (!r.trained) {
+        out += std::string("training: refused: ") + kTooFewVectorsText + "\n";
+    } else {
+        const VoiceCodebook& book = r.codebook;
+        out += "training: codewordCount " + std::to_string(book.codewordCount) + "\n";
+        for (std::int32_t k = 0; k < book.codewordCount; ++k) {
+            const Codeword& c = (*book.codewords)[static_cast<std::size_t>(k)];
+            out += "codeword " + std::to_string(k) + ": memberCount " +
+                   std::to_string(c.memberCount) + ", distortion " + Number(c.distortion) +
+                   "\n  values: " + Join(c.values, " ", Number) + "\n";
+        }
+    }
+    std::fputs(out.c_str(), stdout);
+}
+
+void PrintJson(const Inspection& r) {
+    std::string out = "{\n";
+    out += "  \"file\": " + JsonString(r.file) + ",\n";
+    out += "  \"sampleCount\": " + std::to_string(r.sampleCount) + ",\n";
+    out += "  \"levelCheck\": {\"recorded\": " + JsonBool(r.level.recorded) +
+           ", \"clipped\": " + JsonBool(r.level.clipped) +
+           ", \"tooQuiet\": " + JsonBool(r.level.tooQuiet) +
+           ", \"accepted\": " + JsonBool(r.level.accepted) +
+           ", \"first\": " + std::to_string(r.level.first) +
+           ", \"count\": " + std::to_string(r.level.count) +
+           ", \"clippedCount\": " + std::to_string(r.level.clippedCount) +
+           ", \"loudCount\": " + std::to_string(r.level.loudCount) + ", \"warnings\": [" +
+           Join(WarningTexts(r.level), ", ", JsonString) + "]},\n";
+    out += "  \"frameLength\": " + std::to_string(r.frameLength) + ",\n";
+    out += "  \"frameCount\": " + std::to_string(r.frameCount) + ",\n";
+    out += "  \"activeFrames\": [" + Join(r.activeFrames, ",", IntText) + "],\n";
+    out += "  \"unstableFrames\": [" + Join(r.unstableFrames, ",", IntText) + "],\n";
+    out += "  \"notices\": [" + Join(r.notices, ", ", JsonString) + "],\n";
+    out += "  \"vectorCount\": " + std::to_string(r.vectorCount) + ",\n";
+    out += "  \"vectors\": [" + Join(r.vectors, ",\n    ", JsonValues) + "],\n";
+    out += "  \"trained\": " + JsonBool(r.trained) + ",\n";
+    if (r.trained) {
+        const VoiceCodebook& book = r.codebook;
+        out += "  \"codewordCount\": " + std::to_string(book.codewordCount) + ",\n";
+        out += "  \"codewords\": [";
+        for (std::int32_t k = 0; k < book.codewordCount; ++k) {
+            const Codeword& c = (*book.codewords)[static_cast<std::size_t>(k)];
+            out += std::string(k > 0 ? ",\n    " : "") + "{\"index\": " + std::to_string(k) +
+                   ", \"memberCount\": " + std::to_string(c.memberCount) +
+                   ", \"distortion\": " + JsonNumber(c.distortion) +
+                   ", \"values\": " + JsonValues(c.values) + "}";
+        }
+        out += "]\n";
+    } else {
+        out += "  \"refusal\": " + JsonString(kTooFewVectorsText) + "\n";
+    }
+    out += "}\n";
+    std::fputs(out.c_str(), stdout);
+}
+
+void PrintError(const std::string& line) {
+    std::fprintf(stderr, "quorvane-cli: %s\n", line.c_str());
+}
+
+int RunInspect(const std::string& file, bool json) {
+    std::vector<std::int16_t> samples;
+    std::string error;
+    if (!ReadSoundFile(file, samples, error)) {
+        PrintError(error);
+        return kExitError;
+    }
+    const Inspection inspection = Inspect(file, samples);
+    if (json) {
+        PrintJson(inspection);
+    } else {
+        PrintText(inspection);
+    }
+    return kExitSuccess;
+}
+
+// Reads and trains one file for distance; on failure prints the reason.
+bool TrainFile(const std::string& file, VoiceCodebook& codebook) {
+    std::vector<std::int16_t> samples;
+    std::string error;
+    if (!ReadSoundFile(file, samples, error)) {
+        PrintError(error);
+        return false;
+    }
+    const LevelCheckResult level = CheckRecordingLevel(samples);
+    if (!level.recorded) {
+        PrintError(file + ": " + std::string(kSoundNotRecordedText));
+        return false;
+    }
+    for (const LevelWarning& warning : level.Warnings()) {
+        std::fprintf(stderr, "quorvane-cli: note: %s: %.*s\n", file.c_str(),
+                     static_cast<int>(warning.text.size()), warning.text.data());
+    }
+    const std::span<const std::int16_t> recording = std::span<const std::int16_t>(samples).subspan(
+        static_cast<std::size_t>(level.first), static_cast<std::size_t>(level.count));
+    NullProgress progress;
+    RecordingNotifier notifier;
+    const bool trained =
+        TrainCodebook(codebook, recording, static_cast<std::int32_t>(recording.size()), kSampleRate,
+                      kMaxCodewords, progress, notifier);
+    for (const std::string& notice : notifier.Texts()) {
+        std::fprintf(stderr, "quorvane-cli: note: %s: %s\n", file.c_str(), notice.c_str());
+    }
+    if (!trained) {
+        PrintError(file + ": " + kTooFewVectorsText);
+    }
+    return trained;
+}
+
+int RunDistance(const std::string& first, const std::string& second) {
+    VoiceCodebook a;
+    VoiceCodebook b;
+    if (!TrainFile(first, a) || !TrainFile(second, b)) {
+        return kExitError;
+    }
+    std::printf("%s\n", Number(CodebookDistance(a, b)).c_str());
+    return kExitSuccess;
+}
+
+}  // namespace
+
+void RegisterInspectCommands(CLI::App& app, CliContext& context) {
+    struct InspectOptions {
+        std::string file;
+        bool json = false;
+    };
+    const auto inspectOptions = std::make_shared<InspectOptions>();
+    CLI::App* inspect = app.add_subcommand(
+        "inspect",
+        "Read a sound file as a recording, apply the level checks, analyse and train it, and "
+        "show every stage: level check, frames, feature vectors, codebook");
+    inspect->add_option("FILE", inspectOptions->file, "Sound file (WAV, FLAC, ...)")->required();
+    inspect->add_flag("--json", inspectOptions->json,
+                      "One JSON object, with the feature vectors before training; floats with 9 "
+                      "significant digits");
+    inspect->callback([inspectOptions, &context] {
+        context.exitCode = RunInspect(inspectOptions->file, inspectOptions->json);
+    });
+
+    struct DistanceOptions {
+        std::string first;
+        std::string second;
+    };
+    const auto distanceOptions = std::make_shared<DistanceOptions>();
+    CLI::App* distance = app.add_subcommand(
+        "distance", "Train a codebook on each of two sound files and print their distance");
+    distance->add_option("A", distanceOptions->first, "First sound file")->required();
+    distance->add_option("B", distanceOptions->second, "Second sound file")->required();
+    distance->callback([distanceOptions, &context] {
+        context.exitCode = RunDistance(distanceOptions->first, distanceOptions->second);
+    });
+}
+
+}  // namespace quorvane

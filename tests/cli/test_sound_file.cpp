@@ -1,0 +1,150 @@
+#include <gtest/gtest.h>
+#include <sndfile.h>
+
+#include <cmath>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <numbers>
+#include <string>
+#include <vector>
+
+#include "cli/SoundFile.h"
+#include "tests/speaker/SpokenPhrase.h"
+
+namespace quorvane {
+namespace {
+
+using testing::ScratchFolder;
+
+// Writes interleaved frames with libsndfile in the given format.
+template <typename Sample>
+void WriteSound(const std::filesystem::path& path, int format, int rate, int channels,
+                const std::vector<Sample>& interleaved) {
+    SF_INFO info{};
+    info.samplerate = rate;
+    info.channels = channels;
+    info.format = format;
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    ASSERT_NE(file, nullptr) << sf_strerror(nullptr);
+    const auto frames =
+        static_cast<sf_count_t>(interleaved.size() / static_cast<std::size_t>(channels));
+    if constexpr (std::is_same_v<Sample, short>) {
+        EXPECT_EQ(sf_writef_short(file, interleaved.data(), frames), frames);
+    } else {
+        EXPECT_EQ(sf_writef_float(file, interleaved.data(), frames), frames);
+    }
+    sf_close(file);
+}
+
+TEST(ReadSoundFile, ProgramFormatPassesThroughSampleForSample) {
+    const ScratchFolder folder;
+    const std::filesystem::path wav = folder.Path() / "exact.wav";
+    std::vector<short> written;
+    for (int i = 0; i < 5000; ++i) {
+        written.push_back(static_cast<short>((i * 7919) % 65536 - 32768));
+    }
+    written[0] = -32768;
+    written[1] = 32767;
+    WriteSound(wav, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 11025, 1, written);
+    std::vector<std::int16_t> samples;
+    std::string error;
+    ASSERT_TRUE(ReadSoundFile(wav, samples, error)) << error;
+    EXPECT_EQ(samples, std::vector<std::int16_t>(written.begin(), written.end()));
+}
+
+TEST(ReadSoundFile, ChannelsAreMixedByTheirMean) {
+    const ScratchFolder folder;
+    const std::filesystem::path wav = folder.Path() / "stereo.wav";
+    // Left 8192, right 24576: the mean is 16384; left -100, right 101: 0.5 rounds to 1.
+    WriteSound(wav, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 11025, 2,
+               std::vector<short>{8192, 24576, -100, 101, -32768, -32768});
+    std::vector<std::int16_t> samples;
+    std::string error;
+    ASSERT_TRUE(ReadSoundFile(wav, samples, error)) << error;
+    EXPECT_EQ(samples, (std::vector<std::int16_t>{16384, 1, -32768}));
+}
+
+TEST(ReadSoundFile, FloatSamplesAreRoundedAndClipped) {
+    const ScratchFolder folder;
+    const std::filesystem::path wav = folder.Path() / "float.wav";
+    const float lsb = 1.0f / 32768.0f;
+    WriteSound(wav, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 11025, 1,
+               std::vector<float>{1.5f, -1.5f, 1.4f * lsb, 1.6f * lsb, -2.6f * lsb, 0.0f});
+    std::vector<std::int16_t> samples;
+    std::string error;
+    ASSERT_TRUE(ReadSoundFile(wav, samples, error)) << error;
+    EXPECT_EQ(samples, (std::vector<std::int16_t>{32767, -32768, 1, 2, -3, 0}));
+}
+
+TEST(ReadSoundFile, OtherRatesAreConvertedTo11025) {
+    // Two seconds of a 441 Hz tone at half scale, 44100 Hz stereo.
+    const ScratchFolder folder;
+    const std::filesystem::path wav = folder.Path() / "tone.wav";
+    const int rate = 44100;
+    const double frequency = 441.0;
+    std::vector<short> interleaved;
+    for (int n = 0; n < 2 * rate; ++n) {
+        const auto value = static_cast<short>(
+            std::lround(16384.0 * std::sin(2.0 * std::numbers::pi * frequency * n / rate)));
+        interleaved.push_back(value);
+        interleaved.push_back(value);
+    }
+    WriteSound(wav, SF_FORMAT_WAV | SF_FORMAT_PCM_16, rate, 2, interleaved);
+    std::vector<std::int16_t> samples;
+    std::string error;
+    ASSERT_TRUE(ReadSoundFile(wav, samples, error)) << error;
+    ASSERT_NEAR(static_cast<double>(samples.size()), 2.0 * 11025.0, 2.0);
+    // Away from the ends the tone is the same tone at the new rate.
+    double worst = 0.0;
+    for (std::size_t n = 500; n + 500 < samples.size(); ++n) {
+        const double expected = 16384.0 * std::sin(2.0 * std::numbers::pi * frequency *
+                                                   static_cast<double>(n) / 11025.0);
+        worst = std::max(worst, std::abs(samples[n] - expected));
+    }
+    EXPECT_LT(worst, 8.0);
+}
+
+TEST(ReadSoundFile, EmptySoundFileGivesNoSamples) {
+    const ScratchFolder folder;
+    const std::filesystem::path wav = folder.Path() / "empty.wav";
+    WriteSound(wav, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 22050, 1, std::vector<short>{});
+    std::vector<std::int16_t> samples{1, 2, 3};
+    std::string error;
+    ASSERT_TRUE(ReadSoundFile(wav, samples, error)) << error;
+    EXPECT_TRUE(samples.empty());
+}
+
+TEST(ReadSoundFile, FailuresNameTheFileAndLeaveNoSamples) {
+    const ScratchFolder folder;
+    const std::filesystem::path text = folder.Path() / "notes.txt";
+    std::ofstream(text) << "these are not sound samples\n";
+    const std::filesystem::path missing = folder.Path() / "missing.wav";
+    for (const std::filesystem::path& bad : {text, missing, folder.Path()}) {
+        std::vector<std::int16_t> samples{1, 2, 3};
+        std::string error;
+        EXPECT_FALSE(ReadSoundFile(bad, samples, error)) << bad;
+        EXPECT_TRUE(samples.empty());
+        EXPECT_NE(error.find(bad.string()), std::string::npos) << error;
+        EXPECT_EQ(error.find('\n'), std::string::npos) << error;
+    }
+}
+
+TEST(ReadSoundFile, LongerThanTheLimitIsRefused) {
+    const ScratchFolder folder;
+    const std::filesystem::path exact = folder.Path() / "exact.wav";
+    const std::filesystem::path other = folder.Path() / "other.wav";
+    WriteSound(exact, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 11025, 1, std::vector<short>(200, 5));
+    WriteSound(other, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 22050, 1, std::vector<short>(400, 5));
+    for (const std::filesystem::path& path : {exact, other}) {
+        std::vector<std::int16_t> samples;
+        std::string error;
+        EXPECT_FALSE(ReadSoundFile(path, samples, error, 100)) << path;
+        EXPECT_TRUE(samples.empty());
+        EXPECT_NE(error.find("too long"), std::string::npos) << error;
+        EXPECT_TRUE(ReadSoundFile(path, samples, error, 250)) << error;
+    }
+}
+
+}  // namespace
+}  // namespace quorvane
