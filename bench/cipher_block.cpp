@@ -166,7 +166,7 @@ void CrossCheck() {
     const std::vector<std::uint8_t> plain = Data();
     std::vector<std::uint8_t> theirs = plain;
     gcry_cipher_encrypt(c.handle, theirs.data(), theirs.size(), nullptr, 0);
-    for (const GostPath path : {GostPath::Portable, GostPath::Avx2}) {
+    for (const GostPath path : {GostPath::Portable, GostPath::Avx2, GostPath::Avx512}) {
         if (!GostFast::Supported(path)) {
             continue;
         }
@@ -184,6 +184,7 @@ void CrossCheck() {
 
 BENCHMARK_CAPTURE(Fast, portable_1pass, GostPath::Portable, 1);
 BENCHMARK_CAPTURE(Fast, avx2_1pass, GostPath::Avx2, 1);
+BENCHMARK_CAPTURE(Fast, avx512_1pass, GostPath::Avx512, 1);
 BENCHMARK(Reference);
 BENCHMARK_CAPTURE(GcryptGost, gcrypt_1pass, 1);
 BENCHMARK_CAPTURE(BotanGost, botan_1pass, 1);

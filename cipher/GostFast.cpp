@@ -3,6 +3,7 @@
 #include <cstddef>
 
 #include "cipher/GostFastAvx2.h"
+#include "cipher/GostFastAvx512.h"
 
 namespace quorvane {
 
@@ -63,7 +64,19 @@ void RunGroup(const GostFast::Prepared& p, std::uint8_t* data, int passes,
 
 bool CpuHasAvx2() {
 #if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__)
+    __builtin_cpu_init();  // needed when called before main (static initialisers)
     return __builtin_cpu_supports("avx2");
+#else
+    return false;
+#endif
+}
+
+bool CpuHasAvx512() {
+#if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__)
+    __builtin_cpu_init();
+    // The kernel's tail runs on the AVX2 path.
+    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+           __builtin_cpu_supports("avx2");
 #else
     return false;
 #endif
@@ -101,11 +114,16 @@ bool GostFast::Supported(GostPath path) {
             return true;
         case GostPath::Avx2:
             return CpuHasAvx2();
+        case GostPath::Avx512:
+            return CpuHasAvx512();
     }
     return false;
 }
 
 GostPath GostFast::Best() {
+    if (Supported(GostPath::Avx512)) {
+        return GostPath::Avx512;
+    }
     return Supported(GostPath::Avx2) ? GostPath::Avx2 : GostPath::Portable;
 }
 
@@ -120,7 +138,14 @@ void GostFast::Decrypt(std::span<std::uint8_t> data, int passes) const {
 void GostFast::Run(std::span<std::uint8_t> data, int passes, const std::uint32_t* keys) const {
     std::size_t blocks = data.size() / kGostBlockBytes;
     std::uint8_t* p = data.data();
-    if (path_ == GostPath::Avx2 && blocks >= kAvx2GroupBlocks) {
+    if (path_ == GostPath::Avx512 && blocks >= kAvx512GroupBlocks) {
+        const std::size_t groups = blocks / kAvx512GroupBlocks;
+        GostAvx512Run(p, groups, passes, keys, prepared_.table);
+        p += groups * kAvx512GroupBlocks * kGostBlockBytes;
+        blocks -= groups * kAvx512GroupBlocks;
+    }
+    // The tail of the wide path, or the whole run of the AVX2 path.
+    if ((path_ == GostPath::Avx2 || path_ == GostPath::Avx512) && blocks >= kAvx2GroupBlocks) {
         const std::size_t groups = blocks / kAvx2GroupBlocks;
         GostAvx2Run(p, groups, passes, keys, prepared_.table);
         p += groups * kAvx2GroupBlocks * kGostBlockBytes;

@@ -12,6 +12,7 @@ namespace quorvane {
 enum class GostPath {
     Portable,  // table-driven rounds, four blocks interleaved; runs everywhere
     Avx2,      // 32 blocks at once, nibbles substituted with byte shuffles; needs AVX2
+    Avx512,    // the same on 64 blocks; needs AVX-512 F and BW
 };
 
 // The block cipher prepared for one key and table, for enciphering many blocks at once.

@@ -154,12 +154,12 @@ TEST_F(MagmaVectors, BlockBothDirectionsInPlaceAndSeparate) {
         EXPECT_EQ(inPlace[1], in[1]);
 
         // The same through every fast path, as bytes (little-endian words).
-        for (const GostPath path : {GostPath::Portable, GostPath::Avx2}) {
+        for (const GostPath path : {GostPath::Portable, GostPath::Avx2, GostPath::Avx512}) {
             if (!GostFast::Supported(path)) {
                 continue;
             }
             const GostFast fast(key, table_, path);
-            std::vector<std::uint8_t> bytes(8 * 40);  // enough blocks for the widest path
+            std::vector<std::uint8_t> bytes(8 * 101);  // 64 + 32 + 4 + 1: every kernel runs
             for (std::size_t b = 0; b < bytes.size(); ++b) {
                 bytes[b] = static_cast<std::uint8_t>(plain >> (8 * (b % 8)));
             }
@@ -279,7 +279,7 @@ TEST(GostBlock, RandomKeysAndTablesRoundTripAndTripleRoundTrip) {
 // number of passes.
 TEST(GostFast, MatchesReferenceOnRandomData) {
     std::mt19937_64 rng(5);
-    for (const GostPath path : {GostPath::Portable, GostPath::Avx2}) {
+    for (const GostPath path : {GostPath::Portable, GostPath::Avx2, GostPath::Avx512}) {
         if (!GostFast::Supported(path)) {
             std::cout << "path " << static_cast<int>(path) << " not supported here\n";
             continue;
@@ -289,8 +289,12 @@ TEST(GostFast, MatchesReferenceOnRandomData) {
             const SubstitutionTable table = RandomTable(rng);
             const GostFast fast(key, table, path);
             ASSERT_EQ(fast.Path(), path);
+            // Short runs, and block counts that mix the wide groups (64, 32 blocks), the groups
+            // of four and single blocks.
+            static constexpr std::size_t kLongBlocks[12] = {103,  127, 64, 96, 131, 200,
+                                                            1000, 33,  65, 97, 500, 385};
             const std::size_t length =
-                (trial < 12 ? trial * 8 + trial % 8 : 8 * (37 + 29 * trial)) + trial % 3;
+                (trial < 12 ? trial * 8 + trial % 8 : 8 * kLongBlocks[trial - 12]) + trial % 3;
             std::vector<std::uint8_t> plain(length);
             for (auto& b : plain) {
                 b = static_cast<std::uint8_t>(rng());
