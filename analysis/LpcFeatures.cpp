@@ -14,12 +14,19 @@ void Autocorrelate(std::span<const float> x, std::int32_t p, std::span<float> R)
         return;
     }
     const auto divisor = static_cast<float>(N - p);
-    for (std::int32_t k = 0; k < lags; ++k) {
-        float sum = 0.0f;
-        for (std::int32_t i = 0; i + k < N; ++i) {
-            sum = sum + x[static_cast<std::size_t>(i)] * x[static_cast<std::size_t>(i + k)];
+    // All lags are accumulated together, sample by sample: every lag still adds
+    // its products in rising order of i, so the sums are the same as lag by lag.
+    std::vector<float> sums(static_cast<std::size_t>(std::max(lags, 0)), 0.0f);
+    for (std::int32_t i = 0; i < N; ++i) {
+        const float xi = x[static_cast<std::size_t>(i)];
+        const std::int32_t last = std::min(lags - 1, N - 1 - i);
+        for (std::int32_t k = 0; k <= last; ++k) {
+            sums[static_cast<std::size_t>(k)] =
+                sums[static_cast<std::size_t>(k)] + xi * x[static_cast<std::size_t>(i + k)];
         }
-        R[static_cast<std::size_t>(k)] = sum / divisor;
+    }
+    for (std::int32_t k = 0; k < lags; ++k) {
+        R[static_cast<std::size_t>(k)] = sums[static_cast<std::size_t>(k)] / divisor;
     }
 }
 

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <numbers>
 #include <utility>
+#include <vector>
 
 #include "analysis/AnalysisFrame.h"
 
@@ -46,6 +47,51 @@ void BitReverse(std::span<float> re, std::span<float> im, std::size_t points) {
     }
 }
 
+// The twiddles r_q, q = 0 .. 2^(s-1) - 1, of stage s, by the transform's own
+// recurrence: r_0 = (1, 0), r_{q+1} = r_q turned by the stage's tabled rotation
+// (re*c - im*d, im*c + re*d). They depend on the stage only, not on the size of
+// the transform.
+void StageTwiddles(std::int32_t s, float* twRe, float* twIm) {
+    const RotationTables& rotations = Rotations();
+    const float c = rotations.cosine[static_cast<std::size_t>(s)];
+    const float d = rotations.sine[static_cast<std::size_t>(s)];
+    const std::size_t half = std::size_t{1} << (s - 1);
+    float rRe = 1.0f;
+    float rIm = 0.0f;
+    for (std::size_t q = 0; q < half; ++q) {
+        twRe[q] = rRe;
+        twIm[q] = rIm;
+        const float nextRe = rRe * c - rIm * d;
+        const float nextIm = rIm * c + rRe * d;
+        rRe = nextRe;
+        rIm = nextIm;
+    }
+}
+
+// Twiddles of stages 1 .. 10 (enough for the 1024-point spectra), computed once:
+// stage s starts at index 2^(s-1) - 1.
+constexpr std::int32_t kCachedTwiddleStages = 10;
+
+struct TwiddleCache {
+    std::vector<float> re;
+    std::vector<float> im;
+};
+
+const TwiddleCache& CachedTwiddles() {
+    static const TwiddleCache cache = [] {
+        TwiddleCache c;
+        const std::size_t size = (std::size_t{1} << kCachedTwiddleStages) - 1;
+        c.re.resize(size);
+        c.im.resize(size);
+        for (std::int32_t s = 1; s <= kCachedTwiddleStages; ++s) {
+            const std::size_t offset = (std::size_t{1} << (s - 1)) - 1;
+            StageTwiddles(s, c.re.data() + offset, c.im.data() + offset);
+        }
+        return c;
+    }();
+    return cache;
+}
+
 }  // namespace
 
 bool Fft(std::span<float> re, std::span<float> im, std::int32_t m) {
@@ -57,28 +103,43 @@ bool Fft(std::span<float> re, std::span<float> im, std::int32_t m) {
         return false;
     }
     BitReverse(re, im, points);
-    const RotationTables& rotations = Rotations();
+    // Stages beyond the cached ones get their twiddles computed here.
+    std::vector<float> ownRe;
+    std::vector<float> ownIm;
     for (std::int32_t s = 1; s <= m; ++s) {
         const std::size_t le = std::size_t{1} << s;
         const std::size_t half = le / 2;
-        const float c = rotations.cosine[static_cast<std::size_t>(s)];
-        const float d = rotations.sine[static_cast<std::size_t>(s)];
-        float rRe = 1.0f;
-        float rIm = 0.0f;
-        for (std::size_t q = 0; q < half; ++q) {
-            for (std::size_t u = q; u < points; u += le) {
-                const std::size_t l = u + half;
-                const float tRe = re[l] * rRe - im[l] * rIm;
-                const float tIm = im[l] * rRe + re[l] * rIm;
-                re[l] = re[u] - tRe;
-                im[l] = im[u] - tIm;
-                re[u] = re[u] + tRe;
-                im[u] = im[u] + tIm;
+        const float* twRe = nullptr;
+        const float* twIm = nullptr;
+        if (s <= kCachedTwiddleStages) {
+            const TwiddleCache& cache = CachedTwiddles();
+            twRe = cache.re.data() + (half - 1);
+            twIm = cache.im.data() + (half - 1);
+        } else {
+            ownRe.resize(half);
+            ownIm.resize(half);
+            StageTwiddles(s, ownRe.data(), ownIm.data());
+            twRe = ownRe.data();
+            twIm = ownIm.data();
+        }
+        // Every butterfly of a stage touches its own pair of points, so taking
+        // the groups block by block instead of twiddle by twiddle gives the
+        // same values with contiguous memory access.
+        float* const xRe = re.data();
+        float* const xIm = im.data();
+        for (std::size_t block = 0; block < points; block += le) {
+            float* const upperRe = xRe + block;
+            float* const upperIm = xIm + block;
+            float* const lowerRe = upperRe + half;
+            float* const lowerIm = upperIm + half;
+            for (std::size_t q = 0; q < half; ++q) {
+                const float tRe = lowerRe[q] * twRe[q] - lowerIm[q] * twIm[q];
+                const float tIm = lowerIm[q] * twRe[q] + lowerRe[q] * twIm[q];
+                lowerRe[q] = upperRe[q] - tRe;
+                lowerIm[q] = upperIm[q] - tIm;
+                upperRe[q] = upperRe[q] + tRe;
+                upperIm[q] = upperIm[q] + tIm;
             }
-            const float nextRe = rRe * c - rIm * d;
-            const float nextIm = rIm * c + rRe * d;
-            rRe = nextRe;
-            rIm = nextIm;
         }
     }
     const float scale = 1.0f / static_cast<float>(points);

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 namespace quorvane {
@@ -16,6 +17,27 @@ TEST(AutocorrelateTest, DividesEveryLagByNMinusP) {
     std::vector<float> R(3);
     Autocorrelate(x, 2, R);
     EXPECT_EQ(R, (std::vector<float>{15.0f, 10.0f, 5.5f}));
+}
+
+TEST(AutocorrelateTest, IsBitForBitTheLagByLagSum) {
+    // Each lag summed on its own in rising i, in float32, then divided by N - p.
+    std::uint32_t state = 777;
+    std::vector<float> x(275);
+    for (float& v : x) {
+        state = state * 1664525u + 1013904223u;
+        v = static_cast<float>(static_cast<std::int32_t>(state >> 16) - 32768) * 0.731f;
+    }
+    std::vector<float> expected(15);
+    for (std::size_t k = 0; k < 15; ++k) {
+        float sum = 0.0f;
+        for (std::size_t i = 0; i + k < x.size(); ++i) {
+            sum = sum + x[i] * x[i + k];
+        }
+        expected[k] = sum / 261.0f;
+    }
+    std::vector<float> R(15);
+    Autocorrelate(x, 14, R);
+    EXPECT_EQ(std::memcmp(R.data(), expected.data(), sizeof(float) * 15), 0);
 }
 
 TEST(AutocorrelateTest, AFrameNoLongerThanTheOrderGivesZeros) {

@@ -5,7 +5,9 @@
 #include <cmath>
 #include <complex>
 #include <cstdint>
+#include <cstring>
 #include <numbers>
+#include <utility>
 #include <vector>
 
 #include "analysis/AnalysisFrame.h"
@@ -61,6 +63,70 @@ TEST(Fft, MatchesTheDirectTransformInDouble) {
             EXPECT_NEAR(re[k], expected[k].real(), 2e-3) << "m=" << m << " k=" << k;
             EXPECT_NEAR(im[k], expected[k].imag(), 2e-3) << "m=" << m << " k=" << k;
         }
+    }
+}
+
+// The transform exactly as the system describes it, written out plainly:
+// bit-reversed order, then per stage a twiddle that starts at (1, 0) and turns
+// by the float32 rotation after each group q of butterflies, then 1/M.
+void LiteralTransform(std::vector<float>& re, std::vector<float>& im, int m) {
+    const std::size_t M = std::size_t{1} << m;
+    for (std::size_t i = 0; i < M; ++i) {
+        std::size_t r = 0;
+        for (int b = 0; b < m; ++b) {
+            r |= ((i >> b) & 1u) << (m - 1 - b);
+        }
+        if (i < r) {
+            std::swap(re[i], re[r]);
+            std::swap(im[i], im[r]);
+        }
+    }
+    for (int s = 1; s <= m; ++s) {
+        const std::size_t le = std::size_t{1} << s;
+        const std::size_t half = le / 2;
+        const double angle = 2.0 * std::numbers::pi / static_cast<double>(le);
+        const float c = static_cast<float>(std::cos(angle));
+        const float d = static_cast<float>(std::sin(angle));
+        float rr = 1.0f;
+        float ri = 0.0f;
+        for (std::size_t q = 0; q < half; ++q) {
+            for (std::size_t u = q; u < M; u += le) {
+                const std::size_t l = u + half;
+                const float tr = re[l] * rr - im[l] * ri;
+                const float ti = im[l] * rr + re[l] * ri;
+                re[l] = re[u] - tr;
+                im[l] = im[u] - ti;
+                re[u] = re[u] + tr;
+                im[u] = im[u] + ti;
+            }
+            const float nr = rr * c - ri * d;
+            const float ni = ri * c + rr * d;
+            rr = nr;
+            ri = ni;
+        }
+    }
+    for (std::size_t i = 0; i < M; ++i) {
+        re[i] = re[i] * (1.0f / static_cast<float>(M));
+        im[i] = im[i] * (1.0f / static_cast<float>(M));
+    }
+}
+
+TEST(Fft, IsBitForBitTheDescribedTransform) {
+    for (int m = 0; m <= 12; ++m) {
+        const std::size_t M = std::size_t{1} << m;
+        Lcg random(static_cast<std::uint32_t>(1000 + m));
+        std::vector<float> re(M);
+        std::vector<float> im(M);
+        for (std::size_t i = 0; i < M; ++i) {
+            re[i] = random.Next(60000.0f);
+            im[i] = m % 2 == 0 ? 0.0f : random.Next(60000.0f);
+        }
+        std::vector<float> expectedRe = re;
+        std::vector<float> expectedIm = im;
+        LiteralTransform(expectedRe, expectedIm, m);
+        ASSERT_TRUE(Fft(re, im, m));
+        EXPECT_EQ(std::memcmp(re.data(), expectedRe.data(), M * sizeof(float)), 0) << "m=" << m;
+        EXPECT_EQ(std::memcmp(im.data(), expectedIm.data(), M * sizeof(float)), 0) << "m=" << m;
     }
 }
 
