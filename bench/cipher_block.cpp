@@ -172,7 +172,7 @@ void CrossCheck() {
         }
         std::vector<std::uint8_t> ours = plain;
         GostFast(Key(), kMagmaTable, path).Encrypt(ours, 1);
-        std::printf("cross-check against libgcrypt, path %d: %s\n", static_cast<int>(path),
+        std::printf("cross-check against libgcrypt, %s path: %s\n", quorvane::GostPathName(path),
                     ours == theirs ? "identical" : "DIFFERENT");
     }
 #else

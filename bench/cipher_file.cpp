@@ -126,7 +126,7 @@ int main(int argc, char** argv) {
     const fs::path decoded = folder / "quorvane-bench.decoded";
     std::printf("file: %llu MiB in %s, %d threads, cipher path %s\n",
                 static_cast<unsigned long long>(mib), folder.string().c_str(), threads,
-                quorvane::GostFast::Best() == quorvane::GostPath::Avx2 ? "AVX2" : "portable");
+                quorvane::GostPathName(quorvane::GostFast::Best()));
     if (!MakeInput(plain, bytes)) {
         std::printf("cannot write %s\n", plain.string().c_str());
         return 1;

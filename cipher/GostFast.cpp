@@ -84,6 +84,18 @@ bool CpuHasAvx512() {
 
 }  // namespace
 
+const char* GostPathName(GostPath path) {
+    switch (path) {
+        case GostPath::Portable:
+            return "portable";
+        case GostPath::Avx2:
+            return "AVX2";
+        case GostPath::Avx512:
+            return "AVX-512";
+    }
+    return "unknown";
+}
+
 GostFast::GostFast(const GostKey& key, const SubstitutionTable& table)
     : GostFast(key, table, Best()) {}
 

@@ -15,6 +15,9 @@ enum class GostPath {
     Avx512,    // the same on 64 blocks; needs AVX-512 F and BW
 };
 
+// "portable", "AVX2" or "AVX-512", for reports.
+[[nodiscard]] const char* GostPathName(GostPath path);
+
 // The block cipher prepared for one key and table, for enciphering many blocks at once.
 // Blocks are 8 bytes laid out as in Gost.h (two little-endian words, word 0 = N1).
 // Immutable after construction; any thread may use one object at the same time.
