@@ -5,7 +5,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "speaker/AtomicFile.h"
+#include "speaker/SmallFile.h"
 
 namespace quorvane {
 

@@ -1,26 +1,17 @@
-#include "speaker/AtomicFile.h"
+#include "speaker/SmallFile.h"
 
 #include <cstdio>
-#include <random>
-#include <string>
 #include <system_error>
 #include <utility>
+
+#include "cipher/AtomicFile.h"
 
 namespace quorvane {
 
 namespace {
 
-// Attempts at finding an unused temporary name before giving up.
-constexpr int kTemporaryNameAttempts = 16;
-
-std::FILE* CreateExclusive(const std::filesystem::path& path) {
-#ifdef _WIN32
-    return _wfopen(path.c_str(), L"wbx");
-#else
-    // "x": fail if the file exists, so a planted file or link is never written through.
-    return std::fopen(path.c_str(), "wbx");
-#endif
-}
+constexpr std::filesystem::perms kOwnerOnly =
+    std::filesystem::perms::owner_read | std::filesystem::perms::owner_write;
 
 std::FILE* OpenForReading(const std::filesystem::path& path) {
 #ifdef _WIN32
@@ -34,39 +25,25 @@ std::FILE* OpenForReading(const std::filesystem::path& path) {
 
 bool WriteFileAtomically(const std::filesystem::path& path, std::span<const std::uint8_t> bytes,
                          bool ownerOnly) {
-    if (path.filename().empty()) {
-        return false;
-    }
-    const std::filesystem::path folder = path.parent_path();
-    std::random_device seed;
-    std::mt19937_64 random(seed());
-    std::filesystem::path temporary;
-    std::FILE* file = nullptr;
-    for (int attempt = 0; attempt < kTemporaryNameAttempts && file == nullptr; ++attempt) {
-        const std::string leaf = ".quorvane-" + std::to_string(random()) + ".tmp";
-        temporary = folder.empty() ? std::filesystem::path(leaf) : folder / leaf;
-        file = CreateExclusive(temporary);
-    }
-    if (file == nullptr) {
+    AtomicFile file(path);
+    if (!file.Open()) {
         return false;
     }
     std::error_code error;
+    if (ownerOnly && !file.TemporaryPath().empty()) {
+        // Restricted before the first byte of the secret is written.
+        std::filesystem::permissions(file.TemporaryPath(), kOwnerOnly,
+                                     std::filesystem::perm_options::replace, error);
+    }
+    if (!file.Write(bytes) || !file.Commit()) {
+        return false;
+    }
     if (ownerOnly) {
-        std::filesystem::permissions(
-            temporary, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write,
-            std::filesystem::perm_options::replace, error);
+        // Committing keeps the permissions of a file it replaces; a secret stays private.
+        std::filesystem::permissions(path, kOwnerOnly, std::filesystem::perm_options::replace,
+                                     error);
     }
-    bool ok = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    ok = (std::fflush(file) == 0) && ok;
-    ok = (std::fclose(file) == 0) && ok;
-    if (ok) {
-        std::filesystem::rename(temporary, path, error);
-        ok = !error;
-    }
-    if (!ok) {
-        std::filesystem::remove(temporary, error);
-    }
-    return ok;
+    return true;
 }
 
 bool ReadSmallFile(const std::filesystem::path& path, std::uint64_t maxBytes,

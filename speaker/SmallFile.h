@@ -1,5 +1,7 @@
 #pragma once
 
+// Whole-file reads and writes of the small files of this folder (model files, key files).
+
 #include <cstdint>
 #include <filesystem>
 #include <span>
@@ -7,12 +9,11 @@
 
 namespace quorvane {
 
-// Writes `bytes` to `path` so that the file is either the complete new content or
-// left exactly as it was: the bytes go to a uniquely named temporary file created
-// exclusively in the same folder, every write and the close are checked, and only
-// then is it renamed over `path`. The temporary file is removed on every failure.
-// With ownerOnly the file is readable and writable by its owner only (where the
-// platform has such permissions), for secrets such as key files.
+// Writes `bytes` to `path` so that the file is either the complete new content or left
+// exactly as it was (through the cipher's AtomicFile: an exclusive temporary file in the
+// same folder, renamed over `path` once every write, the flush and the close succeeded).
+// With ownerOnly the file ends up readable and writable by its owner only, where the
+// platform has such permissions, for secrets such as key files.
 [[nodiscard]] bool WriteFileAtomically(const std::filesystem::path& path,
                                        std::span<const std::uint8_t> bytes, bool ownerOnly);
 

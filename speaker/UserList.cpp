@@ -7,8 +7,8 @@
 #include <limits>
 #include <utility>
 
-#include "speaker/AtomicFile.h"
 #include "speaker/ModelFile.h"
+#include "speaker/SmallFile.h"
 
 namespace quorvane {
 
