@@ -18,6 +18,11 @@ using Clock = std::chrono::steady_clock;
 // system still holds the stream's own latency worth of samples at that point, and stopping
 // earlier cuts them off (about 46 ms with the ALSA pulse plugin).
 constexpr std::chrono::milliseconds kDrainMargin{60};
+// Silence played before the first sample: a new stream loses its first ~10 ms (measured
+// with the ALSA pulse plugin), which would otherwise be the start of the recording.
+constexpr std::chrono::milliseconds kLeadIn{20};
+// Smallest output latency asked for; see OpenDefaultStream.
+constexpr double kMinOutputLatencySeconds = 0.1;
 // Polling step while a stopping stream finishes its last callback.
 constexpr std::chrono::milliseconds kStopPoll{2};
 
@@ -76,8 +81,13 @@ PaStream* OpenDefaultStream(bool input, const WaveFormat& format, PaStreamCallba
     parameters.device = device;
     parameters.channelCount = format.channels;
     parameters.sampleFormat = paInt16;
+    // Capture takes the device's low latency: the first sample arrives after ~10 ms.
+    // Playback needs a deeper buffer: at the low latency (~12 ms, 64-frame callbacks) the
+    // ALSA pulse plugin underflows on every callback and PortAudio consumes the buffer
+    // faster than real time, so most of it is never heard.
     parameters.suggestedLatency =
-        input ? info->defaultLowInputLatency : info->defaultLowOutputLatency;
+        input ? info->defaultLowInputLatency
+              : std::max(info->defaultHighOutputLatency, kMinOutputLatencySeconds);
     parameters.hostApiSpecificStreamInfo = nullptr;
     PaStream* stream = nullptr;
     const PaError result =
@@ -133,10 +143,11 @@ struct PortAudioDevice::Impl {
     bool outRunning = false;
     std::atomic<std::int32_t> playPosition{0};
     std::atomic<bool> outStopRequested{false};
-    std::int32_t outRate = 11025;
-    std::int32_t drainFrames = 0;            // silence to play after the last sample
-    std::atomic<std::int32_t> drainLeft{0};  // written by the callback only
-    bool outStopClean = false;
+    std::int32_t drainFrames = 0;  // silence to play after the last sample
+    std::int32_t leadFrames = 0;   // silence to play before the first sample
+    std::int32_t drainLeft = 0;    // callback only, once started
+    std::int32_t leadLeft = 0;     // callback only, once started
+    bool outRanToEnd = false;
 
     static int InputCallback(const void* input, void* output, unsigned long frames,
                              const PaStreamCallbackTimeInfo* timeInfo,
@@ -146,6 +157,7 @@ struct PortAudioDevice::Impl {
                               PaStreamCallbackFlags statusFlags, void* userData);
 
     void CloseInputStream();
+    void StopOutputStream();
     void CloseOutputStream();
 };
 
@@ -184,24 +196,28 @@ int PortAudioDevice::Impl::OutputCallback(const void* /*input*/, void* output, u
     Impl& self = *static_cast<Impl*>(userData);
     auto* target = static_cast<std::int16_t*>(output);
     const auto wanted = static_cast<std::int32_t>(frames);
-    std::int32_t done = 0;
+    // Lead-in silence first: the sound system loses the first ~10 ms of a new stream.
+    const std::int32_t lead = std::min(self.leadLeft, wanted);
+    std::fill(target, target + lead, std::int16_t{0});
+    self.leadLeft -= lead;
+    std::int32_t done = lead;
     if (!self.outStopRequested.load(std::memory_order_acquire)) {
         const std::int32_t position = self.playPosition.load(std::memory_order_relaxed);
         const auto left = static_cast<std::int32_t>(self.outBuffer.size()) - position;
-        done = std::clamp(left, 0, wanted);
-        std::memcpy(target, self.outBuffer.data() + position,
-                    static_cast<std::size_t>(done) * sizeof(std::int16_t));
-        self.playPosition.store(position + done, std::memory_order_relaxed);
+        const std::int32_t count = std::clamp(left, 0, wanted - done);
+        std::memcpy(target + done, self.outBuffer.data() + position,
+                    static_cast<std::size_t>(count) * sizeof(std::int16_t));
+        self.playPosition.store(position + count, std::memory_order_relaxed);
+        done += count;
+        if (done == wanted) {
+            return paContinue;
+        }
     }
     std::fill(target + done, target + wanted, std::int16_t{0});
-    if (done == wanted) {
-        return paContinue;
-    }
-    // Past the last sample (or stopped): play silence until what is already queued in the
-    // sound system has been heard, then finish.
-    const std::int32_t drain = self.drainLeft.load(std::memory_order_relaxed) - (wanted - done);
-    self.drainLeft.store(drain, std::memory_order_relaxed);
-    return drain > 0 ? paContinue : paComplete;
+    // Past the last sample: play silence until what is already queued in the sound system
+    // has been heard, then finish.
+    self.drainLeft -= wanted - done;
+    return self.drainLeft > 0 ? paContinue : paComplete;
 }
 
 void PortAudioDevice::Impl::CloseInputStream() {
@@ -219,11 +235,24 @@ void PortAudioDevice::Impl::CloseInputStream() {
     inBuffer = {};
 }
 
+void PortAudioDevice::Impl::StopOutputStream() {
+    outStopRequested.store(true, std::memory_order_release);
+    if (Pa_IsStreamActive(outStream) == 1) {
+        // Released while playing: playback ends at once, what is still queued is dropped.
+        // An abort does not wait for the callback, so it cannot hang.
+        Pa_AbortStream(outStream);
+        outRanToEnd = false;
+    } else {
+        // The callback finished by itself after the buffer's end and the drain.
+        Pa_StopStream(outStream);
+        outRanToEnd = true;
+    }
+}
+
 void PortAudioDevice::Impl::CloseOutputStream() {
     if (outStream != nullptr) {
         if (Pa_IsStreamStopped(outStream) == 0) {
-            outStopRequested.store(true, std::memory_order_release);
-            outStopClean = StopBounded(outStream, kStopTimeout);
+            StopOutputStream();
         }
         Pa_CloseStream(outStream);
         outStream = nullptr;
@@ -325,8 +354,9 @@ bool PortAudioDevice::OpenOutput(const WaveFormat& format) {
     const PaStreamInfo* info = Pa_GetStreamInfo(d.outStream);
     const double latency = info != nullptr ? info->outputLatency : 0.0;
     const double drainSeconds = latency + std::chrono::duration<double>(kDrainMargin).count();
-    d.outRate = static_cast<std::int32_t>(format.samplesPerSec);
     d.drainFrames = static_cast<std::int32_t>(drainSeconds * format.samplesPerSec);
+    d.leadFrames = static_cast<std::int32_t>(std::chrono::duration<double>(kLeadIn).count() *
+                                             format.samplesPerSec);
     return true;
 }
 
@@ -346,7 +376,8 @@ bool PortAudioDevice::WriteOutput() {
         return false;
     }
     d.playPosition.store(0, std::memory_order_relaxed);
-    d.drainLeft.store(d.drainFrames, std::memory_order_relaxed);
+    d.drainLeft = d.drainFrames;
+    d.leadLeft = d.leadFrames;
     d.outStopRequested.store(false, std::memory_order_release);
     if (Pa_StartStream(d.outStream) != paNoError) {
         return false;
@@ -360,12 +391,7 @@ void PortAudioDevice::ResetOutput() {
     if (!d.outRunning) {
         return;
     }
-    d.outStopRequested.store(true, std::memory_order_release);
-    // The callback now plays silence for the drain time and finishes by itself; allow that
-    // time on top of the usual bound.
-    const auto drainTime = std::chrono::milliseconds(static_cast<std::int64_t>(d.drainFrames) *
-                                                     1000 / std::max<std::int32_t>(1, d.outRate));
-    d.outStopClean = StopBounded(d.outStream, kStopTimeout + drainTime);
+    d.StopOutputStream();
     d.outRunning = false;
 }
 
@@ -393,8 +419,8 @@ bool PortAudioDevice::LastInputStopWasClean() const {
     return impl_->inStopClean;
 }
 
-bool PortAudioDevice::LastOutputStopWasClean() const {
-    return impl_->outStopClean;
+bool PortAudioDevice::LastPlaybackRanToItsEnd() const {
+    return impl_->outRanToEnd;
 }
 
 }  // namespace quorvane

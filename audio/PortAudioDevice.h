@@ -16,14 +16,16 @@ namespace quorvane {
 // capture callback writes straight into the prepared buffer, in order, and stops by itself
 // at the buffer's end; nothing is allocated or copied while it runs. The count of samples
 // written is an atomic counter, so InputPosition never takes a lock. Playback plays the
-// whole prepared buffer from its first sample until reset or until its end, and is drained
-// at the end so its tail is heard.
+// whole prepared buffer from its first sample until reset (which ends it at once) or until
+// its end; after the end it plays silence for its own latency before it finishes, so the
+// tail is heard rather than cut off.
 //
 // PortAudio is initialised when the first PortAudioDevice is created and terminated when
 // the last one is destroyed: the program creates one device for its lifetime, so that is
 // once per program, not once per press.
 //
-// Stopping never hangs: a stream that does not stop within kStopTimeout is aborted.
+// Stopping never hangs: a capture that does not stop within kStopTimeout (a source that
+// delivers nothing never calls back) is aborted; playback cut short is aborted at once.
 class PortAudioDevice final : public WaveDevice {
 public:
     static constexpr std::chrono::milliseconds kStopTimeout{500};
@@ -52,10 +54,12 @@ public:
     // For measurements: time from StartInput to the first captured sample of the last
     // capture, if any arrived.
     [[nodiscard]] std::optional<std::chrono::microseconds> FirstInputDelay() const;
-    // For measurements: how the last ResetInput / ResetOutput ended (false: it was aborted
-    // after kStopTimeout, or it did not have to stop anything).
+    // Whether the last ResetInput found the capture stopping by itself in time (false: it
+    // had to be aborted after kStopTimeout, or nothing was running).
     [[nodiscard]] bool LastInputStopWasClean() const;
-    [[nodiscard]] bool LastOutputStopWasClean() const;
+    // Whether the last playback played its whole buffer and drained before ResetOutput
+    // (false: it was cut off by the ResetOutput).
+    [[nodiscard]] bool LastPlaybackRanToItsEnd() const;
 
 private:
     struct Impl;

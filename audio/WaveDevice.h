@@ -57,8 +57,7 @@ public:
     [[nodiscard]] virtual bool PrepareOutput(std::span<const std::int16_t> buffer) = 0;
     // Starts playing the whole buffer from its first sample, in the background.
     [[nodiscard]] virtual bool WriteOutput() = 0;
-    // Stops playback (bounded in time); what was already handed to the sound system is
-    // still heard, nothing further is played.
+    // Stops playback at once (bounded in time).
     virtual void ResetOutput() = 0;
     // Gives the buffer back and closes the output device. Safe after any failure.
     virtual void UnprepareOutput() = 0;
