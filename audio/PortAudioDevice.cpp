@@ -157,6 +157,7 @@ struct PortAudioDevice::Impl {
                               PaStreamCallbackFlags statusFlags, void* userData);
 
     void CloseInputStream();
+    PaStream* OpenStream(bool input, const WaveFormat& format);
     void StopOutputStream();
     void CloseOutputStream();
 };
@@ -220,6 +221,24 @@ int PortAudioDevice::Impl::OutputCallback(const void* /*input*/, void* output, u
     return self.drainLeft > 0 ? paContinue : paComplete;
 }
 
+PaStream* PortAudioDevice::Impl::OpenStream(bool input, const WaveFormat& format) {
+    PaStreamCallback* callback = input ? &InputCallback : &OutputCallback;
+    PaStream* stream =
+        library->Ready() ? OpenDefaultStream(input, format, callback, this) : nullptr;
+    // PortAudio learns the devices when it is initialised. When nothing else uses it, start
+    // it afresh after a failed open, so that a device or sound server that appeared after
+    // the program started is found at the next press.
+    if (stream == nullptr && inStream == nullptr && outStream == nullptr &&
+        library.use_count() == 1) {
+        library.reset();
+        library = PortAudioLibrary::Acquire();
+        if (library->Ready()) {
+            stream = OpenDefaultStream(input, format, callback, this);
+        }
+    }
+    return stream;
+}
+
 void PortAudioDevice::Impl::CloseInputStream() {
     if (inStream != nullptr) {
         if (Pa_IsStreamStopped(inStream) == 0) {
@@ -271,11 +290,11 @@ PortAudioDevice::~PortAudioDevice() {
 
 bool PortAudioDevice::OpenInput(const WaveFormat& format) {
     Impl& d = *impl_;
-    if (!d.library->Ready() || d.inStream != nullptr) {
+    if (d.inStream != nullptr) {
         return false;
     }
     d.written.store(0, std::memory_order_release);
-    d.inStream = OpenDefaultStream(true, format, &Impl::InputCallback, &d);
+    d.inStream = d.OpenStream(true, format);
     return d.inStream != nullptr;
 }
 
@@ -344,10 +363,10 @@ void PortAudioDevice::CloseInput() {
 
 bool PortAudioDevice::OpenOutput(const WaveFormat& format) {
     Impl& d = *impl_;
-    if (!d.library->Ready() || d.outStream != nullptr) {
+    if (d.outStream != nullptr) {
         return false;
     }
-    d.outStream = OpenDefaultStream(false, format, &Impl::OutputCallback, &d);
+    d.outStream = d.OpenStream(false, format);
     if (d.outStream == nullptr) {
         return false;
     }

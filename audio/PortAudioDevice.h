@@ -22,7 +22,9 @@ namespace quorvane {
 //
 // PortAudio is initialised when the first PortAudioDevice is created and terminated when
 // the last one is destroyed: the program creates one device for its lifetime, so that is
-// once per program, not once per press.
+// once per program, not once per press. The one exception: an open that finds no device,
+// while nothing else uses PortAudio, initialises it afresh (~0.1 s), so a device or sound
+// server that appeared after the start is found at the next press.
 //
 // Stopping never hangs: a capture that does not stop within kStopTimeout (a source that
 // delivers nothing never calls back) is aborted; playback cut short is aborted at once.

@@ -16,6 +16,7 @@
 #include <iterator>
 #include <memory>
 #include <numbers>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -385,6 +386,51 @@ TEST_F(RealStack, PlaybackToTheEndOfItsBufferIsHeardToTheLastSample) {
     // Within 4 ms: cutting the tail loses ~110 ms, losing the stream's start ~10 ms.
     EXPECT_NEAR(static_cast<double>(end - first), 5513.0, 0.004 * kRate);
     EXPECT_TRUE(device.LastPlaybackRanToItsEnd());
+}
+
+TEST_F(RealStack, CaptureStopsAtTheEndOfItsBuffer) {
+    PortAudioDevice device;
+    // A 0.2 s buffer inside a larger block whose tail must stay untouched.
+    std::vector<std::int16_t> block(4000, std::int16_t{12345});
+    const std::span<std::int16_t> buffer(block.data(), 2205);
+    ASSERT_TRUE(device.OpenInput(WaveFormat{}));
+    ASSERT_TRUE(device.PrepareInput(buffer));
+    ASSERT_TRUE(device.AddInputBuffer());
+    ASSERT_TRUE(device.StartInput());
+    std::this_thread::sleep_for(milliseconds(600));
+    EXPECT_EQ(device.InputPosition(), 2205);
+    EXPECT_EQ(device.ResetInput(), 2205);
+    device.UnprepareInput();
+    device.CloseInput();
+    EXPECT_TRUE(
+        std::all_of(block.begin() + 2205, block.end(), [](std::int16_t s) { return s == 12345; }));
+    // The capture really wrote the buffer: the silent monitor gives zeros.
+    EXPECT_TRUE(std::all_of(buffer.begin(), buffer.end(), [](std::int16_t s) { return s == 0; }));
+}
+
+TEST_F(RealStack, ASoundServerThatAppearsAfterTheStartIsFoundAtTheNextPress) {
+    RecordingNotifier notifier;
+    std::unique_ptr<SoundBuffer> buffer;
+    {
+        // The program starts while no server can be reached.
+        audiotest::ScopedEnvironment away;
+        away.Set("PULSE_SERVER", "unix:" + (folder->Path() / "no-such-socket").string());
+        buffer = std::make_unique<SoundBuffer>(std::make_unique<PortAudioDevice>(), notifier);
+        buffer->Open("In");
+        buffer->StartRecording();
+        buffer->Stop("In");
+        buffer->Close("In");
+        EXPECT_EQ(notifier.entries.size(), 4U);
+    }
+    // The server is back: the next press records without a warning.
+    notifier.entries.clear();
+    buffer->Open("In");
+    buffer->StartRecording();
+    std::this_thread::sleep_for(milliseconds(300));
+    buffer->Stop("In");
+    buffer->Close("In");
+    EXPECT_TRUE(notifier.entries.empty());
+    EXPECT_NEAR(buffer->RecordedBytes() / 2, 0.3 * kRate, 0.1 * kRate);
 }
 
 TEST_F(RealStack, StopReturnsWhenTheSourceDeliversNothing) {
