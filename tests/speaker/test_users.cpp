@@ -194,6 +194,20 @@ TEST(SecurityKey, RoundedSumsAreKeptInSinglePrecision) {
                                          -1103003597, 1866760246, 541540409}));
 }
 
+TEST(SecurityKey, EveryComponentIsRootedInDoublePrecision) {
+    // Component i of row r of codebook b is 0.1f * (100 b + 22 r + i + 1). The words were
+    // computed independently in exact arithmetic; rooting in float32 instead changes
+    // words 1, 3 and 6.
+    std::array<VoiceCodebook, 3> books;
+    for (int b = 0; b < 3; ++b) {
+        books[static_cast<std::size_t>(b)] = MakeCodebook(
+            8, [b](int r, int i) { return 0.1f * static_cast<float>(100 * b + 22 * r + i + 1); });
+    }
+    EXPECT_EQ(Signed(DeriveUserKey(books)),
+              (std::vector<std::int32_t>{-2130116528, 1297760355, -1761509260, -982450043,
+                                         631160983, -709902168, -474349382, 1456062669}));
+}
+
 TEST(SecurityKey, ProductsBeyond32BitsAreExactBeforeTruncation) {
     // Component 9000001: s = 189000.015625 (float32), and (7919 + 104729) * s =
     // 21290473760.125, which truncates to 21290473760; only its low 32 bits are kept.
