@@ -458,6 +458,19 @@ TEST_F(UserCommands, RecordingsAndKeyFilesAreCheckedBeforeAUserIsAdded) {
     EXPECT_FALSE(fs::exists(speakers_ / "anna.spk"));
 }
 
+TEST_F(UserCommands, AKeyFileThatCannotBeWrittenLeavesTheUserAdded) {
+#ifdef _WIN32
+    GTEST_SKIP() << "needs a folder where no file can be created";
+#else
+    // /proc exists, but no file can be created in it.
+    const CliResult run = Cli("enrol anna " + Phrases("en-us") + " --key-file /proc/anna_key.txt");
+    EXPECT_EQ(run.exitCode, 1) << run.err;
+    EXPECT_TRUE(Contains(run.err, "/proc/anna_key.txt: Unable to save security key file"))
+        << run.err;
+    EXPECT_EQ(Cli("users").out, "anna\n");
+#endif
+}
+
 TEST_F(UserCommands, DecodingRefusesFilesThatWereNotEncoded) {
     EnrolBoth();
     MakePlainFiles();
