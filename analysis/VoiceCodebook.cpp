@@ -46,6 +46,10 @@ float FeatureDistance(std::int32_t dimension, const float* a, const float* b) {
     return std::sqrt(sum);
 }
 
+float FeatureDistance(const VoiceCodebook& codebook, const float* a, const float* b) {
+    return FeatureDistance(codebook.cepstrumOrder, a, b);
+}
+
 void AnalyseRecording(VoiceCodebook& codebook, std::span<const std::int16_t> samples,
                       Notifier& notifier) {
     AnalyseRecording(codebook, samples, notifier, DefaultAnalysisThreads());

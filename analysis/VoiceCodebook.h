@@ -54,27 +54,38 @@ struct VoiceCodebook {
 void ReleaseCodebook(VoiceCodebook& codebook);
 
 // Gives each of the first `count` entries zero values of the record's
-// cepstrumOrder, label 0, distortion 0, memberCount 0. Returns count.
+// cepstrumOrder, label 0, distortion 0, memberCount 0 (growing `entries` to
+// `count` if it is shorter). Returns count (0 for a count below 1).
 std::int32_t InitCodewordArray(const VoiceCodebook& codebook, std::vector<Codeword>& entries,
                                std::int32_t count);
 
-// Converts, pre-emphasises and frames samples[0 .. sampleCount-1], selects the
-// speech frames and computes their feature vectors into codebook.vectors.
-// sampleCount and sampleRate must be set. Unstable frames are reported through
-// the notifier and dropped.
-// The per-frame stages run on the hardware's threads; the result does not
-// depend on that. Only min(sampleCount, samples.size()) samples are read.
+// Analyses samples[0 .. sampleCount-1] (16-bit PCM, unscaled) into feature
+// vectors: pre-emphasis, frames of frameMs with a step of frameStepRatio, frame
+// selection (amplitude gate, first ten frames dropped, mel band quiet-frame
+// gate), then per selected frame an LPC model of lpcOrder and its
+// cepstrumOrder cepstral coefficients. sampleCount and sampleRate must be set.
+// Sets frameLength, frameCount, vectorCount and vectors (one entry per
+// selected frame, filled in frame order; entries from vectorCount on are zero
+// vectors); releases earlier vectors first and leaves codewords alone. Each
+// frame whose model is unstable is reported through notifier.Notice("Unstable
+// LPC system in the <f> frame", f counting all frames from 0), in frame order
+// and on the calling thread, and lowers vectorCount by one.
+// Only min(sampleCount, samples.size()) samples are read. The per-frame stages
+// run on the hardware's threads; the result does not depend on that.
 void AnalyseRecording(VoiceCodebook& codebook, std::span<const std::int16_t> samples,
                       Notifier& notifier);
 
 // The same on up to threadCount threads (1: all on the calling thread). The
-// result is bit for bit the same for every thread count; the notices come in
-// frame order.
+// result is bit for bit the same for every thread count.
 void AnalyseRecording(VoiceCodebook& codebook, std::span<const std::int16_t> samples,
                       Notifier& notifier, std::int32_t threadCount);
 
 // Euclidean distance over the first `dimension` components, squares summed in
-// float32 in index order.
+// float32 in index order, then the float32 square root.
 float FeatureDistance(std::int32_t dimension, const float* a, const float* b);
+
+// The same over the cepstrumOrder of the given record (the dimension is always
+// that of the record, whichever arrays the vectors come from).
+float FeatureDistance(const VoiceCodebook& codebook, const float* a, const float* b);
 
 }  // namespace quorvane

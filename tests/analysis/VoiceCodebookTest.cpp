@@ -79,6 +79,12 @@ TEST(FeatureDistanceTest, IsEuclideanOverTheGivenDimension) {
     b[0] = 0.0f;
     b[1] = 4.0f;
     EXPECT_EQ(FeatureDistance(2, a.data(), b.data()), 5.0f);
+
+    // The record form takes the record's dimension.
+    VoiceCodebook codebook;
+    EXPECT_EQ(FeatureDistance(codebook, zeros.data(), ones.data()), std::sqrt(22.0f));
+    codebook.cepstrumOrder = 2;
+    EXPECT_EQ(FeatureDistance(codebook, a.data(), b.data()), 5.0f);
 }
 
 TEST(FeatureDistanceTest, AddsTheSquaresInFloat32InIndexOrder) {
