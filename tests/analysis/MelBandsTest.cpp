@@ -17,6 +17,19 @@ TEST(Mel, UsesFactor3321WithABaseTenLogarithm) {
     EXPECT_EQ(MelOfFrequency(3400.0f), static_cast<float>(3321.0 * std::log10(4.4)));
 }
 
+TEST(Mel, DoesNotDependOnThePlatformLogarithm) {
+    // Every bin's mel value again, with the logarithm taken in extended
+    // precision and rounded to double; all other steps as in double.
+    const BandLayout layout = BuildBandLayout();
+    const float spacing = 3400.0f / 511.0f;
+    for (std::size_t j = 1; j < 512; ++j) {
+        const double f = static_cast<float>(j) * spacing;
+        const double inner = 1.0 + 0.001 * f;
+        const auto log = static_cast<double>(std::log10(static_cast<long double>(inner)));
+        EXPECT_EQ(layout.melOfBin[j], static_cast<float>(3321.0 * log)) << j;
+    }
+}
+
 class BandLayoutTest : public ::testing::Test {
 protected:
     const BandLayout layout = BuildBandLayout();

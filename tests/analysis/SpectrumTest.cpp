@@ -84,9 +84,13 @@ void LiteralTransform(std::vector<float>& re, std::vector<float>& im, int m) {
     for (int s = 1; s <= m; ++s) {
         const std::size_t le = std::size_t{1} << s;
         const std::size_t half = le / 2;
+        // The rotation in extended precision, rounded to double and then to
+        // float: the platform's double cosine and sine must agree with it.
         const double angle = 2.0 * std::numbers::pi / static_cast<double>(le);
-        const float c = static_cast<float>(std::cos(angle));
-        const float d = static_cast<float>(std::sin(angle));
+        const auto c =
+            static_cast<float>(static_cast<double>(std::cos(static_cast<long double>(angle))));
+        const auto d =
+            static_cast<float>(static_cast<double>(std::sin(static_cast<long double>(angle))));
         float rr = 1.0f;
         float ri = 0.0f;
         for (std::size_t q = 0; q < half; ++q) {
