@@ -55,43 +55,6 @@ const QColor kLinkBlue(0x00, 0x00, 0xFF);
 
 const QString kApplicationTitle = QStringLiteral("Quorvane 1.1");
 
-// Fixed notation as the verification figures show them: the value rounded to 5
-// significant digits, then written with 4 digits after the decimal point (0.5 gives
-// "0.5000", 123.456789 gives "123.4600"). Values whose integer part needs more than 5
-// digits switch to exponent notation.
-QString FormatFixed5Digits4(float value) {
-    const double v = value;
-    if (std::isnan(v)) {
-        return QStringLiteral("NAN");
-    }
-    if (std::isinf(v)) {
-        return v > 0 ? QStringLiteral("INF") : QStringLiteral("-INF");
-    }
-    char rounded[64];
-    std::snprintf(rounded, sizeof rounded, "%.4e", v);  // 5 significant digits
-    const double r = std::strtod(rounded, nullptr);
-    if (std::fabs(r) >= 1e5) {
-        return QString::fromLatin1(rounded).toUpper();
-    }
-    char text[64];
-    std::snprintf(text, sizeof text, "%.4f", r);
-    return QString::fromLatin1(text);
-}
-
-// General notation with up to 15 significant digits ("0.5", "0.123456789012345").
-QString FormatGeneral15(float value) {
-    const double v = value;
-    if (std::isnan(v)) {
-        return QStringLiteral("NAN");
-    }
-    if (std::isinf(v)) {
-        return v > 0 ? QStringLiteral("INF") : QStringLiteral("-INF");
-    }
-    char text[64];
-    std::snprintf(text, sizeof text, "%.15g", v);
-    return QString::fromLatin1(text);
-}
-
 void SetTextColour(QLabel* label, const QColor& colour) {
     QPalette palette = label->palette();
     palette.setColor(QPalette::WindowText, colour);
@@ -155,6 +118,45 @@ public:
 };
 
 }  // namespace
+
+// ---- Number formats ----
+
+// Fixed notation as the verification figures show them: the value rounded to 5
+// significant digits, then written with 4 digits after the decimal point (0.5 gives
+// "0.5000", 123.456789 gives "123.4600"). Values whose integer part needs more than 5
+// digits switch to exponent notation.
+QString TForm1::FixedText(float value) {
+    const double v = value;
+    if (std::isnan(v)) {
+        return QStringLiteral("NAN");
+    }
+    if (std::isinf(v)) {
+        return v > 0 ? QStringLiteral("INF") : QStringLiteral("-INF");
+    }
+    char rounded[64];
+    std::snprintf(rounded, sizeof rounded, "%.4e", v);  // 5 significant digits
+    const double r = std::strtod(rounded, nullptr);
+    if (std::fabs(r) >= 1e5) {
+        return QString::fromLatin1(rounded).toUpper();
+    }
+    char text[64];
+    std::snprintf(text, sizeof text, "%.4f", r);
+    return QString::fromLatin1(text);
+}
+
+// General notation with up to 15 significant digits ("0.5", "0.123456789012345").
+QString TForm1::GeneralText(float value) {
+    const double v = value;
+    if (std::isnan(v)) {
+        return QStringLiteral("NAN");
+    }
+    if (std::isinf(v)) {
+        return v > 0 ? QStringLiteral("INF") : QStringLiteral("-INF");
+    }
+    char text[64];
+    std::snprintf(text, sizeof text, "%.15g", v);
+    return QString::fromLatin1(text);
+}
 
 // ---- Adapters ----
 
@@ -439,7 +441,11 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
         return false;
     }
     if (watched == ui->centralwidget) {
-        if (type == QEvent::MouseMove) {
+        // Only the window's own surface: moves over a child control that the child
+        // passed on to its parent do not count.
+        if (type == QEvent::MouseMove &&
+            ui->centralwidget->childAt(static_cast<QMouseEvent*>(event)->position().toPoint()) ==
+                nullptr) {
             FormMouseMove();
         }
         return false;
@@ -699,7 +705,7 @@ void TForm1::Button4Click() {
     }
     const int level = Form2 != nullptr ? Form2->ItemIndex() : quorvane::kSecurityLow;
     trainedThreshold = quorvane::ComputeThreshold(phraseCodebooks, level);
-    SetStatusText(QStringLiteral("Threshold: ") + FormatGeneral15(trainedThreshold));
+    SetStatusText(QStringLiteral("Threshold: ") + GeneralText(trainedThreshold));
 }
 
 // ---- Study page: verification ----
@@ -736,8 +742,8 @@ void TForm1::VerifikateClick() {
         SetTextColour(ui->Label2, kClRed);
         ui->Label2->setText(QStringLiteral("Your result: Negative"));
     }
-    SetStatusText(QStringLiteral("Threshold: ") + FormatFixed5Digits4(trainedThreshold) +
-                  QStringLiteral("  Distance:") + FormatFixed5Digits4(distance));
+    SetStatusText(QStringLiteral("Threshold: ") + FixedText(trainedThreshold) +
+                  QStringLiteral("  Distance:") + FixedText(distance));
 }
 
 // ---- Study page: users ----

@@ -130,6 +130,13 @@ public:
     // Whether a phrase slot's indicator (Panel1..Panel3) shows green.
     [[nodiscard]] bool PhraseIndicatorGreen(int slot) const;
 
+    // The threshold as "Train system..." shows it: general notation, up to 15
+    // significant digits ("0.5", "0.100000001490116").
+    [[nodiscard]] static QString GeneralText(float value);
+    // A figure as "Verify" shows it: fixed notation, 5 significant digits, 4 digits
+    // after the point ("0.5000", "123.4600").
+    [[nodiscard]] static QString FixedText(float value);
+
     // The folder of the running executable (where help.htm lies).
     [[nodiscard]] static std::filesystem::path ProgramFolder();
 

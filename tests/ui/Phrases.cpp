@@ -1,0 +1,66 @@
+#include "tests/ui/Phrases.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <QProcess>
+#include <QStringList>
+
+namespace {
+
+bool Run(const QString& program, const QStringList& arguments) {
+    QProcess process;
+    process.start(program, arguments);
+    return process.waitForFinished(30000) && process.exitStatus() == QProcess::NormalExit &&
+           process.exitCode() == 0;
+}
+
+}  // namespace
+
+std::vector<std::int16_t> SpeakPhrase(const QString& folder, const QString& name,
+                                      const QString& text) {
+    const QString wav = folder + QLatin1Char('/') + name + QStringLiteral(".wav");
+    const QString raw = folder + QLatin1Char('/') + name + QStringLiteral(".raw");
+    if (!Run(QStringLiteral("espeak-ng"),
+             {QStringLiteral("-v"), QStringLiteral("en"), QStringLiteral("-s"),
+              QStringLiteral("140"), QStringLiteral("-w"), wav, text})) {
+        return {};
+    }
+    // -R and -D: repeatable output without dither.
+    if (!Run(QStringLiteral("sox"), {QStringLiteral("-R"),
+                                     wav,
+                                     QStringLiteral("-D"),
+                                     QStringLiteral("-r"),
+                                     QStringLiteral("11025"),
+                                     QStringLiteral("-c"),
+                                     QStringLiteral("1"),
+                                     QStringLiteral("-b"),
+                                     QStringLiteral("16"),
+                                     QStringLiteral("-e"),
+                                     QStringLiteral("signed-integer"),
+                                     QStringLiteral("-t"),
+                                     QStringLiteral("raw"),
+                                     raw,
+                                     QStringLiteral("gain"),
+                                     QStringLiteral("-n"),
+                                     QStringLiteral("-10"),
+                                     QStringLiteral("compand"),
+                                     QStringLiteral("0.02,0.20"),
+                                     QStringLiteral("-60,-60,-30,-15,-20,-10,0,-3"),
+                                     QStringLiteral("gain"),
+                                     QStringLiteral("-n"),
+                                     QStringLiteral("-1")})) {
+        return {};
+    }
+    QFile file(raw);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return {};
+    }
+    const QByteArray bytes = file.readAll();
+    std::vector<std::int16_t> samples(static_cast<std::size_t>(bytes.size()) / 2);
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        const auto lo = static_cast<std::uint8_t>(bytes[static_cast<qsizetype>(2 * i)]);
+        const auto hi = static_cast<std::uint8_t>(bytes[static_cast<qsizetype>(2 * i + 1)]);
+        samples[i] = static_cast<std::int16_t>(static_cast<std::uint16_t>(lo | (hi << 8)));
+    }
+    return samples;
+}

@@ -1,0 +1,12 @@
+#pragma once
+
+#include <QString>
+#include <cstdint>
+#include <vector>
+
+// A phrase spoken by espeak-ng and converted by sox to 16-bit mono at 11025 Hz,
+// compressed like a close microphone and normalised to -1 dB: loud enough for the
+// level checks (more than half a second above 3000), never clipped. `folder` takes
+// the intermediate files. Empty when a tool is missing or fails.
+std::vector<std::int16_t> SpeakPhrase(const QString& folder, const QString& name,
+                                      const QString& text);

@@ -1,0 +1,855 @@
+// The main window driven as a person would: through its buttons, with a scripted
+// prompt and the scripted sound device, on the offscreen platform.
+
+#include <QComboBox>
+#include <QDir>
+#include <QEnterEvent>
+#include <QFile>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QUrl>
+#include <QtTest>
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <stdexcept>
+#include <vector>
+
+#include "audio/ScriptedDevice.h"
+#include "audio/SoundBuffer.h"
+#include "speaker/Decision.h"
+#include "speaker/UserList.h"
+#include "tests/ui/Phrases.h"
+#include "tests/ui/ScriptedPrompt.h"
+#include "ui/Application.h"
+#include "ui/Encode.h"
+#include "ui/Main.h"
+#include "ui/Seckey.h"
+#include "ui/Secparam.h"
+#include "ui_Main.h"
+#include "ui_Secparam.h"
+
+using Samples = std::vector<std::int16_t>;
+using Kind = ScriptedPrompt::Kind;
+
+namespace {
+
+const QColor kGreen(0x00, 0x80, 0x00);
+const QColor kRed(0xFF, 0x00, 0x00);
+
+std::filesystem::path ToPath(const QString& text) {
+    return std::filesystem::path(QFile::encodeName(text).toStdString());
+}
+
+Samples Speak(const QString& folder, const QString& name, const QString& text) {
+    return SpeakPhrase(folder, name, text);
+}
+
+// `count` samples alternating +value and -value.
+Samples Square(std::size_t count, std::int16_t value) {
+    Samples samples(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        samples[i] = (i % 2 == 0) ? value : static_cast<std::int16_t>(-value);
+    }
+    return samples;
+}
+
+// The four windows in their order, the main window shown.
+struct Session {
+    Session(ScriptedPrompt& scripted, const std::filesystem::path& speakers) : prompt(scripted) {
+        auto scriptedDevice = std::make_unique<quorvane::ScriptedDevice>();
+        device = scriptedDevice.get();
+        form1 = std::make_unique<TForm1>(prompt, std::move(scriptedDevice), speakers);
+        form2 = std::make_unique<TForm2>();
+        form3 = std::make_unique<TForm3>(&prompt);
+        form4 = std::make_unique<TForm4>();
+        form1->AttachDialogs(*form2, *form3, *form4);
+        form1->show();
+    }
+    ~Session() {
+        form1.reset();
+        form4.reset();
+        form3.reset();
+        form2.reset();
+    }
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    Ui::TForm1& ui() const { return *form1->ui; }
+
+    // Hold Record while the device delivers `samples`, then release.
+    void Record(const Samples& samples) {
+        device->SetCapture(samples, quorvane::ScriptedDevice::Pace::Instant);
+        QTest::mousePress(ui().BitBtn1, Qt::LeftButton);
+        QTest::mouseRelease(ui().BitBtn1, Qt::LeftButton);
+    }
+    void Click(QAbstractButton* button) const { QTest::mouseClick(button, Qt::LeftButton); }
+    void SetName(const QString& name) const { ui().ComboBox1->setEditText(name); }
+    QStringList Items(QComboBox* box) const {
+        QStringList items;
+        for (int i = 0; i < box->count(); ++i) {
+            items << box->itemText(i);
+        }
+        return items;
+    }
+
+    ScriptedPrompt& prompt;
+    quorvane::ScriptedDevice* device = nullptr;
+    std::unique_ptr<TForm1> form1;
+    std::unique_ptr<TForm2> form2;
+    std::unique_ptr<TForm3> form3;
+    std::unique_ptr<TForm4> form4;
+};
+
+// A pointer move over `widget`, at its centre unless a point is given.
+void SendMouseMove(QWidget* widget, QPointF at = QPointF(-1, -1)) {
+    if (at.x() < 0) {
+        at = QPointF(widget->width() / 2.0, widget->height() / 2.0);
+    }
+    QMouseEvent move(QEvent::MouseMove, at, widget->mapToGlobal(at), Qt::NoButton, Qt::NoButton,
+                     Qt::NoModifier);
+    QCoreApplication::sendEvent(widget, &move);
+}
+
+QColor TextColour(const QLabel* label) {
+    return label->palette().color(QPalette::WindowText);
+}
+
+}  // namespace
+
+class MainWindowTest final : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void startsAsDesigned();
+    void numberFormats();
+    void refusalsWithoutEnrolment();
+    void levelChecksAndTheirWarnings();
+    void noInputDevice();
+    void otherMouseButtons();
+    void hoverHints();
+    void levelMeterFollowsTheClock();
+    void tooFewFeatureVectors();
+    void enrolVerifyAddRestartRemove();
+    void helpAndAboutLinks();
+    void exceptionBox();
+    void closingFreesTheState();
+
+private:
+    QTemporaryDir scratch_;
+    Samples phrase1_;
+    Samples phrase2_;
+    Samples phrase3_;
+    std::filesystem::path NewSpeakersFolder(const QString& name) {
+        const QString folder = scratch_.filePath(name);
+        QDir().mkpath(folder);
+        return ToPath(folder);
+    }
+};
+
+void MainWindowTest::initTestCase() {
+    QVERIFY(scratch_.isValid());
+    phrase1_ = Speak(scratch_.path(), QStringLiteral("p1"),
+                     QStringLiteral("My voice is my key, open the files for me."));
+    phrase2_ = Speak(scratch_.path(), QStringLiteral("p2"),
+                     QStringLiteral("Seven green lanterns shine above the quiet harbour."));
+    phrase3_ = Speak(scratch_.path(), QStringLiteral("p3"),
+                     QStringLiteral("Please remember the number forty two and the colour blue."));
+    QVERIFY2(phrase1_.size() > 20000 && phrase2_.size() > 20000 && phrase3_.size() > 20000,
+             "espeak-ng and sox must be installed");
+}
+
+void MainWindowTest::startsAsDesigned() {
+    ScriptedPrompt prompt;
+    const Session s(prompt, NewSpeakersFolder(QStringLiteral("start")));
+    Ui::TForm1& ui = s.ui();
+    QCOMPARE(s.form1->windowTitle(), QStringLiteral("Quorvane 1.1"));
+    QCOMPARE(ui.PageControl1->count(), 4);
+    QCOMPARE(ui.PageControl1->tabText(0), QStringLiteral("Study"));
+    QCOMPARE(ui.PageControl1->tabText(1), QStringLiteral("Encode"));
+    QCOMPARE(ui.PageControl1->tabText(2), QStringLiteral("Decode"));
+    QCOMPARE(ui.PageControl1->tabText(3), QStringLiteral("About"));
+    QCOMPARE(ui.PageControl1->currentIndex(), 0);
+    QCOMPARE(ui.BitBtn1->text(), QStringLiteral("Record"));
+    QCOMPARE(ui.BitBtn2->text(), QStringLiteral("Play"));
+    QCOMPARE(ui.BitBtn3->text(), QStringLiteral("Help"));
+    QCOMPARE(ui.Button1->text(), QStringLiteral("Add phrase"));
+    QCOMPARE(ui.Button4->text(), QStringLiteral("Train system..."));
+    QCOMPARE(ui.Verifikate->text(), QStringLiteral("Verify"));
+    QCOMPARE(ui.Button2->text(), QStringLiteral("Add new user..."));
+    QCOMPARE(ui.Button3->text(), QStringLiteral("Remove user..."));
+    QCOMPARE(ui.Button5->text(), QStringLiteral("Open file(s) for encoding..."));
+    QCOMPARE(ui.Button6->text(), QStringLiteral("Open file(s) to decode..."));
+    QCOMPARE(ui.Label5->text(), QStringLiteral("Voice key cryptographer Quorvane 1.1"));
+    QCOMPARE(ui.Label10->text(), QStringLiteral("Please, visit:"));
+    QVERIFY(!ui.Image3->pixmap().isNull());
+    QCOMPARE(s.form1->RadioGroup1ItemIndex(), 0);
+    QCOMPARE(s.form1->RadioGroup3ItemIndex(), 0);
+    QVERIFY(!ui.ComboBox3->isEnabled());
+    QCOMPARE(ui.Label4->text(), QStringLiteral("Result"));
+    QCOMPARE(TextColour(ui.Label4), kGreen);
+    QVERIFY(ui.Label2->text().isEmpty());
+    for (int slot = 0; slot < 3; ++slot) {
+        QVERIFY(!s.form1->PhraseIndicatorGreen(slot));
+    }
+    QVERIFY(s.form1->Timer1 != nullptr);
+    QVERIFY(!s.form1->Timer1->isActive());
+    QCOMPARE(s.form1->Timer1->interval(), 200);
+    QCOMPARE(s.form1->trainedThreshold, -1.0f);
+    QCOMPARE(s.form1->recordedCount, 0);
+    QCOMPARE(s.form1->recordedSamples.size(), std::size_t{330750});
+    QVERIFY(!s.form1->phraseAdded);
+    QVERIFY(s.form1->userList.empty());
+    QCOMPARE(ui.ComboBox1->count(), 0);
+    QCOMPARE(ui.ComboBox2->count(), 0);
+    QCOMPARE(ui.ComboBox3->count(), 0);
+    QVERIFY(s.form1->StatusText().isEmpty());
+    QVERIFY(prompt.entries.empty());
+
+    // The security level dialog: Low, with its description, at every start.
+    TForm2& form2 = *s.form2;
+    QCOMPARE(form2.windowTitle(), QStringLiteral("Security parameters"));
+    QCOMPARE(form2.ItemIndex(), 2);
+    QCOMPARE(form2.ui->Label1->text(), QStringLiteral("This security level provides"));
+    QCOMPARE(form2.ui->Label2->text(), QStringLiteral("the biggest False acceptance rate (FAR)"));
+    QCOMPARE(form2.ui->Label3->text(), QStringLiteral("and low False reject rate (FRR)"));
+    form2.SetItemIndex(0);
+    QCOMPARE(form2.ui->Label2->text(), QStringLiteral("the lowest False acceptance rate (FAR)"));
+    QCOMPARE(form2.ui->Label3->text(), QStringLiteral("and the biggest False reject rate (FRR)"));
+    form2.SetItemIndex(1);
+    QCOMPARE(form2.ui->Label2->text(), QStringLiteral("medium False acceptance rate (FAR)"));
+    QCOMPARE(form2.ui->Label3->text(), QStringLiteral("and medium False reject rate (FRR)"));
+
+    // A missing Speakers folder is no error: no users, no message.
+    ScriptedPrompt quiet;
+    const Session missing(quiet, ToPath(scratch_.filePath(QStringLiteral("no-such-folder"))));
+    QVERIFY(missing.form1->userList.empty());
+    QVERIFY(quiet.entries.empty());
+}
+
+void MainWindowTest::numberFormats() {
+    // General notation, up to 15 significant digits of the float's value.
+    QCOMPARE(TForm1::GeneralText(0.5f), QStringLiteral("0.5"));
+    QCOMPARE(TForm1::GeneralText(-1.0f), QStringLiteral("-1"));
+    QCOMPARE(TForm1::GeneralText(2.75f), QStringLiteral("2.75"));
+    // 0.1f is 0.100000001490116119384765625.
+    QCOMPARE(TForm1::GeneralText(0.1f), QStringLiteral("0.100000001490116"));
+    // Fixed: 5 significant digits, then 4 decimals.
+    QCOMPARE(TForm1::FixedText(0.5f), QStringLiteral("0.5000"));
+    QCOMPARE(TForm1::FixedText(0.25f), QStringLiteral("0.2500"));
+    QCOMPARE(TForm1::FixedText(0.0f), QStringLiteral("0.0000"));
+    QCOMPARE(TForm1::FixedText(1.23456789f), QStringLiteral("1.2346"));
+    QCOMPARE(TForm1::FixedText(123.456789f), QStringLiteral("123.4600"));  // 123.46
+    QCOMPARE(TForm1::FixedText(1.99999f), QStringLiteral("2.0000"));
+}
+
+void MainWindowTest::refusalsWithoutEnrolment() {
+    ScriptedPrompt prompt;
+    const Session s(prompt, NewSpeakersFolder(QStringLiteral("refusals")));
+    s.Click(s.ui().Button1);
+    s.Click(s.ui().Button4);
+    s.Click(s.ui().Verifikate);
+    s.SetName(QStringLiteral("anna"));
+    s.Click(s.ui().Button2);
+    s.Click(s.ui().Button3);
+    QCOMPARE(prompt.Messages(), (QStringList{
+                                    QStringLiteral("Please record phrase first!"),
+                                    QStringLiteral("Please add 1 phrase"),
+                                    QStringLiteral("You should perform training first"),
+                                    QStringLiteral("You should perform training first!"),
+                                    QStringLiteral("There are no registered users"),
+                                }));
+    // All simple message boxes; the security dialog was never shown.
+    QCOMPARE(prompt.Of(Kind::Message).size(), std::size_t{5});
+    QVERIFY(prompt.Of(Kind::ShowModal).empty());
+    QCOMPARE(s.form1->trainedThreshold, -1.0f);
+}
+
+void MainWindowTest::levelChecksAndTheirWarnings() {
+    ScriptedPrompt prompt;
+    Session s(prompt, NewSpeakersFolder(QStringLiteral("levels")));
+
+    // An accepted recording: the samples after the first 400.
+    s.Record(phrase1_);
+    QVERIFY2(prompt.entries.empty(), qPrintable(prompt.Messages().join(QLatin1Char('|'))));
+    const auto kept = static_cast<std::int32_t>(phrase1_.size()) - 400;
+    QCOMPARE(s.form1->recordedCount, kept);
+    QVERIFY(std::equal(phrase1_.begin() + 400, phrase1_.end(), s.form1->recordedSamples.begin()));
+    QCOMPARE(s.ui().Pr1->value(), 0);
+    QVERIFY(!s.form1->Timer1->isActive());
+
+    // Too quiet: the phrase at a twentieth of its loudness (peak about 1160).
+    Samples quiet = phrase1_;
+    for (std::int16_t& v : quiet) {
+        v = static_cast<std::int16_t>(v / 20);
+    }
+    s.Record(quiet);
+    QCOMPARE(s.form1->recordedCount, 0);
+    // Clipped: 10 % of 20000 samples at full scale, the rest loud but clean.
+    Samples clipped = Square(20400, 12000);
+    for (std::size_t i = 400; i < clipped.size(); i += 10) {
+        clipped[i] = 32767;
+    }
+    s.Record(clipped);
+    QCOMPARE(s.form1->recordedCount, 0);
+    // Both: 300 clipped samples in 2000, so also fewer than 5513 loud ones.
+    Samples both(2400, 0);
+    for (std::size_t i = 400; i < 700; ++i) {
+        both[i] = -32768;
+    }
+    s.Record(both);
+    // 400 samples or fewer: nothing recorded.
+    s.Record(Square(400, 9000));
+    // A refused recording counts as none.
+    s.Click(s.ui().Button1);
+
+    QCOMPARE(prompt.Messages(),
+             (QStringList{
+                 QStringLiteral("Signal level is too low, please repeat recording"),
+                 QStringLiteral("Signal level is too high, please repeat recording"),
+                 QStringLiteral("Signal level is too high, please repeat recording"),
+                 QStringLiteral("Signal level is too low, please repeat recording"),
+                 QStringLiteral("The sound was not recorded"),
+                 QStringLiteral("Please record phrase first!"),
+             }));
+    for (const ScriptedPrompt::Entry& box : prompt.Of(Kind::Box)) {
+        QCOMPARE(box.caption, QStringLiteral("Warning"));
+        QVERIFY(box.icon == Prompt::Icon::Warning);
+    }
+    QCOMPARE(prompt.Of(Kind::Box).size(), std::size_t{4});
+    QCOMPARE(prompt.Of(Kind::Message).size(), std::size_t{2});
+
+    // Exactly 5 % clipped is still accepted (1000 of 20000), with enough loud samples.
+    prompt.ClearShown();
+    Samples edge = Square(20400, 12000);
+    for (std::size_t i = 400; i < 1400; ++i) {
+        edge[i] = 32001;
+    }
+    s.Record(edge);
+    QVERIFY(prompt.entries.empty());
+    QCOMPARE(s.form1->recordedCount, 20000);
+    QVERIFY(!s.form1->phraseAdded);
+}
+
+void MainWindowTest::noInputDevice() {
+    ScriptedPrompt prompt;
+    Session s(prompt, NewSpeakersFolder(QStringLiteral("nodevice")));
+    s.device->RemoveInputDevice();
+    s.Record(phrase1_);
+    QCOMPARE(prompt.Messages(), (QStringList{
+                                    QStringLiteral("No open wave In-device!"),
+                                    QStringLiteral("No prepared header wave In-device!"),
+                                    QStringLiteral("No record wave In-device!"),
+                                    QStringLiteral("No record wave In-device!"),
+                                    QStringLiteral("The sound was not recorded"),
+                                }));
+    const std::vector<ScriptedPrompt::Entry> boxes = prompt.Of(Kind::Box);
+    QCOMPARE(boxes.size(), std::size_t{4});
+    for (const ScriptedPrompt::Entry& box : boxes) {
+        QCOMPARE(box.caption, QStringLiteral("Record Error"));
+        QVERIFY(box.icon == Prompt::Icon::Warning);
+    }
+    QCOMPARE(s.form1->recordedCount, 0);
+    QVERIFY(!s.form1->Timer1->isActive());
+}
+
+void MainWindowTest::otherMouseButtons() {
+    ScriptedPrompt prompt;
+    Session s(prompt, NewSpeakersFolder(QStringLiteral("buttons")));
+    s.Record(phrase2_);
+    const std::int32_t count = s.form1->recordedCount;
+    QVERIFY(count > 0);
+    s.device->ClearCalls();
+    s.ui().Label2->setText(QStringLiteral("Your result: Negative"));
+    s.ui().Label4->setText(QStringLiteral("Result: Negative"));
+    s.form1->SetStatusText(QStringLiteral("before"));
+
+    // Right button on Record: the result fields reset, nothing recorded.
+    QTest::mousePress(s.ui().BitBtn1, Qt::RightButton);
+    QTest::mouseRelease(s.ui().BitBtn1, Qt::RightButton);
+    QVERIFY(s.ui().Label2->text().isEmpty());
+    QCOMPARE(s.ui().Label4->text(), QStringLiteral("Result"));
+    QCOMPARE(TextColour(s.ui().Label4), kGreen);
+    QVERIFY(s.device->Calls().empty());
+    QCOMPARE(s.form1->recordedCount, count);
+    QVERIFY(!s.form1->Timer1->isActive());
+    QCOMPARE(s.form1->StatusText(), QStringLiteral("before"));
+
+    // Right and middle button on Play: nothing at all.
+    QTest::mousePress(s.ui().BitBtn2, Qt::RightButton);
+    QTest::mouseRelease(s.ui().BitBtn2, Qt::RightButton);
+    QTest::mousePress(s.ui().BitBtn2, Qt::MiddleButton);
+    QTest::mouseRelease(s.ui().BitBtn2, Qt::MiddleButton);
+    QVERIFY(s.device->Calls().empty());
+    QCOMPARE(s.form1->StatusText(), QStringLiteral("before"));
+
+    // A right click during a recording does not end it; the left release does.
+    s.device->SetCapture(phrase2_, quorvane::ScriptedDevice::Pace::Instant);
+    QTest::mousePress(s.ui().BitBtn1, Qt::LeftButton);
+    QVERIFY(s.form1->Timer1->isActive());
+    QCOMPARE(s.form1->recordedCount, 0);
+    QMouseEvent rightRelease(QEvent::MouseButtonRelease, QPointF(2, 2),
+                             s.ui().BitBtn1->mapToGlobal(QPointF(2, 2)), Qt::RightButton,
+                             Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(s.ui().BitBtn1, &rightRelease);
+    QVERIFY(s.form1->Timer1->isActive());
+    QTest::mouseRelease(s.ui().BitBtn1, Qt::LeftButton);
+    QVERIFY(!s.form1->Timer1->isActive());
+    QCOMPARE(s.form1->recordedCount, count);
+    QVERIFY(prompt.entries.empty());
+}
+
+void MainWindowTest::hoverHints() {
+    ScriptedPrompt prompt;
+    Session s(prompt, NewSpeakersFolder(QStringLiteral("hover")));
+    SendMouseMove(s.ui().BitBtn1);
+    QCOMPARE(s.form1->StatusText(), QStringLiteral("Press and hold to record sound"));
+    SendMouseMove(s.ui().BitBtn2);
+    QCOMPARE(s.form1->StatusText(), QStringLiteral("Press and hold to play recorded sound"));
+    // The window's own surface (the margin around the pages) clears the hint.
+    SendMouseMove(s.ui().centralwidget, QPointF(1, 1));
+    QCOMPARE(s.form1->StatusText(), QString());
+    // A move a child control passes on to the surface does not.
+    SendMouseMove(s.ui().BitBtn1);
+    const QPoint onButton = s.ui().BitBtn1->mapTo(s.ui().centralwidget, QPoint(3, 3));
+    SendMouseMove(s.ui().centralwidget, onButton);
+    QCOMPARE(s.form1->StatusText(), QStringLiteral("Press and hold to record sound"));
+    SendMouseMove(s.ui().centralwidget, QPointF(1, 1));
+
+    s.device->SetCapture(phrase1_, quorvane::ScriptedDevice::Pace::Instant);
+    QTest::mousePress(s.ui().BitBtn1, Qt::LeftButton);
+    QCOMPARE(s.form1->StatusText(), QStringLiteral("Release button to stop recording"));
+    SendMouseMove(s.ui().BitBtn1);
+    QCOMPARE(s.form1->StatusText(), QStringLiteral("Press and hold to record sound"));
+    QTest::mouseRelease(s.ui().BitBtn1, Qt::LeftButton);
+    // The release leaves the text as it is.
+    QCOMPARE(s.form1->StatusText(), QStringLiteral("Press and hold to record sound"));
+
+    QTest::mousePress(s.ui().BitBtn2, Qt::LeftButton);
+    QCOMPARE(s.form1->StatusText(), QStringLiteral("Release button to stop playing"));
+    QTest::mouseRelease(s.ui().BitBtn2, Qt::LeftButton);
+    QCOMPARE(s.form1->StatusText(), QStringLiteral("Release button to stop playing"));
+}
+
+void MainWindowTest::levelMeterFollowsTheClock() {
+    ScriptedPrompt prompt;
+    Session s(prompt, NewSpeakersFolder(QStringLiteral("meter")));
+    // 200 ms at half scale, then 200 ms at a quarter (2205 samples each).
+    Samples capture = Square(2205, 16384);
+    const Samples quarter = Square(2205, 8192);
+    capture.insert(capture.end(), quarter.begin(), quarter.end());
+    s.device->SetCapture(capture, quorvane::ScriptedDevice::Pace::Manual);
+    QTest::mousePress(s.ui().BitBtn1, Qt::LeftButton);
+    QVERIFY(s.form1->Timer1->isActive());
+    QCOMPARE(s.ui().Pr1->minimum(), 0);
+    QCOMPARE(s.ui().Pr1->maximum(), 100);
+    s.device->Advance(2205);
+    s.form1->Timer1Timer();
+    QCOMPARE(s.form1->elapsedMs, 200);
+    QCOMPARE(s.ui().Pr1->value(), 50);  // 16384 * 100 / 32768
+    // The clock is ahead of the device: the window not yet captured reads as silence.
+    s.form1->Timer1Timer();
+    QCOMPARE(s.ui().Pr1->value(), 0);
+    QCOMPARE(s.form1->elapsedMs, 400);
+    s.device->Advance(2205);
+    QTest::mouseRelease(s.ui().BitBtn1, Qt::LeftButton);
+    QCOMPARE(s.ui().Pr1->value(), 0);
+    QCOMPARE(s.form1->elapsedMs, 0);
+    QVERIFY(!s.form1->Timer1->isActive());
+    // 4010 loud samples are fewer than half a second's worth.
+    QCOMPARE(prompt.Messages(),
+             QStringList{QStringLiteral("Signal level is too low, please repeat recording")});
+
+    // Playing reads the buffer by the clock: 50, then 25, then the cleared rest.
+    s.device->SetPace(quorvane::ScriptedDevice::Pace::Manual);
+    QTest::mousePress(s.ui().BitBtn2, Qt::LeftButton);
+    QVERIFY(s.form1->Timer1->isActive());
+    s.form1->Timer1Timer();
+    QCOMPARE(s.ui().Pr1->value(), 50);
+    s.form1->Timer1Timer();
+    QCOMPARE(s.ui().Pr1->value(), 25);
+    s.form1->Timer1Timer();
+    QCOMPARE(s.ui().Pr1->value(), 0);
+    QTest::mouseRelease(s.ui().BitBtn2, Qt::LeftButton);
+    QVERIFY(!s.form1->Timer1->isActive());
+    QCOMPARE(s.form1->elapsedMs, 0);
+    const std::vector<std::string> calls = s.device->Calls();
+    QVERIFY(std::find(calls.begin(), calls.end(), "WriteOutput") != calls.end());
+    QCOMPARE(calls.back(), std::string("CloseOutput"));
+
+    // A hold beyond the 50-second buffer keeps the meter inside it.
+    QTest::mousePress(s.ui().BitBtn2, Qt::LeftButton);
+    s.form1->elapsedMs = 50000;
+    s.form1->Timer1Timer();
+    QCOMPARE(s.ui().Pr1->value(), 0);
+    QTest::mouseRelease(s.ui().BitBtn2, Qt::LeftButton);
+}
+
+void MainWindowTest::tooFewFeatureVectors() {
+    ScriptedPrompt prompt;
+    Session s(prompt, NewSpeakersFolder(QStringLiteral("fewvectors")));
+    // Half a second of loud, clean sound: accepted, but far too short for 100 vectors.
+    s.Record(Square(6400, 10000));
+    QCOMPARE(s.form1->recordedCount, 6000);
+    s.Click(s.ui().Button1);
+    QCOMPARE(prompt.Messages(),
+             QStringList{QStringLiteral("Too little feature vectors, please repeat recording")});
+    QVERIFY(!s.form1->phraseCodebooks[0].Trained());
+    QVERIFY(!s.form1->PhraseIndicatorGreen(0));
+    QVERIFY(!s.form1->phraseAdded);
+}
+
+void MainWindowTest::enrolVerifyAddRestartRemove() {
+    ScriptedPrompt prompt;
+    const std::filesystem::path speakers = NewSpeakersFolder(QStringLiteral("enrol"));
+    std::filesystem::path keyFile = ToPath(scratch_.filePath(QStringLiteral("anna_key.txt")));
+    float threshold = 0.0f;
+    {
+        Session s(prompt, speakers);
+        Ui::TForm1& ui = s.ui();
+        // Phrase 1 into slot 1, phrase 2 into slot 3.
+        s.Record(phrase1_);
+        s.Click(ui.Button1);
+        QVERIFY(s.form1->PhraseIndicatorGreen(0));
+        QVERIFY(s.form1->phraseAdded);
+        s.Click(ui.RadioGroup1_2);
+        s.Click(ui.Button1);  // the same recording again, another slot
+        s.Record(phrase2_);
+        s.Click(ui.Button1);
+        QVERIFY(s.form1->PhraseIndicatorGreen(2));
+        QVERIFY(!s.form1->PhraseIndicatorGreen(1));
+        s.Click(ui.Button4);  // slot 2 is still empty
+        s.Record(phrase3_);
+        s.Click(ui.RadioGroup1_1);
+        s.Click(ui.Button1);
+        QVERIFY(s.form1->PhraseIndicatorGreen(1));
+        QCOMPARE(prompt.Messages(),
+                 (QStringList{QStringLiteral("This phrase was added, please record new phrase!"),
+                              QStringLiteral("Please add 2 phrase")}));
+        prompt.ClearShown();
+
+        // Train, choosing High in the dialog.
+        bool shownWithLow = false;
+        prompt.OnShowModal([&](QDialog& dialog) {
+            auto& form2 = static_cast<TForm2&>(dialog);
+            shownWithLow = form2.isVisible() && form2.ItemIndex() == 2;
+            QTest::mouseClick(form2.ui->RadioGroup1_0, Qt::LeftButton);
+            QTest::mouseClick(form2.ui->Button1, Qt::LeftButton);
+        });
+        s.Click(ui.Button4);
+        QVERIFY(shownWithLow);
+        QVERIFY(!s.form2->isVisible());
+        QCOMPARE(s.form2->ItemIndex(), 0);
+        const auto& books = s.form1->phraseCodebooks;
+        const float d01 = quorvane::CodebookDistance(books[0], books[1]);
+        const float d02 = quorvane::CodebookDistance(books[0], books[2]);
+        const float d12 = quorvane::CodebookDistance(books[1], books[2]);
+        threshold = s.form1->trainedThreshold;
+        QVERIFY(threshold == std::min({d01, d02, d12}));
+        QVERIFY(threshold > 0.0f);
+        QVERIFY(s.form1->StatusText().startsWith(QStringLiteral("Threshold: ")));
+        // Up to 15 significant digits give the float back exactly.
+        QVERIFY(s.form1->StatusText().mid(11).toFloat() == threshold);
+
+        // Training again without touching the dialog keeps the level.
+        s.Click(ui.Button4);
+        QVERIFY(s.form1->trainedThreshold == threshold);
+        QCOMPARE(prompt.Of(Kind::ShowModal).size(), std::size_t{2});
+        QCOMPARE(prompt.Of(Kind::ShowModal)[0].text, QStringLiteral("TForm2"));
+
+        // Verify: before a new recording (the phrase is still there) and after one.
+        s.Record(phrase3_);
+        s.Click(ui.Verifikate);
+        QCOMPARE(ui.Label2->text(), QStringLiteral("Your result: Positive"));
+        QCOMPARE(TextColour(ui.Label2), kGreen);
+        QCOMPARE(s.form1->StatusText(), QStringLiteral("Threshold: ") +
+                                            TForm1::FixedText(threshold) +
+                                            QStringLiteral("  Distance:0.0000"));
+        // Verification neither adds nor marks the recording.
+        QVERIFY(!s.form1->phraseAdded);
+
+        // Names that are refused.
+        prompt.ClearShown();
+        for (const QString& name :
+             {QString(), QStringLiteral("an na"), QStringLiteral("a/b"), QStringLiteral("who?"),
+              QStringLiteral("say\"hi\""), QStringLiteral("c:d")}) {
+            s.SetName(name);
+            s.Click(ui.Button2);
+        }
+        const QString symbols = QStringLiteral(
+            "You can not use symbols: \\ / : * ? \" < > | and \"Space\" symbols in the name");
+        QCOMPARE(prompt.Messages(), (QStringList{QStringLiteral("Enter your name!"), symbols,
+                                                 symbols, symbols, symbols, symbols}));
+        QVERIFY(std::filesystem::is_empty(speakers));
+
+        // Add anna and save her key.
+        prompt.ClearShown();
+        s.SetName(QStringLiteral("anna"));
+        prompt.AnswerQuestion(true);
+        prompt.AnswerSaveFile(QFile::decodeName(keyFile.string().c_str()));
+        s.Click(ui.Button2);
+        QVERIFY(std::filesystem::is_regular_file(speakers / "anna.spk"));
+        const std::vector<ScriptedPrompt::Entry> questions = prompt.Of(Kind::Question);
+        QCOMPARE(questions.size(), std::size_t{1});
+        QCOMPARE(questions[0].caption, QStringLiteral("Security key generation"));
+        QCOMPARE(questions[0].text, QStringLiteral("If you want program can save security key.\n"
+                                                   "This security key can be used if something\n"
+                                                   "happend with your voice. You will be able\n"
+                                                   "to decode your files using this key.\n"
+                                                   "Do you want to save it?"));
+        QVERIFY(questions[0].icon == Prompt::Icon::Question);
+        const std::vector<ScriptedPrompt::Entry> saves = prompt.Of(Kind::SaveFile);
+        QCOMPARE(saves.size(), std::size_t{1});
+        QCOMPARE(saves[0].options.title, QStringLiteral("Saving security key"));
+        QCOMPARE(saves[0].options.defaultName, QStringLiteral("anna_key.txt"));
+        QVERIFY(saves[0].options.filter.contains(QStringLiteral("*.txt")));
+        QCOMPARE(prompt.Messages().size(), qsizetype{1});  // only the question
+        QCOMPARE(s.Items(ui.ComboBox1), QStringList{QStringLiteral("anna")});
+        QCOMPARE(s.Items(ui.ComboBox2), QStringList{QStringLiteral("anna")});
+        QCOMPARE(s.Items(ui.ComboBox3), QStringList{QStringLiteral("anna")});
+        QCOMPARE(ui.ComboBox1->currentText(), QStringLiteral("anna"));
+
+        // The same name again; then "Anna", a different user, without a key file.
+        prompt.ClearShown();
+        s.Click(ui.Button2);
+        s.SetName(QStringLiteral("Anna"));
+        prompt.AnswerQuestion(false);
+        s.Click(ui.Button2);
+        QCOMPARE(
+            prompt.Messages(),
+            (QStringList{
+                QStringLiteral("User with such name already exists. Please select different name!"),
+                QStringLiteral("If you want program can save security key.\n"
+                               "This security key can be used if something\n"
+                               "happend with your voice. You will be able\n"
+                               "to decode your files using this key.\n"
+                               "Do you want to save it?")}));
+        QVERIFY(prompt.Of(Kind::SaveFile).empty());
+        QCOMPARE(s.Items(ui.ComboBox2),
+                 (QStringList{QStringLiteral("anna"), QStringLiteral("Anna")}));
+        QVERIFY(s.form1->trainedThreshold == threshold);  // the enrolment stays
+    }
+
+    // The key file: name, heading, eight signed decimal words, one per line.
+    QFile key(QFile::decodeName(keyFile.string().c_str()));
+    QVERIFY(key.open(QIODevice::ReadOnly | QIODevice::Text));
+    const QStringList lines = QString::fromUtf8(key.readAll()).split(QLatin1Char('\n'));
+    QCOMPARE(lines.size(), qsizetype{11});  // ten lines, each ended
+    QCOMPARE(lines[0], QStringLiteral("Users name: anna"));
+    QCOMPARE(lines[1], QStringLiteral("Your key:"));
+    QVERIFY(lines[10].isEmpty());
+    quorvane::UserKey saved{};
+    for (int i = 0; i < 8; ++i) {
+        bool ok = false;
+        const int word = lines[2 + i].toInt(&ok);
+        QVERIFY2(ok, qPrintable(lines[2 + i]));
+        QCOMPARE(QString::number(word), lines[2 + i]);  // no padding, no plus sign
+        saved[static_cast<std::size_t>(i)] = static_cast<std::uint32_t>(word);
+    }
+
+    // Restart: both users come back, in file-name byte order, in all three boxes.
+    prompt.ClearShown();
+    {
+        Session s(prompt, speakers);
+        Ui::TForm1& ui = s.ui();
+        QVERIFY(prompt.entries.empty());
+        const QStringList expected{QStringLiteral("Anna"), QStringLiteral("anna")};
+        QCOMPARE(s.Items(ui.ComboBox1), expected);
+        QCOMPARE(s.Items(ui.ComboBox2), expected);
+        QCOMPARE(s.Items(ui.ComboBox3), expected);
+        QVERIFY(ui.ComboBox1->currentText().isEmpty());
+        QCOMPARE(s.form1->userList.size(), std::size_t{2});
+        // The stored models give the key that was saved.
+        const quorvane::UserRecord* anna = s.form1->userList.Find("anna");
+        QVERIFY(anna != nullptr);
+        QVERIFY(anna->threshold == threshold);
+        QVERIFY(quorvane::DeriveUserKey(anna->codebooks) == saved);
+        // The enrolment did not survive the restart.
+        QCOMPARE(s.form1->trainedThreshold, -1.0f);
+
+        // Removing: an unknown name (case counts), a No, then a Yes.
+        s.SetName(QStringLiteral("ANNA"));
+        s.Click(ui.Button3);
+        s.SetName(QStringLiteral("anna"));
+        prompt.AnswerQuestion(false);
+        s.Click(ui.Button3);
+        QVERIFY(std::filesystem::exists(speakers / "anna.spk"));
+        QCOMPARE(s.form1->userList.size(), std::size_t{2});
+        prompt.AnswerQuestion(true);
+        s.Click(ui.Button3);
+        QVERIFY(!std::filesystem::exists(speakers / "anna.spk"));
+        QVERIFY(std::filesystem::exists(speakers / "Anna.spk"));
+        const QString warning = QStringLiteral(
+            "Deleting this user you will not be able\n"
+            "to decode files, that were encoded using phrases of\n"
+            "this user if you dont't have security key.\n"
+            "\n"
+            "Do you want to continue?");
+        QCOMPARE(prompt.Messages(),
+                 (QStringList{
+                     QStringLiteral("User with such name does not exist. Please check the name!"),
+                     warning, warning}));
+        for (const ScriptedPrompt::Entry& question : prompt.Of(Kind::Question)) {
+            QCOMPARE(question.caption, QStringLiteral("Warning"));
+            QVERIFY(question.icon == Prompt::Icon::Warning);
+        }
+        QCOMPARE(s.Items(ui.ComboBox1), QStringList{QStringLiteral("Anna")});
+        QCOMPARE(s.Items(ui.ComboBox2), QStringList{QStringLiteral("Anna")});
+        QCOMPARE(s.Items(ui.ComboBox3), QStringList{QStringLiteral("Anna")});
+        QVERIFY(s.form1->userList.Find("anna") == nullptr);
+
+        // Two speaker files carry "Anna": the second question names both; No keeps them,
+        // yet the user leaves the list.
+        std::filesystem::copy_file(speakers / "Anna.spk", speakers / "copy.spk");
+        prompt.ClearShown();
+        s.SetName(QStringLiteral("Anna"));
+        prompt.AnswerQuestion(true);
+        prompt.AnswerQuestion(false);
+        s.Click(ui.Button3);
+        QCOMPARE(prompt.Messages(),
+                 (QStringList{warning,
+                              QStringLiteral("Error. There were found 2 files representing this "
+                                             "user (speaker).\nDo you want to delete them all?")}));
+        QCOMPARE(prompt.Of(Kind::Question)[1].caption, QStringLiteral("Error"));
+        QVERIFY(prompt.Of(Kind::Question)[1].icon == Prompt::Icon::Error);
+        QVERIFY(std::filesystem::exists(speakers / "Anna.spk"));
+        QVERIFY(std::filesystem::exists(speakers / "copy.spk"));
+        QVERIFY(s.form1->userList.empty());
+        QCOMPARE(ui.ComboBox1->count(), 0);
+        QCOMPARE(ui.ComboBox2->count(), 0);
+        QCOMPARE(ui.ComboBox3->count(), 0);
+    }
+
+    // Next start: one user from the first file, the copy refused as a duplicate.
+    prompt.ClearShown();
+    {
+        Session s(prompt, speakers);
+        QCOMPARE(s.Items(s.ui().ComboBox1), QStringList{QStringLiteral("Anna")});
+        QCOMPARE(prompt.Messages(),
+                 QStringList{QStringLiteral("User Anna already is in the list")});
+        // Yes to both questions deletes both files.
+        prompt.ClearShown();
+        s.SetName(QStringLiteral("Anna"));
+        prompt.AnswerQuestion(true);
+        prompt.AnswerQuestion(true);
+        s.Click(s.ui().Button3);
+        QCOMPARE(prompt.Messages().size(), qsizetype{2});
+        QVERIFY(std::filesystem::is_empty(speakers));
+    }
+}
+
+void MainWindowTest::helpAndAboutLinks() {
+    ScriptedPrompt prompt;
+    Session s(prompt, NewSpeakersFolder(QStringLiteral("help")));
+    const QString help =
+        QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("help.htm"));
+    QFile::remove(help);
+
+    s.Click(s.ui().BitBtn3);
+    s.Click(s.ui().BitBtn3);
+    QCOMPARE(prompt.Of(Kind::Box).size(), std::size_t{2});
+    QVERIFY(prompt.Of(Kind::OpenUrl).empty());
+    for (const ScriptedPrompt::Entry& box : prompt.Of(Kind::Box)) {
+        QCOMPARE(box.text,
+                 QStringLiteral("Cannot open help file. File may have been moved or deleted."));
+        QCOMPARE(box.caption, QStringLiteral("Error!"));
+        QVERIFY(box.icon == Prompt::Icon::Warning);
+    }
+
+    // Present: handed to the desktop; a desktop that fails shows the error.
+    {
+        QFile file(help);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("<html></html>");
+    }
+    prompt.ClearShown();
+    s.Click(s.ui().BitBtn3);
+    QCOMPARE(prompt.entries.size(), std::size_t{1});
+    QVERIFY(prompt.entries[0].kind == Kind::OpenUrl);
+    QCOMPARE(QUrl(prompt.entries[0].text).toLocalFile(), help);
+    prompt.openUrlResult = false;
+    s.Click(s.ui().BitBtn3);
+    QCOMPARE(
+        prompt.Messages(),
+        QStringList{QStringLiteral("Cannot open help file. File may have been moved or deleted.")});
+    QFile::remove(help);
+
+    // The About page: links open their addresses, failures stay silent.
+    prompt.ClearShown();
+    s.ui().PageControl1->setCurrentIndex(3);
+    QTest::mouseClick(s.ui().Label6, Qt::LeftButton);
+    QTest::mouseClick(s.ui().Label7, Qt::LeftButton);
+    QTest::mouseClick(s.ui().Label9, Qt::LeftButton);
+    QTest::mouseClick(s.ui().Label9, Qt::RightButton);
+    const std::vector<ScriptedPrompt::Entry> opened = prompt.Of(Kind::OpenUrl);
+    QCOMPARE(opened.size(), std::size_t{3});
+    QCOMPARE(opened[0].text, QStringLiteral("mailto:support@quorvane.example"));
+    QCOMPARE(opened[1].text, QStringLiteral("mailto:security@quorvane.example"));
+    QCOMPARE(opened[2].text, QStringLiteral("https://quorvane.example"));
+    QVERIFY(prompt.Messages().isEmpty());
+
+    // Hover underlines a link only while the pointer is over it.
+    for (QLabel* link : {s.ui().Label6, s.ui().Label7, s.ui().Label9}) {
+        QVERIFY(!link->font().underline());
+        QEnterEvent enter(QPointF(1, 1), QPointF(1, 1), link->mapToGlobal(QPointF(1, 1)));
+        QCoreApplication::sendEvent(link, &enter);
+        QVERIFY(link->font().underline());
+        QEvent leave(QEvent::Leave);
+        QCoreApplication::sendEvent(link, &leave);
+        QVERIFY(!link->font().underline());
+    }
+    QCOMPARE(TextColour(s.ui().Label9), kRed);
+}
+
+void MainWindowTest::exceptionBox() {
+    // An exception escaping a handler is shown in a box and the program goes on.
+    auto* application = qobject_cast<Application*>(QCoreApplication::instance());
+    QVERIFY(application != nullptr);
+    ScriptedPrompt prompt;
+    application->SetPrompt(&prompt);
+    QPushButton button;
+    QObject::connect(&button, &QPushButton::clicked,
+                     [] { throw std::invalid_argument("'12x' is not a valid integer value"); });
+    button.show();
+    QTest::mouseClick(&button, Qt::LeftButton);
+    QTest::mouseClick(&button, Qt::LeftButton);
+    application->SetPrompt(nullptr);
+    QCOMPARE(prompt.Messages(),
+             (QStringList{QStringLiteral("'12x' is not a valid integer value"),
+                          QStringLiteral("'12x' is not a valid integer value")}));
+    QCOMPARE(prompt.entries[0].caption, QStringLiteral("Quorvane 1.1"));
+    QVERIFY(prompt.entries[0].icon == Prompt::Icon::Error);
+}
+
+void MainWindowTest::closingFreesTheState() {
+    ScriptedPrompt prompt;
+    const std::filesystem::path speakers = NewSpeakersFolder(QStringLiteral("closing"));
+    Session s(prompt, speakers);
+    s.Record(phrase1_);
+    QVERIFY(s.form1->recordedCount > 0);
+    QTest::mousePress(s.ui().BitBtn2, Qt::LeftButton);  // still held while closing
+    QVERIFY(s.form1->close());
+    QVERIFY(s.form1->recordedSamples.empty());
+    QCOMPARE(s.form1->recordedCount, 0);
+    QVERIFY(s.form1->soundBuffer == nullptr);
+    QVERIFY(s.form1->userList.empty());
+    QVERIFY(!s.form1->Timer1->isActive());
+}
+
+int main(int argc, char** argv) {
+    Application application(argc, argv);
+    Application::setQuitOnLastWindowClosed(false);
+    MainWindowTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "test_main.moc"
