@@ -288,19 +288,20 @@ void TForm1::DecodeChosenFiles(const QStringList& files) {
     if (files.isEmpty()) {
         return;
     }
+    // A single file that cannot be read at all is reported before anything else
+    // happens, so the recording, the verdict and the name box stay as they were.
+    if (files.size() == 1 && !CanRead(files.first())) {
+        prompt.Message(QStringLiteral("File ") + QDir::toNativeSeparators(files.first()) +
+                       QStringLiteral(" can not be opened for reading"));
+        return;
+    }
     // A voice verification must use a recording made after the files were chosen.
     recordedCount = 0;
     SetResult(*ui->Label4, QStringLiteral("Result"), kResultGreen);
 
     if (files.size() == 1) {
-        const QString file = QDir::toNativeSeparators(files.first());
-        if (!CanRead(file)) {
-            prompt.Message(QStringLiteral("File ") + file +
-                           QStringLiteral(" can not be opened for reading"));
-            return;
-        }
         std::string token;
-        if (!quorvane::ReadMarker(ToPath(file), token)) {
+        if (!quorvane::ReadMarker(ToPath(files.first()), token)) {
             prompt.Message(QStringLiteral("This file was not encoded"));
             return;
         }

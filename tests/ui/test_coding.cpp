@@ -750,7 +750,13 @@ void CodingPagesTest::choosingEncodedFiles() {
     s.ChooseForDecoding({plain});
     s.ChooseForDecoding({shortToken});
     s.ChooseForDecoding({longToken});
+    // A file that cannot be read changes nothing else: the recording and the verdict stay.
+    s.Record(bobVoice_);
+    QVERIFY(s.form1->recordedCount > 0);
+    ui.Label4->setText(QStringLiteral("Result: Negative"));
     s.ChooseForDecoding({missing});
+    QVERIFY(s.form1->recordedCount > 0);
+    QCOMPARE(ui.Label4->text(), QStringLiteral("Result: Negative"));
     QCOMPARE(prompt.Messages(),
              (QStringList{QStringLiteral("This file was not encoded"),
                           QStringLiteral("This file was not encoded"),
