@@ -9,7 +9,7 @@ namespace quorvane {
 
 namespace {
 
-constexpr std::size_t kInterleave = 4;  // independent blocks per round step (hides load latency)
+constexpr std::size_t kInterleave = 8;  // independent blocks per round step (hides load latency)
 
 std::uint32_t LoadWord(const std::uint8_t* p) {
     return std::uint32_t{p[0]} | (std::uint32_t{p[1]} << 8) | (std::uint32_t{p[2]} << 16) |
@@ -43,13 +43,17 @@ void RunGroup(const GostFast::Prepared& p, std::uint8_t* data, int passes,
         for (int j = 0; j < kGostRounds; j += 2) {
             const std::uint32_t k1 = keys[j];
             const std::uint32_t k2 = keys[j + 1];
+            // Unrolled so the halves stay in registers.
+#pragma GCC unroll 8
             for (std::size_t b = 0; b < N; ++b) {
                 n2[b] ^= Round(p, n1[b] + k1);
             }
+#pragma GCC unroll 8
             for (std::size_t b = 0; b < N; ++b) {
                 n1[b] ^= Round(p, n2[b] + k2);
             }
         }
+#pragma GCC unroll 8
         for (std::size_t b = 0; b < N; ++b) {
             const std::uint32_t t = n1[b];
             n1[b] = n2[b];

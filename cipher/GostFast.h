@@ -10,7 +10,7 @@ namespace quorvane {
 // How GostFast runs the cipher. Every path gives the same bytes as GostEncryptBlock and
 // GostDecryptBlock; they differ only in speed.
 enum class GostPath {
-    Portable,  // table-driven rounds, four blocks interleaved; runs everywhere
+    Portable,  // table-driven rounds, eight blocks interleaved; runs everywhere
     Avx2,      // 32 blocks at once, nibbles substituted with byte shuffles; needs AVX2
     Avx512,    // the same on 64 blocks; needs AVX-512 F and BW
 };
