@@ -52,6 +52,7 @@ QUORVANE_AVX2 inline void RoundStep(const __m256i x[4], __m256i y[4], const KeyB
     __m256i s[4];
     s[0] = _mm256_add_epi8(x[0], k.plain[0]);
     __m256i carry = _mm256_cmpgt_epi8(k.biased[0], _mm256_xor_si256(s[0], bias));
+#pragma GCC unroll 4
     for (int i = 1; i < 4; ++i) {
         const __m256i t = _mm256_add_epi8(x[i], k.plain[i]);
         s[i] = _mm256_sub_epi8(t, carry);
@@ -63,10 +64,12 @@ QUORVANE_AVX2 inline void RoundStep(const __m256i x[4], __m256i y[4], const KeyB
 
     __m256i lo[4];
     __m256i hi[4];
+#pragma GCC unroll 4
     for (int i = 0; i < 4; ++i) {
         lo[i] = _mm256_and_si256(s[i], low);
         hi[i] = _mm256_and_si256(_mm256_srli_epi16(s[i], 4), low);
     }
+#pragma GCC unroll 4
     for (int j = 0; j < 4; ++j) {
         const int k1 = (j + 3) & 3;
         const int k2 = (j + 2) & 3;
@@ -118,6 +121,7 @@ QUORVANE_AVX2 void GostAvx2Run(std::uint8_t* data, std::size_t groupCount, int p
     }
     KeyBytes roundKeys[kGostRounds];
     for (int j = 0; j < kGostRounds; ++j) {
+#pragma GCC unroll 4
         for (int i = 0; i < 4; ++i) {
             const auto b = static_cast<std::uint8_t>(keys[j] >> (8 * i));
             roundKeys[j].plain[i] = _mm256_set1_epi8(static_cast<char>(b));
@@ -146,13 +150,15 @@ QUORVANE_AVX2 void GostAvx2Run(std::uint8_t* data, std::size_t groupCount, int p
                 RoundStep(a, b, roundKeys[j], t);
                 RoundStep(b, a, roundKeys[j + 1], t);
             }
-            // The block leaves as (N2, N1): swap the halves.
+// The block leaves as (N2, N1): swap the halves.
+#pragma GCC unroll 4
             for (int i = 0; i < 4; ++i) {
                 const __m256i tmp = a[i];
                 a[i] = b[i];
                 b[i] = tmp;
             }
         }
+#pragma GCC unroll 4
         for (int i = 0; i < 4; ++i) {
             v[i] = a[i];
             v[4 + i] = b[i];

@@ -49,6 +49,7 @@ QUORVANE_AVX512 inline void RoundStep(const __m512i x[4], __m512i y[4], const Ke
     __m512i s[4];
     s[0] = _mm512_add_epi8(x[0], k.plain[0]);
     __mmask64 carry = _mm512_cmplt_epu8_mask(s[0], k.plain[0]);
+#pragma GCC unroll 4
     for (int i = 1; i < 4; ++i) {
         const __m512i sum = _mm512_add_epi8(x[i], k.plain[i]);
         s[i] = _mm512_mask_sub_epi8(sum, carry, sum, ones);  // + 1 where a carry comes in
@@ -60,10 +61,12 @@ QUORVANE_AVX512 inline void RoundStep(const __m512i x[4], __m512i y[4], const Ke
 
     __m512i lo[4];
     __m512i hi[4];
+#pragma GCC unroll 4
     for (int i = 0; i < 4; ++i) {
         lo[i] = _mm512_and_si512(s[i], low);
         hi[i] = _mm512_and_si512(_mm512_srli_epi16(s[i], 4), low);
     }
+#pragma GCC unroll 4
     for (int j = 0; j < 4; ++j) {
         const int k1 = (j + 3) & 3;
         const int k2 = (j + 2) & 3;
@@ -114,6 +117,7 @@ QUORVANE_AVX512 void GostAvx512Run(std::uint8_t* data, std::size_t groupCount, i
     }
     KeyBytes roundKeys[kGostRounds];
     for (int j = 0; j < kGostRounds; ++j) {
+#pragma GCC unroll 4
         for (int i = 0; i < 4; ++i) {
             roundKeys[j].plain[i] =
                 _mm512_set1_epi8(static_cast<char>(static_cast<std::uint8_t>(keys[j] >> (8 * i))));
@@ -138,12 +142,14 @@ QUORVANE_AVX512 void GostAvx512Run(std::uint8_t* data, std::size_t groupCount, i
                 RoundStep(a, b, roundKeys[j], t);
                 RoundStep(b, a, roundKeys[j + 1], t);
             }
+#pragma GCC unroll 4
             for (int i = 0; i < 4; ++i) {
                 const __m512i tmp = a[i];
                 a[i] = b[i];
                 b[i] = tmp;
             }
         }
+#pragma GCC unroll 4
         for (int i = 0; i < 4; ++i) {
             v[i] = a[i];
             v[4 + i] = b[i];
