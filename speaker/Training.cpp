@@ -4,8 +4,14 @@
 #include <array>
 #include <cmath>
 #include <cstddef>
+#include <cstring>
 #include <thread>
 #include <vector>
+
+#if (defined(__GNUC__) || defined(__clang__)) && (defined(__x86_64__) || defined(__i386__))
+#define QUORVANE_X86_VECTORS 1
+#include <immintrin.h>
+#endif
 
 namespace quorvane {
 
@@ -103,42 +109,144 @@ CodewordColumns Transpose(const VoiceCodebook& codebook) {
     return columns;
 }
 
+// Vectors compared at once with each block of codewords: the codeword values
+// are loaded once for all of them.
+constexpr std::int32_t kVectorBlock = 4;
+
+// Distances of `rows` vectors (at most kVectorBlock) to the kLaneBlock
+// codewords of one block. Each lane adds (x[j] - c[j])^2 in component order,
+// in float32, and takes the correctly rounded square root, exactly as
+// FeatureDistance does; the vector versions only run lanes side by side, with
+// separate multiply and add (never fused).
+using DistanceBlock = float[kVectorBlock][kLaneBlock];
+
+void DistancesPlain(const float* const* rows, std::int32_t rowCount, std::int32_t dimension,
+                    const float* block, std::int32_t stride, DistanceBlock& out) {
+    for (std::int32_t r = 0; r < rowCount; ++r) {
+        float acc[kLaneBlock] = {};
+        for (std::int32_t j = 0; j < dimension; ++j) {
+            const float* const column = block + static_cast<std::ptrdiff_t>(j) * stride;
+            for (std::int32_t lane = 0; lane < kLaneBlock; ++lane) {
+                const float difference = rows[r][j] - column[lane];
+                acc[lane] += difference * difference;
+            }
+        }
+        for (std::int32_t lane = 0; lane < kLaneBlock; ++lane) {
+            out[r][lane] = std::sqrt(acc[lane]);
+        }
+    }
+}
+
+#if defined(QUORVANE_X86_VECTORS)
+static_assert(kLaneBlock == 8, "the vector versions hold one block in 8 lanes");
+
+// SSE2, part of every x86-64 processor: two registers of four lanes.
+void DistancesSse(const float* const* rows, std::int32_t rowCount, std::int32_t dimension,
+                  const float* block, std::int32_t stride, DistanceBlock& out) {
+    __m128 low[kVectorBlock];
+    __m128 high[kVectorBlock];
+    for (std::int32_t r = 0; r < kVectorBlock; ++r) {
+        low[r] = _mm_setzero_ps();
+        high[r] = _mm_setzero_ps();
+    }
+    for (std::int32_t j = 0; j < dimension; ++j) {
+        const float* const column = block + static_cast<std::ptrdiff_t>(j) * stride;
+        const __m128 columnLow = _mm_loadu_ps(column);
+        const __m128 columnHigh = _mm_loadu_ps(column + 4);
+        for (std::int32_t r = 0; r < kVectorBlock; ++r) {
+            // Rows past rowCount repeat row 0; their results are never read.
+            const __m128 x = _mm_set1_ps(rows[r < rowCount ? r : 0][j]);
+            const __m128 differenceLow = _mm_sub_ps(x, columnLow);
+            const __m128 differenceHigh = _mm_sub_ps(x, columnHigh);
+            low[r] = _mm_add_ps(low[r], _mm_mul_ps(differenceLow, differenceLow));
+            high[r] = _mm_add_ps(high[r], _mm_mul_ps(differenceHigh, differenceHigh));
+        }
+    }
+    for (std::int32_t r = 0; r < kVectorBlock; ++r) {
+        _mm_storeu_ps(out[r], _mm_sqrt_ps(low[r]));
+        _mm_storeu_ps(out[r] + 4, _mm_sqrt_ps(high[r]));
+    }
+}
+
+// AVX: one register of eight lanes.
+__attribute__((target("avx"))) void DistancesAvx(const float* const* rows, std::int32_t rowCount,
+                                                 std::int32_t dimension, const float* block,
+                                                 std::int32_t stride, DistanceBlock& out) {
+    __m256 acc[kVectorBlock];
+    for (std::int32_t r = 0; r < kVectorBlock; ++r) {
+        acc[r] = _mm256_setzero_ps();
+    }
+    for (std::int32_t j = 0; j < dimension; ++j) {
+        const __m256 column = _mm256_loadu_ps(block + static_cast<std::ptrdiff_t>(j) * stride);
+        for (std::int32_t r = 0; r < kVectorBlock; ++r) {
+            const __m256 difference =
+                _mm256_sub_ps(_mm256_set1_ps(rows[r < rowCount ? r : 0][j]), column);
+            acc[r] = _mm256_add_ps(acc[r], _mm256_mul_ps(difference, difference));
+        }
+    }
+    for (std::int32_t r = 0; r < kVectorBlock; ++r) {
+        _mm256_storeu_ps(out[r], _mm256_sqrt_ps(acc[r]));
+    }
+}
+#endif
+
+using DistancesFunction = void (*)(const float* const*, std::int32_t, std::int32_t, const float*,
+                                   std::int32_t, DistanceBlock&);
+
+DistancesFunction DistancesFor(DistanceUnit unit) {
+    switch (unit) {
+#if defined(QUORVANE_X86_VECTORS)
+        case DistanceUnit::Sse:
+            return DistancesSse;
+        case DistanceUnit::Avx:
+            return DistancesAvx;
+#endif
+        default:
+            return DistancesPlain;
+    }
+}
+
+// The unit in use: the widest one the processor has, chosen once at start.
+DistancesFunction& Distances() {
+    static DistancesFunction chosen = DistancesFor(AvailableDistanceUnits().back());
+    return chosen;
+}
+
 // Nearest codeword of the vectors first .. last - 1: the distance to codeword 0
 // is the first best, and a later codeword replaces it only when strictly
 // nearer, so ties go to the lower index.
 void NearestCodewords(const FlatVectors& flat, const CodewordColumns& columns, std::int32_t first,
                       std::int32_t last, std::int32_t* labels, float* distances) {
-    const std::int32_t dimension = flat.dimension;
-    const std::int32_t stride = columns.stride;
-    const float* const table = columns.data.data();
-    for (std::int32_t i = first; i < last; ++i) {
-        const float* const x = flat.Row(i);
-        std::int32_t bestIndex = 0;
-        float best = 0.0f;
-        for (std::int32_t block = 0; block < stride; block += kLaneBlock) {
-            std::array<float, kLaneBlock> sums{};
-            for (std::int32_t j = 0; j < dimension; ++j) {
-                const float xj = x[j];
-                const float* const column = table + static_cast<std::ptrdiff_t>(j * stride + block);
-                for (std::int32_t lane = 0; lane < kLaneBlock; ++lane) {
-                    const float difference = xj - column[lane];
-                    sums[static_cast<std::size_t>(lane)] += difference * difference;
-                }
-            }
-            const std::int32_t lanes = std::min(kLaneBlock, columns.count - block);
-            for (std::int32_t lane = 0; lane < lanes; ++lane) {
-                const float distance = std::sqrt(sums[static_cast<std::size_t>(lane)]);
-                const std::int32_t k = block + lane;
-                if (k == 0) {
-                    best = distance;
-                } else if (distance < best) {
-                    best = distance;
-                    bestIndex = k;
+    for (std::int32_t group = first; group < last; group += kVectorBlock) {
+        const std::int32_t rowCount = std::min(kVectorBlock, last - group);
+        const float* rows[kVectorBlock] = {};
+        std::int32_t bestIndex[kVectorBlock] = {};
+        float best[kVectorBlock] = {};
+        for (std::int32_t r = 0; r < rowCount; ++r) {
+            rows[r] = flat.Row(group + r);
+        }
+        for (std::int32_t blockStart = 0; blockStart < columns.stride; blockStart += kLaneBlock) {
+            DistanceBlock sums;
+            Distances()(rows, rowCount, flat.dimension, columns.data.data() + blockStart,
+                        columns.stride, sums);
+            const std::int32_t lanes = std::min(kLaneBlock, columns.count - blockStart);
+            for (std::int32_t r = 0; r < rowCount; ++r) {
+                for (std::int32_t lane = 0; lane < lanes; ++lane) {
+                    const float distance = sums[r][lane];
+                    const std::int32_t k = blockStart + lane;
+                    if (k == 0) {
+                        best[r] = distance;
+                    } else if (distance < best[r]) {
+                        best[r] = distance;
+                        bestIndex[r] = k;
+                    }
                 }
             }
         }
-        labels[i] = bestIndex;
-        distances[i] = best;
+        for (std::int32_t r = 0; r < rowCount; ++r) {
+            labels[group + r] = bestIndex[r];
+            distances[group + r] = best[r];
+        }
     }
 }
 
@@ -224,6 +332,21 @@ void UpdateFlat(VoiceCodebook& codebook, const FlatVectors& flat) {
 }
 
 }  // namespace
+
+std::vector<DistanceUnit> AvailableDistanceUnits() {
+    std::vector<DistanceUnit> units = {DistanceUnit::Plain};
+#if defined(QUORVANE_X86_VECTORS)
+    units.push_back(DistanceUnit::Sse);
+    if (__builtin_cpu_supports("avx")) {
+        units.push_back(DistanceUnit::Avx);
+    }
+#endif
+    return units;
+}
+
+void UseDistanceUnit(DistanceUnit unit) {
+    Distances() = DistancesFor(unit);
+}
 
 void AnalyseForTraining(VoiceCodebook& codebook, std::span<const std::int16_t> samples,
                         std::int32_t sampleCount, std::int32_t sampleRate,

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <span>
+#include <vector>
 
 #include "analysis/Notifier.h"
 #include "analysis/Progress.h"
@@ -61,5 +62,13 @@ void SplitCodeword(VoiceCodebook& codebook, std::int32_t row);
 // among codewords 1 .. codewordCount - 1 that beats codeword 0's strictly;
 // codeword 0 otherwise (even when it is empty); the lowest index among equals.
 [[nodiscard]] std::int32_t ChooseSplitRow(const VoiceCodebook& codebook);
+
+// The vector units the nearest-codeword search can run on. Training uses the
+// widest one the processor has; every unit gives the same bits, which the
+// tests check by switching between them (not thread-safe: only while no
+// training runs).
+enum class DistanceUnit { Plain, Sse, Avx };
+[[nodiscard]] std::vector<DistanceUnit> AvailableDistanceUnits();  // Plain first, widest last
+void UseDistanceUnit(DistanceUnit unit);
 
 }  // namespace quorvane

@@ -238,8 +238,9 @@ TEST(AssignVectors, OnlyTheFirstVectorCountVectorsTakePart) {
     EXPECT_EQ((*book.codewords)[1].memberCount, 1);
 }
 
-TEST(AssignVectors, MatchesThePlainComputationBitForBit) {
-    // Small and large cases: the large ones take the two-thread path.
+TEST(AssignVectors, MatchesThePlainComputationBitForBitOnEveryVectorUnit) {
+    // Small and large cases: the large ones take the two-thread path; odd counts
+    // leave partial blocks of vectors and codewords.
     struct Case {
         std::int32_t vectors, codewords;
         bool coarse;
@@ -247,22 +248,30 @@ TEST(AssignVectors, MatchesThePlainComputationBitForBit) {
     const std::vector<Case> cases = {{1, 1, false},     {7, 3, true},      {150, 9, false},
                                      {333, 17, true},   {2500, 64, false}, {3001, 64, true},
                                      {2412, 63, false}, {1000, 40, true}};
-    std::uint32_t seed = 11;
-    for (const Case& c : cases) {
-        const std::vector<Values> vectors = RandomVectors(seed++, c.vectors, 22, c.coarse);
-        const std::vector<Values> codewords = RandomVectors(seed++, c.codewords, 22, c.coarse);
-        VoiceCodebook fast = WithVectors(vectors);
-        SetCodewords(fast, codewords);
-        VoiceCodebook plain = WithVectors(vectors);
-        SetCodewords(plain, codewords);
-        const float fastMean = AssignVectors(fast);
-        const float plainMean = PlainAssign(plain);
-        EXPECT_TRUE(SameBits(fastMean, plainMean)) << c.vectors << "x" << c.codewords;
-        for (std::int32_t i = 0; i < c.vectors; ++i) {
-            ASSERT_EQ((*fast.vectors)[i].label, (*plain.vectors)[i].label) << "vector " << i;
+    const std::vector<DistanceUnit> units = AvailableDistanceUnits();
+    ASSERT_FALSE(units.empty());
+    for (const DistanceUnit unit : units) {
+        UseDistanceUnit(unit);
+        std::uint32_t seed = 11;
+        for (const Case& c : cases) {
+            const std::vector<Values> vectors = RandomVectors(seed++, c.vectors, 22, c.coarse);
+            const std::vector<Values> codewords = RandomVectors(seed++, c.codewords, 22, c.coarse);
+            VoiceCodebook fast = WithVectors(vectors);
+            SetCodewords(fast, codewords);
+            VoiceCodebook plain = WithVectors(vectors);
+            SetCodewords(plain, codewords);
+            const float fastMean = AssignVectors(fast);
+            const float plainMean = PlainAssign(plain);
+            SCOPED_TRACE(::testing::Message() << "unit " << static_cast<int>(unit) << ", "
+                                              << c.vectors << "x" << c.codewords);
+            EXPECT_TRUE(SameBits(fastMean, plainMean));
+            for (std::int32_t i = 0; i < c.vectors; ++i) {
+                ASSERT_EQ((*fast.vectors)[i].label, (*plain.vectors)[i].label) << "vector " << i;
+            }
+            ExpectSameCodewords(fast, plain);
         }
-        ExpectSameCodewords(fast, plain);
     }
+    UseDistanceUnit(units.back());
 }
 
 // ---- Centroids and splitting
