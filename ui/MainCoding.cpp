@@ -43,9 +43,8 @@ using quorvane::UserRecord;
 // The owner's name in an encoded file's header is followed by this text.
 const QString kMarkerSuffix = QStringLiteral("cryptedfile");
 constexpr qsizetype kMarkerSuffixLength = 11;
-// Longest header token whose owner's name still fits a user record (999 + 11
-// would be too long for the 999-character token a reader accepts; the program
-// has always refused tokens over 911 characters).
+// Longest header token taken as an encoded file's owner: a name of at most 900
+// characters and the suffix. Longer tokens are "not encoded".
 constexpr qsizetype kMaxMarkerTokenLength = 911;
 // A decoded file's name is the encoded file's name less its last four
 // characters (the ".crp" that encoding appended).
@@ -97,7 +96,9 @@ bool CanRead(const QString& file) {
 }
 
 // The local files of a drop, in the drop's order; folders and non-local items
-// are left out.
+// are left out. Like the open dialogs, a drop takes files of one folder only:
+// the batch names its outputs by file name alone, so two equally named files of
+// different folders would overwrite each other's output.
 QStringList DroppedFiles(const QMimeData* mime) {
     QStringList files;
     if (mime == nullptr || !mime->hasUrls()) {
@@ -110,6 +111,11 @@ QStringList DroppedFiles(const QMimeData* mime) {
         const QString path = url.toLocalFile();
         if (QFileInfo(path).isFile()) {
             files.append(path);
+        }
+    }
+    for (const QString& file : files) {
+        if (QFileInfo(file).absolutePath() != QFileInfo(files.first()).absolutePath()) {
+            return {};
         }
     }
     return files;

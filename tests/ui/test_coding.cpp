@@ -932,8 +932,10 @@ void CodingPagesTest::droppedFiles() {
     QVERIFY(QFile::exists(out + kSep + QStringLiteral("a.txt.crp")));
     QVERIFY(QFile::exists(out + kSep + QStringLiteral("c.crp")));
 
-    // A folder alone is not taken.
+    // A folder alone is not taken, nor are files of two folders at once.
     QVERIFY(!drop(ui.TabSheet2, {out}));
+    QVERIFY(!drop(ui.TabSheet2, {files[0], out + kSep + QStringLiteral("a.txt.crp")}));
+    QCOMPARE(prompt.Of(Kind::ShowModal).size(), std::size_t{1});
 
     // Onto the Decode page: as a choice of "Open file(s) to decode...".
     ui.PageControl1->setCurrentIndex(2);
