@@ -161,10 +161,12 @@ QString TForm1::GeneralText(float value) {
 // ---- Adapters ----
 
 void TForm1::PromptNotifier::Notice(const std::string& text) {
+    ++shown_;
     prompt_.Message(FromUtf8(text));
 }
 
 void TForm1::PromptNotifier::Warning(const std::string& text, const std::string& caption) {
+    ++shown_;
     prompt_.Box(FromUtf8(text), FromUtf8(caption), Prompt::Icon::Warning);
 }
 
@@ -504,10 +506,23 @@ void TForm1::BitBtn1MouseDown(Qt::MouseButton button) {
     std::fill(pcm.begin(), pcm.end(), std::int16_t{0});
     recordedCount = 0;
     hold_ = Hold::Recording;
+    const int shownBefore = notifier.Shown();
     soundBuffer->Open("In");
     soundBuffer->StartRecording();
     elapsedMs = 0;
     Timer1->start();
+    FinishHoldIfReleased(shownBefore, button);
+}
+
+void TForm1::FinishHoldIfReleased(int shownBefore, Qt::MouseButton button) {
+    if (notifier.Shown() == shownBefore || (QGuiApplication::mouseButtons() & button) != 0) {
+        return;
+    }
+    if (hold_ == Hold::Recording) {
+        BitBtn1MouseUp(button);
+    } else if (hold_ == Hold::Playing) {
+        BitBtn2MouseUp(button);
+    }
 }
 
 void TForm1::BitBtn1MouseUp(Qt::MouseButton button) {
@@ -559,10 +574,12 @@ void TForm1::BitBtn2MouseDown(Qt::MouseButton button) {
     pr1Progress.SetStep(1);
     SetStatusText(QStringLiteral("Release button to stop playing"));
     hold_ = Hold::Playing;
+    const int shownBefore = notifier.Shown();
     soundBuffer->Open("Out");
     elapsedMs = 0;
     Timer1->start();
     soundBuffer->StartPlaying();
+    FinishHoldIfReleased(shownBefore, button);
 }
 
 void TForm1::BitBtn2MouseUp(Qt::MouseButton button) {

@@ -56,9 +56,12 @@ public:
         explicit PromptNotifier(Prompt& prompt) : prompt_(prompt) {}
         void Notice(const std::string& text) override;
         void Warning(const std::string& text, const std::string& caption) override;
+        // How many notices were shown so far.
+        [[nodiscard]] int Shown() const { return shown_; }
 
     private:
         Prompt& prompt_;
+        int shown_ = 0;
     };
 
     // Pr1 as the core's progress interface (training, file batches). Repaints the
@@ -194,6 +197,9 @@ protected:
 
 private:
     void LoadUsers();
+    // After a press that showed a device warning: the modal box took the mouse, so
+    // the release may already have happened without reaching the button.
+    void FinishHoldIfReleased(int shownBefore, Qt::MouseButton button);
     void AddUserName(const QString& name);
     void SetLinkUnderline(QLabel* label, bool underline);
     void OpenLink(const QString& address);

@@ -344,7 +344,11 @@ void MainWindowTest::noInputDevice() {
     ScriptedPrompt prompt;
     Session s(prompt, NewSpeakersFolder(QStringLiteral("nodevice")));
     s.device->RemoveInputDevice();
-    s.Record(phrase1_);
+    s.device->SetCapture(phrase1_, quorvane::ScriptedDevice::Pace::Instant);
+    QTest::mousePress(s.ui().BitBtn1, Qt::LeftButton);
+    // Still held: only the release ends the recording.
+    QVERIFY(s.form1->Timer1->isActive());
+    QTest::mouseRelease(s.ui().BitBtn1, Qt::LeftButton);
     QCOMPARE(prompt.Messages(), (QStringList{
                                     QStringLiteral("No open wave In-device!"),
                                     QStringLiteral("No prepared header wave In-device!"),
@@ -360,6 +364,24 @@ void MainWindowTest::noInputDevice() {
     }
     QCOMPARE(s.form1->recordedCount, 0);
     QVERIFY(!s.form1->Timer1->isActive());
+
+    // A press whose release went to the warning boxes (the button is no longer held
+    // when they close) ends at once instead of leaving the recording running.
+    prompt.ClearShown();
+    QVERIFY(!(QGuiApplication::mouseButtons() & Qt::LeftButton));
+    s.form1->BitBtn1MouseDown(Qt::LeftButton);
+    QVERIFY(!s.form1->Timer1->isActive());
+    QCOMPARE(prompt.Messages().size(), qsizetype{5});
+    QCOMPARE(prompt.Messages().last(), QStringLiteral("The sound was not recorded"));
+    // Playing without an output device: the boxes, and no playback left running.
+    prompt.ClearShown();
+    s.device->RemoveOutputDevice();
+    s.form1->BitBtn2MouseDown(Qt::LeftButton);
+    QVERIFY(!s.form1->Timer1->isActive());
+    QVERIFY(!prompt.Messages().isEmpty());
+    for (const ScriptedPrompt::Entry& box : prompt.Of(Kind::Box)) {
+        QCOMPARE(box.caption, QStringLiteral("Play Error"));
+    }
 }
 
 void MainWindowTest::otherMouseButtons() {
