@@ -77,7 +77,7 @@ EOF
     pulseaudio --daemonize=no -n -F "$dir/server.pa" --exit-idle-time=-1 --system=false \
         --disallow-exit --disallow-module-loading=false --use-pid-file=no \
         --log-target=file:"$dir/pulse.log" --log-level=notice \
-        </dev/null >/dev/null 2>&1 &
+        </dev/null >/dev/null 2>"$dir/pulse.err" &
     echo $! >"$dir/pulse.pid"
     if [ -n "$owner" ]; then
         # Stops the server if the test process ends without stopping it (a crash).
@@ -87,6 +87,10 @@ EOF
             stop_pid_file "$dir/keeper-speaker.pid"
             stop_pid_file "$dir/keeper-micfeed.pid"
             stop_pid_file "$dir/pulse.pid"
+            # The owner died without cleaning up: its folder is left to us.
+            if ! kill -0 "$owner" 2>/dev/null; then
+                rm -rf -- "$dir"
+            fi
         ) </dev/null >/dev/null 2>&1 &
         echo $! >"$dir/watcher.pid"
     fi
@@ -101,7 +105,7 @@ EOF
     done
     if [ "$ready" != yes ]; then
         echo "PulseAudio did not start; its log:" >&2
-        cat "$dir/pulse.log" >&2 2>/dev/null
+        cat "$dir/pulse.err" "$dir/pulse.log" >&2 2>/dev/null
         stop_all
         exit 1
     fi
