@@ -5,6 +5,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -87,8 +88,17 @@ void TrainCodebook(benchmark::State& state) {
     state.counters["vectors"] = vectors;
 }
 
+// The growth alone, on the vector unit given as the second argument (0 plain
+// loops, 1 SSE, 2 AVX), where the processor has it.
 void GrowCodebook(benchmark::State& state) {
     const VoiceCodebook& analysed = Analysed(state.range(0));
+    const auto unit = static_cast<quorvane::DistanceUnit>(state.range(1));
+    const std::vector<quorvane::DistanceUnit> units = quorvane::AvailableDistanceUnits();
+    if (std::find(units.begin(), units.end(), unit) == units.end()) {
+        state.SkipWithError("this processor lacks the vector unit");
+        return;
+    }
+    quorvane::UseDistanceUnit(unit);
     quorvane::NullProgress progress;
     for (auto _ : state) {
         state.PauseTiming();
@@ -97,6 +107,7 @@ void GrowCodebook(benchmark::State& state) {
         const bool trained = quorvane::GrowCodebook(codebook, progress);
         benchmark::DoNotOptimize(trained);
     }
+    quorvane::UseDistanceUnit(units.back());
     state.counters["vectors"] = analysed.vectorCount;
 }
 
@@ -165,12 +176,13 @@ BENCHMARK(TrainCodebook)
     ->Arg(3)
     ->Arg(30)
     ->Unit(benchmark::kMillisecond)
+    ->MeasureProcessCPUTime()
     ->UseRealTime();
 BENCHMARK(GrowCodebook)
-    ->ArgName("seconds")
-    ->Arg(3)
-    ->Arg(30)
+    ->ArgNames({"seconds", "unit"})
+    ->ArgsProduct({{3, 30}, {0, 1, 2}})
     ->Unit(benchmark::kMillisecond)
+    ->MeasureProcessCPUTime()
     ->UseRealTime();
 BENCHMARK(AssignVectors)->Unit(benchmark::kMicrosecond)->MeasureProcessCPUTime()->UseRealTime();
 BENCHMARK(PlainAssignVectors)

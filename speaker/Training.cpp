@@ -138,55 +138,82 @@ void DistancesPlain(const float* const* rows, std::int32_t rowCount, std::int32_
 }
 
 #if defined(QUORVANE_X86_VECTORS)
-static_assert(kLaneBlock == 8, "the vector versions hold one block in 8 lanes");
+static_assert(kLaneBlock == 8 && kVectorBlock == 4,
+              "the vector versions hold a group of 4 vectors and a block of 8 codewords");
 
-// SSE2, part of every x86-64 processor: two registers of four lanes.
+// SSE2, part of every x86-64 processor: two registers of four lanes per
+// vector. The four vectors of a group are written out so that every running
+// sum stays in a register.
 void DistancesSse(const float* const* rows, std::int32_t rowCount, std::int32_t dimension,
                   const float* block, std::int32_t stride, DistanceBlock& out) {
-    __m128 low[kVectorBlock];
-    __m128 high[kVectorBlock];
-    for (std::int32_t r = 0; r < kVectorBlock; ++r) {
-        low[r] = _mm_setzero_ps();
-        high[r] = _mm_setzero_ps();
-    }
+    // Rows past rowCount repeat row 0; their results are never read.
+    const float* const x0 = rows[0];
+    const float* const x1 = rowCount > 1 ? rows[1] : x0;
+    const float* const x2 = rowCount > 2 ? rows[2] : x0;
+    const float* const x3 = rowCount > 3 ? rows[3] : x0;
+    __m128 a0 = _mm_setzero_ps(), b0 = _mm_setzero_ps(), a1 = _mm_setzero_ps();
+    __m128 b1 = _mm_setzero_ps(), a2 = _mm_setzero_ps(), b2 = _mm_setzero_ps();
+    __m128 a3 = _mm_setzero_ps(), b3 = _mm_setzero_ps();
     for (std::int32_t j = 0; j < dimension; ++j) {
         const float* const column = block + static_cast<std::ptrdiff_t>(j) * stride;
-        const __m128 columnLow = _mm_loadu_ps(column);
-        const __m128 columnHigh = _mm_loadu_ps(column + 4);
-        for (std::int32_t r = 0; r < kVectorBlock; ++r) {
-            // Rows past rowCount repeat row 0; their results are never read.
-            const __m128 x = _mm_set1_ps(rows[r < rowCount ? r : 0][j]);
-            const __m128 differenceLow = _mm_sub_ps(x, columnLow);
-            const __m128 differenceHigh = _mm_sub_ps(x, columnHigh);
-            low[r] = _mm_add_ps(low[r], _mm_mul_ps(differenceLow, differenceLow));
-            high[r] = _mm_add_ps(high[r], _mm_mul_ps(differenceHigh, differenceHigh));
-        }
+        const __m128 low = _mm_loadu_ps(column);
+        const __m128 high = _mm_loadu_ps(column + 4);
+        __m128 v = _mm_set1_ps(x0[j]);
+        __m128 d = _mm_sub_ps(v, low);
+        a0 = _mm_add_ps(a0, _mm_mul_ps(d, d));
+        d = _mm_sub_ps(v, high);
+        b0 = _mm_add_ps(b0, _mm_mul_ps(d, d));
+        v = _mm_set1_ps(x1[j]);
+        d = _mm_sub_ps(v, low);
+        a1 = _mm_add_ps(a1, _mm_mul_ps(d, d));
+        d = _mm_sub_ps(v, high);
+        b1 = _mm_add_ps(b1, _mm_mul_ps(d, d));
+        v = _mm_set1_ps(x2[j]);
+        d = _mm_sub_ps(v, low);
+        a2 = _mm_add_ps(a2, _mm_mul_ps(d, d));
+        d = _mm_sub_ps(v, high);
+        b2 = _mm_add_ps(b2, _mm_mul_ps(d, d));
+        v = _mm_set1_ps(x3[j]);
+        d = _mm_sub_ps(v, low);
+        a3 = _mm_add_ps(a3, _mm_mul_ps(d, d));
+        d = _mm_sub_ps(v, high);
+        b3 = _mm_add_ps(b3, _mm_mul_ps(d, d));
     }
-    for (std::int32_t r = 0; r < kVectorBlock; ++r) {
-        _mm_storeu_ps(out[r], _mm_sqrt_ps(low[r]));
-        _mm_storeu_ps(out[r] + 4, _mm_sqrt_ps(high[r]));
-    }
+    _mm_storeu_ps(out[0], _mm_sqrt_ps(a0));
+    _mm_storeu_ps(out[0] + 4, _mm_sqrt_ps(b0));
+    _mm_storeu_ps(out[1], _mm_sqrt_ps(a1));
+    _mm_storeu_ps(out[1] + 4, _mm_sqrt_ps(b1));
+    _mm_storeu_ps(out[2], _mm_sqrt_ps(a2));
+    _mm_storeu_ps(out[2] + 4, _mm_sqrt_ps(b2));
+    _mm_storeu_ps(out[3], _mm_sqrt_ps(a3));
+    _mm_storeu_ps(out[3] + 4, _mm_sqrt_ps(b3));
 }
 
-// AVX: one register of eight lanes.
+// AVX: one register of eight lanes per vector.
 __attribute__((target("avx"))) void DistancesAvx(const float* const* rows, std::int32_t rowCount,
                                                  std::int32_t dimension, const float* block,
                                                  std::int32_t stride, DistanceBlock& out) {
-    __m256 acc[kVectorBlock];
-    for (std::int32_t r = 0; r < kVectorBlock; ++r) {
-        acc[r] = _mm256_setzero_ps();
-    }
+    const float* const x0 = rows[0];
+    const float* const x1 = rowCount > 1 ? rows[1] : x0;
+    const float* const x2 = rowCount > 2 ? rows[2] : x0;
+    const float* const x3 = rowCount > 3 ? rows[3] : x0;
+    __m256 a0 = _mm256_setzero_ps(), a1 = _mm256_setzero_ps();
+    __m256 a2 = _mm256_setzero_ps(), a3 = _mm256_setzero_ps();
     for (std::int32_t j = 0; j < dimension; ++j) {
         const __m256 column = _mm256_loadu_ps(block + static_cast<std::ptrdiff_t>(j) * stride);
-        for (std::int32_t r = 0; r < kVectorBlock; ++r) {
-            const __m256 difference =
-                _mm256_sub_ps(_mm256_set1_ps(rows[r < rowCount ? r : 0][j]), column);
-            acc[r] = _mm256_add_ps(acc[r], _mm256_mul_ps(difference, difference));
-        }
+        __m256 d = _mm256_sub_ps(_mm256_set1_ps(x0[j]), column);
+        a0 = _mm256_add_ps(a0, _mm256_mul_ps(d, d));
+        d = _mm256_sub_ps(_mm256_set1_ps(x1[j]), column);
+        a1 = _mm256_add_ps(a1, _mm256_mul_ps(d, d));
+        d = _mm256_sub_ps(_mm256_set1_ps(x2[j]), column);
+        a2 = _mm256_add_ps(a2, _mm256_mul_ps(d, d));
+        d = _mm256_sub_ps(_mm256_set1_ps(x3[j]), column);
+        a3 = _mm256_add_ps(a3, _mm256_mul_ps(d, d));
     }
-    for (std::int32_t r = 0; r < kVectorBlock; ++r) {
-        _mm256_storeu_ps(out[r], _mm256_sqrt_ps(acc[r]));
-    }
+    _mm256_storeu_ps(out[0], _mm256_sqrt_ps(a0));
+    _mm256_storeu_ps(out[1], _mm256_sqrt_ps(a1));
+    _mm256_storeu_ps(out[2], _mm256_sqrt_ps(a2));
+    _mm256_storeu_ps(out[3], _mm256_sqrt_ps(a3));
 }
 #endif
 
@@ -217,6 +244,7 @@ DistancesFunction& Distances() {
 // nearer, so ties go to the lower index.
 void NearestCodewords(const FlatVectors& flat, const CodewordColumns& columns, std::int32_t first,
                       std::int32_t last, std::int32_t* labels, float* distances) {
+    const DistancesFunction distancesOf = Distances();
     for (std::int32_t group = first; group < last; group += kVectorBlock) {
         const std::int32_t rowCount = std::min(kVectorBlock, last - group);
         const float* rows[kVectorBlock] = {};
@@ -227,20 +255,35 @@ void NearestCodewords(const FlatVectors& flat, const CodewordColumns& columns, s
         }
         for (std::int32_t blockStart = 0; blockStart < columns.stride; blockStart += kLaneBlock) {
             DistanceBlock sums;
-            Distances()(rows, rowCount, flat.dimension, columns.data.data() + blockStart,
+            distancesOf(rows, rowCount, flat.dimension, columns.data.data() + blockStart,
                         columns.stride, sums);
             const std::int32_t lanes = std::min(kLaneBlock, columns.count - blockStart);
             for (std::int32_t r = 0; r < rowCount; ++r) {
-                for (std::int32_t lane = 0; lane < lanes; ++lane) {
-                    const float distance = sums[r][lane];
-                    const std::int32_t k = blockStart + lane;
-                    if (k == 0) {
-                        best[r] = distance;
-                    } else if (distance < best[r]) {
-                        best[r] = distance;
-                        bestIndex[r] = k;
+                const float* const distance = sums[r];
+                float nearest = best[r];
+                std::int32_t startLane = 0;
+                if (blockStart == 0) {
+                    nearest = distance[0];
+                    bestIndex[r] = 0;
+                    startLane = 1;
+                } else {
+                    // Most blocks hold nothing nearer than the best so far; a
+                    // branch-free look finds out before the ordered scan.
+                    bool nearer = false;
+                    for (std::int32_t lane = 0; lane < lanes; ++lane) {
+                        nearer |= distance[lane] < nearest;
+                    }
+                    if (!nearer) {
+                        continue;
                     }
                 }
+                for (std::int32_t lane = startLane; lane < lanes; ++lane) {
+                    if (distance[lane] < nearest) {
+                        nearest = distance[lane];
+                        bestIndex[r] = blockStart + lane;
+                    }
+                }
+                best[r] = nearest;
             }
         }
         for (std::int32_t r = 0; r < rowCount; ++r) {
