@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -108,9 +109,9 @@ bool StopBounded(PaStream* stream, std::chrono::milliseconds timeout) {
     while (Pa_IsStreamActive(stream) == 1 && Clock::now() < deadline) {
         std::this_thread::sleep_for(kStopPoll);
     }
-    if (Pa_IsStreamActive(stream) == 1) {
-        // The callback is not being called (a source that delivers nothing): a normal
-        // stop would wait for it forever.
+    if (Pa_IsStreamActive(stream) != 0) {
+        // Still running (or in an unknown state): the callback is not being called, as with
+        // a source that delivers nothing, and a normal stop would wait for it forever.
         Pa_AbortStream(stream);
         return false;
     }
@@ -256,7 +257,7 @@ void PortAudioDevice::Impl::CloseInputStream() {
 
 void PortAudioDevice::Impl::StopOutputStream() {
     outStopRequested.store(true, std::memory_order_release);
-    if (Pa_IsStreamActive(outStream) == 1) {
+    if (Pa_IsStreamActive(outStream) != 0) {
         // Released while playing: playback ends at once, what is still queued is dropped.
         // An abort does not wait for the callback, so it cannot hang.
         Pa_AbortStream(outStream);
