@@ -234,16 +234,33 @@ TEST_F(RealVoices, APhraseVerifiesAgainstItselfAtDistanceZero) {
 }
 
 TEST_F(RealVoices, DifferentVoicesAreFurtherApartThanTwoPhrasesOfOneVoice) {
-    const VoiceCodebook maleFirst = Trained("en", "The rainbow is a division of white light");
-    const VoiceCodebook maleSecond =
-        Trained("en", "When the sunlight strikes raindrops in the air");
-    const VoiceCodebook female = Trained("en+f3", "The rainbow is a division of white light");
-    const VoiceCodebook other = Trained("de", "The rainbow is a division of white light");
-    const float sameVoice = CodebookDistance(maleFirst, maleSecond);
-    EXPECT_GT(CodebookDistance(maleFirst, female), sameVoice);
-    EXPECT_GT(CodebookDistance(maleSecond, female), sameVoice);
-    EXPECT_GT(CodebookDistance(maleFirst, other), 0.0f);
-    EXPECT_EQ(CodebookDistance(maleFirst, female), CodebookDistance(female, maleFirst));
+    // Two voices, a male and a female one, each saying two different phrases.
+    const std::string first = "The rainbow is a division of white light";
+    const std::string second = "When the sunlight strikes raindrops in the air";
+    const std::array<VoiceCodebook, 2> male = {Trained("en", first), Trained("en", second)};
+    const std::array<VoiceCodebook, 2> female = {Trained("en+f3", first), Trained("en+f3", second)};
+    const float sameMale = CodebookDistance(male[0], male[1]);
+    const float sameFemale = CodebookDistance(female[0], female[1]);
+    EXPECT_GT(sameMale, 0.0f);
+    EXPECT_GT(sameFemale, 0.0f);
+    for (const VoiceCodebook& m : male) {
+        for (const VoiceCodebook& f : female) {
+            const float across = CodebookDistance(m, f);
+            EXPECT_GT(across, sameMale);
+            EXPECT_GT(across, sameFemale);
+            EXPECT_EQ(across, CodebookDistance(f, m));
+        }
+    }
+    // Enrolled with the male phrases (threshold: the largest pairwise distance),
+    // a male phrase passes and the female voice saying the same words does not.
+    const std::array<VoiceCodebook, 3> models = {
+        male[0], male[1],
+        Trained("en", "Seven slender swans swam swiftly across the silver lake at dawn")};
+    const float threshold = ComputeThreshold(models, kSecurityLow);
+    float distance = 0.0f;
+    EXPECT_TRUE(VerifySpeaker(models, male[0], threshold, distance));
+    EXPECT_FALSE(VerifySpeaker(models, female[0], threshold, distance))
+        << distance << " vs " << threshold;
 }
 
 }  // namespace
