@@ -220,6 +220,7 @@ class CodingPagesTest final : public QObject {
 
 private slots:
     void initTestCase();
+    void dialogsAsDesigned();
     void keyNumbers();
     void encodeThreeFiles();
     void encodeRefusalsAndCancel();
@@ -315,6 +316,36 @@ void CodingPagesTest::initTestCase() {
     annaVoice_ = Speak(scratch_.path(), QStringLiteral("anna4"), anna, verification);
     bobVoice_ = Speak(scratch_.path(), QStringLiteral("bob4"), bob, verification);
     QVERIFY(annaVoice_.size() > 20000 && bobVoice_.size() > 20000);
+}
+
+void CodingPagesTest::dialogsAsDesigned() {
+    TForm3 files;
+    QCOMPARE(files.windowTitle(), QStringLiteral("Files for encoding"));
+    QCOMPARE(files.GroupBox1->title(), QStringLiteral("Encoding files"));
+    QCOMPARE(files.Label1->text(), QStringLiteral("Users name"));
+    QCOMPARE(files.Label2->text(), QStringLiteral("Selected files"));
+    QCOMPARE(files.CheckBox1->text(), QStringLiteral("Delete original files after encoding"));
+    QCOMPARE(files.Label3->text(), QStringLiteral("Write encoded files to folder:"));
+    QCOMPARE(files.Button2->text(), QStringLiteral("Change folder..."));
+    QCOMPARE(files.OK->text(), QStringLiteral("OK"));
+    QCOMPARE(files.Button1->text(), QStringLiteral("Cancel"));
+    QVERIFY(!files.Edit1->isEnabled());
+    QVERIFY(!files.Edit2->isEnabled());
+    QCOMPARE(files.minimumSize(), files.maximumSize());
+    // Without a prompt, "Change folder..." leaves the folder alone.
+    files.Edit2->setText(QStringLiteral("somewhere"));
+    files.Button2->click();
+    QCOMPARE(files.Edit2->text(), QStringLiteral("somewhere"));
+
+    TForm4 key;
+    QCOMPARE(key.windowTitle(), QStringLiteral("Security key"));
+    QCOMPARE(key.GroupBox1->title(), QStringLiteral("Security key"));
+    QCOMPARE(key.Label1->text(), QStringLiteral("Your name:"));
+    QCOMPARE(key.Label2->text(), QStringLiteral("Enter your security key"));
+    QCOMPARE(key.O->text(), QStringLiteral("OK"));
+    QCOMPARE(key.Button2->text(), QStringLiteral("Cancel"));
+    QVERIFY(!key.Edit1->isEnabled());
+    QCOMPARE(key.minimumSize(), key.maximumSize());
 }
 
 void CodingPagesTest::keyNumbers() {
