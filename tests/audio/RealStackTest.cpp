@@ -289,8 +289,10 @@ TEST_F(RealStack, CaptureHoldsThePhraseAndAsManySamplesAsTheTimeHeld) {
     RecordProperty("captured_minus_held_samples", std::to_string(count - heldSamples));
 
     EXPECT_LT(firstMs, 250.0);
-    // The count follows the clock: within 100 ms of the time held.
-    EXPECT_NEAR(count, heldSamples, 0.1 * kRate);
+    // The count follows the clock: within 150 ms of the time held. Measured: ~10 ms on an
+    // idle machine, up to 45 ms short on two loaded cores (the samples still on their way
+    // at the release are not counted); a stalled source or a wrong rate is off by seconds.
+    EXPECT_NEAR(count, heldSamples, 0.15 * kRate);
     EXPECT_GE(count, position);
     EXPECT_LE(count - position, 0.05 * kRate);
     EXPECT_TRUE(portAudio.LastInputStopWasClean());
