@@ -207,6 +207,31 @@ TEST_F(SoundBufferTest, PlaybackStopsWhereTheButtonWasReleased) {
     EXPECT_EQ(played, expected);
 }
 
+TEST_F(SoundBufferTest, RealTimePlaybackAdvancesWithTheClock) {
+    scripted->SetPace(ScriptedDevice::Pace::RealTime);
+    std::copy_n(Ramp(20000).begin(), 20000, buffer->Pcm().begin());
+    const auto start = std::chrono::steady_clock::now();
+    buffer->Open("Out");
+    buffer->StartPlaying();
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    buffer->Stop("Out");
+    const auto held = std::chrono::steady_clock::now() - start;
+    buffer->Close("Out");
+    const std::vector<std::int16_t> played = scripted->Played();
+    const double heldSamples = std::chrono::duration<double>(held).count() * 11025.0;
+    EXPECT_LE(static_cast<double>(played.size()), heldSamples + 1.0);
+    EXPECT_GE(static_cast<double>(played.size()), heldSamples * 0.5);
+    const std::vector<std::int16_t> expected = Ramp(played.size());
+    EXPECT_EQ(played, expected);
+
+    // A second playback adds to what was played; clearing starts afresh.
+    scripted->SetPace(ScriptedDevice::Pace::Instant);
+    Play();
+    EXPECT_EQ(scripted->Played().size(), played.size() + 551250U);
+    scripted->ClearPlayed();
+    EXPECT_TRUE(scripted->Played().empty());
+}
+
 TEST_F(SoundBufferTest, OnlyRecordingChangesTheRecordedBytes) {
     scripted->SetCapture(Ramp(1000), ScriptedDevice::Pace::Manual);
     buffer->Open("In");
