@@ -8,10 +8,12 @@
 #include <iterator>
 #include <random>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "cipher/BlockPipeline.h"
+#include "tests/cipher/VectorFile.h"
 
 #ifdef __linux__
 #include <sys/resource.h>
@@ -125,6 +127,43 @@ TEST_F(EncodedFileTest, HeaderAndCipherDataAreAsDocumented) {
         EXPECT_EQ(ReadBytes(dir_ / "x.crp"), want) << c.length;
     }
     EXPECT_EQ(Files(), (std::set<std::string>{"in.txt", "in.txt.crp", "x", "x.crp"}));
+}
+
+// Files computed by a second implementation of the format (tests/cipher/make_encoded_vectors.py):
+// the program must keep writing and reading exactly these bytes.
+TEST_F(EncodedFileTest, KnownAnswerFiles) {
+    const auto records = test_vectors::ReadVectorFile("encoded_file.vec");
+    ASSERT_EQ(records.size(), 4u);
+    for (auto r : records) {
+        const bool store = r["Table"] == "Store";
+        const SubstitutionTable& table = store ? StoreSubstitutionTable : FileSubstitutionTable;
+        GostKey key{};
+        std::istringstream words(r["Key"]);
+        for (auto& k : key) {
+            std::string word;
+            words >> word;
+            k = static_cast<std::uint32_t>(test_vectors::Hex(word));
+        }
+        if (store) {
+            EXPECT_EQ(key, StoreKey);
+        }
+        const Bytes plain = test_vectors::HexBytes(r["In"]);
+        const Bytes file = test_vectors::HexBytes(r["Out"]);
+        const std::string& marker = r["Marker"];
+
+        ASSERT_EQ(EncodeBuffer(plain, dir_ / "buffer.enc", marker, key, table), 1);
+        EXPECT_EQ(ReadBytes(dir_ / "buffer.enc"), file) << marker << " " << r["In"];
+        WriteBytes(dir_ / "plain", plain);
+        ASSERT_EQ(EncodeFile(dir_ / "plain", dir_ / "file.enc", marker, key, table), 1);
+        EXPECT_EQ(ReadBytes(dir_ / "file.enc"), file);
+
+        WriteBytes(dir_ / "given.enc", file);
+        ASSERT_EQ(DecodeFile(dir_ / "given.enc", dir_ / "decoded", marker, key, table), 1);
+        EXPECT_EQ(ReadBytes(dir_ / "decoded"), plain);
+        std::vector<std::uint8_t> buffer;
+        ASSERT_EQ(DecodeToBuffer(dir_ / "given.enc", marker, key, table, buffer, plain.size()), 1);
+        EXPECT_EQ(buffer, plain);
+    }
 }
 
 TEST_F(EncodedFileTest, RoundTripsEveryShortLengthAndLongFiles) {
@@ -325,6 +364,27 @@ TEST_F(EncodedFileTest, UnwritableOutputFailsAndLeavesNoTrace) {
     }
     EXPECT_EQ(Files(), (std::set<std::string>{"p", "c"}));
 }
+
+#ifdef __linux__
+// For users other than root a read-only folder stops the write too.
+TEST_F(EncodedFileTest, ReadOnlyFolderFailsForOrdinaryUsers) {
+    if (::geteuid() == 0) {
+        GTEST_SKIP() << "root writes into read-only folders; covered by the other unwritable paths";
+    }
+    WriteBytes(dir_ / "p", ToBytes("data"));
+    fs::create_directory(dir_ / "ro");
+    WriteBytes(dir_ / "ro" / "out", ToBytes("kept"));
+    fs::permissions(dir_ / "ro", fs::perms::owner_read | fs::perms::owner_exec);
+    EXPECT_EQ(EncodeFile(dir_ / "p", dir_ / "ro" / "out", "a", kUserKey, FileSubstitutionTable), 0);
+    fs::permissions(dir_ / "ro", fs::perms::owner_all);
+    EXPECT_EQ(ReadBytes(dir_ / "ro" / "out"), ToBytes("kept"));
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir_ / "ro")) {
+        names.insert(entry.path().filename().string());
+    }
+    EXPECT_EQ(names, std::set<std::string>{"out"});
+}
+#endif
 
 TEST_F(EncodedFileTest, FullDeviceFails) {
     if (!fs::is_character_file("/dev/full")) {

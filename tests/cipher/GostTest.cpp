@@ -15,42 +15,14 @@
 #include <vector>
 
 #include "cipher/GostFast.h"
+#include "tests/cipher/VectorFile.h"
 
 namespace quorvane {
 namespace {
 
-// One record of a .vec file: "Name = value" lines up to a blank line.
-using VectorRecord = std::map<std::string, std::string>;
-
-std::vector<VectorRecord> ReadVectorFile(const std::string& name) {
-    std::ifstream in(std::string(QUORVANE_TEST_DATA_DIR) + "/" + name);
-    std::vector<VectorRecord> records;
-    VectorRecord current;
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.empty() || line[0] == '#') {
-            if (line.empty() && !current.empty()) {
-                records.push_back(current);
-                current.clear();
-            }
-            continue;
-        }
-        const auto eq = line.find('=');
-        std::string key = line.substr(0, eq);
-        std::string value = line.substr(eq + 1);
-        key.erase(key.find_last_not_of(' ') + 1);
-        value.erase(0, value.find_first_not_of(' '));
-        current[key] = value;
-    }
-    if (!current.empty()) {
-        records.push_back(current);
-    }
-    return records;
-}
-
-std::uint64_t Hex(const std::string& text) {
-    return std::stoull(text, nullptr, 16);
-}
+using test_vectors::Hex;
+using test_vectors::ReadVectorFile;
+using test_vectors::VectorRecord;
 
 SubstitutionTable TableFromHex(const std::string& text) {
     SubstitutionTable table{};

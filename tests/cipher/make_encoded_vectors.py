@@ -1,0 +1,108 @@
+#!/usr/bin/env python3
+"""Writes tests/data/encoded_file.vec: known-answer encoded files computed independently of the
+C++ code, from the description in docs/FORMAT.md (cipher, header, padding, triple encryption).
+
+Run from the repository root: python3 tests/cipher/make_encoded_vectors.py
+"""
+
+M64 = (1 << 64) - 1
+
+
+def fnv1a(text):
+    h = 0xCBF29CE484222325
+    for c in text.encode():
+        h = ((h ^ c) * 0x100000001B3) & M64
+    return h
+
+
+class SplitMix:
+    def __init__(self, seed):
+        self.state = seed
+
+    def next(self):
+        self.state = (self.state + 0x9E3779B97F4A7C15) & M64
+        z = self.state
+        z = ((z ^ (z >> 30)) * 0xBF58476D1CE4E5B9) & M64
+        z = ((z ^ (z >> 27)) * 0x94D049BB133111EB) & M64
+        return z ^ (z >> 31)
+
+
+def draw_table(text):
+    g = SplitMix(fnv1a(text))
+    rows = []
+    for _ in range(8):
+        p = list(range(16))
+        for i in range(15, 0, -1):
+            j = g.next() % (i + 1)
+            p[i], p[j] = p[j], p[i]
+        rows.append(p)
+    return rows
+
+
+def draw_key(text):
+    g = SplitMix(fnv1a(text))
+    return [g.next() & 0xFFFFFFFF for _ in range(8)]
+
+
+def round_value(x, rows):
+    s = 0
+    for r in range(8):
+        s |= rows[r][(x >> (4 * r)) & 15] << (4 * r)
+    return ((s << 11) | (s >> 21)) & 0xFFFFFFFF
+
+
+def encrypt_block(n1, n2, key, rows):
+    schedule = list(range(8)) * 3 + list(range(7, -1, -1))
+    for j, k in enumerate(schedule):
+        if j % 2 == 0:
+            n2 ^= round_value((n1 + key[k]) & 0xFFFFFFFF, rows)
+        else:
+            n1 ^= round_value((n2 + key[k]) & 0xFFFFFFFF, rows)
+    return n2, n1  # word 0, word 1
+
+
+def encode(marker, plain, key, rows):
+    blocks = (len(plain) + 7) // 8
+    pad = blocks * 8 - len(plain)
+    data = plain + bytes(pad)
+    out = bytearray(f"{marker}\n{blocks}\n{pad}\n".encode())
+    for i in range(0, len(data), 8):
+        w0 = int.from_bytes(data[i:i + 4], "little")
+        w1 = int.from_bytes(data[i + 4:i + 8], "little")
+        for _ in range(3):
+            w0, w1 = encrypt_block(w0, w1, key, rows)
+        out += w0.to_bytes(4, "little") + w1.to_bytes(4, "little")
+    return bytes(out)
+
+
+def main():
+    file_table = draw_table("Quorvane 1.1 file substitution table")
+    store_table = draw_table("Quorvane 1.1 store substitution table")
+    store_key = draw_key("Quorvane 1.1 store key")
+    user_key = [0x01234567, 0x89ABCDEF, 0xFFFFFFFF, 0x00000001,
+                0x80000000, 0x7FFFFFFF, 0xDEADBEEF, 0x0BADF00D]
+    cases = [
+        ("File", "annacryptedfile", user_key, file_table, b"Hello, world!"),
+        ("File", "annacryptedfile", user_key, file_table, b""),
+        ("File", "bobcryptedfile", user_key, file_table, bytes(range(24))),
+        ("Store", "anna", store_key, store_table, b"codebook bytes \x00\x01\x02\xff"),
+    ]
+    lines = [
+        "# Known-answer encoded files, computed by tests/cipher/make_encoded_vectors.py from the",
+        "# format's description (independently of the C++ code). Table = File or Store; Key = K0..K7",
+        "# as eight hex words; In = plain bytes; Out = the whole encoded file.",
+        "",
+    ]
+    for table_name, marker, key, rows, plain in cases:
+        lines.append(f"Table = {table_name}")
+        lines.append(f"Marker = {marker}")
+        lines.append("Key = " + " ".join(f"{k:08x}" for k in key))
+        lines.append(f"In = {plain.hex()}")
+        lines.append(f"Out = {encode(marker, plain, key, rows).hex()}")
+        lines.append("")
+    with open("tests/data/encoded_file.vec", "w") as f:
+        f.write("\n".join(lines))
+
+
+if __name__ == "__main__":
+    main()
