@@ -57,6 +57,13 @@ void AnalyseRecording(VoiceCodebook& codebook, std::span<const std::int16_t> sam
 
 void AnalyseRecording(VoiceCodebook& codebook, std::span<const std::int16_t> samples,
                       Notifier& notifier, std::int32_t threadCount) {
+    std::vector<std::int32_t> activeFrames;
+    AnalyseRecording(codebook, samples, notifier, threadCount, activeFrames);
+}
+
+void AnalyseRecording(VoiceCodebook& codebook, std::span<const std::int16_t> samples,
+                      Notifier& notifier, std::int32_t threadCount,
+                      std::vector<std::int32_t>& activeFrames) {
     // Never read past the samples actually given.
     const std::size_t sampleCount =
         std::min(samples.size(), static_cast<std::size_t>(std::max(codebook.sampleCount, 0)));
@@ -76,6 +83,12 @@ void AnalyseRecording(VoiceCodebook& codebook, std::span<const std::int16_t> sam
     codebook.vectors.reset();
     SelectFrames(codebook, frames, threadCount);
 
+    activeFrames.clear();
+    for (std::size_t f = 0; f < frames.size(); ++f) {
+        if (frames[f].active == 1) {
+            activeFrames.push_back(static_cast<std::int32_t>(f));
+        }
+    }
     codebook.vectorCount = CountActiveFrames(frames);
     codebook.vectors.emplace();
     static_cast<void>(InitCodewordArray(codebook, *codebook.vectors, codebook.vectorCount));

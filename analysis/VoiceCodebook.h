@@ -80,6 +80,12 @@ void AnalyseRecording(VoiceCodebook& codebook, std::span<const std::int16_t> sam
 void AnalyseRecording(VoiceCodebook& codebook, std::span<const std::int16_t> samples,
                       Notifier& notifier, std::int32_t threadCount);
 
+// The same, also giving the indices of the frames the selection kept, in
+// order (the frames whose features were computed, unstable ones included).
+void AnalyseRecording(VoiceCodebook& codebook, std::span<const std::int16_t> samples,
+                      Notifier& notifier, std::int32_t threadCount,
+                      std::vector<std::int32_t>& activeFrames);
+
 // Euclidean distance over the first `dimension` components, squares summed in
 // float32 in index order, then the float32 square root.
 float FeatureDistance(std::int32_t dimension, const float* a, const float* b);

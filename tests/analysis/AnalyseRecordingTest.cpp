@@ -73,9 +73,14 @@ TEST(AnalyseRecordingTest, AgreesWithAnIndependentDoublePrecisionAnalysis) {
     EXPECT_EQ(active, reference.activeFrames);
     ASSERT_GT(active.size(), 100u);
 
-    // The whole analysis: the same vectors in the same order.
+    // The whole analysis: the same frames and vectors in the same order.
     RecordingNotifier notifier;
-    const VoiceCodebook analysed = Analyse(samples, 1, notifier);
+    VoiceCodebook analysed;
+    analysed.sampleCount = static_cast<std::int32_t>(samples.size());
+    analysed.sampleRate = kSampleRate;
+    std::vector<std::int32_t> kept;
+    AnalyseRecording(analysed, samples, notifier, 2, kept);
+    EXPECT_EQ(kept, reference.activeFrames);
     EXPECT_TRUE(notifier.entries.empty());
     EXPECT_EQ(analysed.frameLength, 275);
     EXPECT_EQ(analysed.frameCount, reference.frameCount);
