@@ -12,6 +12,8 @@ namespace quorvane {
 namespace {
 
 constexpr int kNameAttempts = 32;
+// Characters of the target's name kept in the temporary name (name limits are near 255).
+constexpr std::size_t kMaxNamePart = 128;
 // Written data is pushed towards the device in steps of this size while the file grows, so the
 // flush before the rename does not wait for the whole file at once.
 constexpr std::uint64_t kWritebackStep = std::uint64_t{8} << 20;
@@ -70,9 +72,13 @@ bool AtomicFile::Open() {
         return false;
     }
     const std::filesystem::path folder = target_.parent_path();
-    const std::string base = "." + target_.filename().string();
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-        std::filesystem::path candidate = folder / (base + "." + UniqueSuffix() + ".tmp");
+        // ".<name>.<16 hex digits>.tmp", built from the native name so no character is lost.
+        // The name is shortened so that a target near the length limit still gets a temporary.
+        std::filesystem::path name = ".";
+        name += target_.filename().native().substr(0, kMaxNamePart);
+        name += "." + UniqueSuffix() + ".tmp";
+        std::filesystem::path candidate = folder / name;
         if (file_.CreateExclusive(candidate)) {
             temporary_ = std::move(candidate);
             return true;

@@ -444,6 +444,11 @@ TEST_F(EncodedFileTest, ReplacesAnExistingOutputAndMayWorkInPlace) {
     EXPECT_EQ(ReadBytes(dir_ / "d"), ReadBytes(dir_ / "c"));
     ASSERT_EQ(DecodeFile(dir_ / "d", dir_ / "d", "a", kUserKey, FileSubstitutionTable), 1);
     EXPECT_EQ(ReadBytes(dir_ / "d"), plain);
+    // A name near the length limit still gets its temporary file.
+    const std::string longName(250, 'n');
+    ASSERT_EQ(DecodeFile(dir_ / "c", dir_ / longName, "a", kUserKey, FileSubstitutionTable), 1);
+    EXPECT_EQ(ReadBytes(dir_ / longName), plain);
+    fs::remove(dir_ / longName);
     // Through a link: the file it points to is replaced, the link stays.
     fs::create_symlink(dir_ / "p", dir_ / "link");
     ASSERT_EQ(DecodeFile(dir_ / "c", dir_ / "link", "a", kUserKey, FileSubstitutionTable), 1);
