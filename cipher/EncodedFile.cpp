@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <fstream>
-#include <limits>
 
 #include "cipher/AtomicFile.h"
 #include "cipher/BlockPipeline.h"
@@ -176,8 +175,11 @@ int WriteEncoded(const std::filesystem::path& output, std::string_view marker,
         cipher.Encrypt(chunk, kEncryptionPasses);
     };
     pipeline.write = [&](std::span<const std::uint8_t> chunk) {
+        if (!file.Write(chunk)) {
+            return false;
+        }
         pacer.Add(chunk.size());
-        return file.Write(chunk);
+        return true;
     };
     if (!pipeline.Run(blockCount * kGostBlockBytes) || !file.Commit()) {
         return 0;
@@ -263,8 +265,11 @@ int DecodeFile(const std::filesystem::path& input, const std::filesystem::path& 
             const std::size_t keep =
                 plainLeft < chunk.size() ? static_cast<std::size_t>(plainLeft) : chunk.size();
             plainLeft -= keep;
+            if (!file.Write(chunk.first(keep))) {
+                return false;
+            }
             pacer.Add(chunk.size());
-            return file.Write(chunk.first(keep));
+            return true;
         };
         if (!pipeline.Run(header.DataBytes()) || !file.Commit()) {
             return 0;
