@@ -435,6 +435,11 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
         } else if (type == QEvent::MouseButtonPress || type == QEvent::MouseButtonDblClick) {
             const Qt::MouseButton button = static_cast<QMouseEvent*>(event)->button();
             record ? BitBtn1MouseDown(button) : BitBtn2MouseDown(button);
+            // A hold that has already ended (its release went to a warning box) leaves
+            // the button up instead of waiting for a release that will not come.
+            if (button == Qt::LeftButton && hold_ == Hold::None) {
+                return true;
+            }
         } else if (type == QEvent::MouseButtonRelease) {
             const Qt::MouseButton button = static_cast<QMouseEvent*>(event)->button();
             record ? BitBtn1MouseUp(button) : BitBtn2MouseUp(button);

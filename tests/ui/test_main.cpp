@@ -369,8 +369,12 @@ void MainWindowTest::noInputDevice() {
     // when they close) ends at once instead of leaving the recording running.
     prompt.ClearShown();
     QVERIFY(!(QGuiApplication::mouseButtons() & Qt::LeftButton));
-    s.form1->BitBtn1MouseDown(Qt::LeftButton);
+    QMouseEvent press(QEvent::MouseButtonPress, QPointF(3, 3),
+                      s.ui().BitBtn1->mapToGlobal(QPointF(3, 3)), Qt::LeftButton, Qt::LeftButton,
+                      Qt::NoModifier);
+    QCoreApplication::sendEvent(s.ui().BitBtn1, &press);
     QVERIFY(!s.form1->Timer1->isActive());
+    QVERIFY(!s.ui().BitBtn1->isDown());  // not left waiting for that release
     QCOMPARE(prompt.Messages().size(), qsizetype{5});
     QCOMPARE(prompt.Messages().last(), QStringLiteral("The sound was not recorded"));
     // Playing without an output device: the boxes, and no playback left running.
