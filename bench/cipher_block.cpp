@@ -17,6 +17,7 @@
 #endif
 #ifdef QUORVANE_HAVE_BOTAN
 #include <botan/block_cipher.h>
+#include <botan/gost_28147.h>
 #endif
 
 namespace {
@@ -177,6 +178,26 @@ void CrossCheck() {
     }
 #else
     std::printf("cross-check skipped: libgcrypt not installed\n");
+#endif
+#ifdef QUORVANE_HAVE_BOTAN
+    // Botan with its default parameter set, whose boxes it hands out row by row.
+    const Botan::GOST_28147_89_Params params;
+    quorvane::SubstitutionTable botanTable{};
+    for (std::size_t r = 0; r < 8; ++r) {
+        for (std::size_t c = 0; c < 16; ++c) {
+            botanTable[16 * r + c] = params.sbox_entry(r, c);
+        }
+    }
+    Botan::GOST_28147_89 botan(params);
+    botan.set_key(kKeyBytes, sizeof kKeyBytes);
+    const std::vector<std::uint8_t> input = Data();
+    std::vector<std::uint8_t> botanOut = input;
+    botan.encrypt_n(botanOut.data(), botanOut.data(), botanOut.size() / 8);
+    std::vector<std::uint8_t> ours = input;
+    GostFast(Key(), botanTable).Encrypt(ours, 1);
+    std::printf("cross-check against Botan (%s boxes), %s path: %s\n", params.param_name().c_str(),
+                quorvane::GostPathName(GostFast::Best()),
+                ours == botanOut ? "identical" : "DIFFERENT");
 #endif
 }
 
