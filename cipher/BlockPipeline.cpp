@@ -107,35 +107,41 @@ bool BlockPipeline::Run(std::uint64_t totalBytes) const {
     bool ok = true;
     std::uint64_t nextRead = 0;
     std::uint64_t nextWrite = 0;
-    while (ok && nextWrite < chunkCount) {
-        while (nextRead < chunkCount && nextRead - nextWrite < slotCount) {
-            Slot& slot = slots[nextRead % slotCount];
-            slot.size = ChunkSize(totalBytes, chunkBytes, nextRead);
-            if (!read(std::span<std::uint8_t>(slot.data.data(), slot.size))) {
+    // A callback that throws (a progress display, say) ends the run like a failed write; the
+    // workers must still be stopped and joined below.
+    try {
+        while (ok && nextWrite < chunkCount) {
+            while (nextRead < chunkCount && nextRead - nextWrite < slotCount) {
+                Slot& slot = slots[nextRead % slotCount];
+                slot.size = ChunkSize(totalBytes, chunkBytes, nextRead);
+                if (!read(std::span<std::uint8_t>(slot.data.data(), slot.size))) {
+                    ok = false;
+                    break;
+                }
+                {
+                    const std::lock_guard lock(mutex);
+                    slot.done = false;
+                    queue.push_back(nextRead % slotCount);
+                }
+                workReady.notify_one();
+                ++nextRead;
+            }
+            if (!ok) {
+                break;
+            }
+            Slot& slot = slots[nextWrite % slotCount];
+            {
+                std::unique_lock lock(mutex);
+                chunkDone.wait(lock, [&] { return slot.done; });
+            }
+            if (!write(std::span<const std::uint8_t>(slot.data.data(), slot.size))) {
                 ok = false;
                 break;
             }
-            {
-                const std::lock_guard lock(mutex);
-                slot.done = false;
-                queue.push_back(nextRead % slotCount);
-            }
-            workReady.notify_one();
-            ++nextRead;
+            ++nextWrite;
         }
-        if (!ok) {
-            break;
-        }
-        Slot& slot = slots[nextWrite % slotCount];
-        {
-            std::unique_lock lock(mutex);
-            chunkDone.wait(lock, [&] { return slot.done; });
-        }
-        if (!write(std::span<const std::uint8_t>(slot.data.data(), slot.size))) {
-            ok = false;
-            break;
-        }
-        ++nextWrite;
+    } catch (...) {
+        ok = false;
     }
 
     {

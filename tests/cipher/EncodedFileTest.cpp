@@ -9,6 +9,7 @@
 #include <random>
 #include <set>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -514,6 +515,15 @@ TEST_F(EncodedFileTest, ProgressReachesTheTotal) {
     ASSERT_EQ(DecodeFile(dir_ / "c", dir_ / "d", "a", kUserKey, FileSubstitutionTable, record), 1);
     ASSERT_FALSE(calls.empty());
     EXPECT_EQ(calls.back(), std::make_pair(total, total));
+
+    // A progress display that throws stops the operation cleanly: result 0, nothing left over.
+    const ProgressFn throwing = [](std::uint64_t, std::uint64_t) { throw std::runtime_error("x"); };
+    EXPECT_EQ(EncodeFile(dir_ / "p", dir_ / "e", "a", kUserKey, FileSubstitutionTable, throwing),
+              0);
+    EXPECT_EQ(DecodeFile(dir_ / "c", dir_ / "d", "a", kUserKey, FileSubstitutionTable, throwing),
+              0);
+    EXPECT_EQ(ReadBytes(dir_ / "d"), plain);
+    EXPECT_EQ(Files(), (std::set<std::string>{"p", "c", "d"}));
 }
 
 // The pipeline keeps chunk order with several workers and stops on the first failure.
