@@ -323,6 +323,10 @@ TEST(AnalyseRecordingTest, ARealVoicePhraseGivesEnoughVectors) {
     const std::vector<float>& last =
         (*codebook.vectors)[static_cast<std::size_t>(codebook.vectorCount - 1)].values;
     EXPECT_GT(FeatureDistance(22, first.data(), last.data()), 0.0f);
+    // Real speech too comes out the same on one thread as on two.
+    RecordingNotifier serialNotices;
+    ExpectBitIdentical(codebook, Analyse(samples, 1, serialNotices));
+    EXPECT_EQ(serialNotices.Texts(), notifier.Texts());
     for (std::int32_t i = 0; i < codebook.vectorCount; ++i) {
         for (const float v : (*codebook.vectors)[static_cast<std::size_t>(i)].values) {
             ASSERT_TRUE(std::isfinite(v));
