@@ -908,6 +908,23 @@ void CodingPagesTest::lossGuard() {
              QStringList{QStringLiteral("The encoded files were kept: the typed security key is "
                                         "not the key of a registered user named zed")});
 
+    // An output folder that does not exist: nothing decoded, nothing deleted.
+    prompt.ClearShown();
+    s.ChooseForDecoding(crp);
+    ui.ComboBox3->setEditText(QStringLiteral("anna"));
+    s.PrepareKey(KeyLines(annaKey_));
+    prompt.OnShowModal(
+        ConfirmFiles(prompt, scratch_.filePath(QStringLiteral("no-such-output")), true));
+    s.Click(ui.Button7);
+    const QString decodeFailure = QStringLiteral(
+        " can not be decoded. Please check the path of output file or this file can be encoded by "
+        "other user");
+    QCOMPARE(prompt.Messages(), (QStringList{QStringLiteral("File ") + crp[0] + decodeFailure,
+                                             QStringLiteral("File ") + crp[1] + decodeFailure}));
+    for (const QString& file : crp) {
+        QVERIFY(QFile::exists(file));
+    }
+
     // The right key of the registered user: decoded and deleted, no message.
     prompt.ClearShown();
     s.ChooseForDecoding(crp);
