@@ -396,7 +396,15 @@ void CodingPagesTest::encodeThreeFiles() {
         edit2AtOpening = form.Edit2->text();
         ConfirmFiles(prompt, out, false, &lines)(dialog);
     });
+    QSignalSpy progress(ui.Pr1, &QProgressBar::valueChanged);
     s.Click(ui.Button5);
+    // Pr1 counts the files done, then goes back to 0.
+    QList<int> positions;
+    for (const QList<QVariant>& change : progress) {
+        positions << change.at(0).toInt();
+    }
+    QCOMPARE(positions, (QList<int>{1, 2, 3, 0}));
+    QCOMPARE(ui.Pr1->maximum(), 3);
 
     QCOMPARE(lines,
              (QStringList{QStringLiteral("a.txt"), QStringLiteral("b.bin"), QStringLiteral("c")}));
