@@ -184,18 +184,27 @@ QString OutputFolder(TForm3& form) {
     return folder;
 }
 
+// The registered user the Encode page names, or nullptr after telling why not.
+const UserRecord* EncodingUser(const quorvane::UserList& users, const QString& name,
+                               Prompt& prompt) {
+    if (users.empty()) {
+        prompt.Message(QStringLiteral("There are no registered users"));
+        return nullptr;
+    }
+    const UserRecord* record = users.Find(name.toStdString());
+    if (record == nullptr) {
+        prompt.Message(
+            QStringLiteral("User with such name was not found in the list of registered users"));
+    }
+    return record;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------- Encode page
 
 void TForm1::Button5Click() {
-    if (userList.empty()) {
-        prompt.Message(QStringLiteral("There are no registered users"));
-        return;
-    }
-    if (userList.Find(ui->ComboBox2->currentText().toStdString()) == nullptr) {
-        prompt.Message(
-            QStringLiteral("User with such name was not found in the list of registered users"));
+    if (EncodingUser(userList, ui->ComboBox2->currentText(), prompt) == nullptr) {
         return;
     }
     Prompt::FileDialogOptions options;
@@ -211,14 +220,8 @@ void TForm1::Button5Click() {
 
 void TForm1::EncodeChosenFiles(const QStringList& files) {
     // A drop arrives without the checks that precede the open dialog; run them here.
-    if (userList.empty()) {
-        prompt.Message(QStringLiteral("There are no registered users"));
-        return;
-    }
-    const UserRecord* record = userList.Find(ui->ComboBox2->currentText().toStdString());
+    const UserRecord* record = EncodingUser(userList, ui->ComboBox2->currentText(), prompt);
     if (record == nullptr) {
-        prompt.Message(
-            QStringLiteral("User with such name was not found in the list of registered users"));
         return;
     }
     if (files.isEmpty() || Form3 == nullptr) {
