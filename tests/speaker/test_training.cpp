@@ -431,21 +431,28 @@ TEST(GrowCodebook, SmallerBoundIsRespected) {
     EXPECT_EQ(book.codewords->size(), 5u);
 }
 
-TEST(GrowCodebook, MatchesThePlainGrowthBitForBit) {
+TEST(GrowCodebook, MatchesThePlainGrowthBitForBitOnEveryVectorUnit) {
     // Coarse data gives ties and codewords that attract nothing; fine data the
     // ordinary case. Both must come out exactly as the plain version.
     const std::vector<std::pair<std::int32_t, bool>> cases = {
         {100, true}, {100, false}, {257, true}, {600, false}, {1500, true}};
-    std::uint32_t seed = 101;
-    for (const auto& [count, coarse] : cases) {
-        const std::vector<Values> vectors = RandomVectors(seed++, count, 22, coarse);
-        VoiceCodebook trained = WithVectors(vectors);
-        VoiceCodebook plain = WithVectors(vectors);
-        NullProgress progress;
-        ASSERT_TRUE(GrowCodebook(trained, progress));
-        PlainGrow(plain);
-        ExpectSameCodewords(trained, plain);
+    const std::vector<DistanceUnit> units = AvailableDistanceUnits();
+    for (const DistanceUnit unit : units) {
+        UseDistanceUnit(unit);
+        std::uint32_t seed = 101;
+        for (const auto& [count, coarse] : cases) {
+            SCOPED_TRACE(::testing::Message()
+                         << "unit " << static_cast<int>(unit) << ", " << count << " vectors");
+            const std::vector<Values> vectors = RandomVectors(seed++, count, 22, coarse);
+            VoiceCodebook trained = WithVectors(vectors);
+            VoiceCodebook plain = WithVectors(vectors);
+            NullProgress progress;
+            ASSERT_TRUE(GrowCodebook(trained, progress));
+            PlainGrow(plain);
+            ExpectSameCodewords(trained, plain);
+        }
     }
+    UseDistanceUnit(units.back());
 }
 
 TEST(GrowCodebook, SplitsOfTheOriginLeaveEmptyCodewords) {
