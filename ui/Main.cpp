@@ -108,6 +108,20 @@ QString QtFilter(std::string_view pairs) {
     return filters.join(QStringLiteral(";;"));
 }
 
+// Runs one handler and shows an exception that escapes it in the exception box (the
+// application title as caption, error icon) instead of letting it unwind through the
+// toolkit's event delivery. The application object catches anything else.
+template <typename Handler>
+void RunGuarded(Prompt& prompt, Handler&& handler) {
+    try {
+        handler();
+    } catch (const std::exception& error) {
+        prompt.Box(QString::fromUtf8(error.what()), kApplicationTitle, Prompt::Icon::Error);
+    } catch (...) {
+        prompt.Box(QString(), kApplicationTitle, Prompt::Icon::Error);
+    }
+}
+
 // Shows the wait cursor while a long command runs on the interface thread.
 class WaitCursor final {
 public:
@@ -221,7 +235,8 @@ TForm1::TForm1(Prompt& prompt_, std::unique_ptr<quorvane::WaveDevice> device,
     Timer1->setObjectName(QStringLiteral("Timer1"));
     Timer1->setInterval(kMeterIntervalMs);
     Timer1->stop();
-    connect(Timer1, &QTimer::timeout, this, &TForm1::Timer1Timer);
+    connect(Timer1, &QTimer::timeout, this,
+            [this] { RunGuarded(prompt, [this] { Timer1Timer(); }); });
 
     // Result fields: black images with their labels over them.
     PaintBlack(ui->Image1);
@@ -269,20 +284,24 @@ TForm1::TForm1(Prompt& prompt_, std::unique_ptr<quorvane::WaveDevice> device,
     radioGroup3_->addButton(ui->RadioGroup3_1, 1);
     connect(radioGroup3_, &QButtonGroup::idToggled, this, [this](int, bool checked) {
         if (checked) {
-            RadioGroup3Click();
+            RunGuarded(prompt, [this] { RadioGroup3Click(); });
         }
     });
 
     // Buttons.
-    connect(ui->BitBtn3, &QPushButton::clicked, this, &TForm1::BitBtn3Click);
-    connect(ui->Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
-    connect(ui->Button4, &QPushButton::clicked, this, &TForm1::Button4Click);
-    connect(ui->Verifikate, &QPushButton::clicked, this, &TForm1::VerifikateClick);
-    connect(ui->Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
-    connect(ui->Button3, &QPushButton::clicked, this, &TForm1::Button3Click);
-    connect(ui->Button5, &QPushButton::clicked, this, &TForm1::Button5Click);
-    connect(ui->Button6, &QPushButton::clicked, this, &TForm1::Button6Click);
-    connect(ui->Button7, &QPushButton::clicked, this, &TForm1::Button7Click);
+    const auto onClick = [this](QPushButton* button, void (TForm1::*handler)()) {
+        connect(button, &QPushButton::clicked, this,
+                [this, handler] { RunGuarded(prompt, [this, handler] { (this->*handler)(); }); });
+    };
+    onClick(ui->BitBtn3, &TForm1::BitBtn3Click);
+    onClick(ui->Button1, &TForm1::Button1Click);
+    onClick(ui->Button4, &TForm1::Button4Click);
+    onClick(ui->Verifikate, &TForm1::VerifikateClick);
+    onClick(ui->Button2, &TForm1::Button2Click);
+    onClick(ui->Button3, &TForm1::Button3Click);
+    onClick(ui->Button5, &TForm1::Button5Click);
+    onClick(ui->Button6, &TForm1::Button6Click);
+    onClick(ui->Button7, &TForm1::Button7Click);
 
     // Press and hold, hover hints, the window's own surface and the link labels.
     ui->BitBtn1->setIcon(QIcon(QStringLiteral(":/quorvane/record.png")));
@@ -427,6 +446,12 @@ void TForm1::LoadUsers() {
 // ---- Mouse events of the buttons, the window surface and the links ----
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+    bool consumed = false;
+    RunGuarded(prompt, [&] { consumed = FilterEvent(watched, event); });
+    return consumed;
+}
+
+bool TForm1::FilterEvent(QObject* watched, QEvent* event) {
     const QEvent::Type type = event->type();
     if (watched == ui->BitBtn1 || watched == ui->BitBtn2) {
         const bool record = watched == ui->BitBtn1;

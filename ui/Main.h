@@ -196,6 +196,8 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    // The work of eventFilter: the mouse on Record, Play, the window surface and links.
+    bool FilterEvent(QObject* watched, QEvent* event);
     void LoadUsers();
     // After a press that showed a device warning: the modal box took the mouse, so
     // the release may already have happened without reaching the button.

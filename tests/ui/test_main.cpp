@@ -26,6 +26,7 @@
 #include "audio/ScriptedDevice.h"
 #include "audio/SoundBuffer.h"
 #include "speaker/Decision.h"
+#include "speaker/ModelFile.h"
 #include "speaker/UserList.h"
 #include "tests/ui/Phrases.h"
 #include "tests/ui/ScriptedPrompt.h"
@@ -836,24 +837,53 @@ void MainWindowTest::helpAndAboutLinks() {
     QCOMPARE(TextColour(s.ui().Label9), kRed);
 }
 
+namespace {
+
+// An object whose handling of a user event throws, like a handler that fails.
+class Thrower final : public QObject {
+public:
+    bool event(QEvent* event) override {
+        if (event->type() == QEvent::User) {
+            throw std::invalid_argument("'12x' is not a valid integer value");
+        }
+        return QObject::event(event);
+    }
+};
+
+}  // namespace
+
 void MainWindowTest::exceptionBox() {
-    // An exception escaping a handler is shown in a box and the program goes on.
+    // A command that throws: its text in the exception box, and the window goes on.
+    ScriptedPrompt prompt;
+    Session s(prompt, NewSpeakersFolder(QStringLiteral("exception")));
+    const std::vector<float> row(22, 1.0f);
+    for (quorvane::VoiceCodebook& book : s.form1->phraseCodebooks) {
+        quorvane::ImportCodewords(book, row, 1, 22);
+    }
+    prompt.OnShowModal([](QDialog&) { throw std::runtime_error("The dialog failed"); });
+    s.Click(s.ui().Button4);
+    s.form2->hide();
+    QCOMPARE(prompt.Messages(), QStringList{QStringLiteral("The dialog failed")});
+    QCOMPARE(prompt.entries.back().caption, QStringLiteral("Quorvane 1.1"));
+    QVERIFY(prompt.entries.back().icon == Prompt::Icon::Error);
+    QVERIFY(s.form1->trainedThreshold == -1.0f);
+    s.Click(s.ui().Button1);
+    QCOMPARE(prompt.Messages().last(), QStringLiteral("Please record phrase first!"));
+
+    // Whatever else escapes to the application object is shown the same way.
     auto* application = qobject_cast<Application*>(QCoreApplication::instance());
     QVERIFY(application != nullptr);
-    ScriptedPrompt prompt;
-    application->SetPrompt(&prompt);
-    QPushButton button;
-    QObject::connect(&button, &QPushButton::clicked,
-                     [] { throw std::invalid_argument("'12x' is not a valid integer value"); });
-    button.show();
-    QTest::mouseClick(&button, Qt::LeftButton);
-    QTest::mouseClick(&button, Qt::LeftButton);
+    ScriptedPrompt top;
+    application->SetPrompt(&top);
+    Thrower thrower;
+    QEvent user(QEvent::User);
+    QCoreApplication::sendEvent(&thrower, &user);
+    QCoreApplication::sendEvent(&thrower, &user);
     application->SetPrompt(nullptr);
-    QCOMPARE(prompt.Messages(),
-             (QStringList{QStringLiteral("'12x' is not a valid integer value"),
-                          QStringLiteral("'12x' is not a valid integer value")}));
-    QCOMPARE(prompt.entries[0].caption, QStringLiteral("Quorvane 1.1"));
-    QVERIFY(prompt.entries[0].icon == Prompt::Icon::Error);
+    QCOMPARE(top.Messages(), (QStringList{QStringLiteral("'12x' is not a valid integer value"),
+                                          QStringLiteral("'12x' is not a valid integer value")}));
+    QCOMPARE(top.entries[0].caption, QStringLiteral("Quorvane 1.1"));
+    QVERIFY(top.entries[0].icon == Prompt::Icon::Error);
 }
 
 void MainWindowTest::closingFreesTheState() {
