@@ -195,9 +195,13 @@ void PrintText(const Inspection& r) {
     out += "level check: " + LevelSummary(r.level) + "\n";
     out += "  clipped samples: " + std::to_string(r.level.clippedCount) +
            ", loud samples: " + std::to_string(r.level.loudCount) + "\n";
-    out += "  analysed range: samples " + std::to_string(r.level.first) + " .. " +
-           std::to_string(r.level.first + r.level.count - 1) + " (" +
-           std::to_string(r.level.count) + " samples)\n";
+    if (r.level.count > 0) {
+        out += "  analysed range: samples " + std::to_string(r.level.first) + " .. " +
+               std::to_string(r.level.first + r.level.count - 1) + " (" +
+               std::to_string(r.level.count) + " samples)\n";
+    } else {
+        out += "  analysed range: none\n";
+    }
     out += "frameLength: " + std::to_string(r.frameLength) + "\n";
     out += "frameCount: " + std::to_string(r.frameCount) + "\n";
     out += "active frames (" + std::to_string(r.activeFrames.size()) +
