@@ -339,6 +339,30 @@ void MainWindowTest::levelChecksAndTheirWarnings() {
     QVERIFY(prompt.entries.empty());
     QCOMPARE(s.form1->recordedCount, 20000);
     QVERIFY(!s.form1->phraseAdded);
+
+    // A hold of more than 30 seconds keeps the first 30 seconds after the dropped start.
+    Samples longHold = Square(400 + 330750 + 5000, 9000);
+    longHold[400] = 1234;
+    longHold[400 + 330749] = 4321;
+    s.Record(longHold);
+    QVERIFY(prompt.entries.empty());
+    QCOMPARE(s.form1->recordedCount, 330750);
+    QCOMPARE(s.form1->recordedSamples.front(), std::int16_t{1234});
+    QCOMPARE(s.form1->recordedSamples.back(), std::int16_t{4321});
+
+    // Play after a refused recording plays that recording, then the silence of the
+    // cleared buffer.
+    s.Record(quiet);
+    QCOMPARE(s.form1->recordedCount, 0);
+    s.device->ClearPlayed();
+    QTest::mousePress(s.ui().BitBtn2, Qt::LeftButton);
+    QTest::mouseRelease(s.ui().BitBtn2, Qt::LeftButton);
+    const Samples played = s.device->Played();
+    QVERIFY(played.size() >= quiet.size() + 1000);
+    QVERIFY(std::equal(quiet.begin(), quiet.end(), played.begin()));
+    QVERIFY(std::all_of(played.begin() + static_cast<std::ptrdiff_t>(quiet.size()),
+                        played.begin() + static_cast<std::ptrdiff_t>(quiet.size()) + 1000,
+                        [](std::int16_t v) { return v == 0; }));
 }
 
 void MainWindowTest::noInputDevice() {
