@@ -141,6 +141,7 @@ private slots:
     void levelMeterFollowsTheClock();
     void tooFewFeatureVectors();
     void enrolVerifyAddRestartRemove();
+    void speakerFileThatCannotBeWritten();
     void helpAndAboutLinks();
     void exceptionBox();
     void closingFreesTheState();
@@ -685,6 +686,22 @@ void MainWindowTest::enrolVerifyAddRestartRemove() {
                                "to decode your files using this key.\n"
                                "Do you want to save it?")}));
         QVERIFY(prompt.Of(Kind::SaveFile).empty());
+
+        // A key file that cannot be written is reported; the user stays added.
+        prompt.ClearShown();
+        const QString unwritable = scratch_.filePath(QStringLiteral("no-such-folder/bob_key.txt"));
+        s.SetName(QStringLiteral("bob"));
+        prompt.AnswerQuestion(true);
+        prompt.AnswerSaveFile(unwritable);
+        s.Click(ui.Button2);
+        QCOMPARE(prompt.Messages().size(), qsizetype{2});
+        QCOMPARE(prompt.Messages()[1],
+                 QStringLiteral("Unable to save security key file: ") + unwritable);
+        QVERIFY(s.form1->userList.Find("bob") != nullptr);
+        QVERIFY(s.Items(ui.ComboBox3).contains(QStringLiteral("bob")));
+        prompt.AnswerQuestion(true);
+        s.Click(ui.Button3);
+        QVERIFY(!std::filesystem::exists(speakers / "bob.spk"));
         QCOMPARE(s.Items(ui.ComboBox2),
                  (QStringList{QStringLiteral("anna"), QStringLiteral("Anna")}));
         QVERIFY(s.form1->trainedThreshold == threshold);  // the enrolment stays
@@ -796,6 +813,25 @@ void MainWindowTest::enrolVerifyAddRestartRemove() {
         QCOMPARE(prompt.Messages().size(), qsizetype{2});
         QVERIFY(std::filesystem::is_empty(speakers));
     }
+}
+
+void MainWindowTest::speakerFileThatCannotBeWritten() {
+    // The Speakers folder is missing: the store's message, then the refusal; nothing added.
+    ScriptedPrompt prompt;
+    Session s(prompt, ToPath(scratch_.filePath(QStringLiteral("missing/Speakers"))));
+    const std::vector<float> row(22, 0.5f);
+    for (quorvane::VoiceCodebook& book : s.form1->phraseCodebooks) {
+        quorvane::ImportCodewords(book, row, 1, 22);
+    }
+    s.form1->trainedThreshold = 0.5f;
+    s.SetName(QStringLiteral("carl"));
+    s.Click(s.ui().Button2);
+    QCOMPARE(prompt.Messages(), (QStringList{QStringLiteral("Unable to save users (speakers) file"),
+                                             QStringLiteral("Unable to add user")}));
+    QVERIFY(s.form1->userList.empty());
+    QCOMPARE(s.ui().ComboBox1->count(), 0);
+    QCOMPARE(s.ui().ComboBox2->count(), 0);
+    QVERIFY(prompt.Of(Kind::Question).empty());
 }
 
 void MainWindowTest::helpAndAboutLinks() {
