@@ -558,6 +558,21 @@ void MainWindowTest::tooFewFeatureVectors() {
     QVERIFY(!s.form1->phraseCodebooks[0].Trained());
     QVERIFY(!s.form1->PhraseIndicatorGreen(0));
     QVERIFY(!s.form1->phraseAdded);
+
+    // A slot that held a phrase is emptied, yet its indicator stays green; training
+    // then names it.
+    s.Record(phrase1_);
+    s.Click(s.ui().Button1);
+    QVERIFY(s.form1->phraseCodebooks[0].Trained());
+    s.Record(Square(6400, 10000));
+    s.Click(s.ui().Button1);
+    QVERIFY(!s.form1->phraseCodebooks[0].Trained());
+    QVERIFY(s.form1->PhraseIndicatorGreen(0));
+    s.Click(s.ui().Button4);
+    QCOMPARE(prompt.Messages(),
+             (QStringList{QStringLiteral("Too little feature vectors, please repeat recording"),
+                          QStringLiteral("Too little feature vectors, please repeat recording"),
+                          QStringLiteral("Please add 1 phrase")}));
 }
 
 void MainWindowTest::enrolVerifyAddRestartRemove() {
