@@ -6,6 +6,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QRegularExpression>
 #include <QUrl>
 
 namespace {
@@ -39,7 +40,8 @@ void WidgetPrompt::Box(const QString& text, const QString& caption, Icon icon) {
 
 bool WidgetPrompt::Question(const QString& text, const QString& caption, Icon icon) {
     QMessageBox box(ToBoxIcon(icon), caption, text, QMessageBox::Yes | QMessageBox::No, parent_);
-    box.setDefaultButton(QMessageBox::Yes);
+    // Warnings and errors ask before something is deleted: Enter should not confirm.
+    box.setDefaultButton(icon == Icon::Question ? QMessageBox::Yes : QMessageBox::No);
     return box.exec() == QMessageBox::Yes;
 }
 
@@ -58,7 +60,19 @@ QString WidgetPrompt::SaveFile(const FileDialogOptions& options) {
     if (!options.directory.isEmpty()) {
         start = QDir(options.directory).filePath(options.defaultName);
     }
-    return QFileDialog::getSaveFileName(parent_, options.title, start, options.filter);
+    QFileDialog dialog(parent_, options.title, start, options.filter);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    // A name typed without extension gets the first filter's one ("*.txt" gives ".txt").
+    static const QRegularExpression firstPattern(QStringLiteral("\\(\\*\\.(\\w+)"));
+    if (const QRegularExpressionMatch match = firstPattern.match(options.filter);
+        match.hasMatch()) {
+        dialog.setDefaultSuffix(match.captured(1));
+    }
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return {};
+    }
+    return dialog.selectedFiles().constFirst();
 }
 
 QString WidgetPrompt::ChooseFolder(const QString& caption, const QString& start) {

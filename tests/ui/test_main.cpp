@@ -6,6 +6,7 @@
 #include <QEnterEvent>
 #include <QFile>
 #include <QLabel>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QProgressBar>
 #include <QPushButton>
@@ -19,6 +20,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <vector>
@@ -35,6 +37,7 @@
 #include "ui/Main.h"
 #include "ui/Seckey.h"
 #include "ui/Secparam.h"
+#include "ui/WidgetPrompt.h"
 #include "ui_Main.h"
 #include "ui_Secparam.h"
 
@@ -144,6 +147,7 @@ private slots:
     void speakerFileThatCannotBeWritten();
     void helpAndAboutLinks();
     void exceptionBox();
+    void widgetPromptShowsRealBoxes();
     void closingFreesTheState();
 
 private:
@@ -959,6 +963,89 @@ void MainWindowTest::exceptionBox() {
                                           QStringLiteral("'12x' is not a valid integer value")}));
     QCOMPARE(top.entries[0].caption, QStringLiteral("Quorvane 1.1"));
     QVERIFY(top.entries[0].icon == Prompt::Icon::Error);
+}
+
+namespace {
+
+// Runs `check` on the modal box or dialog the next call opens, once it is shown.
+void OnNextModal(std::function<void(QWidget&)> check) {
+    QTimer::singleShot(0, [check = std::move(check)] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (modal == nullptr) {
+            QFAIL("no modal box was shown");
+        }
+        check(*modal);
+    });
+}
+
+}  // namespace
+
+void MainWindowTest::widgetPromptShowsRealBoxes() {
+    WidgetPrompt prompt;
+    QString title;
+    QString text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    const auto read = [&](QWidget& modal) {
+        auto* box = qobject_cast<QMessageBox*>(&modal);
+        QVERIFY(box != nullptr);
+        title = box->windowTitle();
+        text = box->text();
+        icon = box->icon();
+    };
+
+    OnNextModal([&](QWidget& modal) {
+        read(modal);
+        static_cast<QMessageBox&>(modal).accept();
+    });
+    prompt.Message(QStringLiteral("Please record phrase first!"));
+    QCOMPARE(title, QStringLiteral("Quorvane 1.1"));
+    QCOMPARE(text, QStringLiteral("Please record phrase first!"));
+    QCOMPARE(icon, QMessageBox::NoIcon);
+
+    OnNextModal([&](QWidget& modal) {
+        read(modal);
+        static_cast<QMessageBox&>(modal).accept();
+    });
+    prompt.Box(QStringLiteral("Signal level is too low, please repeat recording"),
+               QStringLiteral("Warning"), Prompt::Icon::Warning);
+    QCOMPARE(title, QStringLiteral("Warning"));
+    QCOMPARE(icon, QMessageBox::Warning);
+
+    // A warning question defaults to No; the answer is the button pressed.
+    QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
+    OnNextModal([&](QWidget& modal) {
+        auto& box = static_cast<QMessageBox&>(modal);
+        read(modal);
+        defaultButton = box.standardButton(box.defaultButton());
+        box.button(QMessageBox::Yes)->click();
+    });
+    QVERIFY(prompt.Question(QStringLiteral("Do you want to continue?"), QStringLiteral("Warning"),
+                            Prompt::Icon::Warning));
+    QCOMPARE(defaultButton, QMessageBox::No);
+    QCOMPARE(icon, QMessageBox::Warning);
+    OnNextModal([&](QWidget& modal) {
+        auto& box = static_cast<QMessageBox&>(modal);
+        defaultButton = box.standardButton(box.defaultButton());
+        box.button(QMessageBox::No)->click();
+    });
+    QVERIFY(!prompt.Question(QStringLiteral("Do you want to save it?"),
+                             QStringLiteral("Security key generation"), Prompt::Icon::Question));
+    QCOMPARE(defaultButton, QMessageBox::Yes);
+
+    // The security level dialog, shown modally and only hidden afterwards.
+    TForm2 form2;
+    OnNextModal([&](QWidget& modal) {
+        QCOMPARE(&modal, static_cast<QWidget*>(&form2));
+        form2.SetItemIndex(1);
+        QTest::mouseClick(form2.ui->Button1, Qt::LeftButton);
+    });
+    QCOMPARE(prompt.ShowModal(form2), int(QDialog::Accepted));
+    QVERIFY(!form2.isVisible());
+    QCOMPARE(form2.ItemIndex(), 1);
+
+    // A help file that is not there is not handed to the desktop.
+    QVERIFY(!prompt.OpenUrl(
+        QUrl::fromLocalFile(scratch_.filePath(QStringLiteral("absent.htm"))).toString()));
 }
 
 void MainWindowTest::closingFreesTheState() {
