@@ -144,6 +144,7 @@ private slots:
     void levelMeterFollowsTheClock();
     void tooFewFeatureVectors();
     void enrolVerifyAddRestartRemove();
+    void namesBeyondAscii();
     void speakerFileThatCannotBeWritten();
     void helpAndAboutLinks();
     void exceptionBox();
@@ -830,6 +831,39 @@ void MainWindowTest::enrolVerifyAddRestartRemove() {
         prompt.AnswerQuestion(true);
         s.Click(s.ui().Button3);
         QCOMPARE(prompt.Messages().size(), qsizetype{2});
+        QVERIFY(std::filesystem::is_empty(speakers));
+    }
+}
+
+void MainWindowTest::namesBeyondAscii() {
+    // Dots and letters beyond ASCII are allowed, and the name comes back the same.
+    ScriptedPrompt prompt;
+    const std::filesystem::path speakers = NewSpeakersFolder(QStringLiteral("unicode"));
+    const QString name = QStringLiteral("Zo\u00eb.M\u00fcller");
+    {
+        Session s(prompt, speakers);
+        std::vector<float> row(22);
+        for (std::size_t i = 0; i < row.size(); ++i) {
+            row[i] = 0.25f * static_cast<float>(i);
+        }
+        for (quorvane::VoiceCodebook& book : s.form1->phraseCodebooks) {
+            quorvane::ImportCodewords(book, row, 1, 22);
+        }
+        s.form1->trainedThreshold = 0.5f;
+        s.SetName(name);
+        prompt.AnswerQuestion(false);
+        s.Click(s.ui().Button2);
+        QCOMPARE(prompt.Messages().size(), qsizetype{1});  // the key question only
+    }
+    {
+        Session s(prompt, speakers);
+        QCOMPARE(s.Items(s.ui().ComboBox1), QStringList{name});
+        QCOMPARE(s.Items(s.ui().ComboBox3), QStringList{name});
+        QVERIFY(s.form1->userList.Find(name.toStdString()) != nullptr);
+        s.SetName(name);
+        prompt.AnswerQuestion(true);
+        s.Click(s.ui().Button3);
+        QVERIFY(s.form1->userList.empty());
         QVERIFY(std::filesystem::is_empty(speakers));
     }
 }
