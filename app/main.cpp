@@ -22,6 +22,7 @@ int main(int argc, char** argv) {
         const std::filesystem::path speakers = TForm1::ProgramFolder() / "Speakers";
         TForm1 form1(prompt, std::make_unique<quorvane::PortAudioDevice>(), speakers);
         prompt.SetParent(&form1);
+        Application::setWindowIcon(form1.windowIcon());  // the dialogs and boxes too
         TForm2 form2;
         TForm3 form3(&prompt);
         TForm4 form4;
