@@ -20,8 +20,8 @@
 #include <filesystem>
 #include <memory>
 
-#include "audio/ScriptedDevice.h"
 #include "tests/ui/Phrases.h"
+#include "tests/ui/ProgramWindows.h"
 #include "tests/ui/ScriptedPrompt.h"
 #include "ui/Encode.h"
 #include "ui/Main.h"
@@ -57,16 +57,13 @@ int main(int argc, char** argv) {
     QDir().mkpath(speakers);
 
     ScriptedPrompt prompt;
-    auto owned = std::make_unique<quorvane::ScriptedDevice>();
-    quorvane::ScriptedDevice& device = *owned;
-    TForm1 form1(prompt, std::move(owned),
-                 std::filesystem::path(QFile::encodeName(speakers).toStdString()));
-    TForm2 form2;
-    TForm3 form3(&prompt);
-    TForm4 form4;
-    form1.AttachDialogs(form2, form3, form4);
-    form1.show();
-    Ui::TForm1& ui = *form1.ui;
+    ProgramWindows windows(prompt,
+                           std::filesystem::path(QFile::encodeName(speakers).toStdString()));
+    TForm1& form1 = *windows.form1;
+    TForm2& form2 = *windows.form2;
+    TForm3& form3 = *windows.form3;
+    TForm4& form4 = *windows.form4;
+    Ui::TForm1& ui = windows.ui();
 
     // Enrol three phrases, train at High, verify, add "anna".
     const QStringList texts{
@@ -81,9 +78,7 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "espeak-ng and sox are needed\n");
             return 1;
         }
-        device.SetCapture(last, quorvane::ScriptedDevice::Pace::Instant);
-        QTest::mousePress(ui.BitBtn1, Qt::LeftButton);
-        QTest::mouseRelease(ui.BitBtn1, Qt::LeftButton);
+        windows.Record(last);
         QTest::mouseClick(phraseSlots[i], Qt::LeftButton);
         QTest::mouseClick(ui.Button1, Qt::LeftButton);
     }
@@ -93,9 +88,7 @@ int main(int argc, char** argv) {
         levels.accept();
     });
     QTest::mouseClick(ui.Button4, Qt::LeftButton);
-    device.SetCapture(last, quorvane::ScriptedDevice::Pace::Instant);
-    QTest::mousePress(ui.BitBtn1, Qt::LeftButton);
-    QTest::mouseRelease(ui.BitBtn1, Qt::LeftButton);
+    windows.Record(last);
     ui.ComboBox1->setEditText(QStringLiteral("anna"));
     prompt.AnswerQuestion(false);
     QTest::mouseClick(ui.Button2, Qt::LeftButton);

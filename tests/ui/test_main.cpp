@@ -31,6 +31,7 @@
 #include "speaker/ModelFile.h"
 #include "speaker/UserList.h"
 #include "tests/ui/Phrases.h"
+#include "tests/ui/ProgramWindows.h"
 #include "tests/ui/ScriptedPrompt.h"
 #include "ui/Application.h"
 #include "ui/Encode.h"
@@ -66,36 +67,10 @@ Samples Square(std::size_t count, std::int16_t value) {
     return samples;
 }
 
-// The four windows in their order, the main window shown.
-struct Session {
-    Session(ScriptedPrompt& scripted, const std::filesystem::path& speakers) : prompt(scripted) {
-        auto scriptedDevice = std::make_unique<quorvane::ScriptedDevice>();
-        device = scriptedDevice.get();
-        form1 = std::make_unique<TForm1>(prompt, std::move(scriptedDevice), speakers);
-        form2 = std::make_unique<TForm2>();
-        form3 = std::make_unique<TForm3>(&prompt);
-        form4 = std::make_unique<TForm4>();
-        form1->AttachDialogs(*form2, *form3, *form4);
-        form1->show();
-    }
-    ~Session() {
-        form1.reset();
-        form4.reset();
-        form3.reset();
-        form2.reset();
-    }
-    Session(const Session&) = delete;
-    Session& operator=(const Session&) = delete;
+// The four windows with the scripted device, and the steps these tests repeat.
+struct Session : ProgramWindows {
+    using ProgramWindows::ProgramWindows;
 
-    Ui::TForm1& ui() const { return *form1->ui; }
-
-    // Hold Record while the device delivers `samples`, then release.
-    void Record(const Samples& samples) {
-        device->SetCapture(samples, quorvane::ScriptedDevice::Pace::Instant);
-        QTest::mousePress(ui().BitBtn1, Qt::LeftButton);
-        QTest::mouseRelease(ui().BitBtn1, Qt::LeftButton);
-    }
-    void Click(QAbstractButton* button) const { QTest::mouseClick(button, Qt::LeftButton); }
     void SetName(const QString& name) const { ui().ComboBox1->setEditText(name); }
     QStringList Items(QComboBox* box) const {
         QStringList items;
@@ -104,13 +79,6 @@ struct Session {
         }
         return items;
     }
-
-    ScriptedPrompt& prompt;
-    quorvane::ScriptedDevice* device = nullptr;
-    std::unique_ptr<TForm1> form1;
-    std::unique_ptr<TForm2> form2;
-    std::unique_ptr<TForm3> form3;
-    std::unique_ptr<TForm4> form4;
 };
 
 // A pointer move over `widget`, at its centre unless a point is given.

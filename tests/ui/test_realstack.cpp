@@ -23,6 +23,7 @@
 #include <memory>
 
 #include "audio/PortAudioDevice.h"
+#include "tests/ui/ProgramWindows.h"
 #include "tests/ui/ScriptedPrompt.h"
 #include "ui/Application.h"
 #include "ui/Encode.h"
@@ -176,14 +177,10 @@ void RealStackTest::enrolAndVerifyThroughTheMicrophone() {
     ScriptedPrompt prompt;
     const QString speakers = folder_.filePath(QStringLiteral("Speakers"));
     QVERIFY(QDir().mkpath(speakers));
-    TForm1 form1(prompt, std::make_unique<quorvane::PortAudioDevice>(),
-                 std::filesystem::path(QFile::encodeName(speakers).toStdString()));
-    TForm2 form2;
-    TForm3 form3(&prompt);
-    TForm4 form4;
-    form1.AttachDialogs(form2, form3, form4);
-    form1.show();
-    Ui::TForm1& ui = *form1.ui;
+    ProgramWindows windows(prompt, std::make_unique<quorvane::PortAudioDevice>(),
+                           std::filesystem::path(QFile::encodeName(speakers).toStdString()));
+    TForm1& form1 = *windows.form1;
+    Ui::TForm1& ui = windows.ui();
 
     QRadioButton* phraseSlots[] = {ui.RadioGroup1_0, ui.RadioGroup1_1, ui.RadioGroup1_2};
     for (int i = 0; i < 3; ++i) {
