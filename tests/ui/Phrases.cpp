@@ -14,41 +14,34 @@ bool Run(const QString& program, const QStringList& arguments) {
            process.exitCode() == 0;
 }
 
+// espeak-ng speaks `text` into the WAV file `spoken`; sox turns that into 16-bit mono
+// at 11025 Hz, written as `output` says (format options, then the path).
+bool SpeakAndConvert(const QString& spoken, const QString& text, const QStringList& output) {
+    if (!Run(QStringLiteral("espeak-ng"),
+             {QStringLiteral("-v"), QStringLiteral("en"), QStringLiteral("-s"),
+              QStringLiteral("140"), QStringLiteral("-w"), spoken, text})) {
+        return false;
+    }
+    // -R and -D: repeatable output without dither.
+    return Run(QStringLiteral("sox"),
+               QStringList{QStringLiteral("-R"), spoken, QStringLiteral("-D"), QStringLiteral("-r"),
+                           QStringLiteral("11025"), QStringLiteral("-c"), QStringLiteral("1"),
+                           QStringLiteral("-b"), QStringLiteral("16"), QStringLiteral("-e"),
+                           QStringLiteral("signed-integer")} +
+                   output +
+                   QStringList{QStringLiteral("gain"), QStringLiteral("-n"), QStringLiteral("-10"),
+                               QStringLiteral("compand"), QStringLiteral("0.02,0.20"),
+                               QStringLiteral("-60,-60,-30,-15,-20,-10,0,-3"),
+                               QStringLiteral("gain"), QStringLiteral("-n"), QStringLiteral("-1")});
+}
+
 }  // namespace
 
 std::vector<std::int16_t> SpeakPhrase(const QString& folder, const QString& name,
                                       const QString& text) {
     const QString wav = folder + QLatin1Char('/') + name + QStringLiteral(".wav");
     const QString raw = folder + QLatin1Char('/') + name + QStringLiteral(".raw");
-    if (!Run(QStringLiteral("espeak-ng"),
-             {QStringLiteral("-v"), QStringLiteral("en"), QStringLiteral("-s"),
-              QStringLiteral("140"), QStringLiteral("-w"), wav, text})) {
-        return {};
-    }
-    // -R and -D: repeatable output without dither.
-    if (!Run(QStringLiteral("sox"), {QStringLiteral("-R"),
-                                     wav,
-                                     QStringLiteral("-D"),
-                                     QStringLiteral("-r"),
-                                     QStringLiteral("11025"),
-                                     QStringLiteral("-c"),
-                                     QStringLiteral("1"),
-                                     QStringLiteral("-b"),
-                                     QStringLiteral("16"),
-                                     QStringLiteral("-e"),
-                                     QStringLiteral("signed-integer"),
-                                     QStringLiteral("-t"),
-                                     QStringLiteral("raw"),
-                                     raw,
-                                     QStringLiteral("gain"),
-                                     QStringLiteral("-n"),
-                                     QStringLiteral("-10"),
-                                     QStringLiteral("compand"),
-                                     QStringLiteral("0.02,0.20"),
-                                     QStringLiteral("-60,-60,-30,-15,-20,-10,0,-3"),
-                                     QStringLiteral("gain"),
-                                     QStringLiteral("-n"),
-                                     QStringLiteral("-1")})) {
+    if (!SpeakAndConvert(wav, text, {QStringLiteral("-t"), QStringLiteral("raw"), raw})) {
         return {};
     }
     QFile file(raw);
@@ -63,4 +56,10 @@ std::vector<std::int16_t> SpeakPhrase(const QString& folder, const QString& name
         samples[i] = static_cast<std::int16_t>(static_cast<std::uint16_t>(lo | (hi << 8)));
     }
     return samples;
+}
+
+bool SpeakPhraseWav(const QString& folder, const QString& name, const QString& text) {
+    const QString spoken = folder + QLatin1Char('/') + name + QStringLiteral("-spoken.wav");
+    const QString phrase = folder + QLatin1Char('/') + name + QStringLiteral(".wav");
+    return SpeakAndConvert(spoken, text, {phrase}) && QFile::exists(phrase);
 }

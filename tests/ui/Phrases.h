@@ -10,3 +10,7 @@
 // the intermediate files. Empty when a tool is missing or fails.
 std::vector<std::int16_t> SpeakPhrase(const QString& folder, const QString& name,
                                       const QString& text);
+
+// The same phrase as the WAV file `folder`/`name`.wav (the spoken original beside it as
+// `name`-spoken.wav). False when a tool is missing or fails.
+[[nodiscard]] bool SpeakPhraseWav(const QString& folder, const QString& name, const QString& text);

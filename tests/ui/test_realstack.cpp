@@ -23,6 +23,7 @@
 #include <memory>
 
 #include "audio/PortAudioDevice.h"
+#include "tests/ui/Phrases.h"
 #include "tests/ui/ProgramWindows.h"
 #include "tests/ui/ScriptedPrompt.h"
 #include "ui/Application.h"
@@ -51,8 +52,6 @@ private:
                       QStringList{QStringLiteral(QUORVANE_PRIVATE_PULSE)} + arguments);
         return process.waitForFinished(timeoutMs) && process.exitCode() == 0;
     }
-    // A phrase as a WAV file at 11025 Hz mono, loud like a close microphone.
-    bool MakePhrase(const QString& name, const QString& text);
     // Holds Record while `phrase` is played into the microphone; returns the highest
     // level the meter showed.
     int HoldRecordWhilePlaying(Ui::TForm1& ui, const QString& phrase);
@@ -61,41 +60,6 @@ private:
     QString skipReason_;
     bool started_ = false;
 };
-
-bool RealStackTest::MakePhrase(const QString& name, const QString& text) {
-    const QString spoken = folder_.filePath(name + QStringLiteral("-spoken.wav"));
-    const QString phrase = folder_.filePath(name + QStringLiteral(".wav"));
-    QProcess espeak;
-    espeak.start(QStringLiteral("espeak-ng"),
-                 {QStringLiteral("-v"), QStringLiteral("en"), QStringLiteral("-s"),
-                  QStringLiteral("140"), QStringLiteral("-w"), spoken, text});
-    if (!espeak.waitForFinished(30000) || espeak.exitCode() != 0) {
-        return false;
-    }
-    QProcess sox;
-    sox.start(QStringLiteral("sox"), {QStringLiteral("-R"),
-                                      spoken,
-                                      QStringLiteral("-D"),
-                                      QStringLiteral("-r"),
-                                      QStringLiteral("11025"),
-                                      QStringLiteral("-c"),
-                                      QStringLiteral("1"),
-                                      QStringLiteral("-b"),
-                                      QStringLiteral("16"),
-                                      QStringLiteral("-e"),
-                                      QStringLiteral("signed-integer"),
-                                      phrase,
-                                      QStringLiteral("gain"),
-                                      QStringLiteral("-n"),
-                                      QStringLiteral("-10"),
-                                      QStringLiteral("compand"),
-                                      QStringLiteral("0.02,0.20"),
-                                      QStringLiteral("-60,-60,-30,-15,-20,-10,0,-3"),
-                                      QStringLiteral("gain"),
-                                      QStringLiteral("-n"),
-                                      QStringLiteral("-1")});
-    return sox.waitForFinished(30000) && sox.exitCode() == 0 && QFile::exists(phrase);
-}
 
 void RealStackTest::initTestCase() {
     if (!folder_.isValid()) {
@@ -132,13 +96,13 @@ void RealStackTest::initTestCase() {
     qputenv("JACK_NO_START_SERVER", "1");
     qunsetenv("DBUS_SESSION_BUS_ADDRESS");
 
-    QVERIFY(MakePhrase(QStringLiteral("p1"),
-                       QStringLiteral("My voice is my key, open the files for me.")));
-    QVERIFY(MakePhrase(QStringLiteral("p2"),
-                       QStringLiteral("Seven green lanterns shine above the quiet harbour.")));
-    QVERIFY(
-        MakePhrase(QStringLiteral("p3"),
-                   QStringLiteral("Please remember the number forty two and the colour blue.")));
+    QVERIFY(SpeakPhraseWav(folder_.path(), QStringLiteral("p1"),
+                           QStringLiteral("My voice is my key, open the files for me.")));
+    QVERIFY(SpeakPhraseWav(folder_.path(), QStringLiteral("p2"),
+                           QStringLiteral("Seven green lanterns shine above the quiet harbour.")));
+    QVERIFY(SpeakPhraseWav(
+        folder_.path(), QStringLiteral("p3"),
+        QStringLiteral("Please remember the number forty two and the colour blue.")));
 }
 
 void RealStackTest::cleanupTestCase() {
