@@ -4,16 +4,15 @@
 // with sox at test time. Tests skip (with a message) only where espeak-ng is
 // not installed.
 
-#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <random>
 #include <string>
-#include <system_error>
 #include <vector>
+
+#include "tests/speaker/TestFiles.h"
 
 namespace quorvane::testing {
 
@@ -25,33 +24,6 @@ inline bool CommandAvailable(const std::string& command) {
 inline bool EspeakAvailable() {
     static const bool available = CommandAvailable("espeak-ng");
     return available;
-}
-
-// A folder of its own under the system's temporary folder, removed with the object.
-class ScratchFolder {
-public:
-    ScratchFolder() {
-        static std::atomic<int> serial{0};
-        std::random_device random;
-        const std::string name =
-            "quorvane-test-" + std::to_string(random()) + "-" + std::to_string(serial.fetch_add(1));
-        path_ = std::filesystem::temp_directory_path() / name;
-        std::filesystem::create_directories(path_);
-    }
-    ~ScratchFolder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
-    const std::filesystem::path& Path() const { return path_; }
-
-private:
-    std::filesystem::path path_;
-};
-
-inline std::string Quoted(const std::filesystem::path& path) {
-    return "'" + path.string() + "'";
 }
 
 // Speaks `text` with espeak-ng's `voice` into a WAV file at espeak's own rate.

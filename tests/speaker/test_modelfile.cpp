@@ -17,6 +17,8 @@
 #include "analysis/Notifier.h"
 #include "analysis/VoiceCodebook.h"
 #include "speaker/ModelFile.h"
+#include "tests/speaker/Codebooks.h"
+#include "tests/speaker/TestFiles.h"
 
 namespace quorvane {
 namespace {
@@ -24,17 +26,13 @@ namespace {
 // A trained-looking codebook of `count` codewords; codeword i holds the values
 // base + i + j / 100 and is empty where `empty` says so.
 VoiceCodebook MakeCodebook(int count, float base, const std::vector<int>& empty = {}) {
-    VoiceCodebook codebook;
-    codebook.maxCodewords = count;
-    codebook.codewordCount = count;
-    codebook.codewords.emplace(static_cast<std::size_t>(count));
-    for (int i = 0; i < count; ++i) {
-        Codeword& entry = (*codebook.codewords)[static_cast<std::size_t>(i)];
-        for (int j = 0; j < kCepstrumOrder; ++j) {
-            entry.values.push_back(base + static_cast<float>(i) + static_cast<float>(j) / 100.0f);
-        }
-        entry.label = i;
-        entry.memberCount = 3;
+    VoiceCodebook codebook = testing::FilledCodebook(
+        count,
+        [base](int i, int j) {
+            return base + static_cast<float>(i) + static_cast<float>(j) / 100.0f;
+        },
+        [](int) { return 3; });
+    for (Codeword& entry : *codebook.codewords) {
         entry.distortion = 0.25f;
     }
     for (const int i : empty) {
@@ -43,30 +41,8 @@ VoiceCodebook MakeCodebook(int count, float base, const std::vector<int>& empty 
     return codebook;
 }
 
-std::vector<std::uint8_t> ReadAll(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-class TempFolder {
-public:
-    TempFolder() {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        path_ = std::filesystem::temp_directory_path() /
-                ("quorvane-modelfile-" + std::string(info->name()) + "-" +
-                 std::to_string(reinterpret_cast<std::uintptr_t>(this)));
-        std::filesystem::remove_all(path_);
-        std::filesystem::create_directories(path_);
-    }
-    ~TempFolder() {
-        std::error_code error;
-        std::filesystem::remove_all(path_, error);
-    }
-    const std::filesystem::path& path() const { return path_; }
-
-private:
-    std::filesystem::path path_;
-};
+using testing::ReadBytes;
+using testing::ScratchFolder;
 
 TEST(ModelFileCodewords, CountsOnlyFilledCodewordsInUse) {
     EXPECT_EQ(CountFilledCodewords(VoiceCodebook{}), 0);
@@ -215,13 +191,13 @@ TEST(ModelFileDamage, DamagedFilesAreRejectedAndLeaveTheOutputAlone) {
 }
 
 TEST(ModelFilePlain, WriteThenReadGivesTheSameModel) {
-    TempFolder folder;
+    const ScratchFolder folder;
     const std::array<VoiceCodebook, 3> stored = {MakeCodebook(5, 1.0f), MakeCodebook(6, 2.0f),
                                                  MakeCodebook(7, 3.0f, {6})};
     RecordingNotifier notifier;
-    const std::filesystem::path path = folder.path() / "model.dat";
+    const std::filesystem::path path = folder.Path() / "model.dat";
     ASSERT_TRUE(WriteModelFile(path, stored, 0.75f, notifier));
-    EXPECT_EQ(ReadAll(path), SerialiseModelFile(stored, 0.75f));
+    EXPECT_EQ(ReadBytes(path), SerialiseModelFile(stored, 0.75f));
     std::array<VoiceCodebook, 3> loaded;
     float threshold = 0.0f;
     ASSERT_TRUE(ReadModelFile(path, loaded, threshold, notifier));
@@ -229,22 +205,22 @@ TEST(ModelFilePlain, WriteThenReadGivesTheSameModel) {
     EXPECT_EQ(ExportCodewords(loaded[2]), ExportCodewords(stored[2]));
     EXPECT_TRUE(notifier.entries.empty());
     // Only the model file is left in the folder: no temporary file remains.
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()),
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.Path()),
                             std::filesystem::directory_iterator()),
               1);
 }
 
 TEST(ModelFilePlain, FailuresReportErrorWithOpeningFiles) {
-    TempFolder folder;
+    const ScratchFolder folder;
     const std::array<VoiceCodebook, 3> stored = {MakeCodebook(5, 1.0f), MakeCodebook(6, 2.0f),
                                                  MakeCodebook(7, 3.0f)};
     RecordingNotifier notifier;
-    EXPECT_FALSE(WriteModelFile(folder.path() / "missing" / "model.dat", stored, 1.0f, notifier));
+    EXPECT_FALSE(WriteModelFile(folder.Path() / "missing" / "model.dat", stored, 1.0f, notifier));
     std::array<VoiceCodebook, 3> loaded;
     float threshold = 5.0f;
-    EXPECT_FALSE(ReadModelFile(folder.path() / "none.dat", loaded, threshold, notifier));
+    EXPECT_FALSE(ReadModelFile(folder.Path() / "none.dat", loaded, threshold, notifier));
     // A damaged file is refused like one that cannot be opened.
-    const std::filesystem::path damaged = folder.path() / "damaged.dat";
+    const std::filesystem::path damaged = folder.Path() / "damaged.dat";
     std::ofstream(damaged, std::ios::binary) << "abc";
     EXPECT_FALSE(ReadModelFile(damaged, loaded, threshold, notifier));
     EXPECT_EQ(threshold, 5.0f);
@@ -252,8 +228,8 @@ TEST(ModelFilePlain, FailuresReportErrorWithOpeningFiles) {
 }
 
 TEST(ModelFilePlain, FailedWriteLeavesTheExistingFile) {
-    TempFolder folder;
-    const std::filesystem::path path = folder.path() / "model.dat";
+    const ScratchFolder folder;
+    const std::filesystem::path path = folder.Path() / "model.dat";
     // A folder in the way of the rename: writing must fail and change nothing.
     std::filesystem::create_directories(path / "inside");
     const std::array<VoiceCodebook, 3> stored = {MakeCodebook(5, 1.0f), MakeCodebook(6, 2.0f),
@@ -261,7 +237,7 @@ TEST(ModelFilePlain, FailedWriteLeavesTheExistingFile) {
     RecordingNotifier notifier;
     EXPECT_FALSE(WriteModelFile(path, stored, 1.0f, notifier));
     EXPECT_TRUE(std::filesystem::is_directory(path / "inside"));
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()),
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.Path()),
                             std::filesystem::directory_iterator()),
               1);
 }

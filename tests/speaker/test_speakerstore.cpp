@@ -21,6 +21,8 @@
 #include "speaker/ModelFile.h"
 #include "speaker/SpeakerStore.h"
 #include "speaker/UserList.h"
+#include "tests/speaker/Codebooks.h"
+#include "tests/speaker/TestFiles.h"
 
 namespace quorvane {
 namespace {
@@ -28,19 +30,12 @@ namespace {
 namespace fs = std::filesystem;
 
 VoiceCodebook MakeCodebook(int count, float base) {
-    VoiceCodebook codebook;
-    codebook.maxCodewords = count;
-    codebook.codewordCount = count;
-    codebook.codewords.emplace(static_cast<std::size_t>(count));
-    for (int i = 0; i < count; ++i) {
-        Codeword& entry = (*codebook.codewords)[static_cast<std::size_t>(i)];
-        for (int j = 0; j < kCepstrumOrder; ++j) {
-            entry.values.push_back(base + std::sin(static_cast<float>(i * kCepstrumOrder + j)));
-        }
-        entry.label = i;
-        entry.memberCount = 2;
-    }
-    return codebook;
+    return testing::FilledCodebook(
+        count,
+        [base](int i, int j) {
+            return base + std::sin(static_cast<float>(i * kCepstrumOrder + j));
+        },
+        [](int) { return 2; });
 }
 
 std::array<VoiceCodebook, 3> Enrolment(float base) {
@@ -59,34 +54,24 @@ std::vector<std::string> FileNames(const fs::path& folder) {
     return names;
 }
 
-std::string ReadText(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using testing::ReadText;
 
 class SpeakerStoreTest : public ::testing::Test {
 protected:
-    SpeakerStoreTest() {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        root_ =
-            fs::temp_directory_path() / ("quorvane-store-" + std::string(info->name()) + "-" +
-                                         std::to_string(reinterpret_cast<std::uintptr_t>(this)));
-        fs::remove_all(root_);
-        speakers_ = root_ / "Speakers";
-        fs::create_directories(speakers_);
-    }
+    SpeakerStoreTest() { fs::create_directories(speakers_); }
     ~SpeakerStoreTest() override {
+        // A test may leave the folder read-only; the scratch folder must still go.
         std::error_code error;
         fs::permissions(speakers_, fs::perms::owner_all, fs::perm_options::add, error);
-        fs::remove_all(root_, error);
     }
     void Store(const std::string& name, float base) {
         SilentNotifier silent;
         ASSERT_EQ(StoreUserFiles(speakers_, name, Enrolment(base), 0.25f + base, silent), 1);
     }
 
-    fs::path root_;
-    fs::path speakers_;
+    const testing::ScratchFolder scratch_;
+    const fs::path root_ = scratch_.Path();
+    const fs::path speakers_ = root_ / "Speakers";
 };
 
 TEST_F(SpeakerStoreTest, StoredUserSurvivesARestart) {

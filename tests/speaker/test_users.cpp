@@ -14,6 +14,8 @@
 #include "analysis/VoiceCodebook.h"
 #include "speaker/ModelFile.h"
 #include "speaker/UserList.h"
+#include "tests/speaker/Codebooks.h"
+#include "tests/speaker/TestFiles.h"
 
 namespace quorvane {
 namespace {
@@ -21,19 +23,7 @@ namespace {
 // A codebook of `count` filled codewords; component j of codeword i is value(i, j).
 template <typename ValueFn>
 VoiceCodebook MakeCodebook(int count, ValueFn value) {
-    VoiceCodebook codebook;
-    codebook.maxCodewords = count;
-    codebook.codewordCount = count;
-    codebook.codewords.emplace(static_cast<std::size_t>(count));
-    for (int i = 0; i < count; ++i) {
-        Codeword& entry = (*codebook.codewords)[static_cast<std::size_t>(i)];
-        for (int j = 0; j < kCepstrumOrder; ++j) {
-            entry.values.push_back(value(i, j));
-        }
-        entry.label = i;
-        entry.memberCount = 1 + i;
-    }
-    return codebook;
+    return testing::FilledCodebook(count, value, [](int i) { return 1 + i; });
 }
 
 VoiceCodebook Constant(int count, float value) {
@@ -52,30 +42,8 @@ std::vector<std::int32_t> Signed(const GostKey& key) {
     return words;
 }
 
-std::string ReadText(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-class TempFolder {
-public:
-    TempFolder() {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        path_ = std::filesystem::temp_directory_path() /
-                ("quorvane-users-" + std::string(info->name()) + "-" +
-                 std::to_string(reinterpret_cast<std::uintptr_t>(this)));
-        std::filesystem::remove_all(path_);
-        std::filesystem::create_directories(path_);
-    }
-    ~TempFolder() {
-        std::error_code error;
-        std::filesystem::remove_all(path_, error);
-    }
-    const std::filesystem::path& path() const { return path_; }
-
-private:
-    std::filesystem::path path_;
-};
+using testing::ReadText;
+using testing::ScratchFolder;
 
 // ---- Names ----
 
@@ -279,8 +247,8 @@ TEST(KeyFile, LayoutHasSignedWordsAndPlatformLineEnds) {
 }
 
 TEST(KeyFile, WrittenFileReadsBackAndReplacesAnOldOne) {
-    TempFolder folder;
-    const std::filesystem::path path = folder.path() / "anna_key.txt";
+    const ScratchFolder folder;
+    const std::filesystem::path path = folder.Path() / "anna_key.txt";
     std::ofstream(path) << "old content that is longer than nothing";
     const GostKey key = DeriveUserKey(ThreeOf(Constant(8, 4.0f)));
     ASSERT_TRUE(WriteKeyFile(path, "anna", key));
@@ -295,17 +263,17 @@ TEST(KeyFile, WrittenFileReadsBackAndReplacesAnOldOne) {
     EXPECT_EQ(perms & (std::filesystem::perms::group_all | std::filesystem::perms::others_all),
               std::filesystem::perms::none);
 #endif
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()),
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.Path()),
                             std::filesystem::directory_iterator()),
               1);
 }
 
 TEST(KeyFile, UnwritablePlaceFailsWithoutLeavingAnything) {
-    TempFolder folder;
-    EXPECT_FALSE(WriteKeyFile(folder.path() / "missing" / "k.txt", "anna", GostKey{}));
-    std::filesystem::create_directories(folder.path() / "k.txt" / "x");
-    EXPECT_FALSE(WriteKeyFile(folder.path() / "k.txt", "anna", GostKey{}));
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()),
+    const ScratchFolder folder;
+    EXPECT_FALSE(WriteKeyFile(folder.Path() / "missing" / "k.txt", "anna", GostKey{}));
+    std::filesystem::create_directories(folder.Path() / "k.txt" / "x");
+    EXPECT_FALSE(WriteKeyFile(folder.Path() / "k.txt", "anna", GostKey{}));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.Path()),
                             std::filesystem::directory_iterator()),
               1);
 }
