@@ -13,10 +13,6 @@
 #include <string>
 #include <vector>
 
-#ifndef _WIN32
-#include <sys/wait.h>
-#endif
-
 #include "analysis/LevelCheck.h"
 #include "analysis/Notifier.h"
 #include "analysis/Progress.h"
@@ -24,6 +20,7 @@
 #include "cli/SoundFile.h"
 #include "speaker/Decision.h"
 #include "speaker/Training.h"
+#include "tests/cli/RunCli.h"
 #include "tests/speaker/SpokenPhrase.h"
 
 namespace quorvane {
@@ -31,34 +28,8 @@ namespace {
 
 using testing::ScratchFolder;
 
-struct CliRun {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string ReadAll(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-// Runs quorvane-cli with the given arguments (already quoted as needed).
-CliRun RunCli(const ScratchFolder& folder, const std::string& arguments) {
-    const std::filesystem::path out = folder.Path() / "stdout.txt";
-    const std::filesystem::path err = folder.Path() / "stderr.txt";
-    const std::string command = std::string("\"") + QUORVANE_CLI_EXE + "\" " + arguments + " > " +
-                                testing::Quoted(out) + " 2> " + testing::Quoted(err);
-    CliRun run;
-    const int status = std::system(command.c_str());
-#ifdef _WIN32
-    run.exitCode = status;
-#else
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-#endif
-    run.out = ReadAll(out);
-    run.err = ReadAll(err);
-    return run;
-}
+using testing::CliRun;
+using testing::RunCli;
 
 std::size_t Lines(const std::string& text) {
     std::size_t count = 0;
@@ -94,7 +65,7 @@ protected:
 };
 
 TEST_F(SpokenFiles, InspectShowsEveryStage) {
-    const CliRun run = RunCli(folder, "inspect " + testing::Quoted(phrase));
+    const CliRun run = RunCli(folder.Path(), "inspect " + testing::Quoted(phrase));
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_TRUE(run.err.empty()) << run.err;
     EXPECT_NE(run.out.find("level check: accepted"), std::string::npos) << run.out;
@@ -107,7 +78,7 @@ TEST_F(SpokenFiles, InspectShowsEveryStage) {
 }
 
 TEST_F(SpokenFiles, InspectJsonMatchesTrainingInProcessBitForBit) {
-    const CliRun run = RunCli(folder, "inspect --json " + testing::Quoted(phrase));
+    const CliRun run = RunCli(folder.Path(), "inspect --json " + testing::Quoted(phrase));
     ASSERT_EQ(run.exitCode, 0) << run.err;
     const nlohmann::json report = nlohmann::json::parse(run.out);
 
@@ -162,8 +133,8 @@ TEST_F(SpokenFiles, InspectJsonMatchesTrainingInProcessBitForBit) {
 }
 
 TEST_F(SpokenFiles, InspectReadsA44kStereoFile) {
-    const CliRun mono = RunCli(folder, "inspect --json " + testing::Quoted(phrase));
-    const CliRun run = RunCli(folder, "inspect --json " + testing::Quoted(stereo));
+    const CliRun mono = RunCli(folder.Path(), "inspect --json " + testing::Quoted(phrase));
+    const CliRun run = RunCli(folder.Path(), "inspect --json " + testing::Quoted(stereo));
     ASSERT_EQ(run.exitCode, 0) << run.err;
     const nlohmann::json fromStereo = nlohmann::json::parse(run.out);
     const nlohmann::json fromMono = nlohmann::json::parse(mono.out);
@@ -177,7 +148,7 @@ TEST_F(SpokenFiles, InspectReadsA44kStereoFile) {
 TEST_F(SpokenFiles, QuietRecordingIsExplainedNotRefused) {
     const std::filesystem::path quiet = folder.Path() / "quiet.wav";
     ASSERT_TRUE(testing::ConvertWithSox(phrase, "", quiet, "vol 0.05"));
-    const CliRun run = RunCli(folder, "inspect " + testing::Quoted(quiet));
+    const CliRun run = RunCli(folder.Path(), "inspect " + testing::Quoted(quiet));
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_NE(
         run.out.find("level check: refused: Signal level is too low, please repeat recording"),
@@ -187,14 +158,14 @@ TEST_F(SpokenFiles, QuietRecordingIsExplainedNotRefused) {
 }
 
 TEST_F(SpokenFiles, DistanceOfAFileToItselfIsZeroAndSymmetric) {
-    const CliRun self =
-        RunCli(folder, "distance " + testing::Quoted(phrase) + " " + testing::Quoted(phrase));
+    const CliRun self = RunCli(
+        folder.Path(), "distance " + testing::Quoted(phrase) + " " + testing::Quoted(phrase));
     ASSERT_EQ(self.exitCode, 0) << self.err;
     EXPECT_EQ(self.out, "0\n");
-    const CliRun ab =
-        RunCli(folder, "distance " + testing::Quoted(phrase) + " " + testing::Quoted(second));
-    const CliRun ba =
-        RunCli(folder, "distance " + testing::Quoted(second) + " " + testing::Quoted(phrase));
+    const CliRun ab = RunCli(folder.Path(),
+                             "distance " + testing::Quoted(phrase) + " " + testing::Quoted(second));
+    const CliRun ba = RunCli(folder.Path(),
+                             "distance " + testing::Quoted(second) + " " + testing::Quoted(phrase));
     ASSERT_EQ(ab.exitCode, 0) << ab.err;
     EXPECT_GT(std::stof(ab.out), 0.0f);
     EXPECT_EQ(ab.out, ba.out);
@@ -208,14 +179,14 @@ TEST(CliErrors, UnreadableFilesGiveOneLineNamingTheFile) {
     for (const std::filesystem::path& bad : {text, missing}) {
         for (const std::string& command :
              {std::string("inspect "), std::string("inspect --json ")}) {
-            const CliRun run = RunCli(folder, command + testing::Quoted(bad));
+            const CliRun run = RunCli(folder.Path(), command + testing::Quoted(bad));
             EXPECT_NE(run.exitCode, 0) << command << bad;
             EXPECT_TRUE(run.out.empty()) << run.out;
             EXPECT_EQ(Lines(run.err), 1u) << run.err;
             EXPECT_NE(run.err.find(bad.string()), std::string::npos) << run.err;
         }
         const CliRun distance =
-            RunCli(folder, "distance " + testing::Quoted(bad) + " " + testing::Quoted(bad));
+            RunCli(folder.Path(), "distance " + testing::Quoted(bad) + " " + testing::Quoted(bad));
         EXPECT_NE(distance.exitCode, 0);
         EXPECT_TRUE(distance.out.empty());
         EXPECT_EQ(Lines(distance.err), 1u) << distance.err;
@@ -230,14 +201,14 @@ TEST(CliErrors, TooShortRecordingCannotBeComparedButCanBeInspected) {
                            " trim 0 2 > /dev/null 2>&1")
                               .c_str()),
               0);
-    const CliRun inspect = RunCli(folder, "inspect " + testing::Quoted(silence));
+    const CliRun inspect = RunCli(folder.Path(), "inspect " + testing::Quoted(silence));
     EXPECT_EQ(inspect.exitCode, 0) << inspect.err;
     EXPECT_NE(inspect.out.find("training: refused: Too little feature vectors, please repeat "
                                "recording"),
               std::string::npos)
         << inspect.out;
-    const CliRun distance =
-        RunCli(folder, "distance " + testing::Quoted(silence) + " " + testing::Quoted(silence));
+    const CliRun distance = RunCli(
+        folder.Path(), "distance " + testing::Quoted(silence) + " " + testing::Quoted(silence));
     EXPECT_EQ(distance.exitCode, 2);
     EXPECT_TRUE(distance.out.empty());
     EXPECT_NE(distance.err.find(silence.string() + ": Too little feature vectors"),
@@ -247,10 +218,10 @@ TEST(CliErrors, TooShortRecordingCannotBeComparedButCanBeInspected) {
 
 TEST(CliErrors, UsageErrorsExitNonZero) {
     const ScratchFolder folder;
-    EXPECT_NE(RunCli(folder, "").exitCode, 0);
-    EXPECT_NE(RunCli(folder, "inspect").exitCode, 0);
-    EXPECT_NE(RunCli(folder, "distance onlyone.wav").exitCode, 0);
-    EXPECT_EQ(RunCli(folder, "--help").exitCode, 0);
+    EXPECT_NE(RunCli(folder.Path(), "").exitCode, 0);
+    EXPECT_NE(RunCli(folder.Path(), "inspect").exitCode, 0);
+    EXPECT_NE(RunCli(folder.Path(), "distance onlyone.wav").exitCode, 0);
+    EXPECT_EQ(RunCli(folder.Path(), "--help").exitCode, 0);
 }
 
 }  // namespace

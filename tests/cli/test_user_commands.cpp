@@ -16,10 +16,6 @@
 #include <string>
 #include <vector>
 
-#ifndef _WIN32
-#include <sys/wait.h>
-#endif
-
 #include "analysis/LevelCheck.h"
 #include "analysis/Notifier.h"
 #include "analysis/Progress.h"
@@ -29,6 +25,7 @@
 #include "speaker/SpeakerStore.h"
 #include "speaker/Training.h"
 #include "speaker/UserList.h"
+#include "tests/cli/RunCli.h"
 #include "tests/speaker/SpokenPhrase.h"
 
 namespace quorvane {
@@ -38,16 +35,8 @@ namespace fs = std::filesystem;
 using testing::Quoted;
 using testing::ScratchFolder;
 
-struct CliResult {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string ReadAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using testing::CliRun;
+using testing::ReadText;
 
 void WriteAll(const fs::path& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
@@ -111,24 +100,9 @@ protected:
     }
 
     // Runs quorvane-cli on this test's Speakers folder; `input` feeds standard input.
-    CliResult Cli(const std::string& arguments, const std::string& input = "") {
-        const fs::path out = work_.Path() / "stdout.txt";
-        const fs::path err = work_.Path() / "stderr.txt";
-        const fs::path in = work_.Path() / "stdin.txt";
-        WriteAll(in, input);
-        const std::string command = std::string("\"") + QUORVANE_CLI_EXE + "\" --speakers " +
-                                    Quoted(speakers_) + " " + arguments + " < " + Quoted(in) +
-                                    " > " + Quoted(out) + " 2> " + Quoted(err);
-        CliResult run;
-        const int status = std::system(command.c_str());
-#ifdef _WIN32
-        run.exitCode = status;
-#else
-        run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-#endif
-        run.out = ReadAll(out);
-        run.err = ReadAll(err);
-        return run;
+    CliRun Cli(const std::string& arguments, const std::string& input = "") {
+        return testing::RunCli(work_.Path(), "--speakers " + Quoted(speakers_) + " " + arguments,
+                               input);
     }
 
     static std::string Phrases(const std::string& voice) {
@@ -142,20 +116,16 @@ protected:
 
     // anna speaks with en-us and keeps a key file; bob speaks with en+f3.
     void EnrolBoth() {
-        const CliResult anna =
+        const CliRun anna =
             Cli("enrol anna " + Phrases("en-us") + " --key-file " + Quoted(AnnaKey()));
         ASSERT_EQ(anna.exitCode, 0) << anna.err;
-        const CliResult bob =
+        const CliRun bob =
             Cli("enrol bob " + Phrases("en+f3") + " --level medium --key-file " + Quoted(BobKey()));
         ASSERT_EQ(bob.exitCode, 0) << bob.err;
     }
 
-    fs::path AnnaKey() const {
-        return work_.Path() / "anna_key.txt";
-    }
-    fs::path BobKey() const {
-        return work_.Path() / "bob_key.txt";
-    }
+    fs::path AnnaKey() const { return work_.Path() / "anna_key.txt"; }
+    fs::path BobKey() const { return work_.Path() / "bob_key.txt"; }
 
     // A folder of plain files of awkward sizes, and folders for the results.
     std::vector<std::string> MakePlainFiles() {
@@ -177,9 +147,7 @@ protected:
     std::string Encoded(const std::string& leaf) const {
         return Quoted(work_.Path() / "enc" / (leaf + ".crp"));
     }
-    fs::path Dir(const std::string& leaf) const {
-        return work_.Path() / leaf;
-    }
+    fs::path Dir(const std::string& leaf) const { return work_.Path() / leaf; }
 
     ScratchFolder work_;
     fs::path speakers_;
@@ -207,17 +175,17 @@ TEST_F(UserCommands, EnrolledUsersAreVerifiedAndTheStoreSurvivesARestart) {
     EnrolBoth();
     EXPECT_TRUE(fs::exists(speakers_ / "anna.spk"));
     EXPECT_TRUE(fs::exists(speakers_ / "bob.spk"));
-    const CliResult users = Cli("users");
+    const CliRun users = Cli("users");
     EXPECT_EQ(users.exitCode, 0);
     EXPECT_EQ(users.out, "anna\nbob\n");
 
     // A phrase added at enrolment comes back at distance 0 and is accepted.
-    const CliResult same = Cli("verify anna " + Phrase("en-us", 1));
+    const CliRun same = Cli("verify anna " + Phrase("en-us", 1));
     EXPECT_EQ(same.exitCode, 0) << same.out << same.err;
     EXPECT_TRUE(Contains(same.out, "Your result: Positive")) << same.out;
     EXPECT_TRUE(Contains(same.out, "  Distance:0.0000")) << same.out;
     // The other voice is rejected, both ways.
-    const CliResult other = Cli("verify anna " + Phrase("en+f3", 4));
+    const CliRun other = Cli("verify anna " + Phrase("en+f3", 4));
     EXPECT_EQ(other.exitCode, 1) << other.out << other.err;
     EXPECT_TRUE(Contains(other.out, "Your result: Negative")) << other.out;
     EXPECT_EQ(Cli("verify bob " + Phrase("en-us", 4)).exitCode, 1);
@@ -253,43 +221,43 @@ TEST_F(UserCommands, EnrolledUsersAreVerifiedAndTheStoreSurvivesARestart) {
 TEST_F(UserCommands, FilesComeBackByVoiceAndByKeyFile) {
     EnrolBoth();
     const std::vector<std::string> files = MakePlainFiles();
-    const CliResult encode = Cli("encode anna " + Plain(files[0]) + " " + Plain(files[1]) + " " +
-                                 Plain(files[2]) + " -o " + Quoted(Dir("enc")));
+    const CliRun encode = Cli("encode anna " + Plain(files[0]) + " " + Plain(files[1]) + " " +
+                              Plain(files[2]) + " -o " + Quoted(Dir("enc")));
     ASSERT_EQ(encode.exitCode, 0) << encode.err;
     EXPECT_TRUE(Contains(encode.out, "Encoded 3 of 3 file(s) for anna")) << encode.out;
     for (const std::string& leaf : files) {
-        EXPECT_TRUE(Contains(ReadAll(Dir("enc") / (leaf + ".crp")), "annacryptedfile\n"));
+        EXPECT_TRUE(Contains(ReadText(Dir("enc") / (leaf + ".crp")), "annacryptedfile\n"));
     }
 
     // By voice: one file, the owner read from its header.
-    const CliResult voice = Cli("decode " + Encoded("data.bin") + " --voice " + Phrase("en-us", 1) +
-                                " -o " + Quoted(Dir("out")));
+    const CliRun voice = Cli("decode " + Encoded("data.bin") + " --voice " + Phrase("en-us", 1) +
+                             " -o " + Quoted(Dir("out")));
     ASSERT_EQ(voice.exitCode, 0) << voice.out << voice.err;
-    EXPECT_EQ(ReadAll(Dir("out") / "data.bin"), ReadAll(Dir("plain") / "data.bin"));
+    EXPECT_EQ(ReadText(Dir("out") / "data.bin"), ReadText(Dir("plain") / "data.bin"));
 
     // By key file: several files, the owner named by the key file.
     fs::remove(Dir("out") / "data.bin");
-    const CliResult key =
+    const CliRun key =
         Cli("decode " + Encoded(files[0]) + " " + Encoded(files[1]) + " " + Encoded(files[2]) +
             " --key-file " + Quoted(AnnaKey()) + " -o " + Quoted(Dir("out")));
     ASSERT_EQ(key.exitCode, 0) << key.out << key.err;
     EXPECT_TRUE(Contains(key.out, "Decoded 3 of 3 file(s) of anna")) << key.out;
     for (const std::string& leaf : files) {
-        EXPECT_EQ(ReadAll(Dir("out") / leaf), ReadAll(Dir("plain") / leaf)) << leaf;
+        EXPECT_EQ(ReadText(Dir("out") / leaf), ReadText(Dir("plain") / leaf)) << leaf;
     }
 
     // Decoding again does not replace the files without --overwrite.
     WriteAll(Dir("out") / "notes.txt", "edited since");
-    const CliResult again = Cli("decode " + Encoded("notes.txt") + " --key-file " +
-                                Quoted(AnnaKey()) + " -o " + Quoted(Dir("out")));
+    const CliRun again = Cli("decode " + Encoded("notes.txt") + " --key-file " + Quoted(AnnaKey()) +
+                             " -o " + Quoted(Dir("out")));
     EXPECT_EQ(again.exitCode, 1);
     EXPECT_TRUE(Contains(again.err, "notes.txt: already exists")) << again.err;
-    EXPECT_EQ(ReadAll(Dir("out") / "notes.txt"), "edited since");
+    EXPECT_EQ(ReadText(Dir("out") / "notes.txt"), "edited since");
     EXPECT_EQ(Cli("decode " + Encoded("notes.txt") + " --key-file " + Quoted(AnnaKey()) + " -o " +
                   Quoted(Dir("out")) + " --overwrite")
                   .exitCode,
               0);
-    EXPECT_EQ(ReadAll(Dir("out") / "notes.txt"), "eight by\n");
+    EXPECT_EQ(ReadText(Dir("out") / "notes.txt"), "eight by\n");
 }
 
 TEST_F(UserCommands, AFileOfOneUserCannotBeDecodedAsTheOther) {
@@ -299,18 +267,18 @@ TEST_F(UserCommands, AFileOfOneUserCannotBeDecodedAsTheOther) {
     const fs::path output = Dir("out") / "notes.txt";
 
     // bob's voice against anna's models (the owner comes from the header): rejected.
-    const CliResult voice = Cli("decode " + Encoded("notes.txt") + " --voice " +
-                                Phrase("en+f3", 1) + " -o " + Quoted(Dir("out")));
+    const CliRun voice = Cli("decode " + Encoded("notes.txt") + " --voice " + Phrase("en+f3", 1) +
+                             " -o " + Quoted(Dir("out")));
     EXPECT_EQ(voice.exitCode, 1) << voice.out << voice.err;
     EXPECT_TRUE(Contains(voice.out, "Result: Negative")) << voice.out;
     // bob verified as bob: the file is not his.
-    const CliResult asBob = Cli("decode " + Encoded("notes.txt") + " --name bob --voice " +
-                                Phrase("en+f3", 1) + " -o " + Quoted(Dir("out")));
+    const CliRun asBob = Cli("decode " + Encoded("notes.txt") + " --name bob --voice " +
+                             Phrase("en+f3", 1) + " -o " + Quoted(Dir("out")));
     EXPECT_EQ(asBob.exitCode, 1) << asBob.out << asBob.err;
     EXPECT_TRUE(Contains(asBob.err, "not encoded for bob")) << asBob.err;
     // bob's key file on anna's file.
-    const CliResult key = Cli("decode " + Encoded("notes.txt") + " --key-file " + Quoted(BobKey()) +
-                              " -o " + Quoted(Dir("out")));
+    const CliRun key = Cli("decode " + Encoded("notes.txt") + " --key-file " + Quoted(BobKey()) +
+                           " -o " + Quoted(Dir("out")));
     EXPECT_EQ(key.exitCode, 2) << key.out << key.err;
     EXPECT_TRUE(Contains(key.err, "security key of bob, not of anna")) << key.err;
     EXPECT_FALSE(fs::exists(output));
@@ -321,7 +289,7 @@ TEST_F(UserCommands, OriginalsAndEncodedFilesAreDeletedOnlyAfterSuccess) {
     EnrolBoth();
     MakePlainFiles();
     // One file of the batch is missing: the others are encoded and their originals go.
-    const CliResult encode =
+    const CliRun encode =
         Cli("encode anna " + Plain("data.bin") + " " + Plain("missing") + " " + Plain("notes.txt") +
             " -o " + Quoted(Dir("enc")) + " --delete-originals");
     EXPECT_EQ(encode.exitCode, 1);
@@ -334,13 +302,13 @@ TEST_F(UserCommands, OriginalsAndEncodedFilesAreDeletedOnlyAfterSuccess) {
     // After anna is removed her key file still decodes, but cannot be confirmed against a
     // registered user, so the encoded files are kept.
     ASSERT_EQ(Cli("remove anna --yes").exitCode, 0);
-    const CliResult unconfirmed =
+    const CliRun unconfirmed =
         Cli("decode " + Encoded("data.bin") + " --key-file " + Quoted(AnnaKey()) + " -o " +
             Quoted(Dir("out")) + " --delete-encoded");
     EXPECT_EQ(unconfirmed.exitCode, 0) << unconfirmed.err;
     EXPECT_TRUE(Contains(unconfirmed.err, "encoded files were kept")) << unconfirmed.err;
     EXPECT_TRUE(fs::exists(Dir("enc") / "data.bin.crp"));
-    EXPECT_EQ(ReadAll(Dir("out") / "data.bin").size(), 12345u);
+    EXPECT_EQ(ReadText(Dir("out") / "data.bin").size(), 12345u);
 
     // bob's own file, decoded with his confirmed key file, is deleted after success.
     ASSERT_EQ(Cli("encode bob " + Quoted(Dir("out") / "data.bin") + " -o " + Quoted(Dir("enc")) +
@@ -348,19 +316,19 @@ TEST_F(UserCommands, OriginalsAndEncodedFilesAreDeletedOnlyAfterSuccess) {
                   .exitCode,
               0);
     fs::remove(Dir("out") / "data.bin");
-    const CliResult confirmed =
+    const CliRun confirmed =
         Cli("decode " + Encoded("data.bin") + " --key-file " + Quoted(BobKey()) + " -o " +
             Quoted(Dir("out")) + " --delete-encoded");
     EXPECT_EQ(confirmed.exitCode, 0) << confirmed.err;
     EXPECT_FALSE(fs::exists(Dir("enc") / "data.bin.crp"));
-    EXPECT_EQ(ReadAll(Dir("out") / "data.bin").size(), 12345u);
+    EXPECT_EQ(ReadText(Dir("out") / "data.bin").size(), 12345u);
 }
 
 TEST_F(UserCommands, DuplicateAndDamagedSpeakerFiles) {
     EnrolBoth();
     fs::copy_file(speakers_ / "anna.spk", speakers_ / "copy.spk");
     WriteAll(speakers_ / "zed.spk", "zed\n3\n0\nshort");
-    const CliResult users = Cli("users");
+    const CliRun users = Cli("users");
     EXPECT_EQ(users.exitCode, 0);
     EXPECT_EQ(users.out, "anna\nbob\n");
     EXPECT_TRUE(Contains(users.err, "User anna already is in the list")) << users.err;
@@ -368,57 +336,57 @@ TEST_F(UserCommands, DuplicateAndDamagedSpeakerFiles) {
         << users.err;
 
     // Two files carry anna: the second question names them; No keeps both.
-    const CliResult keep = Cli("remove anna", "y\nn\n");
+    const CliRun keep = Cli("remove anna", "y\nn\n");
     EXPECT_EQ(keep.exitCode, 1);
     EXPECT_TRUE(Contains(keep.err, "Error. There were found 2 files representing this user"))
         << keep.err;
     EXPECT_TRUE(fs::exists(speakers_ / "copy.spk"));
     // No to the first question asks nothing more.
-    const CliResult no = Cli("remove anna", "n\n");
+    const CliRun no = Cli("remove anna", "n\n");
     EXPECT_EQ(no.exitCode, 1);
     EXPECT_FALSE(Contains(no.err, "There were found")) << no.err;
     // Yes to both deletes both, and only them.
-    const CliResult yes = Cli("remove anna", "y\ny\n");
+    const CliRun yes = Cli("remove anna", "y\ny\n");
     EXPECT_EQ(yes.exitCode, 0) << yes.err;
     EXPECT_FALSE(fs::exists(speakers_ / "anna.spk"));
     EXPECT_FALSE(fs::exists(speakers_ / "copy.spk"));
     EXPECT_TRUE(fs::exists(speakers_ / "bob.spk"));
     EXPECT_TRUE(fs::exists(speakers_ / "zed.spk"));
     EXPECT_EQ(Cli("users").out, "bob\n");
-    const CliResult gone = Cli("remove anna --yes");
+    const CliRun gone = Cli("remove anna --yes");
     EXPECT_EQ(gone.exitCode, 2);
     EXPECT_TRUE(Contains(gone.err, "User with such name does not exist. Please check the name!"));
 }
 
 TEST_F(UserCommands, MissingSpeakersFolder) {
-    const CliResult users = Cli("users");
+    const CliRun users = Cli("users");
     EXPECT_EQ(users.exitCode, 0);
     EXPECT_EQ(users.out, "There are no registered users\n");
-    const CliResult verify = Cli("verify anna " + Phrase("en-us", 1));
+    const CliRun verify = Cli("verify anna " + Phrase("en-us", 1));
     EXPECT_EQ(verify.exitCode, 2);
     EXPECT_TRUE(Contains(verify.err, "User anna was not found in the list of registered users"));
     MakePlainFiles();
-    const CliResult encode = Cli("encode anna " + Plain("notes.txt"));
+    const CliRun encode = Cli("encode anna " + Plain("notes.txt"));
     EXPECT_EQ(encode.exitCode, 2);
     EXPECT_TRUE(Contains(encode.err, "There are no registered users"));
     EXPECT_EQ(Cli("remove anna --yes").exitCode, 2);
     EXPECT_FALSE(fs::exists(speakers_));
     // Enrolment creates it.
-    const CliResult enrol = Cli("enrol anna " + Phrases("en-us"));
+    const CliRun enrol = Cli("enrol anna " + Phrases("en-us"));
     EXPECT_EQ(enrol.exitCode, 0) << enrol.err;
     EXPECT_TRUE(fs::exists(speakers_ / "anna.spk"));
 }
 
 TEST_F(UserCommands, NamesAreCheckedBeforeAnythingIsDone) {
     for (const std::string name : {"'a b'", "a/b", "'a\"b'", "'a?b'", "'a|b'", "'a:b'", "''"}) {
-        const CliResult run = Cli("enrol " + name + " " + Phrases("en-us"));
+        const CliRun run = Cli("enrol " + name + " " + Phrases("en-us"));
         EXPECT_EQ(run.exitCode, 2) << name;
         EXPECT_TRUE(Contains(run.err, name == "''" ? "Enter your name!"
                                                    : "You can not use symbols: \\ / : * ? \" "
                                                      "< > | and \"Space\" symbols in the name"))
             << name << ": " << run.err;
     }
-    const CliResult longName = Cli("enrol " + std::string(1000, 'n') + " " + Phrases("en-us"));
+    const CliRun longName = Cli("enrol " + std::string(1000, 'n') + " " + Phrases("en-us"));
     EXPECT_EQ(longName.exitCode, 2);
     EXPECT_TRUE(Contains(longName.err, "at most 999 characters")) << longName.err;
     EXPECT_FALSE(fs::exists(speakers_));
@@ -426,7 +394,7 @@ TEST_F(UserCommands, NamesAreCheckedBeforeAnythingIsDone) {
     // A dot and letters beyond ASCII are fine; letter case makes another user.
     EXPECT_EQ(Cli("enrol j.smith " + Phrases("en-us")).exitCode, 0);
     EXPECT_EQ(Cli("enrol J.smith " + Phrases("en-us")).exitCode, 0);
-    const CliResult twice = Cli("enrol j.smith " + Phrases("en+f3"));
+    const CliRun twice = Cli("enrol j.smith " + Phrases("en+f3"));
     EXPECT_EQ(twice.exitCode, 2);
     EXPECT_TRUE(Contains(twice.err, "User with such name already exists")) << twice.err;
     EXPECT_EQ(Cli("users").out, "J.smith\nj.smith\n");
@@ -434,25 +402,24 @@ TEST_F(UserCommands, NamesAreCheckedBeforeAnythingIsDone) {
 
 TEST_F(UserCommands, RecordingsAndKeyFilesAreCheckedBeforeAUserIsAdded) {
     const Voices& v = Voices::Get();
-    const CliResult quiet = Cli("enrol anna " + Quoted(v.Quiet()) + " " + Phrase("en-us", 2) + " " +
-                                Phrase("en-us", 3));
+    const CliRun quiet = Cli("enrol anna " + Quoted(v.Quiet()) + " " + Phrase("en-us", 2) + " " +
+                             Phrase("en-us", 3));
     EXPECT_EQ(quiet.exitCode, 2);
     EXPECT_TRUE(Contains(
         quiet.err, PathText(v.Quiet()) + ": Signal level is too low, please repeat recording"))
         << quiet.err;
-    const CliResult missing = Cli("enrol anna " + Quoted(Dir("none.wav")) + " " +
-                                  Phrase("en-us", 2) + " " + Phrase("en-us", 3));
+    const CliRun missing = Cli("enrol anna " + Quoted(Dir("none.wav")) + " " + Phrase("en-us", 2) +
+                               " " + Phrase("en-us", 3));
     EXPECT_EQ(missing.exitCode, 2);
     EXPECT_TRUE(Contains(missing.err, "none.wav")) << missing.err;
     // An existing key file is never replaced.
     WriteAll(AnnaKey(), "an older key");
-    const CliResult taken =
-        Cli("enrol anna " + Phrases("en-us") + " --key-file " + Quoted(AnnaKey()));
+    const CliRun taken = Cli("enrol anna " + Phrases("en-us") + " --key-file " + Quoted(AnnaKey()));
     EXPECT_EQ(taken.exitCode, 2);
-    EXPECT_EQ(ReadAll(AnnaKey()), "an older key");
+    EXPECT_EQ(ReadText(AnnaKey()), "an older key");
     // The same phrase three times gives no usable threshold.
-    const CliResult same = Cli("enrol anna " + Phrase("en-us", 1) + " " + Phrase("en-us", 1) + " " +
-                               Phrase("en-us", 1));
+    const CliRun same = Cli("enrol anna " + Phrase("en-us", 1) + " " + Phrase("en-us", 1) + " " +
+                            Phrase("en-us", 1));
     EXPECT_EQ(same.exitCode, 2);
     EXPECT_TRUE(Contains(same.err, "no usable threshold")) << same.err;
     EXPECT_FALSE(fs::exists(speakers_ / "anna.spk"));
@@ -463,7 +430,7 @@ TEST_F(UserCommands, AKeyFileThatCannotBeWrittenLeavesTheUserAdded) {
     GTEST_SKIP() << "needs a folder where no file can be created";
 #else
     // /proc exists, but no file can be created in it.
-    const CliResult run = Cli("enrol anna " + Phrases("en-us") + " --key-file /proc/anna_key.txt");
+    const CliRun run = Cli("enrol anna " + Phrases("en-us") + " --key-file /proc/anna_key.txt");
     EXPECT_EQ(run.exitCode, 1) << run.err;
     EXPECT_TRUE(Contains(run.err, "/proc/anna_key.txt: Unable to save security key file"))
         << run.err;
@@ -474,15 +441,14 @@ TEST_F(UserCommands, AKeyFileThatCannotBeWrittenLeavesTheUserAdded) {
 TEST_F(UserCommands, DecodingRefusesFilesThatWereNotEncoded) {
     EnrolBoth();
     MakePlainFiles();
-    const CliResult plain =
-        Cli("decode " + Plain("notes.txt") + " --key-file " + Quoted(AnnaKey()));
+    const CliRun plain = Cli("decode " + Plain("notes.txt") + " --key-file " + Quoted(AnnaKey()));
     EXPECT_EQ(plain.exitCode, 2);
     EXPECT_TRUE(Contains(plain.err, "This file was not encoded")) << plain.err;
-    const CliResult several = Cli("decode " + Plain("notes.txt") + " " + Plain("data.bin") +
-                                  " --voice " + Phrase("en-us", 1));
+    const CliRun several = Cli("decode " + Plain("notes.txt") + " " + Plain("data.bin") +
+                               " --voice " + Phrase("en-us", 1));
     EXPECT_EQ(several.exitCode, 2);
     EXPECT_TRUE(Contains(several.err, "Enter your name first")) << several.err;
-    const CliResult neither = Cli("decode " + Plain("notes.txt"));
+    const CliRun neither = Cli("decode " + Plain("notes.txt"));
     EXPECT_EQ(neither.exitCode, 2);
     EXPECT_TRUE(Contains(neither.err, "--voice RECORDING or --key-file KEYFILE")) << neither.err;
 }
