@@ -20,6 +20,7 @@
 #include "analysis/Progress.h"
 #include "analysis/VoiceCodebook.h"
 #include "cli/Commands.h"
+#include "cli/RecordingFile.h"
 #include "cli/SoundFile.h"
 #include "speaker/Decision.h"
 #include "speaker/Training.h"
@@ -289,23 +290,17 @@ int RunInspect(const std::string& file, bool json) {
 
 // Reads and trains one file for distance; on failure prints the reason.
 bool TrainFile(const std::string& file, VoiceCodebook& codebook) {
-    std::vector<std::int16_t> samples;
+    RecordingFile input;
     std::string error;
-    if (!ReadSoundFile(file, samples, error)) {
+    if (!ReadRecordingFile(file, file + ": ", input, error)) {
         PrintError(error);
         return false;
     }
-    const LevelCheckResult level = CheckRecordingLevel(samples);
-    if (!level.recorded) {
-        PrintError(file + ": " + std::string(kSoundNotRecordedText));
-        return false;
-    }
-    for (const LevelWarning& warning : level.Warnings()) {
+    for (const LevelWarning& warning : input.level.Warnings()) {
         std::fprintf(stderr, "quorvane-cli: note: %s: %.*s\n", file.c_str(),
                      static_cast<int>(warning.text.size()), warning.text.data());
     }
-    const std::span<const std::int16_t> recording = std::span<const std::int16_t>(samples).subspan(
-        static_cast<std::size_t>(level.first), static_cast<std::size_t>(level.count));
+    const std::span<const std::int16_t> recording = input.Recorded();
     NullProgress progress;
     RecordingNotifier notifier;
     const bool trained =

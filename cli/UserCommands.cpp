@@ -30,6 +30,7 @@
 #include "cipher/EncodedFile.h"
 #include "cipher/Gost.h"
 #include "cli/Commands.h"
+#include "cli/RecordingFile.h"
 #include "cli/SoundFile.h"
 #include "cli/Terminal.h"
 #include "speaker/Decision.h"
@@ -119,17 +120,13 @@ UserList LoadUsers(const CliContext& context) {
 // codebook on it, as the program does with a recording made with the Record button.
 bool TrainFromFile(const fs::path& file, VoiceCodebook& codebook) {
     const std::string where = PathText(file) + ": ";
-    std::vector<std::int16_t> samples;
+    RecordingFile input;
     std::string error;
-    if (!ReadSoundFile(file, samples, error)) {
+    if (!ReadRecordingFile(file, where, input, error)) {
         PrintError(error);
         return false;
     }
-    const LevelCheckResult level = CheckRecordingLevel(samples);
-    if (!level.recorded) {
-        PrintError(where + std::string(kSoundNotRecordedText));
-        return false;
-    }
+    const LevelCheckResult& level = input.level;
     if (!level.accepted) {
         std::string reasons;
         for (const LevelWarning& warning : level.Warnings()) {
@@ -138,8 +135,7 @@ bool TrainFromFile(const fs::path& file, VoiceCodebook& codebook) {
         PrintError(where + reasons);
         return false;
     }
-    const auto recording = std::span<const std::int16_t>(samples).subspan(
-        static_cast<std::size_t>(level.first), static_cast<std::size_t>(level.count));
+    const std::span<const std::int16_t> recording = input.Recorded();
     NullProgress progress;
     NoteNotifier notifier(where);
     if (!TrainCodebook(codebook, recording, level.count, kSampleRate, kMaxCodewords, progress,
