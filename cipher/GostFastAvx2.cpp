@@ -4,33 +4,28 @@
 
 #include <immintrin.h>
 
+#include <array>
+
+#include "cipher/GostSlicedTables.h"
+
 #define QUORVANE_AVX2 __attribute__((target("avx2")))
 
 namespace quorvane {
 
 namespace {
 
-// The kernel works "byte-sliced": register x[p] holds byte p of each of 32 blocks, so every byte
-// of a register needs the same substitution box and one byte shuffle substitutes 32 nibbles.
-// The rotation by 11 is folded into the shuffle tables: byte j of the round value is
-//   P[j-1][lo(j-1)] | Q[j-1][hi(j-1)] | R[j-2][hi(j-2)]     (byte positions modulo 4)
-// where lo(k), hi(k) are the nibbles of input byte k and, with S = the table rows,
-//   P[k][i] = S[2k][i] << 3,  Q[k][i] = (S[2k+1][i] & 1) << 7,  R[k][i] = S[2k+1][i] >> 1.
+// The kernel works "byte-sliced" (see GostSlicedTables.h): register x[p] holds byte p of each
+// of 32 blocks, so one byte shuffle substitutes 32 nibbles.
 struct Tables {
     __m256i p[4];
     __m256i q[4];
     __m256i r[4];
 };
 
-QUORVANE_AVX2 __m256i RowTable(const SubstitutionTable& table, int row, int kind) {
-    alignas(16) std::uint8_t bytes[16];
-    for (int i = 0; i < 16; ++i) {
-        const unsigned s = table[kGostTableRowSize * row + i];
-        bytes[i] = static_cast<std::uint8_t>(kind == 0   ? s << 3
-                                             : kind == 1 ? (s & 1u) << 7
-                                                         : s >> 1);
-    }
-    return _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(bytes)));
+QUORVANE_AVX2 __m256i RowTable(const SubstitutionTable& table, int k, SlicedPart part) {
+    alignas(16) const std::array<std::uint8_t, 16> bytes = SlicedTableBytes(table, k, part);
+    return _mm256_broadcastsi128_si256(
+        _mm_load_si128(reinterpret_cast<const __m128i*>(bytes.data())));
 }
 
 // The four bytes of one key word, each repeated in all 32 lanes, plain and with the sign bit
@@ -115,9 +110,9 @@ QUORVANE_AVX2 void GostAvx2Run(std::uint8_t* data, std::size_t groupCount, int p
                                const SubstitutionTable& table) {
     Tables t;
     for (int k = 0; k < 4; ++k) {
-        t.p[k] = RowTable(table, 2 * k, 0);
-        t.q[k] = RowTable(table, 2 * k + 1, 1);
-        t.r[k] = RowTable(table, 2 * k + 1, 2);
+        t.p[k] = RowTable(table, k, SlicedPart::P);
+        t.q[k] = RowTable(table, k, SlicedPart::Q);
+        t.r[k] = RowTable(table, k, SlicedPart::R);
     }
     KeyBytes roundKeys[kGostRounds];
     for (int j = 0; j < kGostRounds; ++j) {

@@ -10,29 +10,28 @@
 
 #include <immintrin.h>
 
+#include <array>
+
+#include "cipher/GostSlicedTables.h"
+
 #define QUORVANE_AVX512 __attribute__((target("avx512f,avx512bw")))
 
 namespace quorvane {
 
 namespace {
 
-// The AVX2 kernel's byte-sliced scheme (see GostFastAvx2.cpp) on 512-bit registers: 64 blocks
-// at once, carries held in mask registers, three-way ORs done by one ternary-logic instruction.
+// The AVX2 kernel's byte-sliced scheme (see GostSlicedTables.h and GostFastAvx2.cpp) on 512-bit
+// registers: 64 blocks at once, carries held in mask registers, three-way ORs done by one
+// ternary-logic instruction.
 struct Tables {
     __m512i p[4];
     __m512i q[4];
     __m512i r[4];
 };
 
-QUORVANE_AVX512 __m512i RowTable(const SubstitutionTable& table, int row, int kind) {
-    alignas(16) std::uint8_t bytes[16];
-    for (int i = 0; i < 16; ++i) {
-        const unsigned s = table[kGostTableRowSize * row + i];
-        bytes[i] = static_cast<std::uint8_t>(kind == 0   ? s << 3
-                                             : kind == 1 ? (s & 1u) << 7
-                                                         : s >> 1);
-    }
-    return _mm512_broadcast_i32x4(_mm_load_si128(reinterpret_cast<const __m128i*>(bytes)));
+QUORVANE_AVX512 __m512i RowTable(const SubstitutionTable& table, int k, SlicedPart part) {
+    alignas(16) const std::array<std::uint8_t, 16> bytes = SlicedTableBytes(table, k, part);
+    return _mm512_broadcast_i32x4(_mm_load_si128(reinterpret_cast<const __m128i*>(bytes.data())));
 }
 
 struct KeyBytes {
@@ -111,9 +110,9 @@ QUORVANE_AVX512 void GostAvx512Run(std::uint8_t* data, std::size_t groupCount, i
                                    const SubstitutionTable& table) {
     Tables t;
     for (int k = 0; k < 4; ++k) {
-        t.p[k] = RowTable(table, 2 * k, 0);
-        t.q[k] = RowTable(table, 2 * k + 1, 1);
-        t.r[k] = RowTable(table, 2 * k + 1, 2);
+        t.p[k] = RowTable(table, k, SlicedPart::P);
+        t.q[k] = RowTable(table, k, SlicedPart::Q);
+        t.r[k] = RowTable(table, k, SlicedPart::R);
     }
     KeyBytes roundKeys[kGostRounds];
     for (int j = 0; j < kGostRounds; ++j) {
