@@ -3,7 +3,6 @@
 #include <QByteArray>
 #include <QFile>
 #include <QProcess>
-#include <QStringList>
 
 namespace {
 
@@ -14,12 +13,28 @@ bool Run(const QString& program, const QStringList& arguments) {
            process.exitCode() == 0;
 }
 
-// espeak-ng speaks `text` into the WAV file `spoken`; sox turns that into 16-bit mono
-// at 11025 Hz, written as `output` says (format options, then the path).
-bool SpeakAndConvert(const QString& spoken, const QString& text, const QStringList& output) {
+// The default voice: espeak-ng's English at 140 words a minute.
+QStringList DefaultVoice() {
+    return {QStringLiteral("-v"), QStringLiteral("en"), QStringLiteral("-s"),
+            QStringLiteral("140")};
+}
+
+// Close-microphone compression, then normalised to -1 dB.
+QStringList CloseMicrophone() {
+    return {QStringLiteral("gain"),      QStringLiteral("-n"),
+            QStringLiteral("-10"),       QStringLiteral("compand"),
+            QStringLiteral("0.02,0.20"), QStringLiteral("-60,-60,-30,-15,-20,-10,0,-3"),
+            QStringLiteral("gain"),      QStringLiteral("-n"),
+            QStringLiteral("-1")};
+}
+
+// espeak-ng speaks `text` with the `voice` options into the WAV file `spoken`; sox turns
+// that into 16-bit mono at 11025 Hz through `effects`, written as `output` says (format
+// options, then the path).
+bool SpeakAndConvert(const QString& spoken, const QString& text, const QStringList& voice,
+                     const QStringList& output, const QStringList& effects) {
     if (!Run(QStringLiteral("espeak-ng"),
-             {QStringLiteral("-v"), QStringLiteral("en"), QStringLiteral("-s"),
-              QStringLiteral("140"), QStringLiteral("-w"), spoken, text})) {
+             voice + QStringList{QStringLiteral("-w"), spoken, text})) {
         return false;
     }
     // -R and -D: repeatable output without dither.
@@ -28,20 +43,23 @@ bool SpeakAndConvert(const QString& spoken, const QString& text, const QStringLi
                            QStringLiteral("11025"), QStringLiteral("-c"), QStringLiteral("1"),
                            QStringLiteral("-b"), QStringLiteral("16"), QStringLiteral("-e"),
                            QStringLiteral("signed-integer")} +
-                   output +
-                   QStringList{QStringLiteral("gain"), QStringLiteral("-n"), QStringLiteral("-10"),
-                               QStringLiteral("compand"), QStringLiteral("0.02,0.20"),
-                               QStringLiteral("-60,-60,-30,-15,-20,-10,0,-3"),
-                               QStringLiteral("gain"), QStringLiteral("-n"), QStringLiteral("-1")});
+                   output + effects);
 }
 
 }  // namespace
 
 std::vector<std::int16_t> SpeakPhrase(const QString& folder, const QString& name,
                                       const QString& text) {
+    return SpeakPhrase(folder, name, text, DefaultVoice(), CloseMicrophone());
+}
+
+std::vector<std::int16_t> SpeakPhrase(const QString& folder, const QString& name,
+                                      const QString& text, const QStringList& voice,
+                                      const QStringList& effects) {
     const QString wav = folder + QLatin1Char('/') + name + QStringLiteral(".wav");
     const QString raw = folder + QLatin1Char('/') + name + QStringLiteral(".raw");
-    if (!SpeakAndConvert(wav, text, {QStringLiteral("-t"), QStringLiteral("raw"), raw})) {
+    if (!SpeakAndConvert(wav, text, voice, {QStringLiteral("-t"), QStringLiteral("raw"), raw},
+                         effects)) {
         return {};
     }
     QFile file(raw);
@@ -61,5 +79,6 @@ std::vector<std::int16_t> SpeakPhrase(const QString& folder, const QString& name
 bool SpeakPhraseWav(const QString& folder, const QString& name, const QString& text) {
     const QString spoken = folder + QLatin1Char('/') + name + QStringLiteral("-spoken.wav");
     const QString phrase = folder + QLatin1Char('/') + name + QStringLiteral(".wav");
-    return SpeakAndConvert(spoken, text, {phrase}) && QFile::exists(phrase);
+    return SpeakAndConvert(spoken, text, DefaultVoice(), {phrase}, CloseMicrophone()) &&
+           QFile::exists(phrase);
 }

@@ -13,7 +13,6 @@
 #include <QListWidget>
 #include <QMimeData>
 #include <QPlainTextEdit>
-#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -33,6 +32,7 @@
 #include "speaker/SpeakerStore.h"
 #include "speaker/Training.h"
 #include "speaker/UserList.h"
+#include "tests/ui/Phrases.h"
 #include "tests/ui/ProgramWindows.h"
 #include "tests/ui/ScriptedPrompt.h"
 #include "ui/Encode.h"
@@ -58,35 +58,8 @@ std::filesystem::path ToPath(const QString& text) {
 // at 11025 Hz and normalised to -3 dB (loud, never clipped).
 Samples Speak(const QString& folder, const QString& name, const QStringList& voice,
               const QString& text) {
-    const QString wav = folder + QStringLiteral("/") + name + QStringLiteral(".wav");
-    const QString raw = folder + QStringLiteral("/") + name + QStringLiteral(".raw");
-    QProcess espeak;
-    espeak.start(QStringLiteral("espeak-ng"), voice + QStringList{QStringLiteral("-w"), wav, text});
-    if (!espeak.waitForFinished(30000) || espeak.exitCode() != 0) {
-        return {};
-    }
-    QProcess sox;
-    sox.start(QStringLiteral("sox"),
-              {QStringLiteral("-R"), wav, QStringLiteral("-D"), QStringLiteral("-r"),
-               QStringLiteral("11025"), QStringLiteral("-c"), QStringLiteral("1"),
-               QStringLiteral("-b"), QStringLiteral("16"), QStringLiteral("-e"),
-               QStringLiteral("signed-integer"), QStringLiteral("-t"), QStringLiteral("raw"), raw,
-               QStringLiteral("gain"), QStringLiteral("-n"), QStringLiteral("-3")});
-    if (!sox.waitForFinished(30000) || sox.exitCode() != 0) {
-        return {};
-    }
-    QFile file(raw);
-    if (!file.open(QIODevice::ReadOnly)) {
-        return {};
-    }
-    const QByteArray bytes = file.readAll();
-    Samples samples(static_cast<std::size_t>(bytes.size()) / 2);
-    for (std::size_t i = 0; i < samples.size(); ++i) {
-        const auto lo = static_cast<std::uint8_t>(bytes[static_cast<qsizetype>(2 * i)]);
-        const auto hi = static_cast<std::uint8_t>(bytes[static_cast<qsizetype>(2 * i + 1)]);
-        samples[i] = static_cast<std::int16_t>(static_cast<std::uint16_t>(lo | (hi << 8)));
-    }
-    return samples;
+    return SpeakPhrase(folder, name, text, voice,
+                       {QStringLiteral("gain"), QStringLiteral("-n"), QStringLiteral("-3")});
 }
 
 // `count` samples alternating +value and -value: loud and clean, but no speech.
