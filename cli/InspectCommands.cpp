@@ -29,8 +29,6 @@ namespace quorvane {
 
 namespace {
 
-constexpr const char* kTooFewVectorsText = "Too little feature vectors, please repeat recording";
-
 // Nine significant digits give back every float32 exactly.
 std::string Number(float value) {
     char text[32];
@@ -214,7 +212,7 @@ void PrintText(const Inspection& r) {
     }
     out += "vectorCount: " + std::to_string(r.vectorCount) + "\n";
     if (!r.trained) {
-        out += std::string("training: refused: ") + kTooFewVectorsText + "\n";
+        out += "training: refused: " + std::string(kTooFewVectorsText) + "\n";
     } else {
         const VoiceCodebook& book = r.codebook;
         out += "training: codewordCount " + std::to_string(book.codewordCount) + "\n";
@@ -262,7 +260,7 @@ void PrintJson(const Inspection& r) {
         }
         out += "]\n";
     } else {
-        out += "  \"refusal\": " + JsonString(kTooFewVectorsText) + "\n";
+        out += "  \"refusal\": " + JsonString(std::string(kTooFewVectorsText)) + "\n";
     }
     out += "}\n";
     std::fputs(out.c_str(), stdout);
@@ -310,7 +308,7 @@ bool TrainFile(const std::string& file, VoiceCodebook& codebook) {
         std::fprintf(stderr, "quorvane-cli: note: %s: %s\n", file.c_str(), notice.c_str());
     }
     if (!trained) {
-        PrintError(file + ": " + kTooFewVectorsText);
+        PrintError(file + ": " + std::string(kTooFewVectorsText));
     }
     return trained;
 }

@@ -44,8 +44,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr std::string_view kTooFewVectorsText =
-    "Too little feature vectors, please repeat recording";
 // The owner's marker in an encoded file is the name followed by this text.
 constexpr std::string_view kMarkerSuffix = "cryptedfile";
 // A marker longer than this leaves no room for a name in a 1000-byte field.

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string_view>
 #include <vector>
 
 #include "analysis/Notifier.h"
@@ -26,6 +27,10 @@ inline constexpr double kSplitDown = 0.99;
 [[nodiscard]] bool TrainCodebook(VoiceCodebook& codebook, std::span<const std::int16_t> samples,
                                  std::int32_t sampleCount, std::int32_t sampleRate,
                                  std::int32_t maxCodewords, Progress& progress, Notifier& notifier);
+
+// What the program tells the user when TrainCodebook refuses a recording.
+inline constexpr std::string_view kTooFewVectorsText =
+    "Too little feature vectors, please repeat recording";
 
 // The first half of TrainCodebook: releases the record, stores maxCodewords,
 // sampleRate and sampleCount and runs AnalyseRecording. Leaves the record
