@@ -118,8 +118,7 @@ int main(int argc, char** argv) {
 
     // The two dialogs of the Encode and Decode pages, as the workflows fill them.
     form3.Edit1->setText(QStringLiteral("anna"));
-    form3.ListBox1->addItems(
-        {QStringLiteral("/home/anna/report.pdf"), QStringLiteral("/home/anna/photos.zip")});
+    form3.ListBox1->addItems({QStringLiteral("report.pdf"), QStringLiteral("photos.zip")});
     form3.Edit2->setText(QStringLiteral("/home/anna"));
     form3.show();
     ok = Save(form3, out, "files-for-encoding.png") && ok;
