@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "analysis/AnalysisFrame.h"
-#include "analysis/Notifier.h"
+#include "interfaces/Notifier.h"
 #include "analysis/VoiceCodebook.h"
 
 namespace quorvane {

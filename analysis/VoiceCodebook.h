@@ -5,7 +5,7 @@
 #include <span>
 #include <vector>
 
-#include "analysis/Notifier.h"
+#include "interfaces/Notifier.h"
 
 namespace quorvane {
 

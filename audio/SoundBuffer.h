@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "analysis/Notifier.h"
+#include "interfaces/Notifier.h"
 #include "audio/WaveDevice.h"
 
 namespace quorvane {

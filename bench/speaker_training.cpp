@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "analysis/Notifier.h"
-#include "analysis/Progress.h"
+#include "interfaces/Notifier.h"
+#include "interfaces/Progress.h"
 #include "analysis/VoiceCodebook.h"
 #include "speaker/Training.h"
 #include "tests/analysis/SyntheticVoice.h"

@@ -24,8 +24,8 @@
 #include <vector>
 
 #include "analysis/LevelCheck.h"
-#include "analysis/Notifier.h"
-#include "analysis/Progress.h"
+#include "interfaces/Notifier.h"
+#include "interfaces/Progress.h"
 #include "analysis/VoiceCodebook.h"
 #include "cipher/EncodedFile.h"
 #include "cipher/Gost.h"

@@ -27,7 +27,7 @@
 #include <span>
 #include <vector>
 
-#include "analysis/Notifier.h"
+#include "interfaces/Notifier.h"
 #include "analysis/VoiceCodebook.h"
 
 namespace quorvane {

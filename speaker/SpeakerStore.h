@@ -22,7 +22,7 @@
 #include <string_view>
 #include <vector>
 
-#include "analysis/Notifier.h"
+#include "interfaces/Notifier.h"
 #include "analysis/VoiceCodebook.h"
 #include "speaker/UserList.h"
 

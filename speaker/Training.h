@@ -5,8 +5,8 @@
 #include <string_view>
 #include <vector>
 
-#include "analysis/Notifier.h"
-#include "analysis/Progress.h"
+#include "interfaces/Notifier.h"
+#include "interfaces/Progress.h"
 #include "analysis/VoiceCodebook.h"
 
 namespace quorvane {

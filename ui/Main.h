@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "analysis/Notifier.h"
-#include "analysis/Progress.h"
+#include "interfaces/Notifier.h"
+#include "interfaces/Progress.h"
 #include "analysis/VoiceCodebook.h"
 #include "speaker/UserList.h"
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "analysis/Notifier.h"
+#include "interfaces/Notifier.h"
 #include "audio/PortAudioDevice.h"
 #include "audio/SoundBuffer.h"
 #include "tests/audio/TestEnvironment.h"

@@ -21,7 +21,7 @@
 #include <thread>
 #include <vector>
 
-#include "analysis/Notifier.h"
+#include "interfaces/Notifier.h"
 #include "audio/PortAudioDevice.h"
 #include "audio/SoundBuffer.h"
 #include "tests/audio/TestEnvironment.h"

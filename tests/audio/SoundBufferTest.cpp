@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "analysis/Notifier.h"
+#include "interfaces/Notifier.h"
 #include "audio/ScriptedDevice.h"
 #include "audio/SoundBuffer.h"
 

@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "analysis/LevelCheck.h"
-#include "analysis/Notifier.h"
-#include "analysis/Progress.h"
+#include "interfaces/Notifier.h"
+#include "interfaces/Progress.h"
 #include "analysis/VoiceCodebook.h"
 #include "cli/SoundFile.h"
 #include "speaker/Decision.h"

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "analysis/Notifier.h"
-#include "analysis/Progress.h"
+#include "interfaces/Notifier.h"
+#include "interfaces/Progress.h"
 #include "analysis/VoiceCodebook.h"
 #include "speaker/Decision.h"
 #include "speaker/Training.h"

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "analysis/Notifier.h"
+#include "interfaces/Notifier.h"
 #include "analysis/VoiceCodebook.h"
 #include "speaker/ModelFile.h"
 #include "tests/speaker/Codebooks.h"

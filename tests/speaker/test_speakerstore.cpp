@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "analysis/Notifier.h"
+#include "interfaces/Notifier.h"
 #include "analysis/VoiceCodebook.h"
 #include "cipher/EncodedFile.h"
 #include "cipher/Gost.h"

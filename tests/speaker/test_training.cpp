@@ -6,8 +6,8 @@
 #include <random>
 #include <vector>
 
-#include "analysis/Notifier.h"
-#include "analysis/Progress.h"
+#include "interfaces/Notifier.h"
+#include "interfaces/Progress.h"
 #include "analysis/VoiceCodebook.h"
 #include "speaker/Training.h"
 #include "tests/speaker/SpokenPhrase.h"

@@ -26,7 +26,7 @@
 #include <string>
 #include <vector>
 
-#include "analysis/Progress.h"
+#include "interfaces/Progress.h"
 #include "audio/ScriptedDevice.h"
 #include "speaker/Decision.h"
 #include "speaker/SpeakerStore.h"
