@@ -1,5 +1,5 @@
 // enrol, verify, users, remove, encode and decode: the whole job of the program from
-// sound files, on the same Speakers folder.
+// sound files, on the same Speakers folder, through the same workflows as the window.
 //
 // Output: results and summaries on standard output; every error is one line on
 // standard error, "quorvane-cli: WHAT: why", naming the file (or user) concerned.
@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -24,19 +23,20 @@
 #include <vector>
 
 #include "analysis/LevelCheck.h"
-#include "interfaces/Notifier.h"
-#include "interfaces/Progress.h"
-#include "analysis/VoiceCodebook.h"
 #include "cipher/EncodedFile.h"
-#include "cipher/Gost.h"
 #include "cli/Commands.h"
 #include "cli/RecordingFile.h"
-#include "cli/SoundFile.h"
 #include "cli/Terminal.h"
 #include "speaker/Decision.h"
+#include "speaker/KeyFile.h"
 #include "speaker/SpeakerStore.h"
 #include "speaker/Training.h"
-#include "speaker/UserList.h"
+#include "workflow/Coding.h"
+#include "workflow/Enrolment.h"
+#include "workflow/Figures.h"
+#include "workflow/FrontEnd.h"
+#include "workflow/Messages.h"
+#include "workflow/Users.h"
 
 namespace quorvane {
 
@@ -44,11 +44,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The owner's marker in an encoded file is the name followed by this text.
-constexpr std::string_view kMarkerSuffix = "cryptedfile";
-// A marker longer than this leaves no room for a name in a 1000-byte field.
-constexpr std::size_t kMaxMarkerForName = 911;
-constexpr std::string_view kEncodedExtension = ".crp";
 // Files from this size on get a progress line on a terminal.
 constexpr std::uint64_t kProgressLineBytes = 4u << 20;
 
@@ -65,33 +60,17 @@ void PrintLine(std::string_view line) {
     std::fflush(stdout);
 }
 
-std::string Fixed4(float value) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%.4f", static_cast<double>(value));
-    return text;
-}
-
-std::string FileName(const fs::path& path) {
-    const std::u8string name = path.filename().u8string();
-    return std::string(name.begin(), name.end());
-}
-
 fs::path PathFromText(std::string_view text) {
     return fs::path(std::u8string(text.begin(), text.end()));
 }
 
-// Messages of the core, shown as notes that name where they came from.
-class NoteNotifier final : public Notifier {
-public:
-    explicit NoteNotifier(std::string prefix) : prefix_(std::move(prefix)) {}
-    void Notice(const std::string& text) override { PrintNote(prefix_ + text); }
-    void Warning(const std::string& text, const std::string& caption) override {
-        PrintNote(prefix_ + caption + ": " + text);
+std::vector<fs::path> PathsFromTexts(const std::vector<std::string>& texts) {
+    std::vector<fs::path> paths;
+    for (const std::string& text : texts) {
+        paths.push_back(PathFromText(text));
     }
-
-private:
-    std::string prefix_;
-};
+    return paths;
+}
 
 // Asks a Yes/No question on the terminal (or whatever feeds standard input); anything
 // but an answer starting with y or Y, including the end of input, is No.
@@ -107,16 +86,76 @@ bool AskYesNo(std::string_view caption, std::string_view question) {
     return !answer.empty() && (answer[0] == 'y' || answer[0] == 'Y');
 }
 
-UserList LoadUsers(const CliContext& context) {
-    NoteNotifier notifier("");
-    UserList users;
-    LoadRegisteredUsers(context.speakersDir, users, notifier);
+// The command line as the workflows' front end: notices as notes, questions on the
+// terminal (or answered by --yes), replacing only with --overwrite, a progress line for
+// long files on a terminal.
+class TerminalFrontEnd final : public FrontEnd {
+public:
+    struct Options {
+        bool yes = false;        // answer Yes to every question
+        bool overwrite = false;  // replace existing outputs
+        int level = kSecurityLow;
+    };
+    TerminalFrontEnd() = default;
+    explicit TerminalFrontEnd(Options options) : options_(options) {}
+
+    void Notice(const std::string& text) override { PrintNote(text); }
+    void Warning(const std::string& text, const std::string& caption) override {
+        PrintNote(caption + ": " + text);
+    }
+    bool Ask(std::string_view text, std::string_view caption, Icon) override {
+        return options_.yes || AskYesNo(caption, text);
+    }
+    int ChooseSecurityLevel() override { return options_.level; }
+    fs::path ChooseKeyFile(std::string_view) override { return {}; }
+    ReplaceAnswer AskReplace(const fs::path& output) override {
+        if (options_.overwrite) {
+            return ReplaceAnswer::Yes;
+        }
+        PrintError(PathText(output) + ": already exists; use --overwrite to replace it");
+        return ReplaceAnswer::No;
+    }
+    void FileProblem(std::string_view message, std::string_view reason) override {
+        PrintError(reason.empty() ? std::string(message)
+                                  : std::string(message) + " (" + std::string(reason) + ")");
+    }
+    Progress& Bar() override { return bar_; }
+    ProgressFn FileProgress(const fs::path& file) override {
+        if (!IsTerminal(stderr)) {
+            return {};
+        }
+        const std::u8string leaf = file.filename().u8string();
+        std::string label(leaf.begin(), leaf.end());
+        return [label](std::uint64_t done, std::uint64_t total) {
+            if (total < kProgressLineBytes) {
+                return;
+            }
+            if (done >= total) {
+                std::fprintf(stderr, "\r%s\r", std::string(label.size() + 6, ' ').c_str());
+            } else {
+                std::fprintf(stderr, "\r%s: %3d%%", label.c_str(),
+                             static_cast<int>(done * 100 / total));
+            }
+            std::fflush(stderr);
+        };
+    }
+
+private:
+    Options options_;
+    NullProgress bar_;
+};
+
+Users LoadUsers(const CliContext& context) {
+    TerminalFrontEnd notes;
+    Users users(context.speakersDir);
+    users.Load(notes);
     return users;
 }
 
-// Reads a recording, applies the level checks of a fresh recording and trains a
-// codebook on it, as the program does with a recording made with the Record button.
-bool TrainFromFile(const fs::path& file, VoiceCodebook& codebook) {
+// Reads a recording and takes it as the enrolment's current one, with the level checks
+// of a recording made with the Record button. False, with the error printed, when the
+// file cannot be read or the checks refuse it.
+bool TakeRecordingFile(const fs::path& file, Enrolment& enrolment) {
     const std::string where = PathText(file) + ": ";
     RecordingFile input;
     std::string error;
@@ -124,74 +163,33 @@ bool TrainFromFile(const fs::path& file, VoiceCodebook& codebook) {
         PrintError(error);
         return false;
     }
-    const LevelCheckResult& level = input.level;
+    const LevelCheckResult level = enrolment.TakeRecording(input.samples);
     if (!level.accepted) {
         std::string reasons;
         for (const LevelWarning& warning : level.Warnings()) {
             reasons += (reasons.empty() ? "" : "; ") + std::string(warning.text);
         }
-        PrintError(where + reasons);
-        return false;
-    }
-    const std::span<const std::int16_t> recording = input.Recorded();
-    NullProgress progress;
-    NoteNotifier notifier(where);
-    if (!TrainCodebook(codebook, recording, level.count, kSampleRate, kMaxCodewords, progress,
-                       notifier)) {
-        PrintError(where + std::string(kTooFewVectorsText));
+        PrintError(where + (reasons.empty() ? std::string(kSoundNotRecordedText) : reasons));
         return false;
     }
     return true;
 }
 
-// A progress line on standard error for long files, when it is a terminal.
-class ProgressLine final {
-public:
-    ProgressLine(std::string verb, const fs::path& file)
-        : label_(std::move(verb) + " " + FileName(file)), enabled_(IsTerminal(stderr)) {}
-    ~ProgressLine() { Clear(); }
-    ProgressLine(const ProgressLine&) = delete;
-    ProgressLine& operator=(const ProgressLine&) = delete;
+// A step's refusal as an error line, prefixed with what it concerns.
+int Refused(std::string_view what, const StepResult& result) {
+    PrintError(what.empty() ? result.message : std::string(what) + ": " + result.message);
+    return kExitError;
+}
 
-    ProgressFn Callback() {
-        if (!enabled_) {
-            return {};
-        }
-        return [this](std::uint64_t done, std::uint64_t total) {
-            if (total < kProgressLineBytes) {
-                return;
-            }
-            const int percent = static_cast<int>(done * 100 / total);
-            std::fprintf(stderr, "\r%s: %3d%%", label_.c_str(), percent);
-            std::fflush(stderr);
-            shown_ = true;
-        };
-    }
-
-private:
-    void Clear() {
-        if (shown_) {
-            std::fprintf(stderr, "\r%s\r", std::string(label_.size() + 6, ' ').c_str());
-            std::fflush(stderr);
-        }
-    }
-    std::string label_;
-    bool enabled_ = false;
-    bool shown_ = false;
-};
-
-// The folder the outputs go to: -o DIR, or else each input's own folder.
-bool CheckOutputFolder(const std::string& outputDir) {
+// The folder the outputs go to: -o DIR, or else each input's own folder (empty).
+bool OutputFolder(const std::string& outputDir, fs::path& folder) {
     std::error_code error;
-    if (!outputDir.empty() && !fs::is_directory(PathFromText(outputDir), error)) {
+    folder = PathFromText(outputDir);
+    if (!outputDir.empty() && !fs::is_directory(folder, error)) {
         PrintError(outputDir + ": no such folder");
         return false;
     }
     return true;
-}
-
-fs::path OutputFolder(const std::string& outputDir, const fs::path& input) {
-    return outputDir.empty() ? input.parent_path() : PathFromText(outputDir);
 }
 
 // ---- enrol ----
@@ -203,89 +201,72 @@ struct EnrolOptions {
     std::string keyFile;
 };
 
-int SecurityLevelIndex(std::string level) {
-    std::transform(level.begin(), level.end(), level.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    if (level == "high") {
+int SecurityLevelIndex(const std::string& level) {
+    if (level == "high" || level == "High" || level == "HIGH") {
         return kSecurityHigh;
     }
-    return level == "medium" ? kSecurityMedium : kSecurityLow;
+    return (level == "medium" || level == "Medium" || level == "MEDIUM") ? kSecurityMedium
+                                                                         : kSecurityLow;
 }
 
 int RunEnrol(const CliContext& context, const EnrolOptions& options) {
     const std::string& name = options.name;
-    if (const auto problem = CheckUserName(name)) {
-        PrintError("enrol: " + std::string(*problem));
+    if (const auto refusal = NameRefusal(name)) {
+        PrintError("enrol: " + std::string(*refusal));
         return kExitError;
     }
-    const UserList users = LoadUsers(context);
-    if (users.Find(name) != nullptr) {
+    Users users = LoadUsers(context);
+    if (users.List().Find(name) != nullptr) {
         PrintError(name + ": " + std::string(kUserExistsMessage));
         return kExitError;
     }
-    const fs::path keyFile = PathFromText(options.keyFile);
-    std::error_code error;
+    AddUserOptions add;
     if (!options.keyFile.empty()) {
-        // The key file is never replaced: an older one may be the only key of its files.
-        if (fs::exists(keyFile, error)) {
-            PrintError(options.keyFile + ": already exists; choose another key file name");
-            return kExitError;
-        }
-        const fs::path folder = keyFile.parent_path();
-        if (!folder.empty() && !fs::is_directory(folder, error)) {
-            PrintError(options.keyFile + ": the folder " + PathText(folder) + " does not exist");
+        add.keyFile = PathFromText(options.keyFile);
+        if (const auto refusal = KeyFileRefusal(*add.keyFile)) {
+            PrintError(options.keyFile + ": " + std::string(*refusal));
             return kExitError;
         }
     }
-    const fs::path speakerFile = SpeakerFilePath(context.speakersDir, name);
-    std::string owner;
-    if (fs::exists(speakerFile, error) && ReadMarker(speakerFile, owner) && owner != name) {
-        PrintError(PathText(speakerFile) + ": holds the speaker file of user " + owner + "; " +
-                   std::string(kUnableToAddUserMessage));
+    TerminalFrontEnd front(
+        {.yes = true, .overwrite = false, .level = SecurityLevelIndex(options.level)});
+    Enrolment enrolment;
+    for (int slot = 0; slot < 3; ++slot) {
+        const fs::path phrase = PathFromText(options.phrases[static_cast<std::size_t>(slot)]);
+        if (!TakeRecordingFile(phrase, enrolment)) {
+            return kExitError;
+        }
+        if (const StepResult added = enrolment.AddPhrase(slot, front); !added.done) {
+            return Refused(PathText(phrase), added);
+        }
+    }
+    if (const TrainResult trained = enrolment.Train(front); !(trained.threshold > 0.0f)) {
+        PrintError("enrol: " + std::string(kNoUsableThresholdMessage) + " (" +
+                   FixedText(trained.threshold) + ")");
         return kExitError;
     }
-
-    std::array<VoiceCodebook, 3> phrases;
-    for (std::size_t i = 0; i < phrases.size(); ++i) {
-        if (!TrainFromFile(PathFromText(options.phrases[i]), phrases[i])) {
-            return kExitError;
-        }
-    }
-    const int level = SecurityLevelIndex(options.level);
-    const float threshold = ComputeThreshold(phrases, level);
-    if (!(threshold > 0.0f)) {
-        PrintError("enrol: the three phrases give no usable threshold (" + Fixed4(threshold) +
-                   "); record three different phrases");
+    const bool folderExisted = fs::is_directory(context.speakersDir);
+    const AddUserResult added = users.Add(name, enrolment, front, add);
+    if (!added.done) {
+        PrintError(added.message == kUnableToAddUserMessage
+                       ? PathText(added.speakerFile) + ": " + added.message
+                       : added.message);
         return kExitError;
     }
-
-    if (!fs::is_directory(context.speakersDir, error)) {
-        if (!fs::create_directories(context.speakersDir, error) || error) {
-            PrintError(PathText(context.speakersDir) +
-                       ": the Speakers folder does not exist and cannot be created");
-            return kExitError;
-        }
+    if (!folderExisted) {
         PrintLine("Created the Speakers folder " + PathText(context.speakersDir));
     }
-    RecordingNotifier storeNotices;
-    if (StoreUserFiles(context.speakersDir, name, phrases, threshold, storeNotices) != 1) {
-        PrintError(PathText(speakerFile) + ": " + std::string(kUnableToSaveUsersMessage) + "; " +
-                   std::string(kUnableToAddUserMessage));
-        return kExitError;
-    }
-    PrintLine("User " + name + " added (threshold " + Fixed4(threshold) + ", level " +
-              options.level + "): " + PathText(speakerFile));
-
-    if (options.keyFile.empty()) {
+    PrintLine("User " + name + " added (threshold " + FixedText(enrolment.Threshold()) +
+              ", level " + options.level + "): " + PathText(added.speakerFile));
+    if (!add.keyFile) {
         PrintLine(
             "No security key file was saved. It can be saved only now, at enrolment "
             "(--key-file FILE); without it the files of " +
             name + " can be decoded by voice only.");
         return kExitSuccess;
     }
-    if (!WriteKeyFile(keyFile, name, DeriveUserKey(phrases))) {
-        PrintError(options.keyFile + ": " + std::string(kKeyFileNotSavedMessage) +
-                   "the user was added without it");
+    if (!added.keySaved) {
+        PrintError(added.message + "; the user was added without it");
         return kExitRejected;
     }
     PrintLine("Security key saved to " + options.keyFile +
@@ -296,32 +277,38 @@ int RunEnrol(const CliContext& context, const EnrolOptions& options) {
 // ---- verify ----
 
 int RunVerify(const CliContext& context, const std::string& name, const std::string& recording) {
-    const UserList users = LoadUsers(context);
-    const UserRecord* record = users.Find(name);
+    const Users users = LoadUsers(context);
+    const UserRecord* record = users.List().Find(name);
     if (record == nullptr) {
-        PrintError("User " + name + " was not found in the list of registered users");
+        PrintError(UserNotFoundMessage(name));
         return kExitError;
     }
-    VoiceCodebook test;
-    if (!TrainFromFile(PathFromText(recording), test)) {
+    Enrolment take;
+    if (!TakeRecordingFile(PathFromText(recording), take)) {
         return kExitError;
     }
-    float distance = 0.0f;
-    const bool accepted = VerifySpeaker(record->codebooks, test, record->threshold, distance);
-    PrintLine(accepted ? "Your result: Positive" : "Your result: Negative");
-    PrintLine("Threshold: " + Fixed4(record->threshold) + "  Distance:" + Fixed4(distance));
-    return accepted ? kExitSuccess : kExitRejected;
+    TerminalFrontEnd front;
+    const Verdict verdict =
+        JudgeRecording(record->codebooks, record->threshold, take.Recording(), front);
+    if (!verdict.trained) {
+        PrintError(PathText(PathFromText(recording)) + ": " + std::string(kTooFewVectorsText));
+        return kExitError;
+    }
+    PrintLine(verdict.accepted ? kVerifyPositiveText : kVerifyNegativeText);
+    PrintLine(std::string(kThresholdStatusPrefix) + FixedText(record->threshold) +
+              std::string(kDistanceStatusInfix) + FixedText(verdict.distance));
+    return verdict.accepted ? kExitSuccess : kExitRejected;
 }
 
 // ---- users ----
 
 int RunUsers(const CliContext& context) {
-    const UserList users = LoadUsers(context);
-    if (users.empty()) {
-        PrintLine(std::string(kNoRegisteredUsersMessage));
+    const Users users = LoadUsers(context);
+    if (users.List().empty()) {
+        PrintLine(kNoRegisteredUsersMessage);
         return kExitSuccess;
     }
-    for (const UserRecord& record : users) {
+    for (const UserRecord& record : users.List()) {
         PrintLine(record.name);
     }
     return kExitSuccess;
@@ -330,33 +317,26 @@ int RunUsers(const CliContext& context) {
 // ---- remove ----
 
 int RunRemove(const CliContext& context, const std::string& name, bool yes) {
-    const UserList users = LoadUsers(context);
-    if (users.empty()) {
-        PrintError(std::string(kNoRegisteredUsersMessage));
-        return kExitError;
+    Users users = LoadUsers(context);
+    TerminalFrontEnd front({.yes = yes});
+    const RemoveUserResult removed = users.Remove(name, front);
+    if (!removed.done && !removed.confirmed && !removed.message.empty()) {
+        return Refused(removed.message == kNoRegisteredUsersMessage ? std::string() : name,
+                       removed);
     }
-    if (users.Find(name) == nullptr) {
-        PrintError(name + ": " + std::string(kUserNotExistsMessage));
-        return kExitError;
-    }
-    if (!yes && !AskYesNo(kRemoveWarningCaption, kRemoveWarningQuestion)) {
+    if (!removed.confirmed) {
         PrintLine("Nothing was removed.");
         return kExitRejected;
     }
-    const std::int32_t count = CountUserFiles(context.speakersDir, name);
-    if (count >= 2 && !yes && !AskYesNo(kSeveralFilesCaption, SeveralFilesQuestion(count))) {
+    if (removed.filesKept) {
         PrintLine("Nothing was removed: the speaker files of " + name +
                   " stay, and the user is loaded again next time.");
         return kExitRejected;
     }
-    const UserFileDeletion deletion = DeleteUserFiles(context.speakersDir, name);
-    for (const fs::path& file : deletion.failed) {
-        PrintError(PathText(file) + ": the speaker file can not be removed");
-    }
-    PrintLine("User " + name + " removed (" + std::to_string(deletion.deleted) +
+    PrintLine("User " + name + " removed (" + std::to_string(removed.deleted) +
               " speaker file(s) deleted). Files encoded for " + name +
               " can now be decoded only with the security key file.");
-    return deletion.failed.empty() ? kExitSuccess : kExitError;
+    return removed.failed.empty() ? kExitSuccess : kExitError;
 }
 
 // ---- encode ----
@@ -370,63 +350,31 @@ struct EncodeOptions {
 };
 
 int RunEncode(const CliContext& context, const EncodeOptions& options) {
-    const UserList users = LoadUsers(context);
-    if (users.empty()) {
-        PrintError(std::string(kNoRegisteredUsersMessage));
-        return kExitError;
-    }
-    const UserRecord* record = users.Find(options.name);
+    const Users users = LoadUsers(context);
+    std::string refusal;
+    const UserRecord* record = FindEncodingUser(users.List(), options.name, refusal);
     if (record == nullptr) {
-        PrintError(options.name +
-                   ": User with such name was not found in the list of registered users");
+        PrintError(users.List().empty() ? refusal : options.name + ": " + refusal);
         return kExitError;
     }
-    if (!CheckOutputFolder(options.outputDir)) {
+    fs::path folder;
+    if (!OutputFolder(options.outputDir, folder)) {
         return kExitError;
     }
-    const GostKey key = DeriveUserKey(record->codebooks);
-    const std::string marker = record->name + std::string(kMarkerSuffix);
-    int encoded = 0;
-    int failed = 0;
-    for (const std::string& text : options.files) {
-        const fs::path input = PathFromText(text);
-        const fs::path output = OutputFolder(options.outputDir, input) /
-                                PathFromText(FileName(input) + std::string(kEncodedExtension));
-        std::error_code error;
-        if (!fs::is_regular_file(input, error)) {
-            PrintError("File " + text + " can not be encoded: no such file");
-            ++failed;
-            continue;
-        }
-        if (fs::exists(output, error) && !options.overwrite) {
-            PrintError(PathText(output) + ": already exists; use --overwrite to replace it");
-            ++failed;
-            continue;
-        }
-        int result = 0;
-        {
-            ProgressLine progress("encoding", input);
-            result =
-                EncodeFile(input, output, marker, key, FileSubstitutionTable, progress.Callback());
-        }
-        if (result != 1) {
-            PrintError("File " + text +
-                       " can not be encoded. Please check the path of output file (" +
-                       PathText(output) + ")");
-            ++failed;
-            continue;
-        }
-        ++encoded;
-        if (options.deleteOriginals && !fs::remove(input, error)) {
-            PrintError("Original file " + text + " can not be removed!");
-            ++failed;
-        }
-    }
+    TerminalFrontEnd front({.overwrite = options.overwrite});
+    const BatchResult batch =
+        EncodeFiles(*record, PathsFromTexts(options.files), folder, options.deleteOriginals, front);
+    const int encoded = batch.Count(FileStatus::Done);
     PrintLine(
         "Encoded " + std::to_string(encoded) + " of " + std::to_string(options.files.size()) +
         " file(s) for " + record->name +
         (options.deleteOriginals && encoded > 0 ? "; the originals encoded were deleted" : ""));
-    return failed == 0 ? kExitSuccess : kExitRejected;
+    const bool allDone =
+        encoded == static_cast<int>(options.files.size()) &&
+        std::all_of(batch.files.begin(), batch.files.end(), [&](const FileOutcome& f) {
+            return !options.deleteOriginals || f.inputDeleted;
+        });
+    return allDone ? kExitSuccess : kExitRejected;
 }
 
 // ---- decode ----
@@ -440,25 +388,6 @@ struct DecodeOptions {
     bool deleteEncoded = false;
     bool overwrite = false;
 };
-
-// The owner's name from an encoded file's first token (the name + "cryptedfile").
-bool OwnerFromFile(const fs::path& file, std::string& name) {
-    std::string token;
-    if (!ReadMarker(file, token)) {
-        std::error_code error;
-        PrintError(PathText(file) + (fs::is_regular_file(file, error)
-                                         ? ": This file was not encoded"
-                                         : ": no such file"));
-        return false;
-    }
-    if (token.size() < kMarkerSuffix.size() || token.size() > kMaxMarkerForName ||
-        !token.ends_with(kMarkerSuffix)) {
-        PrintError(PathText(file) + ": This file was not encoded");
-        return false;
-    }
-    name = token.substr(0, token.size() - kMarkerSuffix.size());
-    return true;
-}
 
 int RunDecode(const CliContext& context, const DecodeOptions& options) {
     if (options.voice.empty() == options.keyFile.empty()) {
@@ -474,21 +403,20 @@ int RunDecode(const CliContext& context, const DecodeOptions& options) {
         return kExitError;
     }
 
+    // The owner: --name, else the single file's own, else the key file's.
     std::string name = options.name;
-    if (name.empty()) {
-        if (options.files.size() == 1) {
-            if (!OwnerFromFile(PathFromText(options.files.front()), name)) {
-                return kExitError;
-            }
-        } else if (!keyFileName.empty()) {
-            name = keyFileName;
-        } else {
-            PrintError("decode: Enter your name first (--name NAME, needed for several files)");
-            return kExitError;
+    if (name.empty() && options.files.size() == 1) {
+        const OwnerResult owner = OwnerOfEncodedFile(PathFromText(options.files.front()));
+        if (!owner.done) {
+            return Refused(owner.message == kNotEncodedMessage ? options.files.front() : "", owner);
         }
+        name = owner.name;
+    } else if (name.empty()) {
+        name = keyFileName;
     }
     if (name.empty()) {
-        PrintError("decode: Enter your name first (--name NAME)");
+        PrintError("decode: " + std::string(kEnterNameFirstMessage) +
+                   " (--name NAME, needed for several files)");
         return kExitError;
     }
     if (!byVoice && !keyFileName.empty() && keyFileName != name) {
@@ -496,100 +424,41 @@ int RunDecode(const CliContext& context, const DecodeOptions& options) {
                    name);
         return kExitError;
     }
-    if (!CheckOutputFolder(options.outputDir)) {
+    fs::path folder;
+    if (!OutputFolder(options.outputDir, folder)) {
         return kExitError;
     }
 
-    const UserList users = LoadUsers(context);
-    const UserRecord* record = users.Find(name);
-    // Whether the key is known to be right: a wrong key is not detected by the format,
-    // so encoded files are deleted only when it is.
-    bool keyConfirmed = false;
+    const Users users = LoadUsers(context);
+    TerminalFrontEnd front({.overwrite = options.overwrite});
     if (byVoice) {
-        if (record == nullptr) {
-            PrintError("User " + name + " was not found in the list of registered users");
+        Enrolment take;
+        if (!TakeRecordingFile(PathFromText(options.voice), take)) {
             return kExitError;
         }
-        VoiceCodebook test;
-        if (!TrainFromFile(PathFromText(options.voice), test)) {
-            return kExitError;
+        const VoiceKeyResult voice = KeyFromVoice(users.List(), name, take.Recording(), front);
+        if (voice.trained) {
+            PrintLine(voice.verdictText + " (threshold " + FixedText(voice.threshold) +
+                      ", distance " + FixedText(voice.distance) + ")");
         }
-        float distance = 0.0f;
-        const bool accepted = VerifySpeaker(record->codebooks, test, record->threshold, distance);
-        PrintLine(std::string(accepted ? "Result:Positive" : "Result: Negative") + " (threshold " +
-                  Fixed4(record->threshold) + ", distance " + Fixed4(distance) + ")");
-        if (!accepted) {
-            return kExitRejected;
+        if (!voice.done) {
+            return voice.trained ? kExitRejected : Refused({}, voice);
         }
-        key = DeriveUserKey(record->codebooks);
-        keyConfirmed = true;
-    } else {
-        keyConfirmed = record != nullptr && DeriveUserKey(record->codebooks) == key;
+        key = voice.key;
     }
-
-    const std::string marker = name + std::string(kMarkerSuffix);
-    int decoded = 0;
-    int failed = 0;
-    int kept = 0;
-    for (const std::string& text : options.files) {
-        const fs::path input = PathFromText(text);
-        const std::string leaf = FileName(input);
-        if (leaf.size() <= kEncodedExtension.size() || !leaf.ends_with(kEncodedExtension)) {
-            PrintError("File " + text + " can not be decoded: its name does not end in .crp");
-            ++failed;
-            continue;
-        }
-        const fs::path output =
-            OutputFolder(options.outputDir, input) /
-            PathFromText(leaf.substr(0, leaf.size() - kEncodedExtension.size()));
-        std::string token;
-        if (!ReadMarker(input, token)) {
-            PrintError("File " + text + " can not be decoded: it can not be read");
-            ++failed;
-            continue;
-        }
-        if (token != marker) {
-            PrintError("File " + text + " can not be decoded: it is not encoded for " + name);
-            ++failed;
-            continue;
-        }
-        std::error_code error;
-        if (fs::exists(output, error) && !options.overwrite) {
-            PrintError(PathText(output) + ": already exists; use --overwrite to replace it");
-            ++failed;
-            continue;
-        }
-        int result = 0;
-        {
-            ProgressLine progress("decoding", input);
-            result =
-                DecodeFile(input, output, marker, key, FileSubstitutionTable, progress.Callback());
-        }
-        if (result != 1) {
-            PrintError("File " + text +
-                       " can not be decoded. Please check the path of output file or this file "
-                       "can be encoded by other user");
-            ++failed;
-            continue;
-        }
-        ++decoded;
-        if (!options.deleteEncoded) {
-            continue;
-        }
-        if (!keyConfirmed) {
-            ++kept;
-        } else if (!fs::remove(input, error)) {
-            PrintError("Encoded file " + text + " can not be removed!");
-            ++failed;
-        }
-    }
-    if (kept > 0) {
-        PrintNote("the encoded files were kept: the key file does not match a registered user " +
-                  name + ", and a wrong key is not detected");
-    }
+    const BatchResult batch =
+        DecodeFiles(name, key, byVoice ? KeySource::Voice : KeySource::Typed, users.List(),
+                    PathsFromTexts(options.files), folder, options.deleteEncoded, front);
+    const int decoded = batch.Count(FileStatus::Done);
     PrintLine("Decoded " + std::to_string(decoded) + " of " + std::to_string(options.files.size()) +
               " file(s) of " + name);
-    return failed == 0 ? kExitSuccess : kExitRejected;
+    const bool removalsFailed =
+        std::any_of(batch.files.begin(), batch.files.end(), [&](const FileOutcome& f) {
+            return options.deleteEncoded && f.status == FileStatus::Done && !f.inputDeleted &&
+                   !f.inputKept;
+        });
+    return decoded == static_cast<int>(options.files.size()) && !removalsFailed ? kExitSuccess
+                                                                                : kExitRejected;
 }
 
 }  // namespace

@@ -43,6 +43,8 @@ std::filesystem::path ExecutableFolder(const char* argv0) {
 int main(int argc, char** argv) {
     CLI::App app{"Quorvane on the command line: voice models from sound files.", "quorvane-cli"};
     app.require_subcommand(1);
+    // Global options such as --speakers are taken after the command too.
+    app.fallthrough();
 
     quorvane::CliContext context;
     context.speakersDir = ExecutableFolder(argc > 0 ? argv[0] : nullptr) / "Speakers";

@@ -6,7 +6,9 @@
 #include <QColor>
 #include <QCoreApplication>
 #include <QCursor>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QFont>
 #include <QGuiApplication>
 #include <QIcon>
@@ -17,12 +19,11 @@
 #include <QProgressBar>
 #include <QRadioButton>
 #include <QScreen>
+#include <QStandardPaths>
 #include <QStatusBar>
 #include <QTimer>
 #include <QUrl>
 #include <algorithm>
-#include <cmath>
-#include <cstdio>
 #include <span>
 #include <system_error>
 #include <utility>
@@ -31,10 +32,10 @@
 #include "audio/SoundBuffer.h"
 #include "speaker/Decision.h"
 #include "speaker/SpeakerStore.h"
-#include "speaker/Training.h"
 #include "ui/Prompt.h"
 #include "ui/Secparam.h"
 #include "ui_Main.h"
+#include "workflow/Messages.h"
 
 // Resources of a static library are registered explicitly; Q_INIT_RESOURCE must be
 // used outside any namespace.
@@ -53,7 +54,8 @@ const QColor kClGreen(0x00, 0x80, 0x00);
 const QColor kClRed(0xFF, 0x00, 0x00);
 const QColor kLinkBlue(0x00, 0x00, 0xFF);
 
-const QString kApplicationTitle = QStringLiteral("Quorvane 1.1");
+const QString kApplicationTitle =
+    QString::fromUtf8(quorvane::kApplicationTitle.data(), quorvane::kApplicationTitle.size());
 
 void SetTextColour(QLabel* label, const QColor& colour) {
     QPalette palette = label->palette();
@@ -133,55 +135,58 @@ public:
 
 }  // namespace
 
-// ---- Number formats ----
-
-// Fixed notation as the verification figures show them: the value rounded to 5
-// significant digits, then written with 4 digits after the decimal point (0.5 gives
-// "0.5000", 123.456789 gives "123.4600"). Values whose integer part needs more than 5
-// digits switch to exponent notation.
-QString TForm1::FixedText(float value) {
-    const double v = value;
-    if (std::isnan(v)) {
-        return QStringLiteral("NAN");
-    }
-    if (std::isinf(v)) {
-        return v > 0 ? QStringLiteral("INF") : QStringLiteral("-INF");
-    }
-    char rounded[64];
-    std::snprintf(rounded, sizeof rounded, "%.4e", v);  // 5 significant digits
-    const double r = std::strtod(rounded, nullptr);
-    if (std::fabs(r) >= 1e5) {
-        return QString::fromLatin1(rounded).toUpper();
-    }
-    char text[64];
-    std::snprintf(text, sizeof text, "%.4f", r);
-    return QString::fromLatin1(text);
-}
-
-// General notation with up to 15 significant digits ("0.5", "0.123456789012345").
-QString TForm1::GeneralText(float value) {
-    const double v = value;
-    if (std::isnan(v)) {
-        return QStringLiteral("NAN");
-    }
-    if (std::isinf(v)) {
-        return v > 0 ? QStringLiteral("INF") : QStringLiteral("-INF");
-    }
-    char text[64];
-    std::snprintf(text, sizeof text, "%.15g", v);
-    return QString::fromLatin1(text);
-}
-
 // ---- Adapters ----
 
-void TForm1::PromptNotifier::Notice(const std::string& text) {
+void TForm1::WindowFrontEnd::Notice(const std::string& text) {
     ++shown_;
-    prompt_.Message(FromUtf8(text));
+    form_.prompt.Message(FromUtf8(text));
 }
 
-void TForm1::PromptNotifier::Warning(const std::string& text, const std::string& caption) {
+void TForm1::WindowFrontEnd::Warning(const std::string& text, const std::string& caption) {
     ++shown_;
-    prompt_.Box(FromUtf8(text), FromUtf8(caption), Prompt::Icon::Warning);
+    form_.prompt.Box(FromUtf8(text), FromUtf8(caption), Prompt::Icon::Warning);
+}
+
+bool TForm1::WindowFrontEnd::Ask(std::string_view text, std::string_view caption, Icon icon) {
+    return form_.prompt.Question(FromUtf8(text), FromUtf8(caption),
+                                 static_cast<Prompt::Icon>(icon));
+}
+
+int TForm1::WindowFrontEnd::ChooseSecurityLevel() {
+    if (form_.Form2 == nullptr) {
+        return quorvane::kSecurityLow;
+    }
+    // The level is read whichever way the dialog was closed.
+    static_cast<void>(form_.prompt.ShowModal(*form_.Form2));
+    return form_.Form2->ItemIndex();
+}
+
+std::filesystem::path TForm1::WindowFrontEnd::ChooseKeyFile(std::string_view defaultName) {
+    Prompt::FileDialogOptions options;
+    options.title = FromUtf8(quorvane::kKeyFileDialogTitle);
+    options.filter = QtFilter(quorvane::kKeyFileDialogFilter);
+    options.defaultName = FromUtf8(defaultName);
+    // The key belongs with the user's own documents, never in the program's folder.
+    options.directory = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    if (options.directory.isEmpty() || !QFileInfo(options.directory).isDir()) {
+        options.directory = QDir::homePath();
+    }
+    const QString chosen = form_.prompt.SaveFile(options);
+    return chosen.isEmpty() ? std::filesystem::path() : ToPath(chosen);
+}
+
+quorvane::FrontEnd::ReplaceAnswer TForm1::WindowFrontEnd::AskReplace(
+    const std::filesystem::path& output) {
+    return form_.prompt.Replace(FromUtf8(quorvane::ReplaceQuestion(quorvane::PathText(output))),
+                                FromUtf8(quorvane::kReplaceCaption));
+}
+
+void TForm1::WindowFrontEnd::UserAdded(std::string_view name) {
+    form_.AddUserName(FromUtf8(name));
+}
+
+quorvane::Progress& TForm1::WindowFrontEnd::Bar() {
+    return form_.pr1Progress;
 }
 
 void TForm1::Pr1Progress::SetRange(int minimum, int maximum) {
@@ -214,9 +219,9 @@ void TForm1::Pr1Progress::StepIt() {
 TForm1::TForm1(Prompt& prompt_, std::unique_ptr<quorvane::WaveDevice> device,
                std::filesystem::path speakers, QWidget* parent)
     : QMainWindow(parent),
-      speakersDir(std::move(speakers)),
-      notifier(prompt_),
       prompt(prompt_),
+      front(*this),
+      users(std::move(speakers)),
       ui(std::make_unique<Ui::TForm1>()) {
     InitQuorvaneResources();
     // The controls, captions and names come from the form.
@@ -226,10 +231,8 @@ TForm1::TForm1(Prompt& prompt_, std::unique_ptr<quorvane::WaveDevice> device,
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setWindowIcon(QIcon(QStringLiteral(":/quorvane/quorvane.png")));
 
-    // The three phrase codebooks start empty (default records); speakersDir was given.
-    recordedSamples.assign(kRecordedCapacity, 0);
-    recordedCount = 0;
-    soundBuffer = std::make_unique<quorvane::SoundBuffer>(std::move(device), notifier);
+    // The enrolment starts empty: no recording, three untrained phrases, no threshold.
+    soundBuffer = std::make_unique<quorvane::SoundBuffer>(std::move(device), front);
 
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
@@ -260,9 +263,6 @@ TForm1::TForm1(Prompt& prompt_, std::unique_ptr<quorvane::WaveDevice> device,
                                static_cast<QWidget*>(ui->Panel3)}) {
         SetBackground(indicator, kClRed);
     }
-
-    trainedThreshold = quorvane::kUntrainedThreshold;
-    userList.Clear();
 
     // Status bar: panel 0 stays empty, panel 1 carries every status text.
     statusPanel0_ = new QLabel(this);
@@ -363,12 +363,10 @@ void TForm1::FormClose() {
         Timer1->stop();
     }
     hold_ = Hold::None;
-    recordedSamples.clear();
-    recordedSamples.shrink_to_fit();
-    recordedCount = 0;
+    enrolment.Release();
     // Stops and closes a direction still open (a button held while the window closes).
     soundBuffer.reset();
-    userList.Clear();
+    users.Release();
 }
 
 std::filesystem::path TForm1::ProgramFolder() {
@@ -437,10 +435,17 @@ void TForm1::AddUserName(const QString& name) {
 }
 
 void TForm1::LoadUsers() {
-    quorvane::LoadRegisteredUsers(speakersDir, userList, notifier);
-    for (const std::string& name : userList.Names()) {
+    users.Load(front);
+    for (const std::string& name : users.List().Names()) {
         AddUserName(FromUtf8(name));
     }
+}
+
+bool TForm1::Show(const quorvane::StepResult& result) {
+    if (!result.message.empty()) {
+        prompt.Message(FromUtf8(result.message));
+    }
+    return result.done;
 }
 
 // ---- Mouse events of the buttons, the window surface and the links ----
@@ -534,9 +539,9 @@ void TForm1::BitBtn1MouseDown(Qt::MouseButton button) {
     SetStatusText(QStringLiteral("Release button to stop recording"));
     const std::span<std::int16_t> pcm = soundBuffer->Pcm();
     std::fill(pcm.begin(), pcm.end(), std::int16_t{0});
-    recordedCount = 0;
+    enrolment.DropRecording();
     hold_ = Hold::Recording;
-    const int shownBefore = notifier.Shown();
+    const int shownBefore = front.Shown();
     soundBuffer->Open("In");
     soundBuffer->StartRecording();
     elapsedMs = 0;
@@ -545,7 +550,7 @@ void TForm1::BitBtn1MouseDown(Qt::MouseButton button) {
 }
 
 void TForm1::FinishHoldIfReleased(int shownBefore, Qt::MouseButton button) {
-    if (notifier.Shown() == shownBefore || (QGuiApplication::mouseButtons() & button) != 0) {
+    if (front.Shown() == shownBefore || (QGuiApplication::mouseButtons() & button) != 0) {
         return;
     }
     if (hold_ == Hold::Recording) {
@@ -574,25 +579,14 @@ void TForm1::BitBtn1MouseUp(Qt::MouseButton button) {
                    soundBuffer->Capacity());
     const std::span<const std::int16_t> recording =
         std::span<const std::int16_t>(soundBuffer->Pcm()).first(static_cast<std::size_t>(captured));
-    const quorvane::LevelCheckResult check = quorvane::CheckRecordingLevel(recording);
+    const quorvane::LevelCheckResult check = enrolment.TakeRecording(recording);
     if (!check.recorded) {
-        recordedCount = 0;
         prompt.Message(FromUtf8(quorvane::kSoundNotRecordedText));
         return;
     }
-    // The recording without its first 400 samples, at most 30 seconds of it.
-    const auto kept = recording.subspan(static_cast<std::size_t>(check.first),
-                                        static_cast<std::size_t>(check.count));
-    std::copy(kept.begin(), kept.end(), recordedSamples.begin());
     for (const quorvane::LevelWarning& warning : check.Warnings()) {
         prompt.Box(FromUtf8(warning.text), FromUtf8(warning.caption), Prompt::Icon::Warning);
     }
-    if (!check.accepted) {
-        recordedCount = 0;
-        return;
-    }
-    recordedCount = check.count;
-    phraseAdded = false;
 }
 
 void TForm1::BitBtn2MouseDown(Qt::MouseButton button) {
@@ -604,7 +598,7 @@ void TForm1::BitBtn2MouseDown(Qt::MouseButton button) {
     pr1Progress.SetStep(1);
     SetStatusText(QStringLiteral("Release button to stop playing"));
     hold_ = Hold::Playing;
-    const int shownBefore = notifier.Shown();
+    const int shownBefore = front.Shown();
     soundBuffer->Open("Out");
     elapsedMs = 0;
     Timer1->start();
@@ -713,153 +707,53 @@ void TForm1::Label9MouseLeave() {
 // ---- Study page: enrolment and training ----
 
 void TForm1::Button1Click() {
-    if (recordedCount == 0) {
-        prompt.Message(QStringLiteral("Please record phrase first!"));
-        return;
-    }
-    if (phraseAdded) {
-        prompt.Message(QStringLiteral("This phrase was added, please record new phrase!"));
-        return;
-    }
     const int slot = std::clamp(RadioGroup1ItemIndex(), 0, 2);
-    bool trained = false;
+    quorvane::StepResult added;
     {
         const WaitCursor wait;
-        trained = quorvane::TrainCodebook(phraseCodebooks[static_cast<std::size_t>(slot)],
-                                          std::span<const std::int16_t>(recordedSamples),
-                                          recordedCount, quorvane::kSampleRate,
-                                          quorvane::kMaxCodewords, pr1Progress, notifier);
+        added = enrolment.AddPhrase(slot, front);
     }
-    if (!trained) {
-        prompt.Message(QStringLiteral("Too little feature vectors, please repeat recording"));
-        return;
+    if (Show(added)) {
+        QWidget* indicators[] = {ui->Panel1, ui->Panel2, ui->Panel3};
+        SetBackground(indicators[slot], kClGreen);
     }
-    QWidget* indicators[] = {ui->Panel1, ui->Panel2, ui->Panel3};
-    SetBackground(indicators[slot], kClGreen);
-    phraseAdded = true;
 }
 
 void TForm1::Button4Click() {
-    for (int slot = 0; slot < 3; ++slot) {
-        if (!phraseCodebooks[static_cast<std::size_t>(slot)].Trained()) {
-            prompt.Message(QStringLiteral("Please add %1 phrase").arg(slot + 1));
-            return;
-        }
+    const quorvane::TrainResult trained = enrolment.Train(front);
+    if (Show(trained)) {
+        SetStatusText(FromUtf8(trained.statusText));
     }
-    if (Form2 != nullptr) {
-        // The level is read whichever way the dialog was closed.
-        static_cast<void>(prompt.ShowModal(*Form2));
-    }
-    const int level = Form2 != nullptr ? Form2->ItemIndex() : quorvane::kSecurityLow;
-    trainedThreshold = quorvane::ComputeThreshold(phraseCodebooks, level);
-    SetStatusText(QStringLiteral("Threshold: ") + GeneralText(trainedThreshold));
 }
 
 // ---- Study page: verification ----
 
 void TForm1::VerifikateClick() {
     ui->Label2->setText(QString());
-    if (!(trainedThreshold > 0.0f)) {
-        prompt.Message(QStringLiteral("You should perform training first"));
-        return;
-    }
-    if (recordedCount == 0) {
-        prompt.Message(QStringLiteral("Please record phrase for recognition first"));
-        return;
-    }
-    quorvane::VoiceCodebook test;
-    bool trained = false;
+    quorvane::VerifyResult verified;
     {
         const WaitCursor wait;
-        trained = quorvane::TrainCodebook(test, std::span<const std::int16_t>(recordedSamples),
-                                          recordedCount, quorvane::kSampleRate,
-                                          quorvane::kMaxCodewords, pr1Progress, notifier);
+        verified = enrolment.Verify(front);
     }
-    if (!trained) {
-        prompt.Message(QStringLiteral("Too little feature vectors, please repeat recording"));
+    if (!Show(verified)) {
         return;
     }
-    float distance = 0.0f;
-    const bool accepted =
-        quorvane::VerifySpeaker(phraseCodebooks, test, trainedThreshold, distance);
-    if (accepted) {
-        SetTextColour(ui->Label2, kClGreen);
-        ui->Label2->setText(QStringLiteral("Your result: Positive"));
-    } else {
-        SetTextColour(ui->Label2, kClRed);
-        ui->Label2->setText(QStringLiteral("Your result: Negative"));
-    }
-    SetStatusText(QStringLiteral("Threshold: ") + FixedText(trainedThreshold) +
-                  QStringLiteral("  Distance:") + FixedText(distance));
+    SetTextColour(ui->Label2, verified.accepted ? kClGreen : kClRed);
+    ui->Label2->setText(FromUtf8(verified.verdictText));
+    SetStatusText(FromUtf8(verified.statusText));
 }
 
 // ---- Study page: users ----
 
 void TForm1::Button2Click() {
-    const QString name = ui->ComboBox1->currentText();
-    const std::string nameBytes = name.toStdString();
-    if (const auto refusal = quorvane::CheckNewUser(trainedThreshold, nameBytes, userList)) {
-        prompt.Message(FromUtf8(*refusal));
-        return;
-    }
-    if (quorvane::StoreUserFiles(speakersDir, nameBytes, phraseCodebooks, trainedThreshold,
-                                 notifier) != 1) {
-        prompt.Message(FromUtf8(quorvane::kUnableToAddUserMessage));
-        return;
-    }
-    quorvane::AppendUser(userList, phraseCodebooks, nameBytes, trainedThreshold);
-    AddUserName(name);
-
-    if (!prompt.Question(FromUtf8(quorvane::kSecurityKeyQuestion),
-                         FromUtf8(quorvane::kSecurityKeyCaption), Prompt::Icon::Question)) {
-        return;
-    }
-    Prompt::FileDialogOptions options;
-    options.title = FromUtf8(quorvane::kKeyFileDialogTitle);
-    options.filter = QtFilter(quorvane::kKeyFileDialogFilter);
-    options.defaultName = name + FromUtf8(quorvane::kKeyFileNameSuffix);
-    const QString chosen = prompt.SaveFile(options);
-    if (chosen.isEmpty()) {
-        return;
-    }
-    const quorvane::UserKey key = quorvane::DeriveUserKey(phraseCodebooks);
-    if (!quorvane::WriteKeyFile(ToPath(chosen), nameBytes, key)) {
-        // The user stays added; only the key file is missing.
-        prompt.Message(FromUtf8(quorvane::kKeyFileNotSavedMessage) + chosen);
-    }
+    Show(users.Add(ui->ComboBox1->currentText().toStdString(), enrolment, front));
 }
 
 void TForm1::Button3Click() {
-    if (userList.empty()) {
-        prompt.Message(FromUtf8(quorvane::kNoRegisteredUsersMessage));
-        return;
-    }
     const QString name = ui->ComboBox1->currentText();
-    const std::string nameBytes = name.toStdString();
-    if (userList.Find(nameBytes) == nullptr) {
-        prompt.Message(FromUtf8(quorvane::kUserNotExistsMessage));
+    if (!Show(users.Remove(name.toStdString(), front))) {
         return;
     }
-    if (!prompt.Question(FromUtf8(quorvane::kRemoveWarningQuestion),
-                         FromUtf8(quorvane::kRemoveWarningCaption), Prompt::Icon::Warning)) {
-        return;
-    }
-    const std::int32_t files = quorvane::CountUserFiles(speakersDir, nameBytes);
-    bool remove = true;
-    if (files >= 2) {
-        remove = prompt.Question(FromUtf8(quorvane::SeveralFilesQuestion(files)),
-                                 FromUtf8(quorvane::kSeveralFilesCaption), Prompt::Icon::Error);
-    }
-    if (remove) {
-        const quorvane::UserFileDeletion deletion =
-            quorvane::DeleteUserFiles(speakersDir, nameBytes);
-        // A file left behind brings the user back at the next start: say so.
-        for (const std::filesystem::path& path : deletion.failed) {
-            prompt.Message(QStringLiteral("Can not delete file: ") + FromPath(path));
-        }
-    }
-    userList.Remove(nameBytes);
-
     // The name leaves the boxes; the name box keeps showing the text that was typed.
     const int index = ui->ComboBox1->findText(name, Qt::MatchExactly | Qt::MatchCaseSensitive);
     if (index >= 0) {

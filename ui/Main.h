@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "interfaces/Notifier.h"
 #include "interfaces/Progress.h"
-#include "analysis/VoiceCodebook.h"
-#include "speaker/UserList.h"
+#include "workflow/Enrolment.h"
+#include "workflow/FrontEnd.h"
+#include "workflow/Users.h"
 
 class Prompt;
 class QProgressBar;
@@ -46,24 +46,6 @@ class TForm1 final : public QMainWindow {
     Q_OBJECT
 
 public:
-    // Samples recordedSamples holds: 30 seconds at 11025 Hz.
-    static constexpr std::int32_t kRecordedCapacity = 330750;
-
-    // Forwards the core's notices to the prompt: Notice as the simple message box,
-    // Warning as a box with its caption and the warning icon.
-    class PromptNotifier final : public quorvane::Notifier {
-    public:
-        explicit PromptNotifier(Prompt& prompt) : prompt_(prompt) {}
-        void Notice(const std::string& text) override;
-        void Warning(const std::string& text, const std::string& caption) override;
-        // How many notices were shown so far.
-        [[nodiscard]] int Shown() const { return shown_; }
-
-    private:
-        Prompt& prompt_;
-        int shown_ = 0;
-    };
-
     // Pr1 as the core's progress interface (training, file batches). Repaints the
     // bar at each change, since the long operations run on the interface thread.
     class Pr1Progress final : public quorvane::Progress {
@@ -81,6 +63,27 @@ public:
         int step_ = 1;
     };
 
+    // The window as the workflows' front end: notices and questions through the prompt,
+    // the security level through TForm2, progress on Pr1.
+    class WindowFrontEnd final : public quorvane::FrontEnd {
+    public:
+        explicit WindowFrontEnd(TForm1& form) : form_(form) {}
+        void Notice(const std::string& text) override;
+        void Warning(const std::string& text, const std::string& caption) override;
+        bool Ask(std::string_view text, std::string_view caption, Icon icon) override;
+        int ChooseSecurityLevel() override;
+        std::filesystem::path ChooseKeyFile(std::string_view defaultName) override;
+        ReplaceAnswer AskReplace(const std::filesystem::path& output) override;
+        void UserAdded(std::string_view name) override;
+        quorvane::Progress& Bar() override;
+        // How many notices and warnings were shown so far.
+        [[nodiscard]] int Shown() const { return shown_; }
+
+    private:
+        TForm1& form_;
+        int shown_ = 0;
+    };
+
     // Builds the window and its state, then loads the registered users from
     // `speakersDir` (the program folder's "Speakers" in the program; a test folder
     // in tests). The dialogs are created after the main window and attached with
@@ -95,21 +98,18 @@ public:
     // TForm4), live as long as it does.
     void AttachDialogs(TForm2& form2, TForm3& form3, TForm4& form4);
 
-    // ---- Shared state, read and written by the handlers (in this order) ----
-    std::filesystem::path speakersDir;  // folder of the speaker files
-    PromptNotifier notifier;            // must outlive soundBuffer
-    std::unique_ptr<quorvane::SoundBuffer> soundBuffer;
-    std::int32_t elapsedMs = 0;  // level meter clock while Record or Play is held
-    std::array<quorvane::VoiceCodebook, 3> phraseCodebooks;  // slot i = phrase i+1
-    float trainedThreshold = -1.0f;             // not above 0: the system is not trained
-    quorvane::UserList userList;                // the registered users, in list order
-    bool phraseAdded = false;                   // the current recording was added as a phrase
-    std::vector<std::int16_t> recordedSamples;  // kRecordedCapacity samples
-    std::int32_t recordedCount = 0;             // valid samples; 0: no usable recording
-    QStringList decodeFiles;                    // the files chosen by "Open file(s) to decode..."
-
+    // ---- Shared state, read and written by the handlers ----
+    // The enrolment in progress (recording, phrase codebooks, threshold) and the
+    // registered users of the Speakers folder live in the workflow objects.
     Prompt& prompt;
     Pr1Progress pr1Progress;
+    WindowFrontEnd front;  // must outlive soundBuffer
+    quorvane::Enrolment enrolment;
+    quorvane::Users users;
+    std::unique_ptr<quorvane::SoundBuffer> soundBuffer;
+    std::int32_t elapsedMs = 0;  // level meter clock while Record or Play is held
+    QStringList decodeFiles;     // the files chosen by "Open file(s) to decode..."
+
     TForm2* Form2 = nullptr;
     TForm3* Form3 = nullptr;
     TForm4* Form4 = nullptr;
@@ -132,13 +132,6 @@ public:
     void RefillUserBoxes();
     // Whether a phrase slot's indicator (Panel1..Panel3) shows green.
     [[nodiscard]] bool PhraseIndicatorGreen(int slot) const;
-
-    // The threshold as "Train system..." shows it: general notation, up to 15
-    // significant digits ("0.5", "0.100000001490116").
-    [[nodiscard]] static QString GeneralText(float value);
-    // A figure as "Verify" shows it: fixed notation, 5 significant digits, 4 digits
-    // after the point ("0.5000", "123.4600").
-    [[nodiscard]] static QString FixedText(float value);
 
     // The folder of the running executable (where help.htm lies).
     [[nodiscard]] static std::filesystem::path ProgramFolder();
@@ -199,6 +192,8 @@ private:
     // The work of eventFilter: the mouse on Record, Play, the window surface and links.
     bool FilterEvent(QObject* watched, QEvent* event);
     void LoadUsers();
+    // Shows a step's message, if it has one; true when the step was done.
+    bool Show(const quorvane::StepResult& result);
     // After a press that showed a device warning: the modal box took the mouse, so
     // the release may already have happened without reaching the button.
     void FinishHoldIfReleased(int shownBefore, Qt::MouseButton button);

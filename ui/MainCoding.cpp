@@ -18,37 +18,24 @@
 #include <QTimer>
 #include <QUrl>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <string>
 #include <system_error>
 
-#include "analysis/VoiceCodebook.h"
-#include "cipher/EncodedFile.h"
 #include "cipher/Gost.h"
-#include "speaker/Decision.h"
-#include "speaker/Training.h"
 #include "speaker/UserList.h"
 #include "ui/Encode.h"
 #include "ui/Main.h"
 #include "ui/Prompt.h"
 #include "ui/Seckey.h"
 #include "ui_Main.h"
+#include "workflow/Coding.h"
+#include "workflow/Messages.h"
 
 namespace {
 
 using quorvane::GostKey;
 using quorvane::UserRecord;
-
-// The owner's name in an encoded file's header is followed by this text.
-const QString kMarkerSuffix = QStringLiteral("cryptedfile");
-constexpr qsizetype kMarkerSuffixLength = 11;
-// Longest header token taken as an encoded file's owner: a name of at most 900
-// characters and the suffix. Longer tokens are "not encoded".
-constexpr qsizetype kMaxMarkerTokenLength = 911;
-// A decoded file's name is the encoded file's name less its last four
-// characters (the ".crp" that encoding appended).
-constexpr qsizetype kEncodedSuffixLength = 4;
 
 // Label4's colours: the platform's standard green and red.
 const QColor kResultGreen(0x00, 0x80, 0x00);
@@ -68,31 +55,11 @@ bool EndsWithSeparator(const QString& folder) {
     return folder.endsWith(QDir::separator()) || folder.endsWith(QLatin1Char('/'));
 }
 
-// Number of characters of a text, counting a surrogate pair as one.
-qsizetype CharacterCount(const QString& text) {
-    return static_cast<qsizetype>(text.toUcs4().size());
-}
-
-// The text without its last `count` characters (a surrogate pair is one).
-QString DropLastCharacters(const QString& text, qsizetype count) {
-    QList<uint> codePoints = text.toUcs4();
-    codePoints.resize(codePoints.size() - count);
-    return QString::fromUcs4(reinterpret_cast<const char32_t*>(codePoints.constData()),
-                             codePoints.size());
-}
-
 void SetResult(QLabel& label, const QString& text, const QColor& color) {
     QPalette palette = label.palette();
     palette.setColor(QPalette::WindowText, color);
     label.setPalette(palette);
     label.setText(text);
-}
-
-// Whether the file can be opened for reading at all (its header token is needed
-// before anything else happens).
-bool CanRead(const QString& file) {
-    const std::ifstream stream(ToPath(file), std::ios::binary);
-    return stream.is_open();
 }
 
 // The local files of a drop, in the drop's order; folders and non-local items
@@ -184,19 +151,39 @@ QString OutputFolder(TForm3& form) {
     return folder;
 }
 
-// The registered user the Encode page names, or nullptr after telling why not.
-const UserRecord* EncodingUser(const quorvane::UserList& users, const QString& name,
-                               Prompt& prompt) {
-    if (users.empty()) {
-        prompt.Message(QStringLiteral("There are no registered users"));
-        return nullptr;
+QString FromUtf8(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// The toolkit's file filter from the "Description|pattern|..." form of the dialogs.
+QString QtFilter(std::string_view pairs) {
+    const QStringList parts = FromUtf8(pairs).split(QLatin1Char('|'));
+    QStringList filters;
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        QString pattern = parts[i + 1];
+        pattern.replace(QStringLiteral("*.*"), QStringLiteral("*"));
+        filters << parts[i] + QStringLiteral(" (") + pattern + QLatin1Char(')');
     }
-    const UserRecord* record = users.Find(name.toStdString());
-    if (record == nullptr) {
-        prompt.Message(
-            QStringLiteral("User with such name was not found in the list of registered users"));
+    return filters.join(QStringLiteral(";;"));
+}
+
+// The confirmed list of the files dialog: each line keeps the file's full path.
+std::vector<std::filesystem::path> ListedFiles(const TForm3& form) {
+    std::vector<std::filesystem::path> files;
+    for (int i = 0; i < form.ListBox1->count(); ++i) {
+        files.push_back(ToPath(form.ListBox1->item(i)->data(Qt::UserRole).toString()));
     }
-    return record;
+    return files;
+}
+
+// Fills the files dialog's captions for encoding or decoding; the box starts unchecked.
+void CaptionFilesDialog(TForm3& form, std::string_view caption, std::string_view group,
+                        std::string_view check, std::string_view folder) {
+    form.setWindowTitle(FromUtf8(caption));
+    form.GroupBox1->setTitle(FromUtf8(group));
+    form.CheckBox1->setText(FromUtf8(check));
+    form.CheckBox1->setChecked(false);
+    form.Label3->setText(FromUtf8(folder));
 }
 
 }  // namespace
@@ -204,12 +191,15 @@ const UserRecord* EncodingUser(const quorvane::UserList& users, const QString& n
 // ---------------------------------------------------------------- Encode page
 
 void TForm1::Button5Click() {
-    if (EncodingUser(userList, ui->ComboBox2->currentText(), prompt) == nullptr) {
+    std::string refusal;
+    if (quorvane::FindEncodingUser(users.List(), ui->ComboBox2->currentText().toStdString(),
+                                   refusal) == nullptr) {
+        prompt.Message(FromUtf8(refusal));
         return;
     }
     Prompt::FileDialogOptions options;
-    options.title = QStringLiteral("Open files for encoding");
-    options.filter = QStringLiteral("All files (*)");
+    options.title = FromUtf8(quorvane::kOpenForEncodingTitle);
+    options.filter = QtFilter(quorvane::kOpenForEncodingFilter);
     options.multiple = true;
     const QStringList files = prompt.OpenFiles(options);
     if (files.isEmpty()) {
@@ -220,8 +210,11 @@ void TForm1::Button5Click() {
 
 void TForm1::EncodeChosenFiles(const QStringList& files) {
     // A drop arrives without the checks that precede the open dialog; run them here.
-    const UserRecord* record = EncodingUser(userList, ui->ComboBox2->currentText(), prompt);
+    std::string refusal;
+    const UserRecord* record = quorvane::FindEncodingUser(
+        users.List(), ui->ComboBox2->currentText().toStdString(), refusal);
     if (record == nullptr) {
+        prompt.Message(FromUtf8(refusal));
         return;
     }
     if (files.isEmpty() || Form3 == nullptr) {
@@ -229,45 +222,13 @@ void TForm1::EncodeChosenFiles(const QStringList& files) {
     }
     TForm3& form = *Form3;
     form.SetPrompt(&prompt);
-    const QString name = QString::fromStdString(record->name);
-    PrepareFilesDialog(form, name, files);
-    form.setWindowTitle(QStringLiteral("Files for encoding"));
-    form.GroupBox1->setTitle(QStringLiteral("Encoding files"));
-    form.CheckBox1->setText(QStringLiteral("Delete original files after encoding"));
-    form.CheckBox1->setChecked(false);
-    form.Label3->setText(QStringLiteral("Write encoded files to folder:"));
-
+    PrepareFilesDialog(form, QString::fromStdString(record->name), files);
+    CaptionFilesDialog(form, quorvane::kEncodingDialogCaption, quorvane::kEncodingGroupCaption,
+                       quorvane::kDeleteOriginalsCaption, quorvane::kEncodingFolderCaption);
     if (prompt.ShowModal(form) == QDialog::Accepted) {
-        const int count = form.ListBox1->count();
-        pr1Progress.SetRange(0, count);
-        pr1Progress.SetStep(1);
-        pr1Progress.SetPosition(0);
-        const GostKey key = quorvane::DeriveUserKey(record->codebooks);
-        const QString folder = OutputFolder(form);
-        const std::string marker = record->name + kMarkerSuffix.toStdString();
-        const bool deleteOriginals = form.CheckBox1->isChecked();
-        for (int i = 0; i < count; ++i) {
-            const QListWidgetItem* item = form.ListBox1->item(i);
-            const QString input = item->data(Qt::UserRole).toString();
-            const QString output = folder + item->text() + QStringLiteral(".crp");
-            const int result = quorvane::EncodeFile(ToPath(input), ToPath(output), marker, key,
-                                                    quorvane::FileSubstitutionTable);
-            if (result == 1) {
-                // EncodeFile reports 1 only once the whole ".crp" file is in place.
-                if (deleteOriginals) {
-                    std::error_code error;
-                    if (!std::filesystem::remove(ToPath(input), error)) {
-                        prompt.Message(QStringLiteral("Original file ") + input +
-                                       QStringLiteral(" can not be removed!"));
-                    }
-                }
-            } else {
-                prompt.Message(
-                    QStringLiteral("File ") + input +
-                    QStringLiteral(" can not be encoded. Please check the path of output file"));
-            }
-            pr1Progress.StepIt();
-        }
+        const std::filesystem::path folder = ToPath(OutputFolder(form));
+        static_cast<void>(quorvane::EncodeFiles(*record, ListedFiles(form), folder,
+                                                form.CheckBox1->isChecked(), front));
     }
     pr1Progress.SetPosition(0);
 }
@@ -275,13 +236,13 @@ void TForm1::EncodeChosenFiles(const QStringList& files) {
 // ---------------------------------------------------------------- Decode page
 
 void TForm1::RadioGroup3Click() {
-    ui->Button7->setText(RadioGroup3ItemIndex() == 0 ? QStringLiteral("Recognize/Decode...")
-                                                     : QStringLiteral("Enter key..."));
+    ui->Button7->setText(FromUtf8(RadioGroup3ItemIndex() == 0 ? quorvane::kRecognizeCaption
+                                                              : quorvane::kEnterKeyCaption));
 }
 
 void TForm1::Button6Click() {
     Prompt::FileDialogOptions options;
-    options.filter = QStringLiteral("Encoded files (*.crp);;All files (*)");
+    options.filter = QtFilter(quorvane::kOpenForDecodingFilter);
     options.multiple = true;
     // Every run of the dialog replaces the last choice; a cancelled run leaves none.
     decodeFiles.clear();
@@ -297,33 +258,24 @@ void TForm1::DecodeChosenFiles(const QStringList& files) {
     if (files.isEmpty()) {
         return;
     }
-    // A single file that cannot be read at all is reported before anything else
-    // happens, so the recording, the verdict and the name box stay as they were.
-    if (files.size() == 1 && !CanRead(files.first())) {
-        prompt.Message(QStringLiteral("File ") + QDir::toNativeSeparators(files.first()) +
-                       QStringLiteral(" can not be opened for reading"));
-        return;
+    std::optional<quorvane::OwnerResult> owner;
+    if (files.size() == 1) {
+        owner = quorvane::OwnerOfEncodedFile(ToPath(QDir::toNativeSeparators(files.first())));
+        // A single file that cannot be read at all is reported before anything else
+        // happens, so the recording, the verdict and the name box stay as they were.
+        if (!owner->done && owner->message != quorvane::kNotEncodedMessage) {
+            Show(*owner);
+            return;
+        }
     }
     // A voice verification must use a recording made after the files were chosen.
-    recordedCount = 0;
-    SetResult(*ui->Label4, QStringLiteral("Result"), kResultGreen);
-
-    if (files.size() == 1) {
-        std::string token;
-        if (!quorvane::ReadMarker(ToPath(files.first()), token)) {
-            prompt.Message(QStringLiteral("This file was not encoded"));
-            return;
+    enrolment.DropRecording();
+    SetResult(*ui->Label4, FromUtf8(quorvane::kResultRestText), kResultGreen);
+    if (owner) {
+        if (Show(*owner)) {
+            ui->ComboBox3->setEnabled(false);
+            ui->ComboBox3->setCurrentText(QString::fromStdString(owner->name));
         }
-        const auto length = static_cast<qsizetype>(token.size());
-        if (length < kMarkerSuffixLength || length > kMaxMarkerTokenLength ||
-            token.find(kMarkerSuffix.toStdString()) == std::string::npos) {
-            prompt.Message(QStringLiteral("This file was not encoded"));
-            return;
-        }
-        // The name is the token less its last 11 bytes, wherever "cryptedfile" stood.
-        const std::string name = token.substr(0, token.size() - kMarkerSuffixLength);
-        ui->ComboBox3->setEnabled(false);
-        ui->ComboBox3->setCurrentText(QString::fromStdString(name));
         return;
     }
     ui->ComboBox3->setEnabled(true);
@@ -331,45 +283,30 @@ void TForm1::DecodeChosenFiles(const QStringList& files) {
 }
 
 void TForm1::Button7Click() {
-    SetResult(*ui->Label4, QStringLiteral("Result"), kResultGreen);
+    SetResult(*ui->Label4, FromUtf8(quorvane::kResultRestText), kResultGreen);
     if (decodeFiles.isEmpty()) {
-        prompt.Message(QStringLiteral("Select file(s) for decoding first."));
+        prompt.Message(FromUtf8(quorvane::kSelectFilesFirstMessage));
         return;
     }
     const QString name = ui->ComboBox3->currentText();
     if (name.isEmpty()) {
-        prompt.Message(QStringLiteral("Enter your name first"));
+        prompt.Message(FromUtf8(quorvane::kEnterNameFirstMessage));
         return;
     }
     const std::string stdName = name.toStdString();
     const bool byVoice = RadioGroup3ItemIndex() == 0;
-    const UserRecord* record = nullptr;
-    GostKey typedKey{};
-
+    GostKey key{};
     if (byVoice) {
-        record = userList.Find(stdName);
-        if (record == nullptr) {
-            prompt.Message(QStringLiteral("User ") + name +
-                           QStringLiteral(" was not found in the list of registered users"));
+        const quorvane::VoiceKeyResult voice =
+            quorvane::KeyFromVoice(users.List(), stdName, enrolment.Recording(), front);
+        if (voice.trained) {
+            SetResult(*ui->Label4, FromUtf8(voice.verdictText),
+                      voice.accepted ? kResultGreen : kResultRed);
+        }
+        if (!Show(voice)) {
             return;
         }
-        if (recordedCount == 0) {
-            prompt.Message(QStringLiteral("Please record phrase for your verification first"));
-            return;
-        }
-        quorvane::VoiceCodebook test;
-        const std::span<const std::int16_t> samples(recordedSamples);
-        if (!quorvane::TrainCodebook(test, samples, recordedCount, quorvane::kSampleRate,
-                                     quorvane::kMaxCodewords, pr1Progress, notifier)) {
-            prompt.Message(QStringLiteral("Too little feature vectors, please repeat recording"));
-            return;
-        }
-        float distance = 0.0f;
-        if (!quorvane::VerifySpeaker(record->codebooks, test, record->threshold, distance)) {
-            SetResult(*ui->Label4, QStringLiteral("Result: Negative"), kResultRed);
-            return;
-        }
-        SetResult(*ui->Label4, QStringLiteral("Result:Positive"), kResultGreen);
+        key = voice.key;
     } else {
         if (Form4 == nullptr) {
             return;
@@ -380,21 +317,15 @@ void TForm1::Button7Click() {
         if (prompt.ShowModal(keyForm) != QDialog::Accepted) {
             return;
         }
-        const QStringList lines = keyForm.KeyLines();
-        if (lines.size() < static_cast<qsizetype>(typedKey.size())) {
-            prompt.Message(QStringLiteral("Security key must be 8 digits"));
+        std::vector<std::string> lines;
+        for (const QString& line : keyForm.KeyLines()) {
+            lines.push_back(line.toStdString());
+        }
+        const quorvane::TypedKeyResult typed = quorvane::KeyFromLines(lines);
+        if (!Show(typed)) {
             return;
         }
-        // Lines after the eighth are ignored.
-        for (std::size_t i = 0; i < typedKey.size(); ++i) {
-            const QString& line = lines[static_cast<qsizetype>(i)];
-            const std::optional<std::int32_t> word = ParseKeyNumber(line);
-            if (!word) {
-                prompt.Message(QStringLiteral("'%1' is not a valid integer value").arg(line));
-                return;
-            }
-            typedKey[i] = static_cast<std::uint32_t>(*word);
-        }
+        key = typed.key;
     }
 
     if (Form3 == nullptr) {
@@ -403,67 +334,15 @@ void TForm1::Button7Click() {
     TForm3& form = *Form3;
     form.SetPrompt(&prompt);
     PrepareFilesDialog(form, name, decodeFiles);
-    form.setWindowTitle(QStringLiteral("Files for decoding"));
-    form.GroupBox1->setTitle(QStringLiteral("Decoding files"));
-    form.CheckBox1->setText(QStringLiteral("Delete encoded files after decoding"));
-    form.CheckBox1->setChecked(false);
-    form.Label3->setText(QStringLiteral("Write decoded files to folder:"));
+    CaptionFilesDialog(form, quorvane::kDecodingDialogCaption, quorvane::kDecodingGroupCaption,
+                       quorvane::kDeleteEncodedCaption, quorvane::kDecodingFolderCaption);
     if (prompt.ShowModal(form) != QDialog::Accepted) {
         return;
     }
-
-    const int count = form.ListBox1->count();
-    pr1Progress.SetRange(0, count);
-    pr1Progress.SetStep(1);
-    pr1Progress.SetPosition(0);
-    const GostKey key = byVoice ? quorvane::DeriveUserKey(record->codebooks) : typedKey;
-    const bool deleteEncoded = form.CheckBox1->isChecked();
-    // A wrong typed key still "decodes" (the format holds no check value), so an
-    // encoded file is deleted only when the typed key is provably the owner's:
-    // that of the registered user of this name. Otherwise the files are kept.
-    bool mayDelete = deleteEncoded;
-    if (deleteEncoded && !byVoice) {
-        const UserRecord* owner = userList.Find(stdName);
-        mayDelete = owner != nullptr && quorvane::DeriveUserKey(owner->codebooks) == typedKey;
-    }
-    bool keptEncoded = false;
-    const QString folder = OutputFolder(form);
-    const std::string marker = stdName + kMarkerSuffix.toStdString();
-    for (int i = 0; i < count; ++i) {
-        const QListWidgetItem* item = form.ListBox1->item(i);
-        const QString input = item->data(Qt::UserRole).toString();
-        const QString line = item->text();
-        int result = 0;
-        // A name of four characters or fewer leaves no output name.
-        if (CharacterCount(line) > kEncodedSuffixLength) {
-            const QString output = folder + DropLastCharacters(line, kEncodedSuffixLength);
-            result = quorvane::DecodeFile(ToPath(input), ToPath(output), marker, key,
-                                          quorvane::FileSubstitutionTable);
-        }
-        if (result == 1) {
-            // DecodeFile reports 1 only once the whole plain file is in place.
-            if (mayDelete) {
-                std::error_code error;
-                if (!std::filesystem::remove(ToPath(input), error)) {
-                    prompt.Message(QStringLiteral("Encoded file ") + input +
-                                   QStringLiteral(" can not be removed!"));
-                }
-            } else if (deleteEncoded) {
-                keptEncoded = true;
-            }
-        } else {
-            prompt.Message(QStringLiteral("File ") + input +
-                           QStringLiteral(" can not be decoded. Please check the path of output "
-                                          "file or this file can be encoded by other user"));
-        }
-        pr1Progress.StepIt();
-    }
-    pr1Progress.SetPosition(0);
-    if (keptEncoded) {
-        prompt.Message(QStringLiteral("The encoded files were kept: the typed security key is "
-                                      "not the key of a registered user named ") +
-                       name);
-    }
+    const std::filesystem::path folder = ToPath(OutputFolder(form));
+    static_cast<void>(quorvane::DecodeFiles(
+        stdName, key, byVoice ? quorvane::KeySource::Voice : quorvane::KeySource::Typed,
+        users.List(), ListedFiles(form), folder, form.CheckBox1->isChecked(), front));
 }
 
 // ---------------------------------------------------------------- Drops

@@ -4,6 +4,8 @@
 #include <QStringList>
 #include <functional>
 
+#include "workflow/FrontEnd.h"
+
 class QDialog;
 
 // Every modal interaction of the program: message boxes, questions, file and
@@ -30,13 +32,17 @@ public:
     virtual void Box(const QString& text, const QString& caption, Icon icon) = 0;
     // Yes/No question; true for Yes.
     virtual bool Question(const QString& text, const QString& caption, Icon icon) = 0;
+    // Whether to replace an existing file: Yes, Yes to all, No or Cancel (warning icon).
+    using ReplaceAnswer = quorvane::FrontEnd::ReplaceAnswer;
+    virtual ReplaceAnswer Replace(const QString& text, const QString& caption) = 0;
     // File-open dialog; the chosen files in the dialog's order, empty when cancelled.
     virtual QStringList OpenFiles(const FileDialogOptions& options) = 0;
     // File-save dialog; the chosen path, empty when cancelled.
     virtual QString SaveFile(const FileDialogOptions& options) = 0;
     // Folder chooser; the chosen folder, empty when cancelled.
     virtual QString ChooseFolder(const QString& caption, const QString& start) = 0;
-    // Shows one of the program's dialogs modally; returns its result code (QDialog::Accepted or Rejected).
+    // Shows one of the program's dialogs modally; returns its result code (QDialog::Accepted or
+    // Rejected).
     virtual int ShowModal(QDialog& dialog) = 0;
     // Opens a document or address with the desktop; false when that fails.
     virtual bool OpenUrl(const QString& url) = 0;

@@ -26,9 +26,3 @@ public:
 protected:
     void showEvent(QShowEvent* event) override;
 };
-
-// Reads one typed key number: a signed 32-bit decimal integer, as the key file
-// writes it. Surrounding blanks are ignored; an optional sign and decimal digits
-// within the 32-bit range are accepted, nothing else (no hexadecimal forms, no
-// inner blanks, no fraction). Empty when the text is not such a number.
-std::optional<std::int32_t> ParseKeyNumber(const QString& text);

@@ -9,6 +9,8 @@
 #include <QRegularExpression>
 #include <QUrl>
 
+#include "workflow/Messages.h"
+
 namespace {
 
 QMessageBox::Icon ToBoxIcon(Prompt::Icon icon) {
@@ -30,7 +32,9 @@ QMessageBox::Icon ToBoxIcon(Prompt::Icon icon) {
 }  // namespace
 
 void WidgetPrompt::Message(const QString& text) {
-    Box(text, QString::fromLatin1(kApplicationTitle), Icon::None);
+    Box(text,
+        QString::fromUtf8(quorvane::kApplicationTitle.data(), quorvane::kApplicationTitle.size()),
+        Icon::None);
 }
 
 void WidgetPrompt::Box(const QString& text, const QString& caption, Icon icon) {
@@ -43,6 +47,24 @@ bool WidgetPrompt::Question(const QString& text, const QString& caption, Icon ic
     // Warnings and errors ask before something is deleted: Enter should not confirm.
     box.setDefaultButton(icon == Icon::Question ? QMessageBox::Yes : QMessageBox::No);
     return box.exec() == QMessageBox::Yes;
+}
+
+Prompt::ReplaceAnswer WidgetPrompt::Replace(const QString& text, const QString& caption) {
+    QMessageBox box(
+        QMessageBox::Warning, caption, text,
+        QMessageBox::Yes | QMessageBox::YesToAll | QMessageBox::No | QMessageBox::Cancel, parent_);
+    // Replacing loses the file's content: Enter should not confirm.
+    box.setDefaultButton(QMessageBox::No);
+    switch (box.exec()) {
+        case QMessageBox::Yes:
+            return ReplaceAnswer::Yes;
+        case QMessageBox::YesToAll:
+            return ReplaceAnswer::YesToAll;
+        case QMessageBox::No:
+            return ReplaceAnswer::No;
+        default:
+            return ReplaceAnswer::Cancel;
+    }
 }
 
 QStringList WidgetPrompt::OpenFiles(const FileDialogOptions& options) {

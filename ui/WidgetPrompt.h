@@ -9,9 +9,6 @@
 // "open" action. Boxes are modal over the main window once it is set.
 class WidgetPrompt final : public Prompt {
 public:
-    // The caption of the simple message box: the application title.
-    static constexpr const char* kApplicationTitle = "Quorvane 1.1";
-
     WidgetPrompt() = default;
     explicit WidgetPrompt(QWidget* parent) : parent_(parent) {}
 
@@ -21,6 +18,7 @@ public:
     void Message(const QString& text) override;
     void Box(const QString& text, const QString& caption, Icon icon) override;
     bool Question(const QString& text, const QString& caption, Icon icon) override;
+    ReplaceAnswer Replace(const QString& text, const QString& caption) override;
     QStringList OpenFiles(const FileDialogOptions& options) override;
     QString SaveFile(const FileDialogOptions& options) override;
     QString ChooseFolder(const QString& caption, const QString& start) override;

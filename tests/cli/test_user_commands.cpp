@@ -24,6 +24,8 @@
 #include "speaker/Decision.h"
 #include "speaker/SpeakerStore.h"
 #include "speaker/Training.h"
+#include "speaker/KeyFile.h"
+#include "speaker/UserKey.h"
 #include "speaker/UserList.h"
 #include "tests/cli/RunCli.h"
 #include "tests/speaker/SpokenPhrase.h"
@@ -178,6 +180,9 @@ TEST_F(UserCommands, EnrolledUsersAreVerifiedAndTheStoreSurvivesARestart) {
     const CliRun users = Cli("users");
     EXPECT_EQ(users.exitCode, 0);
     EXPECT_EQ(users.out, "anna\nbob\n");
+    // Global options are taken after the command too.
+    EXPECT_EQ(testing::RunCli(work_.Path(), "users --speakers " + Quoted(speakers_)).out,
+              "anna\nbob\n");
 
     // A phrase added at enrolment comes back at distance 0 and is accepted.
     const CliRun same = Cli("verify anna " + Phrase("en-us", 1));
@@ -425,16 +430,17 @@ TEST_F(UserCommands, RecordingsAndKeyFilesAreCheckedBeforeAUserIsAdded) {
     EXPECT_FALSE(fs::exists(speakers_ / "anna.spk"));
 }
 
-TEST_F(UserCommands, AKeyFileThatCannotBeWrittenLeavesTheUserAdded) {
+TEST_F(UserCommands, AKeyFileThatCannotBeWrittenStopsTheEnrolment) {
 #ifdef _WIN32
     GTEST_SKIP() << "needs a folder where no file can be created";
 #else
-    // /proc exists, but no file can be created in it.
+    // /proc exists, but no file can be created in it: the key file is made ready before
+    // the user is stored, so nothing is registered without its key.
     const CliRun run = Cli("enrol anna " + Phrases("en-us") + " --key-file /proc/anna_key.txt");
-    EXPECT_EQ(run.exitCode, 1) << run.err;
-    EXPECT_TRUE(Contains(run.err, "/proc/anna_key.txt: Unable to save security key file"))
+    EXPECT_EQ(run.exitCode, 2) << run.err;
+    EXPECT_TRUE(Contains(run.err, "Unable to save security key file: /proc/anna_key.txt"))
         << run.err;
-    EXPECT_EQ(Cli("users").out, "anna\n");
+    EXPECT_EQ(Cli("users").out, "There are no registered users\n");
 #endif
 }
 

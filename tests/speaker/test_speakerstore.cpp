@@ -20,6 +20,7 @@
 #include "speaker/Decision.h"
 #include "speaker/ModelFile.h"
 #include "speaker/SpeakerStore.h"
+#include "speaker/UserKey.h"
 #include "speaker/UserList.h"
 #include "tests/speaker/Codebooks.h"
 #include "tests/speaker/TestFiles.h"

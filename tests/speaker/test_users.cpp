@@ -1,5 +1,5 @@
-// Registered users: the name checks and their messages, the list, the security key
-// derived from the codebooks, and the key file.
+// Registered users: the list, the security key derived from the codebooks, and the key
+// file.
 
 #include <gtest/gtest.h>
 
@@ -13,6 +13,8 @@
 
 #include "analysis/VoiceCodebook.h"
 #include "speaker/ModelFile.h"
+#include "speaker/KeyFile.h"
+#include "speaker/UserKey.h"
 #include "speaker/UserList.h"
 #include "tests/speaker/Codebooks.h"
 #include "tests/speaker/TestFiles.h"
@@ -44,48 +46,6 @@ std::vector<std::int32_t> Signed(const GostKey& key) {
 
 using testing::ReadText;
 using testing::ScratchFolder;
-
-// ---- Names ----
-
-TEST(UserNames, MessagesAreTheProgramsOwnTexts) {
-    EXPECT_EQ(kForbiddenSymbolsMessage,
-              R"(You can not use symbols: \ / : * ? " < > | and "Space" symbols in the name)");
-    EXPECT_EQ(kSecurityKeyQuestion,
-              "If you want program can save security key.\nThis security key can be used if "
-              "something\nhappend with your voice. You will be able\nto decode your files using "
-              "this key.\nDo you want to save it?");
-    EXPECT_EQ(SeveralFilesQuestion(2),
-              "Error. There were found 2 files representing this user (speaker).\n"
-              "Do you want to delete them all?");
-}
-
-TEST(UserNames, ForbiddenSymbolsBlanksAndLength) {
-    EXPECT_EQ(CheckUserName(""), kEnterNameMessage);
-    for (const char* bad : {"a b", "a\\b", "a/b", "a:b", "a*b", "a?b", "a\"b", "a<b", "a>b", "a|b",
-                            " ", "tab\there", "new\nline", "bell\x07"}) {
-        EXPECT_EQ(CheckUserName(bad), kForbiddenSymbolsMessage) << bad;
-    }
-    for (const char* good : {"anna", "Anna", "j.smith", "anna.", "\xD0\x90\xD0\xBD\xD0\xBD\xD0\xB0",
-                             "x-y_z+1", "O'Brien"}) {
-        EXPECT_FALSE(CheckUserName(good).has_value()) << good;
-    }
-    EXPECT_FALSE(CheckUserName(std::string(999, 'n')).has_value());
-    EXPECT_EQ(CheckUserName(std::string(1000, 'n')), kNameTooLongMessage);
-}
-
-TEST(UserNames, AddingChecksRunInOrder) {
-    UserList users;
-    AppendUser(users, ThreeOf(Constant(8, 1.0f)), "anna", 1.0f);
-    EXPECT_EQ(CheckNewUser(-1.0f, "", users), kTrainingFirstMessage);
-    EXPECT_EQ(CheckNewUser(0.0f, "bob", users), kTrainingFirstMessage);
-    EXPECT_EQ(CheckNewUser(std::nanf(""), "bob", users), kTrainingFirstMessage);
-    EXPECT_EQ(CheckNewUser(0.5f, "", users), kEnterNameMessage);
-    EXPECT_EQ(CheckNewUser(0.5f, "an na", users), kForbiddenSymbolsMessage);
-    EXPECT_EQ(CheckNewUser(0.5f, "anna", users), kUserExistsMessage);
-    // Names differing only in letter case are different users.
-    EXPECT_FALSE(CheckNewUser(0.5f, "Anna", users).has_value());
-    EXPECT_FALSE(CheckNewUser(0.5f, "ann", users).has_value());
-}
 
 // ---- The list ----
 
@@ -297,16 +257,31 @@ TEST(KeyFile, ParsingAcceptsBothLineEndsAndBareWords) {
 }
 
 TEST(KeyFile, KeyWordsAreSigned32BitDecimals) {
-    std::uint32_t word = 0;
-    EXPECT_TRUE(ParseKeyWord("-2147483648", word));
-    EXPECT_EQ(word, 0x80000000u);
-    EXPECT_TRUE(ParseKeyWord(" 2147483647 ", word));
-    EXPECT_EQ(word, 0x7FFFFFFFu);
-    EXPECT_TRUE(ParseKeyWord("-1", word));
-    EXPECT_EQ(word, 0xFFFFFFFFu);
-    for (const char* bad : {"", "-", "2147483648", "-2147483649", "12a", "1 2", "0x10", "1e3",
-                            "99999999999999999999"}) {
+    // Signed 32-bit decimals as the key file writes them; a sign, leading zeros and blanks
+    // around (ASCII and Unicode, as pasted keys carry them) are forgiven.
+    const struct {
+        const char* text;
+        std::uint32_t word;
+    } good[] = {{"0", 0u},
+                {"-2147483648", 0x80000000u},
+                {" 2147483647 ", 0x7FFFFFFFu},
+                {"-1", 0xFFFFFFFFu},
+                {"  +17 ", 17u},
+                {"007", 7u},
+                {"00000000000000000007", 7u},
+                {"\xC2\xA0" "42\xE2\x80\xAF", 42u},
+                {"\xE3\x80\x80-5\t", 0xFFFFFFFBu}};
+    for (const auto& c : good) {
+        std::uint32_t word = 1234;
+        EXPECT_TRUE(ParseKeyWord(c.text, word)) << c.text;
+        EXPECT_EQ(word, c.word) << c.text;
+    }
+    for (const char* bad : {"", " ", "-", "+", "2147483648", "-2147483649", "99999999999999999999",
+                            "12a", "12x", "1 2", "0x10", "$10", "1e3", "1.0", "--1", "Your key:",
+                            "4\xC2\xA0" "2"}) {
+        std::uint32_t word = 1234;
         EXPECT_FALSE(ParseKeyWord(bad, word)) << bad;
+        EXPECT_EQ(word, 1234u) << bad;
     }
 }
 

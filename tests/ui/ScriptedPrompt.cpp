@@ -6,7 +6,7 @@ QStringList ScriptedPrompt::Messages() const {
     QStringList texts;
     for (const Entry& entry : entries) {
         if (entry.kind == Kind::Message || entry.kind == Kind::Box ||
-            entry.kind == Kind::Question) {
+            entry.kind == Kind::Question || entry.kind == Kind::Replace) {
             texts << entry.text;
         }
     }
@@ -38,6 +38,16 @@ bool ScriptedPrompt::Question(const QString& text, const QString& caption, Icon 
     }
     const bool answer = questionAnswers.front();
     questionAnswers.pop_front();
+    return answer;
+}
+
+Prompt::ReplaceAnswer ScriptedPrompt::Replace(const QString& text, const QString& caption) {
+    entries.push_back({Kind::Replace, text, caption, Icon::Warning, {}});
+    if (replaceAnswers.empty()) {
+        return ReplaceAnswer::Cancel;
+    }
+    const ReplaceAnswer answer = replaceAnswers.front();
+    replaceAnswers.pop_front();
     return answer;
 }
 

@@ -10,8 +10,8 @@
 
 // A prompt for tests: answers from prepared lists and records every call in order,
 // so a test reads like the user's session. When a list of answers runs out, the
-// prompt answers as a user who cancels: Question -> No, file and folder dialogs ->
-// cancelled (empty).
+// prompt answers as a user who cancels: Question -> No, Replace -> Cancel, file and
+// folder dialogs -> cancelled (empty).
 //
 // ShowModal really shows the dialog (its showEvent runs), then runs the next
 // prepared action on it (set a radio button, fill an edit, click OK ...). A dialog
@@ -23,6 +23,7 @@ public:
         Message,
         Box,
         Question,
+        Replace,
         OpenFiles,
         SaveFile,
         ChooseFolder,
@@ -40,6 +41,7 @@ public:
 
     // ---- Prepared answers, taken in order ----
     std::deque<bool> questionAnswers;
+    std::deque<ReplaceAnswer> replaceAnswers;
     std::deque<QStringList> openFilesAnswers;
     std::deque<QString> saveFileAnswers;
     std::deque<QString> folderAnswers;
@@ -47,6 +49,7 @@ public:
     bool openUrlResult = true;
 
     void AnswerQuestion(bool yes) { questionAnswers.push_back(yes); }
+    void AnswerReplace(ReplaceAnswer answer) { replaceAnswers.push_back(answer); }
     void AnswerOpenFiles(const QStringList& files) { openFilesAnswers.push_back(files); }
     void AnswerSaveFile(const QString& path) { saveFileAnswers.push_back(path); }
     void AnswerFolder(const QString& folder) { folderAnswers.push_back(folder); }
@@ -66,6 +69,7 @@ public:
     void Message(const QString& text) override;
     void Box(const QString& text, const QString& caption, Icon icon) override;
     bool Question(const QString& text, const QString& caption, Icon icon) override;
+    ReplaceAnswer Replace(const QString& text, const QString& caption) override;
     QStringList OpenFiles(const FileDialogOptions& options) override;
     QString SaveFile(const FileDialogOptions& options) override;
     QString ChooseFolder(const QString& caption, const QString& start) override;

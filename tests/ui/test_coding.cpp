@@ -31,6 +31,8 @@
 #include "speaker/Decision.h"
 #include "speaker/SpeakerStore.h"
 #include "speaker/Training.h"
+#include "speaker/KeyFile.h"
+#include "speaker/UserKey.h"
 #include "speaker/UserList.h"
 #include "tests/ui/Phrases.h"
 #include "tests/ui/ProgramWindows.h"
@@ -161,7 +163,7 @@ class CodingPagesTest final : public QObject {
 private slots:
     void initTestCase();
     void dialogsAsDesigned();
-    void keyNumbers();
+    void memoKeyLines();
     void encodeThreeFiles();
     void encodeRefusalsAndCancel();
     void encodeFailuresKeepOriginals();
@@ -288,17 +290,7 @@ void CodingPagesTest::dialogsAsDesigned() {
     QCOMPARE(key.minimumSize(), key.maximumSize());
 }
 
-void CodingPagesTest::keyNumbers() {
-    // Signed 32-bit decimals as the key file writes them, blanks around forgiven.
-    QCOMPARE(ParseKeyNumber(QStringLiteral("0")), std::optional<std::int32_t>(0));
-    QCOMPARE(ParseKeyNumber(QStringLiteral("-2147483648")), std::optional<std::int32_t>(INT32_MIN));
-    QCOMPARE(ParseKeyNumber(QStringLiteral("2147483647")), std::optional<std::int32_t>(INT32_MAX));
-    QCOMPARE(ParseKeyNumber(QStringLiteral("  +17 ")), std::optional<std::int32_t>(17));
-    QCOMPARE(ParseKeyNumber(QStringLiteral("007")), std::optional<std::int32_t>(7));
-    for (const char* bad : {"", " ", "-", "+", "2147483648", "-2147483649", "99999999999999999999",
-                            "12x", "1 2", "0x10", "$10", "1.0", "--1", "Your key:"}) {
-        QVERIFY2(!ParseKeyNumber(QString::fromLatin1(bad)).has_value(), bad);
-    }
+void CodingPagesTest::memoKeyLines() {
     // Memo lines: none when empty; a final line end starts no further line.
     TForm4 form;
     QVERIFY(form.KeyLines().isEmpty());
@@ -312,7 +304,7 @@ void CodingPagesTest::encodeThreeFiles() {
     ScriptedPrompt prompt;
     Session s(prompt, speakers_);
     Ui::TForm1& ui = s.ui();
-    QCOMPARE(s.form1->userList.size(), std::size_t{2});
+    QCOMPARE(s.form1->users.List().size(), std::size_t{2});
     const QStringList files = PlainFiles(QStringLiteral("enc-src"));
     const QString out = Folder(QStringLiteral("enc-out"));
 
@@ -379,12 +371,16 @@ void CodingPagesTest::encodeThreeFiles() {
     const QString again = Folder(QStringLiteral("enc-again"));
     Encode(s, QStringLiteral("anna"), {files[0]}, again);
     QCOMPARE(ReadAll(again + kSep + QStringLiteral("a.txt.crp")), first);
-    // Another user's key gives other bytes under the other name.
+    // Another user's key gives other bytes under the other name, once the user agreed to
+    // replace the existing file.
+    prompt.AnswerReplace(Prompt::ReplaceAnswer::Yes);
     Encode(s, QStringLiteral("bob"), {files[0]}, again);
     const QByteArray bobs = ReadAll(again + kSep + QStringLiteral("a.txt.crp"));
     QVERIFY(bobs.startsWith("bobcryptedfile\n2\n3\n"));
     QVERIFY(bobs.mid(19) != first.mid(20));
-    QVERIFY(prompt.Messages().isEmpty());
+    QCOMPARE(prompt.Messages(),
+             QStringList{QStringLiteral("File ") + again + kSep +
+                         QStringLiteral("a.txt.crp already exists. Do you want to replace it?")});
 }
 
 void CodingPagesTest::encodeRefusalsAndCancel() {
@@ -516,7 +512,7 @@ void CodingPagesTest::decodeByVoice() {
     QVERIFY(ui.ComboBox3->currentText().isEmpty());
     ui.ComboBox3->setEditText(QStringLiteral("anna"));
     s.Record(annaVoice_);
-    QVERIFY(s.form1->recordedCount > 0);
+    QVERIFY(s.form1->enrolment.RecordedCount() > 0);
 
     const QString out = Folder(QStringLiteral("voice-out"));
     QStringList lines;
@@ -653,14 +649,14 @@ void CodingPagesTest::decodeRefusals() {
     // Recording before choosing: choosing drops the recording.
     ui.ComboBox3->setEditText(QStringLiteral("anna"));
     s.Record(annaVoice_);
-    QVERIFY(s.form1->recordedCount > 0);
+    QVERIFY(s.form1->enrolment.RecordedCount() > 0);
     s.ChooseForDecoding(crp);
-    QCOMPARE(s.form1->recordedCount, 0);
+    QCOMPARE(s.form1->enrolment.RecordedCount(), 0);
     ui.ComboBox3->setEditText(QStringLiteral("anna"));
     s.Click(ui.Button7);
     // Half a second of tone: accepted as a recording, far too short for a model.
     s.Record(Square(6400, 10000));
-    QCOMPARE(s.form1->recordedCount, 6000);
+    QCOMPARE(s.form1->enrolment.RecordedCount(), 6000);
     s.Click(ui.Button7);
     QCOMPARE(ui.Label4->text(), QStringLiteral("Result"));
     // Another voice: a negative verdict in red, no dialog.
@@ -731,10 +727,10 @@ void CodingPagesTest::choosingEncodedFiles() {
     s.ChooseForDecoding({longToken});
     // A file that cannot be read changes nothing else: the recording and the verdict stay.
     s.Record(bobVoice_);
-    QVERIFY(s.form1->recordedCount > 0);
+    QVERIFY(s.form1->enrolment.RecordedCount() > 0);
     ui.Label4->setText(QStringLiteral("Result: Negative"));
     s.ChooseForDecoding({missing});
-    QVERIFY(s.form1->recordedCount > 0);
+    QVERIFY(s.form1->enrolment.RecordedCount() > 0);
     QCOMPARE(ui.Label4->text(), QStringLiteral("Result: Negative"));
     QCOMPARE(prompt.Messages(),
              (QStringList{QStringLiteral("This file was not encoded"),
@@ -834,8 +830,10 @@ void CodingPagesTest::lossGuard() {
     prompt.ClearShown();
     s.PrepareKey(KeyLines(bobKey_));
     prompt.OnShowModal(ConfirmFiles(prompt, out, true));
+    prompt.AnswerReplace(Prompt::ReplaceAnswer::YesToAll);
     s.Click(ui.Button7);
-    QCOMPARE(prompt.Messages().size(), 1);
+    QCOMPARE(prompt.Messages().size(), 2);  // replace the first output?, the files were kept
+    QVERIFY(prompt.Messages().back().startsWith(QStringLiteral("The encoded files were kept")));
     for (const QString& file : crp) {
         QVERIFY(QFile::exists(file));
     }
@@ -873,14 +871,17 @@ void CodingPagesTest::lossGuard() {
         QVERIFY(QFile::exists(file));
     }
 
-    // The right key of the registered user: decoded and deleted, no message.
+    // The right key of the registered user: decoded and deleted, no message beyond the
+    // question before replacing the wrong outputs.
     prompt.ClearShown();
     s.ChooseForDecoding(crp);
     ui.ComboBox3->setEditText(QStringLiteral("anna"));
     s.PrepareKey(KeyLines(annaKey_));
     prompt.OnShowModal(ConfirmFiles(prompt, out, true));
+    prompt.AnswerReplace(Prompt::ReplaceAnswer::YesToAll);
     s.Click(ui.Button7);
-    QVERIFY(prompt.Messages().isEmpty());
+    QCOMPARE(prompt.Of(Kind::Replace).size(), std::size_t{1});
+    QCOMPARE(prompt.Messages().size(), 1);
     QCOMPARE(ReadAll(out + kSep + QStringLiteral("a.txt")), ReadAll(files[0]));
     QCOMPARE(ReadAll(out + kSep + QStringLiteral("b.bin")), ReadAll(files[1]));
     for (const QString& file : crp) {
@@ -937,7 +938,7 @@ void CodingPagesTest::droppedFiles() {
     ui.PageControl1->setCurrentIndex(2);
     s.Record(annaVoice_);
     QVERIFY(drop(ui.TabSheet3, {out + kSep + QStringLiteral("a.txt.crp")}));
-    QCOMPARE(s.form1->recordedCount, 0);
+    QCOMPARE(s.form1->enrolment.RecordedCount(), 0);
     QCOMPARE(ui.ComboBox3->currentText(), QStringLiteral("anna"));
     QVERIFY(!ui.ComboBox3->isEnabled());
     s.Click(ui.RadioGroup3_1);

@@ -29,7 +29,10 @@
 #include "audio/SoundBuffer.h"
 #include "speaker/Decision.h"
 #include "speaker/ModelFile.h"
+#include "speaker/KeyFile.h"
+#include "speaker/UserKey.h"
 #include "speaker/UserList.h"
+#include "workflow/Figures.h"
 #include "tests/ui/Phrases.h"
 #include "tests/ui/ProgramWindows.h"
 #include "tests/ui/ScriptedPrompt.h"
@@ -103,7 +106,6 @@ class MainWindowTest final : public QObject {
 private slots:
     void initTestCase();
     void startsAsDesigned();
-    void numberFormats();
     void refusalsWithoutEnrolment();
     void levelChecksAndTheirWarnings();
     void noInputDevice();
@@ -179,11 +181,11 @@ void MainWindowTest::startsAsDesigned() {
     QVERIFY(s.form1->Timer1 != nullptr);
     QVERIFY(!s.form1->Timer1->isActive());
     QCOMPARE(s.form1->Timer1->interval(), 200);
-    QCOMPARE(s.form1->trainedThreshold, -1.0f);
-    QCOMPARE(s.form1->recordedCount, 0);
-    QCOMPARE(s.form1->recordedSamples.size(), std::size_t{330750});
-    QVERIFY(!s.form1->phraseAdded);
-    QVERIFY(s.form1->userList.empty());
+    QCOMPARE(s.form1->enrolment.Threshold(), -1.0f);
+    QCOMPARE(s.form1->enrolment.RecordedCount(), 0);
+    QCOMPARE(s.form1->enrolment.RecordedSamples().size(), std::size_t{330750});
+    QVERIFY(!s.form1->enrolment.PhraseAdded());
+    QVERIFY(s.form1->users.List().empty());
     QCOMPARE(ui.ComboBox1->count(), 0);
     QCOMPARE(ui.ComboBox2->count(), 0);
     QCOMPARE(ui.ComboBox3->count(), 0);
@@ -207,24 +209,8 @@ void MainWindowTest::startsAsDesigned() {
     // A missing Speakers folder is no error: no users, no message.
     ScriptedPrompt quiet;
     const Session missing(quiet, ToPath(scratch_.filePath(QStringLiteral("no-such-folder"))));
-    QVERIFY(missing.form1->userList.empty());
+    QVERIFY(missing.form1->users.List().empty());
     QVERIFY(quiet.entries.empty());
-}
-
-void MainWindowTest::numberFormats() {
-    // General notation, up to 15 significant digits of the float's value.
-    QCOMPARE(TForm1::GeneralText(0.5f), QStringLiteral("0.5"));
-    QCOMPARE(TForm1::GeneralText(-1.0f), QStringLiteral("-1"));
-    QCOMPARE(TForm1::GeneralText(2.75f), QStringLiteral("2.75"));
-    // 0.1f is 0.100000001490116119384765625.
-    QCOMPARE(TForm1::GeneralText(0.1f), QStringLiteral("0.100000001490116"));
-    // Fixed: 5 significant digits, then 4 decimals.
-    QCOMPARE(TForm1::FixedText(0.5f), QStringLiteral("0.5000"));
-    QCOMPARE(TForm1::FixedText(0.25f), QStringLiteral("0.2500"));
-    QCOMPARE(TForm1::FixedText(0.0f), QStringLiteral("0.0000"));
-    QCOMPARE(TForm1::FixedText(1.23456789f), QStringLiteral("1.2346"));
-    QCOMPARE(TForm1::FixedText(123.456789f), QStringLiteral("123.4600"));  // 123.46
-    QCOMPARE(TForm1::FixedText(1.99999f), QStringLiteral("2.0000"));
 }
 
 void MainWindowTest::refusalsWithoutEnrolment() {
@@ -246,7 +232,7 @@ void MainWindowTest::refusalsWithoutEnrolment() {
     // All simple message boxes; the security dialog was never shown.
     QCOMPARE(prompt.Of(Kind::Message).size(), std::size_t{5});
     QVERIFY(prompt.Of(Kind::ShowModal).empty());
-    QCOMPARE(s.form1->trainedThreshold, -1.0f);
+    QCOMPARE(s.form1->enrolment.Threshold(), -1.0f);
 }
 
 void MainWindowTest::levelChecksAndTheirWarnings() {
@@ -257,8 +243,8 @@ void MainWindowTest::levelChecksAndTheirWarnings() {
     s.Record(phrase1_);
     QVERIFY2(prompt.entries.empty(), qPrintable(prompt.Messages().join(QLatin1Char('|'))));
     const auto kept = static_cast<std::int32_t>(phrase1_.size()) - 400;
-    QCOMPARE(s.form1->recordedCount, kept);
-    QVERIFY(std::equal(phrase1_.begin() + 400, phrase1_.end(), s.form1->recordedSamples.begin()));
+    QCOMPARE(s.form1->enrolment.RecordedCount(), kept);
+    QVERIFY(std::equal(phrase1_.begin() + 400, phrase1_.end(), s.form1->enrolment.RecordedSamples().begin()));
     QCOMPARE(s.ui().Pr1->value(), 0);
     QVERIFY(!s.form1->Timer1->isActive());
 
@@ -268,14 +254,14 @@ void MainWindowTest::levelChecksAndTheirWarnings() {
         v = static_cast<std::int16_t>(v / 20);
     }
     s.Record(quiet);
-    QCOMPARE(s.form1->recordedCount, 0);
+    QCOMPARE(s.form1->enrolment.RecordedCount(), 0);
     // Clipped: 10 % of 20000 samples at full scale, the rest loud but clean.
     Samples clipped = Square(20400, 12000);
     for (std::size_t i = 400; i < clipped.size(); i += 10) {
         clipped[i] = 32767;
     }
     s.Record(clipped);
-    QCOMPARE(s.form1->recordedCount, 0);
+    QCOMPARE(s.form1->enrolment.RecordedCount(), 0);
     // Both: 300 clipped samples in 2000, so also fewer than 5513 loud ones.
     Samples both(2400, 0);
     for (std::size_t i = 400; i < 700; ++i) {
@@ -311,8 +297,8 @@ void MainWindowTest::levelChecksAndTheirWarnings() {
     }
     s.Record(edge);
     QVERIFY(prompt.entries.empty());
-    QCOMPARE(s.form1->recordedCount, 20000);
-    QVERIFY(!s.form1->phraseAdded);
+    QCOMPARE(s.form1->enrolment.RecordedCount(), 20000);
+    QVERIFY(!s.form1->enrolment.PhraseAdded());
 
     // A hold of more than 30 seconds keeps the first 30 seconds after the dropped start.
     Samples longHold = Square(400 + 330750 + 5000, 9000);
@@ -320,14 +306,14 @@ void MainWindowTest::levelChecksAndTheirWarnings() {
     longHold[400 + 330749] = 4321;
     s.Record(longHold);
     QVERIFY(prompt.entries.empty());
-    QCOMPARE(s.form1->recordedCount, 330750);
-    QCOMPARE(s.form1->recordedSamples.front(), std::int16_t{1234});
-    QCOMPARE(s.form1->recordedSamples.back(), std::int16_t{4321});
+    QCOMPARE(s.form1->enrolment.RecordedCount(), 330750);
+    QCOMPARE(s.form1->enrolment.RecordedSamples().front(), std::int16_t{1234});
+    QCOMPARE(s.form1->enrolment.RecordedSamples().back(), std::int16_t{4321});
 
     // Play after a refused recording plays that recording, then the silence of the
     // cleared buffer.
     s.Record(quiet);
-    QCOMPARE(s.form1->recordedCount, 0);
+    QCOMPARE(s.form1->enrolment.RecordedCount(), 0);
     s.device->ClearPlayed();
     QTest::mousePress(s.ui().BitBtn2, Qt::LeftButton);
     QTest::mouseRelease(s.ui().BitBtn2, Qt::LeftButton);
@@ -361,7 +347,7 @@ void MainWindowTest::noInputDevice() {
         QCOMPARE(box.caption, QStringLiteral("Record Error"));
         QVERIFY(box.icon == Prompt::Icon::Warning);
     }
-    QCOMPARE(s.form1->recordedCount, 0);
+    QCOMPARE(s.form1->enrolment.RecordedCount(), 0);
     QVERIFY(!s.form1->Timer1->isActive());
 
     // A press whose release went to the warning boxes (the button is no longer held
@@ -391,7 +377,7 @@ void MainWindowTest::otherMouseButtons() {
     ScriptedPrompt prompt;
     Session s(prompt, NewSpeakersFolder(QStringLiteral("buttons")));
     s.Record(phrase2_);
-    const std::int32_t count = s.form1->recordedCount;
+    const std::int32_t count = s.form1->enrolment.RecordedCount();
     QVERIFY(count > 0);
     s.device->ClearCalls();
     s.ui().Label2->setText(QStringLiteral("Your result: Negative"));
@@ -405,7 +391,7 @@ void MainWindowTest::otherMouseButtons() {
     QCOMPARE(s.ui().Label4->text(), QStringLiteral("Result"));
     QCOMPARE(TextColour(s.ui().Label4), kGreen);
     QVERIFY(s.device->Calls().empty());
-    QCOMPARE(s.form1->recordedCount, count);
+    QCOMPARE(s.form1->enrolment.RecordedCount(), count);
     QVERIFY(!s.form1->Timer1->isActive());
     QCOMPARE(s.form1->StatusText(), QStringLiteral("before"));
 
@@ -421,7 +407,7 @@ void MainWindowTest::otherMouseButtons() {
     s.device->SetCapture(phrase2_, quorvane::ScriptedDevice::Pace::Instant);
     QTest::mousePress(s.ui().BitBtn1, Qt::LeftButton);
     QVERIFY(s.form1->Timer1->isActive());
-    QCOMPARE(s.form1->recordedCount, 0);
+    QCOMPARE(s.form1->enrolment.RecordedCount(), 0);
     QMouseEvent rightRelease(QEvent::MouseButtonRelease, QPointF(2, 2),
                              s.ui().BitBtn1->mapToGlobal(QPointF(2, 2)), Qt::RightButton,
                              Qt::LeftButton, Qt::NoModifier);
@@ -429,7 +415,7 @@ void MainWindowTest::otherMouseButtons() {
     QVERIFY(s.form1->Timer1->isActive());
     QTest::mouseRelease(s.ui().BitBtn1, Qt::LeftButton);
     QVERIFY(!s.form1->Timer1->isActive());
-    QCOMPARE(s.form1->recordedCount, count);
+    QCOMPARE(s.form1->enrolment.RecordedCount(), count);
     QVERIFY(prompt.entries.empty());
 }
 
@@ -524,22 +510,22 @@ void MainWindowTest::tooFewFeatureVectors() {
     Session s(prompt, NewSpeakersFolder(QStringLiteral("fewvectors")));
     // Half a second of loud, clean sound: accepted, but far too short for 100 vectors.
     s.Record(Square(6400, 10000));
-    QCOMPARE(s.form1->recordedCount, 6000);
+    QCOMPARE(s.form1->enrolment.RecordedCount(), 6000);
     s.Click(s.ui().Button1);
     QCOMPARE(prompt.Messages(),
              QStringList{QStringLiteral("Too little feature vectors, please repeat recording")});
-    QVERIFY(!s.form1->phraseCodebooks[0].Trained());
+    QVERIFY(!s.form1->enrolment.PhraseCodebooks()[0].Trained());
     QVERIFY(!s.form1->PhraseIndicatorGreen(0));
-    QVERIFY(!s.form1->phraseAdded);
+    QVERIFY(!s.form1->enrolment.PhraseAdded());
 
     // A slot that held a phrase is emptied, yet its indicator stays green; training
     // then names it.
     s.Record(phrase1_);
     s.Click(s.ui().Button1);
-    QVERIFY(s.form1->phraseCodebooks[0].Trained());
+    QVERIFY(s.form1->enrolment.PhraseCodebooks()[0].Trained());
     s.Record(Square(6400, 10000));
     s.Click(s.ui().Button1);
-    QVERIFY(!s.form1->phraseCodebooks[0].Trained());
+    QVERIFY(!s.form1->enrolment.PhraseCodebooks()[0].Trained());
     QVERIFY(s.form1->PhraseIndicatorGreen(0));
     s.Click(s.ui().Button4);
     QCOMPARE(prompt.Messages(),
@@ -560,7 +546,7 @@ void MainWindowTest::enrolVerifyAddRestartRemove() {
         s.Record(phrase1_);
         s.Click(ui.Button1);
         QVERIFY(s.form1->PhraseIndicatorGreen(0));
-        QVERIFY(s.form1->phraseAdded);
+        QVERIFY(s.form1->enrolment.PhraseAdded());
         s.Click(ui.RadioGroup1_2);
         s.Click(ui.Button1);  // the same recording again, another slot
         s.Record(phrase2_);
@@ -589,11 +575,11 @@ void MainWindowTest::enrolVerifyAddRestartRemove() {
         QVERIFY(shownWithLow);
         QVERIFY(!s.form2->isVisible());
         QCOMPARE(s.form2->ItemIndex(), 0);
-        const auto& books = s.form1->phraseCodebooks;
+        const auto& books = s.form1->enrolment.PhraseCodebooks();
         const float d01 = quorvane::CodebookDistance(books[0], books[1]);
         const float d02 = quorvane::CodebookDistance(books[0], books[2]);
         const float d12 = quorvane::CodebookDistance(books[1], books[2]);
-        threshold = s.form1->trainedThreshold;
+        threshold = s.form1->enrolment.Threshold();
         QVERIFY(threshold == std::min({d01, d02, d12}));
         QVERIFY(threshold > 0.0f);
         QVERIFY(s.form1->StatusText().startsWith(QStringLiteral("Threshold: ")));
@@ -602,7 +588,7 @@ void MainWindowTest::enrolVerifyAddRestartRemove() {
 
         // Training again without touching the dialog keeps the level.
         s.Click(ui.Button4);
-        QVERIFY(s.form1->trainedThreshold == threshold);
+        QVERIFY(s.form1->enrolment.Threshold() == threshold);
         QCOMPARE(prompt.Of(Kind::ShowModal).size(), std::size_t{2});
         QCOMPARE(prompt.Of(Kind::ShowModal)[0].text, QStringLiteral("TForm2"));
 
@@ -612,10 +598,10 @@ void MainWindowTest::enrolVerifyAddRestartRemove() {
         QCOMPARE(ui.Label2->text(), QStringLiteral("Your result: Positive"));
         QCOMPARE(TextColour(ui.Label2), kGreen);
         QCOMPARE(s.form1->StatusText(), QStringLiteral("Threshold: ") +
-                                            TForm1::FixedText(threshold) +
+                                            QString::fromStdString(quorvane::FixedText(threshold)) +
                                             QStringLiteral("  Distance:0.0000"));
         // Verification neither adds nor marks the recording.
-        QVERIFY(!s.form1->phraseAdded);
+        QVERIFY(!s.form1->enrolment.PhraseAdded());
 
         // Names that are refused.
         prompt.ClearShown();
@@ -685,14 +671,14 @@ void MainWindowTest::enrolVerifyAddRestartRemove() {
         QCOMPARE(prompt.Messages().size(), qsizetype{2});
         QCOMPARE(prompt.Messages()[1],
                  QStringLiteral("Unable to save security key file: ") + unwritable);
-        QVERIFY(s.form1->userList.Find("bob") != nullptr);
+        QVERIFY(s.form1->users.List().Find("bob") != nullptr);
         QVERIFY(s.Items(ui.ComboBox3).contains(QStringLiteral("bob")));
         prompt.AnswerQuestion(true);
         s.Click(ui.Button3);
         QVERIFY(!std::filesystem::exists(speakers / "bob.spk"));
         QCOMPARE(s.Items(ui.ComboBox2),
                  (QStringList{QStringLiteral("anna"), QStringLiteral("Anna")}));
-        QVERIFY(s.form1->trainedThreshold == threshold);  // the enrolment stays
+        QVERIFY(s.form1->enrolment.Threshold() == threshold);  // the enrolment stays
     }
 
     // The key file: name, heading, eight signed decimal words, one per line.
@@ -723,14 +709,14 @@ void MainWindowTest::enrolVerifyAddRestartRemove() {
         QCOMPARE(s.Items(ui.ComboBox2), expected);
         QCOMPARE(s.Items(ui.ComboBox3), expected);
         QVERIFY(ui.ComboBox1->currentText().isEmpty());
-        QCOMPARE(s.form1->userList.size(), std::size_t{2});
+        QCOMPARE(s.form1->users.List().size(), std::size_t{2});
         // The stored models give the key that was saved.
-        const quorvane::UserRecord* anna = s.form1->userList.Find("anna");
+        const quorvane::UserRecord* anna = s.form1->users.List().Find("anna");
         QVERIFY(anna != nullptr);
         QVERIFY(anna->threshold == threshold);
         QVERIFY(quorvane::DeriveUserKey(anna->codebooks) == saved);
         // The enrolment did not survive the restart.
-        QCOMPARE(s.form1->trainedThreshold, -1.0f);
+        QCOMPARE(s.form1->enrolment.Threshold(), -1.0f);
 
         // Removing: an unknown name (case counts), a No, then a Yes.
         s.SetName(QStringLiteral("ANNA"));
@@ -739,7 +725,7 @@ void MainWindowTest::enrolVerifyAddRestartRemove() {
         prompt.AnswerQuestion(false);
         s.Click(ui.Button3);
         QVERIFY(std::filesystem::exists(speakers / "anna.spk"));
-        QCOMPARE(s.form1->userList.size(), std::size_t{2});
+        QCOMPARE(s.form1->users.List().size(), std::size_t{2});
         prompt.AnswerQuestion(true);
         s.Click(ui.Button3);
         QVERIFY(!std::filesystem::exists(speakers / "anna.spk"));
@@ -761,7 +747,7 @@ void MainWindowTest::enrolVerifyAddRestartRemove() {
         QCOMPARE(s.Items(ui.ComboBox1), QStringList{QStringLiteral("Anna")});
         QCOMPARE(s.Items(ui.ComboBox2), QStringList{QStringLiteral("Anna")});
         QCOMPARE(s.Items(ui.ComboBox3), QStringList{QStringLiteral("Anna")});
-        QVERIFY(s.form1->userList.Find("anna") == nullptr);
+        QVERIFY(s.form1->users.List().Find("anna") == nullptr);
 
         // Two speaker files carry "Anna": the second question names both; No keeps them,
         // yet the user leaves the list.
@@ -779,7 +765,7 @@ void MainWindowTest::enrolVerifyAddRestartRemove() {
         QVERIFY(prompt.Of(Kind::Question)[1].icon == Prompt::Icon::Error);
         QVERIFY(std::filesystem::exists(speakers / "Anna.spk"));
         QVERIFY(std::filesystem::exists(speakers / "copy.spk"));
-        QVERIFY(s.form1->userList.empty());
+        QVERIFY(s.form1->users.List().empty());
         QCOMPARE(ui.ComboBox1->count(), 0);
         QCOMPARE(ui.ComboBox2->count(), 0);
         QCOMPARE(ui.ComboBox3->count(), 0);
@@ -814,10 +800,10 @@ void MainWindowTest::namesBeyondAscii() {
         for (std::size_t i = 0; i < row.size(); ++i) {
             row[i] = 0.25f * static_cast<float>(i);
         }
-        for (quorvane::VoiceCodebook& book : s.form1->phraseCodebooks) {
+        for (quorvane::VoiceCodebook& book : s.form1->enrolment.MutablePhraseCodebooks()) {
             quorvane::ImportCodewords(book, row, 1, 22);
         }
-        s.form1->trainedThreshold = 0.5f;
+        s.form1->enrolment.SetThreshold(0.5f);
         s.SetName(name);
         prompt.AnswerQuestion(false);
         s.Click(s.ui().Button2);
@@ -827,29 +813,33 @@ void MainWindowTest::namesBeyondAscii() {
         Session s(prompt, speakers);
         QCOMPARE(s.Items(s.ui().ComboBox1), QStringList{name});
         QCOMPARE(s.Items(s.ui().ComboBox3), QStringList{name});
-        QVERIFY(s.form1->userList.Find(name.toStdString()) != nullptr);
+        QVERIFY(s.form1->users.List().Find(name.toStdString()) != nullptr);
         s.SetName(name);
         prompt.AnswerQuestion(true);
         s.Click(s.ui().Button3);
-        QVERIFY(s.form1->userList.empty());
+        QVERIFY(s.form1->users.List().empty());
         QVERIFY(std::filesystem::is_empty(speakers));
     }
 }
 
 void MainWindowTest::speakerFileThatCannotBeWritten() {
-    // The Speakers folder is missing: the store's message, then the refusal; nothing added.
+    // The Speakers folder cannot be created (its parent is a file): the store's message,
+    // then the refusal; nothing added.
     ScriptedPrompt prompt;
-    Session s(prompt, ToPath(scratch_.filePath(QStringLiteral("missing/Speakers"))));
+    QFile blocker(scratch_.filePath(QStringLiteral("blocker")));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    Session s(prompt, ToPath(scratch_.filePath(QStringLiteral("blocker/Speakers"))));
     const std::vector<float> row(22, 0.5f);
-    for (quorvane::VoiceCodebook& book : s.form1->phraseCodebooks) {
+    for (quorvane::VoiceCodebook& book : s.form1->enrolment.MutablePhraseCodebooks()) {
         quorvane::ImportCodewords(book, row, 1, 22);
     }
-    s.form1->trainedThreshold = 0.5f;
+    s.form1->enrolment.SetThreshold(0.5f);
     s.SetName(QStringLiteral("carl"));
     s.Click(s.ui().Button2);
     QCOMPARE(prompt.Messages(), (QStringList{QStringLiteral("Unable to save users (speakers) file"),
                                              QStringLiteral("Unable to add user")}));
-    QVERIFY(s.form1->userList.empty());
+    QVERIFY(s.form1->users.List().empty());
     QCOMPARE(s.ui().ComboBox1->count(), 0);
     QCOMPARE(s.ui().ComboBox2->count(), 0);
     QVERIFY(prompt.Of(Kind::Question).empty());
@@ -938,7 +928,7 @@ void MainWindowTest::exceptionBox() {
     ScriptedPrompt prompt;
     Session s(prompt, NewSpeakersFolder(QStringLiteral("exception")));
     const std::vector<float> row(22, 1.0f);
-    for (quorvane::VoiceCodebook& book : s.form1->phraseCodebooks) {
+    for (quorvane::VoiceCodebook& book : s.form1->enrolment.MutablePhraseCodebooks()) {
         quorvane::ImportCodewords(book, row, 1, 22);
     }
     prompt.OnShowModal([](QDialog&) { throw std::runtime_error("The dialog failed"); });
@@ -947,7 +937,7 @@ void MainWindowTest::exceptionBox() {
     QCOMPARE(prompt.Messages(), QStringList{QStringLiteral("The dialog failed")});
     QCOMPARE(prompt.entries.back().caption, QStringLiteral("Quorvane 1.1"));
     QVERIFY(prompt.entries.back().icon == Prompt::Icon::Error);
-    QVERIFY(s.form1->trainedThreshold == -1.0f);
+    QVERIFY(s.form1->enrolment.Threshold() == -1.0f);
     s.Click(s.ui().Button1);
     QCOMPARE(prompt.Messages().last(), QStringLiteral("Please record phrase first!"));
 
@@ -1055,13 +1045,13 @@ void MainWindowTest::closingFreesTheState() {
     const std::filesystem::path speakers = NewSpeakersFolder(QStringLiteral("closing"));
     Session s(prompt, speakers);
     s.Record(phrase1_);
-    QVERIFY(s.form1->recordedCount > 0);
+    QVERIFY(s.form1->enrolment.RecordedCount() > 0);
     QTest::mousePress(s.ui().BitBtn2, Qt::LeftButton);  // still held while closing
     QVERIFY(s.form1->close());
-    QVERIFY(s.form1->recordedSamples.empty());
-    QCOMPARE(s.form1->recordedCount, 0);
+    QVERIFY(s.form1->enrolment.RecordedSamples().empty());
+    QCOMPARE(s.form1->enrolment.RecordedCount(), 0);
     QVERIFY(s.form1->soundBuffer == nullptr);
-    QVERIFY(s.form1->userList.empty());
+    QVERIFY(s.form1->users.List().empty());
     QVERIFY(!s.form1->Timer1->isActive());
 }
 

@@ -153,7 +153,7 @@ void RealStackTest::enrolAndVerifyThroughTheMicrophone() {
         QVERIFY2(prompt.Messages().isEmpty(), qPrintable(prompt.Messages().join(QLatin1Char('|'))));
         QVERIFY2(meter > 0, "the level meter never moved while the phrase was heard");
         // Roughly the phrase and the time held around it; at least the spoken part.
-        QVERIFY2(form1.recordedCount > 20000, qPrintable(QString::number(form1.recordedCount)));
+        QVERIFY2(form1.enrolment.RecordedCount() > 20000, qPrintable(QString::number(form1.enrolment.RecordedCount())));
         QTest::mouseClick(phraseSlots[i], Qt::LeftButton);
         QTest::mouseClick(ui.Button1, Qt::LeftButton);
         QVERIFY2(prompt.Messages().isEmpty(), qPrintable(prompt.Messages().join(QLatin1Char('|'))));
@@ -161,7 +161,7 @@ void RealStackTest::enrolAndVerifyThroughTheMicrophone() {
     }
     prompt.OnShowModal([](QDialog& dialog) { static_cast<TForm2&>(dialog).SetItemIndex(0); });
     QTest::mouseClick(ui.Button4, Qt::LeftButton);
-    QVERIFY(form1.trainedThreshold > 0.0f);
+    QVERIFY(form1.enrolment.Threshold() > 0.0f);
 
     // The second phrase again, heard afresh: the same voice is accepted.
     HoldRecordWhilePlaying(ui, QStringLiteral("p2"));

@@ -1,0 +1,261 @@
+// The workflow layer: the rules both front ends share (names, owners of encoded files,
+// output names, typed keys, figures) and the batches' questions and guards.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "cipher/EncodedFile.h"
+#include "speaker/SpeakerStore.h"
+#include "speaker/UserKey.h"
+#include "tests/speaker/Codebooks.h"
+#include "tests/speaker/TestFiles.h"
+#include "tests/workflow/ScriptedFrontEnd.h"
+#include "workflow/Coding.h"
+#include "workflow/Figures.h"
+#include "workflow/Messages.h"
+#include "workflow/Users.h"
+
+namespace quorvane {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ReadText;
+using testing::ScratchFolder;
+using testing::ScriptedFrontEnd;
+using Answer = FrontEnd::ReplaceAnswer;
+
+std::array<VoiceCodebook, 3> Phrases(float value) {
+    const VoiceCodebook book = testing::FilledCodebook(
+        10, [value](int i, int j) { return value + 0.25f * static_cast<float>(i + j); },
+        [](int) { return 5; });
+    return {book, book, book};
+}
+
+void WriteText(const fs::path& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+// A folder with a registered user anna and a few plain files.
+class Batch : public ::testing::Test {
+protected:
+    void SetUp() override {
+        AppendUser(users_, Phrases(1.0f), "anna", 0.5f);
+        anna_ = users_.Find("anna");
+        for (const char* name : {"a.txt", "b.txt", "c.txt"}) {
+            WriteText(folder_.Path() / name, std::string("plain ") + name);
+            inputs_.push_back(folder_.Path() / name);
+        }
+    }
+    GostKey AnnaKey() const { return DeriveUserKey(anna_->codebooks); }
+
+    ScratchFolder folder_;
+    UserList users_;
+    const UserRecord* anna_ = nullptr;
+    std::vector<fs::path> inputs_;
+    ScriptedFrontEnd front_;
+};
+
+TEST(Figures, GeneralAndFixedNotation) {
+    // General notation, up to 15 significant digits of the float's value.
+    EXPECT_EQ(GeneralText(0.5f), "0.5");
+    EXPECT_EQ(GeneralText(-1.0f), "-1");
+    EXPECT_EQ(GeneralText(2.75f), "2.75");
+    // 0.1f is 0.100000001490116119384765625.
+    EXPECT_EQ(GeneralText(0.1f), "0.100000001490116");
+    // Fixed: 5 significant digits, then 4 decimals.
+    EXPECT_EQ(FixedText(0.5f), "0.5000");
+    EXPECT_EQ(FixedText(0.25f), "0.2500");
+    EXPECT_EQ(FixedText(0.0f), "0.0000");
+    EXPECT_EQ(FixedText(1.23456789f), "1.2346");
+    EXPECT_EQ(FixedText(123.456789f), "123.4600");  // 123.46
+    EXPECT_EQ(FixedText(1.99999f), "2.0000");
+}
+
+TEST(UserNames, MessagesAreTheProgramsOwnTexts) {
+    EXPECT_EQ(kForbiddenSymbolsMessage,
+              R"(You can not use symbols: \ / : * ? " < > | and "Space" symbols in the name)");
+    EXPECT_EQ(kSecurityKeyQuestion,
+              "If you want program can save security key.\nThis security key can be used if "
+              "something\nhappend with your voice. You will be able\nto decode your files using "
+              "this key.\nDo you want to save it?");
+    EXPECT_EQ(SeveralFilesQuestion(2),
+              "Error. There were found 2 files representing this user (speaker).\n"
+              "Do you want to delete them all?");
+    EXPECT_EQ(UserNotFoundMessage("bob"), "User bob was not found in the list of registered users");
+    EXPECT_EQ(CanNotDecodeMessage("x.crp"),
+              "File x.crp can not be decoded. Please check the path of output file or this file "
+              "can be encoded by other user");
+}
+
+TEST(UserNames, ForbiddenSymbolsBlanksAndLength) {
+    EXPECT_EQ(NameRefusal(""), kEnterNameMessage);
+    for (const char* bad : {"a b", "a\\b", "a/b", "a:b", "a*b", "a?b", "a\"b", "a<b", "a>b", "a|b",
+                            " ", "tab\there", "new\nline", "bell\x07"}) {
+        EXPECT_EQ(NameRefusal(bad), kForbiddenSymbolsMessage) << bad;
+    }
+    for (const char* good : {"anna", "Anna", "j.smith", "anna.", "\xD0\x90\xD0\xBD\xD0\xBD\xD0\xB0",
+                             "x-y_z+1", "O'Brien"}) {
+        EXPECT_FALSE(NameRefusal(good).has_value()) << good;
+    }
+    EXPECT_FALSE(NameRefusal(std::string(999, 'n')).has_value());
+    EXPECT_EQ(NameRefusal(std::string(1000, 'n')), kNameTooLongMessage);
+}
+
+TEST(UserNames, AddingChecksRunInOrder) {
+    const ScratchFolder folder;
+    RecordingNotifier notices;
+    ASSERT_EQ(StoreUserFiles(folder.Path(), "anna", Phrases(1.0f), 1.0f, notices), 1);
+    ScriptedFrontEnd front;
+    Users users(folder.Path());
+    ASSERT_EQ(users.Load(front), 1);
+    EXPECT_EQ(users.CheckNewUser(-1.0f, ""), kTrainingFirstMessage);
+    EXPECT_EQ(users.CheckNewUser(0.0f, "bob"), kTrainingFirstMessage);
+    EXPECT_EQ(users.CheckNewUser(std::nanf(""), "bob"), kTrainingFirstMessage);
+    EXPECT_EQ(users.CheckNewUser(0.5f, ""), kEnterNameMessage);
+    EXPECT_EQ(users.CheckNewUser(0.5f, "an na"), kForbiddenSymbolsMessage);
+    EXPECT_EQ(users.CheckNewUser(0.5f, "anna"), kUserExistsMessage);
+    // Names differing only in letter case are different users.
+    EXPECT_FALSE(users.CheckNewUser(0.5f, "Anna").has_value());
+    EXPECT_FALSE(users.CheckNewUser(0.5f, "ann").has_value());
+}
+
+TEST(EncodedNames, OwnerIsTheFirstTokenLessElevenCharacters) {
+    const ScratchFolder folder;
+    const struct {
+        std::string header;
+        std::string owner;  // empty: "This file was not encoded"
+    } cases[] = {
+        {"annacryptedfile\n1\n0\n", "anna"},
+        // "cryptedfile" anywhere in the token passes; the last 11 characters go.
+        {"abcryptedfilexyz\n1\n0\n", "abcry"},
+        {"cryptedfile\n0\n0\n", ""},  // an empty name
+        {"cryptedfil\n0\n0\n", ""},
+        {"annaencoded\n1\n0\n", ""},
+        {std::string(901, 'n') + "cryptedfile\n0\n0\n", ""},  // 912 characters
+        {"", ""},
+    };
+    for (const auto& c : cases) {
+        const fs::path file = folder.Path() / "f.crp";
+        WriteText(file, c.header);
+        const OwnerResult owner = OwnerOfEncodedFile(file);
+        if (c.owner.empty() && c.header.rfind("cryptedfile\n", 0) != 0) {
+            EXPECT_FALSE(owner.done) << c.header;
+            EXPECT_EQ(owner.message, kNotEncodedMessage) << c.header;
+        } else {
+            EXPECT_TRUE(owner.done) << c.header;
+            EXPECT_EQ(owner.name, c.owner) << c.header;
+        }
+    }
+    const OwnerResult missing = OwnerOfEncodedFile(folder.Path() / "missing.crp");
+    EXPECT_EQ(missing.message, CanNotOpenMessage(PathText(folder.Path() / "missing.crp")));
+}
+
+TEST(EncodedNames, OutputsAppendCrpAndDropFourCharacters) {
+    const fs::path folder = "out";
+    EXPECT_EQ(EncodedOutputPath(folder, fs::path("in") / "report.pdf"), folder / "report.pdf.crp");
+    EXPECT_EQ(EncodedOutputPath({}, fs::path("in") / "report.pdf"),
+              fs::path("in") / "report.pdf.crp");
+    const struct {
+        const char8_t* name;
+        const char8_t* output;  // empty: no output name
+    } cases[] = {{u8"report.pdf.crp", u8"report.pdf"},
+                 {u8"notes.txt", u8"notes"},  // by count, whatever the characters are
+                 {u8"\u0444\u0430\u0439\u043B.crp", u8"\u0444\u0430\u0439\u043B"},
+                 {u8"x\u00E9\u00E9\u00E9\u00E9", u8"x"},
+                 {u8"a.crp", u8"a"},
+                 {u8".crp", u8""},
+                 {u8"\u00E9\u00E9\u00E9", u8""}};
+    for (const auto& c : cases) {
+        const std::optional<fs::path> output = DecodedOutputPath(folder, fs::path(c.name));
+        if (std::u8string(c.output).empty()) {
+            EXPECT_FALSE(output.has_value());
+        } else {
+            ASSERT_TRUE(output.has_value());
+            EXPECT_EQ(*output, folder / fs::path(c.output));
+        }
+    }
+}
+
+TEST(TypedKey, EightLinesOfKeyNumbers) {
+    std::vector<std::string> lines = {"1", "-2", "3", "4", "5", "6", "7"};
+    EXPECT_EQ(KeyFromLines(lines).message, kKeyMustBe8DigitsMessage);
+    lines.insert(lines.end(), {" 008", "junk", "more"});  // lines after the eighth are ignored
+    const TypedKeyResult typed = KeyFromLines(lines);
+    ASSERT_TRUE(typed.done);
+    EXPECT_EQ(typed.key, (GostKey{1, 0xFFFFFFFEu, 3, 4, 5, 6, 7, 8}));
+    lines[2] = "Your key:";
+    EXPECT_EQ(KeyFromLines(lines).message, "'Your key:' is not a valid integer value");
+}
+
+TEST_F(Batch, EachReplaceAnswerDoesWhatItSays) {
+    const struct {
+        std::vector<Answer> answers;
+        std::vector<bool> replaced;  // per input
+        bool cancelled;
+        std::size_t asked;
+    } cases[] = {
+        {{Answer::Yes, Answer::No, Answer::Yes}, {true, false, true}, false, 3},
+        {{Answer::No, Answer::YesToAll}, {false, true, true}, false, 2},
+        {{Answer::Yes, Answer::Cancel}, {true, false, false}, true, 2},
+    };
+    for (const auto& c : cases) {
+        for (const fs::path& input : inputs_) {
+            WriteText(EncodedOutputPath({}, input), "old");
+        }
+        ScriptedFrontEnd front;
+        front.replaces.assign(c.answers.begin(), c.answers.end());
+        const BatchResult batch = EncodeFiles(*anna_, inputs_, {}, false, front);
+        EXPECT_EQ(batch.cancelled, c.cancelled);
+        EXPECT_EQ(front.replaceAsked.size(), c.asked);
+        for (std::size_t i = 0; i < inputs_.size(); ++i) {
+            EXPECT_EQ(ReadText(EncodedOutputPath({}, inputs_[i])) != "old", c.replaced[i]) << i;
+        }
+        EXPECT_EQ(front.bar.position, 0);
+    }
+}
+
+TEST_F(Batch, AnOutputThatIsTheInputIsRefused) {
+    // ln -s f f.crp: writing f.crp would destroy f through the link.
+    const fs::path input = inputs_[0];
+    fs::create_symlink(input, EncodedOutputPath({}, input));
+    front_.replaces = {Answer::YesToAll};
+    const BatchResult batch = EncodeFiles(*anna_, {input}, {}, true, front_);
+    EXPECT_EQ(batch.Count(FileStatus::Failed), 1);
+    EXPECT_EQ(ReadText(input), "plain a.txt");
+    EXPECT_TRUE(fs::is_symlink(EncodedOutputPath({}, input)));
+    EXPECT_EQ(front_.shown, (std::vector<std::string>{CanNotEncodeMessage(PathText(input))}));
+}
+
+TEST_F(Batch, EncodedFilesAreKeptWhenTheTypedKeyIsNotTheOwners) {
+    ASSERT_EQ(EncodeFiles(*anna_, inputs_, {}, true, front_).Count(FileStatus::Done), 3);
+    std::vector<fs::path> encoded;
+    for (const fs::path& input : inputs_) {
+        encoded.push_back(EncodedOutputPath({}, input));
+        EXPECT_FALSE(fs::exists(input));
+    }
+    GostKey wrong = AnnaKey();
+    wrong[0] ^= 1;
+    const BatchResult kept =
+        DecodeFiles("anna", wrong, KeySource::Typed, users_, encoded, {}, true, front_);
+    EXPECT_EQ(kept.KeptCount(), 3);
+    EXPECT_EQ(front_.shown, (std::vector<std::string>{EncodedKeptMessage("anna")}));
+    for (const fs::path& file : encoded) {
+        EXPECT_TRUE(fs::exists(file));
+    }
+    front_.replaces = {Answer::YesToAll};
+    const BatchResult decoded =
+        DecodeFiles("anna", AnnaKey(), KeySource::Typed, users_, encoded, {}, true, front_);
+    EXPECT_EQ(decoded.Count(FileStatus::Done), 3);
+    for (std::size_t i = 0; i < inputs_.size(); ++i) {
+        EXPECT_FALSE(fs::exists(encoded[i]));
+        EXPECT_EQ(ReadText(inputs_[i]), "plain " + inputs_[i].filename().string());
+    }
+}
+
+}  // namespace
+}  // namespace quorvane

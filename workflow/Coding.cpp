@@ -1,0 +1,356 @@
+#include "workflow/Coding.h"
+
+#include <algorithm>
+#include <fstream>
+#include <system_error>
+
+#include "cipher/EncodedFile.h"
+#include "speaker/KeyFile.h"
+#include "speaker/SpeakerStore.h"
+#include "speaker/Training.h"
+#include "speaker/UserKey.h"
+#include "workflow/Messages.h"
+
+namespace quorvane {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::u8string FileNameOf(const fs::path& path) {
+    return path.filename().u8string();
+}
+
+fs::path FolderFor(const fs::path& folder, const fs::path& input) {
+    return folder.empty() ? input.parent_path() : folder;
+}
+
+// A UTF-8 text less its last `count` characters (code points); nothing when it has no
+// more than `count`.
+std::optional<std::u8string> DropLastCharacters(const std::u8string& text, std::size_t count) {
+    std::size_t end = text.size();
+    for (std::size_t dropped = 0; dropped < count; ++dropped) {
+        if (end == 0) {
+            return std::nullopt;
+        }
+        --end;
+        while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) {
+            --end;
+        }
+    }
+    if (end == 0) {
+        return std::nullopt;
+    }
+    return text.substr(0, end);
+}
+
+// What stands in the way of writing `output` for `input`: the output being the input
+// itself, or an existing output the front end does not let go. Returns the status the
+// file gets, or nothing when it may be written.
+struct OutputCheck {
+    std::optional<FileStatus> refusal;
+    std::string reason;
+};
+
+class ReplacePolicy final {
+public:
+    explicit ReplacePolicy(FrontEnd& front) : front_(front) {}
+
+    OutputCheck Check(const fs::path& input, const fs::path& output) {
+        std::error_code error;
+        const fs::file_status status = fs::symlink_status(output, error);
+        if (!fs::exists(status)) {
+            return {};
+        }
+        // An output that resolves to the input (a link, another name of the same file)
+        // would be destroyed by the very write that reads it.
+        if (fs::equivalent(input, output, error) && !error) {
+            return {FileStatus::Failed, "the output is the input file itself"};
+        }
+        if (fs::is_directory(output, error)) {
+            return {FileStatus::Failed, "the output is a folder"};
+        }
+        if (replaceAll_) {
+            return {};
+        }
+        switch (front_.AskReplace(output)) {
+            case FrontEnd::ReplaceAnswer::Yes:
+                return {};
+            case FrontEnd::ReplaceAnswer::YesToAll:
+                replaceAll_ = true;
+                return {};
+            case FrontEnd::ReplaceAnswer::No:
+                return {FileStatus::Skipped, "already exists"};
+            case FrontEnd::ReplaceAnswer::Cancel:
+                cancelled_ = true;
+                return {FileStatus::Skipped, "already exists"};
+        }
+        return {FileStatus::Skipped, "already exists"};
+    }
+    [[nodiscard]] bool Cancelled() const { return cancelled_; }
+
+private:
+    FrontEnd& front_;
+    bool replaceAll_ = false;
+    bool cancelled_ = false;
+};
+
+// Why a file of a batch could not be read or written, as far as the file system tells.
+std::string InputReason(const fs::path& input) {
+    std::error_code error;
+    const fs::file_status status = fs::status(input, error);
+    if (!fs::exists(status)) {
+        return "no such file";
+    }
+    if (fs::is_directory(status)) {
+        return "is a folder";
+    }
+    if (!fs::is_regular_file(status)) {
+        return "not a regular file";
+    }
+    return {};
+}
+
+// Why a decoding failed, as far as the file's header tells.
+std::string DecodeReason(const fs::path& input, std::string_view name) {
+    std::string token;
+    if (!ReadMarker(input, token)) {
+        return "it can not be read as an encoded file";
+    }
+    if (token != EncodedMarker(name)) {
+        return "it is not encoded for " + std::string(name);
+    }
+    return {};
+}
+
+void StartBar(Progress& bar, std::size_t count) {
+    bar.SetRange(0, static_cast<int>(count));
+    bar.SetStep(1);
+    bar.SetPosition(0);
+}
+
+// A regular input whose size does not stand for a device or pipe that would block.
+bool IsRegularInput(const fs::path& input) {
+    std::error_code error;
+    return fs::is_regular_file(input, error);
+}
+
+}  // namespace
+
+std::string EncodedMarker(std::string_view name) {
+    return std::string(name) + std::string(kMarkerSuffix);
+}
+
+OwnerResult OwnerOfEncodedFile(const fs::path& file) {
+    OwnerResult result;
+    if (!IsRegularInput(file) || !std::ifstream(file, std::ios::binary).is_open()) {
+        result.message = CanNotOpenMessage(PathText(file));
+        return result;
+    }
+    std::string token;
+    if (!ReadMarker(file, token) || token.size() < kMarkerSuffix.size() ||
+        token.size() > kMaxOwnerTokenLength || token.find(kMarkerSuffix) == std::string::npos) {
+        result.message = kNotEncodedMessage;
+        return result;
+    }
+    // The name is the token less its last 11 bytes, wherever "cryptedfile" stood.
+    result.name = token.substr(0, token.size() - kMarkerSuffix.size());
+    result.done = true;
+    return result;
+}
+
+fs::path EncodedOutputPath(const fs::path& folder, const fs::path& input) {
+    std::u8string name = FileNameOf(input);
+    name.append(kEncodedExtension.begin(), kEncodedExtension.end());
+    return FolderFor(folder, input) / fs::path(name);
+}
+
+std::optional<fs::path> DecodedOutputPath(const fs::path& folder, const fs::path& input) {
+    const std::optional<std::u8string> name =
+        DropLastCharacters(FileNameOf(input), kDroppedNameCharacters);
+    if (!name) {
+        return std::nullopt;
+    }
+    return FolderFor(folder, input) / fs::path(*name);
+}
+
+int BatchResult::Count(FileStatus status) const {
+    return static_cast<int>(std::count_if(
+        files.begin(), files.end(), [status](const FileOutcome& f) { return f.status == status; }));
+}
+
+int BatchResult::KeptCount() const {
+    return static_cast<int>(std::count_if(files.begin(), files.end(),
+                                          [](const FileOutcome& f) { return f.inputKept; }));
+}
+
+const UserRecord* FindEncodingUser(const UserList& users, std::string_view name,
+                                   std::string& message) {
+    if (users.empty()) {
+        message = kNoRegisteredUsersMessage;
+        return nullptr;
+    }
+    const UserRecord* record = users.Find(name);
+    if (record == nullptr) {
+        message = kUserNotRegisteredMessage;
+    }
+    return record;
+}
+
+BatchResult EncodeFiles(const UserRecord& user, const std::vector<fs::path>& inputs,
+                        const fs::path& outputFolder, bool deleteOriginals, FrontEnd& front) {
+    BatchResult batch;
+    Progress& bar = front.Bar();
+    StartBar(bar, inputs.size());
+    const GostKey key = DeriveUserKey(user.codebooks);
+    const std::string marker = EncodedMarker(user.name);
+    ReplacePolicy replace(front);
+    for (const fs::path& input : inputs) {
+        FileOutcome file;
+        file.input = input;
+        file.output = EncodedOutputPath(outputFolder, input);
+        const std::string inputText = PathText(input);
+        if (!IsRegularInput(input)) {
+            file.reason = InputReason(input);
+        } else if (OutputCheck check = replace.Check(input, file.output); check.refusal) {
+            file.status = *check.refusal;
+            file.reason = check.reason;
+        } else if (EncodeFile(input, file.output, marker, key, FileSubstitutionTable,
+                              front.FileProgress(input)) == 1) {
+            // EncodeFile reports 1 only once the whole ".crp" file is in place.
+            file.status = FileStatus::Done;
+        }
+        if (replace.Cancelled()) {
+            batch.cancelled = true;
+            break;
+        }
+        if (file.status == FileStatus::Failed) {
+            file.message = CanNotEncodeMessage(inputText);
+            front.FileProblem(file.message, file.reason);
+        } else if (file.status == FileStatus::Done && deleteOriginals) {
+            std::error_code error;
+            file.inputDeleted = fs::remove(input, error);
+            if (!file.inputDeleted) {
+                file.message = OriginalNotRemovedMessage(inputText);
+                front.FileProblem(file.message, error.message());
+            }
+        }
+        batch.files.push_back(std::move(file));
+        bar.StepIt();
+    }
+    bar.SetPosition(0);
+    return batch;
+}
+
+VoiceKeyResult KeyFromVoice(const UserList& users, std::string_view name,
+                            std::span<const std::int16_t> recording, FrontEnd& front) {
+    VoiceKeyResult result;
+    const UserRecord* record = users.Find(name);
+    if (record == nullptr) {
+        result.message = UserNotFoundMessage(name);
+        return result;
+    }
+    if (recording.empty()) {
+        result.message = kRecordForVerificationMessage;
+        return result;
+    }
+    const Verdict verdict = JudgeRecording(record->codebooks, record->threshold, recording, front);
+    result.threshold = record->threshold;
+    if (!verdict.trained) {
+        result.message = kTooFewVectorsText;
+        return result;
+    }
+    result.trained = true;
+    result.accepted = verdict.accepted;
+    result.distance = verdict.distance;
+    result.verdictText = verdict.accepted ? kResultPositiveText : kResultNegativeText;
+    if (verdict.accepted) {
+        result.key = DeriveUserKey(record->codebooks);
+        result.done = true;
+    }
+    return result;
+}
+
+TypedKeyResult KeyFromLines(const std::vector<std::string>& lines) {
+    TypedKeyResult result;
+    if (lines.size() < result.key.size()) {
+        result.message = kKeyMustBe8DigitsMessage;
+        return result;
+    }
+    for (std::size_t i = 0; i < result.key.size(); ++i) {
+        if (!ParseKeyWord(lines[i], result.key[i])) {
+            result.message = NotValidIntegerMessage(lines[i]);
+            result.key = {};
+            return result;
+        }
+    }
+    result.done = true;
+    return result;
+}
+
+BatchResult DecodeFiles(std::string_view name, const GostKey& key, KeySource source,
+                        const UserList& users, const std::vector<fs::path>& inputs,
+                        const fs::path& outputFolder, bool deleteEncoded, FrontEnd& front) {
+    BatchResult batch;
+    Progress& bar = front.Bar();
+    StartBar(bar, inputs.size());
+    // A wrong typed key still "decodes" a file without a check value, so an encoded file
+    // is deleted only when its key is confirmed: by the voice, or by being the key of the
+    // registered user of this name.
+    bool keyConfirmed = source == KeySource::Voice;
+    if (!keyConfirmed) {
+        const UserRecord* owner = users.Find(name);
+        keyConfirmed = owner != nullptr && DeriveUserKey(owner->codebooks) == key;
+    }
+    const std::string marker = EncodedMarker(name);
+    ReplacePolicy replace(front);
+    for (const fs::path& input : inputs) {
+        FileOutcome file;
+        file.input = input;
+        const std::string inputText = PathText(input);
+        const std::optional<fs::path> output = DecodedOutputPath(outputFolder, input);
+        if (!output) {
+            file.reason = "its name is too short to drop the four characters of \".crp\"";
+        } else if (file.output = *output; !IsRegularInput(input)) {
+            file.reason = InputReason(input);
+        } else if (OutputCheck check = replace.Check(input, file.output); check.refusal) {
+            file.status = *check.refusal;
+            file.reason = check.reason;
+        } else if (DecodeFile(input, file.output, marker, key, FileSubstitutionTable,
+                              front.FileProgress(input)) == 1) {
+            // DecodeFile reports 1 only once the whole plain file is in place.
+            file.status = FileStatus::Done;
+        }
+        if (replace.Cancelled()) {
+            batch.cancelled = true;
+            break;
+        }
+        if (file.status == FileStatus::Failed) {
+            if (file.reason.empty()) {
+                file.reason = DecodeReason(input, name);
+            }
+            file.message = CanNotDecodeMessage(inputText);
+            front.FileProblem(file.message, file.reason);
+        } else if (file.status == FileStatus::Done && deleteEncoded) {
+            if (!keyConfirmed) {
+                file.inputKept = true;
+            } else {
+                std::error_code error;
+                file.inputDeleted = fs::remove(input, error);
+                if (!file.inputDeleted) {
+                    file.message = EncodedNotRemovedMessage(inputText);
+                    front.FileProblem(file.message, error.message());
+                }
+            }
+        }
+        batch.files.push_back(std::move(file));
+        bar.StepIt();
+    }
+    bar.SetPosition(0);
+    if (batch.KeptCount() > 0) {
+        front.Notice(EncodedKeptMessage(name));
+    }
+    return batch;
+}
+
+}  // namespace quorvane

@@ -1,0 +1,124 @@
+#pragma once
+
+// Encoding files for a registered user and decoding them again, after a voice
+// verification or with the typed security key: the rules both front ends share (the
+// owner of an encoded file, output names, when a file may be replaced or deleted) and
+// the batches themselves.
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "cipher/Gost.h"
+#include "speaker/UserList.h"
+#include "workflow/Enrolment.h"
+#include "workflow/FrontEnd.h"
+
+namespace quorvane {
+
+// ---- Names ----
+
+// The owner's marker in an encoded file is the name followed by this text.
+inline constexpr std::string_view kMarkerSuffix = "cryptedfile";
+// Longest first token taken as an encoded file's owner: a name of at most 900
+// characters and the suffix. Longer tokens are "not encoded".
+inline constexpr std::size_t kMaxOwnerTokenLength = 911;
+// Encoding appends this to a file's name; decoding drops the last four characters,
+// whatever they are.
+inline constexpr std::string_view kEncodedExtension = ".crp";
+inline constexpr std::size_t kDroppedNameCharacters = 4;
+
+// name + "cryptedfile"
+[[nodiscard]] std::string EncodedMarker(std::string_view name);
+
+struct OwnerResult : StepResult {
+    std::string name;  // the owner, when done
+};
+// The owner of an encoded file from its first token: "cryptedfile" somewhere in a token
+// of 11 to 911 bytes, the name being the token less its last 11 bytes. A file that
+// cannot be read is refused with CanNotOpenMessage, anything else that does not fit
+// with kNotEncodedMessage.
+[[nodiscard]] OwnerResult OwnerOfEncodedFile(const std::filesystem::path& file);
+
+// folder / (input's file name + ".crp"); with an empty folder, beside the input.
+[[nodiscard]] std::filesystem::path EncodedOutputPath(const std::filesystem::path& folder,
+                                                      const std::filesystem::path& input);
+// folder / (input's file name less its last four characters); with an empty folder,
+// beside the input. Nothing for a file name of four characters or fewer.
+[[nodiscard]] std::optional<std::filesystem::path> DecodedOutputPath(
+    const std::filesystem::path& folder, const std::filesystem::path& input);
+
+// ---- Batches ----
+
+enum class FileStatus {
+    Done,     // the output is complete
+    Failed,   // nothing was written for this file
+    Skipped,  // the output exists and was not to be replaced
+};
+
+struct FileOutcome {
+    std::filesystem::path input;
+    std::filesystem::path output;
+    FileStatus status = FileStatus::Failed;
+    bool inputDeleted = false;  // the original (encoding) or the encoded file (decoding)
+    bool inputKept = false;     // decoding: kept because its key was not confirmed
+    std::string message;        // the system's message for a failure, empty otherwise
+    std::string reason;         // what the system reported, empty when nothing
+};
+
+struct BatchResult {
+    std::vector<FileOutcome> files;
+    bool cancelled = false;  // the user cancelled at a replace question
+    [[nodiscard]] int Count(FileStatus status) const;
+    [[nodiscard]] int KeptCount() const;
+};
+
+// The registered user the Encode page names, or nullptr with the refusal in `message`.
+[[nodiscard]] const UserRecord* FindEncodingUser(const UserList& users, std::string_view name,
+                                                 std::string& message);
+
+// Encodes each input for `user` into EncodedOutputPath(outputFolder, input), in order,
+// stepping the front end's bar once per file. An existing output is replaced only when
+// the front end agrees; an output that is the input itself is refused. With
+// deleteOriginals each original is deleted once its own ".crp" file is complete.
+BatchResult EncodeFiles(const UserRecord& user, const std::vector<std::filesystem::path>& inputs,
+                        const std::filesystem::path& outputFolder, bool deleteOriginals,
+                        FrontEnd& front);
+
+// How the key of a decoding was obtained.
+enum class KeySource { Voice, Typed };
+
+struct VoiceKeyResult : StepResult {
+    bool trained = false;  // the recording gave enough feature vectors
+    bool accepted = false;
+    float distance = 0.0f;
+    float threshold = 0.0f;
+    std::string verdictText;  // "Result:Positive" or "Result: Negative" once judged
+    GostKey key{};            // the user's key, when accepted
+};
+// The voice path of decoding: the registered user `name`, a recording, its verdict; on
+// acceptance the key derived from the user's stored models.
+[[nodiscard]] VoiceKeyResult KeyFromVoice(const UserList& users, std::string_view name,
+                                          std::span<const std::int16_t> recording, FrontEnd& front);
+
+struct TypedKeyResult : StepResult {
+    GostKey key{};
+};
+// The key path: the lines typed into the security key dialog. Fewer than eight lines
+// are refused; lines after the eighth are ignored; a line that is no key number ends
+// it with NotValidIntegerMessage.
+[[nodiscard]] TypedKeyResult KeyFromLines(const std::vector<std::string>& lines);
+
+// Decodes each input as a file of `name` into DecodedOutputPath(outputFolder, input),
+// in order, stepping the bar once per file. With deleteEncoded an encoded file is
+// deleted only when the decoding is complete and its key was confirmed; kept files
+// are told once at the end.
+BatchResult DecodeFiles(std::string_view name, const GostKey& key, KeySource source,
+                        const UserList& users, const std::vector<std::filesystem::path>& inputs,
+                        const std::filesystem::path& outputFolder, bool deleteEncoded,
+                        FrontEnd& front);
+
+}  // namespace quorvane

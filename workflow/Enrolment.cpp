@@ -1,0 +1,111 @@
+#include "workflow/Enrolment.h"
+
+#include <algorithm>
+
+#include "speaker/Decision.h"
+#include "speaker/Training.h"
+#include "workflow/Figures.h"
+#include "workflow/Messages.h"
+
+namespace quorvane {
+
+Verdict JudgeRecording(std::span<const VoiceCodebook, 3> models, float threshold,
+                       std::span<const std::int16_t> recording, FrontEnd& front) {
+    Verdict verdict;
+    VoiceCodebook test;
+    verdict.trained = TrainCodebook(test, recording, static_cast<std::int32_t>(recording.size()),
+                                    kSampleRate, kMaxCodewords, front.Bar(), front);
+    if (verdict.trained) {
+        verdict.accepted = VerifySpeaker(models, test, threshold, verdict.distance);
+    }
+    return verdict;
+}
+
+Enrolment::Enrolment()
+    : samples_(static_cast<std::size_t>(kRecordingCapacity), 0), threshold_(kUntrainedThreshold) {}
+
+LevelCheckResult Enrolment::TakeRecording(std::span<const std::int16_t> captured) {
+    const LevelCheckResult check = CheckRecordingLevel(captured);
+    recordedCount_ = 0;
+    if (!check.recorded || samples_.empty()) {
+        return check;
+    }
+    // The recording without its dropped start, at most kRecordingCapacity samples of it.
+    const auto count =
+        std::min<std::size_t>(static_cast<std::size_t>(check.count), samples_.size());
+    const auto kept = captured.subspan(static_cast<std::size_t>(check.first), count);
+    std::copy(kept.begin(), kept.end(), samples_.begin());
+    if (check.accepted) {
+        recordedCount_ = static_cast<std::int32_t>(count);
+        phraseAdded_ = false;
+    }
+    return check;
+}
+
+void Enrolment::Release() {
+    samples_.clear();
+    samples_.shrink_to_fit();
+    recordedCount_ = 0;
+}
+
+std::span<const std::int16_t> Enrolment::Recording() const {
+    return std::span<const std::int16_t>(samples_).first(static_cast<std::size_t>(recordedCount_));
+}
+
+StepResult Enrolment::AddPhrase(int slot, FrontEnd& front) {
+    if (recordedCount_ == 0) {
+        return {false, std::string(kRecordPhraseFirstMessage)};
+    }
+    if (phraseAdded_) {
+        return {false, std::string(kPhraseAlreadyAddedMessage)};
+    }
+    VoiceCodebook& phrase = phrases_[static_cast<std::size_t>(std::clamp(slot, 0, 2))];
+    if (!TrainCodebook(phrase, std::span<const std::int16_t>(samples_), recordedCount_, kSampleRate,
+                       kMaxCodewords, front.Bar(), front)) {
+        return {false, std::string(kTooFewVectorsText)};
+    }
+    phraseAdded_ = true;
+    return {true, {}};
+}
+
+TrainResult Enrolment::Train(FrontEnd& front) {
+    TrainResult result;
+    for (int slot = 0; slot < 3; ++slot) {
+        if (!phrases_[static_cast<std::size_t>(slot)].Trained()) {
+            result.message = AddPhraseFirstMessage(slot + 1);
+            return result;
+        }
+    }
+    const int level = front.ChooseSecurityLevel();
+    threshold_ = ComputeThreshold(phrases_, level);
+    result.done = true;
+    result.threshold = threshold_;
+    result.statusText = std::string(kThresholdStatusPrefix) + GeneralText(threshold_);
+    return result;
+}
+
+VerifyResult Enrolment::Verify(FrontEnd& front) const {
+    VerifyResult result;
+    if (!(threshold_ > 0.0f)) {
+        result.message = kVerifyTrainingFirstMessage;
+        return result;
+    }
+    if (recordedCount_ == 0) {
+        result.message = kRecordForRecognitionMessage;
+        return result;
+    }
+    const Verdict verdict = JudgeRecording(phrases_, threshold_, Recording(), front);
+    if (!verdict.trained) {
+        result.message = kTooFewVectorsText;
+        return result;
+    }
+    result.done = true;
+    result.accepted = verdict.accepted;
+    result.distance = verdict.distance;
+    result.verdictText = verdict.accepted ? kVerifyPositiveText : kVerifyNegativeText;
+    result.statusText = std::string(kThresholdStatusPrefix) + FixedText(threshold_) +
+                        std::string(kDistanceStatusInfix) + FixedText(verdict.distance);
+    return result;
+}
+
+}  // namespace quorvane

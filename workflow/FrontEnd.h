@@ -1,0 +1,52 @@
+#pragma once
+
+// What a workflow needs from the front end that runs it: the window (message boxes,
+// dialogs, Pr1) or the command line (flags, terminal questions, a progress line).
+// The workflows decide what to ask and what to say; the front end only shows it.
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+#include "cipher/EncodedFile.h"
+#include "interfaces/Notifier.h"
+#include "interfaces/Progress.h"
+
+namespace quorvane {
+
+class FrontEnd : public Notifier {
+public:
+    enum class Icon { None, Information, Question, Warning, Error };
+    enum class ReplaceAnswer { Yes, YesToAll, No, Cancel };
+
+    // Notifier: Notice is a plain message (OK, the application title), Warning one with
+    // its own caption and the warning icon. The lower layers' notices arrive here too.
+
+    // A Yes/No question; true for Yes.
+    virtual bool Ask(std::string_view text, std::string_view caption, Icon icon) = 0;
+    // The security level for "Train system...": 0 High, 1 Medium, 2 Low.
+    virtual int ChooseSecurityLevel() = 0;
+    // Where to save the key file, after the user agreed to save it; empty when cancelled.
+    // defaultName is the proposed file name (the user's name + "_key.txt").
+    virtual std::filesystem::path ChooseKeyFile(std::string_view defaultName) = 0;
+    // Whether an existing output file of a batch may be replaced.
+    virtual ReplaceAnswer AskReplace(const std::filesystem::path& output) = 0;
+    // A file of a batch failed or was kept: `message` is the system's text, `reason` what
+    // the system reported (no space left, wrong key ...), empty when there is none. The
+    // window shows the message; the command line adds the reason.
+    virtual void FileProblem(std::string_view message, std::string_view reason) {
+        static_cast<void>(reason);
+        Notice(std::string(message));
+    }
+    // A user was registered (before the key file is offered): the window lists the name.
+    virtual void UserAdded(std::string_view name) { static_cast<void>(name); }
+    // The progress bar of training and of file batches.
+    virtual Progress& Bar() = 0;
+    // Byte progress of one long file of a batch (none by default).
+    virtual ProgressFn FileProgress(const std::filesystem::path& file) {
+        static_cast<void>(file);
+        return {};
+    }
+};
+
+}  // namespace quorvane

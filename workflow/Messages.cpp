@@ -1,0 +1,65 @@
+#include "workflow/Messages.h"
+
+namespace quorvane {
+
+namespace {
+
+std::string Joined(std::string_view a, std::string_view b, std::string_view c) {
+    std::string text;
+    text.reserve(a.size() + b.size() + c.size());
+    return text.append(a).append(b).append(c);
+}
+
+}  // namespace
+
+std::string AddPhraseFirstMessage(int slot) {
+    return "Please add " + std::to_string(slot) + " phrase";
+}
+
+std::string SeveralFilesQuestion(std::int32_t fileCount) {
+    return "Error. There were found " + std::to_string(fileCount) +
+           " files representing this user (speaker).\nDo you want to delete them all?";
+}
+
+std::string CanNotEncodeMessage(std::string_view input) {
+    return Joined("File ", input, " can not be encoded. Please check the path of output file");
+}
+
+std::string OriginalNotRemovedMessage(std::string_view input) {
+    return Joined("Original file ", input, " can not be removed!");
+}
+
+std::string UserNotFoundMessage(std::string_view name) {
+    return Joined("User ", name, " was not found in the list of registered users");
+}
+
+std::string NotValidIntegerMessage(std::string_view text) {
+    return Joined("'", text, "' is not a valid integer value");
+}
+
+std::string CanNotDecodeMessage(std::string_view input) {
+    return Joined("File ", input,
+                  " can not be decoded. Please check the path of output file or this file can "
+                  "be encoded by other user");
+}
+
+std::string EncodedNotRemovedMessage(std::string_view input) {
+    return Joined("Encoded file ", input, " can not be removed!");
+}
+
+std::string CanNotOpenMessage(std::string_view path) {
+    return Joined("File ", path, " can not be opened for reading");
+}
+
+std::string ReplaceQuestion(std::string_view path) {
+    return Joined("File ", path, " already exists. Do you want to replace it?");
+}
+
+std::string EncodedKeptMessage(std::string_view name) {
+    return Joined(
+        "The encoded files were kept: the typed security key is not the key of a "
+        "registered user named ",
+        name, "");
+}
+
+}  // namespace quorvane

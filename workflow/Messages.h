@@ -1,0 +1,139 @@
+#pragma once
+
+// Every text the workflows show, defined once for the window and the command line.
+// Texts of the lower layers stay beside the code that raises them
+// (analysis/LevelCheck.h, speaker/Training.h, speaker/SpeakerStore.h).
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace quorvane {
+
+// The caption of the program's plain message boxes.
+inline constexpr std::string_view kApplicationTitle = "Quorvane 1.1";
+
+// ---- Enrolment and the verification test ----
+
+inline constexpr std::string_view kRecordPhraseFirstMessage = "Please record phrase first!";
+inline constexpr std::string_view kPhraseAlreadyAddedMessage =
+    "This phrase was added, please record new phrase!";
+// "Please add " + slot number (1, 2 or 3) + " phrase"
+[[nodiscard]] std::string AddPhraseFirstMessage(int slot);
+inline constexpr std::string_view kThresholdStatusPrefix = "Threshold: ";
+inline constexpr std::string_view kDistanceStatusInfix = "  Distance:";
+inline constexpr std::string_view kVerifyTrainingFirstMessage = "You should perform training first";
+inline constexpr std::string_view kRecordForRecognitionMessage =
+    "Please record phrase for recognition first";
+inline constexpr std::string_view kVerifyPositiveText = "Your result: Positive";
+inline constexpr std::string_view kVerifyNegativeText = "Your result: Negative";
+// The command line's refusal when three phrases give no threshold above 0 (three equal
+// recordings, say): the window would only say kTrainingFirstMessage later.
+inline constexpr std::string_view kNoUsableThresholdMessage =
+    "the three phrases give no usable threshold; record three different phrases";
+
+// ---- Adding and removing a user ----
+
+inline constexpr std::string_view kTrainingFirstMessage = "You should perform training first!";
+inline constexpr std::string_view kEnterNameMessage = "Enter your name!";
+inline constexpr std::string_view kForbiddenSymbolsMessage =
+    "You can not use symbols: \\ / : * ? \" < > | and \"Space\" symbols in the name";
+inline constexpr std::string_view kNameTooLongMessage =
+    "The name is too long: a name may have at most 999 characters";
+inline constexpr std::string_view kUserExistsMessage =
+    "User with such name already exists. Please select different name!";
+inline constexpr std::string_view kUnableToAddUserMessage = "Unable to add user";
+inline constexpr std::string_view kSpeakersFolderNotCreatedMessage =
+    "The Speakers folder does not exist and can not be created: ";
+
+// The question after a user was added (Yes/No, question icon).
+inline constexpr std::string_view kSecurityKeyCaption = "Security key generation";
+inline constexpr std::string_view kSecurityKeyQuestion =
+    "If you want program can save security key.\n"
+    "This security key can be used if something\n"
+    "happend with your voice. You will be able\n"
+    "to decode your files using this key.\n"
+    "Do you want to save it?";
+// The save dialog for the key file: title, filter, and the suffix of the preset name.
+inline constexpr std::string_view kKeyFileDialogTitle = "Saving security key";
+inline constexpr std::string_view kKeyFileDialogFilter = "Security key files|*.txt|All files|*.*";
+inline constexpr std::string_view kKeyFileNameSuffix = "_key.txt";
+// Reported when the chosen key file cannot be written; the user stays added.
+inline constexpr std::string_view kKeyFileNotSavedMessage = "Unable to save security key file: ";
+// A key file given before the enrolment is never replaced: an older one may be the
+// only key of its files.
+inline constexpr std::string_view kKeyFileExistsMessage =
+    "already exists; choose another key file name";
+inline constexpr std::string_view kKeyFileFolderMissingMessage =
+    "the folder of the key file does not exist";
+
+inline constexpr std::string_view kNoRegisteredUsersMessage = "There are no registered users";
+inline constexpr std::string_view kUserNotExistsMessage =
+    "User with such name does not exist. Please check the name!";
+// The warning before a removal (Yes/No, warning icon).
+inline constexpr std::string_view kRemoveWarningCaption = "Warning";
+inline constexpr std::string_view kRemoveWarningQuestion =
+    "Deleting this user you will not be able\n"
+    "to decode files, that were encoded using phrases of\n"
+    "this user if you dont't have security key.\n"
+    "\n"
+    "Do you want to continue?";
+// The question when several speaker files carry the user's name (Yes/No, error icon).
+inline constexpr std::string_view kSeveralFilesCaption = "Error";
+[[nodiscard]] std::string SeveralFilesQuestion(std::int32_t fileCount);
+// A speaker file of the removed user that could not be deleted brings the user back at
+// the next start: "Can not delete file: " + path.
+inline constexpr std::string_view kCanNotDeleteFilePrefix = "Can not delete file: ";
+
+// ---- Encoding ----
+
+inline constexpr std::string_view kUserNotRegisteredMessage =
+    "User with such name was not found in the list of registered users";
+inline constexpr std::string_view kOpenForEncodingTitle = "Open files for encoding";
+inline constexpr std::string_view kOpenForEncodingFilter = "All files|*.*";
+inline constexpr std::string_view kEncodingDialogCaption = "Files for encoding";
+inline constexpr std::string_view kEncodingGroupCaption = "Encoding files";
+inline constexpr std::string_view kDeleteOriginalsCaption = "Delete original files after encoding";
+inline constexpr std::string_view kEncodingFolderCaption = "Write encoded files to folder:";
+// "File " + input + " can not be encoded. Please check the path of output file"
+[[nodiscard]] std::string CanNotEncodeMessage(std::string_view input);
+// "Original file " + input + " can not be removed!"
+[[nodiscard]] std::string OriginalNotRemovedMessage(std::string_view input);
+
+// ---- Decoding ----
+
+inline constexpr std::string_view kRecognizeCaption = "Recognize/Decode...";
+inline constexpr std::string_view kEnterKeyCaption = "Enter key...";
+inline constexpr std::string_view kOpenForDecodingFilter = "Encoded files|*.crp|All files|*.*";
+inline constexpr std::string_view kNotEncodedMessage = "This file was not encoded";
+inline constexpr std::string_view kResultRestText = "Result";
+inline constexpr std::string_view kResultPositiveText = "Result:Positive";
+inline constexpr std::string_view kResultNegativeText = "Result: Negative";
+inline constexpr std::string_view kSelectFilesFirstMessage = "Select file(s) for decoding first.";
+inline constexpr std::string_view kEnterNameFirstMessage = "Enter your name first";
+// "User " + name + " was not found in the list of registered users"
+[[nodiscard]] std::string UserNotFoundMessage(std::string_view name);
+inline constexpr std::string_view kRecordForVerificationMessage =
+    "Please record phrase for your verification first";
+inline constexpr std::string_view kKeyMustBe8DigitsMessage = "Security key must be 8 digits";
+// "'" + text + "' is not a valid integer value"
+[[nodiscard]] std::string NotValidIntegerMessage(std::string_view text);
+inline constexpr std::string_view kDecodingDialogCaption = "Files for decoding";
+inline constexpr std::string_view kDecodingGroupCaption = "Decoding files";
+inline constexpr std::string_view kDeleteEncodedCaption = "Delete encoded files after decoding";
+inline constexpr std::string_view kDecodingFolderCaption = "Write decoded files to folder:";
+// "File " + input + " can not be decoded. Please check the path of output file or this
+// file can be encoded by other user"
+[[nodiscard]] std::string CanNotDecodeMessage(std::string_view input);
+// "Encoded file " + input + " can not be removed!"
+[[nodiscard]] std::string EncodedNotRemovedMessage(std::string_view input);
+// "File " + path + " can not be opened for reading"
+[[nodiscard]] std::string CanNotOpenMessage(std::string_view path);
+// The question before an existing output file of a batch is replaced (Yes, Yes to all,
+// No, Cancel): "File " + path + " already exists. Do you want to replace it?"
+inline constexpr std::string_view kReplaceCaption = "Confirm file replace";
+[[nodiscard]] std::string ReplaceQuestion(std::string_view path);
+// Told once per batch when encoded files were kept because their key was not confirmed.
+[[nodiscard]] std::string EncodedKeptMessage(std::string_view name);
+
+}  // namespace quorvane

@@ -1,0 +1,199 @@
+#include "workflow/Users.h"
+
+#include <span>
+#include <system_error>
+#include <utility>
+
+#include "cipher/AtomicFile.h"
+#include "speaker/KeyFile.h"
+#include "speaker/SpeakerStore.h"
+#include "speaker/UserKey.h"
+#include "speaker/UserName.h"
+#include "workflow/Messages.h"
+
+namespace quorvane {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Creates the Speakers folder readable by its owner only: reading a speaker file is
+// enough to derive the user's key.
+bool CreateSpeakersFolder(const fs::path& folder) {
+    std::error_code error;
+    if (fs::is_directory(folder, error)) {
+        return true;
+    }
+    if (!fs::create_directories(folder, error) && !fs::is_directory(folder, error)) {
+        return false;
+    }
+    fs::permissions(folder, fs::perms::owner_all, fs::perm_options::replace, error);
+    return true;
+}
+
+// The key file, opened before the user is stored and committed after.
+class PendingKeyFile final {
+public:
+    explicit PendingKeyFile(const fs::path& path) : file_(path) {}
+    [[nodiscard]] bool Open() {
+        if (!file_.Open()) {
+            return false;
+        }
+        // Restricted before the first byte of the secret is written.
+        std::error_code error;
+        if (!file_.TemporaryPath().empty()) {
+            fs::permissions(file_.TemporaryPath(), fs::perms::owner_read | fs::perms::owner_write,
+                            fs::perm_options::replace, error);
+        }
+        return true;
+    }
+    [[nodiscard]] bool Commit(std::string_view name, const GostKey& key) {
+        const std::string text = FormatKeyFile(name, key);
+        const auto* data = reinterpret_cast<const std::uint8_t*>(text.data());
+        return file_.Write(std::span<const std::uint8_t>(data, text.size())) && file_.Commit();
+    }
+
+private:
+    AtomicFile file_;
+};
+
+}  // namespace
+
+std::optional<std::string_view> NameRefusal(std::string_view name) {
+    switch (CheckUserName(name)) {
+        case NameProblem::Empty:
+            return kEnterNameMessage;
+        case NameProblem::ForbiddenSymbol:
+            return kForbiddenSymbolsMessage;
+        case NameProblem::TooLong:
+            return kNameTooLongMessage;
+        case NameProblem::None:
+            break;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string_view> KeyFileRefusal(const fs::path& keyFile) {
+    std::error_code error;
+    if (fs::exists(fs::symlink_status(keyFile, error))) {
+        return kKeyFileExistsMessage;
+    }
+    const fs::path folder = keyFile.parent_path();
+    if (!folder.empty() && !fs::is_directory(folder, error)) {
+        return kKeyFileFolderMissingMessage;
+    }
+    return std::nullopt;
+}
+
+Users::Users(fs::path speakersDir) : speakersDir_(std::move(speakersDir)) {}
+
+std::int32_t Users::Load(FrontEnd& front) {
+    return LoadRegisteredUsers(speakersDir_, list_, front);
+}
+
+std::optional<std::string_view> Users::CheckNewUser(float threshold, std::string_view name) const {
+    if (!(threshold > 0.0f)) {
+        return kTrainingFirstMessage;
+    }
+    if (const auto refusal = NameRefusal(name)) {
+        return refusal;
+    }
+    if (list_.Find(name) != nullptr) {
+        return kUserExistsMessage;
+    }
+    return std::nullopt;
+}
+
+AddUserResult Users::Add(std::string_view name, const Enrolment& enrolment, FrontEnd& front,
+                         const AddUserOptions& options) {
+    AddUserResult result;
+    if (const auto refusal = CheckNewUser(enrolment.Threshold(), name)) {
+        result.message = *refusal;
+        return result;
+    }
+    std::optional<PendingKeyFile> early;
+    if (options.keyFile) {
+        result.keyFile = *options.keyFile;
+        if (const auto refusal = KeyFileRefusal(*options.keyFile)) {
+            result.message = PathText(*options.keyFile) + ": " + std::string(*refusal);
+            return result;
+        }
+        early.emplace(*options.keyFile);
+        if (!early->Open()) {
+            result.message = std::string(kKeyFileNotSavedMessage) + PathText(*options.keyFile);
+            return result;
+        }
+    }
+    std::error_code error;
+    const bool existed = fs::is_directory(speakersDir_, error);
+    if (!CreateSpeakersFolder(speakersDir_)) {
+        front.FileProblem(kUnableToSaveUsersMessage,
+                          std::string(kSpeakersFolderNotCreatedMessage) + PathText(speakersDir_));
+        result.message = kUnableToAddUserMessage;
+        return result;
+    }
+    result.createdFolder = !existed;
+    result.speakerFile = SpeakerFilePath(speakersDir_, name);
+    if (StoreUserFiles(speakersDir_, name, enrolment.PhraseCodebooks(), enrolment.Threshold(),
+                       front) != 1) {
+        result.message = kUnableToAddUserMessage;
+        return result;
+    }
+    AppendUser(list_, enrolment.PhraseCodebooks(), name, enrolment.Threshold());
+    result.done = true;
+    front.UserAdded(name);
+
+    const GostKey key = DeriveUserKey(enrolment.PhraseCodebooks());
+    if (early) {
+        result.keySaved = early->Commit(name, key);
+    } else {
+        if (!front.Ask(kSecurityKeyQuestion, kSecurityKeyCaption, FrontEnd::Icon::Question)) {
+            return result;
+        }
+        result.keyFile = front.ChooseKeyFile(std::string(name) + std::string(kKeyFileNameSuffix));
+        if (result.keyFile.empty()) {
+            return result;
+        }
+        result.keySaved = WriteKeyFile(result.keyFile, name, key);
+    }
+    if (!result.keySaved) {
+        // The user stays added; only the key file is missing.
+        result.message = std::string(kKeyFileNotSavedMessage) + PathText(result.keyFile);
+    }
+    return result;
+}
+
+RemoveUserResult Users::Remove(std::string_view name, FrontEnd& front) {
+    RemoveUserResult result;
+    if (list_.empty()) {
+        result.message = kNoRegisteredUsersMessage;
+        return result;
+    }
+    if (list_.Find(name) == nullptr) {
+        result.message = kUserNotExistsMessage;
+        return result;
+    }
+    if (!front.Ask(kRemoveWarningQuestion, kRemoveWarningCaption, FrontEnd::Icon::Warning)) {
+        return result;
+    }
+    result.confirmed = true;
+    const std::int32_t files = CountUserFiles(speakersDir_, name);
+    if (files >= 2 &&
+        !front.Ask(SeveralFilesQuestion(files), kSeveralFilesCaption, FrontEnd::Icon::Error)) {
+        result.filesKept = true;
+    } else {
+        const UserFileDeletion deletion = DeleteUserFiles(speakersDir_, name);
+        result.deleted = deletion.deleted;
+        result.failed = deletion.failed;
+        // A file left behind brings the user back at the next start: say so.
+        for (const fs::path& path : deletion.failed) {
+            front.FileProblem(std::string(kCanNotDeleteFilePrefix) + PathText(path), {});
+        }
+    }
+    // The user leaves the list whatever happened to the files.
+    list_.Remove(name);
+    result.done = true;
+    return result;
+}
+
+}  // namespace quorvane

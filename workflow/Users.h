@@ -1,0 +1,81 @@
+#pragma once
+
+// The registered users of one Speakers folder: loading them, "Add new user..." with
+// the security key file, and "Remove user...".
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "speaker/UserList.h"
+#include "workflow/Enrolment.h"
+#include "workflow/FrontEnd.h"
+
+namespace quorvane {
+
+// The refusal of a name alone (empty, forbidden symbols, too long), or nothing.
+[[nodiscard]] std::optional<std::string_view> NameRefusal(std::string_view name);
+
+struct AddUserOptions {
+    // The key file chosen before the enrolment is stored (the command line). It must not
+    // exist yet; it is created before the user is stored, so a key file that cannot be
+    // written stops the enrolment before anything is registered. Without it the front end
+    // is asked after the user was added, as the window does.
+    std::optional<std::filesystem::path> keyFile;
+};
+
+struct AddUserResult : StepResult {
+    std::filesystem::path speakerFile;
+    bool createdFolder = false;  // the Speakers folder was created for this user
+    bool keySaved = false;
+    std::filesystem::path keyFile;  // where the key was saved (or was to be saved)
+};
+
+struct RemoveUserResult : StepResult {
+    bool confirmed = false;                     // the warning was answered Yes
+    bool filesKept = false;                     // the user chose to keep several speaker files
+    std::int32_t deleted = 0;                   // speaker files deleted
+    std::vector<std::filesystem::path> failed;  // speaker files that could not be deleted
+};
+
+class Users final {
+public:
+    explicit Users(std::filesystem::path speakersDir);
+
+    [[nodiscard]] const std::filesystem::path& SpeakersDir() const { return speakersDir_; }
+    [[nodiscard]] const UserList& List() const { return list_; }
+
+    // Takes in every speaker file of the folder, in the folder's order; the notices of
+    // files that are refused go to the front end. Returns the number of users loaded.
+    std::int32_t Load(FrontEnd& front);
+    // Forgets every user (the window's close).
+    void Release() { list_.Clear(); }
+
+    // The checks of "Add new user..." before anything is stored, in order: a threshold not
+    // above 0, the name's own rules, a registered user of exactly this name.
+    [[nodiscard]] std::optional<std::string_view> CheckNewUser(float threshold,
+                                                               std::string_view name) const;
+
+    // "Add new user...": stores the enrolment as the user's speaker file (creating the
+    // Speakers folder, owner-only, when it does not exist yet), appends the user, then
+    // saves the security key file where the front end or the options say. The user
+    // stays added whatever happens with the key file.
+    AddUserResult Add(std::string_view name, const Enrolment& enrolment, FrontEnd& front,
+                      const AddUserOptions& options = {});
+
+    // "Remove user...": asks before deleting the user's speaker files (and again when
+    // several carry the name), then takes the user out of the list.
+    RemoveUserResult Remove(std::string_view name, FrontEnd& front);
+
+private:
+    std::filesystem::path speakersDir_;
+    UserList list_;
+};
+
+// Checks a key file path given before the enrolment (AddUserOptions::keyFile): it must
+// not exist and its folder must. Returns the refusal, or nothing.
+[[nodiscard]] std::optional<std::string_view> KeyFileRefusal(const std::filesystem::path& keyFile);
+
+}  // namespace quorvane
