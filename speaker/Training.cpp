@@ -8,6 +8,8 @@
 #include <thread>
 #include <vector>
 
+#include "analysis/FrameWorkers.h"
+
 #if (defined(__GNUC__) || defined(__clang__)) && (defined(__x86_64__) || defined(__i386__))
 #define QUORVANE_X86_VECTORS 1
 #include <immintrin.h>
@@ -393,7 +395,7 @@ void UseDistanceUnit(DistanceUnit unit) {
 
 void AnalyseForTraining(VoiceCodebook& codebook, std::span<const std::int16_t> samples,
                         std::int32_t sampleCount, std::int32_t sampleRate,
-                        std::int32_t maxCodewords, Notifier& notifier) {
+                        std::int32_t maxCodewords, Notifier& notifier, AnalysisReport* report) {
     ReleaseCodebook(codebook);
     const auto available = static_cast<std::int64_t>(samples.size());
     const auto count = static_cast<std::int32_t>(
@@ -401,7 +403,9 @@ void AnalyseForTraining(VoiceCodebook& codebook, std::span<const std::int16_t> s
     codebook.maxCodewords = maxCodewords;
     codebook.sampleRate = sampleRate;
     codebook.sampleCount = count;
-    AnalyseRecording(codebook, samples.first(static_cast<std::size_t>(count)), notifier);
+    AnalysisReport unused;
+    AnalyseRecording(codebook, samples.first(static_cast<std::size_t>(count)), notifier,
+                     DefaultAnalysisThreads(), report != nullptr ? *report : unused);
 }
 
 bool GrowCodebook(VoiceCodebook& codebook, Progress& progress) {

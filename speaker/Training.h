@@ -5,9 +5,9 @@
 #include <string_view>
 #include <vector>
 
+#include "analysis/VoiceCodebook.h"
 #include "interfaces/Notifier.h"
 #include "interfaces/Progress.h"
-#include "analysis/VoiceCodebook.h"
 
 namespace quorvane {
 
@@ -35,10 +35,12 @@ inline constexpr std::string_view kTooFewVectorsText =
 // The first half of TrainCodebook: releases the record, stores maxCodewords,
 // sampleRate and sampleCount and runs AnalyseRecording. Leaves the record
 // analysed, ready for GrowCodebook. Tools that want to look at the feature
-// vectors before training call this, then GrowCodebook.
+// vectors before training call this, then GrowCodebook; given a report, it
+// also says which frames were active and which unstable.
 void AnalyseForTraining(VoiceCodebook& codebook, std::span<const std::int16_t> samples,
                         std::int32_t sampleCount, std::int32_t sampleRate,
-                        std::int32_t maxCodewords, Notifier& notifier);
+                        std::int32_t maxCodewords, Notifier& notifier,
+                        AnalysisReport* report = nullptr);
 
 // The second half of TrainCodebook, on an analysed record (vectors present,
 // vectorCount and maxCodewords set): refuses fewer than kMinFeatureVectors
