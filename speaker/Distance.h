@@ -31,7 +31,7 @@ using DistanceBlock = float[kVectorBlock][kLaneBlock];
 // lane adds (x[j] - c[j])^2 in component order, in float32, and takes the
 // correctly rounded square root, exactly as FeatureDistance does; the vector
 // kernels only run lanes side by side, with separate multiply and add (never
-// fused). Rows past rowCount are left undefined.
+// fused). Rows of `out` past rowCount hold no meaningful value.
 using DistanceKernel = void (*)(const float* const* rows, std::int32_t rowCount,
                                 std::int32_t dimension, const float* block, std::int32_t stride,
                                 DistanceBlock& out);
