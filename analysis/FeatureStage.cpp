@@ -33,20 +33,23 @@ FrameFeatures ComputeFrameFeatures(const VoiceCodebook& codebook,
     return features;
 }
 
-void CommitFeatures(VoiceCodebook& codebook, std::span<const AnalysisFrame> frames,
-                    const FrameFeatures& features, Notifier& notifier) {
+std::vector<std::int32_t> CommitFeatures(VoiceCodebook& codebook,
+                                         std::span<const AnalysisFrame> frames,
+                                         const FrameFeatures& features, Notifier& notifier) {
     if (!codebook.vectors) {
         codebook.vectors.emplace();
     }
     std::vector<Codeword>& vectors = *codebook.vectors;
     const auto dimension = static_cast<std::size_t>(std::max(features.dimension, 0));
+    std::vector<std::int32_t> unstable;
     std::size_t next = 0;
     for (std::size_t f = 0; f < frames.size(); ++f) {
         if (frames[f].active != 1) {
             continue;
         }
         if (f >= features.stable.size() || features.stable[f] != 1) {
-            notifier.Notice(UnstableFrameNotice(static_cast<std::int32_t>(f)));
+            unstable.push_back(static_cast<std::int32_t>(f));
+            notifier.Notice(UnstableFrameNotice(unstable.back()));
             --codebook.vectorCount;
             continue;
         }
@@ -59,6 +62,7 @@ void CommitFeatures(VoiceCodebook& codebook, std::span<const AnalysisFrame> fram
         std::copy(first, first + static_cast<std::ptrdiff_t>(n), values.begin());
         ++next;
     }
+    return unstable;
 }
 
 }  // namespace quorvane

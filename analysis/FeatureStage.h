@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "analysis/AnalysisFrame.h"
-#include "interfaces/Notifier.h"
 #include "analysis/VoiceCodebook.h"
+#include "interfaces/Notifier.h"
 
 namespace quorvane {
 
@@ -34,8 +34,10 @@ FrameFeatures ComputeFrameFeatures(const VoiceCodebook& codebook,
 // next free entry of codebook.vectors (from entry 0 up); one with an unstable
 // model raises "Unstable LPC system in the <f> frame" (f counting all frames
 // from 0) through the notifier and lowers vectorCount by one. The vectors
-// array must hold an entry for every active frame.
-void CommitFeatures(VoiceCodebook& codebook, std::span<const AnalysisFrame> frames,
-                    const FrameFeatures& features, Notifier& notifier);
+// array must hold an entry for every active frame. Returns the indices of the
+// unstable frames, in frame order.
+std::vector<std::int32_t> CommitFeatures(VoiceCodebook& codebook,
+                                         std::span<const AnalysisFrame> frames,
+                                         const FrameFeatures& features, Notifier& notifier);
 
 }  // namespace quorvane

@@ -57,13 +57,12 @@ void AnalyseRecording(VoiceCodebook& codebook, std::span<const std::int16_t> sam
 
 void AnalyseRecording(VoiceCodebook& codebook, std::span<const std::int16_t> samples,
                       Notifier& notifier, std::int32_t threadCount) {
-    std::vector<std::int32_t> activeFrames;
-    AnalyseRecording(codebook, samples, notifier, threadCount, activeFrames);
+    AnalysisReport report;
+    AnalyseRecording(codebook, samples, notifier, threadCount, report);
 }
 
 void AnalyseRecording(VoiceCodebook& codebook, std::span<const std::int16_t> samples,
-                      Notifier& notifier, std::int32_t threadCount,
-                      std::vector<std::int32_t>& activeFrames) {
+                      Notifier& notifier, std::int32_t threadCount, AnalysisReport& report) {
     // Never read past the samples actually given.
     const std::size_t sampleCount =
         std::min(samples.size(), static_cast<std::size_t>(std::max(codebook.sampleCount, 0)));
@@ -83,10 +82,10 @@ void AnalyseRecording(VoiceCodebook& codebook, std::span<const std::int16_t> sam
     codebook.vectors.reset();
     SelectFrames(codebook, frames, threadCount);
 
-    activeFrames.clear();
+    report.activeFrames.clear();
     for (std::size_t f = 0; f < frames.size(); ++f) {
         if (frames[f].active == 1) {
-            activeFrames.push_back(static_cast<std::int32_t>(f));
+            report.activeFrames.push_back(static_cast<std::int32_t>(f));
         }
     }
     codebook.vectorCount = CountActiveFrames(frames);
@@ -96,7 +95,7 @@ void AnalyseRecording(VoiceCodebook& codebook, std::span<const std::int16_t> sam
     // Each frame's features are computed on their own, then committed in frame
     // order so that vectors and notices keep that order.
     const FrameFeatures features = ComputeFrameFeatures(codebook, frames, threadCount);
-    CommitFeatures(codebook, frames, features, notifier);
+    report.unstableFrames = CommitFeatures(codebook, frames, features, notifier);
 }
 
 }  // namespace quorvane

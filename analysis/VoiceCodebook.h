@@ -80,11 +80,17 @@ void AnalyseRecording(VoiceCodebook& codebook, std::span<const std::int16_t> sam
 void AnalyseRecording(VoiceCodebook& codebook, std::span<const std::int16_t> samples,
                       Notifier& notifier, std::int32_t threadCount);
 
-// The same, also giving the indices of the frames the selection kept, in
-// order (the frames whose features were computed, unstable ones included).
+// Which frames one analysis kept and which of those gave no feature vector,
+// each list in frame order, frames counted from 0 as in the notices.
+struct AnalysisReport {
+    std::vector<std::int32_t> activeFrames;    // kept by the frame selection, unstable included
+    std::vector<std::int32_t> unstableFrames;  // active frames whose LPC model was unstable
+};
+
+// The same, also filling the report (cleared first); the notices are raised
+// as without it.
 void AnalyseRecording(VoiceCodebook& codebook, std::span<const std::int16_t> samples,
-                      Notifier& notifier, std::int32_t threadCount,
-                      std::vector<std::int32_t>& activeFrames);
+                      Notifier& notifier, std::int32_t threadCount, AnalysisReport& report);
 
 // Euclidean distance over the first `dimension` components, squares summed in
 // float32 in index order, then the float32 square root.

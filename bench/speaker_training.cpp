@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "analysis/VoiceCodebook.h"
 #include "interfaces/Notifier.h"
 #include "interfaces/Progress.h"
-#include "analysis/VoiceCodebook.h"
 #include "speaker/Training.h"
 #include "tests/analysis/SyntheticVoice.h"
 #include "tests/speaker/SpokenPhrase.h"
@@ -98,16 +98,15 @@ void GrowCodebook(benchmark::State& state) {
         state.SkipWithError("this processor lacks the vector unit");
         return;
     }
-    quorvane::UseDistanceUnit(unit);
+    const quorvane::DistanceKernel kernel = quorvane::DistanceKernelFor(unit);
     quorvane::NullProgress progress;
     for (auto _ : state) {
         state.PauseTiming();
         VoiceCodebook codebook = analysed;
         state.ResumeTiming();
-        const bool trained = quorvane::GrowCodebook(codebook, progress);
+        const bool trained = quorvane::GrowCodebook(codebook, progress, kernel);
         benchmark::DoNotOptimize(trained);
     }
-    quorvane::UseDistanceUnit(units.back());
     state.counters["vectors"] = analysed.vectorCount;
 }
 

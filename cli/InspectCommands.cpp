@@ -10,18 +10,17 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "analysis/AnalysisFrame.h"
-#include "analysis/FrameSelection.h"
 #include "analysis/LevelCheck.h"
 #include "analysis/LpcFeatures.h"
-#include "interfaces/Notifier.h"
-#include "interfaces/Progress.h"
 #include "analysis/VoiceCodebook.h"
 #include "cli/Commands.h"
 #include "cli/RecordingFile.h"
 #include "cli/SoundFile.h"
+#include "interfaces/Notifier.h"
+#include "interfaces/Progress.h"
 #include "speaker/Decision.h"
 #include "speaker/Training.h"
 
@@ -98,33 +97,6 @@ struct Inspection {
     VoiceCodebook codebook;
 };
 
-// The frames the selection keeps, found again the way the analysis finds them
-// (the analysis itself keeps no frames once it is done).
-std::vector<std::int32_t> ActiveFrameIndices(const VoiceCodebook& analysed,
-                                             std::span<const std::int16_t> samples) {
-    std::vector<float> x(samples.size());
-    ConvertSamples(samples, x);
-    PreEmphasise(x, analysed.preEmphasis);
-    const std::int32_t frameLength = FrameLengthOf(analysed.frameMs, analysed.sampleRate);
-    const std::int32_t step = FrameStepOf(frameLength, analysed.frameStepRatio);
-    const std::int32_t frameCount =
-        FrameCountOf(static_cast<std::int32_t>(samples.size()), frameLength, step);
-    std::vector<AnalysisFrame> frames = CutFrames(x, frameLength, step, frameCount);
-    VoiceCodebook probe;
-    probe.frameLength = frameLength;
-    probe.frameCount = frameCount;
-    probe.sampleRate = analysed.sampleRate;
-    probe.sampleCount = static_cast<std::int32_t>(samples.size());
-    SelectFrames(probe, frames);
-    std::vector<std::int32_t> active;
-    for (std::int32_t f = 0; f < frameCount; ++f) {
-        if (frames[static_cast<std::size_t>(f)].active == 1) {
-            active.push_back(f);
-        }
-    }
-    return active;
-}
-
 // Analyses the accepted range of the samples, whatever the level checks said,
 // and trains a codebook on it exactly as TrainCodebook does.
 Inspection Inspect(const std::string& file, const std::vector<std::int16_t>& samples) {
@@ -139,8 +111,9 @@ Inspection Inspect(const std::string& file, const std::vector<std::int16_t>& sam
                               : std::span<const std::int16_t>();
 
     RecordingNotifier notifier;
+    AnalysisReport report;
     AnalyseForTraining(result.codebook, recording, static_cast<std::int32_t>(recording.size()),
-                       kSampleRate, kMaxCodewords, notifier);
+                       kSampleRate, kMaxCodewords, notifier, &report);
     result.frameLength = result.codebook.frameLength;
     result.frameCount = result.codebook.frameCount;
     result.vectorCount = result.codebook.vectorCount;
@@ -152,14 +125,14 @@ Inspection Inspect(const std::string& file, const std::vector<std::int16_t>& sam
             result.vectors.push_back((*result.codebook.vectors)[i].values);
         }
     }
-    result.activeFrames = ActiveFrameIndices(result.codebook, recording);
+    result.activeFrames = std::move(report.activeFrames);
+    result.unstableFrames = std::move(report.unstableFrames);
+    // The report lists the unstable frames; any other notice is shown as it came.
     for (const std::string& text : notifier.Texts()) {
-        const auto unstable =
-            std::find_if(result.activeFrames.begin(), result.activeFrames.end(),
-                         [&text](std::int32_t f) { return UnstableFrameNotice(f) == text; });
-        if (unstable != result.activeFrames.end()) {
-            result.unstableFrames.push_back(*unstable);
-        } else {
+        const bool listed =
+            std::any_of(result.unstableFrames.begin(), result.unstableFrames.end(),
+                        [&text](std::int32_t f) { return UnstableFrameNotice(f) == text; });
+        if (!listed) {
             result.notices.push_back(text);
         }
     }

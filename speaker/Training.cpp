@@ -1,27 +1,15 @@
 #include "speaker/Training.h"
 
 #include <algorithm>
-#include <array>
-#include <cmath>
 #include <cstddef>
-#include <cstring>
 #include <thread>
 #include <vector>
 
-#if (defined(__GNUC__) || defined(__clang__)) && (defined(__x86_64__) || defined(__i386__))
-#define QUORVANE_X86_VECTORS 1
-#include <immintrin.h>
-#endif
+#include "analysis/FrameWorkers.h"
 
 namespace quorvane {
 
 namespace {
-
-// Codewords are compared with a vector in blocks of this many, so that the
-// compiler can keep one float32 running sum per codeword in a vector register.
-// Each lane still adds its squares in component order, exactly as
-// FeatureDistance does, so every distance is bit for bit the same.
-constexpr std::int32_t kLaneBlock = 8;
 
 // Below this many vector/codeword pairs a second thread costs more than it saves.
 constexpr std::int64_t kParallelMinPairs = 16384;
@@ -109,142 +97,12 @@ CodewordColumns Transpose(const VoiceCodebook& codebook) {
     return columns;
 }
 
-// Vectors compared at once with each block of codewords: the codeword values
-// are loaded once for all of them.
-constexpr std::int32_t kVectorBlock = 4;
-
-// Distances of `rows` vectors (at most kVectorBlock) to the kLaneBlock
-// codewords of one block. Each lane adds (x[j] - c[j])^2 in component order,
-// in float32, and takes the correctly rounded square root, exactly as
-// FeatureDistance does; the vector versions only run lanes side by side, with
-// separate multiply and add (never fused).
-using DistanceBlock = float[kVectorBlock][kLaneBlock];
-
-void DistancesPlain(const float* const* rows, std::int32_t rowCount, std::int32_t dimension,
-                    const float* block, std::int32_t stride, DistanceBlock& out) {
-    for (std::int32_t r = 0; r < rowCount; ++r) {
-        float acc[kLaneBlock] = {};
-        for (std::int32_t j = 0; j < dimension; ++j) {
-            const float* const column = block + static_cast<std::ptrdiff_t>(j) * stride;
-            for (std::int32_t lane = 0; lane < kLaneBlock; ++lane) {
-                const float difference = rows[r][j] - column[lane];
-                acc[lane] += difference * difference;
-            }
-        }
-        for (std::int32_t lane = 0; lane < kLaneBlock; ++lane) {
-            out[r][lane] = std::sqrt(acc[lane]);
-        }
-    }
-}
-
-#if defined(QUORVANE_X86_VECTORS)
-static_assert(kLaneBlock == 8 && kVectorBlock == 4,
-              "the vector versions hold a group of 4 vectors and a block of 8 codewords");
-
-// SSE2, part of every x86-64 processor: two registers of four lanes per
-// vector. The four vectors of a group are written out so that every running
-// sum stays in a register.
-void DistancesSse(const float* const* rows, std::int32_t rowCount, std::int32_t dimension,
-                  const float* block, std::int32_t stride, DistanceBlock& out) {
-    // Rows past rowCount repeat row 0; their results are never read.
-    const float* const x0 = rows[0];
-    const float* const x1 = rowCount > 1 ? rows[1] : x0;
-    const float* const x2 = rowCount > 2 ? rows[2] : x0;
-    const float* const x3 = rowCount > 3 ? rows[3] : x0;
-    __m128 a0 = _mm_setzero_ps(), b0 = _mm_setzero_ps(), a1 = _mm_setzero_ps();
-    __m128 b1 = _mm_setzero_ps(), a2 = _mm_setzero_ps(), b2 = _mm_setzero_ps();
-    __m128 a3 = _mm_setzero_ps(), b3 = _mm_setzero_ps();
-    for (std::int32_t j = 0; j < dimension; ++j) {
-        const float* const column = block + static_cast<std::ptrdiff_t>(j) * stride;
-        const __m128 low = _mm_loadu_ps(column);
-        const __m128 high = _mm_loadu_ps(column + 4);
-        __m128 v = _mm_set1_ps(x0[j]);
-        __m128 d = _mm_sub_ps(v, low);
-        a0 = _mm_add_ps(a0, _mm_mul_ps(d, d));
-        d = _mm_sub_ps(v, high);
-        b0 = _mm_add_ps(b0, _mm_mul_ps(d, d));
-        v = _mm_set1_ps(x1[j]);
-        d = _mm_sub_ps(v, low);
-        a1 = _mm_add_ps(a1, _mm_mul_ps(d, d));
-        d = _mm_sub_ps(v, high);
-        b1 = _mm_add_ps(b1, _mm_mul_ps(d, d));
-        v = _mm_set1_ps(x2[j]);
-        d = _mm_sub_ps(v, low);
-        a2 = _mm_add_ps(a2, _mm_mul_ps(d, d));
-        d = _mm_sub_ps(v, high);
-        b2 = _mm_add_ps(b2, _mm_mul_ps(d, d));
-        v = _mm_set1_ps(x3[j]);
-        d = _mm_sub_ps(v, low);
-        a3 = _mm_add_ps(a3, _mm_mul_ps(d, d));
-        d = _mm_sub_ps(v, high);
-        b3 = _mm_add_ps(b3, _mm_mul_ps(d, d));
-    }
-    _mm_storeu_ps(out[0], _mm_sqrt_ps(a0));
-    _mm_storeu_ps(out[0] + 4, _mm_sqrt_ps(b0));
-    _mm_storeu_ps(out[1], _mm_sqrt_ps(a1));
-    _mm_storeu_ps(out[1] + 4, _mm_sqrt_ps(b1));
-    _mm_storeu_ps(out[2], _mm_sqrt_ps(a2));
-    _mm_storeu_ps(out[2] + 4, _mm_sqrt_ps(b2));
-    _mm_storeu_ps(out[3], _mm_sqrt_ps(a3));
-    _mm_storeu_ps(out[3] + 4, _mm_sqrt_ps(b3));
-}
-
-// AVX: one register of eight lanes per vector.
-__attribute__((target("avx"))) void DistancesAvx(const float* const* rows, std::int32_t rowCount,
-                                                 std::int32_t dimension, const float* block,
-                                                 std::int32_t stride, DistanceBlock& out) {
-    const float* const x0 = rows[0];
-    const float* const x1 = rowCount > 1 ? rows[1] : x0;
-    const float* const x2 = rowCount > 2 ? rows[2] : x0;
-    const float* const x3 = rowCount > 3 ? rows[3] : x0;
-    __m256 a0 = _mm256_setzero_ps(), a1 = _mm256_setzero_ps();
-    __m256 a2 = _mm256_setzero_ps(), a3 = _mm256_setzero_ps();
-    for (std::int32_t j = 0; j < dimension; ++j) {
-        const __m256 column = _mm256_loadu_ps(block + static_cast<std::ptrdiff_t>(j) * stride);
-        __m256 d = _mm256_sub_ps(_mm256_set1_ps(x0[j]), column);
-        a0 = _mm256_add_ps(a0, _mm256_mul_ps(d, d));
-        d = _mm256_sub_ps(_mm256_set1_ps(x1[j]), column);
-        a1 = _mm256_add_ps(a1, _mm256_mul_ps(d, d));
-        d = _mm256_sub_ps(_mm256_set1_ps(x2[j]), column);
-        a2 = _mm256_add_ps(a2, _mm256_mul_ps(d, d));
-        d = _mm256_sub_ps(_mm256_set1_ps(x3[j]), column);
-        a3 = _mm256_add_ps(a3, _mm256_mul_ps(d, d));
-    }
-    _mm256_storeu_ps(out[0], _mm256_sqrt_ps(a0));
-    _mm256_storeu_ps(out[1], _mm256_sqrt_ps(a1));
-    _mm256_storeu_ps(out[2], _mm256_sqrt_ps(a2));
-    _mm256_storeu_ps(out[3], _mm256_sqrt_ps(a3));
-}
-#endif
-
-using DistancesFunction = void (*)(const float* const*, std::int32_t, std::int32_t, const float*,
-                                   std::int32_t, DistanceBlock&);
-
-DistancesFunction DistancesFor(DistanceUnit unit) {
-    switch (unit) {
-#if defined(QUORVANE_X86_VECTORS)
-        case DistanceUnit::Sse:
-            return DistancesSse;
-        case DistanceUnit::Avx:
-            return DistancesAvx;
-#endif
-        default:
-            return DistancesPlain;
-    }
-}
-
-// The unit in use: the widest one the processor has, chosen once at start.
-DistancesFunction& Distances() {
-    static DistancesFunction chosen = DistancesFor(AvailableDistanceUnits().back());
-    return chosen;
-}
-
 // Nearest codeword of the vectors first .. last - 1: the distance to codeword 0
 // is the first best, and a later codeword replaces it only when strictly
 // nearer, so ties go to the lower index.
-void NearestCodewords(const FlatVectors& flat, const CodewordColumns& columns, std::int32_t first,
-                      std::int32_t last, std::int32_t* labels, float* distances) {
-    const DistancesFunction distancesOf = Distances();
+void NearestCodewords(DistanceKernel distancesOf, const FlatVectors& flat,
+                      const CodewordColumns& columns, std::int32_t first, std::int32_t last,
+                      std::int32_t* labels, float* distances) {
     for (std::int32_t group = first; group < last; group += kVectorBlock) {
         const std::int32_t rowCount = std::min(kVectorBlock, last - group);
         const float* rows[kVectorBlock] = {};
@@ -293,7 +151,7 @@ void NearestCodewords(const FlatVectors& flat, const CodewordColumns& columns, s
     }
 }
 
-float AssignFlat(VoiceCodebook& codebook, const FlatVectors& flat) {
+float AssignFlat(VoiceCodebook& codebook, const FlatVectors& flat, DistanceKernel kernel) {
     std::vector<Codeword>& codewords = *codebook.codewords;
     for (std::int32_t k = 0; k < codebook.codewordCount; ++k) {
         codewords[static_cast<std::size_t>(k)].distortion = 0.0f;
@@ -311,12 +169,12 @@ float AssignFlat(VoiceCodebook& codebook, const FlatVectors& flat) {
     const std::int64_t pairs = static_cast<std::int64_t>(flat.count) * columns.count;
     if (pairs >= kParallelMinPairs && std::thread::hardware_concurrency() >= 2) {
         const std::int32_t half = flat.count / 2;
-        std::thread helper(NearestCodewords, std::cref(flat), std::cref(columns), half, flat.count,
-                           labels.data(), distances.data());
-        NearestCodewords(flat, columns, 0, half, labels.data(), distances.data());
+        std::thread helper(NearestCodewords, kernel, std::cref(flat), std::cref(columns), half,
+                           flat.count, labels.data(), distances.data());
+        NearestCodewords(kernel, flat, columns, 0, half, labels.data(), distances.data());
         helper.join();
     } else {
-        NearestCodewords(flat, columns, 0, flat.count, labels.data(), distances.data());
+        NearestCodewords(kernel, flat, columns, 0, flat.count, labels.data(), distances.data());
     }
 
     float total = 0.0f;
@@ -376,24 +234,9 @@ void UpdateFlat(VoiceCodebook& codebook, const FlatVectors& flat) {
 
 }  // namespace
 
-std::vector<DistanceUnit> AvailableDistanceUnits() {
-    std::vector<DistanceUnit> units = {DistanceUnit::Plain};
-#if defined(QUORVANE_X86_VECTORS)
-    units.push_back(DistanceUnit::Sse);
-    if (__builtin_cpu_supports("avx")) {
-        units.push_back(DistanceUnit::Avx);
-    }
-#endif
-    return units;
-}
-
-void UseDistanceUnit(DistanceUnit unit) {
-    Distances() = DistancesFor(unit);
-}
-
 void AnalyseForTraining(VoiceCodebook& codebook, std::span<const std::int16_t> samples,
                         std::int32_t sampleCount, std::int32_t sampleRate,
-                        std::int32_t maxCodewords, Notifier& notifier) {
+                        std::int32_t maxCodewords, Notifier& notifier, AnalysisReport* report) {
     ReleaseCodebook(codebook);
     const auto available = static_cast<std::int64_t>(samples.size());
     const auto count = static_cast<std::int32_t>(
@@ -401,10 +244,12 @@ void AnalyseForTraining(VoiceCodebook& codebook, std::span<const std::int16_t> s
     codebook.maxCodewords = maxCodewords;
     codebook.sampleRate = sampleRate;
     codebook.sampleCount = count;
-    AnalyseRecording(codebook, samples.first(static_cast<std::size_t>(count)), notifier);
+    AnalysisReport unused;
+    AnalyseRecording(codebook, samples.first(static_cast<std::size_t>(count)), notifier,
+                     DefaultAnalysisThreads(), report != nullptr ? *report : unused);
 }
 
-bool GrowCodebook(VoiceCodebook& codebook, Progress& progress) {
+bool GrowCodebook(VoiceCodebook& codebook, Progress& progress, DistanceKernel kernel) {
     if (codebook.maxCodewords < 1 || codebook.vectorCount < kMinFeatureVectors ||
         !VectorsUsable(codebook)) {
         progress.SetPosition(0);
@@ -440,13 +285,13 @@ bool GrowCodebook(VoiceCodebook& codebook, Progress& progress) {
            codebook.codewordCount < codebook.maxCodewords) {
         ++codebook.codewordCount;
         SplitCodeword(codebook, row);
-        float previous = AssignFlat(codebook, flat);
+        float previous = AssignFlat(codebook, flat, kernel);
         UpdateFlat(codebook, flat);
-        float current = AssignFlat(codebook, flat);
+        float current = AssignFlat(codebook, flat, kernel);
         while (previous - current > codebook.minImprovement) {
             previous = current;
             UpdateFlat(codebook, flat);
-            current = AssignFlat(codebook, flat);
+            current = AssignFlat(codebook, flat, kernel);
         }
         distortion = current;
         row = ChooseSplitRow(codebook);
@@ -468,7 +313,7 @@ bool GrowCodebook(VoiceCodebook& codebook, Progress& progress) {
 
 bool TrainCodebook(VoiceCodebook& codebook, std::span<const std::int16_t> samples,
                    std::int32_t sampleCount, std::int32_t sampleRate, std::int32_t maxCodewords,
-                   Progress& progress, Notifier& notifier) {
+                   Progress& progress, Notifier& notifier, DistanceKernel kernel) {
     // A codebook has room for at most kMaxCodewords entries everywhere it is
     // stored; outside 1 .. kMaxCodewords there is nothing sensible to train.
     const std::int32_t bound = std::clamp(maxCodewords, 0, kMaxCodewords);
@@ -481,14 +326,14 @@ bool TrainCodebook(VoiceCodebook& codebook, std::span<const std::int16_t> sample
     }
     AnalyseForTraining(codebook, samples, sampleCount, sampleRate, maxCodewords, notifier);
     progress.StepIt();
-    return GrowCodebook(codebook, progress);
+    return GrowCodebook(codebook, progress, kernel);
 }
 
-float AssignVectors(VoiceCodebook& codebook) {
+float AssignVectors(VoiceCodebook& codebook, DistanceKernel kernel) {
     if (!VectorsUsable(codebook) || !CodewordsUsable(codebook)) {
         return 0.0f;
     }
-    return AssignFlat(codebook, Flatten(codebook));
+    return AssignFlat(codebook, Flatten(codebook), kernel);
 }
 
 void UpdateCentroids(VoiceCodebook& codebook) {

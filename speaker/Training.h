@@ -5,9 +5,10 @@
 #include <string_view>
 #include <vector>
 
+#include "analysis/VoiceCodebook.h"
 #include "interfaces/Notifier.h"
 #include "interfaces/Progress.h"
-#include "analysis/VoiceCodebook.h"
+#include "speaker/Distance.h"
 
 namespace quorvane {
 
@@ -24,9 +25,11 @@ inline constexpr double kSplitDown = 0.99;
 // in either case. Progress runs from 0 to maxCodewords + 1 in steps of 1 and is
 // set back to 0 at the end. Every caller passes kSampleRate and kMaxCodewords.
 // sampleCount beyond the end of samples is cut to the samples given.
+// The nearest-codeword search runs on `kernel`; every kernel gives the same bits.
 [[nodiscard]] bool TrainCodebook(VoiceCodebook& codebook, std::span<const std::int16_t> samples,
                                  std::int32_t sampleCount, std::int32_t sampleRate,
-                                 std::int32_t maxCodewords, Progress& progress, Notifier& notifier);
+                                 std::int32_t maxCodewords, Progress& progress, Notifier& notifier,
+                                 DistanceKernel kernel = BestDistanceKernel());
 
 // What the program tells the user when TrainCodebook refuses a recording.
 inline constexpr std::string_view kTooFewVectorsText =
@@ -35,10 +38,12 @@ inline constexpr std::string_view kTooFewVectorsText =
 // The first half of TrainCodebook: releases the record, stores maxCodewords,
 // sampleRate and sampleCount and runs AnalyseRecording. Leaves the record
 // analysed, ready for GrowCodebook. Tools that want to look at the feature
-// vectors before training call this, then GrowCodebook.
+// vectors before training call this, then GrowCodebook; given a report, it
+// also says which frames were active and which unstable.
 void AnalyseForTraining(VoiceCodebook& codebook, std::span<const std::int16_t> samples,
                         std::int32_t sampleCount, std::int32_t sampleRate,
-                        std::int32_t maxCodewords, Notifier& notifier);
+                        std::int32_t maxCodewords, Notifier& notifier,
+                        AnalysisReport* report = nullptr);
 
 // The second half of TrainCodebook, on an analysed record (vectors present,
 // vectorCount and maxCodewords set): refuses fewer than kMinFeatureVectors
@@ -46,13 +51,14 @@ void AnalyseForTraining(VoiceCodebook& codebook, std::span<const std::int16_t> s
 // array, grows it, releases the vectors, sets the progress position to 0 and
 // returns true. Steps the progress once per split. A maxCodewords below 1 or a
 // vector array shorter than vectorCount is refused like too few vectors.
-[[nodiscard]] bool GrowCodebook(VoiceCodebook& codebook, Progress& progress);
+[[nodiscard]] bool GrowCodebook(VoiceCodebook& codebook, Progress& progress,
+                                DistanceKernel kernel = BestDistanceKernel());
 
 // Assigns every vector to its nearest codeword among the first codewordCount
 // (ties to the lower index), sets each codeword's memberCount and mean member
 // distance, and returns the mean distance over all vectorCount vectors. All sums
-// are float32 in vector order.
-float AssignVectors(VoiceCodebook& codebook);
+// are float32 in vector order. The distances come from `kernel`.
+float AssignVectors(VoiceCodebook& codebook, DistanceKernel kernel = BestDistanceKernel());
 
 // Moves every filled codeword to the component-wise mean of its member
 // vectors (float32 sums in vector order); empty codewords keep their values.
@@ -67,13 +73,5 @@ void SplitCodeword(VoiceCodebook& codebook, std::int32_t row);
 // among codewords 1 .. codewordCount - 1 that beats codeword 0's strictly;
 // codeword 0 otherwise (even when it is empty); the lowest index among equals.
 [[nodiscard]] std::int32_t ChooseSplitRow(const VoiceCodebook& codebook);
-
-// The vector units the nearest-codeword search can run on. Training uses the
-// widest one the processor has; every unit gives the same bits, which the
-// tests check by switching between them (not thread-safe: only while no
-// training runs).
-enum class DistanceUnit { Plain, Sse, Avx };
-[[nodiscard]] std::vector<DistanceUnit> AvailableDistanceUnits();  // Plain first, widest last
-void UseDistanceUnit(DistanceUnit unit);
 
 }  // namespace quorvane

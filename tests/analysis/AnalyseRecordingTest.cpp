@@ -78,9 +78,11 @@ TEST(AnalyseRecordingTest, AgreesWithAnIndependentDoublePrecisionAnalysis) {
     VoiceCodebook analysed;
     analysed.sampleCount = static_cast<std::int32_t>(samples.size());
     analysed.sampleRate = kSampleRate;
-    std::vector<std::int32_t> kept;
-    AnalyseRecording(analysed, samples, notifier, 2, kept);
-    EXPECT_EQ(kept, reference.activeFrames);
+    AnalysisReport report;
+    report.unstableFrames = {99};  // stale content the analysis must clear
+    AnalyseRecording(analysed, samples, notifier, 2, report);
+    EXPECT_EQ(report.activeFrames, reference.activeFrames);
+    EXPECT_TRUE(report.unstableFrames.empty());
     EXPECT_TRUE(notifier.entries.empty());
     EXPECT_EQ(analysed.frameLength, 275);
     EXPECT_EQ(analysed.frameCount, reference.frameCount);
@@ -192,7 +194,8 @@ TEST(FeatureStageTest, UnstableFramesAreReportedInOrderAndLeaveNoGap) {
     codebook.vectors.emplace();
     ASSERT_EQ(InitCodewordArray(codebook, *codebook.vectors, 50), 50);
     RecordingNotifier notifier;
-    CommitFeatures(codebook, frames, features, notifier);
+    const std::vector<std::int32_t> unstable = CommitFeatures(codebook, frames, features, notifier);
+    EXPECT_EQ(unstable, (std::vector<std::int32_t>{12, 40}));
     EXPECT_EQ(notifier.Texts(), (std::vector<std::string>{"Unstable LPC system in the 12 frame",
                                                           "Unstable LPC system in the 40 frame"}));
     EXPECT_FALSE(notifier.entries[0].warning);
@@ -229,7 +232,8 @@ TEST(FeatureStageTest, AllUnstableLeavesNoVector) {
     codebook.vectors.emplace();
     ASSERT_EQ(InitCodewordArray(codebook, *codebook.vectors, 5), 5);
     RecordingNotifier notifier;
-    CommitFeatures(codebook, frames, features, notifier);
+    EXPECT_EQ(CommitFeatures(codebook, frames, features, notifier),
+              (std::vector<std::int32_t>{10, 11, 12, 13, 14}));
     EXPECT_EQ(codebook.vectorCount, 0);
     EXPECT_EQ(notifier.entries.size(), 5u);
     EXPECT_EQ(notifier.entries.front().text, "Unstable LPC system in the 10 frame");

@@ -1,14 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdint>
 #include <random>
+#include <set>
 #include <vector>
 
+#include "analysis/VoiceCodebook.h"
 #include "interfaces/Notifier.h"
 #include "interfaces/Progress.h"
-#include "analysis/VoiceCodebook.h"
 #include "speaker/Training.h"
 #include "tests/speaker/SpokenPhrase.h"
 
@@ -251,7 +253,7 @@ TEST(AssignVectors, MatchesThePlainComputationBitForBitOnEveryVectorUnit) {
     const std::vector<DistanceUnit> units = AvailableDistanceUnits();
     ASSERT_FALSE(units.empty());
     for (const DistanceUnit unit : units) {
-        UseDistanceUnit(unit);
+        const DistanceKernel kernel = DistanceKernelFor(unit);
         std::uint32_t seed = 11;
         for (const Case& c : cases) {
             const std::vector<Values> vectors = RandomVectors(seed++, c.vectors, 22, c.coarse);
@@ -260,7 +262,7 @@ TEST(AssignVectors, MatchesThePlainComputationBitForBitOnEveryVectorUnit) {
             SetCodewords(fast, codewords);
             VoiceCodebook plain = WithVectors(vectors);
             SetCodewords(plain, codewords);
-            const float fastMean = AssignVectors(fast);
+            const float fastMean = AssignVectors(fast, kernel);
             const float plainMean = PlainAssign(plain);
             SCOPED_TRACE(::testing::Message() << "unit " << static_cast<int>(unit) << ", "
                                               << c.vectors << "x" << c.codewords);
@@ -271,7 +273,24 @@ TEST(AssignVectors, MatchesThePlainComputationBitForBitOnEveryVectorUnit) {
             ExpectSameCodewords(fast, plain);
         }
     }
-    UseDistanceUnit(units.back());
+}
+
+TEST(DistanceKernels, EachAvailableUnitHasItsOwnKernelTheWidestIsTheDefault) {
+    const std::vector<DistanceUnit> units = AvailableDistanceUnits();
+    ASSERT_FALSE(units.empty());
+    EXPECT_EQ(units.front(), DistanceUnit::Plain);
+    EXPECT_EQ(BestDistanceKernel(), DistanceKernelFor(units.back()));
+    std::set<DistanceKernel> kernels;
+    for (const DistanceUnit unit : {DistanceUnit::Plain, DistanceUnit::Sse, DistanceUnit::Avx}) {
+        const bool available = std::find(units.begin(), units.end(), unit) != units.end();
+        if (available) {
+            kernels.insert(DistanceKernelFor(unit));
+        } else {
+            // A unit the processor lacks runs the plain loops.
+            EXPECT_EQ(DistanceKernelFor(unit), DistanceKernelFor(DistanceUnit::Plain));
+        }
+    }
+    EXPECT_EQ(kernels.size(), units.size());
 }
 
 // ---- Centroids and splitting
@@ -438,7 +457,7 @@ TEST(GrowCodebook, MatchesThePlainGrowthBitForBitOnEveryVectorUnit) {
         {100, true}, {100, false}, {257, true}, {600, false}, {1500, true}};
     const std::vector<DistanceUnit> units = AvailableDistanceUnits();
     for (const DistanceUnit unit : units) {
-        UseDistanceUnit(unit);
+        const DistanceKernel kernel = DistanceKernelFor(unit);
         std::uint32_t seed = 101;
         for (const auto& [count, coarse] : cases) {
             SCOPED_TRACE(::testing::Message()
@@ -447,12 +466,11 @@ TEST(GrowCodebook, MatchesThePlainGrowthBitForBitOnEveryVectorUnit) {
             VoiceCodebook trained = WithVectors(vectors);
             VoiceCodebook plain = WithVectors(vectors);
             NullProgress progress;
-            ASSERT_TRUE(GrowCodebook(trained, progress));
+            ASSERT_TRUE(GrowCodebook(trained, progress, kernel));
             PlainGrow(plain);
             ExpectSameCodewords(trained, plain);
         }
     }
-    UseDistanceUnit(units.back());
 }
 
 TEST(GrowCodebook, SplitsOfTheOriginLeaveEmptyCodewords) {
