@@ -102,15 +102,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Require(decoded == (expected.valid ? 1 : 0), "DecodeToBuffer accepts exactly a header");
         Require(plain.size() == (expected.valid ? expected.plainBytes : 0),
                 "DecodeToBuffer gives the plain length the header states, or nothing");
-        Require(DecodeToBuffer(input, marker + "x", kFuzzKey, FileSubstitutionTable, plain, size) ==
-                        0 &&
-                    plain.empty(),
-                "another marker is refused");
+        const int otherMarker =
+            DecodeToBuffer(input, marker + "x", kFuzzKey, FileSubstitutionTable, plain, size);
+        Require(otherMarker == 0 && plain.empty(), "another marker is refused");
         if (expected.valid && expected.plainBytes > 0) {
-            Require(DecodeToBuffer(input, marker, kFuzzKey, FileSubstitutionTable, plain,
-                                   expected.plainBytes - 1) == 0 &&
-                        plain.empty(),
-                    "plain data over the limit is refused");
+            const int overLimit = DecodeToBuffer(input, marker, kFuzzKey, FileSubstitutionTable,
+                                                 plain, expected.plainBytes - 1);
+            Require(overLimit == 0 && plain.empty(), "plain data over the limit is refused");
         }
     }
     std::filesystem::remove(input);

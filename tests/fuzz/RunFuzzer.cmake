@@ -8,6 +8,9 @@ foreach(var FUZZER SEEDS WORK SECONDS MAX_LEN)
     message(FATAL_ERROR "RunFuzzer.cmake needs -D${var}=...")
   endif()
 endforeach()
+foreach(var FUZZER SEEDS WORK)
+  get_filename_component(${var} "${${var}}" ABSOLUTE)  # the fuzzer runs inside WORK
+endforeach()
 
 file(REMOVE_RECURSE ${WORK})
 file(MAKE_DIRECTORY ${WORK})
