@@ -26,6 +26,19 @@ long ProcessId() {
 #endif
 }
 
+// The scratch folder once it exists: a failed property removes it before stopping the process,
+// as the stop skips the removal at exit (libFuzzer keeps the failing input itself).
+const std::filesystem::path* madeScratch = nullptr;
+
+[[noreturn]] void Stop(std::string_view what) {
+    std::fprintf(stderr, "Property failed: %.*s\n", static_cast<int>(what.size()), what.data());
+    if (madeScratch != nullptr) {
+        std::error_code error;
+        std::filesystem::remove_all(*madeScratch, error);
+    }
+    std::abort();
+}
+
 // Owns the scratch folder: made on construction, removed at normal exit.
 class Scratch final {
 public:
@@ -35,9 +48,13 @@ public:
         std::error_code error;
         std::filesystem::remove_all(path_, error);
         std::filesystem::create_directories(path_, error);
-        Require(!error, "the scratch folder cannot be created");
+        if (error) {
+            Stop("the scratch folder cannot be created");
+        }
+        madeScratch = &path_;
     }
     ~Scratch() {
+        madeScratch = nullptr;
         std::error_code error;
         std::filesystem::remove_all(path_, error);
     }
@@ -81,8 +98,7 @@ std::vector<std::uint8_t> ReadBytes(const std::filesystem::path& path) {
 
 void Require(bool holds, std::string_view what) {
     if (!holds) {
-        std::fprintf(stderr, "Property failed: %.*s\n", static_cast<int>(what.size()), what.data());
-        std::abort();
+        Stop(what);
     }
 }
 
