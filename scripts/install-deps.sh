@@ -12,6 +12,7 @@ PACKAGES=(
   libgcrypt20-dev libbotan-2-dev
   espeak-ng sox pulseaudio pulseaudio-utils libasound2-plugins
   xvfb xauth
+  clang libclang-rt-14-dev
 )
 missing=()
 for p in "${PACKAGES[@]}"; do
