@@ -12,6 +12,7 @@ PACKAGES=(
   libgcrypt20-dev libbotan-2-dev
   espeak-ng sox pulseaudio pulseaudio-utils libasound2-plugins
   xvfb xauth
+  file help2man librsvg2-bin desktop-file-utils appstream lintian
 )
 missing=()
 for p in "${PACKAGES[@]}"; do
