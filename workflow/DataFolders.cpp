@@ -46,7 +46,7 @@ fs::path HomeFolder() {
     if (home != nullptr && *home != '\0') {
         return fs::path(home);
     }
-    long size = sysconf(_SC_GETPW_R_SIZE_MAX);
+    const long size = sysconf(_SC_GETPW_R_SIZE_MAX);
     std::vector<char> buffer(static_cast<std::size_t>(size > 0 ? size : 16384));
     passwd entry{};
     passwd* found = nullptr;
