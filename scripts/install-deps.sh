@@ -13,6 +13,7 @@ PACKAGES=(
   espeak-ng sox pulseaudio pulseaudio-utils libasound2-plugins
   xvfb xauth
   clang libclang-rt-14-dev
+  file help2man librsvg2-bin desktop-file-utils appstream lintian
 )
 missing=()
 for p in "${PACKAGES[@]}"; do

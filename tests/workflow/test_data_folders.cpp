@@ -1,0 +1,164 @@
+// Where the window and the command line find the Speakers folder and the help page:
+// beside the executable when the data is there, else the user's and the installed
+// data folders.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "tests/speaker/TestFiles.h"
+#include "workflow/DataFolders.h"
+
+namespace fs = std::filesystem;
+using quorvane::testing::ScratchFolder;
+
+namespace {
+
+// Sets (or, with no value, removes) an environment variable for one test and puts the
+// old value back afterwards.
+class ScopedVariable {
+public:
+    ScopedVariable(std::string name, const std::optional<std::string>& value)
+        : name_(std::move(name)) {
+        if (const char* old = std::getenv(name_.c_str())) {
+            old_ = old;
+        }
+        Set(value);
+    }
+    ~ScopedVariable() { Set(old_); }
+    ScopedVariable(const ScopedVariable&) = delete;
+    ScopedVariable& operator=(const ScopedVariable&) = delete;
+
+private:
+    void Set(const std::optional<std::string>& value) {
+#ifdef _WIN32
+        _putenv_s(name_.c_str(), value ? value->c_str() : "");
+#else
+        if (value) {
+            setenv(name_.c_str(), value->c_str(), 1);
+        } else {
+            unsetenv(name_.c_str());
+        }
+#endif
+    }
+    std::string name_;
+    std::optional<std::string> old_;
+};
+
+#ifndef _WIN32
+
+struct SpeakersCase {
+    const char* what;
+    bool besideFolder;        // a "Speakers" folder beside the executable
+    bool besideFile;          // a plain file named "Speakers" there instead
+    const char* xdgDataHome;  // nullptr: unset; "@" stands for the scratch folder
+    const char* expected;     // relative to the scratch folder
+};
+
+const std::vector<SpeakersCase> kSpeakersCases = {
+    {"beside the executable wins", true, false, "@/data", "bin/Speakers"},
+    {"XDG_DATA_HOME when set", false, false, "@/data", "data/quorvane/Speakers"},
+    {"home default when unset", false, false, nullptr, "home/.local/share/quorvane/Speakers"},
+    {"home default when empty", false, false, "", "home/.local/share/quorvane/Speakers"},
+    {"relative XDG_DATA_HOME ignored", false, false, "data", "home/.local/share/quorvane/Speakers"},
+    {"a file named Speakers is no folder", false, true, nullptr,
+     "home/.local/share/quorvane/Speakers"},
+};
+
+TEST(DataFolders, SpeakersFolderFollowsTheRule) {
+    for (const SpeakersCase& c : kSpeakersCases) {
+        SCOPED_TRACE(c.what);
+        const ScratchFolder scratch;
+        const fs::path root = scratch.Path();
+        const fs::path bin = root / "bin";
+        fs::create_directories(bin);
+        if (c.besideFolder) {
+            fs::create_directory(bin / "Speakers");
+        }
+        if (c.besideFile) {
+            std::ofstream(bin / "Speakers") << "not a folder";
+        }
+        std::optional<std::string> xdg;
+        if (c.xdgDataHome != nullptr) {
+            xdg = std::string(c.xdgDataHome);
+            if (!xdg->empty() && xdg->front() == '@') {
+                xdg = root.string() + xdg->substr(1);
+            }
+        }
+        const ScopedVariable home("HOME", (root / "home").string());
+        const ScopedVariable data("XDG_DATA_HOME", xdg);
+
+        const fs::path folder = quorvane::SpeakersFolder(bin);
+        EXPECT_EQ(folder, root / c.expected);
+        // Only the first user added creates the folder.
+        EXPECT_EQ(fs::exists(folder), c.besideFolder);
+    }
+}
+
+#else
+
+TEST(DataFolders, SpeakersFolderFollowsTheRule) {
+    const ScratchFolder scratch;
+    const fs::path bin = scratch.Path() / "bin";
+    fs::create_directories(bin);
+    const ScopedVariable appData("APPDATA", (scratch.Path() / "roaming").string());
+    EXPECT_EQ(quorvane::SpeakersFolder(bin), scratch.Path() / "roaming" / "Quorvane" / "Speakers");
+    fs::create_directory(bin / "Speakers");
+    EXPECT_EQ(quorvane::SpeakersFolder(bin), bin / "Speakers");
+}
+
+#endif
+
+TEST(DataFolders, HelpPageBesideTheExecutableThenInstalled) {
+    struct Case {
+        const char* what;
+        bool beside;
+        bool installed;
+        const char* expected;  // relative to the scratch folder; nullptr: none found
+    };
+    const std::vector<Case> cases = {
+        {"beside the executable wins", true, true, "bin/help.htm"},
+        {"the installed data folder", false, true, "share/quorvane/help.htm"},
+        {"neither", false, false, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const ScratchFolder scratch;
+        const fs::path root = scratch.Path();
+        fs::create_directories(root / "bin");
+        fs::create_directories(root / "share" / "quorvane");
+        if (c.beside) {
+            std::ofstream(root / "bin" / "help.htm") << "<html></html>";
+        }
+        if (c.installed) {
+            std::ofstream(root / "share" / "quorvane" / "help.htm") << "<html></html>";
+        }
+        const fs::path page = quorvane::HelpPage(root / "bin");
+        if (c.expected != nullptr) {
+            EXPECT_EQ(page, root / c.expected);
+            continue;
+        }
+        // With no page of its own, an installed package's page is the last resort, and
+        // without that the path beside the executable (whose opening then fails).
+        const fs::path system = "/usr/share/quorvane/help.htm";
+        EXPECT_EQ(page, fs::is_regular_file(system) ? system : root / "bin" / "help.htm");
+    }
+}
+
+TEST(DataFolders, ExecutableFolderIsTheRunningProgramsFolder) {
+    const fs::path folder = quorvane::ExecutableFolder();
+    EXPECT_TRUE(folder.is_absolute()) << folder;
+    EXPECT_TRUE(fs::is_directory(folder)) << folder;
+#ifndef _WIN32
+    // The program's own file lies in it, as the process knows it.
+    EXPECT_EQ(fs::canonical("/proc/self/exe").parent_path(), fs::canonical(folder));
+#endif
+}
+
+}  // namespace
