@@ -35,6 +35,7 @@
 #include "ui/Prompt.h"
 #include "ui/Secparam.h"
 #include "ui_Main.h"
+#include "workflow/DataFolders.h"
 #include "workflow/Messages.h"
 
 // Resources of a static library are registered explicitly; Q_INIT_RESOURCE must be
@@ -651,7 +652,7 @@ void TForm1::Timer1Timer() {
 // ---- Help and About ----
 
 void TForm1::BitBtn3Click() {
-    const std::filesystem::path help = ProgramFolder() / "help.htm";
+    const std::filesystem::path help = quorvane::HelpPage(ProgramFolder());
     std::error_code error;
     const bool present = std::filesystem::is_regular_file(help, error);
     if (!present || !prompt.OpenUrl(QUrl::fromLocalFile(FromPath(help)).toString())) {
