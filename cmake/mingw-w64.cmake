@@ -14,8 +14,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-# Static archives only (libgcrypt.a, not the import library of a DLL).
-set(CMAKE_FIND_LIBRARY_SUFFIXES .a)
+# Static archives only (libgcrypt.a, not the import library libgcrypt.dll.a). The platform
+# files read after this one set the suffixes again, so they are set at the end of project().
+set(CMAKE_PROJECT_INCLUDE ${CMAKE_CURRENT_LIST_DIR}/mingw-w64-static.cmake)
 
 # pkg-config reads the MinGW .pc files only, and with --static it lists the private
 # dependencies a static link needs (libgcrypt -> libgpg-error -> ws2_32).
