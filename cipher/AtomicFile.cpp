@@ -127,15 +127,25 @@ bool AtomicFile::Commit() {
     std::error_code ec;
     // Keep the permissions of a file being replaced (an owner-only file stays owner-only).
     const auto old = std::filesystem::status(target_, ec);
+#ifndef _WIN32
     if (!ec && std::filesystem::is_regular_file(old)) {
         std::filesystem::permissions(temporary_, old.permissions(),
                                      std::filesystem::perm_options::replace, ec);
     }
+#endif
     std::filesystem::rename(temporary_, target_, ec);
     if (ec) {
         Discard();
         return false;
     }
+#ifdef _WIN32
+    // Windows permissions are just the read-only attribute, and a read-only temporary file could
+    // not be removed after a failed rename: the attribute goes on the target once it is in place.
+    if (std::filesystem::is_regular_file(old)) {
+        std::filesystem::permissions(target_, old.permissions(),
+                                     std::filesystem::perm_options::replace, ec);
+    }
+#endif
     temporary_.clear();
     committed_ = true;
     return true;

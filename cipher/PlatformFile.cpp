@@ -59,6 +59,12 @@ bool PlatformFile::Write(std::span<const std::uint8_t> bytes) {
     return true;
 }
 
+void PlatformFile::StartWriteback(std::uint64_t offset, std::uint64_t length) {
+    // Windows has no request to start writeback without waiting; the final Sync does it all.
+    static_cast<void>(offset);
+    static_cast<void>(length);
+}
+
 bool PlatformFile::Sync() {
     return _commit(static_cast<int>(handle_)) == 0;
 }

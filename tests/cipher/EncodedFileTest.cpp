@@ -441,21 +441,32 @@ TEST_F(EncodedFileTest, ReplacesAnExistingOutputAndMayWorkInPlace) {
     ASSERT_EQ(DecodeFile(dir_ / "c", dir_ / "d", "a", kUserKey, FileSubstitutionTable), 1);
     EXPECT_EQ(ReadBytes(dir_ / "d"), plain);
     // Input and output the same file.
+#ifdef _WIN32
+    // Windows does not replace a file that is open, and the input is read until the output is
+    // committed: a clean failure that leaves the file as it was.
+    EXPECT_EQ(EncodeFile(dir_ / "d", dir_ / "d", "a", kUserKey, FileSubstitutionTable), 0);
+    EXPECT_EQ(ReadBytes(dir_ / "d"), plain);
+#else
     ASSERT_EQ(EncodeFile(dir_ / "d", dir_ / "d", "a", kUserKey, FileSubstitutionTable), 1);
     EXPECT_EQ(ReadBytes(dir_ / "d"), ReadBytes(dir_ / "c"));
     ASSERT_EQ(DecodeFile(dir_ / "d", dir_ / "d", "a", kUserKey, FileSubstitutionTable), 1);
     EXPECT_EQ(ReadBytes(dir_ / "d"), plain);
+#endif
     // A name near the length limit still gets its temporary file.
     const std::string longName(250, 'n');
     ASSERT_EQ(DecodeFile(dir_ / "c", dir_ / longName, "a", kUserKey, FileSubstitutionTable), 1);
     EXPECT_EQ(ReadBytes(dir_ / longName), plain);
     fs::remove(dir_ / longName);
+#ifdef _WIN32
+    EXPECT_EQ(Files(), (std::set<std::string>{"p", "c", "d"}));
+#else
     // Through a link: the file it points to is replaced, the link stays.
     fs::create_symlink(dir_ / "p", dir_ / "link");
     ASSERT_EQ(DecodeFile(dir_ / "c", dir_ / "link", "a", kUserKey, FileSubstitutionTable), 1);
     EXPECT_TRUE(fs::is_symlink(dir_ / "link"));
     EXPECT_EQ(ReadBytes(dir_ / "p"), plain);
     EXPECT_EQ(Files(), (std::set<std::string>{"p", "c", "d", "link"}));
+#endif
 }
 
 TEST_F(EncodedFileTest, DecodeToBufferRefusesOversizedContent) {

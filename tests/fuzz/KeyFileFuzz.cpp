@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "speaker/KeyFile.h"
+#include "speaker/UserKey.h"
 #include "speaker/UserList.h"
 #include "tests/fuzz/FuzzSupport.h"
 

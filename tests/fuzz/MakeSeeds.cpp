@@ -12,6 +12,8 @@
 
 #include "cipher/EncodedFile.h"
 #include "speaker/ModelFile.h"
+#include "speaker/KeyFile.h"
+#include "speaker/UserKey.h"
 #include "speaker/UserList.h"
 #include "tests/fuzz/FuzzSupport.h"
 

@@ -1,0 +1,49 @@
+// Small whole files (key files, model files): owner-only writes under any name.
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "speaker/SmallFile.h"
+#include "tests/speaker/TestFiles.h"
+
+namespace quorvane {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(SmallFile, OwnerOnlyWriteReplacesAFileWhateverItsName) {
+    const testing::ScratchFolder folder;
+    const std::u8string names[] = {u8"anna_key.txt", u8"Ærø_файл_key.txt"};
+    const std::vector<std::uint8_t> bytes = {'k', 'e', 'y', 0, 0xff, '\r', '\n'};
+    for (const std::u8string& name : names) {
+        SCOPED_TRACE(std::string(name.begin(), name.end()));
+        const fs::path path = folder.Path() / fs::path(name);
+        std::ofstream(path, std::ios::binary) << "an older and longer content";
+        fs::permissions(path, fs::perms::owner_all | fs::perms::group_read | fs::perms::others_read,
+                        fs::perm_options::replace);
+        ASSERT_TRUE(WriteFileAtomically(path, bytes, true));
+        std::vector<std::uint8_t> back;
+        ASSERT_TRUE(ReadSmallFile(path, 1024, back));
+        EXPECT_EQ(back, bytes);
+        const fs::perms perms = fs::status(path).permissions();
+#ifdef _WIN32
+        // Windows has no owner/group/other bits: the file keeps the access list it inherits
+        // from its folder (a user's own folders are private to that user), and the request
+        // must not have made it read-only.
+        EXPECT_NE(perms & fs::perms::owner_write, fs::perms::none);
+#else
+        EXPECT_EQ(perms & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+#endif
+        EXPECT_EQ(std::distance(fs::directory_iterator(folder.Path()), fs::directory_iterator()),
+                  1);
+        fs::remove(path);
+    }
+}
+
+}  // namespace
+}  // namespace quorvane
