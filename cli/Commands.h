@@ -20,6 +20,7 @@ inline constexpr int kExitError = 2;
 struct CliContext {
     // --speakers DIR; by default the folder "Speakers" beside the executable.
     std::filesystem::path speakersDir;
+    bool speakersGiven = false;  // --speakers was on the command line
     int exitCode = kExitSuccess;
 };
 

@@ -83,6 +83,11 @@ bool ReadSoundFile(const std::filesystem::path& path, std::vector<std::int16_t>&
         error = Named(path, "is a folder, not a sound file");
         return false;
     }
+    // A pipe or a device would block the reader or never end.
+    if (!std::filesystem::is_regular_file(path, code)) {
+        error = Named(path, "not a regular file (a pipe or a device); give a sound file");
+        return false;
+    }
 
     SF_INFO info{};
     const SndFile file(OpenForReading(path, info));

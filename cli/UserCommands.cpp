@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <memory>
 #include <span>
@@ -48,15 +49,18 @@ namespace fs = std::filesystem;
 constexpr std::uint64_t kProgressLineBytes = 4u << 20;
 
 void PrintError(std::string_view line) {
-    std::fprintf(stderr, "quorvane-cli: %.*s\n", static_cast<int>(line.size()), line.data());
+    const std::string text = EscapeControls(line);
+    std::fprintf(stderr, "quorvane-cli: %s\n", text.c_str());
 }
 
 void PrintNote(std::string_view line) {
-    std::fprintf(stderr, "quorvane-cli: note: %.*s\n", static_cast<int>(line.size()), line.data());
+    const std::string text = EscapeControls(line);
+    std::fprintf(stderr, "quorvane-cli: note: %s\n", text.c_str());
 }
 
 void PrintLine(std::string_view line) {
-    std::fprintf(stdout, "%.*s\n", static_cast<int>(line.size()), line.data());
+    const std::string text = EscapeControls(line);
+    std::fprintf(stdout, "%s\n", text.c_str());
     std::fflush(stdout);
 }
 
@@ -145,7 +149,21 @@ private:
     NullProgress bar_;
 };
 
+// The registered users of the Speakers folder. A folder given with --speakers that does
+// not exist, and speaker files that are empty or cannot be read (which the loading skips
+// without a word), are told as notes.
 Users LoadUsers(const CliContext& context) {
+    std::error_code error;
+    if (context.speakersGiven && !fs::is_directory(context.speakersDir, error)) {
+        PrintNote(PathText(context.speakersDir) + ": the Speakers folder does not exist");
+    }
+    for (const fs::path& file : ListSpeakerFiles(context.speakersDir)) {
+        if (fs::file_size(file, error) == 0 && !error) {
+            PrintNote(PathText(file) + ": empty speaker file, skipped");
+        } else if (!std::ifstream(file, std::ios::binary).is_open()) {
+            PrintNote(PathText(file) + ": the speaker file can not be read, skipped");
+        }
+    }
     TerminalFrontEnd notes;
     Users users(context.speakersDir);
     users.Load(notes);

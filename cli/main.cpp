@@ -23,7 +23,8 @@ int main(int argc, char** argv) {
     app.add_option("--speakers", context.speakersDir,
                    "Folder of the speaker files (default: \"Speakers\" beside the executable "
                    "when it exists, else the user's own ~/.local/share/quorvane/Speakers)")
-        ->capture_default_str();
+        ->capture_default_str()
+        ->each([&context](const std::string&) { context.speakersGiven = true; });
 
     quorvane::RegisterInspectCommands(app, context);
     quorvane::RegisterUserCommands(app, context);

@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include <array>
 #include <bit>
 #include <cstdint>
@@ -17,14 +21,14 @@
 #include <vector>
 
 #include "analysis/LevelCheck.h"
-#include "interfaces/Notifier.h"
-#include "interfaces/Progress.h"
 #include "analysis/VoiceCodebook.h"
 #include "cli/SoundFile.h"
+#include "interfaces/Notifier.h"
+#include "interfaces/Progress.h"
 #include "speaker/Decision.h"
+#include "speaker/KeyFile.h"
 #include "speaker/SpeakerStore.h"
 #include "speaker/Training.h"
-#include "speaker/KeyFile.h"
 #include "speaker/UserKey.h"
 #include "speaker/UserList.h"
 #include "tests/cli/RunCli.h"
@@ -457,6 +461,19 @@ TEST_F(UserCommands, DecodingRefusesFilesThatWereNotEncoded) {
     const CliRun neither = Cli("decode " + Plain("notes.txt"));
     EXPECT_EQ(neither.exitCode, 2);
     EXPECT_TRUE(Contains(neither.err, "--voice RECORDING or --key-file KEYFILE")) << neither.err;
+    // A hostile owner name cannot send escape sequences to the terminal.
+    WriteAll(Dir("evil.crp"),
+             "x\x1b]0;owned\x07"
+             "cryptedfile\n0\n0\n");
+    const CliRun evil =
+        Cli("decode " + Quoted(Dir("evil.crp")) + " --key-file " + Quoted(AnnaKey()));
+    EXPECT_FALSE(Contains(evil.out + evil.err, "\x1b")) << evil.err;
+    EXPECT_TRUE(Contains(evil.err, "not of x\\x1B]0;owned\\x07")) << evil.err;
+    // A pipe given as a recording is refused instead of blocking.
+    ASSERT_EQ(::mkfifo(Dir("pipe.wav").c_str(), 0600), 0);
+    const CliRun pipe = Cli("verify anna " + Quoted(Dir("pipe.wav")));
+    EXPECT_EQ(pipe.exitCode, 2);
+    EXPECT_TRUE(Contains(pipe.err, "not a regular file")) << pipe.err;
 }
 
 }  // namespace
