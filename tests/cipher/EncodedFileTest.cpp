@@ -16,8 +16,14 @@
 #include "cipher/BlockPipeline.h"
 #include "tests/cipher/VectorFile.h"
 
+#include <future>
+#include <thread>
+
 #ifdef __linux__
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <csignal>
 #endif
 
@@ -617,6 +623,169 @@ TEST_F(EncodedFileTest, ProgressReachesTheTotal) {
               0);
     EXPECT_EQ(ReadBytes(dir_ / "d"), plain);
     EXPECT_EQ(Files(), (std::set<std::string>{"p", "c", "d"}));
+}
+
+// One flipped bit anywhere (header, every cipher byte, trailer), two swapped blocks or two
+// swapped chunks: refused, nothing written, an existing output kept.
+TEST_F(EncodedFileTest, EveryChangedOrMovedByteIsRefusedWithNothingWritten) {
+    WriteBytes(dir_ / "p", RandomBytes(21, 10));
+    ASSERT_EQ(EncodeFile(dir_ / "p", dir_ / "c", "carl", kUserKey, FileSubstitutionTable), 1);
+    const Bytes whole = ReadBytes(dir_ / "c");
+    const std::size_t data = std::string("carl\n3\n3\n").size();
+    std::vector<Bytes> damaged;
+    for (std::size_t pos = 0; pos < whole.size(); ++pos) {
+        Bytes flipped = whole;
+        flipped[pos] ^= static_cast<std::uint8_t>(1u << (pos % 8));
+        damaged.push_back(flipped);
+    }
+    Bytes swapped = whole;
+    std::swap_ranges(swapped.begin() + static_cast<long>(data),
+                     swapped.begin() + static_cast<long>(data + 8),
+                     swapped.begin() + static_cast<long>(data + 8));
+    damaged.push_back(swapped);
+    const Bytes kept = ToBytes("kept");
+    for (std::size_t i = 0; i < damaged.size(); ++i) {
+        WriteBytes(dir_ / "bad", damaged[i]);
+        WriteBytes(dir_ / "out", kept);
+        const CodingResult result =
+            DecodeFileChecked(dir_ / "bad", dir_ / "out", "carl", kUserKey, FileSubstitutionTable);
+        EXPECT_FALSE(result.ok()) << "case " << i;
+        EXPECT_FALSE(result.tagVerified);
+        EXPECT_EQ(ReadBytes(dir_ / "out"), kept);
+        EXPECT_FALSE(CheckEncodedFile(dir_ / "bad", "carl", kUserKey, FileSubstitutionTable).ok());
+        std::vector<std::uint8_t> buffer;
+        EXPECT_EQ(DecodeToBuffer(dir_ / "bad", "carl", kUserKey, FileSubstitutionTable, buffer, 99),
+                  0);
+    }
+    EXPECT_EQ(Files(), (std::set<std::string>{"p", "c", "bad", "out"}));
+
+    // Whole 1 MiB tag chunks swapped: each chunk's tag holds its place.
+    const std::size_t chunk = kTagChunkBytes;
+    WriteBytes(dir_ / "p", RandomBytes(2 * chunk + 8, 11));
+    ASSERT_EQ(EncodeFile(dir_ / "p", dir_ / "c", "carl", kUserKey, FileSubstitutionTable), 1);
+    Bytes chunks = ReadBytes(dir_ / "c");
+    const std::size_t start = std::string("carl\n262145\n0\n").size();
+    std::swap_ranges(chunks.begin() + static_cast<long>(start),
+                     chunks.begin() + static_cast<long>(start + chunk),
+                     chunks.begin() + static_cast<long>(start + chunk));
+    WriteBytes(dir_ / "bad", chunks);
+    EXPECT_EQ(DecodeFileChecked(dir_ / "bad", dir_ / "out", "carl", kUserKey, FileSubstitutionTable)
+                  .status,
+              CodingStatus::WrongKeyOrDamaged);
+    EXPECT_EQ(ReadBytes(dir_ / "out"), kept);
+}
+
+// An output that is the input under another name (a link, a hard link) is refused before
+// anything is written, in both directions; both files stay as they were.
+TEST_F(EncodedFileTest, OutputThatIsTheInputIsRefused) {
+    WriteBytes(dir_ / "p", ToBytes("plain text"));
+    ASSERT_EQ(EncodeFile(dir_ / "p", dir_ / "c", "a", kUserKey, FileSubstitutionTable), 1);
+    const Bytes plain = ReadBytes(dir_ / "p");
+    const Bytes encoded = ReadBytes(dir_ / "c");
+    fs::create_symlink(dir_ / "p", dir_ / "p-link");
+    fs::create_hard_link(dir_ / "c", dir_ / "c-hard");
+    fs::create_symlink(dir_ / "c", dir_ / "c-link");
+    EXPECT_EQ(
+        EncodeFileChecked(dir_ / "p", dir_ / "p-link", "a", kUserKey, FileSubstitutionTable).status,
+        CodingStatus::SameFile);
+    for (const char* alias : {"c-hard", "c-link"}) {
+        EXPECT_EQ(DecodeFileChecked(dir_ / "c", dir_ / alias, "a", kUserKey, FileSubstitutionTable)
+                      .status,
+                  CodingStatus::SameFile);
+    }
+    EXPECT_EQ(ReadBytes(dir_ / "p"), plain);
+    EXPECT_EQ(ReadBytes(dir_ / "c"), encoded);
+    EXPECT_TRUE(fs::is_symlink(dir_ / "p-link"));
+}
+
+// Failures name the system's reason; a folder, a missing file and a full device are told apart.
+TEST_F(EncodedFileTest, FailuresCarryTheSystemsReason) {
+    WriteBytes(dir_ / "p", RandomBytes(100, 12));
+    fs::create_directory(dir_ / "folder");
+    CodingOptions noReplace;
+    noReplace.mode = OutputMode::NoReplace;
+    struct Case {
+        CodingResult result;
+        CodingStatus status;
+        std::string text;
+    };
+    std::vector<Case> cases = {
+        {EncodeFileChecked(dir_ / "folder", dir_ / "c", "a", kUserKey, FileSubstitutionTable),
+         CodingStatus::InputUnreadable, "cannot read the input file: is a folder"},
+        {EncodeFileChecked(dir_ / "missing", dir_ / "c", "a", kUserKey, FileSubstitutionTable),
+         CodingStatus::InputUnreadable, "cannot read the input file: no such file or directory"},
+        {EncodeFileChecked(dir_ / "p", dir_ / "folder", "a", kUserKey, FileSubstitutionTable),
+         CodingStatus::OutputUnwritable, "cannot write the output file: is a folder"},
+        {EncodeFileChecked(dir_ / "p", dir_ / "p2", "two words", kUserKey, FileSubstitutionTable),
+         CodingStatus::BadMarker, "the owner's name cannot be written into the file header"},
+        {EncodeFileChecked(dir_ / "p", dir_ / "folder" / ".." / "p", "a", kUserKey,
+                           FileSubstitutionTable, noReplace),
+         CodingStatus::SameFile, "the output is the input file itself"},
+        {DecodeFileChecked(dir_ / "p", dir_ / "d", "a", kUserKey, FileSubstitutionTable),
+         CodingStatus::NotEncoded, "not an encoded file of this owner, or its header is damaged"},
+    };
+    ASSERT_EQ(EncodeFile(dir_ / "p", dir_ / "c", "a", kUserKey, FileSubstitutionTable), 1);
+    cases.push_back(
+        {EncodeFileChecked(dir_ / "p", dir_ / "c", "a", kUserKey, FileSubstitutionTable, noReplace),
+         CodingStatus::OutputExists, "the output file exists already"});
+    if (fs::is_character_file("/dev/full")) {
+        cases.push_back(
+            {DecodeFileChecked(dir_ / "c", "/dev/full", "a", kUserKey, FileSubstitutionTable),
+             CodingStatus::OutputUnwritable,
+             "cannot write the output file: no space left on device"});
+    }
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.result.status, c.status) << c.text;
+        EXPECT_EQ(DescribeFailure(c.result), c.text);
+    }
+    EXPECT_EQ(Files(), (std::set<std::string>{"p", "c", "folder"}));
+}
+
+#ifdef __linux__
+// A named pipe as input would make a plain open wait for a writer; it is refused at once.
+TEST_F(EncodedFileTest, PipeAsInputIsRefusedWithoutWaiting) {
+    ASSERT_EQ(::mkfifo((dir_ / "fifo").c_str(), 0600), 0);
+    auto attempt = std::async(std::launch::async, [&] {
+        return std::pair{
+            EncodeFileChecked(dir_ / "fifo", dir_ / "c", "a", kUserKey, FileSubstitutionTable),
+            DecodeFileChecked(dir_ / "fifo", dir_ / "d", "a", kUserKey, FileSubstitutionTable)};
+    });
+    if (attempt.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+        // Release the blocked reader so the test can end.
+        const int fd = ::open((dir_ / "fifo").c_str(), O_WRONLY);
+        ::close(fd);
+        FAIL() << "reading the pipe blocked";
+    }
+    const auto [encoded, decoded] = attempt.get();
+    for (const CodingResult& result : {encoded, decoded}) {
+        EXPECT_EQ(result.status, CodingStatus::InputUnreadable);
+        EXPECT_EQ(DescribeFailure(result), "cannot read the input file: not a regular file");
+    }
+    EXPECT_EQ(Files(), std::set<std::string>{"fifo"});
+}
+#endif
+
+// Two writers of one new name in no-replace mode: exactly one wins, the other is told.
+TEST_F(EncodedFileTest, NoReplaceWritersOfOneNameExactlyOneWins) {
+    const Bytes first = RandomBytes(std::size_t{3} << 20, 13);
+    const Bytes second = RandomBytes(std::size_t{3} << 20, 14);
+    WriteBytes(dir_ / "first", first);
+    WriteBytes(dir_ / "second", second);
+    CodingOptions noReplace;
+    noReplace.mode = OutputMode::NoReplace;
+    auto run = [&](const char* input) {
+        return EncodeFileChecked(dir_ / input, dir_ / "out.crp", "a", kUserKey,
+                                 FileSubstitutionTable, noReplace);
+    };
+    auto a = std::async(std::launch::async, run, "first");
+    auto b = std::async(std::launch::async, run, "second");
+    const CodingResult ra = a.get();
+    const CodingResult rb = b.get();
+    EXPECT_NE(ra.ok(), rb.ok());
+    EXPECT_EQ((ra.ok() ? rb : ra).status, CodingStatus::OutputExists);
+    ASSERT_EQ(DecodeFile(dir_ / "out.crp", dir_ / "back", "a", kUserKey, FileSubstitutionTable), 1);
+    EXPECT_TRUE(ReadBytes(dir_ / "back") == (ra.ok() ? first : second));
+    EXPECT_EQ(Files(), (std::set<std::string>{"first", "second", "out.crp", "back"}));
 }
 
 // The pipeline keeps chunk order with several workers and stops on the first failure.
