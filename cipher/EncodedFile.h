@@ -11,8 +11,8 @@
 //   cipher data    blockCount * 8 bytes, right after the third LF
 //   trailer        72 bytes, right after the last cipher block:
 //     magic        8 bytes "QVTAG01\n" (kTrailerMagic)
-//     key check    32 bytes, keyed BLAKE2b-256 over the header alone
-//     file tag     32 bytes, keyed BLAKE2b-256 over the header and the cipher data
+//     key check    32 bytes, HMAC-SHA-256 over the header alone
+//     file tag     32 bytes, HMAC-SHA-256 over the header and the cipher data
 //
 // The plain data is the input followed by padCount zero bytes; the input's length is
 // blockCount * 8 - padCount. Cipher block i is plain block i (two little-endian 32-bit words)

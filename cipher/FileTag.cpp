@@ -29,13 +29,13 @@ void InitialiseLibrary() {
     });
 }
 
-gcry_md_hd_t OpenHash(int algorithm, std::span<const std::uint8_t> key) {
+gcry_md_hd_t OpenHmac(std::span<const std::uint8_t> key) {
     InitialiseLibrary();
     gcry_md_hd_t handle = nullptr;
-    if (gcry_md_open(&handle, algorithm, 0) != 0) {
+    if (gcry_md_open(&handle, GCRY_MD_SHA256, GCRY_MD_FLAG_HMAC) != 0) {
         throw std::runtime_error("gcry_md_open");
     }
-    if (!key.empty() && gcry_md_setkey(handle, key.data(), key.size()) != 0) {
+    if (gcry_md_setkey(handle, key.data(), key.size()) != 0) {
         gcry_md_close(handle);
         throw std::runtime_error("gcry_md_setkey");
     }
@@ -49,7 +49,7 @@ void LittleEndian64(std::uint64_t value, std::uint8_t* out) {
 }
 
 Tag ReadTag(gcry_md_hd_t handle) {
-    const unsigned char* digest = gcry_md_read(handle, GCRY_MD_BLAKE2B_256);
+    const unsigned char* digest = gcry_md_read(handle, GCRY_MD_SHA256);
     Tag tag{};
     std::copy_n(digest, tag.size(), tag.begin());
     return tag;
@@ -64,19 +64,17 @@ struct HashHandle {
 }  // namespace
 
 TagKey::TagKey(const GostKey& key, const SubstitutionTable& table) {
-    HashHandle hash{OpenHash(GCRY_MD_BLAKE2B_512, {})};
-    gcry_md_write(hash.handle, kTagKeyLabel.data(), kTagKeyLabel.size());
-    std::uint8_t words[sizeof(GostKey)];
+    std::array<std::uint8_t, sizeof(GostKey) + sizeof(SubstitutionTable)> secret{};
     for (std::size_t i = 0; i < key.size(); ++i) {
-        for (int b = 0; b < 4; ++b) {
-            words[4 * i + static_cast<std::size_t>(b)] =
-                static_cast<std::uint8_t>(key[i] >> (8 * b));
+        for (std::size_t b = 0; b < 4; ++b) {
+            secret[4 * i + b] = static_cast<std::uint8_t>(key[i] >> (8 * b));
         }
     }
-    gcry_md_write(hash.handle, words, sizeof words);
-    gcry_md_write(hash.handle, table.data(), table.size());
-    const unsigned char* digest = gcry_md_read(hash.handle, GCRY_MD_BLAKE2B_512);
-    std::copy_n(digest, key_.size(), key_.begin());
+    std::copy(table.begin(), table.end(), secret.begin() + sizeof(GostKey));
+    HashHandle hash{OpenHmac(secret)};
+    secret.fill(0);
+    gcry_md_write(hash.handle, kTagKeyLabel.data(), kTagKeyLabel.size());
+    key_ = ReadTag(hash.handle);
 }
 
 TagKey::~TagKey() {
@@ -84,14 +82,14 @@ TagKey::~TagKey() {
 }
 
 Tag TagKey::KeyCheck(std::span<const std::uint8_t> header) const {
-    HashHandle hash{OpenHash(GCRY_MD_BLAKE2B_256, key_)};
+    HashHandle hash{OpenHmac(key_)};
     gcry_md_putc(hash.handle, kKeyCheckDomain);
     gcry_md_write(hash.handle, header.data(), header.size());
     return ReadTag(hash.handle);
 }
 
 Tag TagKey::ChunkTag(std::uint64_t index, std::span<const std::uint8_t> chunk) const {
-    HashHandle hash{OpenHash(GCRY_MD_BLAKE2B_256, key_)};
+    HashHandle hash{OpenHmac(key_)};
     std::uint8_t prefix[9] = {kChunkDomain};
     LittleEndian64(index, prefix + 1);
     gcry_md_write(hash.handle, prefix, sizeof prefix);
@@ -100,7 +98,7 @@ Tag TagKey::ChunkTag(std::uint64_t index, std::span<const std::uint8_t> chunk) c
 }
 
 FileTagger::FileTagger(const TagKey& key, std::span<const std::uint8_t> header) {
-    gcry_md_hd_t handle = OpenHash(GCRY_MD_BLAKE2B_256, key.Bytes());
+    gcry_md_hd_t handle = OpenHmac(key.Bytes());
     gcry_md_putc(handle, kFileDomain);
     gcry_md_write(handle, header.data(), header.size());
     handle_ = handle;

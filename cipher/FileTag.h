@@ -2,20 +2,22 @@
 
 // The check values of an encoded file's trailer (layout in cipher/EncodedFile.h).
 //
-// All values are keyed BLAKE2b-256 (RFC 7693, 32-byte output) under the file's tag key:
+// All values are HMAC-SHA-256 (RFC 2104, 32-byte output); `||` joins byte strings:
 //
-//   tag key   = BLAKE2b-512( "Quorvane tag key v1" || key as 32 bytes (K0..K7, each
-//               little-endian) || table as 128 bytes ), unkeyed, 64 bytes
-//   key check = BLAKE2b-256_tagkey( 0x01 || header )
-//   chunk tag = BLAKE2b-256_tagkey( 0x02 || i as 8 bytes little-endian || cipher chunk i )
-//               for the cipher data cut into chunks of 1 MiB (the last one shorter)
-//   file tag  = BLAKE2b-256_tagkey( 0x03 || header || chunk tag 0 || ... || chunk tag n-1 ||
-//               n as 8 bytes little-endian )
+//   tag key   = HMAC-SHA-256, keyed with key as 32 bytes (K0..K7, each little-endian) || table
+//               as 128 bytes, of the label "Quorvane tag key v1"
+//   key check = HMAC-SHA-256, keyed with the tag key, of  0x01 || header
+//   chunk tag = HMAC-SHA-256, keyed with the tag key, of  0x02 || i as 8 bytes little-endian ||
+//               cipher chunk i, for the cipher data cut into chunks of 1 MiB (the last shorter)
+//   file tag  = HMAC-SHA-256, keyed with the tag key, of  0x03 || header || chunk tag 0 || ... ||
+//               chunk tag n-1 || n as 8 bytes little-endian
 //
 // header is the header text exactly as written (marker LF blockCount LF padCount LF). The first
 // byte of each message keeps the three uses apart; the chunk number and the count make every
 // changed, swapped, removed or added chunk change the file tag. The chunk tags are independent,
 // so the cipher workers compute them in parallel and the writer combines them in file order.
+// HMAC-SHA-256 rather than keyed BLAKE2b: with the processors' SHA instructions it is about
+// three times faster here, and the tag competes with the cipher for the same cores.
 
 #include <array>
 #include <cstddef>
@@ -28,7 +30,7 @@
 namespace quorvane {
 
 inline constexpr std::size_t kTagBytes = 32;
-inline constexpr std::size_t kTagKeyBytes = 64;
+inline constexpr std::size_t kTagKeyBytes = 32;
 inline constexpr std::size_t kTagChunkBytes = std::size_t{1} << 20;
 inline constexpr std::string_view kTagKeyLabel = "Quorvane tag key v1";
 
