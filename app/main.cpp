@@ -17,6 +17,7 @@
 #include <memory>
 
 #include "audio/PortAudioDevice.h"
+#include "cipher/AtomicFile.h"
 #include "ui/Application.h"
 #include "ui/Encode.h"
 #include "ui/Main.h"
@@ -141,6 +142,8 @@ int main(int argc, char** argv) {
     } catch (...) {
         application.ShowException(QString());
     }
+    // A batch cut short by the quit leaves no temporary file behind.
+    quorvane::RemoveLiveTemporaries();
     // Whatever happened, the program ends normally.
     return 0;
 }

@@ -1,5 +1,6 @@
 // Whole-file throughput and peak memory of EncodeFile and DecodeFile on a large file, next to
-// the raw triple-pass cipher on the same number of threads and libgcrypt doing the same passes.
+// the raw triple-pass cipher on the same number of threads and libgcrypt doing the same passes,
+// and with the trailer (key check and keyed BLAKE2b tag) against the format without it.
 //
 // Usage: cipher_file_bench [size in MiB, default 1024] [folder, default the temporary folder]
 // The test files are deleted at the end.
@@ -150,6 +151,8 @@ int main(int argc, char** argv) {
     const fs::path plain = folder / "quorvane-bench.plain";
     const fs::path encoded = folder / "quorvane-bench.crp";
     const fs::path decoded = folder / "quorvane-bench.decoded";
+    const fs::path encodedOld = folder / "quorvane-bench-untagged.crp";
+    const fs::path decodedOld = folder / "quorvane-bench-untagged.decoded";
     std::printf("file: %llu MiB in %s, %d threads, cipher path %s\n",
                 static_cast<unsigned long long>(mib), folder.string().c_str(), threads,
                 quorvane::GostPathName(quorvane::GostFast::Best()));
@@ -170,16 +173,42 @@ int main(int argc, char** argv) {
     int enc = 0;
     int dec = 0;
     // The same work without the output disk: separates the pipeline from the device.
+    // The same work without the trailer, run alternately with it so load hits both alike.
+    bool oldOk = true;
+    const auto untagged = [&](const fs::path& out) {
+        oldOk =
+            quorvane::EncodeFileWithoutTrailer(plain, out, "benchcryptedfile", key, table).ok() &&
+            oldOk;
+    };
+    const Timing toNullUntagged = Time([&] { untagged("/dev/null"); });
     const Timing toNull = Time([&] {
         static_cast<void>(quorvane::EncodeFile(plain, "/dev/null", "benchcryptedfile", key, table));
     });
+    const Timing encodeUntagged = Time([&] { untagged(encodedOld); });
     const Timing encode =
         Time([&] { enc = quorvane::EncodeFile(plain, encoded, "benchcryptedfile", key, table); });
+    const Timing decodeNullUntagged = Time([&] {
+        oldOk =
+            quorvane::DecodeFile(encodedOld, "/dev/null", "benchcryptedfile", key, table) == 1 &&
+            oldOk;
+    });
+    const Timing decodeNull = Time([&] {
+        static_cast<void>(
+            quorvane::DecodeFile(encoded, "/dev/null", "benchcryptedfile", key, table));
+    });
+    const Timing decodeUntagged = Time([&] {
+        const quorvane::CodingResult r =
+            quorvane::DecodeFileChecked(encodedOld, decodedOld, "benchcryptedfile", key, table);
+        oldOk = r.ok() && !r.tagVerified && oldOk;
+    });
+    oldOk = oldOk && SameContent(plain, decodedOld);
+    std::error_code ec;
+    fs::remove(encodedOld, ec);
+    fs::remove(decodedOld, ec);
     const Timing decode =
         Time([&] { dec = quorvane::DecodeFile(encoded, decoded, "benchcryptedfile", key, table); });
     const double peak = PeakMiB();
-    const bool same = enc == 1 && dec == 1 && SameContent(plain, decoded);
-    std::error_code ec;
+    const bool same = enc == 1 && dec == 1 && oldOk && SameContent(plain, decoded);
     fs::remove(plain, ec);
     fs::remove(encoded, ec);
     fs::remove(decoded, ec);
@@ -205,6 +234,22 @@ int main(int argc, char** argv) {
                 rate(encode), encode.cpu, enc);
     std::printf("DecodeFile: %.2f s, %.1f MB/s, %.2f processor-s (result %d), round trip %s\n",
                 decode.wall, rate(decode), decode.cpu, dec, same ? "identical" : "DIFFERENT");
+    std::printf(
+        "without trailer: EncodeFile to /dev/null %.1f MB/s, %.2f processor-s; "
+        "EncodeFile %.1f MB/s, %.2f processor-s\n",
+        rate(toNullUntagged), toNullUntagged.cpu, rate(encodeUntagged), encodeUntagged.cpu);
+    std::printf(
+        "without trailer: DecodeFile to /dev/null %.1f MB/s, %.2f processor-s; "
+        "DecodeFile %.1f MB/s, %.2f processor-s\n",
+        rate(decodeNullUntagged), decodeNullUntagged.cpu, rate(decodeUntagged), decodeUntagged.cpu);
+    std::printf("with trailer: DecodeFile to /dev/null %.1f MB/s, %.2f processor-s\n",
+                rate(decodeNull), decodeNull.cpu);
+    std::printf(
+        "with / without trailer, throughput: EncodeFile %.0f%% (to /dev/null %.0f%%), "
+        "DecodeFile %.0f%% (to /dev/null %.0f%%)\n",
+        100.0 * rate(encode) / rate(encodeUntagged), 100.0 * rate(toNull) / rate(toNullUntagged),
+        100.0 * rate(decode) / rate(decodeUntagged),
+        100.0 * rate(decodeNull) / rate(decodeNullUntagged));
     std::printf("peak resident memory of the whole process during the file runs: %.1f MiB\n", peak);
     std::printf(
         "EncodeFile / raw 3-pass cipher on %d threads: %.0f%% (to /dev/null %.0f%%); "

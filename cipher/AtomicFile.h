@@ -3,22 +3,38 @@
 #include <cstdint>
 #include <filesystem>
 #include <span>
+#include <system_error>
+#include <vector>
 
 #include "cipher/PlatformFile.h"
 
 namespace quorvane {
 
+// Replace: an existing target is replaced at commit. NoReplace: the commit fails (file_exists)
+// when the target exists, even one that appeared while the file was being written.
+enum class OutputMode { Replace, NoReplace };
+
 // Writes a file so that it appears complete or not at all. Open creates a uniquely named
 // temporary file in the target's own folder (exclusively, so no other file or link can be
-// taken over); Commit flushes and closes it and renames it over the target. Until Commit
-// succeeds the target keeps its old content, and a failed or abandoned write removes the
-// temporary file.
+// taken over), owner-only; Commit flushes it, gives it its final permissions and renames it to
+// the target. Until Commit succeeds the target keeps its old content, and a failed or abandoned
+// write removes the temporary file.
+//
+// Temporary names are ".<target name>.<process id>.<16 hex digits>.tmp". Open removes such
+// files left in the folder by a process that is no longer running (a crash, a kill), and lists
+// them in StaleRemoved(); those of running processes are never touched. Live temporary files
+// are listed in a process-wide registry so that a signal or the program's quit can remove them
+// (InstallTemporaryCleanup, RemoveLiveTemporaries).
+//
+// Final permissions: a replaced file keeps its own; a new file gets what the umask leaves of
+// rw-rw-rw-; with FilePrivacy::OwnerOnly the file is always rw------- (secrets).
 //
 // A target that exists and is neither a regular file nor a folder (a device such as /dev/null,
 // a pipe) cannot be replaced by renaming: it is written directly, every write checked.
 class AtomicFile final {
 public:
-    explicit AtomicFile(std::filesystem::path target);
+    explicit AtomicFile(std::filesystem::path target, OutputMode mode = OutputMode::Replace,
+                        FilePrivacy privacy = FilePrivacy::Normal);
     ~AtomicFile();
     AtomicFile(const AtomicFile&) = delete;
     AtomicFile& operator=(const AtomicFile&) = delete;
@@ -29,18 +45,45 @@ public:
     // Gives up: removes the temporary file. Called by the destructor unless Commit succeeded.
     void Discard();
 
+    // The system's reason for the first failure (file_exists for a NoReplace target that
+    // exists, is_a_directory for a folder as target).
+    [[nodiscard]] std::error_code Error() const { return error_; }
+    // Left-over temporary files of ended processes that Open removed from the folder.
+    [[nodiscard]] const std::vector<std::filesystem::path>& StaleRemoved() const {
+        return staleRemoved_;
+    }
     // The temporary file's path while one exists (empty otherwise); for tests.
     [[nodiscard]] const std::filesystem::path& TemporaryPath() const { return temporary_; }
 
 private:
+    bool Fail(std::error_code error);
     std::filesystem::path target_;
     std::filesystem::path temporary_;
+    OutputMode mode_;
+    FilePrivacy privacy_;
     PlatformFile file_;
+    std::error_code error_;
+    std::vector<std::filesystem::path> staleRemoved_;
     std::uint64_t written_ = 0;
     std::uint64_t flushed_ = 0;  // bytes already handed to the device's writeback
+    int slot_ = -1;              // entry in the registry of live temporaries
     bool direct_ = false;
     bool failed_ = false;
     bool committed_ = false;
 };
+
+// Whether a file name has the form of this program's temporary files, and which process made
+// it. For the clean-up of left-overs; exposed for tests.
+[[nodiscard]] bool ParseTemporaryName(const std::filesystem::path& name, std::uint64_t& processId);
+
+// Removes the left-over temporary files of ended processes from `folder`; returns their paths.
+std::vector<std::filesystem::path> RemoveStaleTemporaries(const std::filesystem::path& folder);
+
+// For a command-line program: on SIGINT, SIGTERM or SIGHUP the live temporary files are removed
+// (with async-signal-safe calls only), then the signal takes its default action.
+void InstallTemporaryCleanup();
+
+// Removes every live temporary file now (a window's quit); their writers then fail cleanly.
+void RemoveLiveTemporaries();
 
 }  // namespace quorvane

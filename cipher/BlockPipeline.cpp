@@ -37,14 +37,15 @@ bool BlockPipeline::Run(std::uint64_t totalBytes) const {
     if (workerCount <= 1 || chunkCount <= 1) {
         std::vector<std::uint8_t> buffer(
             static_cast<std::size_t>(totalBytes < chunkBytes ? totalBytes : chunkBytes));
+        std::vector<std::uint8_t> side(sideBytes);
         for (std::uint64_t i = 0; i < chunkCount; ++i) {
             const std::span<std::uint8_t> chunk(buffer.data(),
                                                 ChunkSize(totalBytes, chunkBytes, i));
             if (!read(chunk)) {
                 return false;
             }
-            transform(chunk);
-            if (!write(chunk)) {
+            transform(i, chunk, side);
+            if (!write(chunk, side)) {
                 return false;
             }
         }
@@ -54,6 +55,8 @@ bool BlockPipeline::Run(std::uint64_t totalBytes) const {
     // Two chunks per worker keep every worker busy while the caller reads and writes.
     struct Slot {
         std::vector<std::uint8_t> data;
+        std::vector<std::uint8_t> side;
+        std::uint64_t index = 0;
         std::size_t size = 0;
         bool done = false;
     };
@@ -61,6 +64,7 @@ bool BlockPipeline::Run(std::uint64_t totalBytes) const {
     std::vector<Slot> slots(slotCount);
     for (auto& slot : slots) {
         slot.data.resize(chunkBytes);
+        slot.side.resize(sideBytes);
     }
     std::mutex mutex;
     std::condition_variable workReady;
@@ -81,7 +85,7 @@ bool BlockPipeline::Run(std::uint64_t totalBytes) const {
                 queue.pop_front();
             }
             Slot& slot = slots[index];
-            transform(std::span<std::uint8_t>(slot.data.data(), slot.size));
+            transform(slot.index, std::span<std::uint8_t>(slot.data.data(), slot.size), slot.side);
             {
                 const std::lock_guard lock(mutex);
                 slot.done = true;
@@ -114,6 +118,7 @@ bool BlockPipeline::Run(std::uint64_t totalBytes) const {
             while (nextRead < chunkCount && nextRead - nextWrite < slotCount) {
                 Slot& slot = slots[nextRead % slotCount];
                 slot.size = ChunkSize(totalBytes, chunkBytes, nextRead);
+                slot.index = nextRead;
                 if (!read(std::span<std::uint8_t>(slot.data.data(), slot.size))) {
                     ok = false;
                     break;
@@ -134,7 +139,7 @@ bool BlockPipeline::Run(std::uint64_t totalBytes) const {
                 std::unique_lock lock(mutex);
                 chunkDone.wait(lock, [&] { return slot.done; });
             }
-            if (!write(std::span<const std::uint8_t>(slot.data.data(), slot.size))) {
+            if (!write(std::span<const std::uint8_t>(slot.data.data(), slot.size), slot.side)) {
                 ok = false;
                 break;
             }

@@ -13,13 +13,19 @@ namespace quorvane {
 struct BlockPipeline {
     std::size_t chunkBytes = std::size_t{1} << 20;  // 1 MiB, a multiple of the 8-byte block
     int workers = 0;  // transforming threads; 0 = one per processor, 1 = all on the caller
+    // Bytes of a small result each chunk carries from transform to write (a check value).
+    std::size_t sideBytes = 0;
 
     // Fills the chunk completely (chunks come in order). False stops the run.
     std::function<bool(std::span<std::uint8_t> chunk)> read;
-    // Transforms the chunk in place; may run on any thread, several at once.
-    std::function<void(std::span<std::uint8_t> chunk)> transform;
-    // Takes the transformed chunk (in order). False stops the run.
-    std::function<bool(std::span<const std::uint8_t> chunk)> write;
+    // Transforms chunk number `index` in place and may leave sideBytes bytes in `side`; may run
+    // on any thread, several at once.
+    std::function<void(std::uint64_t index, std::span<std::uint8_t> chunk,
+                       std::span<std::uint8_t> side)>
+        transform;
+    // Takes the transformed chunk and its side bytes (in order). False stops the run.
+    std::function<bool(std::span<const std::uint8_t> chunk, std::span<const std::uint8_t> side)>
+        write;
 
     // Moves totalBytes through the three stages. True when every read and write succeeded.
     [[nodiscard]] bool Run(std::uint64_t totalBytes) const;

@@ -1,9 +1,10 @@
 #include "cipher/EncodedFile.h"
 
 #include <algorithm>
-#include <fstream>
+#include <atomic>
+#include <cctype>
+#include <optional>
 
-#include "cipher/AtomicFile.h"
 #include "cipher/BlockPipeline.h"
 #include "cipher/GostFast.h"
 
@@ -16,6 +17,10 @@ constexpr std::uint64_t kProgressInterval = std::uint64_t{4} << 20;
 // Largest block count a header may state: the data length must fit a signed 64-bit file offset.
 constexpr std::uint64_t kMaxBlockCount = (std::uint64_t{1} << 59);
 constexpr std::size_t kMaxCountDigits = 20;
+// The header is parsed from the first bytes of the file: the longest header (999-byte marker,
+// 20 digits) with room for leading white space.
+constexpr std::size_t kHeaderWindow = std::size_t{64} << 10;
+constexpr std::size_t kMagicBytes = kTrailerMagic.size();
 
 // White space as the header's reader has always understood it (the C locale's isspace).
 bool IsSpace(int c) {
@@ -35,6 +40,7 @@ struct Header {
     std::string marker;
     std::uint64_t blockCount = 0;
     int padCount = 0;
+    std::size_t length = 0;  // bytes from the start of the file to the cipher data
     std::uint64_t DataBytes() const { return blockCount * kGostBlockBytes; }
     std::uint64_t PlainBytes() const { return DataBytes() - static_cast<std::uint64_t>(padCount); }
 };
@@ -49,38 +55,56 @@ std::string HeaderText(std::string_view marker, std::uint64_t blockCount, int pa
     return text;
 }
 
+std::span<const std::uint8_t> AsBytes(std::string_view text) {
+    return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+}
+
+// Reads bytes one by one from the start of a file held in memory; -1 at the end.
+class Cursor {
+public:
+    explicit Cursor(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
+    int Get() { return pos_ < bytes_.size() ? bytes_[pos_++] : -1; }
+    void Unget() { --pos_; }
+    std::size_t Position() const { return pos_; }
+
+private:
+    std::span<const std::uint8_t> bytes_;
+    std::size_t pos_ = 0;
+};
+
 // Reads the first token: leading white space skipped, then everything up to the next white
-// space or the end. False when there is none or it is longer than kMaxMarkerLength. The stream
+// space or the end. False when there is none or it is longer than kMaxMarkerLength. The cursor
 // is left on the byte after the token.
-bool ReadToken(std::istream& in, std::string& token) {
+bool ReadToken(Cursor& in, std::string& token) {
     token.clear();
-    int c = in.get();
-    while (c != std::char_traits<char>::eof() && IsSpace(c)) {
-        c = in.get();
+    int c = in.Get();
+    while (c >= 0 && IsSpace(c)) {
+        c = in.Get();
     }
-    while (c != std::char_traits<char>::eof() && !IsSpace(c)) {
+    while (c >= 0 && !IsSpace(c)) {
         if (token.size() == kMaxMarkerLength) {
             return false;
         }
         token.push_back(static_cast<char>(c));
-        c = in.get();
+        c = in.Get();
     }
-    if (c != std::char_traits<char>::eof()) {
-        in.unget();
+    if (c >= 0) {
+        in.Unget();
     }
     return !token.empty();
 }
 
 // Parses "marker LF blockCount LF padCount LF" strictly: plain decimal digits, no sign, no
-// overflow, padCount 0..7 and 0 when there are no blocks. Leaves the stream on the data.
-bool ReadHeader(std::istream& in, Header& header) {
-    if (!ReadToken(in, header.marker) || in.get() != kHeaderSeparator) {
+// overflow, padCount 0..7 and 0 when there are no blocks.
+bool ParseHeader(std::span<const std::uint8_t> bytes, Header& header) {
+    Cursor in(bytes);
+    if (!ReadToken(in, header.marker) || in.Get() != kHeaderSeparator) {
         return false;
     }
     std::uint64_t count = 0;
     std::size_t digits = 0;
-    int c = in.get();
-    for (; c >= '0' && c <= '9'; c = in.get()) {
+    int c = in.Get();
+    for (; c >= '0' && c <= '9'; c = in.Get()) {
         if (++digits > kMaxCountDigits) {
             return false;
         }
@@ -92,31 +116,33 @@ bool ReadHeader(std::istream& in, Header& header) {
     if (digits == 0 || c != kHeaderSeparator) {
         return false;
     }
-    const int pad = in.get();
-    if (pad < '0' || pad > '0' + kMaxPadCount || in.get() != kHeaderSeparator) {
+    const int pad = in.Get();
+    if (pad < '0' || pad > '0' + kMaxPadCount || in.Get() != kHeaderSeparator) {
         return false;
     }
     header.blockCount = count;
     header.padCount = pad - '0';
+    header.length = in.Position();
     return !(header.blockCount == 0 && header.padCount != 0);
 }
 
-// Bytes from the current position to the end of the stream, or -1 when it cannot be told.
-std::int64_t BytesLeft(std::istream& in) {
-    const auto here = in.tellg();
-    if (here < 0 || !in.seekg(0, std::ios::end)) {
-        return -1;
+// Reads up to `limit` bytes from the start of an open file.
+bool ReadPrefix(PlatformFile& file, std::uint64_t fileSize, std::size_t limit,
+                std::vector<std::uint8_t>& prefix) {
+    prefix.resize(static_cast<std::size_t>(std::min<std::uint64_t>(fileSize, limit)));
+    std::size_t got = 0;
+    while (got < prefix.size()) {
+        const std::int64_t n = file.ReadSome(std::span(prefix).subspan(got));
+        if (n < 0) {
+            return false;
+        }
+        if (n == 0) {
+            break;
+        }
+        got += static_cast<std::size_t>(n);
     }
-    const auto end = in.tellg();
-    if (end < 0 || !in.seekg(here)) {
-        return -1;
-    }
-    return static_cast<std::int64_t>(end - here);
-}
-
-bool ReadExactly(std::istream& in, std::span<std::uint8_t> chunk) {
-    in.read(reinterpret_cast<char*>(chunk.data()), static_cast<std::streamsize>(chunk.size()));
-    return in.gcount() == static_cast<std::streamsize>(chunk.size());
+    prefix.resize(got);
+    return true;
 }
 
 // Calls progress at most every kProgressInterval bytes, and at the end.
@@ -139,29 +165,85 @@ private:
     std::uint64_t reported_ = 0;
 };
 
-// Enciphers the padded plain data coming from read into output, after the header.
-int WriteEncoded(const std::filesystem::path& output, std::string_view marker,
-                 std::uint64_t plainBytes, const GostKey& key, const SubstitutionTable& table,
-                 const std::function<bool(std::span<std::uint8_t>)>& readPlain,
-                 const ProgressFn& progress) {
+CodingResult Status(CodingStatus status, std::error_code error = {}) {
+    CodingResult result;
+    result.status = status;
+    result.error = error;
+    return result;
+}
+
+CodingStatus OutputFailure(const std::error_code& error) {
+    return error == std::errc::file_exists ? CodingStatus::OutputExists
+                                           : CodingStatus::OutputUnwritable;
+}
+
+// True when output already names the same file as input (a link or a second name included).
+bool IsSameFile(const std::filesystem::path& input, const std::filesystem::path& output) {
+    std::error_code ec;
+    if (!std::filesystem::exists(output, ec)) {
+        return false;
+    }
+    const bool same = std::filesystem::equivalent(input, output, ec);
+    return !ec && same;
+}
+
+// The chunk tag of a worker, or zeros (which never verify) when hashing failed.
+void TagChunk(const TagKey* tagKey, std::uint64_t index, std::span<const std::uint8_t> chunk,
+              std::span<std::uint8_t> side, std::atomic<bool>& failed) {
+    if (tagKey == nullptr) {
+        return;
+    }
+    try {
+        const Tag tag = tagKey->ChunkTag(index, chunk);
+        std::copy(tag.begin(), tag.end(), side.begin());
+    } catch (...) {
+        std::fill(side.begin(), side.end(), std::uint8_t{0});
+        failed = true;
+    }
+}
+
+// Enciphers the padded plain data coming from readPlain into output, after the header, and
+// adds the trailer when withTrailer.
+CodingResult WriteEncoded(const std::filesystem::path& output, std::string_view marker,
+                          std::uint64_t plainBytes, const GostKey& key,
+                          const SubstitutionTable& table,
+                          const std::function<bool(std::span<std::uint8_t>)>& readPlain,
+                          const std::function<std::error_code()>& readError,
+                          const CodingOptions& options, FilePrivacy privacy, bool withTrailer) {
     if (!IsWritableMarker(marker)) {
-        return 0;
+        return Status(CodingStatus::BadMarker);
     }
     const std::uint64_t blockCount = (plainBytes + kGostBlockBytes - 1) / kGostBlockBytes;
     const auto padCount = static_cast<int>(blockCount * kGostBlockBytes - plainBytes);
-    AtomicFile file(output);
-    if (!file.Open()) {
-        return 0;
+    AtomicFile file(output, options.mode, privacy);
+    const bool opened = file.Open();
+    CodingResult result;
+    result.staleRemoved = file.StaleRemoved();
+    if (!opened) {
+        result.status = OutputFailure(file.Error());
+        result.error = file.Error();
+        return result;
     }
     const std::string header = HeaderText(marker, blockCount, padCount);
-    if (!file.Write(
-            std::span(reinterpret_cast<const std::uint8_t*>(header.data()), header.size()))) {
-        return 0;
+    if (!file.Write(AsBytes(header))) {
+        result.status = CodingStatus::OutputUnwritable;
+        result.error = file.Error();
+        return result;
     }
     const GostFast cipher(key, table);
+    std::optional<TagKey> tagKey;
+    std::optional<FileTagger> tagger;
+    if (withTrailer) {
+        tagKey.emplace(key, table);
+        tagger.emplace(*tagKey, AsBytes(header));
+    }
+    std::atomic<bool> hashFailed{false};
+    bool readFailed = false;
     std::uint64_t offered = 0;
-    ProgressPacer pacer(progress, blockCount * kGostBlockBytes);
+    ProgressPacer pacer(options.progress, blockCount * kGostBlockBytes);
     BlockPipeline pipeline;
+    pipeline.chunkBytes = kTagChunkBytes;
+    pipeline.sideBytes = withTrailer ? kTagBytes : 0;
     pipeline.read = [&](std::span<std::uint8_t> chunk) {
         // The last chunk ends with the zero padding.
         const std::uint64_t left = plainBytes - offered;
@@ -169,146 +251,482 @@ int WriteEncoded(const std::filesystem::path& output, std::string_view marker,
             left < chunk.size() ? static_cast<std::size_t>(left) : chunk.size();
         std::fill(chunk.begin() + static_cast<std::ptrdiff_t>(real), chunk.end(), std::uint8_t{0});
         offered += real;
-        return readPlain(chunk.first(real));
+        if (!readPlain(chunk.first(real))) {
+            readFailed = true;
+            return false;
+        }
+        return true;
     };
-    pipeline.transform = [&](std::span<std::uint8_t> chunk) {
+    const TagKey* chunkKey = tagKey ? &*tagKey : nullptr;
+    pipeline.transform = [&](std::uint64_t index, std::span<std::uint8_t> chunk,
+                             std::span<std::uint8_t> side) {
         cipher.Encrypt(chunk, kEncryptionPasses);
+        TagChunk(chunkKey, index, chunk, side, hashFailed);
     };
-    pipeline.write = [&](std::span<const std::uint8_t> chunk) {
+    pipeline.write = [&](std::span<const std::uint8_t> chunk, std::span<const std::uint8_t> side) {
+        if (tagger) {
+            tagger->Add(side);
+        }
         if (!file.Write(chunk)) {
             return false;
         }
         pacer.Add(chunk.size());
         return true;
     };
-    if (!pipeline.Run(blockCount * kGostBlockBytes) || !file.Commit()) {
-        return 0;
+    if (!pipeline.Run(blockCount * kGostBlockBytes)) {
+        if (readFailed) {
+            result.status = CodingStatus::InputUnreadable;
+            result.error = readError();
+        } else {
+            result.status = CodingStatus::OutputUnwritable;
+            result.error = file.Error();
+        }
+        return result;
     }
-    return 1;
+    if (hashFailed) {
+        result.status = CodingStatus::OutputUnwritable;
+        result.error = std::make_error_code(std::errc::not_enough_memory);
+        return result;
+    }
+    if (withTrailer) {
+        std::array<std::uint8_t, kTrailerBytes> trailer{};
+        const Tag check = tagKey->KeyCheck(AsBytes(header));
+        const Tag tag = tagger->Finish();
+        std::copy(kTrailerMagic.begin(), kTrailerMagic.end(), trailer.begin());
+        std::copy(check.begin(), check.end(), trailer.begin() + kMagicBytes);
+        std::copy(tag.begin(), tag.end(), trailer.begin() + kMagicBytes + kTagBytes);
+        if (!file.Write(trailer)) {
+            result.status = CodingStatus::OutputUnwritable;
+            result.error = file.Error();
+            return result;
+        }
+    }
+    if (!file.Commit()) {
+        result.status = OutputFailure(file.Error());
+        result.error = file.Error();
+        return result;
+    }
+    result.status = CodingStatus::Done;
+    return result;
 }
 
-// Opens an encoded file and checks its header against marker and its length.
-bool OpenEncoded(const std::filesystem::path& input, std::string_view marker, std::ifstream& in,
-                 Header& header) {
-    in.open(input, std::ios::binary);
-    if (!in || !ReadHeader(in, header) || header.marker != marker) {
-        return false;
+// An encoded file opened for reading: header parsed and checked against the marker, length
+// checked, trailer found and its key check verified.
+struct EncodedInput {
+    PlatformFile file;
+    Header header;
+    std::vector<std::uint8_t> headerBytes;
+    bool tagged = false;
+    std::array<std::uint8_t, kTrailerBytes> trailer{};
+};
+
+CodingResult OpenEncoded(const std::filesystem::path& input, std::string_view marker,
+                         const GostKey& key, const SubstitutionTable& table, EncodedInput& in) {
+    if (!in.file.OpenForReading(input)) {
+        return Status(CodingStatus::InputUnreadable, in.file.Error());
     }
+    std::uint64_t size = 0;
+    std::vector<std::uint8_t> prefix;
+    if (!in.file.Size(size) || !ReadPrefix(in.file, size, kHeaderWindow, prefix)) {
+        return Status(CodingStatus::InputUnreadable, in.file.Error());
+    }
+    Header& header = in.header;
+    if (!ParseHeader(prefix, header) || header.marker != marker) {
+        return Status(CodingStatus::NotEncoded);
+    }
+    in.headerBytes.assign(prefix.begin(),
+                          prefix.begin() + static_cast<std::ptrdiff_t>(header.length));
     // A file cut short cannot decode correctly: refuse it before anything is written.
-    const std::int64_t left = BytesLeft(in);
-    return left >= 0 && static_cast<std::uint64_t>(left) >= header.DataBytes();
+    const std::uint64_t dataEnd = header.length + header.DataBytes();
+    if (size < dataEnd) {
+        return Status(CodingStatus::Truncated);
+    }
+    const std::uint64_t extra = size - dataEnd;
+    CodingResult damaged = Status(CodingStatus::WrongKeyOrDamaged);
+    damaged.tagged = true;
+    if (size >= header.length + kTrailerBytes) {
+        if (!in.file.Seek(size - kTrailerBytes) || !in.file.ReadExactly(in.trailer)) {
+            return Status(CodingStatus::InputUnreadable, in.file.Error());
+        }
+        in.tagged = std::equal(kTrailerMagic.begin(), kTrailerMagic.end(), in.trailer.begin());
+        // A trailer that is not right after the data: blocks were added or removed, or the
+        // header's count was changed.
+        if (in.tagged && extra != kTrailerBytes) {
+            return damaged;
+        }
+    }
+    if (!in.tagged && extra == kTrailerBytes) {
+        return damaged;  // a trailer whose magic was changed
+    }
+    if (!in.tagged && extra > 0) {
+        // The start of a trailer that was cut or extended.
+        std::array<std::uint8_t, kMagicBytes> start{};
+        const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(extra, kMagicBytes));
+        if (!in.file.Seek(dataEnd) || !in.file.ReadExactly(std::span(start).first(n))) {
+            return Status(CodingStatus::InputUnreadable, in.file.Error());
+        }
+        if (std::equal(start.begin(), start.begin() + static_cast<std::ptrdiff_t>(n),
+                       kTrailerMagic.begin())) {
+            return damaged;
+        }
+    }
+    if (in.tagged) {
+        const Tag check = TagKey(key, table).KeyCheck(in.headerBytes);
+        if (!TagsEqual(check, std::span(in.trailer).subspan(kMagicBytes, kTagBytes))) {
+            return damaged;
+        }
+    }
+    if (!in.file.Seek(header.length)) {
+        return Status(CodingStatus::InputUnreadable, in.file.Error());
+    }
+    CodingResult result = Status(CodingStatus::Done);
+    result.tagged = in.tagged;
+    return result;
+}
+
+// Deciphers the cipher data of an opened file into sink, verifying the file tag on the way.
+// Done (tagVerified when tagged) only when every read and every sink call succeeded and the tag
+// matches; the caller commits the output only then.
+CodingResult DecodeData(EncodedInput& in, const GostKey& key, const SubstitutionTable& table,
+                        const ProgressFn& progress,
+                        const std::function<bool(std::span<const std::uint8_t>)>& sink,
+                        const std::function<std::error_code()>& sinkError) {
+    const Header& header = in.header;
+    const GostFast cipher(key, table);
+    std::optional<TagKey> tagKey;
+    std::optional<FileTagger> tagger;
+    if (in.tagged) {
+        tagKey.emplace(key, table);
+        tagger.emplace(*tagKey, in.headerBytes);
+    }
+    const TagKey* chunkKey = tagKey ? &*tagKey : nullptr;
+    std::atomic<bool> hashFailed{false};
+    bool readFailed = false;
+    std::uint64_t plainLeft = header.PlainBytes();
+    ProgressPacer pacer(progress, header.DataBytes());
+    BlockPipeline pipeline;
+    pipeline.chunkBytes = kTagChunkBytes;
+    pipeline.sideBytes = in.tagged ? kTagBytes : 0;
+    pipeline.read = [&](std::span<std::uint8_t> chunk) {
+        if (!in.file.ReadExactly(chunk)) {
+            readFailed = true;
+            return false;
+        }
+        return true;
+    };
+    pipeline.transform = [&](std::uint64_t index, std::span<std::uint8_t> chunk,
+                             std::span<std::uint8_t> side) {
+        // The tag covers the cipher data as stored: taken before deciphering.
+        TagChunk(chunkKey, index, chunk, side, hashFailed);
+        cipher.Decrypt(chunk, kEncryptionPasses);
+    };
+    pipeline.write = [&](std::span<const std::uint8_t> chunk, std::span<const std::uint8_t> side) {
+        if (tagger) {
+            tagger->Add(side);
+        }
+        // The padding zeros at the end of the last block are not part of the plain data.
+        const std::size_t keep =
+            plainLeft < chunk.size() ? static_cast<std::size_t>(plainLeft) : chunk.size();
+        plainLeft -= keep;
+        if (!sink(chunk.first(keep))) {
+            return false;
+        }
+        pacer.Add(chunk.size());
+        return true;
+    };
+    CodingResult result;
+    result.tagged = in.tagged;
+    if (!pipeline.Run(header.DataBytes())) {
+        if (readFailed) {
+            const std::error_code error = in.file.Error();
+            // The file shrank while it was read.
+            result.status = error == MakeError(FileError::EndOfFile)
+                                ? CodingStatus::Truncated
+                                : CodingStatus::InputUnreadable;
+            result.error = error;
+        } else {
+            result.status = CodingStatus::OutputUnwritable;
+            result.error = sinkError();
+        }
+        return result;
+    }
+    if (hashFailed) {
+        result.status = CodingStatus::InputUnreadable;
+        result.error = std::make_error_code(std::errc::not_enough_memory);
+        return result;
+    }
+    if (in.tagged) {
+        const Tag tag = tagger->Finish();
+        if (!TagsEqual(tag, std::span(in.trailer).subspan(kMagicBytes + kTagBytes, kTagBytes))) {
+            result.status = CodingStatus::WrongKeyOrDamaged;
+            return result;
+        }
+        result.tagVerified = true;
+    }
+    result.status = CodingStatus::Done;
+    return result;
+}
+
+CodingResult EncodeFromFile(const std::filesystem::path& input, const std::filesystem::path& output,
+                            std::string_view marker, const GostKey& key,
+                            const SubstitutionTable& table, const CodingOptions& options,
+                            bool withTrailer) {
+    PlatformFile in;
+    if (!in.OpenForReading(input)) {
+        return Status(CodingStatus::InputUnreadable, in.Error());
+    }
+    std::uint64_t length = 0;
+    if (!in.Size(length)) {
+        return Status(CodingStatus::InputUnreadable, in.Error());
+    }
+    if (length / kGostBlockBytes >= kMaxBlockCount) {
+        return Status(CodingStatus::InputUnreadable,
+                      std::make_error_code(std::errc::file_too_large));
+    }
+    if (IsSameFile(input, output)) {
+        return Status(CodingStatus::SameFile);
+    }
+    // A file that shrinks while it is read fails the exact reads: no silent zeros.
+    return WriteEncoded(
+        output, marker, length, key, table,
+        [&](std::span<std::uint8_t> chunk) { return in.ReadExactly(chunk); },
+        [&] { return in.Error(); }, options, FilePrivacy::Normal, withTrailer);
+}
+
+std::string Reason(const std::error_code& error) {
+    if (!error) {
+        return {};
+    }
+    if (error == std::errc::is_a_directory) {
+        return "is a folder";
+    }
+    std::string text = error.message();
+    if (!text.empty()) {
+        text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
+    }
+    return text;
 }
 
 }  // namespace
 
+CodingResult EncodeFileChecked(const std::filesystem::path& input,
+                               const std::filesystem::path& output, std::string_view marker,
+                               const GostKey& key, const SubstitutionTable& table,
+                               const CodingOptions& options) {
+    try {
+        return EncodeFromFile(input, output, marker, key, table, options, true);
+    } catch (...) {
+        // Out of memory or a failing library call: nothing was delivered.
+        return Status(CodingStatus::OutputUnwritable,
+                      std::make_error_code(std::errc::not_enough_memory));
+    }
+}
+
+CodingResult EncodeFileWithoutTrailer(const std::filesystem::path& input,
+                                      const std::filesystem::path& output, std::string_view marker,
+                                      const GostKey& key, const SubstitutionTable& table,
+                                      const CodingOptions& options) {
+    try {
+        return EncodeFromFile(input, output, marker, key, table, options, false);
+    } catch (...) {
+        return Status(CodingStatus::OutputUnwritable,
+                      std::make_error_code(std::errc::not_enough_memory));
+    }
+}
+
+CodingResult EncodeBufferChecked(std::span<const std::uint8_t> plain,
+                                 const std::filesystem::path& output, std::string_view marker,
+                                 const GostKey& key, const SubstitutionTable& table,
+                                 OutputMode mode, FilePrivacy privacy) {
+    try {
+        std::size_t offset = 0;
+        CodingOptions options;
+        options.mode = mode;
+        return WriteEncoded(
+            output, marker, plain.size(), key, table,
+            [&](std::span<std::uint8_t> chunk) {
+                std::copy_n(plain.begin() + static_cast<std::ptrdiff_t>(offset), chunk.size(),
+                            chunk.begin());
+                offset += chunk.size();
+                return true;
+            },
+            [] { return std::error_code(); }, options, privacy, true);
+    } catch (...) {
+        return Status(CodingStatus::OutputUnwritable,
+                      std::make_error_code(std::errc::not_enough_memory));
+    }
+}
+
+CodingResult DecodeFileChecked(const std::filesystem::path& input,
+                               const std::filesystem::path& output, std::string_view marker,
+                               const GostKey& key, const SubstitutionTable& table,
+                               const CodingOptions& options) {
+    try {
+        EncodedInput in;
+        CodingResult opened = OpenEncoded(input, marker, key, table, in);
+        if (!opened.ok()) {
+            return opened;
+        }
+        if (IsSameFile(input, output)) {
+            CodingResult same = Status(CodingStatus::SameFile);
+            same.tagged = in.tagged;
+            return same;
+        }
+        AtomicFile file(output, options.mode);
+        const bool created = file.Open();
+        CodingResult result;
+        result.staleRemoved = file.StaleRemoved();
+        result.tagged = in.tagged;
+        if (!created) {
+            result.status = OutputFailure(file.Error());
+            result.error = file.Error();
+            return result;
+        }
+        CodingResult decoded = DecodeData(
+            in, key, table, options.progress,
+            [&](std::span<const std::uint8_t> bytes) { return file.Write(bytes); },
+            [&] { return file.Error(); });
+        decoded.staleRemoved = std::move(result.staleRemoved);
+        if (!decoded.ok()) {
+            file.Discard();
+            return decoded;
+        }
+        if (!file.Commit()) {
+            decoded.status = OutputFailure(file.Error());
+            decoded.error = file.Error();
+            decoded.tagVerified = false;
+        }
+        return decoded;
+    } catch (...) {
+        return Status(CodingStatus::OutputUnwritable,
+                      std::make_error_code(std::errc::not_enough_memory));
+    }
+}
+
+CodingResult CheckEncodedFile(const std::filesystem::path& input, std::string_view marker,
+                              const GostKey& key, const SubstitutionTable& table) {
+    try {
+        EncodedInput in;
+        CodingResult opened = OpenEncoded(input, marker, key, table, in);
+        if (!opened.ok() || !in.tagged) {
+            return opened;
+        }
+        return DecodeData(
+            in, key, table, {}, [](std::span<const std::uint8_t>) { return true; },
+            [] { return std::error_code(); });
+    } catch (...) {
+        return Status(CodingStatus::InputUnreadable,
+                      std::make_error_code(std::errc::not_enough_memory));
+    }
+}
+
+CodingResult DecodeToBufferChecked(const std::filesystem::path& input, std::string_view marker,
+                                   const GostKey& key, const SubstitutionTable& table,
+                                   std::vector<std::uint8_t>& plain, std::uint64_t maxBytes) {
+    plain.clear();
+    try {
+        EncodedInput in;
+        CodingResult opened = OpenEncoded(input, marker, key, table, in);
+        if (!opened.ok()) {
+            return opened;
+        }
+        if (in.header.PlainBytes() > maxBytes) {
+            CodingResult large = Status(CodingStatus::OutputUnwritable,
+                                        std::make_error_code(std::errc::file_too_large));
+            large.tagged = in.tagged;
+            return large;
+        }
+        std::vector<std::uint8_t> data;
+        data.reserve(static_cast<std::size_t>(in.header.PlainBytes()));
+        CodingResult decoded = DecodeData(
+            in, key, table, {},
+            [&](std::span<const std::uint8_t> bytes) {
+                data.insert(data.end(), bytes.begin(), bytes.end());
+                return true;
+            },
+            [] { return std::error_code(); });
+        if (decoded.ok()) {
+            plain = std::move(data);
+        }
+        return decoded;
+    } catch (...) {
+        plain.clear();
+        return Status(CodingStatus::OutputUnwritable,
+                      std::make_error_code(std::errc::not_enough_memory));
+    }
+}
+
+std::string DescribeFailure(const CodingResult& result) {
+    const std::string reason = Reason(result.error);
+    const auto with = [&](const std::string& what) {
+        return reason.empty() ? what : what + ": " + reason;
+    };
+    switch (result.status) {
+        case CodingStatus::Done:
+            return {};
+        case CodingStatus::InputUnreadable:
+            return with("cannot read the input file");
+        case CodingStatus::NotEncoded:
+            return "not an encoded file of this owner, or its header is damaged";
+        case CodingStatus::Truncated:
+            return "the encoded file is cut short";
+        case CodingStatus::WrongKeyOrDamaged:
+            return "wrong key or damaged file";
+        case CodingStatus::OutputExists:
+            return "the output file exists already";
+        case CodingStatus::OutputUnwritable:
+            return with("cannot write the output file");
+        case CodingStatus::SameFile:
+            return "the output is the input file itself";
+        case CodingStatus::BadMarker:
+            return "the owner's name cannot be written into the file header";
+    }
+    return "failed";
+}
+
 int EncodeFile(const std::filesystem::path& input, const std::filesystem::path& output,
                std::string_view marker, const GostKey& key, const SubstitutionTable& table,
                const ProgressFn& progress) {
-    try {
-        std::ifstream in(input, std::ios::binary);
-        if (!in || std::filesystem::is_directory(input)) {
-            return 0;
-        }
-        const std::int64_t length = BytesLeft(in);
-        if (length < 0 || static_cast<std::uint64_t>(length) / kGostBlockBytes >= kMaxBlockCount) {
-            return 0;
-        }
-        // A file that shrinks while it is read fails the exact reads: no silent zeros.
-        return WriteEncoded(
-            output, marker, static_cast<std::uint64_t>(length), key, table,
-            [&](std::span<std::uint8_t> chunk) { return ReadExactly(in, chunk); }, progress);
-    } catch (...) {
-        return 0;  // out of memory or a failing library call: nothing was delivered
-    }
+    CodingOptions options;
+    options.progress = progress;
+    return EncodeFileChecked(input, output, marker, key, table, options).ok() ? 1 : 0;
 }
 
 int EncodeBuffer(std::span<const std::uint8_t> plain, const std::filesystem::path& output,
                  std::string_view marker, const GostKey& key, const SubstitutionTable& table) {
-    try {
-        std::size_t offset = 0;
-        return WriteEncoded(output, marker, plain.size(), key, table,
-                            [&](std::span<std::uint8_t> chunk) {
-                                std::copy_n(plain.begin() + static_cast<std::ptrdiff_t>(offset),
-                                            chunk.size(), chunk.begin());
-                                offset += chunk.size();
-                                return true;
-                            },
-                            {});
-    } catch (...) {
-        return 0;
-    }
+    return EncodeBufferChecked(plain, output, marker, key, table, OutputMode::Replace,
+                               FilePrivacy::Normal)
+                   .ok()
+               ? 1
+               : 0;
 }
 
 int DecodeFile(const std::filesystem::path& input, const std::filesystem::path& output,
                std::string_view marker, const GostKey& key, const SubstitutionTable& table,
                const ProgressFn& progress) {
-    try {
-        std::ifstream in;
-        Header header;
-        if (!OpenEncoded(input, marker, in, header)) {
-            return 0;
-        }
-        AtomicFile file(output);
-        if (!file.Open()) {
-            return 0;
-        }
-        const GostFast cipher(key, table);
-        std::uint64_t plainLeft = header.PlainBytes();
-        ProgressPacer pacer(progress, header.DataBytes());
-        BlockPipeline pipeline;
-        pipeline.read = [&](std::span<std::uint8_t> chunk) { return ReadExactly(in, chunk); };
-        pipeline.transform = [&](std::span<std::uint8_t> chunk) {
-            cipher.Decrypt(chunk, kEncryptionPasses);
-        };
-        pipeline.write = [&](std::span<const std::uint8_t> chunk) {
-            // The padding zeros at the end of the last block are not part of the plain data.
-            const std::size_t keep =
-                plainLeft < chunk.size() ? static_cast<std::size_t>(plainLeft) : chunk.size();
-            plainLeft -= keep;
-            if (!file.Write(chunk.first(keep))) {
-                return false;
-            }
-            pacer.Add(chunk.size());
-            return true;
-        };
-        if (!pipeline.Run(header.DataBytes()) || !file.Commit()) {
-            return 0;
-        }
-        return 1;
-    } catch (...) {
-        return 0;
-    }
+    CodingOptions options;
+    options.progress = progress;
+    return DecodeFileChecked(input, output, marker, key, table, options).ok() ? 1 : 0;
 }
 
 int DecodeToBuffer(const std::filesystem::path& input, std::string_view marker, const GostKey& key,
                    const SubstitutionTable& table, std::vector<std::uint8_t>& plain,
                    std::uint64_t maxBytes) {
-    plain.clear();
-    try {
-        std::ifstream in;
-        Header header;
-        if (!OpenEncoded(input, marker, in, header) || header.PlainBytes() > maxBytes) {
-            return 0;
-        }
-        std::vector<std::uint8_t> data(static_cast<std::size_t>(header.DataBytes()));
-        if (!ReadExactly(in, data)) {
-            return 0;
-        }
-        GostFast(key, table).Decrypt(data, kEncryptionPasses);
-        data.resize(static_cast<std::size_t>(header.PlainBytes()));
-        plain = std::move(data);
-        return 1;
-    } catch (...) {
-        plain.clear();
-        return 0;
-    }
+    return DecodeToBufferChecked(input, marker, key, table, plain, maxBytes).ok() ? 1 : 0;
 }
 
 bool ReadMarker(const std::filesystem::path& input, std::string& token) {
     token.clear();
     try {
-        std::ifstream in(input, std::ios::binary);
-        if (!in || !ReadToken(in, token)) {
+        PlatformFile file;
+        std::uint64_t size = 0;
+        std::vector<std::uint8_t> prefix;
+        if (!file.OpenForReading(input) || !file.Size(size) ||
+            !ReadPrefix(file, size, kHeaderWindow, prefix)) {
+            return false;
+        }
+        Cursor in(prefix);
+        if (!ReadToken(in, token)) {
             token.clear();
             return false;
         }

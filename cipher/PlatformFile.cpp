@@ -1,37 +1,79 @@
 #include "cipher/PlatformFile.h"
 
+#include <string>
+
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
+#include <process.h>
 #include <share.h>
 #include <sys/stat.h>
+#include <sys/types.h>
+#include <windows.h>
 #else
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <cerrno>
+#include <cstdio>
+#include <cstring>
 #endif
 
 namespace quorvane {
 
 namespace {
 
-// Largest single write request; bigger spans are written in pieces.
-constexpr std::size_t kMaxWrite = std::size_t{1} << 30;
+// Largest single read or write request; bigger spans are handled in pieces.
+constexpr std::size_t kMaxTransfer = std::size_t{1} << 30;
+
+class FileErrorCategoryImpl final : public std::error_category {
+public:
+    const char* name() const noexcept override { return "quorvane.file"; }
+    std::string message(int value) const override {
+        switch (static_cast<FileError>(value)) {
+            case FileError::NotRegularFile:
+                return "not a regular file";
+            case FileError::EndOfFile:
+                return "file ends early";
+        }
+        return "file error";
+    }
+};
+
+std::error_code LastSystemError() {
+    const int code = errno;
+    return std::error_code(code != 0 ? code : EIO, std::generic_category());
+}
 
 }  // namespace
 
+const std::error_category& FileErrorCategory() {
+    static const FileErrorCategoryImpl category;
+    return category;
+}
+
+std::error_code MakeError(FileError error) {
+    return std::error_code(static_cast<int>(error), FileErrorCategory());
+}
+
 PlatformFile::~PlatformFile() {
     static_cast<void>(Close());
+}
+
+bool PlatformFile::Fail() {
+    error_ = LastSystemError();
+    return false;
 }
 
 #ifdef _WIN32
 
 bool PlatformFile::CreateExclusive(const std::filesystem::path& path) {
     int fd = -1;
+    // Windows files have no owner-only mode bits; the folder's access list applies.
     if (_wsopen_s(&fd, path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT,
                   _SH_DENYRW, _S_IREAD | _S_IWRITE) != 0) {
-        return false;
+        return Fail();
     }
     handle_ = fd;
     return true;
@@ -40,19 +82,68 @@ bool PlatformFile::CreateExclusive(const std::filesystem::path& path) {
 bool PlatformFile::OpenExisting(const std::filesystem::path& path) {
     int fd = -1;
     if (_wsopen_s(&fd, path.c_str(), _O_WRONLY | _O_BINARY | _O_NOINHERIT, _SH_DENYNO, 0) != 0) {
-        return false;
+        return Fail();
     }
     handle_ = fd;
+    return true;
+}
+
+bool PlatformFile::OpenForReading(const std::filesystem::path& path) {
+    // Checked before opening: opening a named pipe could wait for its writer.
+    struct _stat64 st {};
+    if (_wstat64(path.c_str(), &st) != 0) {
+        return Fail();
+    }
+    if ((st.st_mode & _S_IFMT) == _S_IFDIR) {
+        error_ = std::make_error_code(std::errc::is_a_directory);
+        return false;
+    }
+    if ((st.st_mode & _S_IFMT) != _S_IFREG) {
+        error_ = MakeError(FileError::NotRegularFile);
+        return false;
+    }
+    int fd = -1;
+    if (_wsopen_s(&fd, path.c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT, _SH_DENYNO, 0) != 0) {
+        return Fail();
+    }
+    handle_ = fd;
+    return true;
+}
+
+bool PlatformFile::Size(std::uint64_t& bytes) {
+    struct _stat64 st {};
+    if (_fstat64(static_cast<int>(handle_), &st) != 0) {
+        return Fail();
+    }
+    bytes = static_cast<std::uint64_t>(st.st_size);
+    return true;
+}
+
+std::int64_t PlatformFile::ReadSome(std::span<std::uint8_t> bytes) {
+    const auto n =
+        static_cast<unsigned int>(bytes.size() < kMaxTransfer ? bytes.size() : kMaxTransfer);
+    const int got = _read(static_cast<int>(handle_), bytes.data(), n);
+    if (got < 0) {
+        Fail();
+        return -1;
+    }
+    return got;
+}
+
+bool PlatformFile::Seek(std::uint64_t offset) {
+    if (_lseeki64(static_cast<int>(handle_), static_cast<__int64>(offset), SEEK_SET) < 0) {
+        return Fail();
+    }
     return true;
 }
 
 bool PlatformFile::Write(std::span<const std::uint8_t> bytes) {
     while (!bytes.empty()) {
         const auto n =
-            static_cast<unsigned int>(bytes.size() < kMaxWrite ? bytes.size() : kMaxWrite);
+            static_cast<unsigned int>(bytes.size() < kMaxTransfer ? bytes.size() : kMaxTransfer);
         const int written = _write(static_cast<int>(handle_), bytes.data(), n);
         if (written <= 0) {
-            return false;
+            return Fail();
         }
         bytes = bytes.subspan(static_cast<std::size_t>(written));
     }
@@ -66,7 +157,18 @@ void PlatformFile::StartWriteback(std::uint64_t offset, std::uint64_t length) {
 }
 
 bool PlatformFile::Sync() {
-    return _commit(static_cast<int>(handle_)) == 0;
+    if (_commit(static_cast<int>(handle_)) != 0) {
+        return Fail();
+    }
+    return true;
+}
+
+bool PlatformFile::SetPermissions(FilePrivacy) {
+    return true;  // the folder's access list decides
+}
+
+bool PlatformFile::CopyPermissions(const std::filesystem::path&) {
+    return true;
 }
 
 bool PlatformFile::Close() {
@@ -75,17 +177,96 @@ bool PlatformFile::Close() {
     }
     const int fd = static_cast<int>(handle_);
     handle_ = -1;
-    return _close(fd) == 0;
+    if (_close(fd) != 0) {
+        return Fail();
+    }
+    return true;
+}
+
+std::error_code RenameNoReplace(const std::filesystem::path& from,
+                                const std::filesystem::path& to) {
+    // Without MOVEFILE_REPLACE_EXISTING the move fails when the target exists.
+    if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH) == 0) {
+        const DWORD code = GetLastError();
+        if (code == ERROR_ALREADY_EXISTS || code == ERROR_FILE_EXISTS) {
+            return std::make_error_code(std::errc::file_exists);
+        }
+        return std::error_code(static_cast<int>(code), std::system_category());
+    }
+    return {};
+}
+
+std::error_code RenameReplace(const std::filesystem::path& from, const std::filesystem::path& to) {
+    if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ==
+        0) {
+        return std::error_code(static_cast<int>(GetLastError()), std::system_category());
+    }
+    return {};
+}
+
+std::uint64_t CurrentProcessId() {
+    return static_cast<std::uint64_t>(GetCurrentProcessId());
+}
+
+bool ProcessMayBeRunning(std::uint64_t id) {
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(id));
+    if (process == nullptr) {
+        // Denied access means it exists; an invalid parameter means there is no such process.
+        return GetLastError() != ERROR_INVALID_PARAMETER;
+    }
+    const DWORD state = WaitForSingleObject(process, 0);
+    CloseHandle(process);
+    return state != WAIT_OBJECT_0;
+}
+
+bool CreatePrivateFolder(const std::filesystem::path& path, std::error_code& error) {
+    error.clear();
+    if (CreateDirectoryW(path.c_str(), nullptr) == 0) {
+        const DWORD code = GetLastError();
+        error = code == ERROR_ALREADY_EXISTS
+                    ? std::make_error_code(std::errc::file_exists)
+                    : std::error_code(static_cast<int>(code), std::system_category());
+        return false;
+    }
+    return true;
 }
 
 #else
 
+namespace {
+
+// The process's file mode creation mask, read without changing it where the system allows.
+mode_t CurrentUmask() {
+#ifdef __linux__
+    if (std::FILE* status = std::fopen("/proc/self/status", "re")) {
+        char line[256];
+        unsigned int mask = 0;
+        bool found = false;
+        while (std::fgets(line, sizeof line, status) != nullptr) {
+            if (std::sscanf(line, "Umask: %o", &mask) == 1) {
+                found = true;
+                break;
+            }
+        }
+        std::fclose(status);
+        if (found) {
+            return static_cast<mode_t>(mask);
+        }
+    }
+#endif
+    const mode_t mask = ::umask(077);
+    ::umask(mask);
+    return mask;
+}
+
+}  // namespace
+
 bool PlatformFile::CreateExclusive(const std::filesystem::path& path) {
-    // O_EXCL refuses any existing name, dangling links included; the mode is subject to umask
-    // like any newly created file.
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    // O_EXCL refuses any existing name, dangling links included. Owner-only from the start: the
+    // final permissions are set when the file is complete.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0) {
-        return false;
+        return Fail();
     }
     handle_ = fd;
     return true;
@@ -94,21 +275,80 @@ bool PlatformFile::CreateExclusive(const std::filesystem::path& path) {
 bool PlatformFile::OpenExisting(const std::filesystem::path& path) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
     if (fd < 0) {
+        return Fail();
+    }
+    handle_ = fd;
+    return true;
+}
+
+bool PlatformFile::OpenForReading(const std::filesystem::path& path) {
+    // O_NONBLOCK: a named pipe without a writer would otherwise keep open() waiting.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        return Fail();
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        error_ = LastSystemError();
+        ::close(fd);
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        error_ = S_ISDIR(st.st_mode) ? std::make_error_code(std::errc::is_a_directory)
+                                     : MakeError(FileError::NotRegularFile);
+        ::close(fd);
+        return false;
+    }
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) < 0) {
+        error_ = LastSystemError();
+        ::close(fd);
         return false;
     }
     handle_ = fd;
     return true;
 }
 
+bool PlatformFile::Size(std::uint64_t& bytes) {
+    struct stat st {};
+    if (::fstat(static_cast<int>(handle_), &st) != 0) {
+        return Fail();
+    }
+    bytes = static_cast<std::uint64_t>(st.st_size);
+    return true;
+}
+
+std::int64_t PlatformFile::ReadSome(std::span<std::uint8_t> bytes) {
+    const std::size_t n = bytes.size() < kMaxTransfer ? bytes.size() : kMaxTransfer;
+    for (;;) {
+        const ssize_t got = ::read(static_cast<int>(handle_), bytes.data(), n);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            Fail();
+            return -1;
+        }
+        return got;
+    }
+}
+
+bool PlatformFile::Seek(std::uint64_t offset) {
+    if (::lseek(static_cast<int>(handle_), static_cast<off_t>(offset), SEEK_SET) < 0) {
+        return Fail();
+    }
+    return true;
+}
+
 bool PlatformFile::Write(std::span<const std::uint8_t> bytes) {
     while (!bytes.empty()) {
-        const std::size_t n = bytes.size() < kMaxWrite ? bytes.size() : kMaxWrite;
+        const std::size_t n = bytes.size() < kMaxTransfer ? bytes.size() : kMaxTransfer;
         const ssize_t written = ::write(static_cast<int>(handle_), bytes.data(), n);
         if (written < 0 && errno == EINTR) {
             continue;
         }
         if (written <= 0) {
-            return false;
+            return Fail();
         }
         bytes = bytes.subspan(static_cast<std::size_t>(written));
     }
@@ -128,12 +368,34 @@ void PlatformFile::StartWriteback(std::uint64_t offset, std::uint64_t length) {
 bool PlatformFile::Sync() {
     struct stat st {};
     if (::fstat(static_cast<int>(handle_), &st) != 0) {
-        return false;
+        return Fail();
     }
     if (!S_ISREG(st.st_mode)) {
         return true;  // devices and pipes have nothing to flush to
     }
-    return ::fsync(static_cast<int>(handle_)) == 0;
+    if (::fsync(static_cast<int>(handle_)) != 0) {
+        return Fail();
+    }
+    return true;
+}
+
+bool PlatformFile::SetPermissions(FilePrivacy privacy) {
+    const mode_t mode = privacy == FilePrivacy::OwnerOnly ? 0600 : (0666 & ~CurrentUmask());
+    if (::fchmod(static_cast<int>(handle_), mode) != 0) {
+        return Fail();
+    }
+    return true;
+}
+
+bool PlatformFile::CopyPermissions(const std::filesystem::path& like) {
+    struct stat st {};
+    if (::stat(like.c_str(), &st) != 0) {
+        return Fail();
+    }
+    if (::fchmod(static_cast<int>(handle_), st.st_mode & 07777) != 0) {
+        return Fail();
+    }
+    return true;
 }
 
 bool PlatformFile::Close() {
@@ -144,9 +406,81 @@ bool PlatformFile::Close() {
     handle_ = -1;
     // After close, even an EINTR leaves the descriptor released; report it as a failure so the
     // caller does not trust data it cannot be sure reached the file.
-    return ::close(fd) == 0;
+    if (::close(fd) != 0) {
+        return Fail();
+    }
+    return true;
+}
+
+std::error_code RenameNoReplace(const std::filesystem::path& from,
+                                const std::filesystem::path& to) {
+#ifdef __linux__
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+        return {};
+    }
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) {
+        return LastSystemError();
+    }
+#endif
+    // Where the file system refuses the flag: a hard link fails on an existing name, then the
+    // temporary name is dropped.
+    if (::link(from.c_str(), to.c_str()) != 0) {
+        return LastSystemError();
+    }
+    if (::unlink(from.c_str()) != 0) {
+        return LastSystemError();
+    }
+    return {};
+}
+
+std::error_code RenameReplace(const std::filesystem::path& from, const std::filesystem::path& to) {
+    if (::rename(from.c_str(), to.c_str()) != 0) {
+        return LastSystemError();
+    }
+    return {};
+}
+
+std::uint64_t CurrentProcessId() {
+    return static_cast<std::uint64_t>(::getpid());
+}
+
+bool ProcessMayBeRunning(std::uint64_t id) {
+    if (id == 0 || id > static_cast<std::uint64_t>(INT32_MAX)) {
+        return false;
+    }
+    // Signal 0 only checks: EPERM means it exists under another user.
+    return ::kill(static_cast<pid_t>(id), 0) == 0 || errno != ESRCH;
+}
+
+bool CreatePrivateFolder(const std::filesystem::path& path, std::error_code& error) {
+    error.clear();
+    if (::mkdir(path.c_str(), 0700) != 0) {
+        error = LastSystemError();
+        return false;
+    }
+    // The umask may only take bits away; make sure none of the owner's were taken.
+    if (::chmod(path.c_str(), 0700) != 0) {
+        error = LastSystemError();
+        return false;
+    }
+    return true;
 }
 
 #endif
+
+bool PlatformFile::ReadExactly(std::span<std::uint8_t> bytes) {
+    while (!bytes.empty()) {
+        const std::int64_t got = ReadSome(bytes);
+        if (got < 0) {
+            return false;
+        }
+        if (got == 0) {
+            error_ = MakeError(FileError::EndOfFile);
+            return false;
+        }
+        bytes = bytes.subspan(static_cast<std::size_t>(got));
+    }
+    return true;
+}
 
 }  // namespace quorvane

@@ -3,12 +3,29 @@
 #include <cstdint>
 #include <filesystem>
 #include <span>
+#include <system_error>
 
 namespace quorvane {
 
+// Errors of this program's own, beside the system's: a path that is not a regular file where
+// one is needed (a pipe or a device given as input), and a file that ends early.
+enum class FileError {
+    NotRegularFile = 1,
+    EndOfFile = 2,
+};
+[[nodiscard]] const std::error_category& FileErrorCategory();
+[[nodiscard]] std::error_code MakeError(FileError error);
+
+// Permissions of the files this program creates, where the platform has them.
+enum class FilePrivacy {
+    Normal,     // a new file gets what the process's umask leaves of rw-rw-rw-
+    OwnerOnly,  // rw------- (speaker files, key files)
+};
+
 // The few file calls the standard library lacks, behind one small interface so the rest of the
 // code stays portable: creating a file only if its name is free (never through an existing link),
-// writes that report every failure, and flushing a file to the storage device.
+// reads and writes that report every failure with the system's reason, flushing a file to the
+// storage device, and the final permissions of a file.
 class PlatformFile final {
 public:
     PlatformFile() = default;
@@ -16,10 +33,22 @@ public:
     PlatformFile(const PlatformFile&) = delete;
     PlatformFile& operator=(const PlatformFile&) = delete;
 
-    // Creates a new file for writing; fails when anything of that name already exists.
+    // Creates a new file for writing, readable and writable by its owner only; fails when
+    // anything of that name already exists.
     [[nodiscard]] bool CreateExclusive(const std::filesystem::path& path);
     // Opens an existing file (for example a device) for writing without creating or truncating.
     [[nodiscard]] bool OpenExisting(const std::filesystem::path& path);
+    // Opens a regular file for reading. A folder, a pipe or a device is refused without waiting
+    // for a writer (is_a_directory, FileError::NotRegularFile).
+    [[nodiscard]] bool OpenForReading(const std::filesystem::path& path);
+    // Size of the open file in bytes.
+    [[nodiscard]] bool Size(std::uint64_t& bytes);
+    // Fills `bytes` from the current position; false on an error or an early end of the file.
+    [[nodiscard]] bool ReadExactly(std::span<std::uint8_t> bytes);
+    // Reads up to bytes.size() bytes from the current position; the count read, or -1.
+    [[nodiscard]] std::int64_t ReadSome(std::span<std::uint8_t> bytes);
+    // Moves the position for the next read or write.
+    [[nodiscard]] bool Seek(std::uint64_t offset);
     // Writes all bytes, retrying short writes; false on any error (disk full included).
     [[nodiscard]] bool Write(std::span<const std::uint8_t> bytes);
     // Asks the system to start writing the given range to the device now, without waiting, so
@@ -27,12 +56,38 @@ public:
     void StartWriteback(std::uint64_t offset, std::uint64_t length);
     // Flushes the written data to the storage device.
     [[nodiscard]] bool Sync();
+    // Sets the file's permissions: owner-only, or what the umask leaves of rw-rw-rw-, or (with
+    // `like`) those of the existing file `like`.
+    [[nodiscard]] bool SetPermissions(FilePrivacy privacy);
+    [[nodiscard]] bool CopyPermissions(const std::filesystem::path& like);
     // Closes the file; false when the close reports an error. Closing twice is harmless.
     [[nodiscard]] bool Close();
     [[nodiscard]] bool IsOpen() const { return handle_ >= 0; }
+    // The system's reason for the last failed call.
+    [[nodiscard]] std::error_code Error() const { return error_; }
 
 private:
+    bool Fail();
     std::intptr_t handle_ = -1;
+    std::error_code error_;
 };
+
+// Renames `from` to `to` only if `to` does not exist; fails with file_exists otherwise. Never
+// replaces a file that appeared in the meantime (the test and the rename are one step).
+[[nodiscard]] std::error_code RenameNoReplace(const std::filesystem::path& from,
+                                              const std::filesystem::path& to);
+
+// Renames `from` over `to`, replacing it.
+[[nodiscard]] std::error_code RenameReplace(const std::filesystem::path& from,
+                                            const std::filesystem::path& to);
+
+// This process's identifier, and whether a process of that identifier may be running (true
+// unless the system says for sure there is none).
+[[nodiscard]] std::uint64_t CurrentProcessId();
+[[nodiscard]] bool ProcessMayBeRunning(std::uint64_t id);
+
+// Creates a folder readable, writable and searchable by its owner only. True when it was
+// created; false with `error` otherwise (file_exists when something of that name is there).
+[[nodiscard]] bool CreatePrivateFolder(const std::filesystem::path& path, std::error_code& error);
 
 }  // namespace quorvane

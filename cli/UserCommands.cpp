@@ -405,7 +405,25 @@ struct DecodeOptions {
     std::string outputDir;
     bool deleteEncoded = false;
     bool overwrite = false;
+    bool check = false;  // test the key only, write nothing
 };
+
+// decode --check: whether the key is right for each file, nothing written.
+int RunCheck(std::string_view name, const GostKey& key, const DecodeOptions& options,
+             FrontEnd& front) {
+    const BatchResult batch = CheckKeyOnFiles(name, key, PathsFromTexts(options.files), front);
+    for (const FileOutcome& file : batch.files) {
+        if (file.status == FileStatus::Done) {
+            PrintLine(PathText(file.input) + ": the key is right");
+        } else if (file.status == FileStatus::Skipped) {
+            PrintLine(PathText(file.input) + ": " + file.reason);
+        }
+    }
+    const int right = batch.Count(FileStatus::Done);
+    PrintLine("The key is right for " + std::to_string(right) + " of " +
+              std::to_string(options.files.size()) + " file(s) of " + std::string(name));
+    return right == static_cast<int>(options.files.size()) ? kExitSuccess : kExitRejected;
+}
 
 int RunDecode(const CliContext& context, const DecodeOptions& options) {
     if (options.voice.empty() == options.keyFile.empty()) {
@@ -463,6 +481,9 @@ int RunDecode(const CliContext& context, const DecodeOptions& options) {
             return voice.trained ? kExitRejected : Refused({}, voice);
         }
         key = voice.key;
+    }
+    if (options.check) {
+        return RunCheck(name, key, options, front);
     }
     const BatchResult batch =
         DecodeFiles(name, key, byVoice ? KeySource::Voice : KeySource::Typed, users.List(),
@@ -555,6 +576,9 @@ void RegisterUserCommands(CLI::App& app, CliContext& context) {
                             "Delete each encoded file after its decoding succeeded, when the "
                             "key is confirmed");
     decodeCommand->add_flag("--overwrite", decode->overwrite, "Replace existing output files");
+    decodeCommand->add_flag("--check", decode->check,
+                            "Only test the key against each file's check value; write nothing "
+                            "(exit code 0 when it is right for every file)");
     decodeCommand->callback([&context, decode] { context.exitCode = RunDecode(context, *decode); });
 }
 

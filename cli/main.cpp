@@ -9,10 +9,13 @@
 #include <string>
 #include <system_error>
 
+#include "cipher/AtomicFile.h"
 #include "cli/Commands.h"
 #include "workflow/DataFolders.h"
 
 int main(int argc, char** argv) {
+    // Ctrl-C, SIGTERM or SIGHUP in the middle of a file leave no temporary file behind.
+    quorvane::InstallTemporaryCleanup();
     CLI::App app{"Quorvane on the command line: voice models from sound files.", "quorvane-cli"};
     app.require_subcommand(1);
     // Global options such as --speakers are taken after the command too.

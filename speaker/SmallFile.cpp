@@ -10,9 +10,6 @@ namespace quorvane {
 
 namespace {
 
-constexpr std::filesystem::perms kOwnerOnly =
-    std::filesystem::perms::owner_read | std::filesystem::perms::owner_write;
-
 std::FILE* OpenForReading(const std::filesystem::path& path) {
 #ifdef _WIN32
     return _wfopen(path.c_str(), L"rb");
@@ -25,25 +22,11 @@ std::FILE* OpenForReading(const std::filesystem::path& path) {
 
 bool WriteFileAtomically(const std::filesystem::path& path, std::span<const std::uint8_t> bytes,
                          bool ownerOnly) {
-    AtomicFile file(path);
-    if (!file.Open()) {
-        return false;
-    }
-    std::error_code error;
-    if (ownerOnly && !file.TemporaryPath().empty()) {
-        // Restricted before the first byte of the secret is written.
-        std::filesystem::permissions(file.TemporaryPath(), kOwnerOnly,
-                                     std::filesystem::perm_options::replace, error);
-    }
-    if (!file.Write(bytes) || !file.Commit()) {
-        return false;
-    }
-    if (ownerOnly) {
-        // Committing keeps the permissions of a file it replaces; a secret stays private.
-        std::filesystem::permissions(path, kOwnerOnly, std::filesystem::perm_options::replace,
-                                     error);
-    }
-    return true;
+    // The temporary file is owner-only from its creation; a secret stays so after the commit,
+    // even when it replaces a file that was readable by others.
+    AtomicFile file(path, OutputMode::Replace,
+                    ownerOnly ? FilePrivacy::OwnerOnly : FilePrivacy::Normal);
+    return file.Open() && file.Write(bytes) && file.Commit();
 }
 
 bool ReadSmallFile(const std::filesystem::path& path, std::uint64_t maxBytes,

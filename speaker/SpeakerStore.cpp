@@ -66,17 +66,45 @@ std::vector<std::filesystem::path> ListSpeakerFiles(const std::filesystem::path&
     return paths;
 }
 
+bool CreateSpeakersFolder(const std::filesystem::path& speakersDir, std::error_code& error) {
+    error.clear();
+    if (std::filesystem::is_directory(speakersDir, error)) {
+        return true;
+    }
+    const std::filesystem::path parent = speakersDir.parent_path();
+    if (!parent.empty() && !std::filesystem::is_directory(parent, error)) {
+        std::filesystem::create_directories(parent, error);
+        if (error) {
+            return false;
+        }
+    }
+    if (CreatePrivateFolder(speakersDir, error)) {
+        return true;
+    }
+    // Another process may have created it in the meantime.
+    std::error_code again;
+    if (error == std::errc::file_exists && std::filesystem::is_directory(speakersDir, again)) {
+        error.clear();
+        return true;
+    }
+    return false;
+}
+
 int StoreUserFiles(const std::filesystem::path& speakersDir, std::string_view name,
                    std::span<const VoiceCodebook, 3> codebooks, float threshold,
                    Notifier& notifier) {
     const std::filesystem::path path = SpeakerFilePath(speakersDir, name);
     std::string owner;
     std::error_code error;
-    const bool taken =
-        std::filesystem::exists(path, error) && ReadMarker(path, owner) && owner != name;
+    const bool exists = std::filesystem::exists(std::filesystem::symlink_status(path, error));
+    const bool taken = exists && ReadMarker(path, owner) && owner != name;
     if (!taken) {
         const std::vector<std::uint8_t> model = SerialiseModelFile(codebooks, threshold);
-        if (EncodeBuffer(model, path, name, StoreKey, StoreSubstitutionTable) == 1) {
+        // A new file must not replace one another writer stored meanwhile.
+        const OutputMode mode = exists ? OutputMode::Replace : OutputMode::NoReplace;
+        if (EncodeBufferChecked(model, path, name, StoreKey, StoreSubstitutionTable, mode,
+                                FilePrivacy::OwnerOnly)
+                .ok()) {
             return 1;
         }
     }

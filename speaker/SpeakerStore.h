@@ -6,6 +6,11 @@
 // user's ModelFile. The user a file belongs to is told by its first token (the
 // marker), not by its file name, which is the name + ".spk" when the program writes it.
 //
+// Speaker files carry the encoded file's trailer (key check and tag under StoreKey), so a
+// damaged file is refused at loading instead of loading wrong models; files of earlier
+// versions without a trailer still load. The folder is created owner-only (rwx------) and
+// speaker files are owner-only (rw-------).
+//
 // The plain model never touches the disk: it is serialised in memory and encrypted
 // straight into the speaker file, and decrypted straight into memory when read.
 //
@@ -20,10 +25,11 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
-#include "interfaces/Notifier.h"
 #include "analysis/VoiceCodebook.h"
+#include "interfaces/Notifier.h"
 #include "speaker/UserList.h"
 
 namespace quorvane {
@@ -50,10 +56,17 @@ inline constexpr std::string_view kCanNotLoadFilePrefix = "Can not load file: ";
 [[nodiscard]] std::vector<std::filesystem::path> ListSpeakerFiles(
     const std::filesystem::path& speakersDir);
 
+// Creates the Speakers folder (its parent folders too, if missing), owner-only. True when the
+// folder is there afterwards (an existing one is left as it is); false with the system's
+// reason in `error` otherwise.
+[[nodiscard]] bool CreateSpeakersFolder(const std::filesystem::path& speakersDir,
+                                        std::error_code& error);
+
 // Writes the enrolment as the speaker file speakersDir/(name + ".spk"), atomically.
 // An existing file of that path is replaced when it is this user's own or unreadable,
 // but never when its first token names another user (that user's only speaker file
-// would be lost). The folder must exist; it is not created. Returns 1 on success; on
+// would be lost). A new file is created without replacing: of two writers of one new
+// name only the first succeeds. The folder must exist; it is not created. Returns 1 on success; on
 // failure reports kUnableToSaveUsersMessage and returns -1, leaving the disk as it was.
 [[nodiscard]] int StoreUserFiles(const std::filesystem::path& speakersDir, std::string_view name,
                                  std::span<const VoiceCodebook, 3> codebooks, float threshold,

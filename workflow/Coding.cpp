@@ -50,6 +50,7 @@ std::optional<std::u8string> DropLastCharacters(const std::u8string& text, std::
 struct OutputCheck {
     std::optional<FileStatus> refusal;
     std::string reason;
+    bool existed = false;  // the output existed and may be replaced
 };
 
 class ReplacePolicy final {
@@ -70,15 +71,16 @@ public:
         if (fs::is_directory(output, error)) {
             return {FileStatus::Failed, "the output is a folder"};
         }
+        const OutputCheck replaceable{std::nullopt, {}, true};
         if (replaceAll_) {
-            return {};
+            return replaceable;
         }
         switch (front_.AskReplace(output)) {
             case FrontEnd::ReplaceAnswer::Yes:
-                return {};
+                return replaceable;
             case FrontEnd::ReplaceAnswer::YesToAll:
                 replaceAll_ = true;
-                return {};
+                return replaceable;
             case FrontEnd::ReplaceAnswer::No:
                 return {FileStatus::Skipped, "already exists"};
             case FrontEnd::ReplaceAnswer::Cancel:
@@ -121,6 +123,13 @@ std::string DecodeReason(const fs::path& input, std::string_view name) {
         return "it is not encoded for " + std::string(name);
     }
     return {};
+}
+
+// Left-over temporary files of an interrupted run that the write removed: told once each.
+void TellLeftovers(const CodingResult& result, FrontEnd& front) {
+    for (const fs::path& leftover : result.staleRemoved) {
+        front.Notice(LeftoverRemovedMessage(PathText(leftover)));
+    }
 }
 
 void StartBar(Progress& bar, std::size_t count) {
@@ -215,10 +224,18 @@ BatchResult EncodeFiles(const UserRecord& user, const std::vector<fs::path>& inp
         } else if (OutputCheck check = replace.Check(input, file.output); check.refusal) {
             file.status = *check.refusal;
             file.reason = check.reason;
-        } else if (EncodeFile(input, file.output, marker, key, FileSubstitutionTable,
-                              front.FileProgress(input)) == 1) {
-            // EncodeFile reports 1 only once the whole ".crp" file is in place.
-            file.status = FileStatus::Done;
+        } else {
+            const CodingResult coded = EncodeFileChecked(
+                input, file.output, marker, key, FileSubstitutionTable,
+                {.mode = check.existed ? OutputMode::Replace : OutputMode::NoReplace,
+                 .progress = front.FileProgress(input)});
+            TellLeftovers(coded, front);
+            if (coded.ok()) {
+                // The whole ".crp" file is in place.
+                file.status = FileStatus::Done;
+            } else {
+                file.reason = DescribeFailure(coded);
+            }
         }
         if (replace.Cancelled()) {
             batch.cancelled = true;
@@ -294,19 +311,17 @@ BatchResult DecodeFiles(std::string_view name, const GostKey& key, KeySource sou
     BatchResult batch;
     Progress& bar = front.Bar();
     StartBar(bar, inputs.size());
-    // A wrong typed key still "decodes" a file without a check value, so an encoded file
-    // is deleted only when its key is confirmed: by the voice, or by being the key of the
-    // registered user of this name.
-    bool keyConfirmed = source == KeySource::Voice;
-    if (!keyConfirmed) {
-        const UserRecord* owner = users.Find(name);
-        keyConfirmed = owner != nullptr && DeriveUserKey(owner->codebooks) == key;
-    }
+    // A wrong key still "decodes" a file without a check value, and a file of an earlier
+    // enrolment under the same name decodes to garbage under the new key: an encoded file
+    // is deleted only when its own check value proved the key, whatever the key's source.
+    static_cast<void>(source);
+    static_cast<void>(users);
     const std::string marker = EncodedMarker(name);
     ReplacePolicy replace(front);
     for (const fs::path& input : inputs) {
         FileOutcome file;
         file.input = input;
+        bool keyConfirmed = false;
         const std::string inputText = PathText(input);
         const std::optional<fs::path> output = DecodedOutputPath(outputFolder, input);
         if (!output) {
@@ -316,10 +331,20 @@ BatchResult DecodeFiles(std::string_view name, const GostKey& key, KeySource sou
         } else if (OutputCheck check = replace.Check(input, file.output); check.refusal) {
             file.status = *check.refusal;
             file.reason = check.reason;
-        } else if (DecodeFile(input, file.output, marker, key, FileSubstitutionTable,
-                              front.FileProgress(input)) == 1) {
-            // DecodeFile reports 1 only once the whole plain file is in place.
-            file.status = FileStatus::Done;
+        } else {
+            const CodingResult coded = DecodeFileChecked(
+                input, file.output, marker, key, FileSubstitutionTable,
+                {.mode = check.existed ? OutputMode::Replace : OutputMode::NoReplace,
+                 .progress = front.FileProgress(input)});
+            TellLeftovers(coded, front);
+            if (coded.ok()) {
+                // The whole plain file is in place; its own tag says whether the key was right.
+                file.status = FileStatus::Done;
+                keyConfirmed = coded.tagVerified;
+            } else {
+                file.reason = coded.status == CodingStatus::NotEncoded ? DecodeReason(input, name)
+                                                                       : DescribeFailure(coded);
+            }
         }
         if (replace.Cancelled()) {
             batch.cancelled = true;
@@ -348,7 +373,31 @@ BatchResult DecodeFiles(std::string_view name, const GostKey& key, KeySource sou
     }
     bar.SetPosition(0);
     if (batch.KeptCount() > 0) {
-        front.Notice(EncodedKeptMessage(name));
+        front.Notice(std::string(kEncodedKeptMessage));
+    }
+    return batch;
+}
+
+BatchResult CheckKeyOnFiles(std::string_view name, const GostKey& key,
+                            const std::vector<fs::path>& inputs, FrontEnd& front) {
+    BatchResult batch;
+    const std::string marker = EncodedMarker(name);
+    for (const fs::path& input : inputs) {
+        FileOutcome file;
+        file.input = input;
+        const CodingResult checked = CheckEncodedFile(input, marker, key, FileSubstitutionTable);
+        if (checked.ok() && checked.tagVerified) {
+            file.status = FileStatus::Done;
+        } else if (checked.ok()) {
+            file.status = FileStatus::Skipped;
+            file.reason = kKeyNotTestableMessage;
+        } else {
+            file.reason = checked.status == CodingStatus::NotEncoded ? DecodeReason(input, name)
+                                                                     : DescribeFailure(checked);
+            file.message = CanNotDecodeMessage(PathText(input));
+            front.FileProblem(file.message, file.reason);
+        }
+        batch.files.push_back(std::move(file));
     }
     return batch;
 }

@@ -113,12 +113,19 @@ struct TypedKeyResult : StepResult {
 [[nodiscard]] TypedKeyResult KeyFromLines(const std::vector<std::string>& lines);
 
 // Decodes each input as a file of `name` into DecodedOutputPath(outputFolder, input),
-// in order, stepping the bar once per file. With deleteEncoded an encoded file is
-// deleted only when the decoding is complete and its key was confirmed; kept files
-// are told once at the end.
+// in order, stepping the bar once per file. A file whose check value refuses the key is
+// not written. With deleteEncoded an encoded file is deleted only when the decoding is
+// complete and the file's own check value proved the key; files without one are kept
+// and told once at the end.
 BatchResult DecodeFiles(std::string_view name, const GostKey& key, KeySource source,
                         const UserList& users, const std::vector<std::filesystem::path>& inputs,
                         const std::filesystem::path& outputFolder, bool deleteEncoded,
                         FrontEnd& front);
+
+// Tests the key on each file without writing anything: Done when the file's check value
+// proves the key, Skipped for a file without one (its key cannot be tested), Failed
+// otherwise (wrong key or damaged file, another owner, unreadable), with the message told.
+BatchResult CheckKeyOnFiles(std::string_view name, const GostKey& key,
+                            const std::vector<std::filesystem::path>& inputs, FrontEnd& front);
 
 }  // namespace quorvane

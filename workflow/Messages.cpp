@@ -55,11 +55,8 @@ std::string ReplaceQuestion(std::string_view path) {
     return Joined("File ", path, " already exists. Do you want to replace it?");
 }
 
-std::string EncodedKeptMessage(std::string_view name) {
-    return Joined(
-        "The encoded files were kept: the typed security key is not the key of a "
-        "registered user named ",
-        name, "");
+std::string LeftoverRemovedMessage(std::string_view path) {
+    return Joined("Removed a temporary file left by an interrupted run: ", path, "");
 }
 
 }  // namespace quorvane

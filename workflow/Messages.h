@@ -133,7 +133,15 @@ inline constexpr std::string_view kDecodingFolderCaption = "Write decoded files 
 // No, Cancel): "File " + path + " already exists. Do you want to replace it?"
 inline constexpr std::string_view kReplaceCaption = "Confirm file replace";
 [[nodiscard]] std::string ReplaceQuestion(std::string_view path);
-// Told once per batch when encoded files were kept because their key was not confirmed.
-[[nodiscard]] std::string EncodedKeptMessage(std::string_view name);
+// Told once per batch when encoded files were kept because they carry no check value
+// (written by an earlier version or another program), so their key could not be confirmed.
+inline constexpr std::string_view kEncodedKeptMessage =
+    "The encoded files without a check value were kept: their key can not be confirmed, and a "
+    "wrong key would have decoded them to garbage";
+// A file without a check value, whose key cannot be tested without decoding.
+inline constexpr std::string_view kKeyNotTestableMessage =
+    "written without a check value; the key can not be tested";
+// "Removed a temporary file left by an interrupted run: " + path
+[[nodiscard]] std::string LeftoverRemovedMessage(std::string_view path);
 
 }  // namespace quorvane

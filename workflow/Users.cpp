@@ -17,36 +17,14 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Creates the Speakers folder readable by its owner only: reading a speaker file is
-// enough to derive the user's key.
-bool CreateSpeakersFolder(const fs::path& folder) {
-    std::error_code error;
-    if (fs::is_directory(folder, error)) {
-        return true;
-    }
-    if (!fs::create_directories(folder, error) && !fs::is_directory(folder, error)) {
-        return false;
-    }
-    fs::permissions(folder, fs::perms::owner_all, fs::perm_options::replace, error);
-    return true;
-}
-
 // The key file, opened before the user is stored and committed after.
 class PendingKeyFile final {
 public:
-    explicit PendingKeyFile(const fs::path& path) : file_(path) {}
-    [[nodiscard]] bool Open() {
-        if (!file_.Open()) {
-            return false;
-        }
-        // Restricted before the first byte of the secret is written.
-        std::error_code error;
-        if (!file_.TemporaryPath().empty()) {
-            fs::permissions(file_.TemporaryPath(), fs::perms::owner_read | fs::perms::owner_write,
-                            fs::perm_options::replace, error);
-        }
-        return true;
-    }
+    // Owner-only from its first byte; never replaces a file that appears meanwhile, which
+    // may be the only key of older files.
+    explicit PendingKeyFile(const fs::path& path)
+        : file_(path, OutputMode::NoReplace, FilePrivacy::OwnerOnly) {}
+    [[nodiscard]] bool Open() { return file_.Open(); }
     [[nodiscard]] bool Commit(std::string_view name, const GostKey& key) {
         const std::string text = FormatKeyFile(name, key);
         const auto* data = reinterpret_cast<const std::uint8_t*>(text.data());
@@ -126,9 +104,10 @@ AddUserResult Users::Add(std::string_view name, const Enrolment& enrolment, Fron
     }
     std::error_code error;
     const bool existed = fs::is_directory(speakersDir_, error);
-    if (!CreateSpeakersFolder(speakersDir_)) {
-        front.FileProblem(kUnableToSaveUsersMessage,
-                          std::string(kSpeakersFolderNotCreatedMessage) + PathText(speakersDir_));
+    if (!CreateSpeakersFolder(speakersDir_, error)) {
+        front.FileProblem(kUnableToSaveUsersMessage, std::string(kSpeakersFolderNotCreatedMessage) +
+                                                         PathText(speakersDir_) + " (" +
+                                                         error.message() + ")");
         result.message = kUnableToAddUserMessage;
         return result;
     }

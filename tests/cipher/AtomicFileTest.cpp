@@ -5,8 +5,18 @@
 
 #include <fstream>
 #include <iterator>
+#include <set>
 #include <string>
 #include <vector>
+
+#include "cipher/EncodedFile.h"
+
+#ifdef __linux__
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <csignal>
+#endif
 
 namespace quorvane {
 namespace {
@@ -36,8 +46,23 @@ protected:
         return static_cast<std::size_t>(
             std::distance(fs::directory_iterator(dir_), fs::directory_iterator()));
     }
+    std::set<std::string> Names() const {
+        std::set<std::string> names;
+        for (const auto& entry : fs::directory_iterator(dir_)) {
+            names.insert(entry.path().filename().string());
+        }
+        return names;
+    }
     fs::path dir_;
 };
+
+#ifdef __linux__
+unsigned Mode(const fs::path& path) {
+    struct stat st {};
+    EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+    return st.st_mode & 0777;
+}
+#endif
 
 TEST_F(AtomicFileTest, TargetChangesOnlyAtCommit) {
     const std::string old = "old";
@@ -84,6 +109,126 @@ TEST_F(AtomicFileTest, ExclusiveCreationRefusesExistingNamesAndLinks) {
     EXPECT_TRUE(file.Close());
     EXPECT_EQ(ReadText(dir_ / "fresh"), "mine");
 }
+
+TEST_F(AtomicFileTest, NoReplaceCommitFailsWhenTheTargetAppeared) {
+    AtomicFile a(dir_ / "t", OutputMode::NoReplace);
+    AtomicFile b(dir_ / "t", OutputMode::NoReplace);
+    ASSERT_TRUE(a.Open());
+    ASSERT_TRUE(b.Open());
+    ASSERT_TRUE(a.Write(AsBytes("first")));
+    ASSERT_TRUE(b.Write(AsBytes("second")));
+    EXPECT_TRUE(a.Commit());
+    EXPECT_FALSE(b.Commit());
+    EXPECT_EQ(b.Error(), std::errc::file_exists);
+    EXPECT_EQ(ReadText(dir_ / "t"), "first");
+    EXPECT_EQ(EntryCount(), 1u);
+    // Opening no-replace onto an existing name fails at once.
+    AtomicFile c(dir_ / "t", OutputMode::NoReplace);
+    EXPECT_FALSE(c.Open());
+    EXPECT_EQ(c.Error(), std::errc::file_exists);
+}
+
+#ifdef __linux__
+// Under umask 022: the temporary file is rw------- while it is written; at commit a new file
+// becomes rw-r--r--, a secret rw-------, a replaced file keeps its own mode.
+TEST_F(AtomicFileTest, TemporariesAreOwnerOnlyUntilTheFinalModeAtCommit) {
+    const mode_t oldMask = ::umask(022);
+    struct Case {
+        const char* name;
+        int existingMode;  // -1: no file yet
+        FilePrivacy privacy;
+        unsigned finalMode;
+    };
+    for (const Case c : {Case{"new", -1, FilePrivacy::Normal, 0644},
+                         Case{"secret", -1, FilePrivacy::OwnerOnly, 0600},
+                         Case{"replaced", 0640, FilePrivacy::Normal, 0640},
+                         Case{"replaced-secret", 0644, FilePrivacy::OwnerOnly, 0600}}) {
+        if (c.existingMode >= 0) {
+            std::ofstream(dir_ / c.name) << "old";
+            fs::permissions(dir_ / c.name, static_cast<fs::perms>(c.existingMode));
+        }
+        AtomicFile file(dir_ / c.name, OutputMode::Replace, c.privacy);
+        ASSERT_TRUE(file.Open());
+        EXPECT_EQ(Mode(file.TemporaryPath()), 0600u) << c.name;
+        ASSERT_TRUE(file.Write(AsBytes("content")));
+        ASSERT_TRUE(file.Commit());
+        EXPECT_EQ(Mode(dir_ / c.name), c.finalMode) << c.name;
+    }
+    ::umask(oldMask);
+}
+
+// Left-overs of a process killed while writing are removed by the next write into the folder
+// and reported; those of running processes (another one, this one) are kept.
+TEST_F(AtomicFileTest, LeftOversOfEndedProcessesAreRemovedAndReported) {
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        AtomicFile file(dir_ / "report.txt");
+        if (file.Open() && file.Write(AsBytes("half"))) {
+            ::kill(::getpid(), SIGKILL);
+        }
+        ::_exit(1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    ASSERT_EQ(EntryCount(), 1u);
+    const fs::path stale = fs::directory_iterator(dir_)->path();
+    std::uint64_t id = 0;
+    ASSERT_TRUE(ParseTemporaryName(stale, id));
+    EXPECT_EQ(id, static_cast<std::uint64_t>(child));
+
+    // Process 1 is always running; this process's own live writer is running too.
+    const std::string live = ".other.1.0123456789abcdef.tmp";
+    std::ofstream(dir_ / live) << "in use";
+    std::ofstream(dir_ / ".notours.tmp") << "someone else's";
+    std::ofstream(dir_ / "plain") << "text";
+    const CodingResult result =
+        EncodeFileChecked(dir_ / "plain", dir_ / "plain.crp", "a", StoreKey, FileSubstitutionTable);
+    ASSERT_TRUE(result.ok());
+    EXPECT_EQ(result.staleRemoved, std::vector<fs::path>{stale});
+    EXPECT_FALSE(fs::exists(stale));
+    EXPECT_TRUE(fs::exists(dir_ / live));
+    EXPECT_TRUE(fs::exists(dir_ / ".notours.tmp"));
+
+    AtomicFile writing(dir_ / "mine");
+    ASSERT_TRUE(writing.Open());
+    const CodingResult again =
+        EncodeFileChecked(dir_ / "plain", dir_ / "plain.crp", "a", StoreKey, FileSubstitutionTable);
+    ASSERT_TRUE(again.ok());
+    EXPECT_TRUE(again.staleRemoved.empty());
+    EXPECT_TRUE(fs::exists(writing.TemporaryPath()));
+    EXPECT_TRUE(fs::exists(dir_ / live));
+}
+
+// SIGTERM (as SIGINT and SIGHUP) removes live temporaries, then ends the process as the
+// signal would; a window's quit removes them without a signal.
+TEST_F(AtomicFileTest, SignalsAndQuitRemoveLiveTemporaries) {
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        InstallTemporaryCleanup();
+        AtomicFile file(dir_ / "out");
+        if (file.Open() && file.Write(AsBytes("secret half"))) {
+            ::raise(SIGTERM);
+        }
+        ::_exit(1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status));
+    EXPECT_EQ(WTERMSIG(status), SIGTERM);
+    EXPECT_EQ(EntryCount(), 0u);
+
+    AtomicFile file(dir_ / "out");
+    ASSERT_TRUE(file.Open());
+    ASSERT_TRUE(file.Write(AsBytes("secret half")));
+    RemoveLiveTemporaries();
+    EXPECT_EQ(EntryCount(), 0u);
+    EXPECT_FALSE(file.Commit());
+    EXPECT_EQ(EntryCount(), 0u);
+}
+#endif
 
 }  // namespace
 }  // namespace quorvane

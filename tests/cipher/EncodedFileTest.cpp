@@ -16,8 +16,14 @@
 #include "cipher/BlockPipeline.h"
 #include "tests/cipher/VectorFile.h"
 
+#include <future>
+#include <thread>
+
 #ifdef __linux__
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <csignal>
 #endif
 
@@ -41,6 +47,17 @@ void WriteBytes(const fs::path& path, const Bytes& bytes) {
 Bytes ReadBytes(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The file as earlier versions wrote it: the trailer, checked to be there, taken off.
+Bytes StripTrailer(const Bytes& file) {
+    if (file.size() < kTrailerBytes ||
+        !std::equal(kTrailerMagic.begin(), kTrailerMagic.end(),
+                    file.end() - static_cast<std::ptrdiff_t>(kTrailerBytes))) {
+        ADD_FAILURE() << "no trailer";
+        return file;
+    }
+    return Bytes(file.begin(), file.end() - static_cast<std::ptrdiff_t>(kTrailerBytes));
 }
 
 Bytes RandomBytes(std::size_t n, std::uint64_t seed) {
@@ -111,7 +128,7 @@ TEST_F(EncodedFileTest, HeaderAndCipherDataAreAsDocumented) {
     Bytes expected = ToBytes("annacryptedfile\n2\n3\n");
     const Bytes data = ReferenceCipher(plain, kUserKey, FileSubstitutionTable);
     expected.insert(expected.end(), data.begin(), data.end());
-    EXPECT_EQ(ReadBytes(dir_ / "in.txt.crp"), expected);
+    EXPECT_EQ(StripTrailer(ReadBytes(dir_ / "in.txt.crp")), expected);
 
     struct Case {
         std::size_t length;
@@ -125,16 +142,17 @@ TEST_F(EncodedFileTest, HeaderAndCipherDataAreAsDocumented) {
         Bytes want = ToBytes(c.header);
         const Bytes cipher = ReferenceCipher(in, StoreKey, StoreSubstitutionTable);
         want.insert(want.end(), cipher.begin(), cipher.end());
-        EXPECT_EQ(ReadBytes(dir_ / "x.crp"), want) << c.length;
+        EXPECT_EQ(StripTrailer(ReadBytes(dir_ / "x.crp")), want) << c.length;
     }
     EXPECT_EQ(Files(), (std::set<std::string>{"in.txt", "in.txt.crp", "x", "x.crp"}));
 }
 
 // Files computed by a second implementation of the format (tests/cipher/make_encoded_vectors.py):
-// the program must keep writing and reading exactly these bytes.
+// the program must keep writing and reading exactly these bytes. The script also reads every
+// tagged file back with a reader that ignores the trailer, as earlier versions do.
 TEST_F(EncodedFileTest, KnownAnswerFiles) {
     const auto records = test_vectors::ReadVectorFile("encoded_file.vec");
-    ASSERT_EQ(records.size(), 4u);
+    ASSERT_EQ(records.size(), 5u);
     for (auto r : records) {
         const bool store = r["Table"] == "Store";
         const SubstitutionTable& table = store ? StoreSubstitutionTable : FileSubstitutionTable;
@@ -148,22 +166,53 @@ TEST_F(EncodedFileTest, KnownAnswerFiles) {
         if (store) {
             EXPECT_EQ(key, StoreKey);
         }
-        const Bytes plain = test_vectors::HexBytes(r["In"]);
-        const Bytes file = test_vectors::HexBytes(r["Out"]);
         const std::string& marker = r["Marker"];
+        if (r.count("Pattern") != 0) {
+            // A file of two tag chunks: only its trailer is given.
+            Bytes plain(std::stoul(r["Pattern"]));
+            for (std::size_t i = 0; i < plain.size(); ++i) {
+                plain[i] = static_cast<std::uint8_t>(i * 7 + 3);
+            }
+            WriteBytes(dir_ / "plain", plain);
+            ASSERT_EQ(EncodeFile(dir_ / "plain", dir_ / "long.enc", marker, key, table), 1);
+            const Bytes file = ReadBytes(dir_ / "long.enc");
+            EXPECT_EQ(Bytes(file.end() - static_cast<std::ptrdiff_t>(kTrailerBytes), file.end()),
+                      test_vectors::HexBytes(r["Trailer"]));
+            continue;
+        }
+        const Bytes plain = test_vectors::HexBytes(r["In"]);
+        const Bytes old = test_vectors::HexBytes(r["Out"]);
+        const Bytes file = test_vectors::HexBytes(r["Tagged"]);
+        // Earlier readers see the same header and blocks: the trailer only follows them.
+        ASSERT_GE(file.size(), old.size());
+        EXPECT_TRUE(std::equal(old.begin(), old.end(), file.begin()));
 
         ASSERT_EQ(EncodeBuffer(plain, dir_ / "buffer.enc", marker, key, table), 1);
         EXPECT_EQ(ReadBytes(dir_ / "buffer.enc"), file) << marker << " " << r["In"];
         WriteBytes(dir_ / "plain", plain);
         ASSERT_EQ(EncodeFile(dir_ / "plain", dir_ / "file.enc", marker, key, table), 1);
         EXPECT_EQ(ReadBytes(dir_ / "file.enc"), file);
+        ASSERT_TRUE(
+            EncodeFileWithoutTrailer(dir_ / "plain", dir_ / "old.enc", marker, key, table).ok());
+        EXPECT_EQ(ReadBytes(dir_ / "old.enc"), old);
 
-        WriteBytes(dir_ / "given.enc", file);
-        ASSERT_EQ(DecodeFile(dir_ / "given.enc", dir_ / "decoded", marker, key, table), 1);
-        EXPECT_EQ(ReadBytes(dir_ / "decoded"), plain);
-        std::vector<std::uint8_t> buffer;
-        ASSERT_EQ(DecodeToBuffer(dir_ / "given.enc", marker, key, table, buffer, plain.size()), 1);
-        EXPECT_EQ(buffer, plain);
+        // Both forms decode; only the tagged one confirms the key.
+        for (const auto& [given, tagged] : {std::pair{file, true}, std::pair{old, false}}) {
+            WriteBytes(dir_ / "given.enc", given);
+            const CodingResult result =
+                DecodeFileChecked(dir_ / "given.enc", dir_ / "decoded", marker, key, table);
+            ASSERT_TRUE(result.ok()) << DescribeFailure(result);
+            EXPECT_EQ(result.tagged, tagged);
+            EXPECT_EQ(result.tagVerified, tagged);
+            EXPECT_EQ(ReadBytes(dir_ / "decoded"), plain);
+            std::vector<std::uint8_t> buffer;
+            ASSERT_EQ(DecodeToBuffer(dir_ / "given.enc", marker, key, table, buffer, plain.size()),
+                      1);
+            EXPECT_EQ(buffer, plain);
+            const CodingResult checked = CheckEncodedFile(dir_ / "given.enc", marker, key, table);
+            EXPECT_TRUE(checked.ok());
+            EXPECT_EQ(checked.tagVerified, tagged);
+        }
     }
 }
 
@@ -200,7 +249,7 @@ TEST_F(EncodedFileTest, RoundTripsEveryShortLengthAndLongFiles) {
     Bytes expected = ToBytes("bobcryptedfile\n655361\n5\n");
     const Bytes data = ReferenceCipher(plain, kUserKey, FileSubstitutionTable);
     expected.insert(expected.end(), data.begin(), data.end());
-    EXPECT_TRUE(ReadBytes(dir_ / "enc") == expected);
+    EXPECT_TRUE(StripTrailer(ReadBytes(dir_ / "enc")) == expected);
     EXPECT_EQ(Files(), (std::set<std::string>{"plain", "enc", "enc2", "dec"}));
 }
 
@@ -210,14 +259,14 @@ TEST_F(EncodedFileTest, EqualPlainBlocksGiveEqualCipherBlocks) {
     ASSERT_EQ(EncodeFile(dir_ / "p", dir_ / "c", "u", kUserKey, FileSubstitutionTable), 1);
     const Bytes file = ReadBytes(dir_ / "c");
     const std::size_t start = std::string("u\n3\n5\n").size();
-    ASSERT_EQ(file.size(), start + 24);
+    ASSERT_EQ(file.size(), start + 24 + kTrailerBytes);
     EXPECT_TRUE(
         std::equal(file.begin() + start, file.begin() + start + 8, file.begin() + start + 8));
     EXPECT_FALSE(
         std::equal(file.begin() + start, file.begin() + start + 8, file.begin() + start + 16));
 }
 
-TEST_F(EncodedFileTest, MarkerMustMatchExactlyAndWrongKeyIsNotDetected) {
+TEST_F(EncodedFileTest, MarkerMustMatchExactlyAndWrongKeyIsToldOnlyByTheTrailer) {
     const Bytes plain = RandomBytes(40, 7);
     WriteBytes(dir_ / "p", plain);
     ASSERT_EQ(
@@ -228,17 +277,43 @@ TEST_F(EncodedFileTest, MarkerMustMatchExactlyAndWrongKeyIsNotDetected) {
     EXPECT_EQ(DecodeFile(dir_ / "c", dir_ / "o", "", kUserKey, FileSubstitutionTable), 0);
     EXPECT_FALSE(fs::exists(dir_ / "o"));
 
+    // A wrong key or table is told by the key check at once: nothing written, nothing removed.
     GostKey wrong = kUserKey;
     wrong[3] ^= 1u;
-    ASSERT_EQ(DecodeFile(dir_ / "c", dir_ / "o", "annacryptedfile", wrong, FileSubstitutionTable),
-              1);
+    const Bytes encoded = ReadBytes(dir_ / "c");
+    for (const auto& [key, table] :
+         {std::pair{wrong, FileSubstitutionTable}, std::pair{kUserKey, StoreSubstitutionTable}}) {
+        const CodingResult result =
+            DecodeFileChecked(dir_ / "c", dir_ / "o", "annacryptedfile", key, table);
+        EXPECT_EQ(result.status, CodingStatus::WrongKeyOrDamaged);
+        EXPECT_TRUE(result.tagged);
+        EXPECT_FALSE(fs::exists(dir_ / "o"));
+        EXPECT_EQ(CheckEncodedFile(dir_ / "c", "annacryptedfile", key, table).status,
+                  CodingStatus::WrongKeyOrDamaged);
+        std::vector<std::uint8_t> buffer;
+        EXPECT_EQ(DecodeToBuffer(dir_ / "c", "annacryptedfile", key, table, buffer, 100), 0);
+    }
+    EXPECT_EQ(ReadBytes(dir_ / "c"), encoded);
+    EXPECT_EQ(DescribeFailure(DecodeFileChecked(dir_ / "c", dir_ / "o", "annacryptedfile", wrong,
+                                                FileSubstitutionTable)),
+              "wrong key or damaged file");
+
+    // A file of earlier versions has no trailer: a wrong key gives wrong data, unconfirmed.
+    ASSERT_TRUE(EncodeFileWithoutTrailer(dir_ / "p", dir_ / "old", "annacryptedfile", kUserKey,
+                                         FileSubstitutionTable)
+                    .ok());
+    const CodingResult unconfirmed = DecodeFileChecked(dir_ / "old", dir_ / "o", "annacryptedfile",
+                                                       wrong, FileSubstitutionTable);
+    ASSERT_TRUE(unconfirmed.ok());
+    EXPECT_FALSE(unconfirmed.tagged);
+    EXPECT_FALSE(unconfirmed.tagVerified);
     const Bytes garbage = ReadBytes(dir_ / "o");
     EXPECT_EQ(garbage.size(), plain.size());
     EXPECT_NE(garbage, plain);
-    // The store table does not decode a file written with the file table.
-    ASSERT_EQ(
-        DecodeFile(dir_ / "c", dir_ / "o", "annacryptedfile", kUserKey, StoreSubstitutionTable), 1);
-    EXPECT_NE(ReadBytes(dir_ / "o"), plain);
+    const CodingResult unchecked =
+        CheckEncodedFile(dir_ / "old", "annacryptedfile", kUserKey, FileSubstitutionTable);
+    EXPECT_TRUE(unchecked.ok());
+    EXPECT_FALSE(unchecked.tagged);
 }
 
 TEST_F(EncodedFileTest, MarkersThatCannotBeReadBackAreRefused) {
@@ -266,13 +341,21 @@ TEST_F(EncodedFileTest, TruncationAtEveryPositionFailsAndKeepsTheOutput) {
     WriteBytes(dir_ / "p", plain);
     ASSERT_EQ(EncodeFile(dir_ / "p", dir_ / "c", "carl", kUserKey, FileSubstitutionTable), 1);
     const Bytes whole = ReadBytes(dir_ / "c");
-    ASSERT_EQ(whole.size(), std::string("carl\n3\n3\n").size() + 24);
+    const std::size_t dataEnd = std::string("carl\n3\n3\n").size() + 24;
+    ASSERT_EQ(whole.size(), dataEnd + kTrailerBytes);
     const Bytes kept = ToBytes("an existing file the user wants to keep");
     for (std::size_t cut = 0; cut < whole.size(); ++cut) {
+        if (cut == dataEnd) {
+            continue;  // without any trailer byte it reads as a file of earlier versions (below)
+        }
         WriteBytes(dir_ / "cut", Bytes(whole.begin(), whole.begin() + static_cast<long>(cut)));
         WriteBytes(dir_ / "out", kept);
-        EXPECT_EQ(DecodeFile(dir_ / "cut", dir_ / "out", "carl", kUserKey, FileSubstitutionTable),
-                  0)
+        const CodingResult result =
+            DecodeFileChecked(dir_ / "cut", dir_ / "out", "carl", kUserKey, FileSubstitutionTable);
+        // Cut in the data: too short; cut in the trailer: a damaged trailer.
+        EXPECT_EQ(result.status, cut < std::string("carl\n3\n3\n").size() ? CodingStatus::NotEncoded
+                                 : cut < dataEnd                          ? CodingStatus::Truncated
+                                                 : CodingStatus::WrongKeyOrDamaged)
             << cut;
         EXPECT_EQ(ReadBytes(dir_ / "out"), kept) << cut;
         std::vector<std::uint8_t> buffer{1, 2, 3};
@@ -282,14 +365,31 @@ TEST_F(EncodedFileTest, TruncationAtEveryPositionFailsAndKeepsTheOutput) {
     }
     EXPECT_EQ(Files(), (std::set<std::string>{"p", "c", "cut", "out"}));
 
-    // Bytes after the last block are ignored.
-    Bytes longer = whole;
+    // The whole trailer cut off: a file as earlier versions wrote it, decoded unconfirmed.
+    WriteBytes(dir_ / "cut", Bytes(whole.begin(), whole.begin() + static_cast<long>(dataEnd)));
+    const CodingResult untagged =
+        DecodeFileChecked(dir_ / "cut", dir_ / "out", "carl", kUserKey, FileSubstitutionTable);
+    ASSERT_TRUE(untagged.ok());
+    EXPECT_FALSE(untagged.tagVerified);
+    EXPECT_EQ(ReadBytes(dir_ / "out"), plain);
+
+    // Bytes after the last block of a file without trailer are ignored; bytes after a trailer
+    // make it a damaged one.
+    Bytes longer(whole.begin(), whole.begin() + static_cast<long>(dataEnd));
     longer.push_back('!');
     longer.push_back('\n');
     WriteBytes(dir_ / "longer", longer);
-    ASSERT_EQ(DecodeFile(dir_ / "longer", dir_ / "out", "carl", kUserKey, FileSubstitutionTable),
+    ASSERT_EQ(DecodeFile(dir_ / "longer", dir_ / "out2", "carl", kUserKey, FileSubstitutionTable),
               1);
-    EXPECT_EQ(ReadBytes(dir_ / "out"), plain);
+    EXPECT_EQ(ReadBytes(dir_ / "out2"), plain);
+    Bytes extended = whole;
+    extended.push_back('!');
+    WriteBytes(dir_ / "longer", extended);
+    EXPECT_EQ(
+        DecodeFileChecked(dir_ / "longer", dir_ / "out3", "carl", kUserKey, FileSubstitutionTable)
+            .status,
+        CodingStatus::WrongKeyOrDamaged);
+    EXPECT_FALSE(fs::exists(dir_ / "out3"));
 }
 
 TEST_F(EncodedFileTest, DamagedHeadersFailWithNothingWritten) {
@@ -440,18 +540,10 @@ TEST_F(EncodedFileTest, ReplacesAnExistingOutputAndMayWorkInPlace) {
     WriteBytes(dir_ / "d", RandomBytes(5000, 5));
     ASSERT_EQ(DecodeFile(dir_ / "c", dir_ / "d", "a", kUserKey, FileSubstitutionTable), 1);
     EXPECT_EQ(ReadBytes(dir_ / "d"), plain);
-    // Input and output the same file.
-#ifdef _WIN32
-    // Windows does not replace a file that is open, and the input is read until the output is
-    // committed: a clean failure that leaves the file as it was.
+    // Input and output the same file: refused, the file kept.
     EXPECT_EQ(EncodeFile(dir_ / "d", dir_ / "d", "a", kUserKey, FileSubstitutionTable), 0);
+    EXPECT_EQ(DecodeFile(dir_ / "c", dir_ / "c", "a", kUserKey, FileSubstitutionTable), 0);
     EXPECT_EQ(ReadBytes(dir_ / "d"), plain);
-#else
-    ASSERT_EQ(EncodeFile(dir_ / "d", dir_ / "d", "a", kUserKey, FileSubstitutionTable), 1);
-    EXPECT_EQ(ReadBytes(dir_ / "d"), ReadBytes(dir_ / "c"));
-    ASSERT_EQ(DecodeFile(dir_ / "d", dir_ / "d", "a", kUserKey, FileSubstitutionTable), 1);
-    EXPECT_EQ(ReadBytes(dir_ / "d"), plain);
-#endif
     // A name near the length limit still gets its temporary file.
     const std::string longName(250, 'n');
     ASSERT_EQ(DecodeFile(dir_ / "c", dir_ / longName, "a", kUserKey, FileSubstitutionTable), 1);
@@ -537,6 +629,169 @@ TEST_F(EncodedFileTest, ProgressReachesTheTotal) {
     EXPECT_EQ(Files(), (std::set<std::string>{"p", "c", "d"}));
 }
 
+// One flipped bit anywhere (header, every cipher byte, trailer), two swapped blocks or two
+// swapped chunks: refused, nothing written, an existing output kept.
+TEST_F(EncodedFileTest, EveryChangedOrMovedByteIsRefusedWithNothingWritten) {
+    WriteBytes(dir_ / "p", RandomBytes(21, 10));
+    ASSERT_EQ(EncodeFile(dir_ / "p", dir_ / "c", "carl", kUserKey, FileSubstitutionTable), 1);
+    const Bytes whole = ReadBytes(dir_ / "c");
+    const std::size_t data = std::string("carl\n3\n3\n").size();
+    std::vector<Bytes> damaged;
+    for (std::size_t pos = 0; pos < whole.size(); ++pos) {
+        Bytes flipped = whole;
+        flipped[pos] ^= static_cast<std::uint8_t>(1u << (pos % 8));
+        damaged.push_back(flipped);
+    }
+    Bytes swapped = whole;
+    std::swap_ranges(swapped.begin() + static_cast<long>(data),
+                     swapped.begin() + static_cast<long>(data + 8),
+                     swapped.begin() + static_cast<long>(data + 8));
+    damaged.push_back(swapped);
+    const Bytes kept = ToBytes("kept");
+    for (std::size_t i = 0; i < damaged.size(); ++i) {
+        WriteBytes(dir_ / "bad", damaged[i]);
+        WriteBytes(dir_ / "out", kept);
+        const CodingResult result =
+            DecodeFileChecked(dir_ / "bad", dir_ / "out", "carl", kUserKey, FileSubstitutionTable);
+        EXPECT_FALSE(result.ok()) << "case " << i;
+        EXPECT_FALSE(result.tagVerified);
+        EXPECT_EQ(ReadBytes(dir_ / "out"), kept);
+        EXPECT_FALSE(CheckEncodedFile(dir_ / "bad", "carl", kUserKey, FileSubstitutionTable).ok());
+        std::vector<std::uint8_t> buffer;
+        EXPECT_EQ(DecodeToBuffer(dir_ / "bad", "carl", kUserKey, FileSubstitutionTable, buffer, 99),
+                  0);
+    }
+    EXPECT_EQ(Files(), (std::set<std::string>{"p", "c", "bad", "out"}));
+
+    // Whole 1 MiB tag chunks swapped: each chunk's tag holds its place.
+    const std::size_t chunk = kTagChunkBytes;
+    WriteBytes(dir_ / "p", RandomBytes(2 * chunk + 8, 11));
+    ASSERT_EQ(EncodeFile(dir_ / "p", dir_ / "c", "carl", kUserKey, FileSubstitutionTable), 1);
+    Bytes chunks = ReadBytes(dir_ / "c");
+    const std::size_t start = std::string("carl\n262145\n0\n").size();
+    std::swap_ranges(chunks.begin() + static_cast<long>(start),
+                     chunks.begin() + static_cast<long>(start + chunk),
+                     chunks.begin() + static_cast<long>(start + chunk));
+    WriteBytes(dir_ / "bad", chunks);
+    EXPECT_EQ(DecodeFileChecked(dir_ / "bad", dir_ / "out", "carl", kUserKey, FileSubstitutionTable)
+                  .status,
+              CodingStatus::WrongKeyOrDamaged);
+    EXPECT_EQ(ReadBytes(dir_ / "out"), kept);
+}
+
+// An output that is the input under another name (a link, a hard link) is refused before
+// anything is written, in both directions; both files stay as they were.
+TEST_F(EncodedFileTest, OutputThatIsTheInputIsRefused) {
+    WriteBytes(dir_ / "p", ToBytes("plain text"));
+    ASSERT_EQ(EncodeFile(dir_ / "p", dir_ / "c", "a", kUserKey, FileSubstitutionTable), 1);
+    const Bytes plain = ReadBytes(dir_ / "p");
+    const Bytes encoded = ReadBytes(dir_ / "c");
+    fs::create_symlink(dir_ / "p", dir_ / "p-link");
+    fs::create_hard_link(dir_ / "c", dir_ / "c-hard");
+    fs::create_symlink(dir_ / "c", dir_ / "c-link");
+    EXPECT_EQ(
+        EncodeFileChecked(dir_ / "p", dir_ / "p-link", "a", kUserKey, FileSubstitutionTable).status,
+        CodingStatus::SameFile);
+    for (const char* alias : {"c-hard", "c-link"}) {
+        EXPECT_EQ(DecodeFileChecked(dir_ / "c", dir_ / alias, "a", kUserKey, FileSubstitutionTable)
+                      .status,
+                  CodingStatus::SameFile);
+    }
+    EXPECT_EQ(ReadBytes(dir_ / "p"), plain);
+    EXPECT_EQ(ReadBytes(dir_ / "c"), encoded);
+    EXPECT_TRUE(fs::is_symlink(dir_ / "p-link"));
+}
+
+// Failures name the system's reason; a folder, a missing file and a full device are told apart.
+TEST_F(EncodedFileTest, FailuresCarryTheSystemsReason) {
+    WriteBytes(dir_ / "p", RandomBytes(100, 12));
+    fs::create_directory(dir_ / "folder");
+    CodingOptions noReplace;
+    noReplace.mode = OutputMode::NoReplace;
+    struct Case {
+        CodingResult result;
+        CodingStatus status;
+        std::string text;
+    };
+    std::vector<Case> cases = {
+        {EncodeFileChecked(dir_ / "folder", dir_ / "c", "a", kUserKey, FileSubstitutionTable),
+         CodingStatus::InputUnreadable, "cannot read the input file: is a folder"},
+        {EncodeFileChecked(dir_ / "missing", dir_ / "c", "a", kUserKey, FileSubstitutionTable),
+         CodingStatus::InputUnreadable, "cannot read the input file: no such file or directory"},
+        {EncodeFileChecked(dir_ / "p", dir_ / "folder", "a", kUserKey, FileSubstitutionTable),
+         CodingStatus::OutputUnwritable, "cannot write the output file: is a folder"},
+        {EncodeFileChecked(dir_ / "p", dir_ / "p2", "two words", kUserKey, FileSubstitutionTable),
+         CodingStatus::BadMarker, "the owner's name cannot be written into the file header"},
+        {EncodeFileChecked(dir_ / "p", dir_ / "folder" / ".." / "p", "a", kUserKey,
+                           FileSubstitutionTable, noReplace),
+         CodingStatus::SameFile, "the output is the input file itself"},
+        {DecodeFileChecked(dir_ / "p", dir_ / "d", "a", kUserKey, FileSubstitutionTable),
+         CodingStatus::NotEncoded, "not an encoded file of this owner, or its header is damaged"},
+    };
+    ASSERT_EQ(EncodeFile(dir_ / "p", dir_ / "c", "a", kUserKey, FileSubstitutionTable), 1);
+    cases.push_back(
+        {EncodeFileChecked(dir_ / "p", dir_ / "c", "a", kUserKey, FileSubstitutionTable, noReplace),
+         CodingStatus::OutputExists, "the output file exists already"});
+    if (fs::is_character_file("/dev/full")) {
+        cases.push_back(
+            {DecodeFileChecked(dir_ / "c", "/dev/full", "a", kUserKey, FileSubstitutionTable),
+             CodingStatus::OutputUnwritable,
+             "cannot write the output file: no space left on device"});
+    }
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.result.status, c.status) << c.text;
+        EXPECT_EQ(DescribeFailure(c.result), c.text);
+    }
+    EXPECT_EQ(Files(), (std::set<std::string>{"p", "c", "folder"}));
+}
+
+#ifdef __linux__
+// A named pipe as input would make a plain open wait for a writer; it is refused at once.
+TEST_F(EncodedFileTest, PipeAsInputIsRefusedWithoutWaiting) {
+    ASSERT_EQ(::mkfifo((dir_ / "fifo").c_str(), 0600), 0);
+    auto attempt = std::async(std::launch::async, [&] {
+        return std::pair{
+            EncodeFileChecked(dir_ / "fifo", dir_ / "c", "a", kUserKey, FileSubstitutionTable),
+            DecodeFileChecked(dir_ / "fifo", dir_ / "d", "a", kUserKey, FileSubstitutionTable)};
+    });
+    if (attempt.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+        // Release the blocked reader so the test can end.
+        const int fd = ::open((dir_ / "fifo").c_str(), O_WRONLY);
+        ::close(fd);
+        FAIL() << "reading the pipe blocked";
+    }
+    const auto [encoded, decoded] = attempt.get();
+    for (const CodingResult& result : {encoded, decoded}) {
+        EXPECT_EQ(result.status, CodingStatus::InputUnreadable);
+        EXPECT_EQ(DescribeFailure(result), "cannot read the input file: not a regular file");
+    }
+    EXPECT_EQ(Files(), std::set<std::string>{"fifo"});
+}
+#endif
+
+// Two writers of one new name in no-replace mode: exactly one wins, the other is told.
+TEST_F(EncodedFileTest, NoReplaceWritersOfOneNameExactlyOneWins) {
+    const Bytes first = RandomBytes(std::size_t{3} << 20, 13);
+    const Bytes second = RandomBytes(std::size_t{3} << 20, 14);
+    WriteBytes(dir_ / "first", first);
+    WriteBytes(dir_ / "second", second);
+    CodingOptions noReplace;
+    noReplace.mode = OutputMode::NoReplace;
+    auto run = [&](const char* input) {
+        return EncodeFileChecked(dir_ / input, dir_ / "out.crp", "a", kUserKey,
+                                 FileSubstitutionTable, noReplace);
+    };
+    auto a = std::async(std::launch::async, run, "first");
+    auto b = std::async(std::launch::async, run, "second");
+    const CodingResult ra = a.get();
+    const CodingResult rb = b.get();
+    EXPECT_NE(ra.ok(), rb.ok());
+    EXPECT_EQ((ra.ok() ? rb : ra).status, CodingStatus::OutputExists);
+    ASSERT_EQ(DecodeFile(dir_ / "out.crp", dir_ / "back", "a", kUserKey, FileSubstitutionTable), 1);
+    EXPECT_TRUE(ReadBytes(dir_ / "back") == (ra.ok() ? first : second));
+    EXPECT_EQ(Files(), (std::set<std::string>{"first", "second", "out.crp", "back"}));
+}
+
 // The pipeline keeps chunk order with several workers and stops on the first failure.
 TEST(BlockPipeline, KeepsOrderAndStopsOnFailure) {
     for (const int workers : {1, 2, 3}) {
@@ -552,12 +807,19 @@ TEST(BlockPipeline, KeepsOrderAndStopsOnFailure) {
             }
             return true;
         };
-        pipeline.transform = [](std::span<std::uint8_t> chunk) {
+        pipeline.sideBytes = 8;
+        pipeline.transform = [](std::uint64_t index, std::span<std::uint8_t> chunk,
+                                std::span<std::uint8_t> side) {
             for (auto& b : chunk) {
                 b = static_cast<std::uint8_t>(b ^ 0xA5);
             }
+            std::fill(side.begin(), side.end(), static_cast<std::uint8_t>(index));
         };
-        pipeline.write = [&](std::span<const std::uint8_t> chunk) {
+        std::uint64_t nextOut = 0;
+        pipeline.write = [&](std::span<const std::uint8_t> chunk,
+                             std::span<const std::uint8_t> side) {
+            // Each chunk arrives with the side bytes its own transform left.
+            EXPECT_EQ(side[0], static_cast<std::uint8_t>(nextOut++));
             out.insert(out.end(), chunk.begin(), chunk.end());
             return true;
         };
@@ -568,11 +830,14 @@ TEST(BlockPipeline, KeepsOrderAndStopsOnFailure) {
         }
 
         int reads = 0;
+        nextOut = 0;
         pipeline.read = [&](std::span<std::uint8_t>) { return ++reads < 5; };
         EXPECT_FALSE(pipeline.Run(total));
         int writes = 0;
         pipeline.read = [](std::span<std::uint8_t>) { return true; };
-        pipeline.write = [&](std::span<const std::uint8_t>) { return ++writes < 3; };
+        pipeline.write = [&](std::span<const std::uint8_t>, std::span<const std::uint8_t>) {
+            return ++writes < 3;
+        };
         EXPECT_FALSE(pipeline.Run(total));
         EXPECT_EQ(writes, 3);
     }

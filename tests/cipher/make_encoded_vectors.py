@@ -1,11 +1,18 @@
 #!/usr/bin/env python3
 """Writes tests/data/encoded_file.vec: known-answer encoded files computed independently of the
-C++ code, from the description in docs/FORMAT.md (cipher, header, padding, triple encryption).
+C++ code, from the description in docs/FORMAT.md (cipher, header, padding, triple encryption,
+trailer with key check and file tag). It also reads every file back with a reader that knows
+nothing of the trailer, as earlier versions and other programs do, and checks it gets the input.
 
 Run from the repository root: python3 tests/cipher/make_encoded_vectors.py
 """
 
+import hashlib
+import hmac
+
 M64 = (1 << 64) - 1
+TAG_CHUNK = 1 << 20
+MAGIC = b"QVTAG01\n"
 
 
 def fnv1a(text):
@@ -61,6 +68,54 @@ def encrypt_block(n1, n2, key, rows):
     return n2, n1  # word 0, word 1
 
 
+def decrypt_block(w0, w1, key, rows):
+    schedule = list(range(8)) + list(range(7, -1, -1)) * 3
+    n1, n2 = w0, w1
+    for j, k in enumerate(schedule):
+        if j % 2 == 0:
+            n2 ^= round_value((n1 + key[k]) & 0xFFFFFFFF, rows)
+        else:
+            n1 ^= round_value((n2 + key[k]) & 0xFFFFFFFF, rows)
+    return n2, n1
+
+
+def table_bytes(rows):
+    return bytes(v for row in rows for v in row)
+
+
+def trailer(header, data, key, rows):
+    key_bytes = b"".join(k.to_bytes(4, "little") for k in key)
+    tag_key = hmac.new(key_bytes + table_bytes(rows), b"Quorvane tag key v1", hashlib.sha256).digest()
+
+    def mac(message):
+        return hmac.new(tag_key, message, hashlib.sha256).digest()
+
+    check = mac(b"\x01" + header)
+    chunks = [data[i:i + TAG_CHUNK] for i in range(0, len(data), TAG_CHUNK)]
+    tags = b"".join(mac(b"\x02" + i.to_bytes(8, "little") + c) for i, c in enumerate(chunks))
+    tag = mac(b"\x03" + header + tags + len(chunks).to_bytes(8, "little"))
+    return MAGIC + check + tag
+
+
+def decode_ignoring_trailer(marker, encoded, key, rows):
+    """The reader of earlier versions: header, then blockCount blocks; the rest is ignored."""
+    token, blocks, pad, rest = encoded.split(b"\n", 3)
+    assert token.decode() == marker
+    blocks, pad = int(blocks), int(pad)
+    out = bytearray()
+    for i in range(0, blocks * 8, 8):
+        w0 = int.from_bytes(rest[i:i + 4], "little")
+        w1 = int.from_bytes(rest[i + 4:i + 8], "little")
+        for _ in range(3):
+            w0, w1 = decrypt_block(w0, w1, key, rows)
+        out += w0.to_bytes(4, "little") + w1.to_bytes(4, "little")
+    return bytes(out[:blocks * 8 - pad])
+
+
+def pattern(n):
+    return bytes((i * 7 + 3) & 0xFF for i in range(n))
+
+
 def encode(marker, plain, key, rows):
     blocks = (len(plain) + 7) // 8
     pad = blocks * 8 - len(plain)
@@ -73,6 +128,12 @@ def encode(marker, plain, key, rows):
             w0, w1 = encrypt_block(w0, w1, key, rows)
         out += w0.to_bytes(4, "little") + w1.to_bytes(4, "little")
     return bytes(out)
+
+
+def encode_tagged(marker, plain, key, rows):
+    old = encode(marker, plain, key, rows)
+    header_length = old.index(b"\n", old.index(b"\n", old.index(b"\n") + 1) + 1) + 1
+    return old + trailer(old[:header_length], old[header_length:], key, rows)
 
 
 def main():
@@ -90,16 +151,32 @@ def main():
     lines = [
         "# Known-answer encoded files, computed by tests/cipher/make_encoded_vectors.py from the",
         "# format's description (independently of the C++ code). Table = File or Store; Key = K0..K7",
-        "# as eight hex words; In = plain bytes; Out = the whole encoded file.",
+        "# as eight hex words; In = plain bytes; Out = the whole encoded file as earlier versions",
+        "# wrote it (no trailer); Tagged = the file with its trailer, as written now. Pattern = n",
+        "# stands for In = the n bytes (7 i + 3) mod 256, and its record gives only the Trailer.",
         "",
     ]
     for table_name, marker, key, rows, plain in cases:
+        old = encode(marker, plain, key, rows)
+        tagged = encode_tagged(marker, plain, key, rows)
+        assert tagged.startswith(old)
+        assert decode_ignoring_trailer(marker, tagged, key, rows) == plain
         lines.append(f"Table = {table_name}")
         lines.append(f"Marker = {marker}")
         lines.append("Key = " + " ".join(f"{k:08x}" for k in key))
         lines.append(f"In = {plain.hex()}")
-        lines.append(f"Out = {encode(marker, plain, key, rows).hex()}")
+        lines.append(f"Out = {old.hex()}")
+        lines.append(f"Tagged = {tagged.hex()}")
         lines.append("")
+    # Two tag chunks: the second one short.
+    n = TAG_CHUNK + 13
+    tagged = encode_tagged("longcryptedfile", pattern(n), user_key, file_table)
+    lines.append("Table = File")
+    lines.append("Marker = longcryptedfile")
+    lines.append("Key = " + " ".join(f"{k:08x}" for k in user_key))
+    lines.append(f"Pattern = {n}")
+    lines.append(f"Trailer = {tagged[-len(MAGIC) - 64:].hex()}")
+    lines.append("")
     with open("tests/data/encoded_file.vec", "w") as f:
         f.write("\n".join(lines))
 

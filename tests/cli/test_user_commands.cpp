@@ -308,22 +308,41 @@ TEST_F(UserCommands, OriginalsAndEncodedFilesAreDeletedOnlyAfterSuccess) {
     EXPECT_FALSE(fs::exists(Dir("plain") / "notes.txt"));
     EXPECT_TRUE(fs::exists(Dir("enc") / "data.bin.crp"));
 
-    // After anna is removed her key file still decodes, but cannot be confirmed against a
-    // registered user, so the encoded files are kept.
+    // anna removed and enrolled again with another voice has another key: her old files are
+    // refused by their check values, by key file and by voice alike, and nothing is written
+    // or deleted.
     ASSERT_EQ(Cli("remove anna --yes").exitCode, 0);
-    const CliRun unconfirmed =
-        Cli("decode " + Encoded("data.bin") + " --key-file " + Quoted(AnnaKey()) + " -o " +
-            Quoted(Dir("out")) + " --delete-encoded");
-    EXPECT_EQ(unconfirmed.exitCode, 0) << unconfirmed.err;
-    EXPECT_TRUE(Contains(unconfirmed.err, "encoded files were kept")) << unconfirmed.err;
-    EXPECT_TRUE(fs::exists(Dir("enc") / "data.bin.crp"));
+    const fs::path newKey = Dir("anna_new_key.txt");
+    ASSERT_EQ(Cli("enrol anna " + Phrases("en+f3") + " --key-file " + Quoted(newKey)).exitCode, 0);
+    const std::string toOut = " -o " + Quoted(Dir("out")) + " --delete-encoded";
+    for (const std::string& how :
+         {" --key-file " + Quoted(newKey), " --voice " + Phrase("en+f3", 1)}) {
+        const CliRun refused = Cli("decode " + Encoded("data.bin") + how + toOut);
+        EXPECT_EQ(refused.exitCode, 1) << refused.err;
+        EXPECT_TRUE(Contains(refused.err, "wrong key or damaged file")) << refused.err;
+        EXPECT_TRUE(Contains(refused.out, "Decoded 0 of 1 file(s) of anna")) << refused.out;
+        EXPECT_TRUE(fs::exists(Dir("enc") / "data.bin.crp"));
+        EXPECT_FALSE(fs::exists(Dir("out") / "data.bin"));
+    }
+    // --check tells the keys apart without writing anything.
+    EXPECT_EQ(
+        Cli("decode " + Encoded("data.bin") + " --check --key-file " + Quoted(newKey)).exitCode, 1);
+    const CliRun right =
+        Cli("decode " + Encoded("data.bin") + " --check --key-file " + Quoted(AnnaKey()) + toOut);
+    EXPECT_EQ(right.exitCode, 0) << right.err;
+    EXPECT_TRUE(Contains(right.out, "the key is right")) << right.out;
+    EXPECT_FALSE(fs::exists(Dir("out") / "data.bin"));
+    // The old key file proves itself on the file: decoded, and the encoded file may go.
+    const CliRun old =
+        Cli("decode " + Encoded("data.bin") + " --key-file " + Quoted(AnnaKey()) + toOut);
+    EXPECT_EQ(old.exitCode, 0) << old.err;
+    EXPECT_FALSE(fs::exists(Dir("enc") / "data.bin.crp"));
     EXPECT_EQ(ReadText(Dir("out") / "data.bin").size(), 12345u);
 
     // bob's own file, decoded with his confirmed key file, is deleted after success.
-    ASSERT_EQ(Cli("encode bob " + Quoted(Dir("out") / "data.bin") + " -o " + Quoted(Dir("enc")) +
-                  " --overwrite")
-                  .exitCode,
-              0);
+    ASSERT_EQ(
+        Cli("encode bob " + Quoted(Dir("out") / "data.bin") + " -o " + Quoted(Dir("enc"))).exitCode,
+        0);
     fs::remove(Dir("out") / "data.bin");
     const CliRun confirmed =
         Cli("decode " + Encoded("data.bin") + " --key-file " + Quoted(BobKey()) + " -o " +

@@ -25,6 +25,10 @@
 #include "tests/speaker/Codebooks.h"
 #include "tests/speaker/TestFiles.h"
 
+#ifdef __linux__
+#include <sys/stat.h>
+#endif
+
 namespace quorvane {
 namespace {
 
@@ -252,6 +256,68 @@ TEST_F(SpeakerStoreTest, SpeakerFileNameIsTheNamePlusExtension) {
     EXPECT_EQ(LoadRegisteredUsers(speakers_, users, silent), 1);
     EXPECT_EQ(users.Names(), (std::vector<std::string>{"\xD0\x90\xD0\xBD\xD0\xBD\xD0\xB0"}));
 }
+
+// One flipped bit in the header, the cipher data or the trailer: the file is refused with its
+// path instead of loading wrong models. A file of earlier versions, without trailer, loads.
+TEST_F(SpeakerStoreTest, AFlippedBitIsRefusedAtLoadingButOldFilesLoad) {
+    Store("anna", 1.0f);
+    const fs::path path = speakers_ / "anna.spk";
+    const std::vector<std::uint8_t> whole = testing::ReadBytes(path);
+    const std::size_t data = std::string("anna\n").size() +
+                             std::to_string((whole.size() - kTrailerBytes) / 8).size() + 3;
+    const std::size_t end = whole.size();
+    for (const std::size_t pos :
+         {std::size_t{1}, std::size_t{5}, data, data + 100, end - kTrailerBytes - 1,
+          end - kTrailerBytes, end - kTrailerBytes + 8, end - 32, end - 1}) {
+        std::vector<std::uint8_t> flipped = whole;
+        flipped[pos] ^= 0x10;
+        std::ofstream(path, std::ios::binary | std::ios::trunc)
+            .write(reinterpret_cast<const char*>(flipped.data()),
+                   static_cast<std::streamsize>(flipped.size()));
+        RecordingNotifier notifier;
+        UserList users;
+        EXPECT_EQ(LoadRegisteredUsers(speakers_, users, notifier), 0) << pos;
+        EXPECT_EQ(notifier.Texts(),
+                  std::vector<std::string>{"Can not load file: " + PathText(path)})
+            << pos;
+    }
+
+    const std::vector<std::uint8_t> model = SerialiseModelFile(Enrolment(1.0f), 1.25f);
+    std::ofstream(root_ / "model", std::ios::binary)
+        .write(reinterpret_cast<const char*>(model.data()),
+               static_cast<std::streamsize>(model.size()));
+    ASSERT_TRUE(
+        EncodeFileWithoutTrailer(root_ / "model", path, "anna", StoreKey, StoreSubstitutionTable)
+            .ok());
+    RecordingNotifier notifier;
+    UserList users;
+    EXPECT_EQ(LoadRegisteredUsers(speakers_, users, notifier), 1);
+    EXPECT_TRUE(notifier.Texts().empty());
+    EXPECT_EQ(users.Find("anna")->threshold, 1.25f);
+}
+
+#ifdef __linux__
+// Under umask 022 the Speakers folder is rwx------ and speaker files rw-------, replaced or new.
+TEST_F(SpeakerStoreTest, FolderAndSpeakerFilesAreOwnerOnly) {
+    const mode_t oldMask = ::umask(022);
+    const fs::path folder = root_ / "program" / "Speakers";
+    std::error_code error;
+    ASSERT_TRUE(CreateSpeakersFolder(folder, error)) << error.message();
+    EXPECT_EQ(fs::status(folder).permissions(), fs::perms::owner_all);
+    EXPECT_TRUE(CreateSpeakersFolder(folder, error));  // already there
+    std::ofstream(root_ / "file") << "in the way";
+    EXPECT_FALSE(CreateSpeakersFolder(root_ / "file", error));
+    EXPECT_EQ(error, std::errc::file_exists);
+
+    SilentNotifier silent;
+    for (int round = 0; round < 2; ++round) {  // new, then replaced
+        ASSERT_EQ(StoreUserFiles(folder, "anna", Enrolment(1.0f), 1.0f, silent), 1);
+        EXPECT_EQ(fs::status(folder / "anna.spk").permissions(),
+                  fs::perms::owner_read | fs::perms::owner_write);
+    }
+    ::umask(oldMask);
+}
+#endif
 
 }  // namespace
 }  // namespace quorvane

@@ -26,12 +26,13 @@
 #include <string>
 #include <vector>
 
-#include "interfaces/Progress.h"
 #include "audio/ScriptedDevice.h"
+#include "cipher/EncodedFile.h"
+#include "interfaces/Progress.h"
 #include "speaker/Decision.h"
+#include "speaker/KeyFile.h"
 #include "speaker/SpeakerStore.h"
 #include "speaker/Training.h"
-#include "speaker/KeyFile.h"
 #include "speaker/UserKey.h"
 #include "speaker/UserList.h"
 #include "tests/ui/Phrases.h"
@@ -42,6 +43,7 @@
 #include "ui/Seckey.h"
 #include "ui/Secparam.h"
 #include "ui_Main.h"
+#include "workflow/Messages.h"
 
 using Samples = std::vector<std::int16_t>;
 using Kind = ScriptedPrompt::Kind;
@@ -355,11 +357,15 @@ void CodingPagesTest::encodeThreeFiles() {
     // Header: name + "cryptedfile", block count, pad count; then the blocks.
     QCOMPARE(Header(out + kSep + QStringLiteral("a.txt.crp")),
              QStringLiteral("annacryptedfile\n2\n3\n"));
-    QCOMPARE(ReadAll(out + kSep + QStringLiteral("a.txt.crp")).size(), 20 + 16);
+    // After the blocks, the check value.
+    const auto trailer = static_cast<qsizetype>(quorvane::kTrailerBytes);
+    QCOMPARE(ReadAll(out + kSep + QStringLiteral("a.txt.crp")).size(), 20 + 16 + trailer);
     QCOMPARE(Header(out + kSep + QStringLiteral("b.bin.crp")),
              QStringLiteral("annacryptedfile\n2\n0\n"));
-    QCOMPARE(ReadAll(out + kSep + QStringLiteral("b.bin.crp")).size(), 20 + 16);
-    QCOMPARE(ReadAll(out + kSep + QStringLiteral("c.crp")), QByteArray("annacryptedfile\n0\n0\n"));
+    QCOMPARE(ReadAll(out + kSep + QStringLiteral("b.bin.crp")).size(), 20 + 16 + trailer);
+    const QByteArray empty = ReadAll(out + kSep + QStringLiteral("c.crp"));
+    QVERIFY(empty.startsWith("annacryptedfile\n0\n0\n"));
+    QCOMPARE(empty.size(), 20 + trailer);
     // The originals stay; the cipher text is not the plain text.
     for (const QString& file : files) {
         QVERIFY(QFile::exists(file));
@@ -808,39 +814,50 @@ void CodingPagesTest::lossGuard() {
     prompt.ClearShown();
     s.Click(ui.RadioGroup3_1);
 
-    // A mistyped word: the files "decode" to wrong bytes, but the encoded files stay.
+    const QString decodeFailure = QStringLiteral(
+        " can not be decoded. Please check the path of output file or this file can be encoded by "
+        "other user");
+
+    // A mistyped word onto files the user already has: the check values refuse the key, the
+    // user's files stay as they were and the encoded files stay.
     quorvane::UserKey wrong = annaKey_;
     wrong[3] += 1;
     const QString out = Folder(QStringLiteral("guard-out"));
+    WriteAll(out + kSep + QStringLiteral("a.txt"), "edited by the user");
     s.ChooseForDecoding(crp);
     ui.ComboBox3->setEditText(QStringLiteral("anna"));
     s.PrepareKey(KeyLines(wrong));
     prompt.OnShowModal(ConfirmFiles(prompt, out, true));
+    prompt.AnswerReplace(Prompt::ReplaceAnswer::Yes);
     s.Click(ui.Button7);
     QCOMPARE(prompt.Messages(),
-             QStringList{QStringLiteral("The encoded files were kept: the typed security key is "
-                                        "not the key of a registered user named anna")});
-    QCOMPARE(ReadAll(out + kSep + QStringLiteral("a.txt")).size(), 13);
-    QVERIFY(ReadAll(out + kSep + QStringLiteral("a.txt")) != ReadAll(files[0]));
+             (QStringList{QStringLiteral("File ") + out + kSep +
+                              QStringLiteral("a.txt already exists. Do you want to replace it?"),
+                          QStringLiteral("File ") + crp[0] + decodeFailure,
+                          QStringLiteral("File ") + crp[1] + decodeFailure}));
+    QCOMPARE(ReadAll(out + kSep + QStringLiteral("a.txt")), QByteArray("edited by the user"));
+    QVERIFY(!QFile::exists(out + kSep + QStringLiteral("b.bin")));
     for (const QString& file : crp) {
         QVERIFY(QFile::exists(file));
     }
 
-    // Another user's key under anna's name: kept as well.
+    // Another user's key under anna's name: refused as well.
     prompt.ClearShown();
     s.PrepareKey(KeyLines(bobKey_));
     prompt.OnShowModal(ConfirmFiles(prompt, out, true));
-    prompt.AnswerReplace(Prompt::ReplaceAnswer::YesToAll);
+    prompt.AnswerReplace(Prompt::ReplaceAnswer::No);
     s.Click(ui.Button7);
-    QCOMPARE(prompt.Messages().size(), 2);  // replace the first output?, the files were kept
-    QVERIFY(prompt.Messages().back().startsWith(QStringLiteral("The encoded files were kept")));
+    QCOMPARE(prompt.Messages().size(), 2);  // a.txt is not replaced; b.bin is refused
+    QCOMPARE(ReadAll(out + kSep + QStringLiteral("a.txt")), QByteArray("edited by the user"));
     for (const QString& file : crp) {
         QVERIFY(QFile::exists(file));
     }
 
-    // A name not registered (a removed user): the key still decodes, nothing is deleted.
+    // A name not registered (a removed user): the saved key still decodes, and the file's
+    // own check value proves it, so the encoded file may go.
     const QString copy = encoded + kSep + QStringLiteral("copy.crp");
-    WriteAll(copy, ReadAll(crp[0]).replace("annacryptedfile", "zedcryptedfile"));
+    QVERIFY(quorvane::EncodeFile(ToPath(files[0]), ToPath(copy), "zedcryptedfile", annaKey_,
+                                 quorvane::FileSubstitutionTable) == 1);
     prompt.ClearShown();
     s.ChooseForDecoding({copy});
     QCOMPARE(ui.ComboBox3->currentText(), QStringLiteral("zed"));
@@ -849,10 +866,24 @@ void CodingPagesTest::lossGuard() {
     prompt.OnShowModal(ConfirmFiles(prompt, out2, true));
     s.Click(ui.Button7);
     QCOMPARE(ReadAll(out2 + kSep + QStringLiteral("copy")), ReadAll(files[0]));
-    QVERIFY(QFile::exists(copy));
+    QVERIFY(!QFile::exists(copy));
+    QVERIFY(prompt.Messages().isEmpty());
+
+    // A file of an earlier version carries no check value: decoded, but kept, told once.
+    const QString old = encoded + kSep + QStringLiteral("old.crp");
+    QVERIFY(quorvane::EncodeFileWithoutTrailer(ToPath(files[1]), ToPath(old), "annacryptedfile",
+                                               annaKey_, quorvane::FileSubstitutionTable)
+                .ok());
+    prompt.ClearShown();
+    s.ChooseForDecoding({old});
+    s.PrepareKey(KeyLines(annaKey_));
+    prompt.OnShowModal(ConfirmFiles(prompt, out2, true));
+    s.Click(ui.Button7);
+    QCOMPARE(ReadAll(out2 + kSep + QStringLiteral("old")), ReadAll(files[1]));
+    QVERIFY(QFile::exists(old));
     QCOMPARE(prompt.Messages(),
-             QStringList{QStringLiteral("The encoded files were kept: the typed security key is "
-                                        "not the key of a registered user named zed")});
+             QStringList{QString::fromUtf8(quorvane::kEncodedKeptMessage.data(),
+                                           quorvane::kEncodedKeptMessage.size())});
 
     // An output folder that does not exist: nothing decoded, nothing deleted.
     prompt.ClearShown();
@@ -862,9 +893,6 @@ void CodingPagesTest::lossGuard() {
     prompt.OnShowModal(
         ConfirmFiles(prompt, scratch_.filePath(QStringLiteral("no-such-output")), true));
     s.Click(ui.Button7);
-    const QString decodeFailure = QStringLiteral(
-        " can not be decoded. Please check the path of output file or this file can be encoded by "
-        "other user");
     QCOMPARE(prompt.Messages(), (QStringList{QStringLiteral("File ") + crp[0] + decodeFailure,
                                              QStringLiteral("File ") + crp[1] + decodeFailure}));
     for (const QString& file : crp) {
@@ -872,7 +900,7 @@ void CodingPagesTest::lossGuard() {
     }
 
     // The right key of the registered user: decoded and deleted, no message beyond the
-    // question before replacing the wrong outputs.
+    // question before replacing the user's edited file.
     prompt.ClearShown();
     s.ChooseForDecoding(crp);
     ui.ComboBox3->setEditText(QStringLiteral("anna"));

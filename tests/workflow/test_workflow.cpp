@@ -236,26 +236,44 @@ TEST_F(Batch, AnOutputThatIsTheInputIsRefused) {
     EXPECT_EQ(front_.shown, (std::vector<std::string>{CanNotEncodeMessage(PathText(input))}));
 }
 
-TEST_F(Batch, EncodedFilesAreKeptWhenTheTypedKeyIsNotTheOwners) {
+TEST_F(Batch, EncodedFilesAreDeletedOnlyWhenTheirOwnCheckValueProvesTheKey) {
     ASSERT_EQ(EncodeFiles(*anna_, inputs_, {}, true, front_).Count(FileStatus::Done), 3);
     std::vector<fs::path> encoded;
     for (const fs::path& input : inputs_) {
         encoded.push_back(EncodedOutputPath({}, input));
         EXPECT_FALSE(fs::exists(input));
     }
-    GostKey wrong = AnnaKey();
-    wrong[0] ^= 1;
-    const BatchResult kept =
-        DecodeFiles("anna", wrong, KeySource::Typed, users_, encoded, {}, true, front_);
-    EXPECT_EQ(kept.KeptCount(), 3);
-    EXPECT_EQ(front_.shown, (std::vector<std::string>{EncodedKeptMessage("anna")}));
-    for (const fs::path& file : encoded) {
-        EXPECT_TRUE(fs::exists(file));
+    // The key of anna enrolled again (or a mistyped one): refused, nothing written or
+    // deleted, whichever way the key came.
+    GostKey other = AnnaKey();
+    other[0] ^= 1;
+    for (const KeySource source : {KeySource::Typed, KeySource::Voice}) {
+        ScriptedFrontEnd front;
+        const BatchResult refused =
+            DecodeFiles("anna", other, source, users_, encoded, {}, true, front);
+        EXPECT_EQ(refused.Count(FileStatus::Failed), 3);
+        EXPECT_EQ(front.reasons, std::vector<std::string>(3, "wrong key or damaged file"));
+        for (std::size_t i = 0; i < inputs_.size(); ++i) {
+            EXPECT_TRUE(fs::exists(encoded[i]));
+            EXPECT_FALSE(fs::exists(inputs_[i]));
+        }
     }
-    front_.replaces = {Answer::YesToAll};
+    // A file of an earlier version has no check value: it decodes, but is kept, told once.
+    WriteText(folder_.Path() / "old.txt", "written long ago");
+    const fs::path old = EncodedOutputPath({}, folder_.Path() / "old.txt");
+    ASSERT_TRUE(EncodeFileWithoutTrailer(folder_.Path() / "old.txt", old, "annacryptedfile",
+                                         AnnaKey(), FileSubstitutionTable)
+                    .ok());
+    fs::remove(folder_.Path() / "old.txt");
+    std::vector<fs::path> all = encoded;
+    all.push_back(old);
     const BatchResult decoded =
-        DecodeFiles("anna", AnnaKey(), KeySource::Typed, users_, encoded, {}, true, front_);
-    EXPECT_EQ(decoded.Count(FileStatus::Done), 3);
+        DecodeFiles("anna", AnnaKey(), KeySource::Voice, users_, all, {}, true, front_);
+    EXPECT_EQ(decoded.Count(FileStatus::Done), 4);
+    EXPECT_EQ(decoded.KeptCount(), 1);
+    EXPECT_EQ(front_.shown, (std::vector<std::string>{std::string(kEncodedKeptMessage)}));
+    EXPECT_TRUE(fs::exists(old));
+    EXPECT_EQ(ReadText(folder_.Path() / "old.txt"), "written long ago");
     for (std::size_t i = 0; i < inputs_.size(); ++i) {
         EXPECT_FALSE(fs::exists(encoded[i]));
         EXPECT_EQ(ReadText(inputs_[i]), "plain " + inputs_[i].filename().string());

@@ -1,0 +1,135 @@
+#include "cipher/FileTag.h"
+
+#include <gcrypt.h>
+
+#include <algorithm>
+#include <mutex>
+#include <stdexcept>
+
+namespace quorvane {
+
+namespace {
+
+constexpr std::uint8_t kKeyCheckDomain = 0x01;
+constexpr std::uint8_t kChunkDomain = 0x02;
+constexpr std::uint8_t kFileDomain = 0x03;
+
+void InitialiseLibrary() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        if (gcry_control(GCRYCTL_INITIALIZATION_FINISHED_P) != 0) {
+            return;  // the program set the library up itself
+        }
+        if (gcry_check_version(GCRYPT_VERSION) == nullptr) {
+            throw std::runtime_error("libgcrypt too old");
+        }
+        // Only hashing is used: the tag key lives in ordinary memory like the cipher key.
+        gcry_control(GCRYCTL_DISABLE_SECMEM, 0);
+        gcry_control(GCRYCTL_INITIALIZATION_FINISHED, 0);
+    });
+}
+
+gcry_md_hd_t OpenHmac(std::span<const std::uint8_t> key) {
+    InitialiseLibrary();
+    gcry_md_hd_t handle = nullptr;
+    if (gcry_md_open(&handle, GCRY_MD_SHA256, GCRY_MD_FLAG_HMAC) != 0) {
+        throw std::runtime_error("gcry_md_open");
+    }
+    if (gcry_md_setkey(handle, key.data(), key.size()) != 0) {
+        gcry_md_close(handle);
+        throw std::runtime_error("gcry_md_setkey");
+    }
+    return handle;
+}
+
+void LittleEndian64(std::uint64_t value, std::uint8_t* out) {
+    for (int i = 0; i < 8; ++i) {
+        out[i] = static_cast<std::uint8_t>(value >> (8 * i));
+    }
+}
+
+Tag ReadTag(gcry_md_hd_t handle) {
+    const unsigned char* digest = gcry_md_read(handle, GCRY_MD_SHA256);
+    Tag tag{};
+    std::copy_n(digest, tag.size(), tag.begin());
+    return tag;
+}
+
+// Closes the handle on every path.
+struct HashHandle {
+    gcry_md_hd_t handle;
+    ~HashHandle() { gcry_md_close(handle); }
+};
+
+}  // namespace
+
+TagKey::TagKey(const GostKey& key, const SubstitutionTable& table) {
+    std::array<std::uint8_t, sizeof(GostKey) + sizeof(SubstitutionTable)> secret{};
+    for (std::size_t i = 0; i < key.size(); ++i) {
+        for (std::size_t b = 0; b < 4; ++b) {
+            secret[4 * i + b] = static_cast<std::uint8_t>(key[i] >> (8 * b));
+        }
+    }
+    std::copy(table.begin(), table.end(), secret.begin() + sizeof(GostKey));
+    HashHandle hash{OpenHmac(secret)};
+    secret.fill(0);
+    gcry_md_write(hash.handle, kTagKeyLabel.data(), kTagKeyLabel.size());
+    key_ = ReadTag(hash.handle);
+}
+
+TagKey::~TagKey() {
+    key_.fill(0);
+}
+
+Tag TagKey::KeyCheck(std::span<const std::uint8_t> header) const {
+    HashHandle hash{OpenHmac(key_)};
+    gcry_md_putc(hash.handle, kKeyCheckDomain);
+    gcry_md_write(hash.handle, header.data(), header.size());
+    return ReadTag(hash.handle);
+}
+
+Tag TagKey::ChunkTag(std::uint64_t index, std::span<const std::uint8_t> chunk) const {
+    HashHandle hash{OpenHmac(key_)};
+    std::uint8_t prefix[9] = {kChunkDomain};
+    LittleEndian64(index, prefix + 1);
+    gcry_md_write(hash.handle, prefix, sizeof prefix);
+    gcry_md_write(hash.handle, chunk.data(), chunk.size());
+    return ReadTag(hash.handle);
+}
+
+FileTagger::FileTagger(const TagKey& key, std::span<const std::uint8_t> header) {
+    gcry_md_hd_t handle = OpenHmac(key.Bytes());
+    gcry_md_putc(handle, kFileDomain);
+    gcry_md_write(handle, header.data(), header.size());
+    handle_ = handle;
+}
+
+FileTagger::~FileTagger() {
+    gcry_md_close(static_cast<gcry_md_hd_t>(handle_));
+}
+
+void FileTagger::Add(std::span<const std::uint8_t> chunkTag) {
+    gcry_md_write(static_cast<gcry_md_hd_t>(handle_), chunkTag.data(), chunkTag.size());
+    ++count_;
+}
+
+Tag FileTagger::Finish() {
+    std::uint8_t count[8];
+    LittleEndian64(count_, count);
+    auto* handle = static_cast<gcry_md_hd_t>(handle_);
+    gcry_md_write(handle, count, sizeof count);
+    return ReadTag(handle);
+}
+
+bool TagsEqual(std::span<const std::uint8_t> a, std::span<const std::uint8_t> b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    std::uint8_t difference = 0;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        difference |= static_cast<std::uint8_t>(a[i] ^ b[i]);
+    }
+    return difference == 0;
+}
+
+}  // namespace quorvane
