@@ -486,8 +486,7 @@ int RunDecode(const CliContext& context, const DecodeOptions& options) {
         return RunCheck(name, key, options, front);
     }
     const BatchResult batch =
-        DecodeFiles(name, key, byVoice ? KeySource::Voice : KeySource::Typed, users.List(),
-                    PathsFromTexts(options.files), folder, options.deleteEncoded, front);
+        DecodeFiles(name, key, PathsFromTexts(options.files), folder, options.deleteEncoded, front);
     const int decoded = batch.Count(FileStatus::Done);
     PrintLine("Decoded " + std::to_string(decoded) + " of " + std::to_string(options.files.size()) +
               " file(s) of " + name);

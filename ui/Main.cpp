@@ -33,6 +33,7 @@
 #include "speaker/Decision.h"
 #include "speaker/SpeakerStore.h"
 #include "ui/Prompt.h"
+#include "ui/QtText.h"
 #include "ui/Secparam.h"
 #include "ui_Main.h"
 #include "workflow/DataFolders.h"
@@ -78,38 +79,10 @@ void PaintBlack(QLabel* image) {
     image->setPixmap(picture);
 }
 
-std::filesystem::path ToPath(const QString& text) {
-#ifdef _WIN32
-    return std::filesystem::path(text.toStdWString());
-#else
-    return std::filesystem::path(QFile::encodeName(text).toStdString());
-#endif
-}
-
-QString FromPath(const std::filesystem::path& path) {
-#ifdef _WIN32
-    return QString::fromStdWString(path.wstring());
-#else
-    return QFile::decodeName(QByteArray::fromStdString(path.string()));
-#endif
-}
-
-QString FromUtf8(std::string_view text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-// The toolkit's file filter from the "Description|pattern|..." form of the dialogs.
-QString QtFilter(std::string_view pairs) {
-    const QStringList parts = FromUtf8(pairs).split(QLatin1Char('|'));
-    QStringList filters;
-    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
-        QString pattern = parts[i + 1];
-        pattern.replace(QStringLiteral("*.*"), QStringLiteral("*"));
-        pattern.replace(QLatin1Char(';'), QLatin1Char(' '));
-        filters << parts[i] + QStringLiteral(" (") + pattern + QLatin1Char(')');
-    }
-    return filters.join(QStringLiteral(";;"));
-}
+using ui::FromPath;
+using ui::FromUtf8;
+using ui::QtFilter;
+using ui::ToPath;
 
 // Runs one handler and shows an exception that escapes it in the exception box (the
 // application title as caption, error icon) instead of letting it unwind through the

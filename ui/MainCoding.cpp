@@ -27,6 +27,7 @@
 #include "ui/Encode.h"
 #include "ui/Main.h"
 #include "ui/Prompt.h"
+#include "ui/QtText.h"
 #include "ui/Seckey.h"
 #include "ui_Main.h"
 #include "workflow/Coding.h"
@@ -41,9 +42,9 @@ using quorvane::UserRecord;
 const QColor kResultGreen(0x00, 0x80, 0x00);
 const QColor kResultRed(0xFF, 0x00, 0x00);
 
-std::filesystem::path ToPath(const QString& text) {
-    return std::filesystem::path(text.toStdU16String());
-}
+using ui::FromUtf8;
+using ui::QtFilter;
+using ui::ToPath;
 
 // The chosen files' folder as shown in Edit2: native separators, no trailing
 // separator except for a root folder.
@@ -149,22 +150,6 @@ QString OutputFolder(TForm3& form) {
         form.Edit2->setText(folder);
     }
     return folder;
-}
-
-QString FromUtf8(std::string_view text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-// The toolkit's file filter from the "Description|pattern|..." form of the dialogs.
-QString QtFilter(std::string_view pairs) {
-    const QStringList parts = FromUtf8(pairs).split(QLatin1Char('|'));
-    QStringList filters;
-    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
-        QString pattern = parts[i + 1];
-        pattern.replace(QStringLiteral("*.*"), QStringLiteral("*"));
-        filters << parts[i] + QStringLiteral(" (") + pattern + QLatin1Char(')');
-    }
-    return filters.join(QStringLiteral(";;"));
 }
 
 // The confirmed list of the files dialog: each line keeps the file's full path.
@@ -340,9 +325,8 @@ void TForm1::Button7Click() {
         return;
     }
     const std::filesystem::path folder = ToPath(OutputFolder(form));
-    static_cast<void>(quorvane::DecodeFiles(
-        stdName, key, byVoice ? quorvane::KeySource::Voice : quorvane::KeySource::Typed,
-        users.List(), ListedFiles(form), folder, form.CheckBox1->isChecked(), front));
+    static_cast<void>(quorvane::DecodeFiles(stdName, key, ListedFiles(form), folder,
+                                            form.CheckBox1->isChecked(), front));
 }
 
 // ---------------------------------------------------------------- Drops

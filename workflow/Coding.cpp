@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <functional>
 #include <system_error>
 
 #include "cipher/EncodedFile.h"
@@ -206,35 +207,54 @@ const UserRecord* FindEncodingUser(const UserList& users, std::string_view name,
     return record;
 }
 
-BatchResult EncodeFiles(const UserRecord& user, const std::vector<fs::path>& inputs,
-                        const fs::path& outputFolder, bool deleteOriginals, FrontEnd& front) {
+namespace {
+
+// What tells an encoding batch from a decoding one; the steps around them are the same.
+struct BatchKind {
+    std::function<std::optional<fs::path>(const fs::path& input)> outputFor;
+    std::function<CodingResult(const fs::path& input, const fs::path& output,
+                               const CodingOptions& options)>
+        code;
+    std::function<std::string(const fs::path& input, const CodingResult& result)> reasonFor;
+    std::function<std::string(std::string_view input)> failedMessage;
+    std::function<std::string(std::string_view input)> notRemovedMessage;
+    bool deleteInputs = false;
+    bool deleteOnlyWhenProved = false;  // decoding: the file's own check value proved the key
+};
+
+// Codes each input in order, stepping the bar once per file: refuses inputs that are no
+// regular files, asks before replacing an existing output (a new one is committed without
+// replacing, so a file that appears meanwhile is never overwritten), tells each failure,
+// and deletes an input only once its output is complete.
+BatchResult RunBatch(const std::vector<fs::path>& inputs, const BatchKind& kind, FrontEnd& front) {
     BatchResult batch;
     Progress& bar = front.Bar();
     StartBar(bar, inputs.size());
-    const GostKey key = DeriveUserKey(user.codebooks);
-    const std::string marker = EncodedMarker(user.name);
     ReplacePolicy replace(front);
     for (const fs::path& input : inputs) {
         FileOutcome file;
         file.input = input;
-        file.output = EncodedOutputPath(outputFolder, input);
+        bool proved = false;
         const std::string inputText = PathText(input);
-        if (!IsRegularInput(input)) {
+        const std::optional<fs::path> output = kind.outputFor(input);
+        if (!output) {
+            file.reason = "its name is too short to drop the four characters of \".crp\"";
+        } else if (file.output = *output; !IsRegularInput(input)) {
             file.reason = InputReason(input);
         } else if (OutputCheck check = replace.Check(input, file.output); check.refusal) {
             file.status = *check.refusal;
             file.reason = check.reason;
         } else {
-            const CodingResult coded = EncodeFileChecked(
-                input, file.output, marker, key, FileSubstitutionTable,
-                {.mode = check.existed ? OutputMode::Replace : OutputMode::NoReplace,
-                 .progress = front.FileProgress(input)});
+            const CodingResult coded =
+                kind.code(input, file.output,
+                          {.mode = check.existed ? OutputMode::Replace : OutputMode::NoReplace,
+                           .progress = front.FileProgress(input)});
             TellLeftovers(coded, front);
             if (coded.ok()) {
-                // The whole ".crp" file is in place.
                 file.status = FileStatus::Done;
+                proved = coded.tagVerified;
             } else {
-                file.reason = DescribeFailure(coded);
+                file.reason = kind.reasonFor(input, coded);
             }
         }
         if (replace.Cancelled()) {
@@ -242,14 +262,18 @@ BatchResult EncodeFiles(const UserRecord& user, const std::vector<fs::path>& inp
             break;
         }
         if (file.status == FileStatus::Failed) {
-            file.message = CanNotEncodeMessage(inputText);
+            file.message = kind.failedMessage(inputText);
             front.FileProblem(file.message, file.reason);
-        } else if (file.status == FileStatus::Done && deleteOriginals) {
-            std::error_code error;
-            file.inputDeleted = fs::remove(input, error);
-            if (!file.inputDeleted) {
-                file.message = OriginalNotRemovedMessage(inputText);
-                front.FileProblem(file.message, error.message());
+        } else if (file.status == FileStatus::Done && kind.deleteInputs) {
+            if (kind.deleteOnlyWhenProved && !proved) {
+                file.inputKept = true;
+            } else {
+                std::error_code error;
+                file.inputDeleted = fs::remove(input, error);
+                if (!file.inputDeleted) {
+                    file.message = kind.notRemovedMessage(inputText);
+                    front.FileProblem(file.message, error.message());
+                }
             }
         }
         batch.files.push_back(std::move(file));
@@ -257,6 +281,26 @@ BatchResult EncodeFiles(const UserRecord& user, const std::vector<fs::path>& inp
     }
     bar.SetPosition(0);
     return batch;
+}
+
+}  // namespace
+
+BatchResult EncodeFiles(const UserRecord& user, const std::vector<fs::path>& inputs,
+                        const fs::path& outputFolder, bool deleteOriginals, FrontEnd& front) {
+    const GostKey key = DeriveUserKey(user.codebooks);
+    const std::string marker = EncodedMarker(user.name);
+    BatchKind kind;
+    kind.outputFor = [&](const fs::path& input) { return EncodedOutputPath(outputFolder, input); };
+    kind.code = [&](const fs::path& input, const fs::path& output, const CodingOptions& options) {
+        return EncodeFileChecked(input, output, marker, key, FileSubstitutionTable, options);
+    };
+    kind.reasonFor = [](const fs::path&, const CodingResult& result) {
+        return DescribeFailure(result);
+    };
+    kind.failedMessage = CanNotEncodeMessage;
+    kind.notRemovedMessage = OriginalNotRemovedMessage;
+    kind.deleteInputs = deleteOriginals;
+    return RunBatch(inputs, kind, front);
 }
 
 VoiceKeyResult KeyFromVoice(const UserList& users, std::string_view name,
@@ -305,73 +349,27 @@ TypedKeyResult KeyFromLines(const std::vector<std::string>& lines) {
     return result;
 }
 
-BatchResult DecodeFiles(std::string_view name, const GostKey& key, KeySource source,
-                        const UserList& users, const std::vector<fs::path>& inputs,
-                        const fs::path& outputFolder, bool deleteEncoded, FrontEnd& front) {
-    BatchResult batch;
-    Progress& bar = front.Bar();
-    StartBar(bar, inputs.size());
+BatchResult DecodeFiles(std::string_view name, const GostKey& key,
+                        const std::vector<fs::path>& inputs, const fs::path& outputFolder,
+                        bool deleteEncoded, FrontEnd& front) {
     // A wrong key still "decodes" a file without a check value, and a file of an earlier
     // enrolment under the same name decodes to garbage under the new key: an encoded file
     // is deleted only when its own check value proved the key, whatever the key's source.
-    static_cast<void>(source);
-    static_cast<void>(users);
     const std::string marker = EncodedMarker(name);
-    ReplacePolicy replace(front);
-    for (const fs::path& input : inputs) {
-        FileOutcome file;
-        file.input = input;
-        bool keyConfirmed = false;
-        const std::string inputText = PathText(input);
-        const std::optional<fs::path> output = DecodedOutputPath(outputFolder, input);
-        if (!output) {
-            file.reason = "its name is too short to drop the four characters of \".crp\"";
-        } else if (file.output = *output; !IsRegularInput(input)) {
-            file.reason = InputReason(input);
-        } else if (OutputCheck check = replace.Check(input, file.output); check.refusal) {
-            file.status = *check.refusal;
-            file.reason = check.reason;
-        } else {
-            const CodingResult coded = DecodeFileChecked(
-                input, file.output, marker, key, FileSubstitutionTable,
-                {.mode = check.existed ? OutputMode::Replace : OutputMode::NoReplace,
-                 .progress = front.FileProgress(input)});
-            TellLeftovers(coded, front);
-            if (coded.ok()) {
-                // The whole plain file is in place; its own tag says whether the key was right.
-                file.status = FileStatus::Done;
-                keyConfirmed = coded.tagVerified;
-            } else {
-                file.reason = coded.status == CodingStatus::NotEncoded ? DecodeReason(input, name)
-                                                                       : DescribeFailure(coded);
-            }
-        }
-        if (replace.Cancelled()) {
-            batch.cancelled = true;
-            break;
-        }
-        if (file.status == FileStatus::Failed) {
-            if (file.reason.empty()) {
-                file.reason = DecodeReason(input, name);
-            }
-            file.message = CanNotDecodeMessage(inputText);
-            front.FileProblem(file.message, file.reason);
-        } else if (file.status == FileStatus::Done && deleteEncoded) {
-            if (!keyConfirmed) {
-                file.inputKept = true;
-            } else {
-                std::error_code error;
-                file.inputDeleted = fs::remove(input, error);
-                if (!file.inputDeleted) {
-                    file.message = EncodedNotRemovedMessage(inputText);
-                    front.FileProblem(file.message, error.message());
-                }
-            }
-        }
-        batch.files.push_back(std::move(file));
-        bar.StepIt();
-    }
-    bar.SetPosition(0);
+    BatchKind kind;
+    kind.outputFor = [&](const fs::path& input) { return DecodedOutputPath(outputFolder, input); };
+    kind.code = [&](const fs::path& input, const fs::path& output, const CodingOptions& options) {
+        return DecodeFileChecked(input, output, marker, key, FileSubstitutionTable, options);
+    };
+    kind.reasonFor = [name](const fs::path& input, const CodingResult& result) {
+        return result.status == CodingStatus::NotEncoded ? DecodeReason(input, name)
+                                                         : DescribeFailure(result);
+    };
+    kind.failedMessage = CanNotDecodeMessage;
+    kind.notRemovedMessage = EncodedNotRemovedMessage;
+    kind.deleteInputs = deleteEncoded;
+    kind.deleteOnlyWhenProved = true;
+    BatchResult batch = RunBatch(inputs, kind, front);
     if (batch.KeptCount() > 0) {
         front.Notice(std::string(kEncodedKeptMessage));
     }

@@ -88,9 +88,6 @@ BatchResult EncodeFiles(const UserRecord& user, const std::vector<std::filesyste
                         const std::filesystem::path& outputFolder, bool deleteOriginals,
                         FrontEnd& front);
 
-// How the key of a decoding was obtained.
-enum class KeySource { Voice, Typed };
-
 struct VoiceKeyResult : StepResult {
     bool trained = false;  // the recording gave enough feature vectors
     bool accepted = false;
@@ -117,8 +114,8 @@ struct TypedKeyResult : StepResult {
 // not written. With deleteEncoded an encoded file is deleted only when the decoding is
 // complete and the file's own check value proved the key; files without one are kept
 // and told once at the end.
-BatchResult DecodeFiles(std::string_view name, const GostKey& key, KeySource source,
-                        const UserList& users, const std::vector<std::filesystem::path>& inputs,
+BatchResult DecodeFiles(std::string_view name, const GostKey& key,
+                        const std::vector<std::filesystem::path>& inputs,
                         const std::filesystem::path& outputFolder, bool deleteEncoded,
                         FrontEnd& front);
 

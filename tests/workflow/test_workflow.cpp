@@ -244,13 +244,12 @@ TEST_F(Batch, EncodedFilesAreDeletedOnlyWhenTheirOwnCheckValueProvesTheKey) {
         EXPECT_FALSE(fs::exists(input));
     }
     // The key of anna enrolled again (or a mistyped one): refused, nothing written or
-    // deleted, whichever way the key came.
+    // deleted.
     GostKey other = AnnaKey();
     other[0] ^= 1;
-    for (const KeySource source : {KeySource::Typed, KeySource::Voice}) {
+    {
         ScriptedFrontEnd front;
-        const BatchResult refused =
-            DecodeFiles("anna", other, source, users_, encoded, {}, true, front);
+        const BatchResult refused = DecodeFiles("anna", other, encoded, {}, true, front);
         EXPECT_EQ(refused.Count(FileStatus::Failed), 3);
         EXPECT_EQ(front.reasons, std::vector<std::string>(3, "wrong key or damaged file"));
         for (std::size_t i = 0; i < inputs_.size(); ++i) {
@@ -267,8 +266,7 @@ TEST_F(Batch, EncodedFilesAreDeletedOnlyWhenTheirOwnCheckValueProvesTheKey) {
     fs::remove(folder_.Path() / "old.txt");
     std::vector<fs::path> all = encoded;
     all.push_back(old);
-    const BatchResult decoded =
-        DecodeFiles("anna", AnnaKey(), KeySource::Voice, users_, all, {}, true, front_);
+    const BatchResult decoded = DecodeFiles("anna", AnnaKey(), all, {}, true, front_);
     EXPECT_EQ(decoded.Count(FileStatus::Done), 4);
     EXPECT_EQ(decoded.KeptCount(), 1);
     EXPECT_EQ(front_.shown, (std::vector<std::string>{std::string(kEncodedKeptMessage)}));
