@@ -294,9 +294,12 @@ bool AtomicFile::Commit() {
         Discard();
         return false;
     }
+    std::filesystem::file_status old;
+    bool replacing = false;
     if (!direct_) {
         std::error_code ec;
-        const auto old = std::filesystem::status(target_, ec);
+        old = std::filesystem::status(target_, ec);
+        replacing = !ec && std::filesystem::is_regular_file(old) && mode_ == OutputMode::Replace;
         // A secret is always owner-only; a replaced file keeps its own permissions; a new file
         // gets the usual ones.
         bool permitted = true;
@@ -332,6 +335,17 @@ bool AtomicFile::Commit() {
     UnregisterTemporary(slot_);
     slot_ = -1;
     temporary_.clear();
+#ifdef _WIN32
+    // Windows permissions are just the read-only attribute, and a read-only temporary file could
+    // not be removed after a failed rename: the attribute goes on the target once it is in place.
+    if (replacing && privacy_ == FilePrivacy::Normal) {
+        std::error_code ec;
+        std::filesystem::permissions(target_, old.permissions(),
+                                     std::filesystem::perm_options::replace, ec);
+    }
+#else
+    static_cast<void>(replacing);
+#endif
     committed_ = true;
     return true;
 }

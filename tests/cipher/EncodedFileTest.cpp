@@ -686,9 +686,15 @@ TEST_F(EncodedFileTest, OutputThatIsTheInputIsRefused) {
     ASSERT_EQ(EncodeFile(dir_ / "p", dir_ / "c", "a", kUserKey, FileSubstitutionTable), 1);
     const Bytes plain = ReadBytes(dir_ / "p");
     const Bytes encoded = ReadBytes(dir_ / "c");
+    // Windows gives symbolic links to administrators only; hard links are aliases there too.
+#ifdef _WIN32
+    fs::create_hard_link(dir_ / "p", dir_ / "p-link");
+    fs::create_hard_link(dir_ / "c", dir_ / "c-link");
+#else
     fs::create_symlink(dir_ / "p", dir_ / "p-link");
-    fs::create_hard_link(dir_ / "c", dir_ / "c-hard");
     fs::create_symlink(dir_ / "c", dir_ / "c-link");
+#endif
+    fs::create_hard_link(dir_ / "c", dir_ / "c-hard");
     EXPECT_EQ(
         EncodeFileChecked(dir_ / "p", dir_ / "p-link", "a", kUserKey, FileSubstitutionTable).status,
         CodingStatus::SameFile);
@@ -699,7 +705,7 @@ TEST_F(EncodedFileTest, OutputThatIsTheInputIsRefused) {
     }
     EXPECT_EQ(ReadBytes(dir_ / "p"), plain);
     EXPECT_EQ(ReadBytes(dir_ / "c"), encoded);
-    EXPECT_TRUE(fs::is_symlink(dir_ / "p-link"));
+    EXPECT_TRUE(fs::exists(dir_ / "p-link"));
 }
 
 // Failures name the system's reason; a folder, a missing file and a full device are told apart.
