@@ -3,6 +3,7 @@
 
 #include <QComboBox>
 #include <QDir>
+#include <QStandardPaths>
 #include <QEnterEvent>
 #include <QFile>
 #include <QLabel>
@@ -638,6 +639,11 @@ void MainWindowTest::enrolVerifyAddRestartRemove() {
         QCOMPARE(saves[0].options.title, QStringLiteral("Saving security key"));
         QCOMPARE(saves[0].options.defaultName, QStringLiteral("anna_key.txt"));
         QVERIFY(saves[0].options.filter.contains(QStringLiteral("*.txt")));
+        // The key belongs with the user's documents (or home), never in the program's folder.
+        const QString start = saves[0].options.directory;
+        QVERIFY(start == QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation) ||
+                start == QDir::homePath());
+        QVERIFY(QDir(start) != QDir(QCoreApplication::applicationDirPath()));
         QCOMPARE(prompt.Messages().size(), qsizetype{1});  // only the question
         QCOMPARE(s.Items(ui.ComboBox1), QStringList{QStringLiteral("anna")});
         QCOMPARE(s.Items(ui.ComboBox2), QStringList{QStringLiteral("anna")});
