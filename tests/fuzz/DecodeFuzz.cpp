@@ -1,69 +1,147 @@
-// Fuzzes the two decoders against each other on arbitrary files: DecodeFile (streaming into a
-// file) and DecodeToBuffer (into memory) must give the same result and the same bytes;
-// DecodeFile writes nothing on failure (an existing output keeps its content, a missing one is
-// not created, and no temporary file remains); and the fuzz input taken as plain data comes
-// back unchanged through EncodeBuffer and DecodeToBuffer.
+// Fuzzes the three readers of encoded files against each other on arbitrary files:
+// DecodeFileChecked (streaming into a file), DecodeToBufferChecked (into memory) and
+// CheckEncodedFile (writing nothing) must give the same status and trailer flags, and the two
+// decoders the same bytes. A file with a trailer is delivered only verified, and a verified
+// file is exactly what the writer makes of its plain data. A failed DecodeFileChecked writes
+// nothing (an existing output keeps its content, a missing one is not created, and no
+// temporary file remains). The fuzz input taken as plain data comes back unchanged from a file
+// with a trailer (verified) and from one without (unconfirmed), and one changed byte in the
+// trailer has the file refused as a whole.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "cipher/EncodedFile.h"
 #include "tests/fuzz/FuzzSupport.h"
 
+namespace quorvane::fuzz {
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
+
+struct Decoded {
+    CodingResult result;  // DecodeToBufferChecked's, which the other two readers matched
+    Bytes plain;
+};
+
+bool SameDecision(const CodingResult& a, const CodingResult& b) {
+    return a.status == b.status && a.tagged == b.tagged && a.tagVerified == b.tagVerified;
+}
+
+// Decodes the bytes with the three readers, the output existing beforehand when
+// outputExists, and requires the properties every decoding must have.
+Decoded DecodeAll(const Bytes& bytes, std::string_view marker, bool outputExists) {
+    const fs::path input = ScratchFolder() / "input.crp";
+    const fs::path output = ScratchFolder() / "output.dat";
+    const Bytes earlier = {'e', 'a', 'r', 'l', 'i', 'e', 'r'};
+    WriteBytes(input, bytes);
+    if (outputExists) {
+        WriteBytes(output, earlier);
+    }
+    Decoded decoded;
+    decoded.result = DecodeToBufferChecked(input, marker, kFuzzKey, FileSubstitutionTable,
+                                           decoded.plain, bytes.size());
+    const CodingResult streamed =
+        DecodeFileChecked(input, output, marker, kFuzzKey, FileSubstitutionTable);
+    const CodingResult checked = CheckEncodedFile(input, marker, kFuzzKey, FileSubstitutionTable);
+    Require(SameDecision(streamed, decoded.result) && SameDecision(checked, decoded.result),
+            "DecodeFileChecked, DecodeToBufferChecked and CheckEncodedFile decide alike");
+    Require(!decoded.result.ok() || decoded.result.tagged == decoded.result.tagVerified,
+            "a file with a trailer is delivered only verified");
+    Require(decoded.result.ok() || decoded.plain.empty(),
+            "a failed DecodeToBufferChecked gives nothing");
+    if (streamed.ok()) {
+        Require(ReadBytes(output) == decoded.plain,
+                "DecodeFileChecked and DecodeToBufferChecked give the same bytes");
+    } else if (outputExists) {
+        Require(ReadBytes(output) == earlier,
+                "a failed DecodeFileChecked keeps the existing output");
+    } else {
+        Require(!fs::exists(output), "a failed DecodeFileChecked creates no output");
+    }
+    const std::vector<fs::path> expectedEntries =
+        streamed.ok() || outputExists ? std::vector<fs::path>{input.filename(), output.filename()}
+                                      : std::vector<fs::path>{input.filename()};
+    Require(ScratchEntries() == expectedEntries, "the readers leave no temporary file");
+    fs::remove(output);
+    fs::remove(input);
+    return decoded;
+}
+
+// What the writer makes of plain under marker: with the trailer, or as earlier versions wrote.
+Bytes Encoded(std::span<const std::uint8_t> plain, std::string_view marker, bool withTrailer) {
+    const fs::path encoded = ScratchFolder() / "encoded.crp";
+    if (withTrailer) {
+        Require(EncodeBuffer(plain, encoded, marker, kFuzzKey, FileSubstitutionTable) == 1,
+                "EncodeBuffer encodes any plain data");
+    } else {
+        const fs::path plainFile = ScratchFolder() / "plain.dat";
+        WriteBytes(plainFile, plain);
+        Require(
+            EncodeFileWithoutTrailer(plainFile, encoded, marker, kFuzzKey, FileSubstitutionTable)
+                .ok(),
+            "EncodeFileWithoutTrailer encodes any plain data");
+        fs::remove(plainFile);
+    }
+    Bytes bytes = ReadBytes(encoded);
+    fs::remove(encoded);
+    return bytes;
+}
+
+bool IsBlank(std::uint8_t c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+}  // namespace
+}  // namespace quorvane::fuzz
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace quorvane;
     using namespace quorvane::fuzz;
-    namespace fs = std::filesystem;
-    const std::span<const std::uint8_t> bytes(data, size);
-    const fs::path input = ScratchFolder() / "input.crp";
-    const fs::path output = ScratchFolder() / "output.dat";
-    WriteBytes(input, bytes);
+    const Bytes bytes(data, data + size);
 
     // The file's own first token, as the speaker files are read; a file without one fails
-    // both decoders alike.
+    // every reader alike. Odd lengths decode over an existing output, even ones into a free
+    // name.
     std::string marker;
-    if (!ReadMarker(input, marker)) {
+    WriteBytes(ScratchFolder() / "input.crp", bytes);
+    if (!ReadMarker(ScratchFolder() / "input.crp", marker)) {
         marker = "none";
     }
-    std::vector<std::uint8_t> inMemory;
-    const int memoryResult =
-        DecodeToBuffer(input, marker, kFuzzKey, FileSubstitutionTable, inMemory, size);
-
-    // Odd lengths decode over an existing output, even ones into a free name.
-    const bool outputExisted = size % 2 == 1;
-    const std::vector<std::uint8_t> earlier = {'e', 'a', 'r', 'l', 'i', 'e', 'r'};
-    if (outputExisted) {
-        WriteBytes(output, earlier);
+    const Decoded asFile = DecodeAll(bytes, marker, size % 2 == 1);
+    if (asFile.result.tagVerified) {
+        const auto start = std::find_if_not(bytes.begin(), bytes.end(), IsBlank);
+        Require(Bytes(start, bytes.end()) == Encoded(asFile.plain, marker, true),
+                "a verified file is what the writer makes of its plain data");
     }
-    const int fileResult = DecodeFile(input, output, marker, kFuzzKey, FileSubstitutionTable);
-    Require(fileResult == memoryResult, "DecodeFile and DecodeToBuffer give the same result");
-    if (fileResult == 1) {
-        Require(ReadBytes(output) == inMemory, "DecodeFile and DecodeToBuffer give the same bytes");
-    } else if (outputExisted) {
-        Require(ReadBytes(output) == earlier, "a failed DecodeFile keeps the existing output");
-    } else {
-        Require(!fs::exists(output), "a failed DecodeFile creates no output");
-    }
-    const std::vector<fs::path> expectedEntries =
-        fileResult == 1 || outputExisted
-            ? std::vector<fs::path>{input.filename(), output.filename()}
-            : std::vector<fs::path>{input.filename()};
-    Require(ScratchEntries() == expectedEntries, "DecodeFile leaves no temporary file");
-    fs::remove(output);
 
-    const fs::path encoded = ScratchFolder() / "roundtrip.crp";
-    Require(EncodeBuffer(bytes, encoded, "fuzzcryptedfile", kFuzzKey, FileSubstitutionTable) == 1,
-            "EncodeBuffer encodes any plain data");
-    std::vector<std::uint8_t> back;
-    Require(DecodeToBuffer(encoded, "fuzzcryptedfile", kFuzzKey, FileSubstitutionTable, back,
-                           size) == 1 &&
-                back == std::vector<std::uint8_t>(bytes.begin(), bytes.end()),
-            "EncodeBuffer then DecodeToBuffer gives the plain data back");
-    fs::remove(encoded);
-    fs::remove(input);
+    const std::string_view owner = "fuzzcryptedfile";
+    const Bytes tagged = Encoded(bytes, owner, true);
+    const Bytes untagged = Encoded(bytes, owner, false);
+    Require(tagged.size() == untagged.size() + kTrailerBytes &&
+                std::equal(untagged.begin(), untagged.end(), tagged.begin()),
+            "the trailer is all that a file with one adds");
+    const Decoded fromTagged = DecodeAll(tagged, owner, size % 2 == 0);
+    Require(fromTagged.result.ok() && fromTagged.result.tagVerified && fromTagged.plain == bytes,
+            "a file with a trailer decodes verified to its plain data");
+    const Decoded fromUntagged = DecodeAll(untagged, owner, size % 2 == 1);
+    Require(fromUntagged.result.ok() && !fromUntagged.result.tagged && fromUntagged.plain == bytes,
+            "a file without a trailer decodes unconfirmed to its plain data");
+
+    // One bit of the trailer changed, the place chosen by the input.
+    Bytes damaged = tagged;
+    const std::size_t place = untagged.size() + (size == 0 ? 0 : data[0] % kTrailerBytes);
+    damaged[place] ^= static_cast<std::uint8_t>(1u << (size % 8));
+    const Decoded fromDamaged = DecodeAll(damaged, owner, size % 2 == 0);
+    Require(
+        fromDamaged.result.status == CodingStatus::WrongKeyOrDamaged && fromDamaged.result.tagged,
+        "a file with a damaged trailer is refused as a whole");
     return 0;
 }

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "cipher/EncodedFile.h"
-#include "speaker/ModelFile.h"
 #include "speaker/KeyFile.h"
+#include "speaker/ModelFile.h"
 #include "speaker/UserKey.h"
 #include "speaker/UserList.h"
 #include "tests/fuzz/FuzzSupport.h"
@@ -27,36 +27,117 @@ Bytes FromText(std::string_view text) {
     return Bytes(text.begin(), text.end());
 }
 
-Bytes Encoded(std::string_view marker, const Bytes& plain) {
+// What the program writes (withTrailer) or earlier versions wrote for plain under marker.
+Bytes Encoded(std::string_view marker, const Bytes& plain, bool withTrailer = true) {
     const fs::path path = ScratchFolder() / "seed.crp";
-    Require(EncodeBuffer(plain, path, marker, kFuzzKey, FileSubstitutionTable) == 1,
+    if (withTrailer) {
+        Require(EncodeBuffer(plain, path, marker, kFuzzKey, FileSubstitutionTable) == 1,
+                "a seed cannot be encoded");
+    } else {
+        const fs::path plainPath = ScratchFolder() / "seed.plain";
+        WriteBytes(plainPath, plain);
+        Require(
+            EncodeFileWithoutTrailer(plainPath, path, marker, kFuzzKey, FileSubstitutionTable).ok(),
             "a seed cannot be encoded");
+        fs::remove(plainPath);
+    }
     Bytes bytes = ReadBytes(path);
     fs::remove(path);
     return bytes;
 }
 
-// Encoded files for the header and decode targets.
+Bytes Joined(Bytes first, const Bytes& second) {
+    first.insert(first.end(), second.begin(), second.end());
+    return first;
+}
+
+// The file with the byte at offset (from the end when negative) changed.
+Bytes Flipped(Bytes bytes, std::ptrdiff_t offset) {
+    const auto at = offset < 0 ? static_cast<std::ptrdiff_t>(bytes.size()) + offset : offset;
+    bytes[static_cast<std::size_t>(at)] ^= 0x01;
+    return bytes;
+}
+
+Bytes Model(std::int32_t a, std::int32_t b, std::int32_t c, float threshold);
+
+// Encoded files for the header and decode targets: with a trailer, without one (as earlier
+// versions wrote them), with a damaged trailer, and with broken headers or lengths.
 void EncodedSeeds(const fs::path& folder) {
     const Bytes thirteen = FromText("hello, world!");
-    const Bytes valid = Encoded("annacryptedfile", thirteen);
-    const Bytes cutShort(valid.begin(), valid.end() - 3);
-    Bytes extra = valid;
-    extra.push_back('x');
+    const Bytes tagged = Encoded("annacryptedfile", thirteen);
+    const Bytes untagged = Encoded("annacryptedfile", thirteen, false);
+    const Bytes trailer(tagged.end() - static_cast<std::ptrdiff_t>(kTrailerBytes), tagged.end());
+    const auto headerLength = static_cast<std::ptrdiff_t>(untagged.size() - 16);
     const std::vector<std::pair<std::string, Bytes>> seeds = {
-        {"valid-empty", Encoded("annacryptedfile", {})},
-        {"valid-8", Encoded("annacryptedfile", FromText("8 bytes!"))},
-        {"valid-13", valid},
-        {"valid-speaker", Encoded("anna", Bytes(40, 0))},
-        {"valid-trailing-byte", extra},
-        {"broken-cut-short", cutShort},
+        {"tagged-empty", Encoded("annacryptedfile", {})},
+        {"tagged-8", Encoded("annacryptedfile", FromText("8 bytes!"))},
+        {"tagged-13", tagged},
+        {"tagged-speaker", Encoded("anna", Model(1, 1, 1, 0.5f))},
+        {"untagged-empty", Encoded("annacryptedfile", {}, false)},
+        {"untagged-13", untagged},
+        {"untagged-trailing-byte", Joined(untagged, FromText("x"))},
+        {"untagged-leading-blanks", FromText("  \t\nanna\n1\n0\n01234567")},
+        {"damaged-magic", Flipped(tagged, -static_cast<std::ptrdiff_t>(kTrailerBytes))},
+        {"damaged-key-check", Flipped(tagged, -40)},
+        {"damaged-file-tag", Flipped(tagged, -1)},
+        {"damaged-cipher-data", Flipped(tagged, headerLength)},
+        {"damaged-trailer-cut", Bytes(tagged.begin(), tagged.end() - 3)},
+        {"damaged-trailer-doubled", Joined(tagged, trailer)},
+        {"damaged-byte-after-trailer", Joined(tagged, FromText("x"))},
+        {"broken-cut-short", Bytes(untagged.begin(), untagged.end() - 3)},
         {"broken-pad-8", FromText("anna\n1\n8\n01234567")},
         {"broken-pad-without-blocks", FromText("anna\n0\n3\n")},
         {"broken-crlf", FromText("anna\r\n1\r\n0\r\n01234567")},
         {"broken-sign", FromText("anna\n-1\n0\n")},
-        {"valid-leading-blanks", FromText("  \t\nanna\n1\n0\n01234567")},
         {"broken-no-last-lf", FromText("anna\n0\n0")},
         {"broken-long-marker", FromText(std::string(kMaxMarkerLength + 1, 'm') + "\n0\n0\n")},
+    };
+    for (const auto& [name, bytes] : seeds) {
+        WriteBytes(folder / name, bytes);
+    }
+}
+
+// An input of the trailer target: the plain data, then the choices it takes from the end
+// (FuzzedDataProvider takes integers from the last byte backwards, most significant first).
+struct TrailerEdit {
+    std::uint8_t kind;  // 0 change, 1 insert, 2 delete, 3 cut, 4 append a copy; + 0x80 from the end
+    std::uint16_t where;
+    std::uint8_t value;
+};
+
+Bytes TrailerInput(const Bytes& plain, bool speakerFile, std::uint8_t wrongWord,
+                   const std::vector<TrailerEdit>& edits) {
+    Bytes taken = {static_cast<std::uint8_t>(speakerFile ? 1 : 0), wrongWord, 0, 0, 0, 0x10,
+                   static_cast<std::uint8_t>(edits.size())};
+    for (const TrailerEdit& edit : edits) {
+        taken.push_back(edit.kind);
+        taken.push_back(static_cast<std::uint8_t>(edit.where >> 8));
+        taken.push_back(static_cast<std::uint8_t>(edit.where));
+        taken.push_back(edit.value);
+    }
+    Bytes input = plain;
+    input.insert(input.end(), taken.rbegin(), taken.rend());
+    return input;
+}
+
+void TrailerSeeds(const fs::path& folder) {
+    const Bytes thirteen = FromText("hello, world!");
+    const Bytes model = Model(1, 1, 1, 0.5f);
+    constexpr std::uint8_t kFromEnd = 0x80;
+    const auto last = static_cast<std::uint16_t>(kTrailerBytes - 1);  // the trailer's first byte
+    const std::vector<std::pair<std::string, Bytes>> seeds = {
+        {"unchanged", TrailerInput(thirteen, false, 0, {})},
+        {"unchanged-empty", TrailerInput({}, false, 8, {})},
+        {"unchanged-speaker", TrailerInput(model, true, 3, {})},
+        {"magic-changed", TrailerInput(thirteen, false, 1, {{kFromEnd, last, 0x20}})},
+        {"tag-changed", TrailerInput(thirteen, true, 2, {{kFromEnd, 0, 0x01}})},
+        {"trailer-removed", TrailerInput(thirteen, false, 4, {{kFromEnd | 3, last, 0}})},
+        {"trailer-cut", TrailerInput(model, true, 5, {{kFromEnd | 3, 10, 0}})},
+        {"trailer-appended", TrailerInput(thirteen, false, 6, {{kFromEnd | 4, last, last}})},
+        {"byte-inserted", TrailerInput(thirteen, false, 7, {{1, 0, ' '}})},
+        {"byte-deleted", TrailerInput(model, true, 8, {{kFromEnd | 2, 80, 0}})},
+        {"several", TrailerInput(thirteen, false, 0,
+                                 {{kFromEnd | 3, last, 0}, {kFromEnd | 1, 0, 'Q'}, {0, 2, 4}})},
     };
     for (const auto& [name, bytes] : seeds) {
         WriteBytes(folder / name, bytes);
@@ -137,11 +218,12 @@ int main(int argc, char** argv) {
         return 2;
     }
     const fs::path root = argv[1];
-    for (const char* target : {"header", "decode", "model", "keyfile"}) {
+    for (const char* target : {"header", "decode", "trailer", "model", "keyfile"}) {
         fs::create_directories(root / target);
     }
     EncodedSeeds(root / "header");
     EncodedSeeds(root / "decode");
+    TrailerSeeds(root / "trailer");
     ModelSeeds(root / "model");
     KeyFileSeeds(root / "keyfile");
     return 0;

@@ -1,0 +1,41 @@
+#pragma once
+
+// A reader of encoded files written for the fuzz targets on its own, from the byte layout in
+// docs/FORMAT.md rather than from the program's code: the header, the length, where a trailer
+// is and what it must hold (HMAC-SHA-256 computed here directly with libgcrypt), and the plain
+// data (deciphered block by block with GostDecryptBlock). The targets require the program's
+// readers to decide exactly as it does on every input. It holds the whole file in memory, so
+// the inputs stay far below the program's 64 KiB header window.
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "cipher/EncodedFile.h"
+#include "cipher/Gost.h"
+
+namespace quorvane::fuzz {
+
+struct ReferenceResult {
+    CodingStatus status = CodingStatus::NotEncoded;  // Done, NotEncoded, Truncated or
+                                                     // WrongKeyOrDamaged
+    bool refusedAtOpen = false;  // refused before any byte is deciphered: header, length,
+                                 // trailer position or key check
+    bool tagged = false;         // the file counts as carrying a trailer (intact or not)
+    bool tagVerified = false;
+    std::uint64_t plainBytes = 0;     // the header's plain length, when the header parses
+    std::vector<std::uint8_t> plain;  // the plain data, when status is Done
+};
+
+// The first white-space-delimited token (leading white space skipped), at most
+// kMaxMarkerLength bytes; false when there is none or it is longer.
+[[nodiscard]] bool ReferenceToken(std::span<const std::uint8_t> bytes, std::string& token);
+
+// What decoding the bytes under marker, key and table must give.
+[[nodiscard]] ReferenceResult ReferenceRead(std::span<const std::uint8_t> bytes,
+                                            std::string_view marker, const GostKey& key,
+                                            const SubstitutionTable& table);
+
+}  // namespace quorvane::fuzz

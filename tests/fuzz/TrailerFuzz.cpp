@@ -1,0 +1,174 @@
+// Fuzzes the trailer check: a valid encoded file with a trailer is made from fuzz-chosen plain
+// data, then changed by fuzz-chosen edits anywhere in it, the trailer included (a byte
+// changed, inserted or deleted, the file cut, or a piece of it appended again). The three
+// readers (DecodeFileChecked, DecodeToBufferChecked, CheckEncodedFile) must decide alike and as
+// the reference reader (tests/fuzz/ReferenceReader.h); an unchanged file decodes verified to
+// exactly its plain data; a changed file never verifies, and decodes at all only when it no
+// longer carries a trailer; a failure leaves nothing (no output, no temporary file). Under a
+// wrong key or table a file with a trailer is always refused as wrong key or damaged.
+//
+// Input: the edits and the choice of key from the end (FuzzedDataProvider), the plain data from
+// the rest. Half the inputs make speaker files (StoreKey and StoreSubstitutionTable, the user
+// name as marker, owner-only).
+
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <string_view>
+#include <vector>
+
+#include "cipher/EncodedFile.h"
+#include "tests/fuzz/FuzzSupport.h"
+#include "tests/fuzz/ReferenceReader.h"
+
+namespace quorvane::fuzz {
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
+
+constexpr int kMostEdits = 4;
+constexpr std::size_t kLongestAppend = 2 * kTrailerBytes;
+
+enum class EditKind : std::uint8_t { Change, Insert, Delete, Cut, AppendCopy, kCount };
+
+// Applies one edit; where counts from the start or (fromEnd) from the end of the file.
+void ApplyEdit(Bytes& file, EditKind kind, bool fromEnd, std::uint16_t where, std::uint8_t value) {
+    if (file.empty()) {
+        file.push_back(value);
+        return;
+    }
+    const std::size_t place = fromEnd ? file.size() - 1 - where % file.size() : where % file.size();
+    const auto at = file.begin() + static_cast<std::ptrdiff_t>(place);
+    switch (kind) {
+        case EditKind::Change:
+            *at ^= value == 0 ? std::uint8_t{1} : value;
+            break;
+        case EditKind::Insert:
+            file.insert(at, value);
+            break;
+        case EditKind::Delete:
+            file.erase(at);
+            break;
+        case EditKind::Cut:
+            file.resize(place);
+            break;
+        case EditKind::AppendCopy: {
+            const std::size_t length = std::min(value % kLongestAppend + 1, file.size() - place);
+            const Bytes piece(at, at + static_cast<std::ptrdiff_t>(length));
+            file.insert(file.end(), piece.begin(), piece.end());
+            break;
+        }
+        case EditKind::kCount:
+            break;
+    }
+}
+
+struct Readers {
+    CodingResult streamed;
+    CodingResult inMemory;
+    CodingResult checked;
+    Bytes plain;
+};
+
+// Runs the three readers on the file at input, requiring that they agree with each other and
+// with expected, and that a failure writes nothing.
+Readers ReadAll(const fs::path& input, std::string_view marker, const GostKey& key,
+                const SubstitutionTable& table, const ReferenceResult& expected,
+                std::size_t fileBytes) {
+    const fs::path output = ScratchFolder() / "plain.out";
+    Readers r;
+    r.streamed = DecodeFileChecked(input, output, marker, key, table);
+    r.inMemory = DecodeToBufferChecked(input, marker, key, table, r.plain, fileBytes);
+    r.checked = CheckEncodedFile(input, marker, key, table);
+    for (const CodingResult* result : {&r.streamed, &r.inMemory, &r.checked}) {
+        Require(result->status == expected.status && result->tagged == expected.tagged &&
+                    result->tagVerified == expected.tagVerified,
+                "every reader decides as the reference reader");
+    }
+    Require(r.plain == expected.plain, "DecodeToBufferChecked gives the plain data, or nothing");
+    if (r.streamed.ok()) {
+        Require(ReadBytes(output) == r.plain,
+                "DecodeFileChecked and DecodeToBufferChecked give the same bytes");
+        fs::remove(output);
+    }
+    Require(ScratchEntries() == std::vector<fs::path>{input.filename()},
+            "a failed decoding leaves no output and no temporary file");
+    return r;
+}
+
+}  // namespace
+}  // namespace quorvane::fuzz
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    using namespace quorvane;
+    using namespace quorvane::fuzz;
+    FuzzedDataProvider in(data, size);
+    const bool speakerFile = in.ConsumeBool();
+    const std::string_view marker = speakerFile ? "anna" : "annacryptedfile";
+    const GostKey& key = speakerFile ? StoreKey : kFuzzKey;
+    const SubstitutionTable& table = speakerFile ? StoreSubstitutionTable : FileSubstitutionTable;
+    // The wrong key: one word changed, or (wordIndex 8) the other table.
+    const auto wordIndex = in.ConsumeIntegralInRange<std::size_t>(0, key.size());
+    const std::uint32_t wordChange = in.ConsumeIntegral<std::uint32_t>() | 1u;
+    GostKey wrongKey = key;
+    const bool wrongTable = wordIndex == key.size();
+    if (!wrongTable) {
+        wrongKey[wordIndex] ^= wordChange;
+    }
+    const SubstitutionTable& wrongKeyTable =
+        wrongTable ? (speakerFile ? FileSubstitutionTable : StoreSubstitutionTable) : table;
+
+    struct Edit {
+        EditKind kind;
+        bool fromEnd;
+        std::uint16_t where;
+        std::uint8_t value;
+    };
+    std::vector<Edit> edits(in.ConsumeIntegralInRange<int>(0, kMostEdits));
+    for (Edit& edit : edits) {
+        const auto kindByte = in.ConsumeIntegral<std::uint8_t>();
+        edit.kind = static_cast<EditKind>(kindByte % static_cast<std::uint8_t>(EditKind::kCount));
+        edit.fromEnd = (kindByte & 0x80) != 0;
+        edit.where = in.ConsumeIntegral<std::uint16_t>();
+        edit.value = in.ConsumeIntegral<std::uint8_t>();
+    }
+    const Bytes plain = in.ConsumeRemainingBytes<std::uint8_t>();
+
+    const fs::path input = ScratchFolder() / (speakerFile ? "anna.spk" : "file.crp");
+    Require(EncodeBufferChecked(plain, input, marker, key, table, OutputMode::Replace,
+                                speakerFile ? FilePrivacy::OwnerOnly : FilePrivacy::Normal)
+                .ok(),
+            "EncodeBufferChecked encodes any plain data");
+    const Bytes original = ReadBytes(input);
+    Bytes changed = original;
+    for (const Edit& edit : edits) {
+        ApplyEdit(changed, edit.kind, edit.fromEnd, edit.where, edit.value);
+    }
+    WriteBytes(input, changed);
+
+    const ReferenceResult expected = ReferenceRead(changed, marker, key, table);
+    const Readers readers = ReadAll(input, marker, key, table, expected, changed.size());
+    if (changed == original) {
+        Require(readers.inMemory.ok() && readers.inMemory.tagVerified && readers.plain == plain,
+                "an unchanged file decodes verified to its plain data");
+    } else {
+        Require(!readers.inMemory.tagVerified, "a changed file never verifies");
+        Require(!readers.inMemory.ok() || !readers.inMemory.tagged,
+                "a changed file decodes only when it carries no trailer");
+    }
+
+    const ReferenceResult underWrongKey = ReferenceRead(changed, marker, wrongKey, wrongKeyTable);
+    const Readers wrong =
+        ReadAll(input, marker, wrongKey, wrongKeyTable, underWrongKey, changed.size());
+    if (expected.tagged && expected.status != CodingStatus::NotEncoded &&
+        expected.status != CodingStatus::Truncated) {
+        Require(wrong.inMemory.status == CodingStatus::WrongKeyOrDamaged,
+                "a file with a trailer is refused under a wrong key");
+    }
+    fs::remove(input);
+    return 0;
+}
