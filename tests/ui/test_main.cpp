@@ -3,7 +3,6 @@
 
 #include <QComboBox>
 #include <QDir>
-#include <QStandardPaths>
 #include <QEnterEvent>
 #include <QFile>
 #include <QLabel>
@@ -12,6 +11,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStandardPaths>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -29,11 +29,10 @@
 #include "audio/ScriptedDevice.h"
 #include "audio/SoundBuffer.h"
 #include "speaker/Decision.h"
-#include "speaker/ModelFile.h"
 #include "speaker/KeyFile.h"
+#include "speaker/ModelFile.h"
 #include "speaker/UserKey.h"
 #include "speaker/UserList.h"
-#include "workflow/Figures.h"
 #include "tests/ui/Phrases.h"
 #include "tests/ui/ProgramWindows.h"
 #include "tests/ui/ScriptedPrompt.h"
@@ -45,6 +44,7 @@
 #include "ui/WidgetPrompt.h"
 #include "ui_Main.h"
 #include "ui_Secparam.h"
+#include "workflow/Figures.h"
 
 using Samples = std::vector<std::int16_t>;
 using Kind = ScriptedPrompt::Kind;
@@ -245,7 +245,8 @@ void MainWindowTest::levelChecksAndTheirWarnings() {
     QVERIFY2(prompt.entries.empty(), qPrintable(prompt.Messages().join(QLatin1Char('|'))));
     const auto kept = static_cast<std::int32_t>(phrase1_.size()) - 400;
     QCOMPARE(s.form1->enrolment.RecordedCount(), kept);
-    QVERIFY(std::equal(phrase1_.begin() + 400, phrase1_.end(), s.form1->enrolment.RecordedSamples().begin()));
+    QVERIFY(std::equal(phrase1_.begin() + 400, phrase1_.end(),
+                       s.form1->enrolment.RecordedSamples().begin()));
     QCOMPARE(s.ui().Pr1->value(), 0);
     QVERIFY(!s.form1->Timer1->isActive());
 
@@ -1029,6 +1030,27 @@ void MainWindowTest::widgetPromptShowsRealBoxes() {
     QVERIFY(!prompt.Question(QStringLiteral("Do you want to save it?"),
                              QStringLiteral("Security key generation"), Prompt::Icon::Question));
     QCOMPARE(defaultButton, QMessageBox::Yes);
+
+    // The replace question: four buttons, No by default, each button its own answer.
+    const struct {
+        QMessageBox::StandardButton button;
+        Prompt::ReplaceAnswer answer;
+    } replies[] = {{QMessageBox::Yes, Prompt::ReplaceAnswer::Yes},
+                   {QMessageBox::YesToAll, Prompt::ReplaceAnswer::YesToAll},
+                   {QMessageBox::No, Prompt::ReplaceAnswer::No},
+                   {QMessageBox::Cancel, Prompt::ReplaceAnswer::Cancel}};
+    for (const auto& reply : replies) {
+        OnNextModal([&](QWidget& modal) {
+            auto& box = static_cast<QMessageBox&>(modal);
+            read(modal);
+            defaultButton = box.standardButton(box.defaultButton());
+            box.button(reply.button)->click();
+        });
+        QVERIFY(prompt.Replace(QStringLiteral("File a already exists. Do you want to replace it?"),
+                               QStringLiteral("Confirm file replace")) == reply.answer);
+        QCOMPARE(defaultButton, QMessageBox::No);
+        QCOMPARE(icon, QMessageBox::Warning);
+    }
 
     // The security level dialog, shown modally and only hidden afterwards.
     TForm2 form2;
