@@ -129,7 +129,7 @@ public:
             return {};
         }
         const std::u8string leaf = file.filename().u8string();
-        std::string label(leaf.begin(), leaf.end());
+        const std::string label = EscapeControls(std::string(leaf.begin(), leaf.end()));
         return [label](std::uint64_t done, std::uint64_t total) {
             if (total < kProgressLineBytes) {
                 return;
