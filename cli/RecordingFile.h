@@ -23,7 +23,7 @@ struct RecordingFile {
 
 // Reads `path` (see ReadSoundFile) and applies the level checks. Returns false when
 // the file cannot be read or nothing in it counts as recorded, with `error` set to
-// one line: the reader's own, or `where` followed by "The sound was not recorded".
+// one line: the reader's own, or `where` followed by kSoundNotRecordedText.
 // A recording the checks refuse is returned: the caller decides what a warning means.
 [[nodiscard]] bool ReadRecordingFile(const std::filesystem::path& path, std::string_view where,
                                      RecordingFile& recording, std::string& error);

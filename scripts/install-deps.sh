@@ -2,8 +2,6 @@
 # Installs every Debian 12 package that building, running and testing Quorvane needs.
 # Safe to run again: apt-get install only adds what is missing.
 set -euo pipefail
-SUDO=""
-if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 PACKAGES=(
   build-essential cmake pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev
@@ -15,12 +13,4 @@ PACKAGES=(
   clang libclang-rt-14-dev
   file help2man librsvg2-bin desktop-file-utils appstream lintian
 )
-missing=()
-for p in "${PACKAGES[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ "${#missing[@]}" -gt 0 ]; then
-  export DEBIAN_FRONTEND=noninteractive
-  $SUDO apt-get update -qq
-  $SUDO apt-get install -y -qq "${missing[@]}"
-fi
+. "$(dirname "$0")/apt-install.sh"

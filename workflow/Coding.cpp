@@ -67,7 +67,9 @@ public:
         // An output that resolves to the input (a link, another name of the same file)
         // would be destroyed by the very write that reads it.
         if (fs::equivalent(input, output, error) && !error) {
-            return {FileStatus::Failed, "the output is the input file itself"};
+            CodingResult same;
+            same.status = CodingStatus::SameFile;
+            return {FileStatus::Failed, DescribeFailure(same)};
         }
         if (fs::is_directory(output, error)) {
             return {FileStatus::Failed, "the output is a folder"};
