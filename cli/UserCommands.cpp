@@ -433,10 +433,14 @@ int RunDecode(const CliContext& context, const DecodeOptions& options) {
     const bool byVoice = !options.voice.empty();
     GostKey key{};
     std::string keyFileName;
-    if (!byVoice && !ReadKeyFile(PathFromText(options.keyFile), keyFileName, key)) {
-        PrintError(options.keyFile +
-                   ": not a security key file (eight signed 32-bit numbers expected)");
-        return kExitError;
+    if (!byVoice) {
+        const KeyFileResult read = KeyFromFile(PathFromText(options.keyFile), {});
+        if (!read.done) {
+            PrintError(read.message);
+            return kExitError;
+        }
+        key = read.key;
+        keyFileName = read.keyName;
     }
 
     // The owner: --name, else the single file's own, else the key file's.
@@ -456,8 +460,7 @@ int RunDecode(const CliContext& context, const DecodeOptions& options) {
         return kExitError;
     }
     if (!byVoice && !keyFileName.empty() && keyFileName != name) {
-        PrintError(options.keyFile + ": this is the security key of " + keyFileName + ", not of " +
-                   name);
+        PrintError(options.keyFile + ": " + KeyOfOtherUserMessage(keyFileName, name));
         return kExitError;
     }
     fs::path folder;

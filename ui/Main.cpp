@@ -6,12 +6,15 @@
 #include <QColor>
 #include <QCoreApplication>
 #include <QCursor>
+#include <QDialog>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QFont>
 #include <QGuiApplication>
 #include <QIcon>
+#include <QKeyEvent>
+#include <QKeySequence>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPalette>
@@ -19,10 +22,13 @@
 #include <QProgressBar>
 #include <QRadioButton>
 #include <QScreen>
+#include <QShortcut>
 #include <QStandardPaths>
 #include <QStatusBar>
+#include <QTextBrowser>
 #include <QTimer>
 #include <QUrl>
+#include <QVBoxLayout>
 #include <algorithm>
 #include <span>
 #include <system_error>
@@ -214,6 +220,18 @@ TForm1::TForm1(Prompt& prompt_, std::unique_ptr<quorvane::WaveDevice> device,
     Timer1->stop();
     connect(Timer1, &QTimer::timeout, this,
             [this] { RunGuarded(prompt, [this] { Timer1Timer(); }); });
+    keyRelease_ = new QTimer(this);
+    keyRelease_->setSingleShot(true);
+    keyRelease_->setInterval(kKeyReleaseGraceMs);
+    connect(keyRelease_, &QTimer::timeout, this, [this] {
+        RunGuarded(prompt, [this] {
+            if (pressing_) {
+                keyHoldEnded_ = true;
+            } else {
+                EndKeyHold();
+            }
+        });
+    });
 
     // Result fields: black images with their labels over them.
     PaintBlack(ui->Image1);
@@ -233,9 +251,8 @@ TForm1::TForm1(Prompt& prompt_, std::unique_ptr<quorvane::WaveDevice> device,
     SetTextColour(ui->Label4, kClGreen);
 
     // Phrase indicators: red until their slot receives a phrase.
-    for (QWidget* indicator : {static_cast<QWidget*>(ui->Panel1), static_cast<QWidget*>(ui->Panel2),
-                               static_cast<QWidget*>(ui->Panel3)}) {
-        SetBackground(indicator, kClRed);
+    for (int slot = 0; slot < 3; ++slot) {
+        SetPhraseIndicator(slot, false);
     }
 
     // Status bar: panel 0 stays empty, panel 1 carries every status text.
@@ -276,6 +293,9 @@ TForm1::TForm1(Prompt& prompt_, std::unique_ptr<quorvane::WaveDevice> device,
     onClick(ui->Button5, &TForm1::Button5Click);
     onClick(ui->Button6, &TForm1::Button6Click);
     onClick(ui->Button7, &TForm1::Button7Click);
+    auto* help = new QShortcut(QKeySequence(Qt::Key_F1), this);
+    connect(help, &QShortcut::activated, this,
+            [this] { RunGuarded(prompt, [this] { BitBtn3Click(); }); });
 
     // Press and hold, hover hints, the window's own surface and the link labels.
     ui->BitBtn1->setIcon(QIcon(QStringLiteral(":/quorvane/record.png")));
@@ -297,6 +317,7 @@ TForm1::TForm1(Prompt& prompt_, std::unique_ptr<quorvane::WaveDevice> device,
     ui->Label9->setToolTip(QStringLiteral("https://quorvane.example"));
     ui->Image3->setPixmap(QPixmap(QStringLiteral(":/quorvane/about.png")));
 
+    NameControls();
     ui->PageControl1->setCurrentIndex(0);
 
     // The registered users of the Speakers folder.
@@ -336,7 +357,11 @@ void TForm1::FormClose() {
     if (Timer1 != nullptr) {
         Timer1->stop();
     }
+    if (keyRelease_ != nullptr) {
+        keyRelease_->stop();
+    }
     hold_ = Hold::None;
+    keyHold_ = Hold::None;
     enrolment.Release();
     // Stops and closes a direction still open (a button held while the window closes).
     soundBuffer.reset();
@@ -389,6 +414,61 @@ void TForm1::RefillUserBoxes() {
         box->setCurrentIndex(-1);
         box->setEditText(QString());
     }
+    PreselectSingleUser();
+}
+
+void TForm1::SetPhraseIndicator(int slot, bool added) {
+    QWidget* indicators[] = {ui->Panel1, ui->Panel2, ui->Panel3};
+    QWidget* indicator = indicators[std::clamp(slot, 0, 2)];
+    SetBackground(indicator, added ? kClGreen : kClRed);
+    // What the colour says, for those who do not see it.
+    const QString phrase = QStringLiteral("Phrase %1").arg(slot + 1);
+    indicator->setAccessibleName(
+        phrase + (added ? QStringLiteral(": added") : QStringLiteral(": not added")));
+    indicator->setAccessibleDescription(
+        phrase + QStringLiteral(" indicator: green once the phrase is added"));
+}
+
+void TForm1::NameControls() {
+    struct Named {
+        QWidget* control;
+        const char* name;
+        const char* description;
+    };
+    const Named controls[] = {
+        {ui->BitBtn1, "Record", "Record: press and hold (mouse button or Space) to record sound"},
+        {ui->BitBtn2, "Play",
+         "Play: press and hold (mouse button or Space) to play recorded sound"},
+        {ui->BitBtn3, "Help", "Help: open the help page (F1)"},
+        {ui->Pr1, "Level and progress",
+         "The sound level while Record or Play is held, and the progress of long commands"},
+        {ui->RadioGroup1_0, "1 phrase", "Add the recording as phrase 1"},
+        {ui->RadioGroup1_1, "2 phrase", "Add the recording as phrase 2"},
+        {ui->RadioGroup1_2, "3 phrase", "Add the recording as phrase 3"},
+        {ui->Button1, "Add phrase", "Add phrase: turn the recording into the chosen phrase"},
+        {ui->Button4, "Train system...",
+         "Train system: choose the security level and compute the threshold"},
+        {ui->Verifikate, "Verify", "Verify: test the recording against the trained phrases"},
+        {ui->Label2, "Verification result", "The result of Verify"},
+        {ui->ComboBox1, "Your name", "Your name: the user to add or remove"},
+        {ui->Button2, "Add new user...",
+         "Add new user: register the trained phrases under your name"},
+        {ui->Button3, "Remove user...", "Remove user: delete the named user"},
+        {ui->ComboBox2, "Registered users name", "The registered user whose files are encoded"},
+        {ui->Button5, "Open file(s) for encoding...", "Choose the files to encode for the user"},
+        {ui->RadioGroup3_0, "Voice decoding", "Decode after a voice verification"},
+        {ui->RadioGroup3_1, "Enter security key", "Decode with the security key"},
+        {ui->Button6, "Open file(s) to decode...", "Choose the encoded files to decode"},
+        {ui->ComboBox3, "Users name", "The user whose files are decoded"},
+        {ui->Label4, "Decoding result", "The result of the voice verification for decoding"},
+        {ui->Button7, "Recognize/Decode...",
+         "Verify the recording or enter the key, then decode the chosen files"},
+        {statusPanel1_, "Status", "What the last command did"},
+    };
+    for (const Named& named : controls) {
+        named.control->setAccessibleName(QString::fromUtf8(named.name));
+        named.control->setAccessibleDescription(QString::fromUtf8(named.description));
+    }
 }
 
 bool TForm1::PhraseIndicatorGreen(int slot) const {
@@ -434,6 +514,25 @@ bool TForm1::FilterEvent(QObject* watched, QEvent* event) {
     const QEvent::Type type = event->type();
     if (watched == ui->BitBtn1 || watched == ui->BitBtn2) {
         const bool record = watched == ui->BitBtn1;
+        if (type == QEvent::KeyPress || type == QEvent::KeyRelease) {
+            const auto* key = static_cast<QKeyEvent*>(event);
+            if (key->key() != Qt::Key_Space) {
+                return false;
+            }
+            // The button's own Space handling (a click) is replaced by the hold.
+            type == QEvent::KeyPress ? SpaceDown(record, key->isAutoRepeat())
+                                     : SpaceUp(key->isAutoRepeat());
+            return true;
+        }
+        if (type == QEvent::FocusOut && keyHold_ != Hold::None) {
+            keyRelease_->stop();
+            if (pressing_) {
+                keyHoldEnded_ = true;
+            } else {
+                EndKeyHold();
+            }
+            return false;
+        }
         if (type == QEvent::MouseMove) {
             record ? BitBtn1MouseMove() : BitBtn2MouseMove();
         } else if (type == QEvent::MouseButtonPress || type == QEvent::MouseButtonDblClick) {
@@ -592,6 +691,45 @@ void TForm1::BitBtn2MouseUp(Qt::MouseButton button) {
     elapsedMs = 0;
 }
 
+void TForm1::SpaceDown(bool record, bool autoRepeat) {
+    if (keyRelease_->isActive()) {
+        // A press within the grace time: the key never came up.
+        keyRelease_->stop();
+        return;
+    }
+    if (autoRepeat || keyHold_ != Hold::None || hold_ != Hold::None) {
+        return;
+    }
+    keyHold_ = record ? Hold::Recording : Hold::Playing;
+    (record ? ui->BitBtn1 : ui->BitBtn2)->setDown(true);
+    pressing_ = true;
+    keyHoldEnded_ = false;
+    record ? BitBtn1MouseDown(Qt::LeftButton) : BitBtn2MouseDown(Qt::LeftButton);
+    pressing_ = false;
+    // A hold that a warning box already ended, or whose key came up meanwhile.
+    if (hold_ == Hold::None || keyHoldEnded_) {
+        EndKeyHold();
+    }
+}
+
+void TForm1::SpaceUp(bool autoRepeat) {
+    if (!autoRepeat && keyHold_ != Hold::None) {
+        keyRelease_->start();
+    }
+}
+
+void TForm1::EndKeyHold() {
+    keyRelease_->stop();
+    const Hold held = std::exchange(keyHold_, Hold::None);
+    if (held == Hold::Recording) {
+        ui->BitBtn1->setDown(false);
+        BitBtn1MouseUp(Qt::LeftButton);
+    } else if (held == Hold::Playing) {
+        ui->BitBtn2->setDown(false);
+        BitBtn2MouseUp(Qt::LeftButton);
+    }
+}
+
 void TForm1::Timer1Timer() {
     if (!soundBuffer) {
         return;
@@ -628,10 +766,38 @@ void TForm1::BitBtn3Click() {
     const std::filesystem::path help = quorvane::HelpPage(ProgramFolder());
     std::error_code error;
     const bool present = std::filesystem::is_regular_file(help, error);
-    if (!present || !prompt.OpenUrl(QUrl::fromLocalFile(FromPath(help)).toString())) {
+    if (!present) {
         prompt.Box(QStringLiteral("Cannot open help file. File may have been moved or deleted."),
                    QStringLiteral("Error!"), Prompt::Icon::Warning);
+        return;
     }
+    const QUrl page = QUrl::fromLocalFile(FromPath(help));
+    if (!prompt.OpenUrl(page.toString())) {
+        // No browser to hand it to: the page is there, so the program shows it itself.
+        ShowHelpWindow(page);
+    }
+}
+
+void TForm1::ShowHelpWindow(const QUrl& page) {
+    if (helpWindow == nullptr) {
+        helpWindow = new QDialog(this, Qt::Window);
+        helpWindow->setObjectName(QStringLiteral("HelpWindow"));
+        helpWindow->setWindowTitle(kApplicationTitle + QStringLiteral(" Help"));
+        auto* layout = new QVBoxLayout(helpWindow);
+        layout->setContentsMargins(0, 0, 0, 0);
+        auto* browser = new QTextBrowser(helpWindow);
+        browser->setObjectName(QStringLiteral("HelpBrowser"));
+        browser->setAccessibleName(QStringLiteral("Help"));
+        // Addresses beyond the page go to the desktop, as the About links do.
+        browser->setOpenExternalLinks(true);
+        layout->addWidget(browser);
+        helpWindow->resize(640, 520);
+    }
+    auto* browser = helpWindow->findChild<QTextBrowser*>(QStringLiteral("HelpBrowser"));
+    browser->setSource(page);
+    helpWindow->show();
+    helpWindow->raise();
+    helpWindow->activateWindow();
 }
 
 void TForm1::OpenLink(const QString& address) {
@@ -687,9 +853,20 @@ void TForm1::Button1Click() {
         const WaitCursor wait;
         added = enrolment.AddPhrase(slot, front);
     }
-    if (Show(added)) {
-        QWidget* indicators[] = {ui->Panel1, ui->Panel2, ui->Panel3};
-        SetBackground(indicators[slot], kClGreen);
+    if (!Show(added)) {
+        return;
+    }
+    SetPhraseIndicator(slot, true);
+    SetStatusText(FromUtf8(quorvane::PhraseAddedText(slot + 1)));
+    // The selection moves on to the next slot without a phrase, so three recordings in a
+    // row fill the three slots.
+    const auto& phrases = enrolment.PhraseCodebooks();
+    for (int step = 1; step < 3; ++step) {
+        if (const int next = (slot + step) % 3;
+            !phrases[static_cast<std::size_t>(next)].Trained()) {
+            SetRadioGroup1ItemIndex(next);
+            break;
+        }
     }
 }
 
@@ -720,7 +897,13 @@ void TForm1::VerifikateClick() {
 // ---- Study page: users ----
 
 void TForm1::Button2Click() {
-    Show(users.Add(ui->ComboBox1->currentText().toStdString(), enrolment, front));
+    const std::string name = ui->ComboBox1->currentText().toStdString();
+    const quorvane::AddUserResult added = users.Add(name, enrolment, front);
+    // Done once registered, whatever happened with the key file afterwards.
+    if (Show(added)) {
+        SetStatusText(FromUtf8(quorvane::UserAddedText(
+            name, added.keySaved ? quorvane::PathText(added.keyFile) : std::string())));
+    }
 }
 
 void TForm1::Button3Click() {
@@ -736,4 +919,5 @@ void TForm1::Button3Click() {
     ui->ComboBox1->setCurrentIndex(-1);
     ui->ComboBox1->setEditText(name);
     RefillUserBoxes();
+    SetStatusText(FromUtf8(quorvane::UserRemovedText(name.toStdString())));
 }

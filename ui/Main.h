@@ -21,6 +21,8 @@ class QLabel;
 class QTimer;
 class QButtonGroup;
 class QCloseEvent;
+class QDialog;
+class QUrl;
 class TForm2;
 class TForm3;
 class TForm4;
@@ -46,6 +48,9 @@ class TForm1 final : public QMainWindow {
     Q_OBJECT
 
 public:
+    // How long a released Space waits for a press that shows the key is still held.
+    static constexpr int kKeyReleaseGraceMs = 100;
+
     // Pr1 as the core's progress interface (training, file batches). Repaints the
     // bar at each change, since the long operations run on the interface thread.
     class Pr1Progress final : public quorvane::Progress {
@@ -117,6 +122,9 @@ public:
     // The controls, by their form names: ui->Button1, ui->Pr1, ui->ComboBox1 ...
     std::unique_ptr<Ui::TForm1> ui;
     QTimer* Timer1 = nullptr;  // 200 ms level meter, runs only while a button is held
+    // The program's own view of the help page, for a desktop that cannot open it;
+    // created on first use.
+    QDialog* helpWindow = nullptr;
 
     // ---- Helpers for the handlers ----
     // Panel 1 (the second) of StatusBar1; panel 0 stays empty.
@@ -146,6 +154,12 @@ public slots:
     void BitBtn2MouseUp(Qt::MouseButton button);
     void FormMouseMove();
     void Timer1Timer();
+    // Space held on the focused Record or Play button: the same steps as a held left
+    // button. Key auto-repeat is ignored, and a release counts only when no new press
+    // follows within kKeyReleaseGraceMs (X servers may report a repeat's release as a
+    // real one); losing the focus ends the hold at once.
+    void SpaceDown(bool record, bool autoRepeat);
+    void SpaceUp(bool autoRepeat);
 
     // Help and the About page's links.
     void BitBtn3Click();
@@ -179,6 +193,8 @@ public:
     void DecodeChosenFiles(const QStringList& files);
     // Called once at the end of the constructor (drop targets of the coding pages).
     void SetupCodingPages();
+    // The Encode page's user box shows the only registered user when it is empty.
+    void PreselectSingleUser();
 
     // Frees the sample memory, the sound buffer and the user list (the window's
     // close). Safe to call more than once.
@@ -198,13 +214,26 @@ private:
     // the release may already have happened without reaching the button.
     void FinishHoldIfReleased(int shownBefore, Qt::MouseButton button);
     void AddUserName(const QString& name);
+    // A phrase indicator's colour and the name a screen reader says for it.
+    void SetPhraseIndicator(int slot, bool added);
+    // The accessible names and descriptions of the controls.
+    void NameControls();
     void SetLinkUnderline(QLabel* label, bool underline);
+    void ShowHelpWindow(const QUrl& page);
     void OpenLink(const QString& address);
 
     // Which press-and-hold button is down: only its left release ends the state.
     enum class Hold { None, Recording, Playing };
 
     Hold hold_ = Hold::None;
+    // The hold Space started, the grace timer of its release, and whether a press
+    // handler is still running (a modal warning inside it runs an event loop, in which
+    // the release or a focus loss may arrive).
+    void EndKeyHold();
+    Hold keyHold_ = Hold::None;
+    QTimer* keyRelease_ = nullptr;
+    bool pressing_ = false;
+    bool keyHoldEnded_ = false;
     QButtonGroup* radioGroup1_ = nullptr;
     QButtonGroup* radioGroup3_ = nullptr;
     QLabel* statusPanel0_ = nullptr;

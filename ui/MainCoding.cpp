@@ -15,6 +15,7 @@
 #include <QPalette>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTabWidget>
 #include <QTimer>
 #include <QUrl>
 #include <filesystem>
@@ -212,8 +213,10 @@ void TForm1::EncodeChosenFiles(const QStringList& files) {
                        quorvane::kDeleteOriginalsCaption, quorvane::kEncodingFolderCaption);
     if (prompt.ShowModal(form) == QDialog::Accepted) {
         const std::filesystem::path folder = ToPath(OutputFolder(form));
-        static_cast<void>(quorvane::EncodeFiles(*record, ListedFiles(form), folder,
-                                                form.CheckBox1->isChecked(), front));
+        const std::vector<std::filesystem::path> listed = ListedFiles(form);
+        const quorvane::BatchResult batch =
+            quorvane::EncodeFiles(*record, listed, folder, form.CheckBox1->isChecked(), front);
+        SetStatusText(FromUtf8(quorvane::BatchSummary(batch, listed.size(), true, folder)));
     }
     pr1Progress.SetPosition(0);
 }
@@ -298,6 +301,7 @@ void TForm1::Button7Click() {
         }
         TForm4& keyForm = *Form4;
         keyForm.Edit1->setText(name);
+        keyForm.SetPrompt(&prompt);
         keyForm.Memo1->clear();
         if (prompt.ShowModal(keyForm) != QDialog::Accepted) {
             return;
@@ -325,8 +329,10 @@ void TForm1::Button7Click() {
         return;
     }
     const std::filesystem::path folder = ToPath(OutputFolder(form));
-    static_cast<void>(quorvane::DecodeFiles(stdName, key, ListedFiles(form), folder,
-                                            form.CheckBox1->isChecked(), front));
+    const std::vector<std::filesystem::path> listed = ListedFiles(form);
+    const quorvane::BatchResult batch =
+        quorvane::DecodeFiles(stdName, key, listed, folder, form.CheckBox1->isChecked(), front);
+    SetStatusText(FromUtf8(quorvane::BatchSummary(batch, listed.size(), false, folder)));
 }
 
 // ---------------------------------------------------------------- Drops
@@ -341,4 +347,12 @@ void TForm1::SetupCodingPages() {
     };
     watch(ui->TabSheet2, [this](const QStringList& files) { EncodeChosenFiles(files); });
     watch(ui->TabSheet3, [this](const QStringList& files) { DecodeChosenFiles(files); });
+    connect(ui->PageControl1, &QTabWidget::currentChanged, this, [this] { PreselectSingleUser(); });
+}
+
+void TForm1::PreselectSingleUser() {
+    // With one registered user there is nobody else to encode for.
+    if (ui->ComboBox2->count() == 1 && ui->ComboBox2->currentText().isEmpty()) {
+        ui->ComboBox2->setCurrentIndex(0);
+    }
 }

@@ -1,14 +1,24 @@
 #include "ui/Seckey.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QShowEvent>
+#include <QStandardPaths>
+#include <cstdint>
+
+#include "ui/Prompt.h"
+#include "ui/QtText.h"
+#include "workflow/Coding.h"
+#include "workflow/Messages.h"
 
 TForm4::TForm4(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint) {
     setupUi(this);
     setFixedSize(size());
+    connect(Button3, &QPushButton::clicked, this, &TForm4::Button3Click);
 }
 
 QStringList TForm4::KeyLines() const {
@@ -23,9 +33,41 @@ QStringList TForm4::KeyLines() const {
     return lines;
 }
 
+void TForm4::Button3Click() {
+    if (prompt_ == nullptr) {
+        return;
+    }
+    Prompt::FileDialogOptions options;
+    options.title = QStringLiteral("Open security key");
+    options.filter = ui::QtFilter(quorvane::kKeyFileDialogFilter);
+    // Key files are saved among the user's documents by default.
+    options.directory = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    if (options.directory.isEmpty() || !QFileInfo(options.directory).isDir()) {
+        options.directory = QDir::homePath();
+    }
+    const QStringList chosen = prompt_->OpenFiles(options);
+    if (chosen.isEmpty()) {
+        return;
+    }
+    const quorvane::KeyFileResult read =
+        quorvane::KeyFromFile(ui::ToPath(chosen.first()), Edit1->text().toStdString());
+    if (!read.done) {
+        prompt_->Message(ui::FromUtf8(read.message));
+        return;
+    }
+    QStringList lines;
+    for (const std::uint32_t word : read.key) {
+        lines << QString::number(static_cast<std::int32_t>(word));
+    }
+    Memo1->setPlainText(lines.join(QLatin1Char('\n')));
+    O->setFocus();
+}
+
 void TForm4::showEvent(QShowEvent* event) {
     if (const QScreen* screen = QGuiApplication::primaryScreen(); screen != nullptr) {
         move(screen->availableGeometry().center() - rect().center());
     }
     QDialog::showEvent(event);
+    // The key is typed at once, without a click into the memo first.
+    Memo1->setFocus(Qt::OtherFocusReason);
 }

@@ -5,8 +5,11 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFontMetrics>
+#include <QGridLayout>
 #include <QMessageBox>
 #include <QRegularExpression>
+#include <QSpacerItem>
 #include <QUrl>
 
 #include "workflow/Messages.h"
@@ -29,7 +32,24 @@ QMessageBox::Icon ToBoxIcon(Prompt::Icon icon) {
     return QMessageBox::NoIcon;
 }
 
+// Room for the title bar's icon and buttons beside the caption, in pixels.
+constexpr int kTitleBarAllowance = 120;
+
 }  // namespace
+
+void WidgetPrompt::WidenForCaption(QMessageBox& box) {
+    auto* grid = qobject_cast<QGridLayout*>(box.layout());
+    if (grid == nullptr) {
+        return;
+    }
+    QFont title = box.font();
+    title.setBold(true);  // most title bars draw the caption in bold
+    const int width = QFontMetrics(title).horizontalAdvance(box.windowTitle()) + kTitleBarAllowance;
+    // The box sizes itself from its layout: a fixed-width spacer across the bottom row
+    // keeps it from getting narrower than the caption.
+    grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Fixed, QSizePolicy::Minimum),
+                  grid->rowCount(), 0, 1, grid->columnCount());
+}
 
 void WidgetPrompt::Message(const QString& text) {
     Box(text,
@@ -39,11 +59,13 @@ void WidgetPrompt::Message(const QString& text) {
 
 void WidgetPrompt::Box(const QString& text, const QString& caption, Icon icon) {
     QMessageBox box(ToBoxIcon(icon), caption, text, QMessageBox::Ok, parent_);
+    WidenForCaption(box);
     box.exec();
 }
 
 bool WidgetPrompt::Question(const QString& text, const QString& caption, Icon icon) {
     QMessageBox box(ToBoxIcon(icon), caption, text, QMessageBox::Yes | QMessageBox::No, parent_);
+    WidenForCaption(box);
     // Warnings and errors ask before something is deleted: Enter should not confirm.
     box.setDefaultButton(icon == Icon::Question ? QMessageBox::Yes : QMessageBox::No);
     return box.exec() == QMessageBox::Yes;
@@ -53,6 +75,7 @@ Prompt::ReplaceAnswer WidgetPrompt::Replace(const QString& text, const QString& 
     QMessageBox box(
         QMessageBox::Warning, caption, text,
         QMessageBox::Yes | QMessageBox::YesToAll | QMessageBox::No | QMessageBox::Cancel, parent_);
+    WidenForCaption(box);
     // Replacing loses the file's content: Enter should not confirm.
     box.setDefaultButton(QMessageBox::No);
     switch (box.exec()) {

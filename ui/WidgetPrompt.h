@@ -3,6 +3,8 @@
 #include <QPointer>
 #include <QWidget>
 
+class QMessageBox;
+
 #include "ui/Prompt.h"
 
 // The prompt of the program: real message boxes, file dialogs and the desktop's
@@ -24,6 +26,10 @@ public:
     QString ChooseFolder(const QString& caption, const QString& start) override;
     int ShowModal(QDialog& dialog) override;
     bool OpenUrl(const QString& url) override;
+
+    // Window managers cut a caption that is wider than its box ("Quo…1.1"): every box
+    // is made at least as wide as its caption with the title bar's buttons.
+    static void WidenForCaption(QMessageBox& box);
 
 private:
     QPointer<QWidget> parent_;

@@ -196,6 +196,26 @@ int BatchResult::KeptCount() const {
                                           [](const FileOutcome& f) { return f.inputKept; }));
 }
 
+std::string BatchSummary(const BatchResult& batch, std::size_t total, bool encoding,
+                         const fs::path& folder) {
+    // "out/" names the folder "out"; a root folder keeps its only separator.
+    const fs::path shown =
+        folder.has_relative_path() && !folder.has_filename() ? folder.parent_path() : folder;
+    std::string text = std::to_string(batch.Count(FileStatus::Done)) + " of " +
+                       std::to_string(total) + (total == 1 ? " file " : " files ") +
+                       (encoding ? "encoded" : "decoded") + " into " + PathText(shown);
+    if (const int failed = batch.Count(FileStatus::Failed); failed > 0) {
+        text += "; " + std::to_string(failed) + " failed";
+    }
+    if (const int skipped = batch.Count(FileStatus::Skipped); skipped > 0) {
+        text += "; " + std::to_string(skipped) + " not replaced";
+    }
+    if (batch.cancelled) {
+        text += "; cancelled";
+    }
+    return text;
+}
+
 const UserRecord* FindEncodingUser(const UserList& users, std::string_view name,
                                    std::string& message) {
     if (users.empty()) {
@@ -346,6 +366,21 @@ TypedKeyResult KeyFromLines(const std::vector<std::string>& lines) {
             result.key = {};
             return result;
         }
+    }
+    result.done = true;
+    return result;
+}
+
+KeyFileResult KeyFromFile(const fs::path& file, std::string_view name) {
+    KeyFileResult result;
+    if (!ReadKeyFile(file, result.keyName, result.key)) {
+        result.message = PathText(file) + ": " + std::string(kNotKeyFileMessage);
+        result.key = {};
+        return result;
+    }
+    if (!name.empty() && !result.keyName.empty() && result.keyName != name) {
+        result.message = PathText(file) + ": " + KeyOfOtherUserMessage(result.keyName, name);
+        return result;
     }
     result.done = true;
     return result;

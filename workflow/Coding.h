@@ -76,6 +76,12 @@ struct BatchResult {
     [[nodiscard]] int KeptCount() const;
 };
 
+// What a batch did, in one line: "3 of 3 files encoded into FOLDER" (or "decoded"),
+// then "; 1 failed", "; 1 not replaced" and "; cancelled" as they apply. `total` is the
+// number of files the batch was given; the folder is shown without a final separator.
+[[nodiscard]] std::string BatchSummary(const BatchResult& batch, std::size_t total, bool encoding,
+                                       const std::filesystem::path& folder);
+
 // The registered user the Encode page names, or nullptr with the refusal in `message`.
 [[nodiscard]] const UserRecord* FindEncodingUser(const UserList& users, std::string_view name,
                                                  std::string& message);
@@ -108,6 +114,14 @@ struct TypedKeyResult : StepResult {
 // are refused; lines after the eighth are ignored; a line that is no key number ends
 // it with NotValidIntegerMessage.
 [[nodiscard]] TypedKeyResult KeyFromLines(const std::vector<std::string>& lines);
+
+struct KeyFileResult : TypedKeyResult {
+    std::string keyName;  // the name of the file's "Users name: " line, empty without one
+};
+// A security key file (as "Add new user..." saves it) read for the key path: refused with
+// a clear message when it holds no eight key numbers, or when it names a user other than
+// `name` (not checked when `name` is empty).
+[[nodiscard]] KeyFileResult KeyFromFile(const std::filesystem::path& file, std::string_view name);
 
 // Decodes each input as a file of `name` into DecodedOutputPath(outputFolder, input),
 // in order, stepping the bar once per file. A file whose check value refuses the key is

@@ -59,4 +59,21 @@ std::string LeftoverRemovedMessage(std::string_view path) {
     return Joined("Removed a temporary file left by an interrupted run: ", path, "");
 }
 
+std::string PhraseAddedText(int slot) {
+    return "Phrase " + std::to_string(slot) + " added";
+}
+
+std::string UserAddedText(std::string_view name, std::string_view keyFile) {
+    std::string text = Joined("User ", name, " added");
+    return keyFile.empty() ? text : text.append(", security key saved to ").append(keyFile);
+}
+
+std::string KeyOfOtherUserMessage(std::string_view keyName, std::string_view name) {
+    return Joined("this is the security key of ", keyName, ", not of ").append(name);
+}
+
+std::string UserRemovedText(std::string_view name) {
+    return Joined("User ", name, " removed");
+}
+
 }  // namespace quorvane

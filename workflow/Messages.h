@@ -144,4 +144,18 @@ inline constexpr std::string_view kKeyNotTestableMessage =
 // "Removed a temporary file left by an interrupted run: " + path
 [[nodiscard]] std::string LeftoverRemovedMessage(std::string_view path);
 
+// ---- What a command did, in the window's status panel ----
+
+// "Phrase " + slot number (1, 2 or 3) + " added"
+[[nodiscard]] std::string PhraseAddedText(int slot);
+// "User " + name + " added", then ", security key saved to " + path when it was saved
+[[nodiscard]] std::string UserAddedText(std::string_view name, std::string_view keyFile);
+// "User " + name + " removed"
+[[nodiscard]] std::string UserRemovedText(std::string_view name);
+// A security key file that the security key dialog cannot take.
+inline constexpr std::string_view kNotKeyFileMessage =
+    "is not a security key file: it must hold eight signed 32-bit numbers, one per line";
+// "this is the security key of " + keyName + ", not of " + name
+[[nodiscard]] std::string KeyOfOtherUserMessage(std::string_view keyName, std::string_view name);
+
 }  // namespace quorvane

@@ -15,6 +15,7 @@
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
+#include <QTextBrowser>
 #include <QTimer>
 #include <QUrl>
 #include <QtTest>
@@ -525,6 +526,9 @@ void MainWindowTest::tooFewFeatureVectors() {
     s.Record(phrase1_);
     s.Click(s.ui().Button1);
     QVERIFY(s.form1->enrolment.PhraseCodebooks()[0].Trained());
+    // The selection moved on to the next empty slot; go back to the first.
+    QCOMPARE(s.form1->RadioGroup1ItemIndex(), 1);
+    s.Click(s.ui().RadioGroup1_0);
     s.Record(Square(6400, 10000));
     s.Click(s.ui().Button1);
     QVERIFY(!s.form1->enrolment.PhraseCodebooks()[0].Trained());
@@ -870,7 +874,8 @@ void MainWindowTest::helpAndAboutLinks() {
         QVERIFY(box.icon == Prompt::Icon::Warning);
     }
 
-    // Present: handed to the desktop; a desktop that fails shows the error.
+    // Present: handed to the desktop; when the desktop cannot open it, the program shows
+    // the page in its own window.
     {
         QFile file(help);
         QVERIFY(file.open(QIODevice::WriteOnly));
@@ -881,11 +886,20 @@ void MainWindowTest::helpAndAboutLinks() {
     QCOMPARE(prompt.entries.size(), std::size_t{1});
     QVERIFY(prompt.entries[0].kind == Kind::OpenUrl);
     QCOMPARE(QUrl(prompt.entries[0].text).toLocalFile(), help);
+    QVERIFY(s.form1->helpWindow == nullptr);
     prompt.openUrlResult = false;
     s.Click(s.ui().BitBtn3);
-    QCOMPARE(
-        prompt.Messages(),
-        QStringList{QStringLiteral("Cannot open help file. File may have been moved or deleted.")});
+    QVERIFY(prompt.Messages().isEmpty());
+    QVERIFY(s.form1->helpWindow != nullptr && s.form1->helpWindow->isVisible());
+    const auto* browser = s.form1->helpWindow->findChild<QTextBrowser*>();
+    QVERIFY(browser != nullptr);
+    QCOMPARE(browser->source().toLocalFile(), help);
+    // F1 is Help too.
+    s.form1->helpWindow->hide();
+    s.form1->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(s.form1.get()));
+    QTest::keyClick(s.form1.get(), Qt::Key_F1);
+    QVERIFY(s.form1->helpWindow->isVisible());
     QFile::remove(help);
 
     // The About page: links open their addresses, failures stay silent.

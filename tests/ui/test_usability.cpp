@@ -1,0 +1,319 @@
+// The main window used from the keyboard alone and telling what each command did:
+// Record and Play held with Space, the status texts, the phrase slot moving on, the
+// security key dialog's focus and key file, the single-user preselection, the names a
+// screen reader says, and message boxes wide enough for their caption. Scripted prompt
+// and sound device, offscreen platform.
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "audio/ScriptedDevice.h"
+#include "tests/ui/Phrases.h"
+#include "tests/ui/ProgramWindows.h"
+#include "tests/ui/ScriptedPrompt.h"
+#include "ui/Application.h"
+#include "ui/Encode.h"
+#include "ui/Main.h"
+#include "ui/Seckey.h"
+#include "ui/Secparam.h"
+#include "ui/WidgetPrompt.h"
+#include "ui_Main.h"
+
+using Samples = std::vector<std::int16_t>;
+using Kind = ScriptedPrompt::Kind;
+
+namespace {
+
+std::filesystem::path ToPath(const QString& text) {
+    return std::filesystem::path(QFile::encodeName(text).toStdString());
+}
+
+// A Space key event as the window system delivers it, auto-repeated or not.
+void SendSpace(QWidget* widget, QEvent::Type type, bool autoRepeat = false) {
+    QKeyEvent key(type, Qt::Key_Space, Qt::NoModifier, QStringLiteral(" "), autoRepeat);
+    QCoreApplication::sendEvent(widget, &key);
+}
+
+int CountOf(const std::vector<std::string>& calls, const std::string& call) {
+    return static_cast<int>(std::count(calls.begin(), calls.end(), call));
+}
+
+void WriteAll(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(file.write(bytes), bytes.size());
+}
+
+// Confirms the files dialog with `folder` as the output folder.
+std::function<void(QDialog&)> ConfirmInto(ScriptedPrompt& prompt, const QString& folder) {
+    return [&prompt, folder](QDialog& dialog) {
+        auto& form = static_cast<TForm3&>(dialog);
+        prompt.AnswerFolder(folder);
+        form.Button2->click();
+        form.OK->click();
+    };
+}
+
+}  // namespace
+
+class UsabilityTest final : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void wholeSessionFromTheKeyboard();
+    void spaceHoldIgnoresRepeatsAndEndsOnFocusLoss();
+    void namesForScreenReaders();
+    void messageBoxesFitTheirCaption();
+
+private:
+    // Holds Space on Record while the scripted device delivers `samples`, then releases
+    // it and lets the release's grace time pass.
+    static void RecordWithSpace(ProgramWindows& s, const Samples& samples) {
+        s.device->SetCapture(samples, quorvane::ScriptedDevice::Pace::Instant);
+        s.ui().BitBtn1->setFocus();
+        SendSpace(s.ui().BitBtn1, QEvent::KeyPress);
+        SendSpace(s.ui().BitBtn1, QEvent::KeyRelease);
+        QTest::qWait(TForm1::kKeyReleaseGraceMs + 60);
+    }
+    std::filesystem::path NewSpeakersFolder(const QString& name) {
+        const QString folder = scratch_.filePath(name);
+        QDir().mkpath(folder);
+        return ToPath(folder);
+    }
+
+    QTemporaryDir scratch_;
+    std::vector<Samples> phrases_;
+};
+
+void UsabilityTest::initTestCase() {
+    QVERIFY(scratch_.isValid());
+    const QString texts[] = {
+        QStringLiteral("My voice is my key, open the files for me."),
+        QStringLiteral("Seven green lanterns shine above the quiet harbour."),
+        QStringLiteral("Please remember the number forty two and the colour blue.")};
+    for (int i = 0; i < 3; ++i) {
+        phrases_.push_back(
+            SpeakPhrase(scratch_.path(), QStringLiteral("p%1").arg(i + 1), texts[i]));
+        QVERIFY2(phrases_.back().size() > 20000, "espeak-ng and sox must be installed");
+    }
+}
+
+void UsabilityTest::wholeSessionFromTheKeyboard() {
+    ScriptedPrompt prompt;
+    ProgramWindows s(prompt, NewSpeakersFolder(QStringLiteral("session")));
+    Ui::TForm1& ui = s.ui();
+    TForm1& form = *s.form1;
+
+    // Three phrases, each recorded with Space and added with Space on "Add phrase": the
+    // slot moves on by itself, the panel says what was added.
+    for (int slot = 0; slot < 3; ++slot) {
+        QCOMPARE(form.RadioGroup1ItemIndex(), slot);
+        RecordWithSpace(s, phrases_[static_cast<std::size_t>(slot)]);
+        QVERIFY2(prompt.Messages().isEmpty(), qPrintable(prompt.Messages().join(QLatin1Char('|'))));
+        QVERIFY(form.enrolment.RecordedCount() > 20000);
+        QVERIFY(!ui.BitBtn1->isDown());
+        QTest::keyClick(ui.Button1, Qt::Key_Space);
+        QCOMPARE(form.StatusText(), QStringLiteral("Phrase %1 added").arg(slot + 1));
+    }
+    QCOMPARE(form.RadioGroup1ItemIndex(), 2);  // no empty slot left to move to
+
+    prompt.OnShowModal([](QDialog& dialog) { static_cast<TForm2&>(dialog).SetItemIndex(2); });
+    QTest::keyClick(ui.Button4, Qt::Key_Space);
+    QVERIFY(form.StatusText().startsWith(QStringLiteral("Threshold: ")));
+
+    // Adding the user, with its key file.
+    const QString keyFile = scratch_.filePath(QStringLiteral("anna_key.txt"));
+    ui.ComboBox1->setEditText(QStringLiteral("anna"));
+    prompt.AnswerQuestion(true);
+    prompt.AnswerSaveFile(keyFile);
+    QTest::keyClick(ui.Button2, Qt::Key_Space);
+    QCOMPARE(form.StatusText(), QStringLiteral("User anna added, security key saved to ") +
+                                    QDir::toNativeSeparators(keyFile));
+
+    // The only user is preselected on the Encode page; encoding says where files went.
+    ui.PageControl1->setCurrentIndex(1);
+    QCOMPARE(ui.ComboBox2->currentText(), QStringLiteral("anna"));
+    const QString plain = scratch_.filePath(QStringLiteral("plain"));
+    const QString out = scratch_.filePath(QStringLiteral("out"));
+    QVERIFY(QDir().mkpath(plain) && QDir().mkpath(out));
+    const QStringList files{plain + QStringLiteral("/a.txt"), plain + QStringLiteral("/b.txt")};
+    WriteAll(files[0], "first file");
+    WriteAll(files[1], "second file");
+    prompt.AnswerOpenFiles(files);
+    prompt.OnShowModal(ConfirmInto(prompt, out));
+    QTest::keyClick(ui.Button5, Qt::Key_Space);
+    QCOMPARE(form.StatusText(),
+             QStringLiteral("2 of 2 files encoded into ") + QDir::toNativeSeparators(out));
+
+    // Decoding with the key file: the dialog opens with the focus in the memo; a file
+    // that is no key file is refused and leaves the memo as it was, the key file fills it.
+    const QString damaged = scratch_.filePath(QStringLiteral("damaged_key.txt"));
+    WriteAll(damaged, "Users name: anna\nYour key:\n1\n2\nthree\n");
+    const QString notEncoded = out + QStringLiteral("/c.txt.crp");
+    WriteAll(notEncoded, "not an encoded file");
+    ui.PageControl1->setCurrentIndex(2);
+    prompt.AnswerOpenFiles(
+        {out + QStringLiteral("/a.txt.crp"), out + QStringLiteral("/b.txt.crp"), notEncoded});
+    QTest::keyClick(ui.Button6, Qt::Key_Space);
+    ui.ComboBox3->setEditText(QStringLiteral("anna"));
+    ui.RadioGroup3_1->click();
+    QWidget* focused = nullptr;
+    QString memoAfterDamaged = QStringLiteral("unset");
+    prompt.OnShowModal([&](QDialog& dialog) {
+        auto& key = static_cast<TForm4&>(dialog);
+        focused = key.focusWidget();
+        prompt.AnswerOpenFiles({damaged});
+        key.Button3->click();
+        memoAfterDamaged = key.Memo1->toPlainText();
+        prompt.AnswerOpenFiles({keyFile});
+        key.Button3->click();
+        key.O->click();
+    });
+    const QString decoded = scratch_.filePath(QStringLiteral("decoded"));
+    QVERIFY(QDir().mkpath(decoded));
+    prompt.OnShowModal(ConfirmInto(prompt, decoded));
+    prompt.ClearShown();
+    QTest::keyClick(ui.Button7, Qt::Key_Space);
+    QCOMPARE(focused, static_cast<QWidget*>(s.form4->Memo1));
+    QCOMPARE(memoAfterDamaged, QString());
+    const QStringList messages = prompt.Messages();
+    QVERIFY2(!messages.isEmpty() &&
+                 messages.first() == QDir::toNativeSeparators(damaged) +
+                                         QStringLiteral(": is not a security key file: it must "
+                                                        "hold eight signed 32-bit numbers, one "
+                                                        "per line"),
+             qPrintable(messages.join(QLatin1Char('|'))));
+    QCOMPARE(s.form4->KeyLines().size(), 8);
+    QFile first(decoded + QStringLiteral("/a.txt"));
+    QVERIFY(first.open(QIODevice::ReadOnly));
+    QCOMPARE(first.readAll(), QByteArray("first file"));
+    QCOMPARE(form.StatusText(), QStringLiteral("2 of 3 files decoded into ") +
+                                    QDir::toNativeSeparators(decoded) +
+                                    QStringLiteral("; 1 failed"));
+
+    // Removing the user.
+    ui.PageControl1->setCurrentIndex(0);
+    ui.ComboBox1->setEditText(QStringLiteral("anna"));
+    prompt.AnswerQuestion(true);
+    QTest::keyClick(ui.Button3, Qt::Key_Space);
+    QCOMPARE(form.StatusText(), QStringLiteral("User anna removed"));
+    QCOMPARE(ui.ComboBox2->count(), 0);
+}
+
+void UsabilityTest::spaceHoldIgnoresRepeatsAndEndsOnFocusLoss() {
+    ScriptedPrompt prompt;
+    ProgramWindows s(prompt, NewSpeakersFolder(QStringLiteral("hold")));
+    Ui::TForm1& ui = s.ui();
+    TForm1& form = *s.form1;
+
+    // Auto-repeat while held, and a repeat's release reported as a real one but followed
+    // by a press within the grace time: one recording, still running.
+    s.device->SetCapture(phrases_[0], quorvane::ScriptedDevice::Pace::Instant);
+    s.device->ClearCalls();
+    ui.BitBtn1->setFocus();
+    SendSpace(ui.BitBtn1, QEvent::KeyPress);
+    for (int i = 0; i < 5; ++i) {
+        SendSpace(ui.BitBtn1, QEvent::KeyRelease, true);
+        SendSpace(ui.BitBtn1, QEvent::KeyPress, true);
+    }
+    SendSpace(ui.BitBtn1, QEvent::KeyRelease);
+    QTest::qWait(TForm1::kKeyReleaseGraceMs / 4);
+    SendSpace(ui.BitBtn1, QEvent::KeyPress, true);
+    QTest::qWait(TForm1::kKeyReleaseGraceMs + 60);
+    QVERIFY(form.Timer1->isActive());
+    QVERIFY(ui.BitBtn1->isDown());
+    QCOMPARE(CountOf(s.device->Calls(), "StartInput"), 1);
+    QCOMPARE(form.enrolment.RecordedCount(), 0);
+
+    // The real release ends it once the grace time has passed.
+    SendSpace(ui.BitBtn1, QEvent::KeyRelease);
+    QVERIFY(form.Timer1->isActive());
+    QTest::qWait(TForm1::kKeyReleaseGraceMs + 60);
+    QVERIFY(!form.Timer1->isActive());
+    QVERIFY(!ui.BitBtn1->isDown());
+    QVERIFY(form.enrolment.RecordedCount() > 20000);
+    QCOMPARE(CountOf(s.device->Calls(), "CloseInput"), 1);
+
+    // Play held with Space ends at once when the focus goes elsewhere.
+    ui.BitBtn2->setFocus();
+    SendSpace(ui.BitBtn2, QEvent::KeyPress);
+    QVERIFY(form.Timer1->isActive() && s.device->OutputOpen());
+    QFocusEvent lost(QEvent::FocusOut, Qt::ActiveWindowFocusReason);
+    QCoreApplication::sendEvent(ui.BitBtn2, &lost);
+    QVERIFY(!form.Timer1->isActive());
+    QVERIFY(!s.device->OutputOpen());
+    QVERIFY(!ui.BitBtn2->isDown());
+    // Its key's release afterwards changes nothing.
+    SendSpace(ui.BitBtn2, QEvent::KeyRelease);
+    QTest::qWait(TForm1::kKeyReleaseGraceMs + 60);
+    QVERIFY(prompt.Messages().isEmpty());
+}
+
+void UsabilityTest::namesForScreenReaders() {
+    ScriptedPrompt prompt;
+    ProgramWindows s(prompt, NewSpeakersFolder(QStringLiteral("names")));
+    Ui::TForm1& ui = s.ui();
+    // Each control a screen reader announces has a name and says what it does.
+    for (QWidget* control : std::initializer_list<QWidget*>{
+             ui.BitBtn1, ui.BitBtn2, ui.BitBtn3, ui.Pr1, ui.ComboBox1, ui.ComboBox2, ui.ComboBox3,
+             ui.Button1, ui.Button2, ui.Button3, ui.Button4, ui.Button5, ui.Button6, ui.Button7,
+             ui.Verifikate, ui.Label2, ui.Label4}) {
+        QVERIFY2(!control->accessibleName().isEmpty(), qPrintable(control->objectName()));
+        QVERIFY2(!control->accessibleDescription().isEmpty(), qPrintable(control->objectName()));
+    }
+    QCOMPARE(ui.BitBtn1->accessibleDescription(),
+             QStringLiteral("Record: press and hold (mouse button or Space) to record sound"));
+    QCOMPARE(ui.ComboBox1->accessibleName(), QStringLiteral("Your name"));
+    // The phrase indicators follow their colours.
+    QCOMPARE(ui.Panel1->accessibleName(), QStringLiteral("Phrase 1: not added"));
+    QCOMPARE(ui.Panel3->accessibleName(), QStringLiteral("Phrase 3: not added"));
+    s.Record(phrases_[1]);
+    s.Click(ui.RadioGroup1_2);
+    s.Click(ui.Button1);
+    QVERIFY(s.form1->PhraseIndicatorGreen(2));
+    QCOMPARE(ui.Panel3->accessibleName(), QStringLiteral("Phrase 3: added"));
+    QCOMPARE(ui.Panel1->accessibleName(), QStringLiteral("Phrase 1: not added"));
+    // The selection moved to the first empty slot after the last one.
+    QCOMPARE(s.form1->RadioGroup1ItemIndex(), 0);
+}
+
+void UsabilityTest::messageBoxesFitTheirCaption() {
+    const QString caption = QStringLiteral("Security key generation");
+    QMessageBox narrow(QMessageBox::NoIcon, caption, QStringLiteral("Done"), QMessageBox::Ok);
+    QMessageBox widened(QMessageBox::NoIcon, caption, QStringLiteral("Done"), QMessageBox::Ok);
+    WidgetPrompt::WidenForCaption(widened);
+    narrow.show();
+    widened.show();
+    QFont bold = widened.font();
+    bold.setBold(true);
+    const int needed = QFontMetrics(bold).horizontalAdvance(caption);
+    QVERIFY2(narrow.width() < needed + 100, "the unwidened box is already wide enough");
+    QVERIFY2(widened.width() >= needed + 100,
+             qPrintable(QStringLiteral("%1 < %2").arg(widened.width()).arg(needed + 100)));
+}
+
+int main(int argc, char** argv) {
+    Application application(argc, argv);
+    Application::setQuitOnLastWindowClosed(false);
+    UsabilityTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "test_usability.moc"
