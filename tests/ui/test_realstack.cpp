@@ -8,22 +8,18 @@
 
 #include <QComboBox>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
-#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QtTest>
 #include <algorithm>
 #include <filesystem>
 #include <memory>
 
 #include "audio/PortAudioDevice.h"
-#include "tests/ui/Phrases.h"
+#include "tests/ui/PrivatePulse.h"
 #include "tests/ui/ProgramWindows.h"
 #include "tests/ui/ScriptedPrompt.h"
 #include "ui/Application.h"
@@ -42,73 +38,22 @@ class RealStackTest final : public QObject {
 
 private slots:
     void initTestCase();
-    void cleanupTestCase();
     void enrolAndVerifyThroughTheMicrophone();
 
 private:
-    bool Script(const QStringList& arguments, int timeoutMs = 20000) {
-        QProcess process;
-        process.start(QStringLiteral("bash"),
-                      QStringList{QStringLiteral(QUORVANE_PRIVATE_PULSE)} + arguments);
-        return process.waitForFinished(timeoutMs) && process.exitCode() == 0;
-    }
     // Holds Record while `phrase` is played into the microphone; returns the highest
     // level the meter showed.
     int HoldRecordWhilePlaying(Ui::TForm1& ui, const QString& phrase);
 
-    QTemporaryDir folder_{QDir::tempPath() + QStringLiteral("/quorvane-ui-pulse-XXXXXX")};
+    PrivatePulse pulse_{QStringLiteral(QUORVANE_PRIVATE_PULSE)};
     QString skipReason_;
-    bool started_ = false;
 };
 
 void RealStackTest::initTestCase() {
-    if (!folder_.isValid()) {
-        skipReason_ = QStringLiteral("no temporary folder");
-        return;
-    }
-    for (const char* tool :
-         {"bash", "pulseaudio", "pactl", "pacat", "paplay", "espeak-ng", "sox"}) {
-        if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty()) {
-            skipReason_ = QStringLiteral("no %1 on this machine").arg(QString::fromLatin1(tool));
-            return;
-        }
-    }
-    const QString dir = folder_.path();
-    if (!Script(
-            {QStringLiteral("start"), dir, QString::number(QCoreApplication::applicationPid())})) {
-        Script({QStringLiteral("stop"), dir});
-        skipReason_ = QStringLiteral("no PulseAudio server could be started here");
-        return;
-    }
-    started_ = true;
-    {
-        QFile conf(folder_.filePath(QStringLiteral("client.conf")));
-        QVERIFY(conf.open(QIODevice::WriteOnly));
-        conf.write("autospawn = no\n");
-    }
-    // PortAudio reaches the server through ALSA's pulse plugin; it reads these when the
-    // first device is created.
-    qputenv("PULSE_SERVER",
-            (QStringLiteral("unix:") + dir + QStringLiteral("/native")).toLocal8Bit());
-    qputenv("PULSE_CLIENTCONFIG", folder_.filePath(QStringLiteral("client.conf")).toLocal8Bit());
-    qputenv("XDG_RUNTIME_DIR", (dir + QStringLiteral("/run")).toLocal8Bit());
-    qputenv("HOME", (dir + QStringLiteral("/home")).toLocal8Bit());
-    qputenv("JACK_NO_START_SERVER", "1");
-    qunsetenv("DBUS_SESSION_BUS_ADDRESS");
-
-    QVERIFY(SpeakPhraseWav(folder_.path(), QStringLiteral("p1"),
-                           QStringLiteral("My voice is my key, open the files for me.")));
-    QVERIFY(SpeakPhraseWav(folder_.path(), QStringLiteral("p2"),
-                           QStringLiteral("Seven green lanterns shine above the quiet harbour.")));
-    QVERIFY(SpeakPhraseWav(
-        folder_.path(), QStringLiteral("p3"),
-        QStringLiteral("Please remember the number forty two and the colour blue.")));
-}
-
-void RealStackTest::cleanupTestCase() {
-    if (started_) {
-        Script({QStringLiteral("stop"), folder_.path()});
-    }
+    skipReason_ =
+        pulse_.Start({QStringLiteral("My voice is my key, open the files for me."),
+                      QStringLiteral("Seven green lanterns shine above the quiet harbour."),
+                      QStringLiteral("Please remember the number forty two and the colour blue.")});
 }
 
 int RealStackTest::HoldRecordWhilePlaying(Ui::TForm1& ui, const QString& phrase) {
@@ -118,16 +63,7 @@ int RealStackTest::HoldRecordWhilePlaying(Ui::TForm1& ui, const QString& phrase)
                 [&highest](int value) { highest = std::max(highest, value); });
     QTest::mousePress(ui.BitBtn1, Qt::LeftButton);
     QTest::qWait(300);
-    QProcess play;
-    play.start(QStringLiteral("bash"),
-               {QStringLiteral(QUORVANE_PRIVATE_PULSE), QStringLiteral("play"), folder_.path(),
-                folder_.filePath(phrase + QStringLiteral(".wav"))});
-    QElapsedTimer waited;
-    waited.start();
-    // The event loop runs meanwhile, so the level meter ticks every 200 ms.
-    while (play.state() != QProcess::NotRunning && waited.elapsed() < 20000) {
-        QTest::qWait(50);
-    }
+    pulse_.Play(phrase);
     QTest::qWait(400);
     QTest::mouseRelease(ui.BitBtn1, Qt::LeftButton);
     disconnect(watch);
@@ -139,7 +75,7 @@ void RealStackTest::enrolAndVerifyThroughTheMicrophone() {
         QSKIP(qPrintable(skipReason_));
     }
     ScriptedPrompt prompt;
-    const QString speakers = folder_.filePath(QStringLiteral("Speakers"));
+    const QString speakers = pulse_.Folder() + QStringLiteral("/Speakers");
     QVERIFY(QDir().mkpath(speakers));
     ProgramWindows windows(prompt, std::make_unique<quorvane::PortAudioDevice>(),
                            std::filesystem::path(QFile::encodeName(speakers).toStdString()));
@@ -153,7 +89,8 @@ void RealStackTest::enrolAndVerifyThroughTheMicrophone() {
         QVERIFY2(prompt.Messages().isEmpty(), qPrintable(prompt.Messages().join(QLatin1Char('|'))));
         QVERIFY2(meter > 0, "the level meter never moved while the phrase was heard");
         // Roughly the phrase and the time held around it; at least the spoken part.
-        QVERIFY2(form1.enrolment.RecordedCount() > 20000, qPrintable(QString::number(form1.enrolment.RecordedCount())));
+        QVERIFY2(form1.enrolment.RecordedCount() > 20000,
+                 qPrintable(QString::number(form1.enrolment.RecordedCount())));
         QTest::mouseClick(phraseSlots[i], Qt::LeftButton);
         QTest::mouseClick(ui.Button1, Qt::LeftButton);
         QVERIFY2(prompt.Messages().isEmpty(), qPrintable(prompt.Messages().join(QLatin1Char('|'))));
