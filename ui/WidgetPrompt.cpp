@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QFontMetrics>
 #include <QGridLayout>
+#include <QGuiApplication>
 #include <QMessageBox>
 #include <QRegularExpression>
 #include <QSpacerItem>
@@ -44,7 +45,14 @@ void WidgetPrompt::WidenForCaption(QMessageBox& box) {
     }
     QFont title = box.font();
     title.setBold(true);  // most title bars draw the caption in bold
-    const int width = QFontMetrics(title).horizontalAdvance(box.windowTitle()) + kTitleBarAllowance;
+    // The window system shows the caption followed by the program's name, as
+    // QPlatformWindow::formatWindowTitle does.
+    QString caption = box.windowTitle();
+    if (const QString program = QGuiApplication::applicationDisplayName();
+        !program.isEmpty() && caption != program) {
+        caption += QStringLiteral(" \u2014 ") + program;
+    }
+    const int width = QFontMetrics(title).horizontalAdvance(caption) + kTitleBarAllowance;
     // The box sizes itself from its layout: a fixed-width spacer across the bottom row
     // keeps it from getting narrower than the caption.
     grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Fixed, QSizePolicy::Minimum),
