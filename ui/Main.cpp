@@ -782,7 +782,7 @@ void TForm1::ShowHelpWindow(const QUrl& page) {
     if (helpWindow == nullptr) {
         helpWindow = new QDialog(this, Qt::Window);
         helpWindow->setObjectName(QStringLiteral("HelpWindow"));
-        helpWindow->setWindowTitle(kApplicationTitle + QStringLiteral(" Help"));
+        helpWindow->setWindowTitle(QStringLiteral("Help"));
         auto* layout = new QVBoxLayout(helpWindow);
         layout->setContentsMargins(0, 0, 0, 0);
         auto* browser = new QTextBrowser(helpWindow);
