@@ -11,7 +11,7 @@
 // phrases; every other file (hidden ones aside) is a test recording of that speaker. Each
 // speaker whose phrases pass is enrolled once, in memory; each test recording is tried
 // against every enrolled speaker: a genuine trial for its own, an impostor trial for the
-// others.
+// others (so a skipped speaker's recordings give impostor trials only).
 
 #include <array>
 #include <cstdint>
