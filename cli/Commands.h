@@ -31,4 +31,7 @@ void RegisterInspectCommands(CLI::App& app, CliContext& context);
 // The commands that work with registered users and their files.
 void RegisterUserCommands(CLI::App& app, CliContext& context);
 
+// evaluate DIR: the false rejections and acceptances of each security level on a corpus.
+void RegisterEvaluateCommand(CLI::App& app, CliContext& context);
+
 }  // namespace quorvane

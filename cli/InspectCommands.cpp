@@ -17,6 +17,7 @@
 #include "analysis/LpcFeatures.h"
 #include "analysis/VoiceCodebook.h"
 #include "cli/Commands.h"
+#include "cli/JsonText.h"
 #include "cli/RecordingFile.h"
 #include "cli/SoundFile.h"
 #include "interfaces/Notifier.h"
@@ -27,55 +28,6 @@
 namespace quorvane {
 
 namespace {
-
-// Nine significant digits give back every float32 exactly.
-std::string Number(float value) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.9g", static_cast<double>(value));
-    return text;
-}
-
-std::string JsonNumber(float value) {
-    return std::isfinite(value) ? Number(value) : "null";
-}
-
-std::string JsonString(const std::string& text) {
-    std::string quoted = "\"";
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            quoted += '\\';
-            quoted += c;
-        } else if (byte < 0x20) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
-            quoted += escaped;
-        } else {
-            quoted += c;
-        }
-    }
-    return quoted + "\"";
-}
-
-std::string JsonBool(bool value) {
-    return value ? "true" : "false";
-}
-
-template <typename T, typename Format>
-std::string Join(const std::vector<T>& items, const std::string& separator, Format format) {
-    std::string joined;
-    for (std::size_t i = 0; i < items.size(); ++i) {
-        if (i > 0) {
-            joined += separator;
-        }
-        joined += format(items[i]);
-    }
-    return joined;
-}
-
-std::string IntText(std::int32_t value) {
-    return std::to_string(value);
-}
 
 std::string JsonValues(const std::vector<float>& values) {
     return "[" + Join(values, ",", JsonNumber) + "]";

@@ -38,4 +38,20 @@ std::string EscapeControls(std::string_view text) {
     return escaped;
 }
 
+void PrintError(std::string_view line) {
+    const std::string text = EscapeControls(line);
+    std::fprintf(stderr, "quorvane-cli: %s\n", text.c_str());
+}
+
+void PrintNote(std::string_view line) {
+    const std::string text = EscapeControls(line);
+    std::fprintf(stderr, "quorvane-cli: note: %s\n", text.c_str());
+}
+
+void PrintLine(std::string_view line) {
+    const std::string text = EscapeControls(line);
+    std::fprintf(stdout, "%s\n", text.c_str());
+    std::fflush(stdout);
+}
+
 }  // namespace quorvane

@@ -34,6 +34,7 @@
 #include "speaker/Training.h"
 #include "workflow/Coding.h"
 #include "workflow/Enrolment.h"
+#include "workflow/Evaluation.h"
 #include "workflow/Figures.h"
 #include "workflow/FrontEnd.h"
 #include "workflow/Messages.h"
@@ -47,22 +48,6 @@ namespace fs = std::filesystem;
 
 // Files from this size on get a progress line on a terminal.
 constexpr std::uint64_t kProgressLineBytes = 4u << 20;
-
-void PrintError(std::string_view line) {
-    const std::string text = EscapeControls(line);
-    std::fprintf(stderr, "quorvane-cli: %s\n", text.c_str());
-}
-
-void PrintNote(std::string_view line) {
-    const std::string text = EscapeControls(line);
-    std::fprintf(stderr, "quorvane-cli: note: %s\n", text.c_str());
-}
-
-void PrintLine(std::string_view line) {
-    const std::string text = EscapeControls(line);
-    std::fprintf(stdout, "%s\n", text.c_str());
-    std::fflush(stdout);
-}
 
 fs::path PathFromText(std::string_view text) {
     return fs::path(std::u8string(text.begin(), text.end()));
@@ -183,11 +168,7 @@ bool TakeRecordingFile(const fs::path& file, Enrolment& enrolment) {
     }
     const LevelCheckResult level = enrolment.TakeRecording(input.samples);
     if (!level.accepted) {
-        std::string reasons;
-        for (const LevelWarning& warning : level.Warnings()) {
-            reasons += (reasons.empty() ? "" : "; ") + std::string(warning.text);
-        }
-        PrintError(where + (reasons.empty() ? std::string(kSoundNotRecordedText) : reasons));
+        PrintError(where + LevelRefusalText(level));
         return false;
     }
     return true;

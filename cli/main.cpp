@@ -31,6 +31,7 @@ int main(int argc, char** argv) {
 
     quorvane::RegisterInspectCommands(app, context);
     quorvane::RegisterUserCommands(app, context);
+    quorvane::RegisterEvaluateCommand(app, context);
 
     try {
         app.parse(argc, argv);
