@@ -151,6 +151,7 @@ def main():
     parser.add_argument("--docs", required=True)
     parser.add_argument("--seed", type=int, required=True)
     parser.add_argument("--speakers-list", required=True, help="speakers.txt of the corpus")
+    parser.add_argument("--help-page", help="the program's help.htm, whose table to update")
     args = parser.parse_args()
 
     data = {}
@@ -221,6 +222,36 @@ def main():
     )
     with open(os.path.join(args.docs, "ACCURACY.md"), "w") as f:
         f.write(text)
+    if args.help_page:
+        write_help_figures(args.help_page, main_summary)
+
+
+HELP_BEGIN = "<!-- accuracy figures: written by scripts/accuracy/report.py -->"
+HELP_END = "<!-- end of accuracy figures -->"
+
+
+def write_help_figures(path, summary):
+    """Puts the table per level between the two markers of the help page, which is
+    installed with the program (the docs are not)."""
+    with open(path) as f:
+        page = f.read()
+    begin, end = page.find(HELP_BEGIN), page.find(HELP_END)
+    if begin < 0 or end < begin:
+        sys.exit("report: %s has no accuracy markers" % path)
+    rows = "\n".join(
+        "  <tr><td>%s</td><td>%s %%</td><td>%s %%</td></tr>" % (
+            lv["level"], pct(lv["frrPercent"]), pct(lv["farPercent"]))
+        for lv in summary["levels"])
+    first = summary["levels"][0]
+    block = (HELP_BEGIN + "\n<table>\n"
+             "  <caption>%d synthetic voices: %d trials of their own voice, %d of others'"
+             "</caption>\n" % (len(summary["enrolled"]), first["genuineTrials"],
+                               first["impostorTrials"]) +
+             "  <tr><th>Level</th><th>Own voice refused</th><th>Other voices accepted</th></tr>\n"
+             + rows + "\n</table>\n")
+    page = page[:begin] + block + page[end:]
+    with open(path, "w") as f:
+        f.write(page)
 
 
 TEMPLATE = """# How often the voice is accepted

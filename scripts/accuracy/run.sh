@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Reproduces docs/ACCURACY.md and docs/accuracy.png: makes the synthetic corpora, runs
+# Reproduces docs/ACCURACY.md, docs/accuracy.png and the help page's table: makes the synthetic corpora, runs
 # quorvane-cli evaluate on each and writes the page and the plot.
 #   scripts/accuracy/run.sh [BUILD_DIR [SEED]]     (defaults: build, 1)
 # Needs a built quorvane-cli in BUILD_DIR, espeak-ng, sox, gnuplot-nox and python3.
@@ -27,6 +27,6 @@ for corpus in main len-1.5 len-3 len-6 snr-30 snr-20 snr-10; do
 done
 "$cli" evaluate "$work/corpus/main" > "$work/main.txt"
 python3 "$here/report.py" --results "$work" --docs "$root/docs" --seed "$seed" \
-  --speakers-list "$work/corpus/speakers.txt"
+  --speakers-list "$work/corpus/speakers.txt" --help-page "$root/app/help.htm"
 cat "$work/main.txt"
-echo "run.sh: wrote $root/docs/ACCURACY.md and $root/docs/accuracy.png" >&2
+echo "run.sh: wrote $root/docs/ACCURACY.md, $root/docs/accuracy.png and the table of $root/app/help.htm" >&2
