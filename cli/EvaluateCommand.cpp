@@ -36,11 +36,6 @@ struct EvaluateOptions {
     int threads = DefaultEvaluationThreads();
 };
 
-std::string Utf8(const fs::path& path) {
-    const std::u8string text = path.u8string();
-    return {text.begin(), text.end()};
-}
-
 std::string Fixed(double value, int decimals) {
     char text[48];
     std::snprintf(text, sizeof text, "%.*f", decimals, value);
@@ -83,8 +78,8 @@ std::string ScoresCsv(const EvaluationResult& r) {
     for (const Trial& trial : r.trials) {
         const TestRecording& recording = r.recordings[static_cast<std::size_t>(trial.recording)];
         const EnrolledSpeaker& claimed = r.enrolled[static_cast<std::size_t>(trial.claimed)];
-        csv += CsvText(recording.speaker) + "," + CsvText(Utf8(recording.file.filename())) + "," +
-               CsvText(claimed.name) + "," + (trial.genuine ? "1" : "0") + "," +
+        csv += CsvText(recording.speaker) + "," + CsvText(PathText(recording.file.filename())) +
+               "," + CsvText(claimed.name) + "," + (trial.genuine ? "1" : "0") + "," +
                (trial.distance ? Number(*trial.distance) : "");
         for (const float threshold : claimed.thresholds) {
             csv += "," + Number(threshold);
@@ -155,8 +150,8 @@ void PrintText(const std::string& corpus, const EvaluationResult& r) {
         PrintLine("Test recordings refused (each of their trials is a rejection):");
         for (const TestRecording& recording : r.recordings) {
             if (!recording.trained) {
-                PrintLine("  " + recording.speaker + "/" + Utf8(recording.file.filename()) + ": " +
-                          recording.refusal);
+                PrintLine("  " + recording.speaker + "/" + PathText(recording.file.filename()) +
+                          ": " + recording.refusal);
             }
         }
     }
@@ -185,7 +180,7 @@ void PrintJson(const std::string& corpus, const EvaluationResult& r) {
         if (!recording.trained) {
             out += std::string(first ? "" : ",") +
                    "\n    {\"speaker\": " + JsonString(recording.speaker) +
-                   ", \"file\": " + JsonString(Utf8(recording.file.filename())) +
+                   ", \"file\": " + JsonString(PathText(recording.file.filename())) +
                    ", \"reason\": " + JsonString(recording.refusal) + "}";
             first = false;
         }

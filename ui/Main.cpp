@@ -7,9 +7,7 @@
 #include <QCoreApplication>
 #include <QCursor>
 #include <QDialog>
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QFont>
 #include <QGuiApplication>
 #include <QIcon>
@@ -23,7 +21,6 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QShortcut>
-#include <QStandardPaths>
 #include <QStatusBar>
 #include <QTextBrowser>
 #include <QTimer>
@@ -146,11 +143,7 @@ std::filesystem::path TForm1::WindowFrontEnd::ChooseKeyFile(std::string_view def
     options.title = FromUtf8(quorvane::kKeyFileDialogTitle);
     options.filter = QtFilter(quorvane::kKeyFileDialogFilter);
     options.defaultName = FromUtf8(defaultName);
-    // The key belongs with the user's own documents, never in the program's folder.
-    options.directory = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    if (options.directory.isEmpty() || !QFileInfo(options.directory).isDir()) {
-        options.directory = QDir::homePath();
-    }
+    options.directory = ui::KeyFileFolder();
     const QString chosen = form_.prompt.SaveFile(options);
     return chosen.isEmpty() ? std::filesystem::path() : ToPath(chosen);
 }
@@ -223,15 +216,8 @@ TForm1::TForm1(Prompt& prompt_, std::unique_ptr<quorvane::WaveDevice> device,
     keyRelease_ = new QTimer(this);
     keyRelease_->setSingleShot(true);
     keyRelease_->setInterval(kKeyReleaseGraceMs);
-    connect(keyRelease_, &QTimer::timeout, this, [this] {
-        RunGuarded(prompt, [this] {
-            if (pressing_) {
-                keyHoldEnded_ = true;
-            } else {
-                EndKeyHold();
-            }
-        });
-    });
+    connect(keyRelease_, &QTimer::timeout, this,
+            [this] { RunGuarded(prompt, [this] { KeyHoldReleased(); }); });
 
     // Result fields: black images with their labels over them.
     PaintBlack(ui->Image1);
@@ -525,12 +511,7 @@ bool TForm1::FilterEvent(QObject* watched, QEvent* event) {
             return true;
         }
         if (type == QEvent::FocusOut && keyHold_ != Hold::None) {
-            keyRelease_->stop();
-            if (pressing_) {
-                keyHoldEnded_ = true;
-            } else {
-                EndKeyHold();
-            }
+            KeyHoldReleased();
             return false;
         }
         if (type == QEvent::MouseMove) {
@@ -715,6 +696,16 @@ void TForm1::SpaceDown(bool record, bool autoRepeat) {
 void TForm1::SpaceUp(bool autoRepeat) {
     if (!autoRepeat && keyHold_ != Hold::None) {
         keyRelease_->start();
+    }
+}
+
+void TForm1::KeyHoldReleased() {
+    keyRelease_->stop();
+    // Inside the press handler the hold ends once the press has finished.
+    if (pressing_) {
+        keyHoldEnded_ = true;
+    } else {
+        EndKeyHold();
     }
 }
 

@@ -229,6 +229,8 @@ private:
     // The hold Space started, the grace timer of its release, and whether a press
     // handler is still running (a modal warning inside it runs an event loop, in which
     // the release or a focus loss may arrive).
+    // The key came up for good (grace time over) or the focus left the button.
+    void KeyHoldReleased();
     void EndKeyHold();
     Hold keyHold_ = Hold::None;
     QTimer* keyRelease_ = nullptr;

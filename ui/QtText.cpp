@@ -1,7 +1,10 @@
 #include "ui/QtText.h"
 
 #include <QByteArray>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
 #include <QStringList>
 
 namespace ui {
@@ -36,6 +39,11 @@ QString QtFilter(std::string_view pairs) {
         filters << parts[i] + QStringLiteral(" (") + pattern + QLatin1Char(')');
     }
     return filters.join(QStringLiteral(";;"));
+}
+
+QString KeyFileFolder() {
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    return !documents.isEmpty() && QFileInfo(documents).isDir() ? documents : QDir::homePath();
 }
 
 }  // namespace ui

@@ -1,6 +1,7 @@
 #pragma once
 
-// Conversions between the core's texts and paths and the toolkit's strings.
+// Conversions between the core's texts and paths and the toolkit's strings, and the
+// folders the file dialogs start in.
 
 #include <QString>
 #include <filesystem>
@@ -14,5 +15,8 @@ namespace ui {
 [[nodiscard]] QString FromUtf8(std::string_view text);
 // The toolkit's file filter from the "Description|pattern|..." form of the dialogs.
 [[nodiscard]] QString QtFilter(std::string_view pairs);
+// Where security key files are saved and looked for: the user's documents, else the home
+// folder; never the program's folder.
+[[nodiscard]] QString KeyFileFolder();
 
 }  // namespace ui

@@ -1,11 +1,8 @@
 #include "ui/Seckey.h"
 
-#include <QDir>
-#include <QFileInfo>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QShowEvent>
-#include <QStandardPaths>
 #include <cstdint>
 
 #include "ui/Prompt.h"
@@ -40,11 +37,7 @@ void TForm4::Button3Click() {
     Prompt::FileDialogOptions options;
     options.title = QStringLiteral("Open security key");
     options.filter = ui::QtFilter(quorvane::kKeyFileDialogFilter);
-    // Key files are saved among the user's documents by default.
-    options.directory = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    if (options.directory.isEmpty() || !QFileInfo(options.directory).isDir()) {
-        options.directory = QDir::homePath();
-    }
+    options.directory = ui::KeyFileFolder();
     const QStringList chosen = prompt_->OpenFiles(options);
     if (chosen.isEmpty()) {
         return;

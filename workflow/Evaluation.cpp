@@ -25,11 +25,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string Utf8(const fs::path& path) {
-    const std::u8string text = path.u8string();
-    return {text.begin(), text.end()};
-}
-
 // A front end that asks nobody: the security level is set beforehand, questions are No,
 // and the lower layers' notices are kept for the caller to report in order. One per worker.
 class QuietFrontEnd final : public FrontEnd {
@@ -122,7 +117,7 @@ Enrolled EnrolSpeaker(const CorpusSpeaker& speaker, const SoundReader& read) {
             result.reason = error;
             return result;
         }
-        const std::string where = Utf8(file.filename()) + ": ";
+        const std::string where = PathText(file.filename()) + ": ";
         const LevelCheckResult check = enrolment.TakeRecording(samples);
         if (!check.accepted) {
             result.reason = where + LevelRefusalText(check);
@@ -200,6 +195,25 @@ double LevelRates::FarPercent() const {
     return Percent(falseAcceptances, impostorTrials);
 }
 
+namespace {
+
+// The folders (or the regular files) of `folder` whose names do not start with a dot, in
+// the folder's order; stops at the first error, which `failure` then holds.
+std::vector<fs::path> VisibleEntries(const fs::path& folder, bool folders,
+                                     std::error_code& failure) {
+    std::vector<fs::path> entries;
+    for (fs::directory_iterator it(folder, failure), end; !failure && it != end;
+         it.increment(failure)) {
+        const bool wanted = folders ? it->is_directory(failure) : it->is_regular_file(failure);
+        if (wanted && !PathText(it->path().filename()).starts_with(".")) {
+            entries.push_back(it->path());
+        }
+    }
+    return entries;
+}
+
+}  // namespace
+
 bool ListCorpus(const fs::path& corpus, std::vector<CorpusSpeaker>& speakers, std::string& error) {
     speakers.clear();
     std::error_code failure;
@@ -207,13 +221,7 @@ bool ListCorpus(const fs::path& corpus, std::vector<CorpusSpeaker>& speakers, st
         error = PathText(corpus) + ": no such folder";
         return false;
     }
-    std::vector<fs::path> folders;
-    for (fs::directory_iterator it(corpus, failure), end; !failure && it != end;
-         it.increment(failure)) {
-        if (it->is_directory(failure) && !Utf8(it->path().filename()).starts_with(".")) {
-            folders.push_back(it->path());
-        }
-    }
+    std::vector<fs::path> folders = VisibleEntries(corpus, true, failure);
     if (failure) {
         error = PathText(corpus) + ": " + failure.message();
         return false;
@@ -221,22 +229,16 @@ bool ListCorpus(const fs::path& corpus, std::vector<CorpusSpeaker>& speakers, st
     std::sort(folders.begin(), folders.end());
     for (const fs::path& folder : folders) {
         CorpusSpeaker speaker;
-        speaker.name = Utf8(folder.filename());
-        std::vector<fs::path> files;
-        for (fs::directory_iterator it(folder, failure), end; !failure && it != end;
-             it.increment(failure)) {
-            if (it->is_regular_file(failure) && !Utf8(it->path().filename()).starts_with(".")) {
-                files.push_back(it->path());
-            }
-        }
+        speaker.name = PathText(folder.filename());
+        std::vector<fs::path> files = VisibleEntries(folder, false, failure);
         if (failure) {
             speaker.problem = PathText(folder) + ": " + failure.message();
             failure.clear();
         }
         std::sort(files.begin(), files.end());
         for (const fs::path& file : files) {
-            const auto phrase =
-                std::find(kEnrolPhraseNames.begin(), kEnrolPhraseNames.end(), Utf8(file.stem()));
+            const auto phrase = std::find(kEnrolPhraseNames.begin(), kEnrolPhraseNames.end(),
+                                          PathText(file.stem()));
             if (phrase == kEnrolPhraseNames.end()) {
                 speaker.tests.push_back(file);
                 continue;
@@ -245,7 +247,8 @@ bool ListCorpus(const fs::path& corpus, std::vector<CorpusSpeaker>& speakers, st
                 speaker.phrases[static_cast<std::size_t>(phrase - kEnrolPhraseNames.begin())];
             if (!slot.empty() && speaker.problem.empty()) {
                 speaker.problem = std::string(*phrase) + ": more than one file (" +
-                                  Utf8(slot.filename()) + ", " + Utf8(file.filename()) + ")";
+                                  PathText(slot.filename()) + ", " + PathText(file.filename()) +
+                                  ")";
             }
             slot = file;
         }

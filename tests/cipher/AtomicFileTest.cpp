@@ -1,5 +1,6 @@
 #include "cipher/AtomicFile.h"
 #include "cipher/PlatformFile.h"
+#include "tests/speaker/TestFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -23,14 +24,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadText(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-std::span<const std::uint8_t> AsBytes(const std::string& text) {
-    return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
-}
+using testing::AsBytes;
+using testing::ReadText;
 
 class AtomicFileTest : public ::testing::Test {
 protected:

@@ -9,20 +9,15 @@
 #include <vector>
 
 #include "cipher/AtomicFile.h"
+#include "tests/speaker/TestFiles.h"
 
 namespace quorvane {
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadText(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-std::span<const std::uint8_t> AsBytes(const std::string& text) {
-    return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
-}
+using testing::AsBytes;
+using testing::ReadText;
 
 bool Replace(const fs::path& target, const std::string& content) {
     AtomicFile file(target);

@@ -1,7 +1,7 @@
 #pragma once
 
 // Files for tests: a scratch folder removed with its object, a path quoted for the
-// shell, and a file's whole content.
+// shell, a text's bytes and a file's whole content.
 
 #include <atomic>
 #include <cstdint>
@@ -9,6 +9,7 @@
 #include <fstream>
 #include <iterator>
 #include <random>
+#include <span>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -41,6 +42,11 @@ private:
 // The path in single quotes, for a shell command line.
 inline std::string Quoted(const std::filesystem::path& path) {
     return "'" + path.string() + "'";
+}
+
+// A text's bytes, for the byte-span interfaces.
+inline std::span<const std::uint8_t> AsBytes(const std::string& text) {
+    return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
 }
 
 // The whole file as text; empty when it cannot be read.
