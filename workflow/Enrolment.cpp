@@ -9,12 +9,17 @@
 
 namespace quorvane {
 
+bool TrainRecording(VoiceCodebook& codebook, std::span<const std::int16_t> recording,
+                    FrontEnd& front) {
+    return TrainCodebook(codebook, recording, static_cast<std::int32_t>(recording.size()),
+                         kSampleRate, kMaxCodewords, front.Bar(), front);
+}
+
 Verdict JudgeRecording(std::span<const VoiceCodebook, 3> models, float threshold,
                        std::span<const std::int16_t> recording, FrontEnd& front) {
     Verdict verdict;
     VoiceCodebook test;
-    verdict.trained = TrainCodebook(test, recording, static_cast<std::int32_t>(recording.size()),
-                                    kSampleRate, kMaxCodewords, front.Bar(), front);
+    verdict.trained = TrainRecording(test, recording, front);
     if (verdict.trained) {
         verdict.accepted = VerifySpeaker(models, test, threshold, verdict.distance);
     }
@@ -60,8 +65,7 @@ StepResult Enrolment::AddPhrase(int slot, FrontEnd& front) {
         return {false, std::string(kPhraseAlreadyAddedMessage)};
     }
     VoiceCodebook& phrase = phrases_[static_cast<std::size_t>(std::clamp(slot, 0, 2))];
-    if (!TrainCodebook(phrase, std::span<const std::int16_t>(samples_), recordedCount_, kSampleRate,
-                       kMaxCodewords, front.Bar(), front)) {
+    if (!TrainRecording(phrase, Recording(), front)) {
         return {false, std::string(kTooFewVectorsText)};
     }
     phraseAdded_ = true;

@@ -35,6 +35,12 @@ struct Verdict {
     float distance = 0.0f;  // the smallest codebook distance
 };
 
+// Trains `codebook` on a recording as "Add phrase", "Verify" and voice decoding do (11025 Hz,
+// at most 64 codewords; progress on the front end's bar, notices through it). False when
+// the recording gives too few feature vectors.
+[[nodiscard]] bool TrainRecording(VoiceCodebook& codebook, std::span<const std::int16_t> recording,
+                                  FrontEnd& front);
+
 // Trains a temporary codebook on the recording and verifies it against `models`
 // (progress on the front end's bar, lower-layer notices through it).
 [[nodiscard]] Verdict JudgeRecording(std::span<const VoiceCodebook, 3> models, float threshold,

@@ -171,10 +171,7 @@ Tested TrainTest(const fs::path& file, const SoundReader& read) {
         return result;
     }
     QuietFrontEnd front;
-    const std::span<const std::int16_t> recording = take.Recording();
-    result.trained =
-        TrainCodebook(result.codebook, recording, static_cast<std::int32_t>(recording.size()),
-                      kSampleRate, kMaxCodewords, front.Bar(), front);
+    result.trained = TrainRecording(result.codebook, take.Recording(), front);
     KeepNotices(file, front, result.notes);
     if (!result.trained) {
         result.refusal = kTooFewVectorsText;
