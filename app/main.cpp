@@ -17,7 +17,7 @@
 #include <memory>
 
 #include "audio/PortAudioDevice.h"
-#include "cipher/AtomicFile.h"
+#include "files/AtomicFile.h"
 #include "ui/Application.h"
 #include "ui/Encode.h"
 #include "ui/Main.h"

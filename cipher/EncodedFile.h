@@ -31,7 +31,7 @@
 // bytes start with the magic, or when exactly 72 bytes or a start of the magic follow the cipher
 // data; such a file whose trailer does not verify is refused as a whole.
 //
-// Writing is atomic (cipher/AtomicFile.h): the output is written to a uniquely named,
+// Writing is atomic (files/AtomicFile.h): the output is written to a uniquely named,
 // owner-only temporary file in the output's folder and renamed to the output only when every
 // write and the close succeeded. On failure an existing output is left as it was and nothing
 // else remains.
@@ -46,9 +46,10 @@
 #include <system_error>
 #include <vector>
 
-#include "cipher/AtomicFile.h"
 #include "cipher/FileTag.h"
 #include "cipher/Gost.h"
+#include "files/AtomicFile.h"
+#include "files/ByteProgress.h"
 
 namespace quorvane {
 
@@ -59,10 +60,6 @@ inline constexpr int kEncryptionPasses = 3;  // each block is enciphered three t
 inline constexpr std::array<std::uint8_t, 8> kTrailerMagic = {'Q', 'V', 'T', 'A',
                                                               'G', '0', '1', '\n'};
 inline constexpr std::size_t kTrailerBytes = kTrailerMagic.size() + 2 * kTagBytes;  // 72
-
-// Called now and then during long files (every few MiB, and once at the end) with the bytes
-// done and the total, so callers can show progress. Runs on the calling thread.
-using ProgressFn = std::function<void(std::uint64_t doneBytes, std::uint64_t totalBytes)>;
 
 enum class CodingStatus {
     Done,             // output complete (decoding: plain data committed)
@@ -177,6 +174,6 @@ struct CodingResult {
 // or the token is longer than kMaxMarkerLength.
 [[nodiscard]] bool ReadMarker(const std::filesystem::path& input, std::string& token);
 
-// InstallTemporaryCleanup() and RemoveLiveTemporaries() are declared in cipher/AtomicFile.h.
+// InstallTemporaryCleanup() and RemoveLiveTemporaries() are declared in files/AtomicFile.h.
 
 }  // namespace quorvane

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "cipher/AtomicFile.h"
+#include "files/AtomicFile.h"
 #include "cli/Commands.h"
 #include "cli/JsonText.h"
 #include "cli/SoundFile.h"

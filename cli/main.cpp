@@ -9,7 +9,7 @@
 #include <string>
 #include <system_error>
 
-#include "cipher/AtomicFile.h"
+#include "files/AtomicFile.h"
 #include "cli/Commands.h"
 #include "workflow/DataFolders.h"
 

@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "speaker/SmallFile.h"
+#include "files/SmallFile.h"
 
 namespace quorvane {
 

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "speaker/SmallFile.h"
+#include "files/SmallFile.h"
 
 namespace quorvane {
 

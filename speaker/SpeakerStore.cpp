@@ -24,11 +24,6 @@ std::string AlreadyInListMessage(std::string_view name) {
     return "User " + std::string(name) + " already is in the list";
 }
 
-std::string PathText(const std::filesystem::path& path) {
-    const std::u8string text = path.u8string();
-    return std::string(text.begin(), text.end());
-}
-
 std::filesystem::path SpeakerFilePath(const std::filesystem::path& speakersDir,
                                       std::string_view name) {
     const std::string leaf = std::string(name) + std::string(kSpeakerFileExtension);

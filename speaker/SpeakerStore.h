@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "analysis/VoiceCodebook.h"
+#include "files/PathText.h"
 #include "interfaces/Notifier.h"
 #include "speaker/UserList.h"
 
@@ -43,9 +44,6 @@ inline constexpr std::string_view kUnableToSaveUsersMessage =
 inline constexpr std::string_view kCanNotLoadFilePrefix = "Can not load file: ";
 // "User " + name + " already is in the list"
 [[nodiscard]] std::string AlreadyInListMessage(std::string_view name);
-
-// A path as text for messages (UTF-8 where the platform knows better).
-[[nodiscard]] std::string PathText(const std::filesystem::path& path);
 
 // speakersDir / (name + ".spk")
 [[nodiscard]] std::filesystem::path SpeakerFilePath(const std::filesystem::path& speakersDir,

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "cipher/EncodedFile.h"
+#include "files/ByteProgress.h"
 #include "interfaces/Notifier.h"
 #include "interfaces/Progress.h"
 

@@ -4,7 +4,7 @@
 #include <system_error>
 #include <utility>
 
-#include "cipher/AtomicFile.h"
+#include "files/AtomicFile.h"
 #include "speaker/KeyFile.h"
 #include "speaker/SpeakerStore.h"
 #include "speaker/UserKey.h"

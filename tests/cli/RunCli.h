@@ -12,7 +12,7 @@
 #include <sys/wait.h>
 #endif
 
-#include "tests/speaker/TestFiles.h"
+#include "tests/support/TestFiles.h"
 
 #ifndef QUORVANE_CLI_EXE
 #error "QUORVANE_CLI_EXE must name the built quorvane-cli"

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/speaker/TestFiles.h"
+#include "tests/support/TestFiles.h"
 
 namespace quorvane::testing {
 

@@ -23,7 +23,7 @@
 #include "speaker/UserKey.h"
 #include "speaker/UserList.h"
 #include "tests/speaker/Codebooks.h"
-#include "tests/speaker/TestFiles.h"
+#include "tests/support/TestFiles.h"
 
 #ifdef __linux__
 #include <sys/stat.h>

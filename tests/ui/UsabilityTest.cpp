@@ -320,4 +320,4 @@ int main(int argc, char** argv) {
     return QTest::qExec(&test, argc, argv);
 }
 
-#include "test_usability.moc"
+#include "UsabilityTest.moc"

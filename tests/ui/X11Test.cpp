@@ -118,4 +118,4 @@ int main(int argc, char** argv) {
     return QTest::qExec(&test, argc, argv);
 }
 
-#include "test_x11.moc"
+#include "X11Test.moc"

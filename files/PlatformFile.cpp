@@ -1,4 +1,4 @@
-#include "cipher/PlatformFile.h"
+#include "files/PlatformFile.h"
 
 #include <string>
 

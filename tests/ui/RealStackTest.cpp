@@ -122,4 +122,4 @@ int main(int argc, char** argv) {
     return QTest::qExec(&test, argc, argv);
 }
 
-#include "test_realstack.moc"
+#include "RealStackTest.moc"

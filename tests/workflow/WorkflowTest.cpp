@@ -13,7 +13,7 @@
 #include "speaker/SpeakerStore.h"
 #include "speaker/UserKey.h"
 #include "tests/speaker/Codebooks.h"
-#include "tests/speaker/TestFiles.h"
+#include "tests/support/TestFiles.h"
 #include "tests/workflow/ScriptedFrontEnd.h"
 #include "workflow/Coding.h"
 #include "workflow/Figures.h"

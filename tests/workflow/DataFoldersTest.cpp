@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "tests/speaker/TestFiles.h"
+#include "tests/support/TestFiles.h"
 #include "workflow/DataFolders.h"
 
 namespace fs = std::filesystem;

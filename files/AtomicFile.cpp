@@ -1,4 +1,4 @@
-#include "cipher/AtomicFile.h"
+#include "files/AtomicFile.h"
 
 #include <atomic>
 #include <chrono>

@@ -17,7 +17,7 @@
 #include "speaker/UserKey.h"
 #include "speaker/UserList.h"
 #include "tests/speaker/Codebooks.h"
-#include "tests/speaker/TestFiles.h"
+#include "tests/support/TestFiles.h"
 
 namespace quorvane {
 namespace {

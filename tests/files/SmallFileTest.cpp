@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "speaker/SmallFile.h"
-#include "tests/speaker/TestFiles.h"
+#include "files/SmallFile.h"
+#include "tests/support/TestFiles.h"
 
 namespace quorvane {
 namespace {

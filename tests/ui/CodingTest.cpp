@@ -979,4 +979,4 @@ void CodingPagesTest::droppedFiles() {
 }
 
 QTEST_MAIN(CodingPagesTest)
-#include "test_coding.moc"
+#include "CodingTest.moc"

@@ -1104,4 +1104,4 @@ int main(int argc, char** argv) {
     return QTest::qExec(&test, argc, argv);
 }
 
-#include "test_main.moc"
+#include "MainTest.moc"

@@ -1,6 +1,6 @@
-#include "cipher/AtomicFile.h"
-#include "cipher/PlatformFile.h"
-#include "tests/speaker/TestFiles.h"
+#include "files/AtomicFile.h"
+#include "files/PlatformFile.h"
+#include "tests/support/TestFiles.h"
 
 #include <gtest/gtest.h>
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "cipher/AtomicFile.h"
-#include "tests/speaker/TestFiles.h"
+#include "files/AtomicFile.h"
+#include "tests/support/TestFiles.h"
 
 namespace quorvane {
 namespace {

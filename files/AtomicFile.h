@@ -6,7 +6,7 @@
 #include <system_error>
 #include <vector>
 
-#include "cipher/PlatformFile.h"
+#include "files/PlatformFile.h"
 
 namespace quorvane {
 

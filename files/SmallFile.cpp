@@ -1,10 +1,10 @@
-#include "speaker/SmallFile.h"
+#include "files/SmallFile.h"
 
 #include <cstdio>
 #include <system_error>
 #include <utility>
 
-#include "cipher/AtomicFile.h"
+#include "files/AtomicFile.h"
 
 namespace quorvane {
 

@@ -18,7 +18,7 @@
 #include "analysis/VoiceCodebook.h"
 #include "speaker/ModelFile.h"
 #include "tests/speaker/Codebooks.h"
-#include "tests/speaker/TestFiles.h"
+#include "tests/support/TestFiles.h"
 
 namespace quorvane {
 namespace {
