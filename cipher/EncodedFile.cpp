@@ -680,6 +680,13 @@ std::string DescribeFailure(const CodingResult& result) {
             return "the output is the input file itself";
         case CodingStatus::BadMarker:
             return "the owner's name cannot be written into the file header";
+        case CodingStatus::Unverified:
+            return "carries no check value (written by an earlier version, or the value was "
+                   "removed): the key cannot be confirmed";
+        case CodingStatus::InputChanged:
+            return "changed while it was read";
+        case CodingStatus::Cancelled:
+            return "cancelled";
     }
     return "failed";
 }

@@ -72,12 +72,21 @@ enum class CodingStatus {
     OutputUnwritable,   // cannot create/write/commit the output (error holds why); also output is a
                         // folder
     SameFile,  // output resolves to the input (std::filesystem::equivalent, links included)
-    BadMarker  // encoding: marker empty, too long or with white space
+    BadMarker,  // encoding: marker empty, too long or with white space
+    Unverified,    // decoding: the file carries no check value and CodingOptions::allowUnverified
+                   // was not given; nothing written
+    InputChanged,  // the input changed while it was read (size, times or identity), or held
+                   // more bytes than were measured; nothing written
+    Cancelled      // CodingOptions::cancelled said stop; nothing of this file written
 };
 
 struct CodingOptions {
     OutputMode mode = OutputMode::Replace;
     ProgressFn progress;
+    // Decoding: also decode a file that carries no check value (its key cannot be confirmed).
+    bool allowUnverified = false;
+    // Asked between chunks; true stops the file with CodingStatus::Cancelled, leaving nothing.
+    std::function<bool()> cancelled;
 };
 
 struct CodingResult {
