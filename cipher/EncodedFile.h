@@ -86,7 +86,7 @@ struct CodingOptions {
     // Decoding: also decode a file that carries no check value (its key cannot be confirmed).
     bool allowUnverified = false;
     // Asked between chunks; true stops the file with CodingStatus::Cancelled, leaving nothing.
-    std::function<bool()> cancelled;
+    std::function<bool()> cancelled = {};
 };
 
 struct CodingResult {
