@@ -216,13 +216,5 @@ TEST(CliErrors, TooShortRecordingCannotBeComparedButCanBeInspected) {
         << distance.err;
 }
 
-TEST(CliErrors, UsageErrorsExitNonZero) {
-    const ScratchFolder folder;
-    EXPECT_NE(RunCli(folder.Path(), "").exitCode, 0);
-    EXPECT_NE(RunCli(folder.Path(), "inspect").exitCode, 0);
-    EXPECT_NE(RunCli(folder.Path(), "distance onlyone.wav").exitCode, 0);
-    EXPECT_EQ(RunCli(folder.Path(), "--help").exitCode, 0);
-}
-
 }  // namespace
 }  // namespace quorvane
