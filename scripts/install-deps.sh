@@ -5,7 +5,7 @@ set -euo pipefail
 PACKAGES=(
   build-essential cmake pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev
-  portaudio19-dev libsndfile1-dev libsamplerate0-dev libcli11-dev nlohmann-json3-dev
+  portaudio19-dev libasound2-dev libjack-jackd2-dev libsndfile1-dev libsamplerate0-dev libcli11-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libgcrypt20-dev libbotan-2-dev
   espeak-ng sox gnuplot-nox pulseaudio pulseaudio-utils libasound2-plugins
