@@ -35,7 +35,7 @@ namespace {
 
 // The desktop entry's name (without ".desktop"), so that the desktop matches the window
 // to its entry and icon.
-constexpr const char* kDesktopFileName = "example.quorvane.Quorvane";
+constexpr const char* kDesktopFileName = "org.quorvane.Quorvane";
 
 constexpr const char* kUsage =
     "Usage: quorvane [OPTION]... [FILE.crp]...\n"

@@ -11,6 +11,6 @@ PACKAGES=(
   espeak-ng sox gnuplot-nox pulseaudio pulseaudio-utils libasound2-plugins
   xvfb xauth openbox xdotool x11-xserver-utils x11-utils
   clang libclang-rt-14-dev
-  file help2man librsvg2-bin desktop-file-utils appstream lintian
+  file librsvg2-bin desktop-file-utils appstream lintian
 )
 . "$(dirname "$0")/apt-install.sh"
