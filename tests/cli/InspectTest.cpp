@@ -14,10 +14,10 @@
 #include <vector>
 
 #include "analysis/LevelCheck.h"
-#include "interfaces/Notifier.h"
-#include "interfaces/Progress.h"
 #include "analysis/VoiceCodebook.h"
 #include "cli/SoundFile.h"
+#include "interfaces/Notifier.h"
+#include "interfaces/Progress.h"
 #include "speaker/Decision.h"
 #include "speaker/Training.h"
 #include "tests/cli/RunCli.h"
