@@ -51,6 +51,8 @@ constexpr const char* kUsage =
     "  --               treat every argument after it as a file\n"
     "\n"
     "The options of Qt programs (such as -platform NAME or -style NAME) are accepted too.\n"
+    "QUORVANE_VERBOSE=1 in the environment lets the sound libraries report the devices\n"
+    "they probe.\n"
     "The command-line companion quorvane-cli does the same work from sound files.\n";
 
 enum class Early { None, Help, Version };
