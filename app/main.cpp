@@ -35,7 +35,7 @@ namespace {
 
 // The desktop entry's name (without ".desktop"), so that the desktop matches the window
 // to its entry and icon.
-constexpr const char* kDesktopFileName = "example.quorvane.Quorvane";
+constexpr const char* kDesktopFileName = "org.quorvane.Quorvane";
 
 constexpr const char* kUsage =
     "Usage: quorvane [OPTION]... [FILE.crp]...\n"
@@ -51,6 +51,8 @@ constexpr const char* kUsage =
     "  --               treat every argument after it as a file\n"
     "\n"
     "The options of Qt programs (such as -platform NAME or -style NAME) are accepted too.\n"
+    "QUORVANE_VERBOSE=1 in the environment lets the sound libraries report the devices\n"
+    "they probe.\n"
     "The command-line companion quorvane-cli does the same work from sound files.\n";
 
 enum class Early { None, Help, Version };

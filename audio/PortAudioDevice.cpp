@@ -2,11 +2,20 @@
 
 #include <portaudio.h>
 
+#ifdef QUORVANE_QUIET_ALSA
+#include <alsa/asoundlib.h>
+#endif
+#ifdef QUORVANE_QUIET_JACK
+#include <jack/jack.h>
+#endif
+
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <string_view>
 #include <thread>
 
 namespace quorvane {
@@ -27,6 +36,38 @@ constexpr double kMinOutputLatencySeconds = 0.1;
 // Polling step while a stopping stream finishes its last callback.
 constexpr std::chrono::milliseconds kStopPoll{2};
 
+// The sound libraries under PortAudio report every device they probe and cannot open:
+// ALSA's "Unknown PCM ..." for each device of its configuration that this machine lacks,
+// JACK's "Cannot connect to server socket" when no JACK server runs. That is some seventy
+// lines on the terminal at every start, none of which a user can act on: the program's
+// own warnings say when no device opens. They are dropped unless QUORVANE_VERBOSE=1 asks
+// for them. Read at every initialisation, so a test can ask for them and stop asking.
+bool SoundLibraryMessagesWanted() {
+    const char* verbose = std::getenv("QUORVANE_VERBOSE");
+    return verbose != nullptr && std::string_view(verbose) == "1";
+}
+
+#ifdef QUORVANE_QUIET_ALSA
+void DropAlsaMessage(const char* /*file*/, int /*line*/, const char* /*function*/, int /*error*/,
+                     const char* /*format*/, ...) {}
+#endif
+
+#ifdef QUORVANE_QUIET_JACK
+void DropJackMessage(const char* /*message*/) {}
+#endif
+
+// Sends the sound libraries' messages to the terminal (their defaults) or nowhere.
+void RouteSoundLibraryMessages() {
+    [[maybe_unused]] const bool wanted = SoundLibraryMessagesWanted();
+#ifdef QUORVANE_QUIET_ALSA
+    snd_lib_error_set_handler(wanted ? nullptr : &DropAlsaMessage);
+#endif
+#ifdef QUORVANE_QUIET_JACK
+    jack_set_error_function(wanted ? nullptr : &DropJackMessage);
+    jack_set_info_function(wanted ? nullptr : &DropJackMessage);
+#endif
+}
+
 // PortAudio initialised for as long as a device holds it. The program keeps one device
 // for its lifetime, so PortAudio is initialised once; tests that create devices one after
 // another get a fresh initialisation each, which picks up a changed sound environment.
@@ -44,7 +85,7 @@ public:
         return library;
     }
 
-    PortAudioLibrary() : ready_(Pa_Initialize() == paNoError) {}
+    PortAudioLibrary() : ready_(Initialize()) {}
     ~PortAudioLibrary() {
         if (ready_) {
             Pa_Terminate();
@@ -56,6 +97,11 @@ public:
     [[nodiscard]] bool Ready() const { return ready_; }
 
 private:
+    static bool Initialize() {
+        RouteSoundLibraryMessages();
+        return Pa_Initialize() == paNoError;
+    }
+
     bool ready_;
 };
 

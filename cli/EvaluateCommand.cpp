@@ -3,7 +3,8 @@
 //
 // Output: the table per level, the equal error rate, the speakers skipped and the test
 // recordings refused on standard output (or the same as JSON with --json); notes on
-// standard error. Exit codes: 0 evaluated; 2 the corpus or the scores file failed.
+// standard error. Exit codes: 0 evaluated; 2 the corpus (no speaker could be enrolled) or
+// the scores file failed.
 
 #include <CLI/CLI.hpp>
 
@@ -15,11 +16,11 @@
 #include <string>
 #include <vector>
 
-#include "files/AtomicFile.h"
 #include "cli/Commands.h"
 #include "cli/JsonText.h"
 #include "cli/SoundFile.h"
 #include "cli/Terminal.h"
+#include "files/AtomicFile.h"
 #include "speaker/SpeakerStore.h"
 #include "workflow/Evaluation.h"
 
@@ -215,9 +216,23 @@ int RunEvaluate(const EvaluateOptions& options) {
     }
     const SoundReader read = [](const fs::path& file, std::vector<std::int16_t>& samples,
                                 std::string& why) { return ReadSoundFile(file, samples, why); };
+    if (speakers.empty()) {
+        PrintError(PathText(corpus) +
+                   ": no speaker folders (one folder per speaker, with enrol-1, enrol-2 and "
+                   "enrol-3)");
+        return kExitError;
+    }
     const EvaluationResult result = Evaluate(speakers, read, options.threads);
     for (const std::string& note : result.notes) {
         PrintNote(note);
+    }
+    // Without an enrolled speaker there is no trial: a table of zeros would measure nothing.
+    if (result.enrolled.empty()) {
+        for (const SkippedSpeaker& skipped : result.skipped) {
+            PrintNote(skipped.name + ": " + skipped.reason);
+        }
+        PrintError(PathText(corpus) + ": no speaker could be enrolled");
+        return kExitError;
     }
     if (!options.scores.empty() &&
         !WriteScores(fs::path(std::u8string(options.scores.begin(), options.scores.end())),

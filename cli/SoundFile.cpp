@@ -68,6 +68,19 @@ std::string Named(const std::filesystem::path& path, const std::string& why) {
     return path.string() + ": " + why;
 }
 
+constexpr const char* kTooLongText = "too long (more than one hour of sound)";
+
+// Whether the length the file's header gives, once converted to 11025 Hz, is beyond the
+// limit. A format that does not tell its length (SF_COUNT_MAX) is bounded while reading.
+bool HeaderTooLong(const SF_INFO& info, std::size_t maxSamples) {
+    if (info.frames == SF_COUNT_MAX) {
+        return false;
+    }
+    const double converted = static_cast<double>(info.frames) * static_cast<double>(kSampleRate) /
+                             static_cast<double>(info.samplerate);
+    return converted > static_cast<double>(maxSamples);
+}
+
 }  // namespace
 
 bool ReadSoundFile(const std::filesystem::path& path, std::vector<std::int16_t>& samples,
@@ -100,6 +113,12 @@ bool ReadSoundFile(const std::filesystem::path& path, std::vector<std::int16_t>&
         error = Named(path, "not a sound file (no channels or no sampling rate)");
         return false;
     }
+    // Refused at once: reading and converting an hour of sound at a high rate would take
+    // minutes only to be refused at the end.
+    if (HeaderTooLong(info, maxSamples)) {
+        error = Named(path, kTooLongText);
+        return false;
+    }
 
     // The program's own format: taken sample for sample.
     if ((info.format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16 && info.channels == 1 &&
@@ -112,7 +131,7 @@ bool ReadSoundFile(const std::filesystem::path& path, std::vector<std::int16_t>&
             }
             if (static_cast<std::size_t>(got) > maxSamples - samples.size()) {
                 samples.clear();
-                error = Named(path, "too long (more than one hour of sound)");
+                error = Named(path, kTooLongText);
                 return false;
             }
             samples.insert(samples.end(), block.begin(), block.begin() + got);
@@ -200,7 +219,7 @@ bool ReadSoundFile(const std::filesystem::path& path, std::vector<std::int16_t>&
         }
         if (!fits) {
             samples.clear();
-            error = Named(path, "too long (more than one hour of sound)");
+            error = Named(path, kTooLongText);
             return false;
         }
     }

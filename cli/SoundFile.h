@@ -18,7 +18,8 @@ inline constexpr std::size_t kMaxSoundFileSamples = 3600u * 11025u;
 // mixed to mono by their mean, the rate is converted with libsamplerate at its
 // best quality, and the result is rounded to the nearest integer and clipped
 // to -32768 .. 32767. A file that already is 16-bit PCM mono at 11025 Hz is
-// passed through sample for sample.
+// passed through sample for sample. A file whose header gives a length beyond
+// maxSamples (once converted) is refused before any of it is read.
 // On failure returns false, leaves samples empty and sets error to one line
 // that names the file and says why ("FILE: no such file", "FILE: not a sound
 // file (...)", ...).

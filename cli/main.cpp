@@ -3,15 +3,59 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
 #include <string>
 #include <system_error>
+#include <vector>
 
-#include "files/AtomicFile.h"
 #include "cli/Commands.h"
+#include "files/AtomicFile.h"
 #include "workflow/DataFolders.h"
+
+#ifndef QUORVANE_VERSION
+#error "QUORVANE_VERSION must give the program's version"
+#endif
+
+namespace {
+
+// A usage error as one line: what was wrong with the command line. An argument that
+// names no command ("quorvane-cli frobnicate") is said to be an unknown command rather
+// than leaving the user to read "a command is required".
+std::string UsageProblem(const CLI::App& app, const CLI::ParseError& error) {
+    if (app.get_subcommands().empty()) {
+        for (const std::string& argument : app.remaining()) {
+            if (!argument.empty() && argument.front() != '-') {
+                return "unknown command: " + argument;
+            }
+        }
+        if (dynamic_cast<const CLI::RequiredError*>(&error) != nullptr && app.remaining().empty()) {
+            return "no command given";
+        }
+    }
+    std::string text = error.what();
+    std::replace(text.begin(), text.end(), '\n', ' ');
+    const std::size_t colon = text.find(": ");
+    // "The following argument(s) was/were not expected: --bogus extra"
+    if (dynamic_cast<const CLI::ExtrasError*>(&error) != nullptr && colon != std::string::npos) {
+        const std::string extras = text.substr(colon + 2);
+        const bool several = extras.find(' ') != std::string::npos;
+        if (!extras.empty() && extras.front() == '-') {
+            return (several ? "unknown options: " : "unknown option: ") + extras;
+        }
+        return (several ? "unexpected arguments: " : "unexpected argument: ") + extras;
+    }
+    // "--speakers: 1 required TEXT missing": the option was given without its value.
+    if (dynamic_cast<const CLI::ArgumentMismatch*>(&error) != nullptr &&
+        colon != std::string::npos && text.ends_with(" missing")) {
+        return "option " + text.substr(0, colon) + " needs a value";
+    }
+    return text;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     // Ctrl-C, SIGTERM or SIGHUP in the middle of a file leave no temporary file behind.
@@ -20,6 +64,8 @@ int main(int argc, char** argv) {
     app.require_subcommand(1);
     // Global options such as --speakers are taken after the command too.
     app.fallthrough();
+    app.set_version_flag("--version", std::string("quorvane-cli ") + QUORVANE_VERSION,
+                         "Print the program's name and version and exit");
 
     quorvane::CliContext context;
     context.speakersDir = quorvane::SpeakersFolder(quorvane::ExecutableFolder());
@@ -36,7 +82,13 @@ int main(int argc, char** argv) {
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
-        return app.exit(e);
+        if (e.get_exit_code() == 0) {
+            return app.exit(e);  // --help, --version
+        }
+        // Every usage error: one line saying what, one pointing to the help, status 2.
+        std::fprintf(stderr, "quorvane-cli: %s\nRun with --help for more information.\n",
+                     UsageProblem(app, e).c_str());
+        return quorvane::kExitError;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "quorvane-cli: %s\n", e.what());
         return quorvane::kExitError;

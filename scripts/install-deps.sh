@@ -5,12 +5,12 @@ set -euo pipefail
 PACKAGES=(
   build-essential cmake pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev
-  portaudio19-dev libsndfile1-dev libsamplerate0-dev libcli11-dev nlohmann-json3-dev
+  portaudio19-dev libasound2-dev libjack-jackd2-dev libsndfile1-dev libsamplerate0-dev libcli11-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libgcrypt20-dev libbotan-2-dev
   espeak-ng sox gnuplot-nox pulseaudio pulseaudio-utils libasound2-plugins
   xvfb xauth openbox xdotool x11-xserver-utils x11-utils
   clang libclang-rt-14-dev
-  file help2man librsvg2-bin desktop-file-utils appstream lintian
+  file librsvg2-bin desktop-file-utils appstream lintian
 )
 . "$(dirname "$0")/apt-install.sh"

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "interfaces/Notifier.h"
 #include "audio/PortAudioDevice.h"
 #include "audio/SoundBuffer.h"
+#include "interfaces/Notifier.h"
 #include "tests/audio/TestEnvironment.h"
 
 namespace quorvane {
@@ -114,6 +114,31 @@ TEST_F(PortAudioNoServer, RepeatedPressesKeepFailingTheSameWay) {
         buffer.Close("Out");
         EXPECT_EQ(notifier.entries.size(), 3U) << "press " << press;
     }
+}
+
+// Opening a device probes every device of ALSA's configuration and JACK; what they print
+// about it reaches standard error only when QUORVANE_VERBOSE=1 asks for it.
+TEST_F(PortAudioNoServer, SoundLibraryMessagesOnlyWhenAskedFor) {
+    const auto openInput = [] {
+        ::testing::internal::CaptureStderr();
+        {
+            PortAudioDevice device;
+            if (device.OpenInput(WaveFormat{})) {
+                device.CloseInput();
+            }
+        }
+        return ::testing::internal::GetCapturedStderr();
+    };
+    environment.Set("QUORVANE_VERBOSE", "1");
+    const std::string verbose = openInput();
+    if (verbose.empty()) {
+        GTEST_SKIP() << "the sound libraries of this machine say nothing when probed";
+    }
+    EXPECT_TRUE(verbose.find("ALSA lib") != std::string::npos ||
+                verbose.find("jack") != std::string::npos)
+        << verbose;
+    environment.Set("QUORVANE_VERBOSE", std::nullopt);
+    EXPECT_EQ(openInput(), "");
 }
 
 }  // namespace

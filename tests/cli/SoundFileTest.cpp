@@ -146,5 +146,32 @@ TEST(ReadSoundFile, LongerThanTheLimitIsRefused) {
     }
 }
 
+// A FLAC file whose header (STREAMINFO's total samples) claims about 72 days while one
+// second of sound follows: read as it is, it would pass; the header alone refuses it.
+TEST(ReadSoundFile, LengthInTheHeaderBeyondTheLimitIsRefusedBeforeReading) {
+    const ScratchFolder folder;
+    const std::filesystem::path path = folder.Path() / "claims-72-days.flac";
+    WriteSound(path, SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 11025, 1, std::vector<short>(11025, 5));
+    std::vector<std::int16_t> samples;
+    std::string error;
+    ASSERT_TRUE(ReadSoundFile(path, samples, error)) << error;
+    ASSERT_EQ(samples.size(), 11025u);
+
+    // "fLaC", the block header, then STREAMINFO: 10 bytes of block and frame sizes, then
+    // rate, channels and bits, with the 36-bit total in the last 4 bits of byte 21 and 22..25.
+    std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+    char byte21 = 0;
+    file.seekg(21);
+    file.get(byte21);
+    file.seekp(21);
+    file.put(static_cast<char>(byte21 | 0x0F));
+    file.write("\xFF\xFF\xFF\xFF", 4);
+    file.close();
+
+    EXPECT_FALSE(ReadSoundFile(path, samples, error));
+    EXPECT_TRUE(samples.empty());
+    EXPECT_EQ(error, path.string() + ": too long (more than one hour of sound)");
+}
+
 }  // namespace
 }  // namespace quorvane
