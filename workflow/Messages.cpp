@@ -59,6 +59,15 @@ std::string LeftoverRemovedMessage(std::string_view path) {
     return Joined("Removed a temporary file left by an interrupted run: ", path, "");
 }
 
+std::string SpeakerFileAppearedMessage(std::string_view name) {
+    return Joined("A speaker file of ", name,
+                  " was stored meanwhile (by another enrolment?): this enrolment was not stored");
+}
+
+std::string SpeakerFileKeptMessage(std::string_view path, std::string_view aside) {
+    return Joined("The speaker file ", path, " could not be loaded; it was kept as ").append(aside);
+}
+
 std::string PhraseAddedText(int slot) {
     return "Phrase " + std::to_string(slot) + " added";
 }

@@ -155,6 +155,14 @@ inline constexpr std::string_view kKeyNotTestableMessage =
 // A security key file that the security key dialog cannot take.
 inline constexpr std::string_view kNotKeyFileMessage =
     "is not a security key file: it must hold eight signed 32-bit numbers, one per line";
+// A new enrolment whose speaker file name holds a loadable speaker file now (another enrolment
+// of the name stored it meanwhile): "A speaker file of " + name + " was stored meanwhile (by
+// another enrolment?): this enrolment was not stored".
+[[nodiscard]] std::string SpeakerFileAppearedMessage(std::string_view name);
+// A damaged or unreadable speaker file that a new enrolment of its name moved out of the way
+// instead of destroying: "The speaker file " + path + " could not be loaded; it was kept as " +
+// aside.
+[[nodiscard]] std::string SpeakerFileKeptMessage(std::string_view path, std::string_view aside);
 // "this is the security key of " + keyName + ", not of " + name
 [[nodiscard]] std::string KeyOfOtherUserMessage(std::string_view keyName, std::string_view name);
 
