@@ -81,8 +81,9 @@ bool AskYesNo(std::string_view caption, std::string_view question) {
 class TerminalFrontEnd final : public FrontEnd {
 public:
     struct Options {
-        bool yes = false;        // answer Yes to every question
-        bool overwrite = false;  // replace existing outputs
+        bool yes = false;              // answer Yes to every question
+        bool overwrite = false;        // replace existing outputs
+        bool allowUnverified = false;  // decode files without a check value
         int level = kSecurityLow;
     };
     TerminalFrontEnd() = default;
@@ -104,6 +105,12 @@ public:
         PrintError(PathText(output) + ": already exists; use --overwrite to replace it");
         return ReplaceAnswer::No;
     }
+    bool AllowUnverified(const fs::path&) override {
+        unverifiedMet_ = true;
+        return options_.allowUnverified;
+    }
+    // A file without a check value was met in a decoding batch.
+    [[nodiscard]] bool UnverifiedMet() const { return unverifiedMet_; }
     void FileProblem(std::string_view message, std::string_view reason) override {
         PrintError(reason.empty() ? std::string(message)
                                   : std::string(message) + " (" + std::string(reason) + ")");
@@ -132,6 +139,7 @@ public:
 private:
     Options options_;
     NullProgress bar_;
+    bool unverifiedMet_ = false;
 };
 
 // The registered users of the Speakers folder. A folder given with --speakers that does
@@ -386,6 +394,7 @@ struct DecodeOptions {
     std::string outputDir;
     bool deleteEncoded = false;
     bool overwrite = false;
+    bool allowUnverified = false;
     bool check = false;  // test the key only, write nothing
 };
 
@@ -450,7 +459,8 @@ int RunDecode(const CliContext& context, const DecodeOptions& options) {
     }
 
     const Users users = LoadUsers(context);
-    TerminalFrontEnd front({.overwrite = options.overwrite});
+    TerminalFrontEnd front(
+        {.overwrite = options.overwrite, .allowUnverified = options.allowUnverified});
     if (byVoice) {
         Enrolment take;
         if (!TakeRecordingFile(PathFromText(options.voice), take)) {
@@ -471,6 +481,9 @@ int RunDecode(const CliContext& context, const DecodeOptions& options) {
     }
     const BatchResult batch =
         DecodeFiles(name, key, PathsFromTexts(options.files), folder, options.deleteEncoded, front);
+    if (front.UnverifiedMet() && !options.allowUnverified) {
+        PrintNote(std::string(kAllowUnverifiedHint));
+    }
     const int decoded = batch.Count(FileStatus::Done);
     PrintLine("Decoded " + std::to_string(decoded) + " of " + std::to_string(options.files.size()) +
               " file(s) of " + name);
@@ -559,6 +572,9 @@ void RegisterUserCommands(CLI::App& app, CliContext& context) {
                             "Delete each encoded file after its decoding succeeded, when the "
                             "key is confirmed");
     decodeCommand->add_flag("--overwrite", decode->overwrite, "Replace existing output files");
+    decodeCommand->add_flag("--allow-unverified", decode->allowUnverified,
+                            "Also decode files without a check value (from earlier versions): "
+                            "their key cannot be confirmed, and they are never deleted");
     decodeCommand->add_flag("--check", decode->check,
                             "Only test the key against each file's check value; write nothing "
                             "(exit code 0 when it is right for every file)");

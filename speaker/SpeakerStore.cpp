@@ -6,6 +6,7 @@
 
 #include "cipher/EncodedFile.h"
 #include "cipher/Gost.h"
+#include "files/PlatformFile.h"
 #include "speaker/ModelFile.h"
 
 namespace quorvane {
@@ -85,23 +86,89 @@ bool CreateSpeakersFolder(const std::filesystem::path& speakersDir, std::error_c
     return false;
 }
 
+namespace {
+
+// Whether `path` holds a speaker file of `name` that loads.
+bool HoldsLoadableUser(const std::filesystem::path& path, std::string_view name) {
+    std::string owner;
+    std::array<VoiceCodebook, 3> codebooks;
+    float threshold = 0.0f;
+    return ReadSpeakerFile(path, owner, codebooks, threshold) && owner == name;
+}
+
+// Moves the file at `path` to the first free path + ".kept-N"; empty with `error` when it could
+// not be moved.
+std::filesystem::path MoveAside(const std::filesystem::path& path, std::error_code& error) {
+    constexpr int kMaxKept = 1000;
+    for (int number = 1; number <= kMaxKept; ++number) {
+        std::filesystem::path aside = path;
+        aside += std::string(kKeptSpeakerFileInfix) + std::to_string(number);
+        error = RenameNoReplace(path, aside);
+        if (!error) {
+            return aside;
+        }
+        if (error != std::errc::file_exists) {
+            return {};
+        }
+    }
+    return {};
+}
+
+}  // namespace
+
+StoreResult StoreSpeakerFile(const std::filesystem::path& speakersDir, std::string_view name,
+                             std::span<const VoiceCodebook, 3> codebooks, float threshold,
+                             const std::function<void()>& beforeCommit) {
+    StoreResult result;
+    result.path = SpeakerFilePath(speakersDir, name);
+    const std::filesystem::path& path = result.path;
+    std::error_code error;
+    if (std::filesystem::exists(std::filesystem::symlink_status(path, error))) {
+        std::string owner;
+        if (ReadMarker(path, owner) && owner != name) {
+            result.status = StoreStatus::OtherUsersFile;
+            return result;
+        }
+        if (HoldsLoadableUser(path, name)) {
+            result.status = StoreStatus::AlreadyStored;
+            return result;
+        }
+        // Damaged, empty or unreadable: it may still be someone's only copy.
+        result.keptAside = MoveAside(path, result.error);
+        if (result.keptAside.empty()) {
+            return result;
+        }
+        // Another enrolment may have stored a good file just before the move: put it back.
+        if (HoldsLoadableUser(result.keptAside, name)) {
+            if (!RenameNoReplace(result.keptAside, path)) {
+                result.keptAside.clear();
+            }
+            result.status = StoreStatus::AlreadyStored;
+            return result;
+        }
+    }
+    if (beforeCommit) {
+        beforeCommit();
+    }
+    const std::vector<std::uint8_t> model = SerialiseModelFile(codebooks, threshold);
+    const CodingResult written =
+        EncodeBufferChecked(model, path, name, StoreKey, StoreSubstitutionTable,
+                            OutputMode::NoReplace, FilePrivacy::OwnerOnly);
+    if (written.ok()) {
+        result.status = StoreStatus::Stored;
+    } else if (written.status == CodingStatus::OutputExists) {
+        result.status = StoreStatus::AlreadyStored;
+    } else {
+        result.error = written.error;
+    }
+    return result;
+}
+
 int StoreUserFiles(const std::filesystem::path& speakersDir, std::string_view name,
                    std::span<const VoiceCodebook, 3> codebooks, float threshold,
                    Notifier& notifier) {
-    const std::filesystem::path path = SpeakerFilePath(speakersDir, name);
-    std::string owner;
-    std::error_code error;
-    const bool exists = std::filesystem::exists(std::filesystem::symlink_status(path, error));
-    const bool taken = exists && ReadMarker(path, owner) && owner != name;
-    if (!taken) {
-        const std::vector<std::uint8_t> model = SerialiseModelFile(codebooks, threshold);
-        // A new file must not replace one another writer stored meanwhile.
-        const OutputMode mode = exists ? OutputMode::Replace : OutputMode::NoReplace;
-        if (EncodeBufferChecked(model, path, name, StoreKey, StoreSubstitutionTable, mode,
-                                FilePrivacy::OwnerOnly)
-                .ok()) {
-            return 1;
-        }
+    if (StoreSpeakerFile(speakersDir, name, codebooks, threshold).ok()) {
+        return 1;
     }
     notifier.Notice(std::string(kUnableToSaveUsersMessage));
     return -1;

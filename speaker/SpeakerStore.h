@@ -22,6 +22,7 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -60,12 +61,42 @@ inline constexpr std::string_view kCanNotLoadFilePrefix = "Can not load file: ";
 [[nodiscard]] bool CreateSpeakersFolder(const std::filesystem::path& speakersDir,
                                         std::error_code& error);
 
-// Writes the enrolment as the speaker file speakersDir/(name + ".spk"), atomically.
-// An existing file of that path is replaced when it is this user's own or unreadable,
-// but never when its first token names another user (that user's only speaker file
-// would be lost). A new file is created without replacing: of two writers of one new
-// name only the first succeeds. The folder must exist; it is not created. Returns 1 on success; on
-// failure reports kUnableToSaveUsersMessage and returns -1, leaving the disk as it was.
+// A damaged or unreadable speaker file that a new enrolment of its name moves out of the way
+// is renamed to its own name + ".kept-" + a number from 1: a name the folder search never
+// takes (not even as a Windows short name, whose extension then starts with "kep").
+inline constexpr std::string_view kKeptSpeakerFileInfix = ".kept-";
+
+enum class StoreStatus {
+    Stored,          // the speaker file was written
+    OtherUsersFile,  // the file of that path names another user: never replaced
+    AlreadyStored,   // a loadable speaker file of this user is there, or a file of that path
+                     // appeared while this one was written (another enrolment of the name)
+    Failed,          // the file could not be written; `error` says why
+};
+
+struct StoreResult {
+    StoreStatus status = StoreStatus::Failed;
+    std::filesystem::path path;       // the speaker file
+    std::filesystem::path keptAside;  // where a damaged or unreadable file of that path went
+    std::error_code error;
+    [[nodiscard]] bool ok() const { return status == StoreStatus::Stored; }
+};
+
+// Writes the enrolment as the speaker file speakersDir/(name + ".spk"), atomically, and never
+// replaces a file: a loadable speaker file of that path (this user's, stored meanwhile by
+// another enrolment, or another user's) stays as it is, and a damaged or unreadable one is
+// first moved aside (kKeptSpeakerFileInfix), never destroyed. The commit itself does not
+// replace either, so of two enrolments of one name at once only the first is stored. The folder
+// must exist; it is not created. `beforeCommit`, when given, runs between the checks and the
+// commit (tests of two enrolments at once).
+[[nodiscard]] StoreResult StoreSpeakerFile(const std::filesystem::path& speakersDir,
+                                           std::string_view name,
+                                           std::span<const VoiceCodebook, 3> codebooks,
+                                           float threshold,
+                                           const std::function<void()>& beforeCommit = {});
+
+// StoreSpeakerFile as one result: 1 on success; on failure reports kUnableToSaveUsersMessage
+// and returns -1.
 [[nodiscard]] int StoreUserFiles(const std::filesystem::path& speakersDir, std::string_view name,
                                  std::span<const VoiceCodebook, 3> codebooks, float threshold,
                                  Notifier& notifier);

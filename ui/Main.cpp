@@ -154,6 +154,11 @@ quorvane::FrontEnd::ReplaceAnswer TForm1::WindowFrontEnd::AskReplace(
                                 FromUtf8(quorvane::kReplaceCaption));
 }
 
+bool TForm1::WindowFrontEnd::AllowUnverified(const std::filesystem::path& file) {
+    return form_.prompt.Question(FromUtf8(quorvane::UnverifiedQuestion(quorvane::PathText(file))),
+                                 FromUtf8(quorvane::kUnverifiedCaption), Prompt::Icon::Warning);
+}
+
 void TForm1::WindowFrontEnd::UserAdded(std::string_view name) {
     form_.AddUserName(FromUtf8(name));
 }

@@ -79,6 +79,8 @@ public:
         int ChooseSecurityLevel() override;
         std::filesystem::path ChooseKeyFile(std::string_view defaultName) override;
         ReplaceAnswer AskReplace(const std::filesystem::path& output) override;
+        // Asked once per decoding batch; a warning, so No is the default.
+        bool AllowUnverified(const std::filesystem::path& file) override;
         void UserAdded(std::string_view name) override;
         quorvane::Progress& Bar() override;
         // How many notices and warnings were shown so far.

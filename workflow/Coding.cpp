@@ -10,6 +10,7 @@
 #include "speaker/SpeakerStore.h"
 #include "speaker/Training.h"
 #include "speaker/UserKey.h"
+#include "workflow/FileIdentity.h"
 #include "workflow/Messages.h"
 
 namespace quorvane {
@@ -240,43 +241,146 @@ struct BatchKind {
     std::function<std::string(const fs::path& input, const CodingResult& result)> reasonFor;
     std::function<std::string(std::string_view input)> failedMessage;
     std::function<std::string(std::string_view input)> notRemovedMessage;
+    bool encoding = true;
     bool deleteInputs = false;
     bool deleteOnlyWhenProved = false;  // decoding: the file's own check value proved the key
 };
 
+// An output the batch committed, with what it and its source were at that moment: a source is
+// deleted at the end only when both are still those files.
+struct Committed {
+    std::size_t file = 0;  // index into BatchResult::files
+    std::optional<FileIdentity> output;
+    std::optional<FileIdentity> input;
+    bool proved = false;
+};
+
+bool SameFile(const std::optional<FileIdentity>& a, const FileIdentity& b) {
+    return a && a->device == b.device && a->index == b.index;
+}
+
+// The file of the batch whose committed output `identity` is, if any.
+std::optional<std::size_t> CommittedAs(const std::vector<Committed>& committed,
+                                       const std::optional<FileIdentity>& identity,
+                                       std::size_t except = static_cast<std::size_t>(-1)) {
+    if (!identity) {
+        return std::nullopt;
+    }
+    for (const Committed& c : committed) {
+        if (c.file != except && SameFile(c.output, *identity)) {
+            return c.file;
+        }
+    }
+    return std::nullopt;
+}
+
+// Why a done file's source must stay: empty when it may be deleted.
+std::string SourceKeptReason(const FileOutcome& file, const Committed& done,
+                             const std::vector<Committed>& committed) {
+    const std::optional<FileIdentity> output = IdentityOf(file.output);
+    if (!done.output || output != done.output) {
+        return OutputChangedReason(PathText(file.output));
+    }
+    const std::optional<FileIdentity> input = IdentityOf(file.input);
+    if (!done.input || input != done.input) {
+        return std::string(kSourceChangedReason);
+    }
+    if (CommittedAs(committed, input, done.file)) {
+        return std::string(kSourceIsBatchOutputReason);
+    }
+    return {};
+}
+
+// Deletes the sources of the done files once every output of the batch is committed, each
+// only while its output still holds what the batch wrote and the source is the file read.
+void DeleteSources(BatchResult& batch, const std::vector<Committed>& committed,
+                   const BatchKind& kind, FrontEnd& front) {
+    for (const Committed& done : committed) {
+        FileOutcome& file = batch.files[done.file];
+        if (kind.deleteOnlyWhenProved && !done.proved) {
+            file.inputKept = true;
+            continue;
+        }
+        const std::string inputText = PathText(file.input);
+        if (const std::string why = SourceKeptReason(file, done, committed); !why.empty()) {
+            file.message = SourceKeptMessage(inputText, kind.encoding, why);
+            front.FileProblem(file.message, {});
+            continue;
+        }
+        std::error_code error;
+        file.inputDeleted = fs::remove(file.input, error);
+        if (!file.inputDeleted) {
+            file.message = kind.notRemovedMessage(inputText);
+            front.FileProblem(file.message, error.message());
+        }
+    }
+}
+
 // Codes each input in order, stepping the bar once per file: refuses inputs that are no
-// regular files, asks before replacing an existing output (a new one is committed without
-// replacing, so a file that appears meanwhile is never overwritten), tells each failure,
-// and deletes an input only once its output is complete.
+// regular files and outputs that would replace an output of this very batch, asks before
+// replacing an existing output (a new one is committed without replacing, so a file that
+// appears meanwhile is never overwritten), asks once whether files without a check value may
+// be decoded, tells each failure, and deletes the sources only at the end (DeleteSources).
 BatchResult RunBatch(const std::vector<fs::path>& inputs, const BatchKind& kind, FrontEnd& front) {
     BatchResult batch;
     Progress& bar = front.Bar();
     StartBar(bar, inputs.size());
     ReplacePolicy replace(front);
+    std::vector<Committed> committed;
+    std::optional<bool> allowUnverified;  // the front end's answer, once asked
     for (const fs::path& input : inputs) {
         FileOutcome file;
         file.input = input;
-        bool proved = false;
         const std::string inputText = PathText(input);
+        bool reasonInMessage = false;
         const std::optional<fs::path> output = kind.outputFor(input);
         if (!output) {
             file.reason = "its name is too short to drop the four characters of \".crp\"";
         } else if (file.output = *output; !IsRegularInput(input)) {
             file.reason = InputReason(input);
+            file.message = InputProblemMessage(inputText, file.reason);
+            reasonInMessage = true;
+        } else if (const std::optional<std::size_t> earlier =
+                       CommittedAs(committed, IdentityOf(file.output))) {
+            file.message =
+                BatchOutputTakenMessage(inputText, PathText(file.output),
+                                        PathText(batch.files[*earlier].input), kind.encoding);
+            reasonInMessage = true;
         } else if (OutputCheck check = replace.Check(input, file.output); check.refusal) {
             file.status = *check.refusal;
             file.reason = check.reason;
         } else {
-            const CodingResult coded =
-                kind.code(input, file.output,
-                          {.mode = check.existed ? OutputMode::Replace : OutputMode::NoReplace,
-                           .progress = front.FileProgress(input)});
+            const std::optional<FileIdentity> source = IdentityOf(input);
+            CodingOptions options{
+                .mode = check.existed ? OutputMode::Replace : OutputMode::NoReplace,
+                .progress = front.FileProgress(input),
+                .allowUnverified = allowUnverified.value_or(false)};
+            CodingResult coded = kind.code(input, file.output, options);
             TellLeftovers(coded, front);
+            if (coded.status == CodingStatus::Unverified && !allowUnverified) {
+                allowUnverified = front.AllowUnverified(input);
+                if (*allowUnverified) {
+                    options.allowUnverified = true;
+                    coded = kind.code(input, file.output, options);
+                    TellLeftovers(coded, front);
+                }
+            }
             if (coded.ok()) {
                 file.status = FileStatus::Done;
-                proved = coded.tagVerified;
-            } else {
-                file.reason = kind.reasonFor(input, coded);
+                committed.push_back(
+                    {batch.files.size(), IdentityOf(file.output), source, coded.tagVerified});
+            } else if (file.reason = kind.reasonFor(input, coded);
+                       coded.status == CodingStatus::InputUnreadable ||
+                       coded.status == CodingStatus::InputChanged) {
+                // The input is at fault, not the output the described text names.
+                file.message = InputProblemMessage(inputText, file.reason);
+                reasonInMessage = true;
+            } else if (coded.status == CodingStatus::Unverified) {
+                file.message = inputText + " " + file.reason;
+                reasonInMessage = true;
+            } else if (coded.status == CodingStatus::WrongKeyOrDamaged) {
+                file.message = WithReason(kind.failedMessage(inputText), file.reason);
+                reasonInMessage = true;
             }
         }
         if (replace.Cancelled()) {
@@ -284,22 +388,16 @@ BatchResult RunBatch(const std::vector<fs::path>& inputs, const BatchKind& kind,
             break;
         }
         if (file.status == FileStatus::Failed) {
-            file.message = kind.failedMessage(inputText);
-            front.FileProblem(file.message, file.reason);
-        } else if (file.status == FileStatus::Done && kind.deleteInputs) {
-            if (kind.deleteOnlyWhenProved && !proved) {
-                file.inputKept = true;
-            } else {
-                std::error_code error;
-                file.inputDeleted = fs::remove(input, error);
-                if (!file.inputDeleted) {
-                    file.message = kind.notRemovedMessage(inputText);
-                    front.FileProblem(file.message, error.message());
-                }
+            if (file.message.empty()) {
+                file.message = kind.failedMessage(inputText);
             }
+            front.FileProblem(file.message, reasonInMessage ? std::string() : file.reason);
         }
         batch.files.push_back(std::move(file));
         bar.StepIt();
+    }
+    if (kind.deleteInputs) {
+        DeleteSources(batch, committed, kind, front);
     }
     bar.SetPosition(0);
     return batch;
@@ -321,6 +419,7 @@ BatchResult EncodeFiles(const UserRecord& user, const std::vector<fs::path>& inp
     };
     kind.failedMessage = CanNotEncodeMessage;
     kind.notRemovedMessage = OriginalNotRemovedMessage;
+    kind.encoding = true;
     kind.deleteInputs = deleteOriginals;
     return RunBatch(inputs, kind, front);
 }
@@ -404,6 +503,7 @@ BatchResult DecodeFiles(std::string_view name, const GostKey& key,
     };
     kind.failedMessage = CanNotDecodeMessage;
     kind.notRemovedMessage = EncodedNotRemovedMessage;
+    kind.encoding = false;
     kind.deleteInputs = deleteEncoded;
     kind.deleteOnlyWhenProved = true;
     BatchResult batch = RunBatch(inputs, kind, front);

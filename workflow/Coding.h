@@ -88,8 +88,11 @@ struct BatchResult {
 
 // Encodes each input for `user` into EncodedOutputPath(outputFolder, input), in order,
 // stepping the front end's bar once per file. An existing output is replaced only when
-// the front end agrees; an output that is the input itself is refused. With
-// deleteOriginals each original is deleted once its own ".crp" file is complete.
+// the front end agrees; an output that is the input itself, or that an earlier file of
+// the same batch wrote (two inputs of one name into one folder), is refused, naming both
+// inputs. With deleteOriginals the originals are deleted at the end of the batch, each only
+// while its own ".crp" file is still the file the batch committed and the original is still
+// the file it read (FileOutcome::message says why one was kept).
 BatchResult EncodeFiles(const UserRecord& user, const std::vector<std::filesystem::path>& inputs,
                         const std::filesystem::path& outputFolder, bool deleteOriginals,
                         FrontEnd& front);
@@ -124,10 +127,13 @@ struct KeyFileResult : TypedKeyResult {
 [[nodiscard]] KeyFileResult KeyFromFile(const std::filesystem::path& file, std::string_view name);
 
 // Decodes each input as a file of `name` into DecodedOutputPath(outputFolder, input),
-// in order, stepping the bar once per file. A file whose check value refuses the key is
-// not written. With deleteEncoded an encoded file is deleted only when the decoding is
-// complete and the file's own check value proved the key; files without one are kept
-// and told once at the end.
+// in order, stepping the bar once per file, with the output rules of EncodeFiles. A file
+// whose check value refuses the key is not written, and its message gives the reason. A
+// file without a check value is decoded only when the front end allows it
+// (FrontEnd::AllowUnverified, asked once per batch when the first such file is met). With
+// deleteEncoded the encoded files are deleted at the end of the batch, as EncodeFiles
+// deletes originals, and only those whose own check value proved the key; files without
+// one are kept and told once at the end.
 BatchResult DecodeFiles(std::string_view name, const GostKey& key,
                         const std::vector<std::filesystem::path>& inputs,
                         const std::filesystem::path& outputFolder, bool deleteEncoded,

@@ -32,11 +32,20 @@ public:
     // Whether an existing output file of a batch may be replaced.
     virtual ReplaceAnswer AskReplace(const std::filesystem::path& output) = 0;
     // A file of a batch failed or was kept: `message` is the system's text, `reason` what
-    // the system reported (no space left, wrong key ...), empty when there is none. The
-    // window shows the message; the command line adds the reason.
+    // the system reported (no space left, permission denied ...), empty when there is none.
+    // The window shows the message; the command line adds the reason. What the user must read
+    // in both (a wrong key or damage proved by the file's check value, a missing input) is
+    // part of the message already.
     virtual void FileProblem(std::string_view message, std::string_view reason) {
         static_cast<void>(reason);
         Notice(std::string(message));
+    }
+    // Whether a decoding batch may decode `file` and the other files of the batch that carry no
+    // check value: their key cannot be confirmed, so a wrong key would decode them to garbage.
+    // Asked once per batch, when the first such file is met; No unless the user agrees.
+    virtual bool AllowUnverified(const std::filesystem::path& file) {
+        static_cast<void>(file);
+        return false;
     }
     // A user was registered (before the key file is offered): the window lists the name.
     virtual void UserAdded(std::string_view name) { static_cast<void>(name); }

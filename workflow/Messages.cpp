@@ -59,6 +59,47 @@ std::string LeftoverRemovedMessage(std::string_view path) {
     return Joined("Removed a temporary file left by an interrupted run: ", path, "");
 }
 
+std::string InputProblemMessage(std::string_view input, std::string_view reason) {
+    return Joined(input, ": ", reason);
+}
+
+std::string WithReason(std::string_view message, std::string_view reason) {
+    return Joined(message, " (", reason).append(")");
+}
+
+std::string BatchOutputTakenMessage(std::string_view input, std::string_view output,
+                                    std::string_view earlier, bool encoding) {
+    return Joined("File ", input, encoding ? " can not be encoded: " : " can not be decoded: ")
+        .append(output)
+        .append(encoding ? " would replace the encoding of " : " would replace the decoding of ")
+        .append(earlier)
+        .append(" written by this batch");
+}
+
+std::string SourceKeptMessage(std::string_view input, bool encoding, std::string_view why) {
+    return Joined(encoding ? "Original file " : "Encoded file ", input, " was kept: ").append(why);
+}
+
+std::string OutputChangedReason(std::string_view output) {
+    return Joined("", output, " no longer holds what this batch wrote there");
+}
+
+std::string UnverifiedQuestion(std::string_view path) {
+    return Joined("File ", path,
+                  " carries no check value (written by an earlier version, or the value was "
+                  "removed): the key cannot be confirmed, and a wrong key would decode it to "
+                  "garbage.\n\nDecode the files without a check value of this batch anyway?");
+}
+
+std::string SpeakerFileAppearedMessage(std::string_view name) {
+    return Joined("A speaker file of ", name,
+                  " was stored meanwhile (by another enrolment?): this enrolment was not stored");
+}
+
+std::string SpeakerFileKeptMessage(std::string_view path, std::string_view aside) {
+    return Joined("The speaker file ", path, " could not be loaded; it was kept as ").append(aside);
+}
+
 std::string PhraseAddedText(int slot) {
     return "Phrase " + std::to_string(slot) + " added";
 }

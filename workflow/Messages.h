@@ -141,6 +141,36 @@ inline constexpr std::string_view kEncodedKeptMessage =
 // A file without a check value, whose key cannot be tested without decoding.
 inline constexpr std::string_view kKeyNotTestableMessage =
     "written without a check value; the key can not be tested";
+// An input of a batch that is missing, a folder or cannot be read, named as the input:
+// input + ": " + reason ("notes.txt: no such file").
+[[nodiscard]] std::string InputProblemMessage(std::string_view input, std::string_view reason);
+// A failure whose reason the file's own check value proved (a wrong key, a damaged file):
+// message + " (" + reason + ")", shown whole by both front ends.
+[[nodiscard]] std::string WithReason(std::string_view message, std::string_view reason);
+// A later file of a batch whose output is the output an earlier file of the same batch wrote:
+// "File " + input + " can not be encoded: " + output + " would replace the encoding of " +
+// earlier + " written by this batch" (decoding: "decoded", "the decoding of").
+[[nodiscard]] std::string BatchOutputTakenMessage(std::string_view input, std::string_view output,
+                                                  std::string_view earlier, bool encoding);
+// A source a batch was to delete and kept, because its output no longer holds what the batch
+// wrote, or the source changed after it was read, or it is itself an output of the batch:
+// ("Original file " | "Encoded file ") + input + " was kept: " + why.
+[[nodiscard]] std::string SourceKeptMessage(std::string_view input, bool encoding,
+                                            std::string_view why);
+// why: output + " no longer holds what this batch wrote there"
+[[nodiscard]] std::string OutputChangedReason(std::string_view output);
+inline constexpr std::string_view kSourceChangedReason = "it changed after it was read";
+inline constexpr std::string_view kSourceIsBatchOutputReason =
+    "it is the output of another file of this batch";
+// The question when a batch meets a file without a check value (Yes/No, warning icon, so No is
+// the default), asked once per batch; the answer holds for every such file of the batch.
+inline constexpr std::string_view kUnverifiedCaption = "No check value";
+// "File " + path + " carries no check value ..." then whether to decode such files anyway.
+[[nodiscard]] std::string UnverifiedQuestion(std::string_view path);
+// The command line's hint after files without a check value were refused.
+inline constexpr std::string_view kAllowUnverifiedHint =
+    "files without a check value are decoded only with --allow-unverified; their key can not be "
+    "confirmed, and a wrong key decodes them to garbage";
 // "Removed a temporary file left by an interrupted run: " + path
 [[nodiscard]] std::string LeftoverRemovedMessage(std::string_view path);
 
@@ -155,6 +185,14 @@ inline constexpr std::string_view kKeyNotTestableMessage =
 // A security key file that the security key dialog cannot take.
 inline constexpr std::string_view kNotKeyFileMessage =
     "is not a security key file: it must hold eight signed 32-bit numbers, one per line";
+// A new enrolment whose speaker file name holds a loadable speaker file now (another enrolment
+// of the name stored it meanwhile): "A speaker file of " + name + " was stored meanwhile (by
+// another enrolment?): this enrolment was not stored".
+[[nodiscard]] std::string SpeakerFileAppearedMessage(std::string_view name);
+// A damaged or unreadable speaker file that a new enrolment of its name moved out of the way
+// instead of destroying: "The speaker file " + path + " could not be loaded; it was kept as " +
+// aside.
+[[nodiscard]] std::string SpeakerFileKeptMessage(std::string_view path, std::string_view aside);
 // "this is the security key of " + keyName + ", not of " + name
 [[nodiscard]] std::string KeyOfOtherUserMessage(std::string_view keyName, std::string_view name);
 

@@ -113,8 +113,20 @@ AddUserResult Users::Add(std::string_view name, const Enrolment& enrolment, Fron
     }
     result.createdFolder = !existed;
     result.speakerFile = SpeakerFilePath(speakersDir_, name);
-    if (StoreUserFiles(speakersDir_, name, enrolment.PhraseCodebooks(), enrolment.Threshold(),
-                       front) != 1) {
+    const StoreResult stored = StoreSpeakerFile(speakersDir_, name, enrolment.PhraseCodebooks(),
+                                                enrolment.Threshold(), options.beforeCommit);
+    result.keptAside = stored.keptAside;
+    if (!stored.keptAside.empty()) {
+        front.Notice(SpeakerFileKeptMessage(PathText(stored.path), PathText(stored.keptAside)));
+    }
+    if (stored.status == StoreStatus::AlreadyStored) {
+        // Another enrolment of the name won; the key file opened early is discarded unwritten.
+        result.message = SpeakerFileAppearedMessage(name);
+        return result;
+    }
+    if (!stored.ok()) {
+        front.FileProblem(kUnableToSaveUsersMessage,
+                          stored.error ? stored.error.message() : std::string());
         result.message = kUnableToAddUserMessage;
         return result;
     }

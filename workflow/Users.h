@@ -4,6 +4,7 @@
 // the security key file, and "Remove user...".
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -24,6 +25,8 @@ struct AddUserOptions {
     // written stops the enrolment before anything is registered. Without it the front end
     // is asked after the user was added, as the window does.
     std::optional<std::filesystem::path> keyFile;
+    // Runs between the store's checks and its commit (tests of two enrolments at once).
+    std::function<void()> beforeCommit;
 };
 
 struct AddUserResult : StepResult {
@@ -31,6 +34,8 @@ struct AddUserResult : StepResult {
     bool createdFolder = false;  // the Speakers folder was created for this user
     bool keySaved = false;
     std::filesystem::path keyFile;  // where the key was saved (or was to be saved)
+    // Where a damaged or unreadable speaker file of the name was moved; empty when none.
+    std::filesystem::path keptAside;
 };
 
 struct RemoveUserResult : StepResult {
@@ -61,7 +66,10 @@ public:
     // "Add new user...": stores the enrolment as the user's speaker file (creating the
     // Speakers folder, owner-only, when it does not exist yet), appends the user, then
     // saves the security key file where the front end or the options say. The user
-    // stays added whatever happens with the key file.
+    // stays added whatever happens with the key file. A speaker file of the name stored
+    // meanwhile by another enrolment is never replaced: this enrolment then fails with
+    // SpeakerFileAppearedMessage and writes no key file. A damaged or unreadable file of
+    // the name is kept aside, and the front end told where.
     AddUserResult Add(std::string_view name, const Enrolment& enrolment, FrontEnd& front,
                       const AddUserOptions& options = {});
 

@@ -22,6 +22,7 @@
 
 #include "analysis/LevelCheck.h"
 #include "analysis/VoiceCodebook.h"
+#include "cipher/EncodedFile.h"
 #include "cli/SoundFile.h"
 #include "interfaces/Notifier.h"
 #include "interfaces/Progress.h"
@@ -302,7 +303,8 @@ TEST_F(UserCommands, OriginalsAndEncodedFilesAreDeletedOnlyAfterSuccess) {
         Cli("encode anna " + Plain("data.bin") + " " + Plain("missing") + " " + Plain("notes.txt") +
             " -o " + Quoted(Dir("enc")) + " --delete-originals");
     EXPECT_EQ(encode.exitCode, 1);
-    EXPECT_TRUE(Contains(encode.err, "missing can not be encoded")) << encode.err;
+    EXPECT_TRUE(Contains(encode.err, PathText(Dir("plain") / "missing") + ": no such file"))
+        << encode.err;
     EXPECT_TRUE(Contains(encode.out, "Encoded 2 of 3 file(s) for anna")) << encode.out;
     EXPECT_FALSE(fs::exists(Dir("plain") / "data.bin"));
     EXPECT_FALSE(fs::exists(Dir("plain") / "notes.txt"));
@@ -493,6 +495,42 @@ TEST_F(UserCommands, DecodingRefusesFilesThatWereNotEncoded) {
     const CliRun pipe = Cli("verify anna " + Quoted(Dir("pipe.wav")));
     EXPECT_EQ(pipe.exitCode, 2);
     EXPECT_TRUE(Contains(pipe.err, "not a regular file")) << pipe.err;
+}
+
+// A file without a check value (here one of an earlier version) is decoded only with
+// --allow-unverified, and then kept. Needs no voices: the key file alone decodes.
+TEST(UnverifiedFiles, AreDecodedOnlyWithAllowUnverified) {
+    const ScratchFolder work;
+    const GostKey key{11, 22, 33, 44, 55, 66, 77, 88};
+    ASSERT_TRUE(WriteKeyFile(work.Path() / "anna_key.txt", "anna", key));
+    WriteAll(work.Path() / "old.txt", "written long ago");
+    const fs::path old = work.Path() / "old.txt.crp";
+    ASSERT_TRUE(EncodeFileWithoutTrailer(work.Path() / "old.txt", old, "annacryptedfile", key,
+                                         FileSubstitutionTable)
+                    .ok());
+    fs::remove(work.Path() / "old.txt");
+    // Before the cipher refuses such files by default, they decode without the flag.
+    const bool refuses = DecodeFileChecked(old, work.Path() / "probe.out", "annacryptedfile", key,
+                                           FileSubstitutionTable)
+                             .status == CodingStatus::Unverified;
+    const std::string decode = "--speakers " + Quoted(work.Path() / "Speakers") + " decode " +
+                               Quoted(old) + " --key-file " + Quoted(work.Path() / "anna_key.txt") +
+                               " --delete-encoded";
+    if (refuses) {
+        const CliRun refused = testing::RunCli(work.Path(), decode);
+        EXPECT_EQ(refused.exitCode, 1) << refused.err;
+        EXPECT_TRUE(Contains(refused.err, PathText(old) +
+                                              " carries no check value (written by an earlier "
+                                              "version, or the value was removed): the key "
+                                              "cannot be confirmed"))
+            << refused.err;
+        EXPECT_TRUE(Contains(refused.err, "--allow-unverified")) << refused.err;
+        EXPECT_FALSE(fs::exists(work.Path() / "old.txt"));
+    }
+    const CliRun allowed = testing::RunCli(work.Path(), decode + " --allow-unverified");
+    EXPECT_EQ(allowed.exitCode, 0) << allowed.err;
+    EXPECT_EQ(ReadText(work.Path() / "old.txt"), "written long ago");
+    EXPECT_TRUE(fs::exists(old));
 }
 
 }  // namespace

@@ -230,13 +230,16 @@ TEST_F(SpeakerStoreTest, OverlongFirstTokenMakesAFileUnreadable) {
                                                           PathText(speakers_ / "short.spk")}));
 }
 
-TEST_F(SpeakerStoreTest, StoringReplacesTheUsersOwnFileButNeverAnotherUsers) {
+TEST_F(SpeakerStoreTest, StoringNeverReplacesALoadableFile) {
     Store("anna", 1.0f);
-    Store("anna", 2.0f);  // the same user again: replaced
+    // The same user again (another enrolment of the name stored meanwhile): kept.
+    const StoreResult again = StoreSpeakerFile(speakers_, "anna", Enrolment(2.0f), 2.25f);
+    EXPECT_EQ(again.status, StoreStatus::AlreadyStored);
+    EXPECT_TRUE(again.keptAside.empty());
     SilentNotifier silent;
     UserList users;
     EXPECT_EQ(LoadRegisteredUsers(speakers_, users, silent), 1);
-    EXPECT_EQ(users.Find("anna")->threshold, 2.25f);
+    EXPECT_EQ(users.Find("anna")->threshold, 1.25f);
 
     // bob.spk holds anna (renamed on disk): storing bob must not destroy it.
     fs::rename(speakers_ / "anna.spk", speakers_ / "bob.spk");
@@ -310,7 +313,10 @@ TEST_F(SpeakerStoreTest, FolderAndSpeakerFilesAreOwnerOnly) {
     EXPECT_EQ(error, std::errc::file_exists);
 
     SilentNotifier silent;
-    for (int round = 0; round < 2; ++round) {  // new, then replaced
+    for (int round = 0; round < 2; ++round) {  // new, then over a damaged one kept aside
+        if (round == 1) {
+            std::ofstream(folder / "anna.spk", std::ios::binary) << "anna\n1\n0\n";
+        }
         ASSERT_EQ(StoreUserFiles(folder, "anna", Enrolment(1.0f), 1.0f, silent), 1);
         EXPECT_EQ(fs::status(folder / "anna.spk").permissions(),
                   fs::perms::owner_read | fs::perms::owner_write);

@@ -28,6 +28,7 @@
 
 #include "audio/ScriptedDevice.h"
 #include "cipher/EncodedFile.h"
+#include "files/PathText.h"
 #include "interfaces/Progress.h"
 #include "speaker/Decision.h"
 #include "speaker/KeyFile.h"
@@ -485,10 +486,7 @@ void CodingPagesTest::encodeFailuresKeepOriginals() {
     prompt.AnswerOpenFiles({files[0], missing, files[1]});
     prompt.OnShowModal(ConfirmFiles(prompt, out, true));
     s.Click(ui.Button5);
-    QCOMPARE(
-        prompt.Messages(),
-        QStringList{QStringLiteral("File ") + missing +
-                    QStringLiteral(" can not be encoded. Please check the path of output file")});
+    QCOMPARE(prompt.Messages(), QStringList{missing + QStringLiteral(": no such file")});
     QVERIFY(!QFile::exists(files[0]));
     QVERIFY(!QFile::exists(files[1]));
     QVERIFY(QFile::exists(files[2]));
@@ -830,11 +828,13 @@ void CodingPagesTest::lossGuard() {
     prompt.OnShowModal(ConfirmFiles(prompt, out, true));
     prompt.AnswerReplace(Prompt::ReplaceAnswer::Yes);
     s.Click(ui.Button7);
+    // The check value proved the key wrong: the message says so.
+    const QString wrongKey = decodeFailure + QStringLiteral(" (wrong key or damaged file)");
     QCOMPARE(prompt.Messages(),
              (QStringList{QStringLiteral("File ") + out + kSep +
                               QStringLiteral("a.txt already exists. Do you want to replace it?"),
-                          QStringLiteral("File ") + crp[0] + decodeFailure,
-                          QStringLiteral("File ") + crp[1] + decodeFailure}));
+                          QStringLiteral("File ") + crp[0] + wrongKey,
+                          QStringLiteral("File ") + crp[1] + wrongKey}));
     QCOMPARE(ReadAll(out + kSep + QStringLiteral("a.txt")), QByteArray("edited by the user"));
     QVERIFY(!QFile::exists(out + kSep + QStringLiteral("b.bin")));
     for (const QString& file : crp) {
@@ -869,21 +869,47 @@ void CodingPagesTest::lossGuard() {
     QVERIFY(!QFile::exists(copy));
     QVERIFY(prompt.Messages().isEmpty());
 
-    // A file of an earlier version carries no check value: decoded, but kept, told once.
+    // A file whose check value was cut off, with a mistyped key: the window asks before
+    // decoding it, No by default (a warning), and then decodes nothing.
     const QString old = encoded + kSep + QStringLiteral("old.crp");
     QVERIFY(quorvane::EncodeFileWithoutTrailer(ToPath(files[1]), ToPath(old), "annacryptedfile",
                                                annaKey_, quorvane::FileSubstitutionTable)
                 .ok());
+    const bool refuses =
+        quorvane::DecodeFileChecked(ToPath(old), ToPath(out2 + kSep + QStringLiteral("probe")),
+                                    "annacryptedfile", annaKey_, quorvane::FileSubstitutionTable)
+            .status == quorvane::CodingStatus::Unverified;
+    QFile::remove(out2 + kSep + QStringLiteral("probe"));
+    const QString question =
+        QString::fromStdString(quorvane::UnverifiedQuestion(quorvane::PathText(ToPath(old))));
     prompt.ClearShown();
     s.ChooseForDecoding({old});
+    s.PrepareKey(KeyLines(wrong));
+    prompt.OnShowModal(ConfirmFiles(prompt, out2, true));
+    s.Click(ui.Button7);
+    if (refuses) {
+        const std::vector<ScriptedPrompt::Entry> asked = prompt.Of(Kind::Question);
+        QCOMPARE(asked.size(), std::size_t{1});
+        QCOMPARE(asked[0].text, question);
+        QVERIFY(asked[0].icon == Prompt::Icon::Warning);
+        QVERIFY(!QFile::exists(out2 + kSep + QStringLiteral("old")));
+        QVERIFY(s.form1->StatusText().startsWith(QStringLiteral("0 of 1 file decoded")));
+    }
+    QVERIFY(QFile::exists(old));
+
+    // Yes decodes it, and it is kept, told once.
+    QFile::remove(out2 + kSep + QStringLiteral("old"));
+    prompt.ClearShown();
+    prompt.AnswerQuestion(true);
     s.PrepareKey(KeyLines(annaKey_));
     prompt.OnShowModal(ConfirmFiles(prompt, out2, true));
     s.Click(ui.Button7);
     QCOMPARE(ReadAll(out2 + kSep + QStringLiteral("old")), ReadAll(files[1]));
     QVERIFY(QFile::exists(old));
-    QCOMPARE(prompt.Messages(),
-             QStringList{QString::fromUtf8(quorvane::kEncodedKeptMessage.data(),
-                                           quorvane::kEncodedKeptMessage.size())});
+    const QString kept = QString::fromUtf8(quorvane::kEncodedKeptMessage.data(),
+                                           quorvane::kEncodedKeptMessage.size());
+    QCOMPARE(prompt.Messages(), refuses ? (QStringList{question, kept}) : QStringList{kept});
+    prompt.questionAnswers.clear();
 
     // An output folder that does not exist: nothing decoded, nothing deleted.
     prompt.ClearShown();

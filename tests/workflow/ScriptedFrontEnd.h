@@ -5,6 +5,7 @@
 
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -17,11 +18,15 @@ public:
     std::deque<bool> asks;
     std::deque<ReplaceAnswer> replaces;
     std::deque<std::filesystem::path> keyFiles;
+    std::deque<bool> unverified;  // answers to AllowUnverified
     int level = 2;
+    // Runs before each file of a batch is coded (the outputs of earlier files are committed).
+    std::function<void(const std::filesystem::path& input)> beforeFile;
 
     std::vector<std::string> shown;    // notices, warnings and questions, in order
     std::vector<std::string> reasons;  // the reason of each FileProblem, in order
     std::vector<std::filesystem::path> replaceAsked;
+    std::vector<std::filesystem::path> unverifiedAsked;
     CountingProgress bar;
 
     void Notice(const std::string& text) override { shown.push_back(text); }
@@ -42,7 +47,17 @@ public:
         shown.emplace_back(message);
         reasons.emplace_back(reason);
     }
+    bool AllowUnverified(const std::filesystem::path& file) override {
+        unverifiedAsked.push_back(file);
+        return Take(unverified, false);
+    }
     Progress& Bar() override { return bar; }
+    ProgressFn FileProgress(const std::filesystem::path& input) override {
+        if (beforeFile) {
+            beforeFile(input);
+        }
+        return {};
+    }
 
 private:
     template <typename T>
