@@ -26,7 +26,6 @@
 #include <string>
 #include <vector>
 
-#include "audio/ScriptedDevice.h"
 #include "cipher/EncodedFile.h"
 #include "interfaces/Progress.h"
 #include "speaker/Decision.h"
@@ -35,6 +34,7 @@
 #include "speaker/Training.h"
 #include "speaker/UserKey.h"
 #include "speaker/UserList.h"
+#include "tests/support/ScriptedDevice.h"
 #include "tests/ui/Phrases.h"
 #include "tests/ui/ProgramWindows.h"
 #include "tests/ui/ScriptedPrompt.h"
