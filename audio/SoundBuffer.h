@@ -42,7 +42,7 @@ namespace quorvane {
 //     soundBuffer.Stop("In");
 //     soundBuffer.Close("In");
 //     std::int32_t count = soundBuffer.RecordedBytes() / 2 - 400;   // samples in Pcm()
-// Tests inject a ScriptedDevice instead of the PortAudioDevice.
+// Tests inject a ScriptedDevice (tests/support) instead of the PortAudioDevice.
 //
 // The buffer never clears or copies its own samples; the caller does, while no direction
 // runs. While capture runs the device writes Pcm() in the background: samples below

@@ -17,11 +17,12 @@
 #include <vector>
 
 #include "cli/Commands.h"
-#include "cli/JsonText.h"
+#include "cli/JsonOutput.h"
 #include "cli/SoundFile.h"
 #include "cli/Terminal.h"
+#include "cli/Text.h"
 #include "files/AtomicFile.h"
-#include "speaker/SpeakerStore.h"
+#include "files/PathText.h"
 #include "workflow/Evaluation.h"
 
 namespace quorvane {
@@ -159,51 +160,50 @@ void PrintText(const std::string& corpus, const EvaluationResult& r) {
 }
 
 void PrintJson(const std::string& corpus, const EvaluationResult& r) {
-    std::string out = "{\n  \"corpus\": " + JsonString(corpus) + ",\n  \"enrolled\": [";
-    for (std::size_t i = 0; i < r.enrolled.size(); ++i) {
-        out += std::string(i > 0 ? "," : "") +
-               "\n    {\"name\": " + JsonString(r.enrolled[i].name) + ", \"thresholds\": {";
+    JsonDocument out;
+    out["corpus"] = corpus;
+    out["enrolled"] = JsonDocument::array();
+    for (const auto& enrolled : r.enrolled) {
+        JsonDocument thresholds = JsonDocument::object();
         for (std::size_t level = 0; level < kSecurityLevelCount; ++level) {
-            out += std::string(level > 0 ? ", " : "") + JsonString(LevelName(level)) + ": " +
-                   JsonNumber(r.enrolled[i].thresholds[level]);
+            thresholds[LevelName(level)] = JsonFloat(enrolled.thresholds[level]);
         }
-        out += "}}";
+        out["enrolled"].push_back({{"name", enrolled.name}, {"thresholds", thresholds}});
     }
-    out += "],\n  \"skipped\": [";
-    for (std::size_t i = 0; i < r.skipped.size(); ++i) {
-        out += std::string(i > 0 ? "," : "") + "\n    {\"name\": " + JsonString(r.skipped[i].name) +
-               ", \"reason\": " + JsonString(r.skipped[i].reason) + "}";
+    out["skipped"] = JsonDocument::array();
+    for (const auto& skipped : r.skipped) {
+        out["skipped"].push_back({{"name", skipped.name}, {"reason", skipped.reason}});
     }
-    out +=
-        "],\n  \"testRecordings\": " + std::to_string(r.recordings.size()) + ",\n  \"refused\": [";
-    bool first = true;
+    out["testRecordings"] = r.recordings.size();
+    out["refused"] = JsonDocument::array();
     for (const TestRecording& recording : r.recordings) {
         if (!recording.trained) {
-            out += std::string(first ? "" : ",") +
-                   "\n    {\"speaker\": " + JsonString(recording.speaker) +
-                   ", \"file\": " + JsonString(PathText(recording.file.filename())) +
-                   ", \"reason\": " + JsonString(recording.refusal) + "}";
-            first = false;
+            out["refused"].push_back({{"speaker", recording.speaker},
+                                      {"file", PathText(recording.file.filename())},
+                                      {"reason", recording.refusal}});
         }
     }
-    out += "],\n  \"levels\": [";
+    out["levels"] = JsonDocument::array();
     for (std::size_t level = 0; level < kSecurityLevelCount; ++level) {
         const LevelRates& rates = r.levels[level];
-        out += std::string(level > 0 ? "," : "") +
-               "\n    {\"level\": " + JsonString(LevelName(level)) +
-               ", \"genuineTrials\": " + std::to_string(rates.genuineTrials) +
-               ", \"falseRejections\": " + std::to_string(rates.falseRejections) +
-               ", \"frrPercent\": " + Fixed(rates.FrrPercent(), 4) +
-               ", \"impostorTrials\": " + std::to_string(rates.impostorTrials) +
-               ", \"falseAcceptances\": " + std::to_string(rates.falseAcceptances) +
-               ", \"farPercent\": " + Fixed(rates.FarPercent(), 4) + "}";
+        out["levels"].push_back({{"level", LevelName(level)},
+                                 {"genuineTrials", rates.genuineTrials},
+                                 {"falseRejections", rates.falseRejections},
+                                 {"frrPercent", rates.FrrPercent()},
+                                 {"impostorTrials", rates.impostorTrials},
+                                 {"falseAcceptances", rates.falseAcceptances},
+                                 {"farPercent", rates.FarPercent()}});
     }
-    out += "],\n  \"equalErrorRate\": ";
-    out += r.equalError.defined ? "{\"percent\": " + Fixed(100.0 * r.equalError.rate, 4) +
-                                      ", \"threshold\": " + Fixed(r.equalError.threshold, 6) + "}"
-                                : std::string("null");
-    out += ",\n  \"notes\": [" + Join(r.notes, ", ", JsonString) + "]\n}";
-    std::fprintf(stdout, "%s\n", out.c_str());
+    out["equalErrorRate"] = nullptr;
+    if (r.equalError.defined) {
+        out["equalErrorRate"] = {{"percent", 100.0 * r.equalError.rate},
+                                 {"threshold", static_cast<double>(r.equalError.threshold)}};
+    }
+    out["notes"] = r.notes;
+    const JsonLayout layout{
+        .firstItemOnItsOwnLine = true,
+        .fixedDecimals = {{"frrPercent", 4}, {"farPercent", 4}, {"percent", 4}, {"threshold", 6}}};
+    std::fputs(JsonText(out, layout).c_str(), stdout);
 }
 
 int RunEvaluate(const EvaluateOptions& options) {

@@ -17,9 +17,10 @@
 #include "analysis/LpcFeatures.h"
 #include "analysis/VoiceCodebook.h"
 #include "cli/Commands.h"
-#include "cli/JsonText.h"
+#include "cli/JsonOutput.h"
 #include "cli/RecordingFile.h"
 #include "cli/SoundFile.h"
+#include "cli/Text.h"
 #include "interfaces/Notifier.h"
 #include "interfaces/Progress.h"
 #include "speaker/Decision.h"
@@ -29,8 +30,12 @@ namespace quorvane {
 
 namespace {
 
-std::string JsonValues(const std::vector<float>& values) {
-    return "[" + Join(values, ",", JsonNumber) + "]";
+JsonDocument JsonValues(const std::vector<float>& values) {
+    JsonDocument array = JsonDocument::array();
+    for (const float value : values) {
+        array.push_back(JsonFloat(value));
+    }
+    return array;
 }
 
 // Everything inspect finds out about one file.
@@ -129,9 +134,11 @@ void PrintText(const Inspection& r) {
     out += "frameLength: " + std::to_string(r.frameLength) + "\n";
     out += "frameCount: " + std::to_string(r.frameCount) + "\n";
     out += "active frames (" + std::to_string(r.activeFrames.size()) +
-           "): " + Join(r.activeFrames, " ", IntText) + "\n";
+           "): " + Join(r.activeFrames, " ", [](std::int32_t i) { return std::to_string(i); }) +
+           "\n";
     out += "unstable frames (" + std::to_string(r.unstableFrames.size()) +
-           "): " + Join(r.unstableFrames, " ", IntText) + "\n";
+           "): " + Join(r.unstableFrames, " ", [](std::int32_t i) { return std::to_string(i); }) +
+           "\n";
     for (const std::string& notice : r.notices) {
         out += "notice: " + notice + "\n";
     }
@@ -152,43 +159,44 @@ void PrintText(const Inspection& r) {
 }
 
 void PrintJson(const Inspection& r) {
-    std::string out = "{\n";
-    out += "  \"file\": " + JsonString(r.file) + ",\n";
-    out += "  \"sampleCount\": " + std::to_string(r.sampleCount) + ",\n";
-    out += "  \"levelCheck\": {\"recorded\": " + JsonBool(r.level.recorded) +
-           ", \"clipped\": " + JsonBool(r.level.clipped) +
-           ", \"tooQuiet\": " + JsonBool(r.level.tooQuiet) +
-           ", \"accepted\": " + JsonBool(r.level.accepted) +
-           ", \"first\": " + std::to_string(r.level.first) +
-           ", \"count\": " + std::to_string(r.level.count) +
-           ", \"clippedCount\": " + std::to_string(r.level.clippedCount) +
-           ", \"loudCount\": " + std::to_string(r.level.loudCount) + ", \"warnings\": [" +
-           Join(WarningTexts(r.level), ", ", JsonString) + "]},\n";
-    out += "  \"frameLength\": " + std::to_string(r.frameLength) + ",\n";
-    out += "  \"frameCount\": " + std::to_string(r.frameCount) + ",\n";
-    out += "  \"activeFrames\": [" + Join(r.activeFrames, ",", IntText) + "],\n";
-    out += "  \"unstableFrames\": [" + Join(r.unstableFrames, ",", IntText) + "],\n";
-    out += "  \"notices\": [" + Join(r.notices, ", ", JsonString) + "],\n";
-    out += "  \"vectorCount\": " + std::to_string(r.vectorCount) + ",\n";
-    out += "  \"vectors\": [" + Join(r.vectors, ",\n    ", JsonValues) + "],\n";
-    out += "  \"trained\": " + JsonBool(r.trained) + ",\n";
+    JsonDocument out;
+    out["file"] = r.file;
+    out["sampleCount"] = r.sampleCount;
+    out["levelCheck"] = {{"recorded", r.level.recorded},
+                         {"clipped", r.level.clipped},
+                         {"tooQuiet", r.level.tooQuiet},
+                         {"accepted", r.level.accepted},
+                         {"first", r.level.first},
+                         {"count", r.level.count},
+                         {"clippedCount", r.level.clippedCount},
+                         {"loudCount", r.level.loudCount},
+                         {"warnings", WarningTexts(r.level)}};
+    out["frameLength"] = r.frameLength;
+    out["frameCount"] = r.frameCount;
+    out["activeFrames"] = r.activeFrames;
+    out["unstableFrames"] = r.unstableFrames;
+    out["notices"] = r.notices;
+    out["vectorCount"] = r.vectorCount;
+    out["vectors"] = JsonDocument::array();
+    for (const std::vector<float>& vector : r.vectors) {
+        out["vectors"].push_back(JsonValues(vector));
+    }
+    out["trained"] = r.trained;
     if (r.trained) {
         const VoiceCodebook& book = r.codebook;
-        out += "  \"codewordCount\": " + std::to_string(book.codewordCount) + ",\n";
-        out += "  \"codewords\": [";
+        out["codewordCount"] = book.codewordCount;
+        out["codewords"] = JsonDocument::array();
         for (std::int32_t k = 0; k < book.codewordCount; ++k) {
             const Codeword& c = (*book.codewords)[static_cast<std::size_t>(k)];
-            out += std::string(k > 0 ? ",\n    " : "") + "{\"index\": " + std::to_string(k) +
-                   ", \"memberCount\": " + std::to_string(c.memberCount) +
-                   ", \"distortion\": " + JsonNumber(c.distortion) +
-                   ", \"values\": " + JsonValues(c.values) + "}";
+            out["codewords"].push_back({{"index", k},
+                                        {"memberCount", c.memberCount},
+                                        {"distortion", JsonFloat(c.distortion)},
+                                        {"values", JsonValues(c.values)}});
         }
-        out += "]\n";
     } else {
-        out += "  \"refusal\": " + JsonString(std::string(kTooFewVectorsText)) + "\n";
+        out["refusal"] = std::string(kTooFewVectorsText);
     }
-    out += "}\n";
-    std::fputs(out.c_str(), stdout);
+    std::fputs(JsonText(out, {}).c_str(), stdout);
 }
 
 void PrintError(const std::string& line) {

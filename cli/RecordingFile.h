@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "analysis/LevelCheck.h"
+#include "workflow/Enrolment.h"  // LevelCheckResult
 
 namespace quorvane {
 

@@ -8,7 +8,7 @@
 #include <memory>
 #include <system_error>
 
-#include "analysis/VoiceCodebook.h"
+#include "workflow/Enrolment.h"  // kSampleRate
 
 namespace quorvane {
 

@@ -23,16 +23,12 @@
 #include <utility>
 #include <vector>
 
-#include "analysis/LevelCheck.h"
-#include "cipher/EncodedFile.h"
 #include "cli/Commands.h"
 #include "cli/RecordingFile.h"
 #include "cli/Terminal.h"
-#include "speaker/Decision.h"
-#include "speaker/KeyFile.h"
-#include "speaker/SpeakerStore.h"
-#include "speaker/Training.h"
+#include "files/PathText.h"
 #include "workflow/Coding.h"
+#include "workflow/Decoding.h"
 #include "workflow/Enrolment.h"
 #include "workflow/Evaluation.h"
 #include "workflow/Figures.h"
@@ -143,19 +139,11 @@ private:
 };
 
 // The registered users of the Speakers folder. A folder given with --speakers that does
-// not exist, and speaker files that are empty or cannot be read (which the loading skips
-// without a word), are told as notes.
+// not exist, and speaker files that the loading skips without a word, are told as notes.
 Users LoadUsers(const CliContext& context) {
-    std::error_code error;
-    if (context.speakersGiven && !fs::is_directory(context.speakersDir, error)) {
-        PrintNote(PathText(context.speakersDir) + ": the Speakers folder does not exist");
-    }
-    for (const fs::path& file : ListSpeakerFiles(context.speakersDir)) {
-        if (fs::file_size(file, error) == 0 && !error) {
-            PrintNote(PathText(file) + ": empty speaker file, skipped");
-        } else if (!std::ifstream(file, std::ios::binary).is_open()) {
-            PrintNote(PathText(file) + ": the speaker file can not be read, skipped");
-        }
+    for (const std::string& note :
+         SpeakersFolderNotes(context.speakersDir, context.speakersGiven)) {
+        PrintNote(note);
     }
     TerminalFrontEnd notes;
     Users users(context.speakersDir);
@@ -208,12 +196,12 @@ struct EnrolOptions {
     std::string keyFile;
 };
 
+// --level as CLI11 gives it: already checked and lowered.
 int SecurityLevelIndex(const std::string& level) {
-    if (level == "high" || level == "High" || level == "HIGH") {
+    if (level == "high") {
         return kSecurityHigh;
     }
-    return (level == "medium" || level == "Medium" || level == "MEDIUM") ? kSecurityMedium
-                                                                         : kSecurityLow;
+    return level == "medium" ? kSecurityMedium : kSecurityLow;
 }
 
 int RunEnrol(const CliContext& context, const EnrolOptions& options) {
@@ -223,8 +211,8 @@ int RunEnrol(const CliContext& context, const EnrolOptions& options) {
         return kExitError;
     }
     Users users = LoadUsers(context);
-    if (users.List().Find(name) != nullptr) {
-        PrintError(name + ": " + std::string(kUserExistsMessage));
+    if (const auto refusal = users.CheckNewName(name)) {
+        PrintError(name + ": " + std::string(*refusal));
         return kExitError;
     }
     AddUserOptions add;
@@ -252,7 +240,6 @@ int RunEnrol(const CliContext& context, const EnrolOptions& options) {
                    FixedText(trained.threshold) + ")");
         return kExitError;
     }
-    const bool folderExisted = fs::is_directory(context.speakersDir);
     const AddUserResult added = users.Add(name, enrolment, front, add);
     if (!added.done) {
         PrintError(added.message == kUnableToAddUserMessage
@@ -260,7 +247,7 @@ int RunEnrol(const CliContext& context, const EnrolOptions& options) {
                        : added.message);
         return kExitError;
     }
-    if (!folderExisted) {
+    if (added.createdFolder) {
         PrintLine("Created the Speakers folder " + PathText(context.speakersDir));
     }
     PrintLine("User " + name + " added (threshold " + FixedText(enrolment.Threshold()) +
@@ -399,9 +386,7 @@ struct DecodeOptions {
 };
 
 // decode --check: whether the key is right for each file, nothing written.
-int RunCheck(std::string_view name, const GostKey& key, const DecodeOptions& options,
-             FrontEnd& front) {
-    const BatchResult batch = CheckKeyOnFiles(name, key, PathsFromTexts(options.files), front);
+int ReportCheck(std::string_view name, const BatchResult& batch, std::size_t total) {
     for (const FileOutcome& file : batch.files) {
         if (file.status == FileStatus::Done) {
             PrintLine(PathText(file.input) + ": the key is right");
@@ -410,9 +395,26 @@ int RunCheck(std::string_view name, const GostKey& key, const DecodeOptions& opt
         }
     }
     const int right = batch.Count(FileStatus::Done);
-    PrintLine("The key is right for " + std::to_string(right) + " of " +
-              std::to_string(options.files.size()) + " file(s) of " + std::string(name));
-    return right == static_cast<int>(options.files.size()) ? kExitSuccess : kExitRejected;
+    PrintLine("The key is right for " + std::to_string(right) + " of " + std::to_string(total) +
+              " file(s) of " + std::string(name));
+    return right == static_cast<int>(total) ? kExitSuccess : kExitRejected;
+}
+
+// The owner stage's refusal as an error line.
+int OwnerRefused(const DecodeOptions& options, const DecodeOwnerResult& owner) {
+    switch (owner.refusal) {
+        case OwnerRefusal::File:
+            return Refused(owner.message == kNotEncodedMessage ? options.files.front() : "", owner);
+        case OwnerRefusal::NoName:
+            PrintError("decode: " + owner.message + " (--name NAME, needed for several files)");
+            return kExitError;
+        case OwnerRefusal::KeyOfOtherUser:
+            return Refused(options.keyFile, owner);
+        case OwnerRefusal::KeyFile:
+        case OwnerRefusal::None:
+            break;
+    }
+    return Refused({}, owner);
 }
 
 int RunDecode(const CliContext& context, const DecodeOptions& options) {
@@ -420,73 +422,49 @@ int RunDecode(const CliContext& context, const DecodeOptions& options) {
         PrintError("decode: give either --voice RECORDING or --key-file KEYFILE");
         return kExitError;
     }
-    const bool byVoice = !options.voice.empty();
-    GostKey key{};
-    std::string keyFileName;
-    if (!byVoice) {
-        const KeyFileResult read = KeyFromFile(PathFromText(options.keyFile), {});
-        if (!read.done) {
-            PrintError(read.message);
-            return kExitError;
-        }
-        key = read.key;
-        keyFileName = read.keyName;
+    DecodeRequest request;
+    request.files = PathsFromTexts(options.files);
+    request.name = options.name;
+    request.keySource = options.voice.empty() ? KeySource::KeyFile : KeySource::Voice;
+    request.keyFile = PathFromText(options.keyFile);
+    request.deleteEncoded = options.deleteEncoded;
+    request.checkOnly = options.check;
+    const DecodeOwnerResult owner = DecodeOwner(request);
+    if (!owner.done) {
+        return OwnerRefused(options, owner);
     }
-
-    // The owner: --name, else the single file's own, else the key file's.
-    std::string name = options.name;
-    if (name.empty() && options.files.size() == 1) {
-        const OwnerResult owner = OwnerOfEncodedFile(PathFromText(options.files.front()));
-        if (!owner.done) {
-            return Refused(owner.message == kNotEncodedMessage ? options.files.front() : "", owner);
-        }
-        name = owner.name;
-    } else if (name.empty()) {
-        name = keyFileName;
-    }
-    if (name.empty()) {
-        PrintError("decode: " + std::string(kEnterNameFirstMessage) +
-                   " (--name NAME, needed for several files)");
-        return kExitError;
-    }
-    if (!byVoice && !keyFileName.empty() && keyFileName != name) {
-        PrintError(options.keyFile + ": " + KeyOfOtherUserMessage(keyFileName, name));
-        return kExitError;
-    }
-    fs::path folder;
-    if (!OutputFolder(options.outputDir, folder)) {
+    if (!OutputFolder(options.outputDir, request.outputFolder)) {
         return kExitError;
     }
 
     const Users users = LoadUsers(context);
     TerminalFrontEnd front(
         {.overwrite = options.overwrite, .allowUnverified = options.allowUnverified});
-    if (byVoice) {
-        Enrolment take;
+    Enrolment take;
+    if (request.keySource == KeySource::Voice) {
         if (!TakeRecordingFile(PathFromText(options.voice), take)) {
             return kExitError;
         }
-        const VoiceKeyResult voice = KeyFromVoice(users.List(), name, take.Recording(), front);
-        if (voice.trained) {
-            PrintLine(voice.verdictText + " (threshold " + FixedText(voice.threshold) +
-                      ", distance " + FixedText(voice.distance) + ")");
-        }
-        if (!voice.done) {
-            return voice.trained ? kExitRejected : Refused({}, voice);
-        }
-        key = voice.key;
+        request.recording = take.Recording();
     }
+    const VoiceKeyResult key = DecodeKey(request, owner, users.List(), front);
+    if (key.trained) {
+        PrintLine(key.verdictText + " (threshold " + FixedText(key.threshold) + ", distance " +
+                  FixedText(key.distance) + ")");
+    }
+    if (!key.done) {
+        return key.trained ? kExitRejected : Refused({}, key);
+    }
+    const BatchResult batch = RunDecodeRequest(request, owner.name, key.key, front);
     if (options.check) {
-        return RunCheck(name, key, options, front);
+        return ReportCheck(owner.name, batch, options.files.size());
     }
-    const BatchResult batch =
-        DecodeFiles(name, key, PathsFromTexts(options.files), folder, options.deleteEncoded, front);
     if (front.UnverifiedMet() && !options.allowUnverified) {
         PrintNote(std::string(kAllowUnverifiedHint));
     }
     const int decoded = batch.Count(FileStatus::Done);
     PrintLine("Decoded " + std::to_string(decoded) + " of " + std::to_string(options.files.size()) +
-              " file(s) of " + name);
+              " file(s) of " + owner.name);
     const bool removalsFailed =
         std::any_of(batch.files.begin(), batch.files.end(), [&](const FileOutcome& f) {
             return options.deleteEncoded && f.status == FileStatus::Done && !f.inputDeleted &&

@@ -31,10 +31,8 @@
 #include <system_error>
 #include <utility>
 
-#include "analysis/LevelCheck.h"
 #include "audio/SoundBuffer.h"
-#include "speaker/Decision.h"
-#include "speaker/SpeakerStore.h"
+#include "files/PathText.h"
 #include "ui/Prompt.h"
 #include "ui/QtText.h"
 #include "ui/Secparam.h"
@@ -55,8 +53,6 @@ constexpr std::int32_t kFullScale = 32768;  // a 16-bit sample's full scale, for
 constexpr int kStatusPanel0Width = 100;
 constexpr int kStatusPanel1Width = 50;
 
-const QColor kClGreen(0x00, 0x80, 0x00);
-const QColor kClRed(0xFF, 0x00, 0x00);
 const QColor kLinkBlue(0x00, 0x00, 0xFF);
 
 const QString kApplicationTitle =
@@ -166,6 +162,9 @@ void TForm1::WindowFrontEnd::UserAdded(std::string_view name) {
 quorvane::Progress& TForm1::WindowFrontEnd::Bar() {
     return form_.pr1Progress;
 }
+
+const QColor TForm1::kClGreen(0x00, 0x80, 0x00);
+const QColor TForm1::kClRed(0xFF, 0x00, 0x00);
 
 void TForm1::Pr1Progress::SetRange(int minimum, int maximum) {
     if (bar_ != nullptr) {
@@ -385,12 +384,6 @@ void TForm1::SetRadioGroup1ItemIndex(int index) {
 
 int TForm1::RadioGroup3ItemIndex() const {
     return radioGroup3_->checkedId();
-}
-
-void TForm1::SetRadioGroup3ItemIndex(int index) {
-    if (QAbstractButton* button = radioGroup3_->button(index); button != nullptr) {
-        button->setChecked(true);
-    }
 }
 
 void TForm1::RefillUserBoxes() {

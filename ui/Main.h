@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QColor>
 #include <QMainWindow>
 #include <QString>
 #include <QStringList>
@@ -10,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "interfaces/Progress.h"
 #include "workflow/Enrolment.h"
 #include "workflow/FrontEnd.h"
 #include "workflow/Users.h"
@@ -50,6 +50,10 @@ class TForm1 final : public QMainWindow {
 public:
     // How long a released Space waits for a press that shows the key is still held.
     static constexpr int kKeyReleaseGraceMs = 100;
+    // The colours of the result fields (Label2, Label4) and the phrase indicators: the
+    // platform's standard green and red.
+    static const QColor kClGreen;
+    static const QColor kClRed;
 
     // Pr1 as the core's progress interface (training, file batches). Repaints the
     // bar at each change, since the long operations run on the interface thread.
@@ -61,7 +65,6 @@ public:
         void SetStep(int step) override;
         void SetPosition(int position) override;
         void StepIt() override;
-        [[nodiscard]] int Step() const { return step_; }
 
     private:
         QProgressBar* bar_ = nullptr;  // ui->Pr1, attached once the form is built
@@ -137,7 +140,6 @@ public:
     [[nodiscard]] int RadioGroup1ItemIndex() const;
     void SetRadioGroup1ItemIndex(int index);
     [[nodiscard]] int RadioGroup3ItemIndex() const;
-    void SetRadioGroup3ItemIndex(int index);
     // ComboBox2 and ComboBox3 cleared and given a copy of ComboBox1's items.
     void RefillUserBoxes();
     // Whether a phrase slot's indicator (Panel1..Panel3) shows green.

@@ -23,8 +23,6 @@
 #include <string>
 #include <system_error>
 
-#include "cipher/Gost.h"
-#include "speaker/UserList.h"
 #include "ui/Encode.h"
 #include "ui/Main.h"
 #include "ui/Prompt.h"
@@ -32,16 +30,12 @@
 #include "ui/Seckey.h"
 #include "ui_Main.h"
 #include "workflow/Coding.h"
+#include "workflow/Decoding.h"
 #include "workflow/Messages.h"
 
 namespace {
 
-using quorvane::GostKey;
 using quorvane::UserRecord;
-
-// Label4's colours: the platform's standard green and red.
-const QColor kResultGreen(0x00, 0x80, 0x00);
-const QColor kResultRed(0xFF, 0x00, 0x00);
 
 using ui::FromUtf8;
 using ui::QtFilter;
@@ -246,23 +240,25 @@ void TForm1::DecodeChosenFiles(const QStringList& files) {
     if (files.isEmpty()) {
         return;
     }
-    std::optional<quorvane::OwnerResult> owner;
-    if (files.size() == 1) {
-        owner = quorvane::OwnerOfEncodedFile(ToPath(QDir::toNativeSeparators(files.first())));
-        // A single file that cannot be read at all is reported before anything else
-        // happens, so the recording, the verdict and the name box stay as they were.
-        if (!owner->done && owner->message != quorvane::kNotEncodedMessage) {
-            Show(*owner);
-            return;
-        }
+    // The owner rule with no name given: a single file names its owner.
+    quorvane::DecodeRequest request;
+    for (const QString& file : files) {
+        request.files.push_back(ToPath(QDir::toNativeSeparators(file)));
+    }
+    const quorvane::DecodeOwnerResult owner = quorvane::DecodeOwner(request);
+    // A single file that cannot be read at all is reported before anything else
+    // happens, so the recording, the verdict and the name box stay as they were.
+    if (owner.fromFile && !owner.done && owner.message != quorvane::kNotEncodedMessage) {
+        Show(owner);
+        return;
     }
     // A voice verification must use a recording made after the files were chosen.
     enrolment.DropRecording();
-    SetResult(*ui->Label4, FromUtf8(quorvane::kResultRestText), kResultGreen);
-    if (owner) {
-        if (Show(*owner)) {
+    SetResult(*ui->Label4, FromUtf8(quorvane::kResultRestText), TForm1::kClGreen);
+    if (owner.fromFile) {
+        if (Show(owner)) {
             ui->ComboBox3->setEnabled(false);
-            ui->ComboBox3->setCurrentText(QString::fromStdString(owner->name));
+            ui->ComboBox3->setCurrentText(QString::fromStdString(owner.name));
         }
         return;
     }
@@ -271,31 +267,27 @@ void TForm1::DecodeChosenFiles(const QStringList& files) {
 }
 
 void TForm1::Button7Click() {
-    SetResult(*ui->Label4, FromUtf8(quorvane::kResultRestText), kResultGreen);
+    SetResult(*ui->Label4, FromUtf8(quorvane::kResultRestText), TForm1::kClGreen);
     if (decodeFiles.isEmpty()) {
         prompt.Message(FromUtf8(quorvane::kSelectFilesFirstMessage));
         return;
     }
+    // The name box holds the owner the files named when they were chosen.
     const QString name = ui->ComboBox3->currentText();
     if (name.isEmpty()) {
         prompt.Message(FromUtf8(quorvane::kEnterNameFirstMessage));
         return;
     }
-    const std::string stdName = name.toStdString();
-    const bool byVoice = RadioGroup3ItemIndex() == 0;
-    GostKey key{};
-    if (byVoice) {
-        const quorvane::VoiceKeyResult voice =
-            quorvane::KeyFromVoice(users.List(), stdName, enrolment.Recording(), front);
-        if (voice.trained) {
-            SetResult(*ui->Label4, FromUtf8(voice.verdictText),
-                      voice.accepted ? kResultGreen : kResultRed);
-        }
-        if (!Show(voice)) {
-            return;
-        }
-        key = voice.key;
-    } else {
+    quorvane::DecodeRequest request;
+    request.name = name.toStdString();
+    request.keySource =
+        RadioGroup3ItemIndex() == 0 ? quorvane::KeySource::Voice : quorvane::KeySource::TypedLines;
+    request.recording = enrolment.Recording();
+    const quorvane::DecodeOwnerResult owner = quorvane::DecodeOwner(request);
+    if (!Show(owner)) {
+        return;
+    }
+    if (request.keySource == quorvane::KeySource::TypedLines) {
         if (Form4 == nullptr) {
             return;
         }
@@ -306,15 +298,17 @@ void TForm1::Button7Click() {
         if (prompt.ShowModal(keyForm) != QDialog::Accepted) {
             return;
         }
-        std::vector<std::string> lines;
         for (const QString& line : keyForm.KeyLines()) {
-            lines.push_back(line.toStdString());
+            request.keyLines.push_back(line.toStdString());
         }
-        const quorvane::TypedKeyResult typed = quorvane::KeyFromLines(lines);
-        if (!Show(typed)) {
-            return;
-        }
-        key = typed.key;
+    }
+    const quorvane::VoiceKeyResult key = quorvane::DecodeKey(request, owner, users.List(), front);
+    if (key.trained) {
+        SetResult(*ui->Label4, FromUtf8(key.verdictText),
+                  key.accepted ? TForm1::kClGreen : TForm1::kClRed);
+    }
+    if (!Show(key)) {
+        return;
     }
 
     if (Form3 == nullptr) {
@@ -328,11 +322,13 @@ void TForm1::Button7Click() {
     if (prompt.ShowModal(form) != QDialog::Accepted) {
         return;
     }
-    const std::filesystem::path folder = ToPath(OutputFolder(form));
-    const std::vector<std::filesystem::path> listed = ListedFiles(form);
+    request.outputFolder = ToPath(OutputFolder(form));
+    request.files = ListedFiles(form);
+    request.deleteEncoded = form.CheckBox1->isChecked();
     const quorvane::BatchResult batch =
-        quorvane::DecodeFiles(stdName, key, listed, folder, form.CheckBox1->isChecked(), front);
-    SetStatusText(FromUtf8(quorvane::BatchSummary(batch, listed.size(), false, folder)));
+        quorvane::RunDecodeRequest(request, owner.name, key.key, front);
+    SetStatusText(
+        FromUtf8(quorvane::BatchSummary(batch, request.files.size(), false, request.outputFolder)));
 }
 
 // ---------------------------------------------------------------- Drops

@@ -470,6 +470,13 @@ TypedKeyResult KeyFromLines(const std::vector<std::string>& lines) {
     return result;
 }
 
+std::optional<std::string> KeyOfAnotherUser(std::string_view keyName, std::string_view owner) {
+    if (keyName.empty() || keyName == owner) {
+        return std::nullopt;
+    }
+    return KeyOfOtherUserMessage(keyName, owner);
+}
+
 KeyFileResult KeyFromFile(const fs::path& file, std::string_view name) {
     KeyFileResult result;
     if (!ReadKeyFile(file, result.keyName, result.key)) {
@@ -477,8 +484,8 @@ KeyFileResult KeyFromFile(const fs::path& file, std::string_view name) {
         result.key = {};
         return result;
     }
-    if (!name.empty() && !result.keyName.empty() && result.keyName != name) {
-        result.message = PathText(file) + ": " + KeyOfOtherUserMessage(result.keyName, name);
+    if (const auto other = name.empty() ? std::nullopt : KeyOfAnotherUser(result.keyName, name)) {
+        result.message = PathText(file) + ": " + *other;
         return result;
     }
     result.done = true;

@@ -118,6 +118,11 @@ struct TypedKeyResult : StepResult {
 // it with NotValidIntegerMessage.
 [[nodiscard]] TypedKeyResult KeyFromLines(const std::vector<std::string>& lines);
 
+// The message refusing a key file of `keyName` for the files of `owner`; nothing when the
+// key file names no user or names the owner.
+[[nodiscard]] std::optional<std::string> KeyOfAnotherUser(std::string_view keyName,
+                                                          std::string_view owner);
+
 struct KeyFileResult : TypedKeyResult {
     std::string keyName;  // the name of the file's "Users name: " line, empty without one
 };

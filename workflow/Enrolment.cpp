@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include "speaker/Decision.h"
-#include "speaker/Training.h"
 #include "workflow/Figures.h"
 #include "workflow/Messages.h"
 

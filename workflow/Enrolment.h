@@ -13,6 +13,8 @@
 
 #include "analysis/LevelCheck.h"
 #include "analysis/VoiceCodebook.h"
+#include "speaker/Decision.h"  // the security levels FrontEnd::ChooseSecurityLevel returns
+#include "speaker/Training.h"  // kTooFewVectorsText, the refusal of a recording
 #include "workflow/FrontEnd.h"
 
 namespace quorvane {

@@ -1,5 +1,6 @@
 #include "workflow/Users.h"
 
+#include <fstream>
 #include <span>
 #include <system_error>
 #include <utility>
@@ -63,6 +64,22 @@ std::optional<std::string_view> KeyFileRefusal(const fs::path& keyFile) {
     return std::nullopt;
 }
 
+std::vector<std::string> SpeakersFolderNotes(const fs::path& speakersDir, bool named) {
+    std::vector<std::string> notes;
+    std::error_code error;
+    if (named && !fs::is_directory(speakersDir, error)) {
+        notes.push_back(PathText(speakersDir) + ": the Speakers folder does not exist");
+    }
+    for (const fs::path& file : ListSpeakerFiles(speakersDir)) {
+        if (fs::file_size(file, error) == 0 && !error) {
+            notes.push_back(PathText(file) + ": empty speaker file, skipped");
+        } else if (!std::ifstream(file, std::ios::binary).is_open()) {
+            notes.push_back(PathText(file) + ": the speaker file can not be read, skipped");
+        }
+    }
+    return notes;
+}
+
 Users::Users(fs::path speakersDir) : speakersDir_(std::move(speakersDir)) {}
 
 std::int32_t Users::Load(FrontEnd& front) {
@@ -73,6 +90,10 @@ std::optional<std::string_view> Users::CheckNewUser(float threshold, std::string
     if (!(threshold > 0.0f)) {
         return kTrainingFirstMessage;
     }
+    return CheckNewName(name);
+}
+
+std::optional<std::string_view> Users::CheckNewName(std::string_view name) const {
     if (const auto refusal = NameRefusal(name)) {
         return refusal;
     }

@@ -26,7 +26,7 @@ struct AddUserOptions {
     // is asked after the user was added, as the window does.
     std::optional<std::filesystem::path> keyFile;
     // Runs between the store's checks and its commit (tests of two enrolments at once).
-    std::function<void()> beforeCommit;
+    std::function<void()> beforeCommit = {};
 };
 
 struct AddUserResult : StepResult {
@@ -49,7 +49,6 @@ class Users final {
 public:
     explicit Users(std::filesystem::path speakersDir);
 
-    [[nodiscard]] const std::filesystem::path& SpeakersDir() const { return speakersDir_; }
     [[nodiscard]] const UserList& List() const { return list_; }
 
     // Takes in every speaker file of the folder, in the folder's order; the notices of
@@ -59,9 +58,11 @@ public:
     void Release() { list_.Clear(); }
 
     // The checks of "Add new user..." before anything is stored, in order: a threshold not
-    // above 0, the name's own rules, a registered user of exactly this name.
+    // above 0, then CheckNewName.
     [[nodiscard]] std::optional<std::string_view> CheckNewUser(float threshold,
                                                                std::string_view name) const;
+    // The name's own rules, then a registered user of exactly this name (kUserExistsMessage).
+    [[nodiscard]] std::optional<std::string_view> CheckNewName(std::string_view name) const;
 
     // "Add new user...": stores the enrolment as the user's speaker file (creating the
     // Speakers folder, owner-only, when it does not exist yet), appends the user, then
@@ -81,6 +82,12 @@ private:
     std::filesystem::path speakersDir_;
     UserList list_;
 };
+
+// What loading the Speakers folder passes over without a word, as notes for a front end
+// that tells them: a folder the user named (`named`) that does not exist, and speaker
+// files that are empty or cannot be read.
+[[nodiscard]] std::vector<std::string> SpeakersFolderNotes(const std::filesystem::path& speakersDir,
+                                                           bool named);
 
 // Checks a key file path given before the enrolment (AddUserOptions::keyFile): it must
 // not exist and its folder must. Returns the refusal, or nothing.

@@ -10,9 +10,9 @@
 #include <thread>
 #include <vector>
 
-#include "interfaces/Notifier.h"
-#include "audio/ScriptedDevice.h"
 #include "audio/SoundBuffer.h"
+#include "interfaces/Notifier.h"
+#include "tests/support/ScriptedDevice.h"
 
 namespace quorvane {
 namespace {

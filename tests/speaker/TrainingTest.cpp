@@ -13,6 +13,7 @@
 #include "interfaces/Progress.h"
 #include "speaker/Training.h"
 #include "tests/speaker/SpokenPhrase.h"
+#include "tests/support/CountingProgress.h"
 
 namespace quorvane {
 namespace {

@@ -27,13 +27,13 @@
 #include <stdexcept>
 #include <vector>
 
-#include "audio/ScriptedDevice.h"
 #include "audio/SoundBuffer.h"
 #include "speaker/Decision.h"
 #include "speaker/KeyFile.h"
 #include "speaker/ModelFile.h"
 #include "speaker/UserKey.h"
 #include "speaker/UserList.h"
+#include "tests/support/ScriptedDevice.h"
 #include "tests/ui/Phrases.h"
 #include "tests/ui/ProgramWindows.h"
 #include "tests/ui/ScriptedPrompt.h"

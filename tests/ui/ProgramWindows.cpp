@@ -3,7 +3,7 @@
 #include <QTest>
 #include <utility>
 
-#include "audio/ScriptedDevice.h"
+#include "tests/support/ScriptedDevice.h"
 #include "tests/ui/ScriptedPrompt.h"
 
 ProgramWindows::ProgramWindows(ScriptedPrompt& prompt, const std::filesystem::path& speakers)

@@ -23,7 +23,7 @@
 #include <string>
 #include <vector>
 
-#include "audio/ScriptedDevice.h"
+#include "tests/support/ScriptedDevice.h"
 #include "tests/ui/Phrases.h"
 #include "tests/ui/ProgramWindows.h"
 #include "tests/ui/ScriptedPrompt.h"

@@ -21,7 +21,7 @@
 #include "speaker/UserKey.h"
 #include "tests/speaker/Codebooks.h"
 #include "tests/support/TestFiles.h"
-#include "tests/workflow/ScriptedFrontEnd.h"
+#include "tests/support/ScriptedFrontEnd.h"
 #include "workflow/Enrolment.h"
 #include "workflow/Messages.h"
 #include "workflow/Users.h"

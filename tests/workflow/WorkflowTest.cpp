@@ -13,9 +13,9 @@
 #include "cipher/EncodedFile.h"
 #include "speaker/SpeakerStore.h"
 #include "speaker/UserKey.h"
-#include "tests/speaker/Codebooks.h"
+#include "tests/support/ScriptedFrontEnd.h"
 #include "tests/support/TestFiles.h"
-#include "tests/workflow/ScriptedFrontEnd.h"
+#include "tests/workflow/Fixtures.h"
 #include "workflow/Coding.h"
 #include "workflow/Figures.h"
 #include "workflow/Messages.h"
@@ -25,21 +25,12 @@ namespace quorvane {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::Phrases;
 using testing::ReadText;
 using testing::ScratchFolder;
 using testing::ScriptedFrontEnd;
+using testing::WriteText;
 using Answer = FrontEnd::ReplaceAnswer;
-
-std::array<VoiceCodebook, 3> Phrases(float value) {
-    const VoiceCodebook book = testing::FilledCodebook(
-        10, [value](int i, int j) { return value + 0.25f * static_cast<float>(i + j); },
-        [](int) { return 5; });
-    return {book, book, book};
-}
-
-void WriteText(const fs::path& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
 
 // A folder with a registered user anna and a few plain files.
 class Batch : public ::testing::Test {

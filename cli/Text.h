@@ -1,21 +1,19 @@
 #pragma once
 
-// Numbers and texts as the commands' --json output writes them.
+// Numbers and lists as the commands print them, in text and in JSON.
 
-#include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
 namespace quorvane {
 
 // Nine significant digits give back every float32 exactly.
-[[nodiscard]] std::string Number(float value);
-// Number, or null for a value that is not finite.
-[[nodiscard]] std::string JsonNumber(float value);
-// A JSON string: quotes and backslashes escaped, control characters as \u00NN.
-[[nodiscard]] std::string JsonString(const std::string& text);
-[[nodiscard]] std::string JsonBool(bool value);
-[[nodiscard]] std::string IntText(std::int32_t value);
+[[nodiscard]] inline std::string Number(float value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.9g", static_cast<double>(value));
+    return text;
+}
 
 // The items formatted one by one, with `separator` between them.
 template <typename T, typename Format>

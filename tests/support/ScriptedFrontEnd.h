@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/CountingProgress.h"
 #include "workflow/FrontEnd.h"
 
 namespace quorvane::testing {

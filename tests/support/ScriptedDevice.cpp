@@ -1,4 +1,4 @@
-#include "audio/ScriptedDevice.h"
+#include "tests/support/ScriptedDevice.h"
 
 #include <algorithm>
 #include <utility>
