@@ -254,6 +254,10 @@ BatchResult RunBatch(const std::vector<fs::path>& inputs, const BatchKind& kind,
     StartBar(bar, inputs.size());
     ReplacePolicy replace(front);
     for (const fs::path& input : inputs) {
+        if (front.CancelRequested()) {
+            batch.cancelled = true;
+            break;
+        }
         FileOutcome file;
         file.input = input;
         bool proved = false;
@@ -270,8 +274,14 @@ BatchResult RunBatch(const std::vector<fs::path>& inputs, const BatchKind& kind,
             const CodingResult coded =
                 kind.code(input, file.output,
                           {.mode = check.existed ? OutputMode::Replace : OutputMode::NoReplace,
-                           .progress = front.FileProgress(input)});
+                           .progress = front.FileProgress(input),
+                           .cancelled = [&front] { return front.CancelRequested(); }});
             TellLeftovers(coded, front);
+            // A file stopped by the user left nothing; it does not count among the files.
+            if (coded.status == CodingStatus::Cancelled) {
+                batch.cancelled = true;
+                break;
+            }
             if (coded.ok()) {
                 file.status = FileStatus::Done;
                 proved = coded.tagVerified;
