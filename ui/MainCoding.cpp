@@ -25,6 +25,8 @@
 
 #include "cipher/Gost.h"
 #include "speaker/UserList.h"
+#include "ui/Accessible.h"
+#include "ui/BatchRunner.h"
 #include "ui/Encode.h"
 #include "ui/Main.h"
 #include "ui/Prompt.h"
@@ -62,6 +64,15 @@ void SetResult(QLabel& label, const QString& text, const QColor& color) {
     palette.setColor(QPalette::WindowText, color);
     label.setPalette(palette);
     label.setText(text);
+    ui::NameAfterText(label, QStringLiteral("Decoding result"));
+}
+
+// What a batch did, for the status panel; a batch the user stopped says how far it came.
+QString BatchStatus(const quorvane::BatchResult& batch, std::size_t total, bool encoding,
+                    const std::filesystem::path& folder, bool stoppedByUser) {
+    return FromUtf8(batch.cancelled && stoppedByUser
+                        ? quorvane::CancelledAfterText(batch.files.size(), total)
+                        : quorvane::BatchSummary(batch, total, encoding, folder));
 }
 
 // The local files of a drop, in the drop's order; folders and non-local items
@@ -95,11 +106,16 @@ QStringList DroppedFiles(const QMimeData* mime) {
 // message boxes do not hold the application the files were dragged from.
 class FileDropFilter final : public QObject {
 public:
-    FileDropFilter(QObject* parent, std::function<void(const QStringList&)> take)
-        : QObject(parent), take_(std::move(take)) {}
+    // Drops are refused while `busy` says so (a batch runs).
+    FileDropFilter(QObject* parent, std::function<void(const QStringList&)> take,
+                   std::function<bool()> busy)
+        : QObject(parent), take_(std::move(take)), busy_(std::move(busy)) {}
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
+        if (busy_()) {
+            return QObject::eventFilter(watched, event);
+        }
         switch (event->type()) {
             case QEvent::DragEnter:
             case QEvent::DragMove: {
@@ -127,6 +143,7 @@ protected:
 
 private:
     std::function<void(const QStringList&)> take_;
+    std::function<bool()> busy_;
 };
 
 // Fills the files dialog for one batch. Each list line is a file's name; the
@@ -214,9 +231,14 @@ void TForm1::EncodeChosenFiles(const QStringList& files) {
     if (prompt.ShowModal(form) == QDialog::Accepted) {
         const std::filesystem::path folder = ToPath(OutputFolder(form));
         const std::vector<std::filesystem::path> listed = ListedFiles(form);
-        const quorvane::BatchResult batch =
-            quorvane::EncodeFiles(*record, listed, folder, form.CheckBox1->isChecked(), front);
-        SetStatusText(FromUtf8(quorvane::BatchSummary(batch, listed.size(), true, folder)));
+        const bool deleteOriginals = form.CheckBox1->isChecked();
+        quorvane::BatchResult batch;
+        if (RunFileBatch(listed, [&](quorvane::FrontEnd& worker) {
+                batch = quorvane::EncodeFiles(*record, listed, folder, deleteOriginals, worker);
+            })) {
+            SetStatusText(
+                BatchStatus(batch, listed.size(), true, folder, batchRunner->Cancelled()));
+        }
     }
     pr1Progress.SetPosition(0);
 }
@@ -226,6 +248,8 @@ void TForm1::EncodeChosenFiles(const QStringList& files) {
 void TForm1::RadioGroup3Click() {
     ui->Button7->setText(FromUtf8(RadioGroup3ItemIndex() == 0 ? quorvane::kRecognizeCaption
                                                               : quorvane::kEnterKeyCaption));
+    // Screen readers say what the button shows.
+    ui->Button7->setAccessibleName(ui->Button7->text());
 }
 
 void TForm1::Button6Click() {
@@ -330,9 +354,13 @@ void TForm1::Button7Click() {
     }
     const std::filesystem::path folder = ToPath(OutputFolder(form));
     const std::vector<std::filesystem::path> listed = ListedFiles(form);
-    const quorvane::BatchResult batch =
-        quorvane::DecodeFiles(stdName, key, listed, folder, form.CheckBox1->isChecked(), front);
-    SetStatusText(FromUtf8(quorvane::BatchSummary(batch, listed.size(), false, folder)));
+    const bool deleteEncoded = form.CheckBox1->isChecked();
+    quorvane::BatchResult batch;
+    if (RunFileBatch(listed, [&](quorvane::FrontEnd& worker) {
+            batch = quorvane::DecodeFiles(stdName, key, listed, folder, deleteEncoded, worker);
+        })) {
+        SetStatusText(BatchStatus(batch, listed.size(), false, folder, batchRunner->Cancelled()));
+    }
 }
 
 // ---------------------------------------------------------------- Drops
@@ -343,7 +371,8 @@ void TForm1::SetupCodingPages() {
             return;
         }
         page->setAcceptDrops(true);
-        page->installEventFilter(new FileDropFilter(page, std::move(take)));
+        page->installEventFilter(
+            new FileDropFilter(page, std::move(take), [this] { return BatchRunning(); }));
     };
     watch(ui->TabSheet2, [this](const QStringList& files) { EncodeChosenFiles(files); });
     watch(ui->TabSheet3, [this](const QStringList& files) { DecodeChosenFiles(files); });
