@@ -1,5 +1,6 @@
 #include "ui/BatchRunner.h"
 
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <QMetaObject>
 #include <QThread>
@@ -18,6 +19,9 @@
 namespace fs = std::filesystem;
 
 namespace {
+
+// How often a quitting application looks whether the stopped batch has ended.
+constexpr unsigned long kQuitPollMs = 20;
 
 // A regular file's size; 0 for anything else (the batch refuses it anyway).
 std::uint64_t SizeOf(const fs::path& file) {
@@ -226,6 +230,14 @@ bool BatchRunner::Run(const std::vector<fs::path>& inputs, const Work& work) {
     worker->start();
     // The window paints and answers meanwhile; the worker's calls arrive as events.
     loop.exec();
+    if (!worker->isFinished()) {
+        // The application is quitting, which ends every event loop: stop the batch and
+        // answer its remaining calls until it has cleaned up.
+        cancel_ = true;
+        while (!worker->wait(kQuitPollMs)) {
+            QCoreApplication::processEvents();
+        }
+    }
     worker->wait();
 
     running_ = false;

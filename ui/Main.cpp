@@ -59,6 +59,9 @@ constexpr std::int32_t kFullScale = 32768;  // a 16-bit sample's full scale, for
 constexpr int kStatusPanel0Width = 100;
 constexpr int kStatusPanel1Width = 50;
 
+// What the status panel is for, said by screen readers while it shows nothing.
+constexpr const char* kStatusDescription = "What the last command did";
+
 const QColor kClGreen(0x00, 0x80, 0x00);
 const QColor kClRed(0xFF, 0x00, 0x00);
 const QColor kLinkBlue(0x00, 0x00, 0xFF);
@@ -442,7 +445,7 @@ std::filesystem::path TForm1::ProgramFolder() {
 
 void TForm1::SetStatusText(const QString& text) {
     statusPanel1_->setText(text);
-    ui::NameAfterText(*statusPanel1_, QStringLiteral("Status"));
+    ui::NameAfterText(*statusPanel1_, ui::kStatusName);
     FitStatusText();
 }
 
@@ -452,7 +455,7 @@ void TForm1::FitStatusText() {
                       statusPanel1_->contentsRect().width();
     statusPanel1_->setToolTip(fits ? QString() : text);
     statusPanel1_->setAccessibleDescription(
-        text.isEmpty() ? QStringLiteral("What the last command did") : text);
+        text.isEmpty() ? QString::fromUtf8(kStatusDescription) : text);
 }
 
 QString TForm1::StatusText() const {
@@ -526,7 +529,7 @@ void TForm1::NameControls() {
         {ui->Button4, "Train system...",
          "Train system: choose the security level and compute the threshold"},
         {ui->Verifikate, "Verify", "Verify: test the recording against the trained phrases"},
-        {ui->Label2, "Verification result", "The result of Verify"},
+        {ui->Label2, ui::kVerificationResultName.data(), "The result of Verify"},
         {ui->ComboBox1, "Your name", "Your name: the user to add or remove"},
         {ui->Button2, "Add new user...",
          "Add new user: register the trained phrases under your name"},
@@ -537,10 +540,11 @@ void TForm1::NameControls() {
         {ui->RadioGroup3_1, "Enter security key", "Decode with the security key"},
         {ui->Button6, "Open file(s) to decode...", "Choose the encoded files to decode"},
         {ui->ComboBox3, "Users name", "The user whose files are decoded"},
-        {ui->Label4, "Decoding result", "The result of the voice verification for decoding"},
+        {ui->Label4, ui::kDecodingResultName.data(),
+         "The result of the voice verification for decoding"},
         {ui->Button7, "Recognize/Decode...",
          "Verify the recording or enter the key, then decode the chosen files"},
-        {statusPanel1_, "Status", "What the last command did"},
+        {statusPanel1_, ui::kStatusName.data(), kStatusDescription},
         {cancelBatch_, "Cancel", "Stop encoding or decoding after the part in work (Escape)"},
     };
     for (const Named& named : controls) {
@@ -548,8 +552,8 @@ void TForm1::NameControls() {
         named.control->setAccessibleDescription(QString::fromUtf8(named.description));
     }
     // The result fields are heard by what they show.
-    ui::NameAfterText(*ui->Label2, QStringLiteral("Verification result"));
-    ui::NameAfterText(*ui->Label4, QStringLiteral("Decoding result"));
+    ui::NameAfterText(*ui->Label2, ui::kVerificationResultName);
+    ui::NameAfterText(*ui->Label4, ui::kDecodingResultName);
 }
 
 bool TForm1::PhraseIndicatorGreen(int slot) const {
@@ -685,10 +689,10 @@ void TForm1::BitBtn1MouseDown(Qt::MouseButton button) {
     ui->Pr1->setValue(0);
     pr1Progress.SetStep(1);
     ui->Label2->setText(QString());
-    ui::NameAfterText(*ui->Label2, QStringLiteral("Verification result"));
+    ui::NameAfterText(*ui->Label2, ui::kVerificationResultName);
     SetTextColour(ui->Label4, kClGreen);
     ui->Label4->setText(QStringLiteral("Result"));
-    ui::NameAfterText(*ui->Label4, QStringLiteral("Decoding result"));
+    ui::NameAfterText(*ui->Label4, ui::kDecodingResultName);
     // Only a left press starts a recording, and only when no button is held already.
     if (button != Qt::LeftButton || hold_ != Hold::None || !soundBuffer) {
         return;
@@ -975,7 +979,7 @@ void TForm1::Button4Click() {
 
 void TForm1::VerifikateClick() {
     ui->Label2->setText(QString());
-    ui::NameAfterText(*ui->Label2, QStringLiteral("Verification result"));
+    ui::NameAfterText(*ui->Label2, ui::kVerificationResultName);
     quorvane::VerifyResult verified;
     {
         const WaitCursor wait;
@@ -986,7 +990,7 @@ void TForm1::VerifikateClick() {
     }
     SetTextColour(ui->Label2, verified.accepted ? kClGreen : kClRed);
     ui->Label2->setText(FromUtf8(verified.verdictText));
-    ui::NameAfterText(*ui->Label2, QStringLiteral("Verification result"));
+    ui::NameAfterText(*ui->Label2, ui::kVerificationResultName);
     SetStatusText(FromUtf8(verified.statusText));
 }
 

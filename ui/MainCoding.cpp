@@ -64,7 +64,7 @@ void SetResult(QLabel& label, const QString& text, const QColor& color) {
     palette.setColor(QPalette::WindowText, color);
     label.setPalette(palette);
     label.setText(text);
-    ui::NameAfterText(label, QStringLiteral("Decoding result"));
+    ui::NameAfterText(label, ui::kDecodingResultName);
 }
 
 // What a batch did, for the status panel; a batch the user stopped says how far it came.
