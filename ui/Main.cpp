@@ -454,8 +454,8 @@ void TForm1::FitStatusText() {
     const bool fits = statusPanel1_->fontMetrics().horizontalAdvance(text) <=
                       statusPanel1_->contentsRect().width();
     statusPanel1_->setToolTip(fits ? QString() : text);
-    statusPanel1_->setAccessibleDescription(
-        text.isEmpty() ? QString::fromUtf8(kStatusDescription) : text);
+    statusPanel1_->setAccessibleDescription(text.isEmpty() ? QString::fromUtf8(kStatusDescription)
+                                                           : text);
 }
 
 QString TForm1::StatusText() const {
