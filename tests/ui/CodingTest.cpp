@@ -150,6 +150,24 @@ std::function<void(QDialog&)> ConfirmFiles(ScriptedPrompt& prompt, const QString
     };
 }
 
+// Drags `paths` onto a page and drops them there; whether the page took them.
+bool Drop(QWidget* page, const QStringList& paths) {
+    QMimeData mime;
+    QList<QUrl> urls;
+    for (const QString& path : paths) {
+        urls << QUrl::fromLocalFile(path);
+    }
+    mime.setUrls(urls);
+    const QPoint at(page->width() / 2, page->height() / 2);
+    QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(page, &enter);
+    const bool accepted = enter.isAccepted();
+    QDropEvent dropEvent(QPointF(at), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(page, &dropEvent);
+    QCoreApplication::processEvents();
+    return accepted;
+}
+
 // The header of an encoded file: everything up to and including its third line end.
 QString Header(const QString& path) {
     const QByteArray bytes = ReadAll(path);
@@ -953,48 +971,31 @@ void CodingPagesTest::droppedFiles() {
     const QStringList files = PlainFiles(QStringLiteral("drop-src"));
     const QString out = Folder(QStringLiteral("drop-out"));
 
-    const auto drop = [](QWidget* page, const QStringList& paths) {
-        QMimeData mime;
-        QList<QUrl> urls;
-        for (const QString& path : paths) {
-            urls << QUrl::fromLocalFile(path);
-        }
-        mime.setUrls(urls);
-        const QPoint at(page->width() / 2, page->height() / 2);
-        QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(page, &enter);
-        const bool accepted = enter.isAccepted();
-        QDropEvent dropEvent(QPointF(at), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(page, &dropEvent);
-        QCoreApplication::processEvents();
-        return accepted;
-    };
-
     // Onto the Encode page: the same checks and dialog as "Open file(s) for encoding...".
     ui.PageControl1->setCurrentIndex(1);
     ui.ComboBox2->setEditText(QStringLiteral("nobody"));
-    QVERIFY(drop(ui.TabSheet2, files));
+    QVERIFY(Drop(ui.TabSheet2, files));
     QCOMPARE(prompt.Messages(),
              QStringList{QStringLiteral(
                  "User with such name was not found in the list of registered users")});
     prompt.ClearShown();
     ui.ComboBox2->setEditText(QStringLiteral("anna"));
     prompt.OnShowModal(ConfirmFiles(prompt, out, false));
-    QVERIFY(drop(ui.TabSheet2, files));
+    QVERIFY(Drop(ui.TabSheet2, files));
     QVERIFY(prompt.Of(Kind::OpenFiles).empty());
     QCOMPARE(prompt.Of(Kind::ShowModal).size(), std::size_t{1});
     QVERIFY(QFile::exists(out + kSep + QStringLiteral("a.txt.crp")));
     QVERIFY(QFile::exists(out + kSep + QStringLiteral("c.crp")));
 
     // A folder alone is not taken, nor are files of two folders at once.
-    QVERIFY(!drop(ui.TabSheet2, {out}));
-    QVERIFY(!drop(ui.TabSheet2, {files[0], out + kSep + QStringLiteral("a.txt.crp")}));
+    QVERIFY(!Drop(ui.TabSheet2, {out}));
+    QVERIFY(!Drop(ui.TabSheet2, {files[0], out + kSep + QStringLiteral("a.txt.crp")}));
     QCOMPARE(prompt.Of(Kind::ShowModal).size(), std::size_t{1});
 
     // Onto the Decode page: as a choice of "Open file(s) to decode...".
     ui.PageControl1->setCurrentIndex(2);
     s.Record(annaVoice_);
-    QVERIFY(drop(ui.TabSheet3, {out + kSep + QStringLiteral("a.txt.crp")}));
+    QVERIFY(Drop(ui.TabSheet3, {out + kSep + QStringLiteral("a.txt.crp")}));
     QCOMPARE(s.form1->enrolment.RecordedCount(), 0);
     QCOMPARE(ui.ComboBox3->currentText(), QStringLiteral("anna"));
     QVERIFY(!ui.ComboBox3->isEnabled());
@@ -1016,12 +1017,18 @@ void CodingPagesTest::batchOnAWorker() {
     WriteAll(out + kSep + QStringLiteral("f2.bin.crp"), "older");
 
     // While the batch runs the window answers: Pr1 rises by the bytes of the whole batch,
-    // the status names the file in work, Cancel is offered and no other command is.
+    // the status names the file in work, Cancel is offered and no other command is, not
+    // even by a drop.
     QList<int> positions;
     QStringList statuses;
     bool offered = true;
+    bool dropTried = false;
     OnProgress(s, [&](int position) {
         positions << position;
+        if (position > 0 && !dropTried) {
+            dropTried = true;
+            offered = !Drop(ui.TabSheet2, {files[0]});
+        }
         if (position > 0) {
             statuses << s.form1->StatusText();
             offered = offered && CancelButton(s)->isVisible() && CancelButton(s)->isEnabled() &&
@@ -1041,6 +1048,7 @@ void CodingPagesTest::batchOnAWorker() {
     Encode(s, QStringLiteral("anna"), files, out);
 
     QVERIFY(offered);
+    QCOMPARE(prompt.Of(Kind::ShowModal).size(), std::size_t{1});
     QCOMPARE(replaceAskedAt, 333);  // 9 of 27 MiB
     QCOMPARE(prompt.Messages(),
              QStringList{QStringLiteral("File ") + out + kSep +
