@@ -9,7 +9,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libgcrypt20-dev libbotan-2-dev
   espeak-ng sox gnuplot-nox pulseaudio pulseaudio-utils libasound2-plugins
-  xvfb xauth openbox xdotool x11-xserver-utils x11-utils
+  xvfb xauth openbox xdotool x11-xserver-utils x11-utils dbus-daemon at-spi2-core libglib2.0-bin
   clang libclang-rt-14-dev
   file librsvg2-bin desktop-file-utils appstream lintian
 )

@@ -18,9 +18,11 @@
 #include <QPalette>
 #include <QPixmap>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
 #include <QShortcut>
+#include <QSizePolicy>
 #include <QStatusBar>
 #include <QTextBrowser>
 #include <QTimer>
@@ -33,6 +35,8 @@
 
 #include "audio/SoundBuffer.h"
 #include "files/PathText.h"
+#include "ui/Accessible.h"
+#include "ui/BatchRunner.h"
 #include "ui/Prompt.h"
 #include "ui/QtText.h"
 #include "ui/Secparam.h"
@@ -52,6 +56,9 @@ constexpr int kMeterIntervalMs = 200;       // level meter period, the interval 
 constexpr std::int32_t kFullScale = 32768;  // a 16-bit sample's full scale, for the meter
 constexpr int kStatusPanel0Width = 100;
 constexpr int kStatusPanel1Width = 50;
+
+// What the status panel is for, said by screen readers while it shows nothing.
+constexpr const char* kStatusDescription = "What the last command did";
 
 const QColor kLinkBlue(0x00, 0x00, 0xFF);
 
@@ -252,8 +259,25 @@ TForm1::TForm1(Prompt& prompt_, std::unique_ptr<quorvane::WaveDevice> device,
     statusPanel1_ = new QLabel(this);
     statusPanel1_->setObjectName(QStringLiteral("StatusBar1Panel1"));
     statusPanel1_->setMinimumWidth(kStatusPanel1Width);
+    // The panel takes the width that is left; a longer text goes whole into its tooltip.
+    statusPanel1_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    statusPanel1_->installEventFilter(this);
     ui->StatusBar1->addWidget(statusPanel0_);
     ui->StatusBar1->addWidget(statusPanel1_, 1);
+
+    // File batches run off the interface thread; Cancel (or Escape) stops them.
+    batchRunner = new BatchRunner(
+        front, pr1Progress, [this](const QString& text) { SetStatusText(text); }, this);
+    cancelBatch_ = new QPushButton(QStringLiteral("Cancel"), this);
+    cancelBatch_->setObjectName(QStringLiteral("CancelBatch"));
+    cancelBatch_->hide();
+    ui->StatusBar1->addPermanentWidget(cancelBatch_);
+    connect(cancelBatch_, &QPushButton::clicked, this, [this] {
+        batchRunner->Cancel();
+        cancelBatch_->setEnabled(false);
+    });
+    connect(batchRunner, &BatchRunner::started, this, [this] { BatchStarted(); });
+    connect(batchRunner, &BatchRunner::finished, this, [this] { BatchFinished(); });
 
     // Radio groups as item indices.
     radioGroup1_ = new QButtonGroup(this);
@@ -335,8 +359,67 @@ void TForm1::AttachDialogs(TForm2& form2, TForm3& form3, TForm4& form4) {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
+    if (BatchRunning()) {
+        // The window closes once the batch has stopped and cleaned up after itself.
+        event->ignore();
+        if (closeAfterBatch_ || !prompt.Question(FromUtf8(quorvane::kCancelBatchQuestion),
+                                                 kApplicationTitle, Prompt::Icon::Question)) {
+            return;
+        }
+        closeAfterBatch_ = true;
+        batchRunner->Cancel();
+        if (!BatchRunning()) {
+            // It ended while the question was open.
+            QTimer::singleShot(0, this, &QWidget::close);
+        }
+        return;
+    }
     FormClose();
     event->accept();
+}
+
+void TForm1::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape && BatchRunning()) {
+        cancelBatch_->click();
+        event->accept();
+        return;
+    }
+    QMainWindow::keyPressEvent(event);
+}
+
+bool TForm1::RunFileBatch(const std::vector<std::filesystem::path>& inputs,
+                          const std::function<void(quorvane::FrontEnd& front)>& work) {
+    return batchRunner->Run(inputs, work);
+}
+
+bool TForm1::BatchRunning() const {
+    return batchRunner != nullptr && batchRunner->Running();
+}
+
+void TForm1::BatchStarted() {
+    // Nothing that starts another command while the batch runs; the pages stay readable.
+    for (QWidget* control : std::initializer_list<QWidget*>{
+             ui->BitBtn1, ui->BitBtn2, ui->Button1, ui->Button4, ui->Verifikate, ui->Button2,
+             ui->Button3, ui->Button5, ui->Button6, ui->Button7}) {
+        if (control->isEnabled()) {
+            control->setEnabled(false);
+            disabledByBatch_.push_back(control);
+        }
+    }
+    cancelBatch_->setEnabled(true);
+    cancelBatch_->show();
+}
+
+void TForm1::BatchFinished() {
+    for (QWidget* control : disabledByBatch_) {
+        control->setEnabled(true);
+    }
+    disabledByBatch_.clear();
+    cancelBatch_->hide();
+    if (closeAfterBatch_) {
+        // After the handler that ran the batch has shown its summary.
+        QTimer::singleShot(0, this, &QWidget::close);
+    }
 }
 
 void TForm1::FormClose() {
@@ -366,6 +449,17 @@ std::filesystem::path TForm1::ProgramFolder() {
 
 void TForm1::SetStatusText(const QString& text) {
     statusPanel1_->setText(text);
+    ui::NameAfterText(*statusPanel1_, ui::kStatusName);
+    FitStatusText();
+}
+
+void TForm1::FitStatusText() {
+    const QString text = statusPanel1_->text();
+    const bool fits = statusPanel1_->fontMetrics().horizontalAdvance(text) <=
+                      statusPanel1_->contentsRect().width();
+    statusPanel1_->setToolTip(fits ? QString() : text);
+    statusPanel1_->setAccessibleDescription(text.isEmpty() ? QString::fromUtf8(kStatusDescription)
+                                                           : text);
 }
 
 QString TForm1::StatusText() const {
@@ -433,7 +527,7 @@ void TForm1::NameControls() {
         {ui->Button4, "Train system...",
          "Train system: choose the security level and compute the threshold"},
         {ui->Verifikate, "Verify", "Verify: test the recording against the trained phrases"},
-        {ui->Label2, "Verification result", "The result of Verify"},
+        {ui->Label2, ui::kVerificationResultName.data(), "The result of Verify"},
         {ui->ComboBox1, "Your name", "Your name: the user to add or remove"},
         {ui->Button2, "Add new user...",
          "Add new user: register the trained phrases under your name"},
@@ -444,15 +538,20 @@ void TForm1::NameControls() {
         {ui->RadioGroup3_1, "Enter security key", "Decode with the security key"},
         {ui->Button6, "Open file(s) to decode...", "Choose the encoded files to decode"},
         {ui->ComboBox3, "Users name", "The user whose files are decoded"},
-        {ui->Label4, "Decoding result", "The result of the voice verification for decoding"},
+        {ui->Label4, ui::kDecodingResultName.data(),
+         "The result of the voice verification for decoding"},
         {ui->Button7, "Recognize/Decode...",
          "Verify the recording or enter the key, then decode the chosen files"},
-        {statusPanel1_, "Status", "What the last command did"},
+        {statusPanel1_, ui::kStatusName.data(), kStatusDescription},
+        {cancelBatch_, "Cancel", "Stop encoding or decoding after the part in work (Escape)"},
     };
     for (const Named& named : controls) {
         named.control->setAccessibleName(QString::fromUtf8(named.name));
         named.control->setAccessibleDescription(QString::fromUtf8(named.description));
     }
+    // The result fields are heard by what they show.
+    ui::NameAfterText(*ui->Label2, ui::kVerificationResultName);
+    ui::NameAfterText(*ui->Label4, ui::kDecodingResultName);
 }
 
 bool TForm1::PhraseIndicatorGreen(int slot) const {
@@ -529,6 +628,12 @@ bool TForm1::FilterEvent(QObject* watched, QEvent* event) {
         // The button still draws itself pressed and released.
         return false;
     }
+    if (watched == statusPanel1_) {
+        if (type == QEvent::Resize) {
+            FitStatusText();
+        }
+        return false;
+    }
     if (watched == ui->centralwidget) {
         // Only the window's own surface: moves over a child control that the child
         // passed on to its parent do not count.
@@ -582,8 +687,10 @@ void TForm1::BitBtn1MouseDown(Qt::MouseButton button) {
     ui->Pr1->setValue(0);
     pr1Progress.SetStep(1);
     ui->Label2->setText(QString());
+    ui::NameAfterText(*ui->Label2, ui::kVerificationResultName);
     SetTextColour(ui->Label4, kClGreen);
     ui->Label4->setText(QStringLiteral("Result"));
+    ui::NameAfterText(*ui->Label4, ui::kDecodingResultName);
     // Only a left press starts a recording, and only when no button is held already.
     if (button != Qt::LeftButton || hold_ != Hold::None || !soundBuffer) {
         return;
@@ -870,6 +977,7 @@ void TForm1::Button4Click() {
 
 void TForm1::VerifikateClick() {
     ui->Label2->setText(QString());
+    ui::NameAfterText(*ui->Label2, ui::kVerificationResultName);
     quorvane::VerifyResult verified;
     {
         const WaitCursor wait;
@@ -880,6 +988,7 @@ void TForm1::VerifikateClick() {
     }
     SetTextColour(ui->Label2, verified.accepted ? kClGreen : kClRed);
     ui->Label2->setText(FromUtf8(verified.verdictText));
+    ui::NameAfterText(*ui->Label2, ui::kVerificationResultName);
     SetStatusText(FromUtf8(verified.statusText));
 }
 

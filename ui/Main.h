@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,8 +16,11 @@
 #include "workflow/FrontEnd.h"
 #include "workflow/Users.h"
 
+class BatchRunner;
 class Prompt;
+class QKeyEvent;
 class QProgressBar;
+class QPushButton;
 class QLabel;
 class QTimer;
 class QButtonGroup;
@@ -56,7 +60,7 @@ public:
     static const QColor kClRed;
 
     // Pr1 as the core's progress interface (training, file batches). Repaints the
-    // bar at each change, since the long operations run on the interface thread.
+    // bar at each change, since training runs on the interface thread.
     class Pr1Progress final : public quorvane::Progress {
     public:
         Pr1Progress() = default;
@@ -119,6 +123,8 @@ public:
     std::unique_ptr<quorvane::SoundBuffer> soundBuffer;
     std::int32_t elapsedMs = 0;  // level meter clock while Record or Play is held
     QStringList decodeFiles;     // the files chosen by "Open file(s) to decode..."
+    // Runs the file batches off the interface thread; CancelBatch stops them.
+    BatchRunner* batchRunner = nullptr;
 
     TForm2* Form2 = nullptr;
     TForm3* Form3 = nullptr;
@@ -132,9 +138,20 @@ public:
     QDialog* helpWindow = nullptr;
 
     // ---- Helpers for the handlers ----
-    // Panel 1 (the second) of StatusBar1; panel 0 stays empty.
+    // Panel 1 (the second) of StatusBar1; panel 0 stays empty. A text that does not fit
+    // is shown whole in the panel's tooltip; screen readers get it whole and hear it change.
     void SetStatusText(const QString& text);
     [[nodiscard]] QString StatusText() const;
+    // Runs `work` (a call of a file batch, given the batch's front end) on a worker thread
+    // while the window stays painted: Pr1 shows the bytes of `inputs` done, the status
+    // panel the file in work, CancelBatch and Escape stop it, and the controls that
+    // would start another command are disabled meanwhile.
+    // False, running nothing, while another batch runs.
+    [[nodiscard]] bool RunFileBatch(const std::vector<std::filesystem::path>& inputs,
+                                    const std::function<void(quorvane::FrontEnd& front)>& work);
+    // Whether a file batch is running.
+    [[nodiscard]] bool BatchRunning() const;
+
     // Item index of RadioGroup1 ("Add phrases to the user") and RadioGroup3
     // ("Decoding type"); -1 when none is checked.
     [[nodiscard]] int RadioGroup1ItemIndex() const;
@@ -206,7 +223,10 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    // During a batch: asks whether to cancel it, and closes once it has stopped.
     void closeEvent(QCloseEvent* event) override;
+    // Escape cancels a running batch.
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     // The work of eventFilter: the mouse on Record, Play, the window surface and links.
@@ -220,6 +240,11 @@ private:
     void AddUserName(const QString& name);
     // A phrase indicator's colour and the name a screen reader says for it.
     void SetPhraseIndicator(int slot, bool added);
+    // Shows the status text whole in the tooltip when the panel is too narrow for it.
+    void FitStatusText();
+    // The start and the end of a file batch: controls, CancelBatch, a pending close.
+    void BatchStarted();
+    void BatchFinished();
     // The accessible names and descriptions of the controls.
     void NameControls();
     void SetLinkUnderline(QLabel* label, bool underline);
@@ -244,5 +269,9 @@ private:
     QButtonGroup* radioGroup3_ = nullptr;
     QLabel* statusPanel0_ = nullptr;
     QLabel* statusPanel1_ = nullptr;
+    QPushButton* cancelBatch_ = nullptr;
+    // The controls a batch disabled, to be enabled again at its end.
+    std::vector<QWidget*> disabledByBatch_;
+    bool closeAfterBatch_ = false;  // the window was closed during a batch
     bool closed_ = false;
 };

@@ -23,6 +23,8 @@
 #include <string>
 #include <system_error>
 
+#include "ui/Accessible.h"
+#include "ui/BatchRunner.h"
 #include "ui/Encode.h"
 #include "ui/Main.h"
 #include "ui/Prompt.h"
@@ -56,6 +58,15 @@ void SetResult(QLabel& label, const QString& text, const QColor& color) {
     palette.setColor(QPalette::WindowText, color);
     label.setPalette(palette);
     label.setText(text);
+    ui::NameAfterText(label, ui::kDecodingResultName);
+}
+
+// What a batch did, for the status panel; a batch the user stopped says how far it came.
+QString BatchStatus(const quorvane::BatchResult& batch, std::size_t total, bool encoding,
+                    const std::filesystem::path& folder, bool stoppedByUser) {
+    return FromUtf8(batch.cancelled && stoppedByUser
+                        ? quorvane::CancelledAfterText(batch.files.size(), total)
+                        : quorvane::BatchSummary(batch, total, encoding, folder));
 }
 
 // The local files of a drop, in the drop's order; folders and non-local items
@@ -89,11 +100,16 @@ QStringList DroppedFiles(const QMimeData* mime) {
 // message boxes do not hold the application the files were dragged from.
 class FileDropFilter final : public QObject {
 public:
-    FileDropFilter(QObject* parent, std::function<void(const QStringList&)> take)
-        : QObject(parent), take_(std::move(take)) {}
+    // Drops are refused while `busy` says so (a batch runs).
+    FileDropFilter(QObject* parent, std::function<void(const QStringList&)> take,
+                   std::function<bool()> busy)
+        : QObject(parent), take_(std::move(take)), busy_(std::move(busy)) {}
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
+        if (busy_()) {
+            return QObject::eventFilter(watched, event);
+        }
         switch (event->type()) {
             case QEvent::DragEnter:
             case QEvent::DragMove: {
@@ -121,6 +137,7 @@ protected:
 
 private:
     std::function<void(const QStringList&)> take_;
+    std::function<bool()> busy_;
 };
 
 // Fills the files dialog for one batch. Each list line is a file's name; the
@@ -208,9 +225,14 @@ void TForm1::EncodeChosenFiles(const QStringList& files) {
     if (prompt.ShowModal(form) == QDialog::Accepted) {
         const std::filesystem::path folder = ToPath(OutputFolder(form));
         const std::vector<std::filesystem::path> listed = ListedFiles(form);
-        const quorvane::BatchResult batch =
-            quorvane::EncodeFiles(*record, listed, folder, form.CheckBox1->isChecked(), front);
-        SetStatusText(FromUtf8(quorvane::BatchSummary(batch, listed.size(), true, folder)));
+        const bool deleteOriginals = form.CheckBox1->isChecked();
+        quorvane::BatchResult batch;
+        if (RunFileBatch(listed, [&](quorvane::FrontEnd& worker) {
+                batch = quorvane::EncodeFiles(*record, listed, folder, deleteOriginals, worker);
+            })) {
+            SetStatusText(
+                BatchStatus(batch, listed.size(), true, folder, batchRunner->Cancelled()));
+        }
     }
     pr1Progress.SetPosition(0);
 }
@@ -220,6 +242,8 @@ void TForm1::EncodeChosenFiles(const QStringList& files) {
 void TForm1::RadioGroup3Click() {
     ui->Button7->setText(FromUtf8(RadioGroup3ItemIndex() == 0 ? quorvane::kRecognizeCaption
                                                               : quorvane::kEnterKeyCaption));
+    // Screen readers say what the button shows.
+    ui->Button7->setAccessibleName(ui->Button7->text());
 }
 
 void TForm1::Button6Click() {
@@ -325,10 +349,13 @@ void TForm1::Button7Click() {
     request.outputFolder = ToPath(OutputFolder(form));
     request.files = ListedFiles(form);
     request.deleteEncoded = form.CheckBox1->isChecked();
-    const quorvane::BatchResult batch =
-        quorvane::RunDecodeRequest(request, owner.name, key.key, front);
-    SetStatusText(
-        FromUtf8(quorvane::BatchSummary(batch, request.files.size(), false, request.outputFolder)));
+    quorvane::BatchResult batch;
+    if (RunFileBatch(request.files, [&](quorvane::FrontEnd& worker) {
+            batch = quorvane::RunDecodeRequest(request, owner.name, key.key, worker);
+        })) {
+        SetStatusText(BatchStatus(batch, request.files.size(), false, request.outputFolder,
+                                  batchRunner->Cancelled()));
+    }
 }
 
 // ---------------------------------------------------------------- Drops
@@ -339,7 +366,8 @@ void TForm1::SetupCodingPages() {
             return;
         }
         page->setAcceptDrops(true);
-        page->installEventFilter(new FileDropFilter(page, std::move(take)));
+        page->installEventFilter(
+            new FileDropFilter(page, std::move(take), [this] { return BatchRunning(); }));
     };
     watch(ui->TabSheet2, [this](const QStringList& files) { EncodeChosenFiles(files); });
     watch(ui->TabSheet3, [this](const QStringList& files) { DecodeChosenFiles(files); });

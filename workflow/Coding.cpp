@@ -329,6 +329,10 @@ BatchResult RunBatch(const std::vector<fs::path>& inputs, const BatchKind& kind,
     std::vector<Committed> committed;
     std::optional<bool> allowUnverified;  // the front end's answer, once asked
     for (const fs::path& input : inputs) {
+        if (front.CancelRequested()) {
+            batch.cancelled = true;
+            break;
+        }
         FileOutcome file;
         file.input = input;
         const std::string inputText = PathText(input);
@@ -354,7 +358,8 @@ BatchResult RunBatch(const std::vector<fs::path>& inputs, const BatchKind& kind,
             CodingOptions options{
                 .mode = check.existed ? OutputMode::Replace : OutputMode::NoReplace,
                 .progress = front.FileProgress(input),
-                .allowUnverified = allowUnverified.value_or(false)};
+                .allowUnverified = allowUnverified.value_or(false),
+                .cancelled = [&front] { return front.CancelRequested(); }};
             CodingResult coded = kind.code(input, file.output, options);
             TellLeftovers(coded, front);
             if (coded.status == CodingStatus::Unverified && !allowUnverified) {
@@ -364,6 +369,11 @@ BatchResult RunBatch(const std::vector<fs::path>& inputs, const BatchKind& kind,
                     coded = kind.code(input, file.output, options);
                     TellLeftovers(coded, front);
                 }
+            }
+            // A file stopped by the user left nothing; it does not count among the files.
+            if (coded.status == CodingStatus::Cancelled) {
+                batch.cancelled = true;
+                break;
             }
             if (coded.ok()) {
                 file.status = FileStatus::Done;

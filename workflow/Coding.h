@@ -71,7 +71,7 @@ struct FileOutcome {
 
 struct BatchResult {
     std::vector<FileOutcome> files;
-    bool cancelled = false;  // the user cancelled at a replace question
+    bool cancelled = false;  // cancelled at a replace question or by the user's Cancel
     [[nodiscard]] int Count(FileStatus status) const;
     [[nodiscard]] int KeptCount() const;
 };

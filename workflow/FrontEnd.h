@@ -56,6 +56,9 @@ public:
         static_cast<void>(file);
         return {};
     }
+    // Whether the user asked to stop the batch in work (the window's Cancel). Asked from
+    // the thread that runs the batch, between files and between the chunks of a file.
+    virtual bool CancelRequested() { return false; }
 };
 
 }  // namespace quorvane

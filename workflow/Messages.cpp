@@ -1,5 +1,8 @@
 #include "workflow/Messages.h"
 
+#include <algorithm>
+#include <cmath>
+
 namespace quorvane {
 
 namespace {
@@ -107,6 +110,20 @@ std::string PhraseAddedText(int slot) {
 std::string UserAddedText(std::string_view name, std::string_view keyFile) {
     std::string text = Joined("User ", name, " added");
     return keyFile.empty() ? text : text.append(", security key saved to ").append(keyFile);
+}
+
+std::string BatchFileText(std::size_t number, std::size_t count, std::string_view name) {
+    return "File " + std::to_string(number) + " of " + std::to_string(count) + ": " +
+           std::string(name);
+}
+
+std::string SpeedText(double bytesPerSecond) {
+    return " - " + std::to_string(std::llround(std::max(bytesPerSecond, 0.0) / 1e6)) + " MB/s";
+}
+
+std::string CancelledAfterText(std::size_t done, std::size_t total) {
+    return "Cancelled after " + std::to_string(done) + " of " + std::to_string(total) +
+           (total == 1 ? " file" : " files");
 }
 
 std::string KeyOfOtherUserMessage(std::string_view keyName, std::string_view name) {

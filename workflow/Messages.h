@@ -4,6 +4,7 @@
 // Texts of the lower layers stay beside the code that raises them
 // (analysis/LevelCheck.h, speaker/Training.h, speaker/SpeakerStore.h).
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -182,6 +183,19 @@ inline constexpr std::string_view kAllowUnverifiedHint =
 [[nodiscard]] std::string UserAddedText(std::string_view name, std::string_view keyFile);
 // "User " + name + " removed"
 [[nodiscard]] std::string UserRemovedText(std::string_view name);
+// A batch in work: "File " + number + " of " + count + ": " + file name.
+[[nodiscard]] std::string BatchFileText(std::size_t number, std::size_t count,
+                                        std::string_view name);
+// Appended to BatchFileText once the file's speed is known: " - " + whole megabytes
+// (10^6 bytes) per second + " MB/s".
+[[nodiscard]] std::string SpeedText(double bytesPerSecond);
+// A batch the user stopped: "Cancelled after " + files dealt with + " of " + count +
+// " files" (" file" for a batch of one).
+[[nodiscard]] std::string CancelledAfterText(std::size_t done, std::size_t total);
+// The question when the window is closed while a batch runs (Yes/No, question icon, the
+// application title as caption).
+inline constexpr std::string_view kCancelBatchQuestion =
+    "Files are still being encoded or decoded. Cancel the rest and close the window?";
 // A security key file that the security key dialog cannot take.
 inline constexpr std::string_view kNotKeyFileMessage =
     "is not a security key file: it must hold eight signed 32-bit numbers, one per line";

@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QDropEvent>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -16,12 +17,16 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QUrl>
 #include <QtTest>
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -39,6 +44,7 @@
 #include "tests/ui/Phrases.h"
 #include "tests/ui/ProgramWindows.h"
 #include "tests/ui/ScriptedPrompt.h"
+#include "ui/BatchRunner.h"
 #include "ui/Encode.h"
 #include "ui/Main.h"
 #include "ui/Seckey.h"
@@ -145,6 +151,24 @@ std::function<void(QDialog&)> ConfirmFiles(ScriptedPrompt& prompt, const QString
     };
 }
 
+// Drags `paths` onto a page and drops them there; whether the page took them.
+bool Drop(QWidget* page, const QStringList& paths) {
+    QMimeData mime;
+    QList<QUrl> urls;
+    for (const QString& path : paths) {
+        urls << QUrl::fromLocalFile(path);
+    }
+    mime.setUrls(urls);
+    const QPoint at(page->width() / 2, page->height() / 2);
+    QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(page, &enter);
+    const bool accepted = enter.isAccepted();
+    QDropEvent dropEvent(QPointF(at), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(page, &dropEvent);
+    QCoreApplication::processEvents();
+    return accepted;
+}
+
 // The header of an encoded file: everything up to and including its third line end.
 QString Header(const QString& path) {
     const QByteArray bytes = ReadAll(path);
@@ -177,6 +201,10 @@ private slots:
     void otherUsersFileInBatch();
     void lossGuard();
     void droppedFiles();
+    void batchOnAWorker();
+    void cancelStopsTheBatch_data();
+    void cancelStopsTheBatch();
+    void closingDuringABatch();
 
 private:
     // A fresh folder under the scratch folder.
@@ -195,6 +223,24 @@ private:
         WriteAll(files[1], Content(16, 'b'));
         WriteAll(files[2], QByteArray());
         return files;
+    }
+    // Files f1.bin, f2.bin and f3.bin of 9 MiB each in a fresh folder: long enough that
+    // Pr1 moves several times within each file.
+    QStringList LargeFiles(const QString& name) {
+        const QString folder = Folder(name);
+        QStringList files;
+        for (const char* file : {"f1.bin", "f2.bin", "f3.bin"}) {
+            files << folder + kSep + QString::fromLatin1(file);
+            WriteAll(files.last(), QByteArray(9 << 20, file[1]));
+        }
+        return files;
+    }
+    // Calls `hook` with each new position of Pr1 while the window is alive.
+    static void OnProgress(Session& s, std::function<void(int)> hook) {
+        QObject::connect(s.ui().Pr1, &QProgressBar::valueChanged, s.ui().Pr1, std::move(hook));
+    }
+    static QPushButton* CancelButton(Session& s) {
+        return s.form1->findChild<QPushButton*>(QStringLiteral("CancelBatch"));
     }
     // Encodes `files` for `user` through the Encode page into `folder`.
     void Encode(Session& s, const QString& user, const QStringList& files, const QString& folder) {
@@ -333,13 +379,13 @@ void CodingPagesTest::encodeThreeFiles() {
     });
     QSignalSpy progress(ui.Pr1, &QProgressBar::valueChanged);
     s.Click(ui.Button5);
-    // Pr1 counts the files done, then goes back to 0.
+    // Pr1 counts the bytes done in per mille (13 of 29 bytes, then all), then goes back to 0.
     QList<int> positions;
     for (const QList<QVariant>& change : progress) {
         positions << change.at(0).toInt();
     }
-    QCOMPARE(positions, (QList<int>{1, 2, 3, 0}));
-    QCOMPARE(ui.Pr1->maximum(), 3);
+    QCOMPARE(positions, (QList<int>{448, 1000, 0}));
+    QCOMPARE(ui.Pr1->maximum(), BatchRunner::kProgressScale);
 
     QCOMPARE(lines,
              (QStringList{QStringLiteral("a.txt"), QStringLiteral("b.bin"), QStringLiteral("c")}));
@@ -668,6 +714,7 @@ void CodingPagesTest::decodeRefusals() {
     s.Click(ui.Button7);
     QCOMPARE(ui.Label4->text(), QStringLiteral("Result: Negative"));
     QCOMPARE(ui.Label4->palette().color(QPalette::WindowText), kRed);
+    QCOMPARE(ui.Label4->accessibleName(), QStringLiteral("Result: Negative"));
     QVERIFY(prompt.Of(Kind::ShowModal).empty());
 
     // The key path: seven lines, a line that is no number, the key file as a whole.
@@ -937,48 +984,31 @@ void CodingPagesTest::droppedFiles() {
     const QStringList files = PlainFiles(QStringLiteral("drop-src"));
     const QString out = Folder(QStringLiteral("drop-out"));
 
-    const auto drop = [](QWidget* page, const QStringList& paths) {
-        QMimeData mime;
-        QList<QUrl> urls;
-        for (const QString& path : paths) {
-            urls << QUrl::fromLocalFile(path);
-        }
-        mime.setUrls(urls);
-        const QPoint at(page->width() / 2, page->height() / 2);
-        QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(page, &enter);
-        const bool accepted = enter.isAccepted();
-        QDropEvent dropEvent(QPointF(at), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(page, &dropEvent);
-        QCoreApplication::processEvents();
-        return accepted;
-    };
-
     // Onto the Encode page: the same checks and dialog as "Open file(s) for encoding...".
     ui.PageControl1->setCurrentIndex(1);
     ui.ComboBox2->setEditText(QStringLiteral("nobody"));
-    QVERIFY(drop(ui.TabSheet2, files));
+    QVERIFY(Drop(ui.TabSheet2, files));
     QCOMPARE(prompt.Messages(),
              QStringList{QStringLiteral(
                  "User with such name was not found in the list of registered users")});
     prompt.ClearShown();
     ui.ComboBox2->setEditText(QStringLiteral("anna"));
     prompt.OnShowModal(ConfirmFiles(prompt, out, false));
-    QVERIFY(drop(ui.TabSheet2, files));
+    QVERIFY(Drop(ui.TabSheet2, files));
     QVERIFY(prompt.Of(Kind::OpenFiles).empty());
     QCOMPARE(prompt.Of(Kind::ShowModal).size(), std::size_t{1});
     QVERIFY(QFile::exists(out + kSep + QStringLiteral("a.txt.crp")));
     QVERIFY(QFile::exists(out + kSep + QStringLiteral("c.crp")));
 
     // A folder alone is not taken, nor are files of two folders at once.
-    QVERIFY(!drop(ui.TabSheet2, {out}));
-    QVERIFY(!drop(ui.TabSheet2, {files[0], out + kSep + QStringLiteral("a.txt.crp")}));
+    QVERIFY(!Drop(ui.TabSheet2, {out}));
+    QVERIFY(!Drop(ui.TabSheet2, {files[0], out + kSep + QStringLiteral("a.txt.crp")}));
     QCOMPARE(prompt.Of(Kind::ShowModal).size(), std::size_t{1});
 
     // Onto the Decode page: as a choice of "Open file(s) to decode...".
     ui.PageControl1->setCurrentIndex(2);
     s.Record(annaVoice_);
-    QVERIFY(drop(ui.TabSheet3, {out + kSep + QStringLiteral("a.txt.crp")}));
+    QVERIFY(Drop(ui.TabSheet3, {out + kSep + QStringLiteral("a.txt.crp")}));
     QCOMPARE(s.form1->enrolment.RecordedCount(), 0);
     QCOMPARE(ui.ComboBox3->currentText(), QStringLiteral("anna"));
     QVERIFY(!ui.ComboBox3->isEnabled());
@@ -989,6 +1019,161 @@ void CodingPagesTest::droppedFiles() {
     s.Click(ui.Button7);
     QCOMPARE(ReadAll(decoded + kSep + QStringLiteral("a.txt")), ReadAll(files[0]));
     QVERIFY(prompt.Messages().isEmpty());
+}
+
+void CodingPagesTest::batchOnAWorker() {
+    ScriptedPrompt prompt;
+    Session s(prompt, speakers_);
+    Ui::TForm1& ui = s.ui();
+    const QStringList files = LargeFiles(QStringLiteral("work-src"));
+    const QString out = Folder(QStringLiteral("work-out"));
+    WriteAll(out + kSep + QStringLiteral("f2.bin.crp"), "older");
+
+    // While the batch runs the window answers: Pr1 rises by the bytes of the whole batch,
+    // the status names the file in work, Cancel is offered and no other command is, not
+    // even by a drop.
+    QList<int> positions;
+    QStringList statuses;
+    bool offered = true;
+    bool dropTried = false;
+    OnProgress(s, [&](int position) {
+        positions << position;
+        if (position > 0 && !dropTried) {
+            dropTried = true;
+            offered = !Drop(ui.TabSheet2, {files[0]});
+        }
+        if (position > 0) {
+            statuses << s.form1->StatusText();
+            offered = offered && CancelButton(s)->isVisible() && CancelButton(s)->isEnabled() &&
+                      !ui.Button5->isEnabled() && !ui.Button7->isEnabled() &&
+                      !ui.BitBtn1->isEnabled();
+        }
+    });
+    // The replace question comes from the batch, on the window's thread, after file 1.
+    int replaceAskedAt = -1;
+    prompt.onShown = [&](const ScriptedPrompt::Entry& entry) {
+        if (entry.kind == Kind::Replace && QThread::currentThread() == qApp->thread() &&
+            s.form1->BatchRunning()) {
+            replaceAskedAt = ui.Pr1->value();
+        }
+    };
+    prompt.AnswerReplace(Prompt::ReplaceAnswer::Yes);
+    Encode(s, QStringLiteral("anna"), files, out);
+
+    QVERIFY(offered);
+    QCOMPARE(prompt.Of(Kind::ShowModal).size(), std::size_t{1});
+    QCOMPARE(replaceAskedAt, 333);  // 9 of 27 MiB
+    QCOMPARE(prompt.Messages(),
+             QStringList{QStringLiteral("File ") + out + kSep +
+                         QStringLiteral("f2.bin.crp already exists. Do you want to replace it?")});
+    QVERIFY(positions.size() > 4);
+    QCOMPARE(positions.takeLast(), 0);
+    QCOMPARE(positions.last(), BatchRunner::kProgressScale);
+    for (int i = 1; i < positions.size(); ++i) {
+        QVERIFY(positions[i] > positions[i - 1]);
+    }
+    // Positions within each file, not only at its end.
+    for (const int fileEnd : {333, 666, 1000}) {
+        QVERIFY(std::any_of(positions.begin(), positions.end(),
+                            [fileEnd](int p) { return p > fileEnd - 333 && p < fileEnd; }));
+    }
+    const QRegularExpression inWork(
+        QStringLiteral("^File ([123]) of 3: f\\1\\.bin( - \\d+ MB/s)?$"));
+    for (const QString& status : statuses) {
+        QVERIFY2(inWork.match(status).hasMatch(), qPrintable(status));
+    }
+    QVERIFY(statuses.first().startsWith(QStringLiteral("File 1 of 3")));
+    QVERIFY(statuses.last().startsWith(QStringLiteral("File 3 of 3")));
+    QCOMPARE(s.form1->StatusText(), QStringLiteral("3 of 3 files encoded into ") + out);
+    QVERIFY(QFileInfo(out + kSep + QStringLiteral("f2.bin.crp")).size() > 9 << 20);
+    QVERIFY(!CancelButton(s)->isVisible());
+    QVERIFY(ui.Button5->isEnabled() && ui.BitBtn1->isEnabled());
+    QVERIFY(!s.form1->BatchRunning());
+}
+
+void CodingPagesTest::cancelStopsTheBatch_data() {
+    QTest::addColumn<bool>("byKey");
+    QTest::newRow("Cancel") << false;
+    QTest::newRow("Escape") << true;
+}
+
+void CodingPagesTest::cancelStopsTheBatch() {
+    QFETCH(bool, byKey);
+    ScriptedPrompt prompt;
+    Session s(prompt, speakers_);
+    Ui::TForm1& ui = s.ui();
+    const QString name = byKey ? QStringLiteral("escape") : QStringLiteral("cancel");
+    const QStringList files = LargeFiles(name + QStringLiteral("-src"));
+    const QString out = Folder(name + QStringLiteral("-out"));
+
+    // Pressed while file 2 is in work, with "Delete original files" checked.
+    int pressedAt = -1;
+    OnProgress(s, [&](int position) {
+        if (pressedAt < 0 && position > 333 && position < 666) {
+            pressedAt = position;
+            if (byKey) {
+                QTest::keyClick(s.form1.get(), Qt::Key_Escape);
+            } else {
+                s.Click(CancelButton(s));
+            }
+        }
+    });
+    ui.ComboBox2->setEditText(QStringLiteral("anna"));
+    prompt.AnswerOpenFiles(files);
+    prompt.OnShowModal(ConfirmFiles(prompt, out, true));
+    s.Click(ui.Button5);
+    QVERIFY(pressedAt > 0);
+
+    // File 1 is done and its original gone; file 3 was never begun. File 2 stops where it
+    // is and leaves nothing (no output, no temporary, its original kept), unless the cipher
+    // finished it before it looked at the request again.
+    const bool second = QFile::exists(out + kSep + QStringLiteral("f2.bin.crp"));
+    QCOMPARE(s.form1->StatusText(),
+             QStringLiteral("Cancelled after %1 of 3 files").arg(second ? 2 : 1));
+    QStringList written{QStringLiteral("f1.bin.crp")};
+    QStringList kept{QStringLiteral("f2.bin"), QStringLiteral("f3.bin")};
+    if (second) {
+        written << QStringLiteral("f2.bin.crp");
+        kept.removeFirst();
+    }
+    const QDir::Filters all = QDir::Files | QDir::Hidden | QDir::System;
+    QCOMPARE(QDir(out).entryList(all, QDir::Name), written);
+    QCOMPARE(QDir(Folder(name + QStringLiteral("-src"))).entryList(all, QDir::Name), kept);
+    QVERIFY(prompt.Messages().isEmpty());
+    QVERIFY(!CancelButton(s)->isVisible());
+    QVERIFY(ui.Button5->isEnabled());
+    QCOMPARE(ui.Pr1->value(), 0);
+}
+
+void CodingPagesTest::closingDuringABatch() {
+    ScriptedPrompt prompt;
+    Session s(prompt, speakers_);
+    const QStringList files = LargeFiles(QStringLiteral("close-src"));
+    const QString out = Folder(QStringLiteral("close-out"));
+
+    // Closed while file 2 is in work: asked, then cancelled, then closed.
+    bool closing = false;
+    OnProgress(s, [&](int position) {
+        if (!closing && position > 333 && position < 666) {
+            closing = true;
+            s.form1->close();
+            QVERIFY(s.form1->isVisible());
+        }
+    });
+    prompt.AnswerQuestion(true);
+    Encode(s, QStringLiteral("anna"), files, out);
+    QVERIFY(closing);
+    QCOMPARE(prompt.Messages(),
+             QStringList{QString::fromUtf8(quorvane::kCancelBatchQuestion.data(),
+                                           quorvane::kCancelBatchQuestion.size())});
+    QCOMPARE(prompt.Of(Kind::Question)[0].caption, QStringLiteral("Quorvane 1.1"));
+    QTRY_VERIFY(!s.form1->isVisible());
+    QVERIFY(s.form1->users.List().empty());
+    const QStringList left =
+        QDir(out).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+    QVERIFY2(left == QStringList{QStringLiteral("f1.bin.crp")} ||
+                 left == (QStringList{QStringLiteral("f1.bin.crp"), QStringLiteral("f2.bin.crp")}),
+             qPrintable(left.join(QLatin1Char(' '))));
 }
 
 QTEST_MAIN(CodingPagesTest)

@@ -1,6 +1,7 @@
 #include "tests/ui/ScriptedPrompt.h"
 
 #include <QDialog>
+#include <utility>
 
 QStringList ScriptedPrompt::Messages() const {
     QStringList texts;
@@ -23,16 +24,24 @@ std::vector<ScriptedPrompt::Entry> ScriptedPrompt::Of(Kind kind) const {
     return found;
 }
 
+void ScriptedPrompt::Record(Entry entry) {
+    entries.push_back(std::move(entry));
+    if (onShown) {
+        const Entry shown = entries.back();
+        onShown(shown);
+    }
+}
+
 void ScriptedPrompt::Message(const QString& text) {
-    entries.push_back({Kind::Message, text, {}, Icon::None, {}});
+    Record({Kind::Message, text, {}, Icon::None, {}});
 }
 
 void ScriptedPrompt::Box(const QString& text, const QString& caption, Icon icon) {
-    entries.push_back({Kind::Box, text, caption, icon, {}});
+    Record({Kind::Box, text, caption, icon, {}});
 }
 
 bool ScriptedPrompt::Question(const QString& text, const QString& caption, Icon icon) {
-    entries.push_back({Kind::Question, text, caption, icon, {}});
+    Record({Kind::Question, text, caption, icon, {}});
     if (questionAnswers.empty()) {
         return false;
     }
@@ -42,7 +51,7 @@ bool ScriptedPrompt::Question(const QString& text, const QString& caption, Icon 
 }
 
 Prompt::ReplaceAnswer ScriptedPrompt::Replace(const QString& text, const QString& caption) {
-    entries.push_back({Kind::Replace, text, caption, Icon::Warning, {}});
+    Record({Kind::Replace, text, caption, Icon::Warning, {}});
     if (replaceAnswers.empty()) {
         return ReplaceAnswer::Cancel;
     }
@@ -52,7 +61,7 @@ Prompt::ReplaceAnswer ScriptedPrompt::Replace(const QString& text, const QString
 }
 
 QStringList ScriptedPrompt::OpenFiles(const FileDialogOptions& options) {
-    entries.push_back({Kind::OpenFiles, options.title, {}, Icon::None, options});
+    Record({Kind::OpenFiles, options.title, {}, Icon::None, options});
     if (openFilesAnswers.empty()) {
         return {};
     }
@@ -62,7 +71,7 @@ QStringList ScriptedPrompt::OpenFiles(const FileDialogOptions& options) {
 }
 
 QString ScriptedPrompt::SaveFile(const FileDialogOptions& options) {
-    entries.push_back({Kind::SaveFile, options.title, {}, Icon::None, options});
+    Record({Kind::SaveFile, options.title, {}, Icon::None, options});
     if (saveFileAnswers.empty()) {
         return {};
     }
@@ -75,7 +84,7 @@ QString ScriptedPrompt::ChooseFolder(const QString& caption, const QString& star
     FileDialogOptions options;
     options.title = caption;
     options.directory = start;
-    entries.push_back({Kind::ChooseFolder, caption, {}, Icon::None, options});
+    Record({Kind::ChooseFolder, caption, {}, Icon::None, options});
     if (folderAnswers.empty()) {
         return {};
     }
@@ -85,7 +94,7 @@ QString ScriptedPrompt::ChooseFolder(const QString& caption, const QString& star
 }
 
 int ScriptedPrompt::ShowModal(QDialog& dialog) {
-    entries.push_back({Kind::ShowModal, dialog.objectName(), {}, Icon::None, {}});
+    Record({Kind::ShowModal, dialog.objectName(), {}, Icon::None, {}});
     dialog.setResult(QDialog::Rejected);
     dialog.show();
     if (!modalActions.empty()) {
@@ -100,6 +109,6 @@ int ScriptedPrompt::ShowModal(QDialog& dialog) {
 }
 
 bool ScriptedPrompt::OpenUrl(const QString& url) {
-    entries.push_back({Kind::OpenUrl, url, {}, Icon::None, {}});
+    Record({Kind::OpenUrl, url, {}, Icon::None, {}});
     return openUrlResult;
 }

@@ -47,6 +47,8 @@ public:
     std::deque<QString> folderAnswers;
     std::deque<std::function<void(QDialog&)>> modalActions;
     bool openUrlResult = true;
+    // Called with each entry as it is recorded, before the answer is given.
+    std::function<void(const Entry&)> onShown;
 
     void AnswerQuestion(bool yes) { questionAnswers.push_back(yes); }
     void AnswerReplace(ReplaceAnswer answer) { replaceAnswers.push_back(answer); }
@@ -75,4 +77,7 @@ public:
     QString ChooseFolder(const QString& caption, const QString& start) override;
     int ShowModal(QDialog& dialog) override;
     bool OpenUrl(const QString& url) override;
+
+private:
+    void Record(Entry entry);
 };

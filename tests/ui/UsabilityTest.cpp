@@ -4,11 +4,13 @@
 // screen reader says, and message boxes wide enough for their caption. Scripted prompt
 // and sound device, offscreen platform.
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -80,6 +82,7 @@ private slots:
     void wholeSessionFromTheKeyboard();
     void spaceHoldIgnoresRepeatsAndEndsOnFocusLoss();
     void namesForScreenReaders();
+    void changingTextsHeardWhole();
     void messageBoxesFitTheirCaption();
 
 private:
@@ -294,6 +297,38 @@ void UsabilityTest::namesForScreenReaders() {
     QCOMPARE(ui.Panel1->accessibleName(), QStringLiteral("Phrase 1: not added"));
     // The selection moved to the first empty slot after the last one.
     QCOMPARE(s.form1->RadioGroup1ItemIndex(), 0);
+}
+
+void UsabilityTest::changingTextsHeardWhole() {
+    ScriptedPrompt prompt;
+    ProgramWindows s(prompt, NewSpeakersFolder(QStringLiteral("texts")));
+    Ui::TForm1& ui = s.ui();
+    auto* panel = s.form1->findChild<QLabel*>(QStringLiteral("StatusBar1Panel1"));
+    QVERIFY(panel != nullptr);
+    // What a screen reader says for a control: its name and its description.
+    const auto spoken = [](QWidget* widget, QAccessible::Text text = QAccessible::Name) {
+        return QAccessible::queryAccessibleInterface(widget)->text(text);
+    };
+
+    // A status text wider than the panel is whole in its tooltip, in the name a screen
+    // reader says and in the description.
+    const QString whole = QStringLiteral("User alice added, security key saved to ") +
+                          QString(120, QLatin1Char('k')) + QStringLiteral("/alice_key.txt");
+    s.form1->SetStatusText(whole);
+    QCOMPARE(panel->toolTip(), whole);
+    QCOMPARE(spoken(panel), whole);
+    QCOMPARE(spoken(panel, QAccessible::Description), whole);
+    // A text that fits needs no tooltip.
+    s.form1->SetStatusText(QStringLiteral("User alice removed"));
+    QCOMPARE(panel->toolTip(), QString());
+    QCOMPARE(spoken(panel), QStringLiteral("User alice removed"));
+
+    // The decoding button is called what it shows.
+    s.Click(ui.RadioGroup3_1);
+    QCOMPARE(ui.Button7->text(), QStringLiteral("Enter key..."));
+    QCOMPARE(spoken(ui.Button7), QStringLiteral("Enter key..."));
+    s.Click(ui.RadioGroup3_0);
+    QCOMPARE(spoken(ui.Button7), QStringLiteral("Recognize/Decode..."));
 }
 
 void UsabilityTest::messageBoxesFitTheirCaption() {

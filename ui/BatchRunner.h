@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <atomic>
+#include <filesystem>
+#include <functional>
+#include <vector>
+
+#include "interfaces/Progress.h"
+#include "workflow/FrontEnd.h"
+
+// Runs a batch of files (encoding, decoding, testing a key) on a worker thread while the
+// window goes on painting and answering: Run starts the worker and runs a local event
+// loop until the batch has ended, so that its caller reads like the plain call it wraps.
+//
+// The batch talks to a front end of its own, which hands every call meant for the
+// window's front end (message boxes, the replace question, file problems, notices) to
+// the window's thread and waits there for the answer: the texts and the order of the
+// boxes stay as they are. Pr1 shows the bytes of the whole batch, the status panel the
+// file in work, its number and its speed. Cancel stops the batch after the current chunk.
+class BatchRunner final : public QObject {
+    Q_OBJECT
+
+public:
+    // Pr1's range while a batch runs: per mille of the batch's bytes.
+    static constexpr int kProgressScale = 1000;
+    // The speed is shown once a file has been in work this long.
+    static constexpr double kSpeedAfterSeconds = 0.25;
+
+    // `front` answers the batch's questions, `bar` is Pr1 and `status` shows a status
+    // text; all three are used on this object's thread only.
+    BatchRunner(quorvane::FrontEnd& front, quorvane::Progress& bar,
+                std::function<void(const QString&)> status, QObject* parent = nullptr);
+    ~BatchRunner() override;
+    BatchRunner(const BatchRunner&) = delete;
+    BatchRunner& operator=(const BatchRunner&) = delete;
+
+    using Work = std::function<void(quorvane::FrontEnd& front)>;
+    // Runs `work` on a worker thread with the batch's front end and returns once it has
+    // ended; an exception that escapes `work` is thrown again here. `inputs` are the
+    // batch's files in order: their sizes weigh Pr1. Emits started() before and
+    // finished() after. Returns false, running nothing, while another batch runs.
+    bool Run(const std::vector<std::filesystem::path>& inputs, const Work& work);
+
+    [[nodiscard]] bool Running() const { return running_; }
+    // Asks the running batch to stop after the current chunk; nothing when none runs.
+    void Cancel();
+    // Whether the running batch, or else the last one, was asked to stop.
+    [[nodiscard]] bool Cancelled() const { return cancel_.load(); }
+
+signals:
+    void started();
+    void finished();
+
+private:
+    class Front;
+
+    quorvane::FrontEnd& front_;
+    quorvane::Progress& bar_;
+    std::function<void(const QString&)> status_;
+    bool running_ = false;
+    std::atomic<bool> cancel_{false};
+};
