@@ -19,6 +19,7 @@
 
 #include "cipher/EncodedFile.h"
 #include "cipher/GostFast.h"
+#include "tests/support/CodingWrappers.h"
 
 #ifdef __linux__
 #include <sys/resource.h>

@@ -16,6 +16,7 @@
 #include "speaker/UserKey.h"
 #include "speaker/UserList.h"
 #include "tests/fuzz/FuzzSupport.h"
+#include "tests/support/CodingWrappers.h"
 
 namespace quorvane::fuzz {
 namespace {

@@ -257,7 +257,8 @@ TEST_F(Batch, EncodedFilesAreDeletedOnlyWhenTheirOwnCheckValueProvesTheKey) {
             EXPECT_FALSE(fs::exists(inputs_[i]));
         }
     }
-    // A file of an earlier version has no check value: it decodes, but is kept, told once.
+    // A file of an earlier version has no check value: the key cannot be confirmed, so it is
+    // refused, and kept.
     WriteText(folder_.Path() / "old.txt", "written long ago");
     const fs::path old = EncodedOutputPath({}, folder_.Path() / "old.txt");
     ASSERT_TRUE(EncodeFileWithoutTrailer(folder_.Path() / "old.txt", old, "annacryptedfile",
@@ -267,11 +268,10 @@ TEST_F(Batch, EncodedFilesAreDeletedOnlyWhenTheirOwnCheckValueProvesTheKey) {
     std::vector<fs::path> all = encoded;
     all.push_back(old);
     const BatchResult decoded = DecodeFiles("anna", AnnaKey(), all, {}, true, front_);
-    EXPECT_EQ(decoded.Count(FileStatus::Done), 4);
-    EXPECT_EQ(decoded.KeptCount(), 1);
-    EXPECT_EQ(front_.shown, (std::vector<std::string>{std::string(kEncodedKeptMessage)}));
+    EXPECT_EQ(decoded.Count(FileStatus::Done), 3);
+    EXPECT_EQ(decoded.Count(FileStatus::Failed), 1);
     EXPECT_TRUE(fs::exists(old));
-    EXPECT_EQ(ReadText(folder_.Path() / "old.txt"), "written long ago");
+    EXPECT_FALSE(fs::exists(folder_.Path() / "old.txt"));
     for (std::size_t i = 0; i < inputs_.size(); ++i) {
         EXPECT_FALSE(fs::exists(encoded[i]));
         EXPECT_EQ(ReadText(inputs_[i]), "plain " + inputs_[i].filename().string());
