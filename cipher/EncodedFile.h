@@ -49,8 +49,9 @@
 //
 // Writing is atomic (files/AtomicFile.h): the output is written to a uniquely named,
 // owner-only temporary file in the output's folder and renamed to the output only when every
-// write and the close succeeded. On failure an existing output is left as it was and nothing
-// else remains.
+// write and the close succeeded; the folder is flushed before the result is Done. An existing
+// output that is not a regular file (a folder, a pipe, a device) is refused. On failure an
+// existing output is left as it was and nothing else remains.
 
 #include <array>
 #include <cstdint>
