@@ -287,9 +287,17 @@ bool AtomicFile::Open() {
             // Locked at once: the lock is what tells a clean-up in another process that the
             // file is alive. Lost to such a clean-up before the lock: try another name.
             if (!file_.LockExclusive()) {
+                const std::error_code lockError = file_.Error();
                 static_cast<void>(file_.Close());
                 UnregisterTemporary(slot);
-                continue;
+                if (lockError == std::errc::resource_unavailable_try_again ||
+                    lockError == std::errc::operation_would_block ||
+                    lockError == std::errc::interrupted ||
+                    lockError == std::errc::no_such_file_or_directory) {
+                    continue;  // the clean-up that holds or removed it takes the name away
+                }
+                std::filesystem::remove(candidate, ec);
+                return Fail(lockError);
             }
             temporary_ = std::move(candidate);
             slot_ = slot;

@@ -315,8 +315,14 @@ bool PlatformFile::LockExclusive() {
     const int fd = static_cast<int>(handle_);
     // flock locks belong to the open file, not the process: another process (in whatever process
     // namespace) or another open of the same file cannot take it while this one is open.
+    bool locked = true;
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        return Fail();
+        if (errno == EWOULDBLOCK || errno == EAGAIN || errno == EINTR) {
+            return Fail();  // held by someone else
+        }
+        // A file system without locks: the file goes unlocked, and RemoveUnlockedFile, which
+        // cannot lock there either, never removes it.
+        locked = false;
     }
     struct stat st {};
     if (::fstat(fd, &st) != 0) {
@@ -325,6 +331,9 @@ bool PlatformFile::LockExclusive() {
     if (st.st_nlink == 0) {
         error_ = std::make_error_code(std::errc::no_such_file_or_directory);
         return false;
+    }
+    if (!locked) {
+        return true;
     }
     // The lock belongs to the open file description: a duplicate keeps it after Close.
     const int held = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
