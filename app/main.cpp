@@ -98,6 +98,8 @@ bool CommandLineFiles(QStringList& files) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // SIGINT, SIGTERM or SIGHUP in the middle of a file leave no temporary file behind.
+    quorvane::InstallTemporaryCleanup();
     switch (EarlyOption(argc, argv)) {
         case Early::Help:
             std::fputs(kUsage, stdout);

@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "cipher/BlockPipeline.h"
+#include "cipher/EncodedHeader.h"
 #include "cipher/GostFast.h"
 
 namespace quorvane {
@@ -14,135 +15,15 @@ namespace {
 
 // Progress is reported after at least this many bytes (and once at the end).
 constexpr std::uint64_t kProgressInterval = std::uint64_t{4} << 20;
-// Largest block count a header may state: the data length must fit a signed 64-bit file offset.
-constexpr std::uint64_t kMaxBlockCount = (std::uint64_t{1} << 59);
-constexpr std::size_t kMaxCountDigits = 20;
-// The header is parsed from the first bytes of the file: the longest header (999-byte marker,
-// 20 digits) with room for leading white space.
-constexpr std::size_t kHeaderWindow = std::size_t{64} << 10;
 constexpr std::size_t kMagicBytes = kTrailerMagic.size();
+// An input whose reported size is 0 may still hold bytes (the system's pseudo-files such as
+// /proc/cpuinfo): it is read into memory up to this many bytes, then encoded from there.
+constexpr std::size_t kMeasuredInputLimit = std::size_t{64} << 20;
 
-// White space as the header's reader has always understood it (the C locale's isspace).
-bool IsSpace(int c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-// A marker is written as one token and must read back as the same token.
-bool IsWritableMarker(std::string_view marker) {
-    if (marker.empty() || marker.size() > kMaxMarkerLength) {
-        return false;
-    }
-    return std::none_of(marker.begin(), marker.end(),
-                        [](char c) { return c == '\0' || IsSpace(static_cast<unsigned char>(c)); });
-}
-
-struct Header {
-    std::string marker;
-    std::uint64_t blockCount = 0;
-    int padCount = 0;
-    std::size_t length = 0;  // bytes from the start of the file to the cipher data
-    std::uint64_t DataBytes() const { return blockCount * kGostBlockBytes; }
-    std::uint64_t PlainBytes() const { return DataBytes() - static_cast<std::uint64_t>(padCount); }
-};
-
-std::string HeaderText(std::string_view marker, std::uint64_t blockCount, int padCount) {
-    std::string text(marker);
-    text += kHeaderSeparator;
-    text += std::to_string(blockCount);
-    text += kHeaderSeparator;
-    text += std::to_string(padCount);
-    text += kHeaderSeparator;
-    return text;
-}
+using Header = EncodedHeader;
 
 std::span<const std::uint8_t> AsBytes(std::string_view text) {
     return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
-}
-
-// Reads bytes one by one from the start of a file held in memory; -1 at the end.
-class Cursor {
-public:
-    explicit Cursor(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
-    int Get() { return pos_ < bytes_.size() ? bytes_[pos_++] : -1; }
-    void Unget() { --pos_; }
-    std::size_t Position() const { return pos_; }
-
-private:
-    std::span<const std::uint8_t> bytes_;
-    std::size_t pos_ = 0;
-};
-
-// Reads the first token: leading white space skipped, then everything up to the next white
-// space or the end. False when there is none or it is longer than kMaxMarkerLength. The cursor
-// is left on the byte after the token.
-bool ReadToken(Cursor& in, std::string& token) {
-    token.clear();
-    int c = in.Get();
-    while (c >= 0 && IsSpace(c)) {
-        c = in.Get();
-    }
-    while (c >= 0 && !IsSpace(c)) {
-        if (token.size() == kMaxMarkerLength) {
-            return false;
-        }
-        token.push_back(static_cast<char>(c));
-        c = in.Get();
-    }
-    if (c >= 0) {
-        in.Unget();
-    }
-    return !token.empty();
-}
-
-// Parses "marker LF blockCount LF padCount LF" strictly: plain decimal digits, no sign, no
-// overflow, padCount 0..7 and 0 when there are no blocks.
-bool ParseHeader(std::span<const std::uint8_t> bytes, Header& header) {
-    Cursor in(bytes);
-    if (!ReadToken(in, header.marker) || in.Get() != kHeaderSeparator) {
-        return false;
-    }
-    std::uint64_t count = 0;
-    std::size_t digits = 0;
-    int c = in.Get();
-    for (; c >= '0' && c <= '9'; c = in.Get()) {
-        if (++digits > kMaxCountDigits) {
-            return false;
-        }
-        count = count * 10 + static_cast<std::uint64_t>(c - '0');
-        if (count > kMaxBlockCount) {
-            return false;
-        }
-    }
-    if (digits == 0 || c != kHeaderSeparator) {
-        return false;
-    }
-    const int pad = in.Get();
-    if (pad < '0' || pad > '0' + kMaxPadCount || in.Get() != kHeaderSeparator) {
-        return false;
-    }
-    header.blockCount = count;
-    header.padCount = pad - '0';
-    header.length = in.Position();
-    return !(header.blockCount == 0 && header.padCount != 0);
-}
-
-// Reads up to `limit` bytes from the start of an open file.
-bool ReadPrefix(PlatformFile& file, std::uint64_t fileSize, std::size_t limit,
-                std::vector<std::uint8_t>& prefix) {
-    prefix.resize(static_cast<std::size_t>(std::min<std::uint64_t>(fileSize, limit)));
-    std::size_t got = 0;
-    while (got < prefix.size()) {
-        const std::int64_t n = file.ReadSome(std::span(prefix).subspan(got));
-        if (n < 0) {
-            return false;
-        }
-        if (n == 0) {
-            break;
-        }
-        got += static_cast<std::size_t>(n);
-    }
-    prefix.resize(got);
-    return true;
 }
 
 // Calls progress at most every kProgressInterval bytes, and at the end.
@@ -170,6 +51,12 @@ CodingResult Status(CodingStatus status, std::error_code error = {}) {
     result.status = status;
     result.error = error;
     return result;
+}
+
+// A changed input is told apart from one that cannot be read.
+CodingStatus InputFailure(const std::error_code& error) {
+    return error == MakeError(FileError::Changed) ? CodingStatus::InputChanged
+                                                  : CodingStatus::InputUnreadable;
 }
 
 CodingStatus OutputFailure(const std::error_code& error) {
@@ -204,11 +91,14 @@ void TagChunk(const TagKey* tagKey, std::uint64_t index, std::span<const std::ui
 
 // Enciphers the padded plain data coming from readPlain into output, after the header, and
 // adds the trailer when withTrailer.
+// readError gives the reason of a failed readPlain; inputEnded, called once every byte was
+// read, tells whether the input is still what was measured (FileError::Changed when not).
 CodingResult WriteEncoded(const std::filesystem::path& output, std::string_view marker,
                           std::uint64_t plainBytes, const GostKey& key,
                           const SubstitutionTable& table,
                           const std::function<bool(std::span<std::uint8_t>)>& readPlain,
                           const std::function<std::error_code()>& readError,
+                          const std::function<std::error_code()>& inputEnded,
                           const CodingOptions& options, FilePrivacy privacy, bool withTrailer) {
     if (!IsWritableMarker(marker)) {
         return Status(CodingStatus::BadMarker);
@@ -239,12 +129,17 @@ CodingResult WriteEncoded(const std::filesystem::path& output, std::string_view 
     }
     std::atomic<bool> hashFailed{false};
     bool readFailed = false;
+    bool cancelled = false;
     std::uint64_t offered = 0;
     ProgressPacer pacer(options.progress, blockCount * kGostBlockBytes);
     BlockPipeline pipeline;
     pipeline.chunkBytes = kTagChunkBytes;
     pipeline.sideBytes = withTrailer ? kTagBytes : 0;
     pipeline.read = [&](std::span<std::uint8_t> chunk) {
+        if (options.cancelled && options.cancelled()) {
+            cancelled = true;
+            return false;
+        }
         // The last chunk ends with the zero padding.
         const std::uint64_t left = plainBytes - offered;
         const std::size_t real =
@@ -274,9 +169,11 @@ CodingResult WriteEncoded(const std::filesystem::path& output, std::string_view 
         return true;
     };
     if (!pipeline.Run(blockCount * kGostBlockBytes)) {
-        if (readFailed) {
-            result.status = CodingStatus::InputUnreadable;
+        if (cancelled) {
+            result.status = CodingStatus::Cancelled;
+        } else if (readFailed) {
             result.error = readError();
+            result.status = InputFailure(result.error);
         } else {
             result.status = CodingStatus::OutputUnwritable;
             result.error = file.Error();
@@ -286,6 +183,11 @@ CodingResult WriteEncoded(const std::filesystem::path& output, std::string_view 
     if (hashFailed) {
         result.status = CodingStatus::OutputUnwritable;
         result.error = std::make_error_code(std::errc::not_enough_memory);
+        return result;
+    }
+    if (const std::error_code ended = inputEnded()) {
+        result.status = InputFailure(ended);
+        result.error = ended;
         return result;
     }
     if (withTrailer) {
@@ -331,8 +233,13 @@ CodingResult OpenEncoded(const std::filesystem::path& input, std::string_view ma
         return Status(CodingStatus::InputUnreadable, in.file.Error());
     }
     Header& header = in.header;
-    if (!ParseHeader(prefix, header) || header.marker != marker) {
+    const std::error_code parsed = ParseHeader(prefix, header);
+    // Another owner's file is told as such, whatever its header holds after the marker.
+    if (header.marker != marker) {
         return Status(CodingStatus::NotEncoded);
+    }
+    if (parsed) {
+        return Status(CodingStatus::NotEncoded, parsed);
     }
     in.headerBytes.assign(prefix.begin(),
                           prefix.begin() + static_cast<std::ptrdiff_t>(header.length));
@@ -341,33 +248,25 @@ CodingResult OpenEncoded(const std::filesystem::path& input, std::string_view ma
     if (size < dataEnd) {
         return Status(CodingStatus::Truncated);
     }
+    // The trailer is looked for only where the header says the cipher data end, so the last
+    // cipher bytes of a file without one never pass for a trailer. Bytes there that begin like
+    // the magic, or exactly 72 bytes whatever they hold (a trailer whose magic was damaged),
+    // are a trailer, which must then be whole and verify; other bytes there are ignored, as
+    // readers of earlier versions did, and the file is untagged.
     const std::uint64_t extra = size - dataEnd;
     CodingResult damaged = Status(CodingStatus::WrongKeyOrDamaged);
     damaged.tagged = true;
-    if (size >= header.length + kTrailerBytes) {
-        if (!in.file.Seek(size - kTrailerBytes) || !in.file.ReadExactly(in.trailer)) {
+    if (extra > 0) {
+        const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(extra, kTrailerBytes));
+        if (!in.file.Seek(dataEnd) || !in.file.ReadExactly(std::span(in.trailer).first(n))) {
             return Status(CodingStatus::InputUnreadable, in.file.Error());
         }
-        in.tagged = std::equal(kTrailerMagic.begin(), kTrailerMagic.end(), in.trailer.begin());
-        // A trailer that is not right after the data: blocks were added or removed, or the
-        // header's count was changed.
-        if (in.tagged && extra != kTrailerBytes) {
-            return damaged;
-        }
-    }
-    if (!in.tagged && extra == kTrailerBytes) {
-        return damaged;  // a trailer whose magic was changed
-    }
-    if (!in.tagged && extra > 0) {
-        // The start of a trailer that was cut or extended.
-        std::array<std::uint8_t, kMagicBytes> start{};
-        const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(extra, kMagicBytes));
-        if (!in.file.Seek(dataEnd) || !in.file.ReadExactly(std::span(start).first(n))) {
-            return Status(CodingStatus::InputUnreadable, in.file.Error());
-        }
-        if (std::equal(start.begin(), start.begin() + static_cast<std::ptrdiff_t>(n),
-                       kTrailerMagic.begin())) {
-            return damaged;
+        const auto compared = static_cast<std::ptrdiff_t>(std::min(n, kMagicBytes));
+        const bool magic =
+            std::equal(in.trailer.begin(), in.trailer.begin() + compared, kTrailerMagic.begin());
+        in.tagged = magic || extra == kTrailerBytes;
+        if (in.tagged && (!magic || extra != kTrailerBytes)) {
+            return damaged;  // a trailer cut, extended or with a damaged magic
         }
     }
     if (in.tagged) {
@@ -388,7 +287,7 @@ CodingResult OpenEncoded(const std::filesystem::path& input, std::string_view ma
 // Done (tagVerified when tagged) only when every read and every sink call succeeded and the tag
 // matches; the caller commits the output only then.
 CodingResult DecodeData(EncodedInput& in, const GostKey& key, const SubstitutionTable& table,
-                        const ProgressFn& progress,
+                        const ProgressFn& progress, const std::function<bool()>& cancelled,
                         const std::function<bool(std::span<const std::uint8_t>)>& sink,
                         const std::function<std::error_code()>& sinkError) {
     const Header& header = in.header;
@@ -407,7 +306,12 @@ CodingResult DecodeData(EncodedInput& in, const GostKey& key, const Substitution
     BlockPipeline pipeline;
     pipeline.chunkBytes = kTagChunkBytes;
     pipeline.sideBytes = in.tagged ? kTagBytes : 0;
+    bool stopped = false;
     pipeline.read = [&](std::span<std::uint8_t> chunk) {
+        if (cancelled && cancelled()) {
+            stopped = true;
+            return false;
+        }
         if (!in.file.ReadExactly(chunk)) {
             readFailed = true;
             return false;
@@ -437,7 +341,9 @@ CodingResult DecodeData(EncodedInput& in, const GostKey& key, const Substitution
     CodingResult result;
     result.tagged = in.tagged;
     if (!pipeline.Run(header.DataBytes())) {
-        if (readFailed) {
+        if (stopped) {
+            result.status = CodingStatus::Cancelled;
+        } else if (readFailed) {
             const std::error_code error = in.file.Error();
             // The file shrank while it was read.
             result.status = error == MakeError(FileError::EndOfFile)
@@ -467,6 +373,27 @@ CodingResult DecodeData(EncodedInput& in, const GostKey& key, const Substitution
     return result;
 }
 
+// Reads a whole input whose size the system does not report (a pseudo-file of size 0) into
+// memory, at most kMeasuredInputLimit bytes.
+bool ReadMeasured(PlatformFile& in, std::vector<std::uint8_t>& content, std::error_code& error) {
+    std::array<std::uint8_t, 64 << 10> chunk{};
+    for (;;) {
+        const std::int64_t got = in.ReadSome(chunk);
+        if (got < 0) {
+            error = in.Error();
+            return false;
+        }
+        if (got == 0) {
+            return true;
+        }
+        if (content.size() + static_cast<std::size_t>(got) > kMeasuredInputLimit) {
+            error = std::make_error_code(std::errc::file_too_large);
+            return false;
+        }
+        content.insert(content.end(), chunk.begin(), chunk.begin() + got);
+    }
+}
+
 CodingResult EncodeFromFile(const std::filesystem::path& input, const std::filesystem::path& output,
                             std::string_view marker, const GostKey& key,
                             const SubstitutionTable& table, const CodingOptions& options,
@@ -475,22 +402,61 @@ CodingResult EncodeFromFile(const std::filesystem::path& input, const std::files
     if (!in.OpenForReading(input)) {
         return Status(CodingStatus::InputUnreadable, in.Error());
     }
-    std::uint64_t length = 0;
-    if (!in.Size(length)) {
+    FileIdentity opened;
+    if (!in.Identify(opened)) {
         return Status(CodingStatus::InputUnreadable, in.Error());
     }
-    if (length / kGostBlockBytes >= kMaxBlockCount) {
+    if (opened.size / kGostBlockBytes >= kMaxBlockCount) {
         return Status(CodingStatus::InputUnreadable,
                       std::make_error_code(std::errc::file_too_large));
     }
     if (IsSameFile(input, output)) {
         return Status(CodingStatus::SameFile);
     }
-    // A file that shrinks while it is read fails the exact reads: no silent zeros.
-    return WriteEncoded(
-        output, marker, length, key, table,
-        [&](std::span<std::uint8_t> chunk) { return in.ReadExactly(chunk); },
-        [&] { return in.Error(); }, options, FilePrivacy::Normal, withTrailer);
+    // Size 0 says nothing about a pseudo-file's content: it is measured by reading it.
+    std::vector<std::uint8_t> measured;
+    const bool fromMemory = opened.size == 0;
+    if (fromMemory) {
+        std::error_code error;
+        if (!ReadMeasured(in, measured, error)) {
+            return Status(CodingStatus::InputUnreadable, error);
+        }
+    }
+    std::uint64_t offset = 0;
+    const auto readPlain = [&](std::span<std::uint8_t> chunk) {
+        if (fromMemory) {
+            std::copy_n(measured.begin() + static_cast<std::ptrdiff_t>(offset), chunk.size(),
+                        chunk.begin());
+            offset += chunk.size();
+            return true;
+        }
+        return in.ReadExactly(chunk);
+    };
+    // A file that shrinks while it is read fails the exact reads: changed, not zeros.
+    const auto readError = [&] {
+        const std::error_code error = in.Error();
+        return error == MakeError(FileError::EndOfFile) ? MakeError(FileError::Changed) : error;
+    };
+    // After the last read the file must end where it was measured and be the same file with
+    // the same size and times: a write meanwhile would otherwise be encoded in part.
+    const auto inputEnded = [&]() -> std::error_code {
+        if (fromMemory) {
+            return {};
+        }
+        std::array<std::uint8_t, 1> beyond{};
+        const std::int64_t got = in.ReadSome(beyond);
+        if (got < 0) {
+            return in.Error();
+        }
+        FileIdentity now;
+        if (!in.Identify(now)) {
+            return in.Error();
+        }
+        return got > 0 || !(now == opened) ? MakeError(FileError::Changed) : std::error_code();
+    };
+    return WriteEncoded(output, marker, fromMemory ? measured.size() : opened.size, key, table,
+                        readPlain, readError, inputEnded, options, FilePrivacy::Normal,
+                        withTrailer);
 }
 
 std::string Reason(const std::error_code& error) {
@@ -550,7 +516,8 @@ CodingResult EncodeBufferChecked(std::span<const std::uint8_t> plain,
                 offset += chunk.size();
                 return true;
             },
-            [] { return std::error_code(); }, options, privacy, true);
+            [] { return std::error_code(); }, [] { return std::error_code(); }, options, privacy,
+            true);
     } catch (...) {
         return Status(CodingStatus::OutputUnwritable,
                       std::make_error_code(std::errc::not_enough_memory));
@@ -566,6 +533,9 @@ CodingResult DecodeFileChecked(const std::filesystem::path& input,
         CodingResult opened = OpenEncoded(input, marker, key, table, in);
         if (!opened.ok()) {
             return opened;
+        }
+        if (!in.tagged && !options.allowUnverified) {
+            return Status(CodingStatus::Unverified);
         }
         if (IsSameFile(input, output)) {
             CodingResult same = Status(CodingStatus::SameFile);
@@ -583,7 +553,7 @@ CodingResult DecodeFileChecked(const std::filesystem::path& input,
             return result;
         }
         CodingResult decoded = DecodeData(
-            in, key, table, options.progress,
+            in, key, table, options.progress, options.cancelled,
             [&](std::span<const std::uint8_t> bytes) { return file.Write(bytes); },
             [&] { return file.Error(); });
         decoded.staleRemoved = std::move(result.staleRemoved);
@@ -612,7 +582,7 @@ CodingResult CheckEncodedFile(const std::filesystem::path& input, std::string_vi
             return opened;
         }
         return DecodeData(
-            in, key, table, {}, [](std::span<const std::uint8_t>) { return true; },
+            in, key, table, {}, {}, [](std::span<const std::uint8_t>) { return true; },
             [] { return std::error_code(); });
     } catch (...) {
         return Status(CodingStatus::InputUnreadable,
@@ -622,13 +592,17 @@ CodingResult CheckEncodedFile(const std::filesystem::path& input, std::string_vi
 
 CodingResult DecodeToBufferChecked(const std::filesystem::path& input, std::string_view marker,
                                    const GostKey& key, const SubstitutionTable& table,
-                                   std::vector<std::uint8_t>& plain, std::uint64_t maxBytes) {
+                                   std::vector<std::uint8_t>& plain, std::uint64_t maxBytes,
+                                   const CodingOptions& options) {
     plain.clear();
     try {
         EncodedInput in;
         CodingResult opened = OpenEncoded(input, marker, key, table, in);
         if (!opened.ok()) {
             return opened;
+        }
+        if (!in.tagged && !options.allowUnverified) {
+            return Status(CodingStatus::Unverified);
         }
         if (in.header.PlainBytes() > maxBytes) {
             CodingResult large = Status(CodingStatus::OutputUnwritable,
@@ -639,7 +613,7 @@ CodingResult DecodeToBufferChecked(const std::filesystem::path& input, std::stri
         std::vector<std::uint8_t> data;
         data.reserve(static_cast<std::size_t>(in.header.PlainBytes()));
         CodingResult decoded = DecodeData(
-            in, key, table, {},
+            in, key, table, options.progress, options.cancelled,
             [&](std::span<const std::uint8_t> bytes) {
                 data.insert(data.end(), bytes.begin(), bytes.end());
                 return true;
@@ -667,7 +641,9 @@ std::string DescribeFailure(const CodingResult& result) {
         case CodingStatus::InputUnreadable:
             return with("cannot read the input file");
         case CodingStatus::NotEncoded:
-            return "not an encoded file of this owner, or its header is damaged";
+            // A header with this owner's marker names the field at fault.
+            return reason.empty() ? "not an encoded file of this owner, or its header is damaged"
+                                  : reason;
         case CodingStatus::Truncated:
             return "the encoded file is cut short";
         case CodingStatus::WrongKeyOrDamaged:
@@ -689,59 +665,6 @@ std::string DescribeFailure(const CodingResult& result) {
             return "cancelled";
     }
     return "failed";
-}
-
-int EncodeFile(const std::filesystem::path& input, const std::filesystem::path& output,
-               std::string_view marker, const GostKey& key, const SubstitutionTable& table,
-               const ProgressFn& progress) {
-    CodingOptions options;
-    options.progress = progress;
-    return EncodeFileChecked(input, output, marker, key, table, options).ok() ? 1 : 0;
-}
-
-int EncodeBuffer(std::span<const std::uint8_t> plain, const std::filesystem::path& output,
-                 std::string_view marker, const GostKey& key, const SubstitutionTable& table) {
-    return EncodeBufferChecked(plain, output, marker, key, table, OutputMode::Replace,
-                               FilePrivacy::Normal)
-                   .ok()
-               ? 1
-               : 0;
-}
-
-int DecodeFile(const std::filesystem::path& input, const std::filesystem::path& output,
-               std::string_view marker, const GostKey& key, const SubstitutionTable& table,
-               const ProgressFn& progress) {
-    CodingOptions options;
-    options.progress = progress;
-    return DecodeFileChecked(input, output, marker, key, table, options).ok() ? 1 : 0;
-}
-
-int DecodeToBuffer(const std::filesystem::path& input, std::string_view marker, const GostKey& key,
-                   const SubstitutionTable& table, std::vector<std::uint8_t>& plain,
-                   std::uint64_t maxBytes) {
-    return DecodeToBufferChecked(input, marker, key, table, plain, maxBytes).ok() ? 1 : 0;
-}
-
-bool ReadMarker(const std::filesystem::path& input, std::string& token) {
-    token.clear();
-    try {
-        PlatformFile file;
-        std::uint64_t size = 0;
-        std::vector<std::uint8_t> prefix;
-        if (!file.OpenForReading(input) || !file.Size(size) ||
-            !ReadPrefix(file, size, kHeaderWindow, prefix)) {
-            return false;
-        }
-        Cursor in(prefix);
-        if (!ReadToken(in, token)) {
-            token.clear();
-            return false;
-        }
-        return true;
-    } catch (...) {
-        token.clear();
-        return false;
-    }
 }
 
 }  // namespace quorvane

@@ -22,19 +22,36 @@
 // The trailer's key and the constructions of the key check and the file tag are described in
 // cipher/FileTag.h and docs/FORMAT.md; the tag key is derived from the file's key and table.
 // Readers that know nothing of the trailer still read these files: bytes after the last block
-// are ignored. Files without a trailer (earlier versions, other programs) still decode, but the
-// key is then unconfirmed (CodingResult::tagVerified false).
+// are ignored. Files without a trailer (earlier versions, other programs) cannot confirm the
+// key: decoding refuses them (CodingStatus::Unverified) unless CodingOptions::allowUnverified
+// is given, and then decodes them with CodingResult::tagVerified false.
+//
+// The trailer is looked for only at the end of the cipher data as the header states it
+// (header length + blockCount * 8), never at the end of the file, so a file of an earlier
+// version whose last cipher bytes happen to read like the magic is still untagged. What
+// follows the cipher data decides:
+//   - nothing: no trailer;
+//   - bytes that begin with the magic (or with its first bytes, when fewer than 8 follow), or
+//     exactly 72 bytes whatever they hold (a trailer whose magic was damaged): a trailer, which
+//     must be exactly 72 bytes; a trailer cut or extended, or whose magic, key check or file tag
+//     does not match, is refused as a whole (CodingStatus::WrongKeyOrDamaged);
+//   - other bytes: no trailer; they are ignored, as earlier readers ignored them.
 //
 // Decoding a file with a trailer checks the key check first (a wrong key is told before any
 // byte is deciphered), then the file tag while deciphering into a temporary file; the output is
-// committed only when the tag matches. A file counts as carrying a trailer when its last 72
-// bytes start with the magic, or when exactly 72 bytes or a start of the magic follow the cipher
-// data; such a file whose trailer does not verify is refused as a whole.
+// committed only when the tag matches.
+//
+// Encoding reads its input as a stream whose length is checked: a regular file is measured
+// (size, modification and change times, device and inode) when opened and again after the
+// last read, and one more byte is asked for at the end; any difference fails the file with
+// CodingStatus::InputChanged. An input that reports size 0 (pseudo-files such as /proc/cpuinfo)
+// is measured by reading it into memory, up to 64 MiB.
 //
 // Writing is atomic (files/AtomicFile.h): the output is written to a uniquely named,
 // owner-only temporary file in the output's folder and renamed to the output only when every
-// write and the close succeeded. On failure an existing output is left as it was and nothing
-// else remains.
+// write and the close succeeded; the folder is flushed before the result is Done. An existing
+// output that is not a regular file (a folder, a pipe, a device) is refused. On failure an
+// existing output is left as it was and nothing else remains.
 
 #include <array>
 #include <cstdint>
@@ -46,6 +63,7 @@
 #include <system_error>
 #include <vector>
 
+#include "cipher/EncodedHeader.h"
 #include "cipher/FileTag.h"
 #include "cipher/Gost.h"
 #include "files/AtomicFile.h"
@@ -53,9 +71,6 @@
 
 namespace quorvane {
 
-inline constexpr char kHeaderSeparator = '\n';
-inline constexpr std::size_t kMaxMarkerLength = 999;  // longest owner token a reader accepts
-inline constexpr int kMaxPadCount = 7;
 inline constexpr int kEncryptionPasses = 3;  // each block is enciphered three times
 inline constexpr std::array<std::uint8_t, 8> kTrailerMagic = {'Q', 'V', 'T', 'A',
                                                               'G', '0', '1', '\n'};
@@ -65,14 +80,15 @@ enum class CodingStatus {
     Done,             // output complete (decoding: plain data committed)
     InputUnreadable,  // cannot open/read the input (error holds why); also a folder, FIFO or device
                       // as input
-    NotEncoded,       // marker mismatch, or a header that does not parse
+    NotEncoded,       // marker mismatch, or a header that does not parse (error: a HeaderError
+                      // naming the field when the marker matched)
     Truncated,        // fewer cipher bytes than the header promises
     WrongKeyOrDamaged,  // the trailer's key check or tag does not match
     OutputExists,       // NoReplace and the target exists
     OutputUnwritable,   // cannot create/write/commit the output (error holds why); also output is a
                         // folder
-    SameFile,  // output resolves to the input (std::filesystem::equivalent, links included)
-    BadMarker,  // encoding: marker empty, too long or with white space
+    SameFile,      // output resolves to the input (std::filesystem::equivalent, links included)
+    BadMarker,     // encoding: marker empty, too long or with white space
     Unverified,    // decoding: the file carries no check value and CodingOptions::allowUnverified
                    // was not given; nothing written
     InputChanged,  // the input changed while it was read (size, times or identity), or held
@@ -107,7 +123,8 @@ struct CodingResult {
                                              const CodingOptions& options = {});
 
 // Decodes the encoded file at input into output. Done only when the marker matches, the whole
-// cipher data is there, the trailer (when present) verifies and the plain data is committed.
+// cipher data is there, the trailer verifies (or, without one, options.allowUnverified was
+// given: otherwise Unverified) and the plain data is committed.
 [[nodiscard]] CodingResult DecodeFileChecked(const std::filesystem::path& input,
                                              const std::filesystem::path& output,
                                              std::string_view marker, const GostKey& key,
@@ -140,48 +157,17 @@ struct CodingResult {
                                                     const SubstitutionTable& table,
                                                     const CodingOptions& options = {});
 
-// Encodes the file at input into output under marker. Returns 1 when output holds the complete
-// encoded file, 0 otherwise (input unreadable, marker empty, too long or holding white space,
-// output not writable, output the input itself). An existing output is replaced only on
-// success.
-[[nodiscard]] int EncodeFile(const std::filesystem::path& input,
-                             const std::filesystem::path& output, std::string_view marker,
-                             const GostKey& key, const SubstitutionTable& table,
-                             const ProgressFn& progress = {});
-
-// Decodes the encoded file at input into output. Returns 1 when the file's first token equals
-// marker (byte for byte), its trailer (if any) verifies and the whole plain data has been
-// written, 0 otherwise: unreadable input, other marker, damaged header, fewer cipher bytes than
-// the header promises, wrong key or damage found by the trailer, output not writable, output
-// the input itself. Nothing is written on failure. A wrong key is not detected on files without
-// a trailer.
-[[nodiscard]] int DecodeFile(const std::filesystem::path& input,
-                             const std::filesystem::path& output, std::string_view marker,
-                             const GostKey& key, const SubstitutionTable& table,
-                             const ProgressFn& progress = {});
-
-// EncodeFile for bytes held in memory.
-[[nodiscard]] int EncodeBuffer(std::span<const std::uint8_t> plain,
-                               const std::filesystem::path& output, std::string_view marker,
-                               const GostKey& key, const SubstitutionTable& table);
-
-// DecodeFile into memory, the trailer verified when present. Refuses (0, plain left empty) a
-// file whose plain data would be longer than maxBytes. On failure plain is empty.
-[[nodiscard]] int DecodeToBuffer(const std::filesystem::path& input, std::string_view marker,
-                                 const GostKey& key, const SubstitutionTable& table,
-                                 std::vector<std::uint8_t>& plain, std::uint64_t maxBytes);
-
-// DecodeToBuffer with the full result (tagged, tagVerified).
+// DecodeFileChecked into memory. Refuses (OutputUnwritable, file_too_large) a file whose plain
+// data would be longer than maxBytes. On failure plain is empty. Of the options, only
+// allowUnverified, progress and cancelled apply.
 [[nodiscard]] CodingResult DecodeToBufferChecked(const std::filesystem::path& input,
                                                  std::string_view marker, const GostKey& key,
                                                  const SubstitutionTable& table,
                                                  std::vector<std::uint8_t>& plain,
-                                                 std::uint64_t maxBytes);
+                                                 std::uint64_t maxBytes,
+                                                 const CodingOptions& options = {});
 
-// Reads the first white-space-delimited token of a file (leading white space skipped), as the
-// owner's name of an encoded file is read. False when the file cannot be read, holds no token,
-// or the token is longer than kMaxMarkerLength.
-[[nodiscard]] bool ReadMarker(const std::filesystem::path& input, std::string& token);
+// ReadMarker is declared in cipher/EncodedHeader.h.
 
 // InstallTemporaryCleanup() and RemoveLiveTemporaries() are declared in files/AtomicFile.h.
 

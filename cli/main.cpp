@@ -58,8 +58,9 @@ std::string UsageProblem(const CLI::App& app, const CLI::ParseError& error) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    // Ctrl-C, SIGTERM or SIGHUP in the middle of a file leave no temporary file behind.
-    quorvane::InstallTemporaryCleanup();
+    // Ctrl-C, SIGTERM or SIGHUP in the middle of a file leave no temporary file behind; Ctrl-C
+    // says so and ends with status 130, as shells expect of an interrupted command.
+    quorvane::InstallTemporaryCleanup("Cancelled");
     CLI::App app{"Quorvane on the command line: voice models from sound files.", "quorvane-cli"};
     app.require_subcommand(1);
     // Global options such as --speakers are taken after the command too.

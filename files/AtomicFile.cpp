@@ -7,9 +7,13 @@
 #include <string>
 #include <utility>
 
+#include "files/FileOperations.h"
+
 #ifdef _WIN32
 #include <io.h>
+#include <process.h>
 #include <stdio.h>
+#include <stdlib.h>
 #else
 #include <unistd.h>
 #endif
@@ -76,8 +80,23 @@ void UnlinkLiveTemporaries() {
     }
 }
 
+// The line an interrupt (SIGINT) prints before the program ends with kInterruptedStatus;
+// empty: the interrupt takes its default action like the other signals.
+constexpr std::size_t kNoticeChars = 256;
+char gInterruptNotice[kNoticeChars];
+std::size_t gInterruptNoticeLength = 0;
+constexpr int kInterruptedStatus = 130;  // 128 + SIGINT, as shells report an interrupted program
+
 extern "C" void TemporaryCleanupHandler(int signal) {
     UnlinkLiveTemporaries();
+    if (signal == SIGINT && gInterruptNoticeLength > 0) {
+#ifdef _WIN32
+        _write(2, gInterruptNotice, static_cast<unsigned int>(gInterruptNoticeLength));
+#else
+        static_cast<void>(::write(2, gInterruptNotice, gInterruptNoticeLength));
+#endif
+        _exit(kInterruptedStatus);
+    }
     // The signal is blocked while its handler runs; it is delivered again, now with its
     // default action, as soon as the handler returns.
     std::signal(signal, SIG_DFL);
@@ -159,26 +178,35 @@ std::vector<std::filesystem::path> RemoveStaleTemporaries(const std::filesystem:
         if (ec) {
             break;
         }
+        // The writer's lock decides: a process identifier says nothing across process
+        // namespaces (containers) and may be reused. The identifier only spares more: the files
+        // of this process and of processes that may be running are left alone.
         std::uint64_t id = 0;
         if (!ParseTemporaryName(it->path(), id) || id == self || ProcessMayBeRunning(id)) {
             continue;
         }
-        std::error_code typeError;
-        if (!it->is_regular_file(typeError) || it->is_symlink(typeError)) {
-            continue;
-        }
-        std::error_code removeError;
-        if (std::filesystem::remove(it->path(), removeError)) {
+        if (RemoveUnlockedFile(it->path())) {
+            static_cast<void>(NoteFileOperation(FileOperation::Remove, it->path()));
             removed.push_back(it->path());
         }
     }
     return removed;
 }
 
-void InstallTemporaryCleanup() {
+void InstallTemporaryCleanup(std::string_view interruptNotice) {
+    gInterruptNoticeLength = 0;
+    if (!interruptNotice.empty() && interruptNotice.size() < kNoticeChars) {
+        interruptNotice.copy(gInterruptNotice, interruptNotice.size());
+        gInterruptNotice[interruptNotice.size()] = '\n';
+        gInterruptNoticeLength = interruptNotice.size() + 1;
+    }
+    // A signal ignored at start (nohup, a shell's background job) stays ignored.
 #ifdef _WIN32
-    std::signal(SIGINT, TemporaryCleanupHandler);
-    std::signal(SIGTERM, TemporaryCleanupHandler);
+    for (const int signal : {SIGINT, SIGTERM}) {
+        if (std::signal(signal, TemporaryCleanupHandler) == SIG_IGN) {
+            std::signal(signal, SIG_IGN);
+        }
+    }
 #else
     struct sigaction action {};
     action.sa_handler = TemporaryCleanupHandler;
@@ -187,6 +215,10 @@ void InstallTemporaryCleanup() {
         sigaddset(&action.sa_mask, signal);
     }
     for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction old {};
+        if (sigaction(signal, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) {
+            continue;
+        }
         sigaction(signal, &action, nullptr);
     }
 #endif
@@ -231,12 +263,10 @@ bool AtomicFile::Open() {
     if (exists && mode_ == OutputMode::NoReplace) {
         return Fail(std::make_error_code(std::errc::file_exists));
     }
+    // A pipe, a device or a socket is never written into, nor replaced: the output is always
+    // a new file renamed into place.
     if (exists && !std::filesystem::is_regular_file(status)) {
-        direct_ = true;
-        if (!file_.OpenExisting(target_)) {
-            return Fail(file_.Error());
-        }
-        return true;
+        return Fail(MakeError(FileError::NotRegularFile));
     }
     if (!target_.has_filename()) {
         return Fail(std::make_error_code(std::errc::is_a_directory));
@@ -254,8 +284,27 @@ bool AtomicFile::Open() {
         // Registered before it exists, so a signal cannot fall between creation and entry.
         const int slot = RegisterTemporary(candidate);
         if (file_.CreateExclusive(candidate)) {
+            // Locked at once: the lock is what tells a clean-up in another process that the
+            // file is alive. Lost to such a clean-up before the lock: try another name.
+            if (!file_.LockExclusive()) {
+                const std::error_code lockError = file_.Error();
+                static_cast<void>(file_.Close());
+                UnregisterTemporary(slot);
+                if (lockError == std::errc::resource_unavailable_try_again ||
+                    lockError == std::errc::operation_would_block ||
+                    lockError == std::errc::interrupted ||
+                    lockError == std::errc::no_such_file_or_directory) {
+                    continue;  // the clean-up that holds or removed it takes the name away
+                }
+                std::filesystem::remove(candidate, ec);
+                return Fail(lockError);
+            }
             temporary_ = std::move(candidate);
             slot_ = slot;
+            if (const std::error_code noted =
+                    NoteFileOperation(FileOperation::CreateTemporary, temporary_)) {
+                return Fail(noted);
+            }
             return true;
         }
         UnregisterTemporary(slot);
@@ -275,8 +324,11 @@ bool AtomicFile::Write(std::span<const std::uint8_t> bytes) {
     if (!file_.Write(bytes)) {
         return Fail(file_.Error());
     }
+    if (const std::error_code noted = NoteFileOperation(FileOperation::Write, temporary_)) {
+        return Fail(noted);
+    }
     written_ += bytes.size();
-    if (!direct_ && written_ - flushed_ >= kWritebackStep) {
+    if (written_ - flushed_ >= kWritebackStep) {
         file_.StartWriteback(flushed_, written_ - flushed_);
         flushed_ = written_;
     }
@@ -289,64 +341,71 @@ bool AtomicFile::Commit() {
         Discard();
         return false;
     }
+    // Every step is checked, and the observer (tests) may fail any of them.
+    const auto failed = [this](std::error_code error) {
+        Fail(error);
+        Discard();
+        return false;
+    };
     if (!file_.Sync()) {
-        Fail(file_.Error());
-        Discard();
-        return false;
+        return failed(file_.Error());
     }
-    std::filesystem::file_status old;
-    bool replacing = false;
-    if (!direct_) {
-        std::error_code ec;
-        old = std::filesystem::status(target_, ec);
-        replacing = !ec && std::filesystem::is_regular_file(old) && mode_ == OutputMode::Replace;
-        // A secret is always owner-only; a replaced file keeps its own permissions; a new file
-        // gets the usual ones.
-        bool permitted = true;
-        if (privacy_ == FilePrivacy::Normal && !ec && std::filesystem::is_regular_file(old) &&
-            mode_ == OutputMode::Replace) {
-            permitted = file_.CopyPermissions(target_);
-        } else {
-            permitted = file_.SetPermissions(privacy_);
-        }
-        if (!permitted) {
-            Fail(file_.Error());
-            Discard();
-            return false;
-        }
+    if (const std::error_code noted = NoteFileOperation(FileOperation::SyncFile, temporary_)) {
+        return failed(noted);
     }
+    std::error_code ec;
+    const std::filesystem::file_status old = std::filesystem::status(target_, ec);
+    const bool replacing =
+        !ec && std::filesystem::is_regular_file(old) && mode_ == OutputMode::Replace;
+    // A secret is always owner-only; a replaced file keeps its own permissions; a new file gets
+    // the usual ones.
+    const bool permitted = privacy_ == FilePrivacy::Normal && replacing
+                               ? file_.CopyPermissions(target_)
+                               : file_.SetPermissions(privacy_);
+    if (!permitted) {
+        return failed(file_.Error());
+    }
+    // A close can report a write the system could not carry out: the data is then not trusted.
     if (!file_.Close()) {
-        Fail(file_.Error());
-        Discard();
-        return false;
+        return failed(file_.Error());
     }
-    if (direct_) {
-        committed_ = true;
-        return true;
+    if (const std::error_code noted = NoteFileOperation(FileOperation::Close, temporary_)) {
+        return failed(noted);
     }
+    // Still locked (the lock outlives the close): no clean-up elsewhere can take the file now.
     const std::error_code renamed = mode_ == OutputMode::NoReplace
                                         ? RenameNoReplace(temporary_, target_)
                                         : RenameReplace(temporary_, target_);
     if (renamed) {
-        Fail(renamed);
-        Discard();
-        return false;
+        return failed(renamed);
     }
     UnregisterTemporary(slot_);
     slot_ = -1;
     temporary_.clear();
+    file_.ReleaseLock();
+    committed_ = true;
 #ifdef _WIN32
     // Windows permissions are just the read-only attribute, and a read-only temporary file could
     // not be removed after a failed rename: the attribute goes on the target once it is in place.
     if (replacing && privacy_ == FilePrivacy::Normal) {
-        std::error_code ec;
         std::filesystem::permissions(target_, old.permissions(),
                                      std::filesystem::perm_options::replace, ec);
     }
-#else
-    static_cast<void>(replacing);
 #endif
-    committed_ = true;
+    // The new name reaches the device before Commit returns, so a caller may delete the source
+    // of this file afterwards. Should it fail, the new content is in place but may not survive
+    // a power loss: the commit reports the failure so that nothing is deleted on its strength.
+    std::error_code synced = NoteFileOperation(FileOperation::Rename, target_);
+    if (!synced) {
+        synced = SyncFolder(target_.parent_path());
+    }
+    if (!synced) {
+        synced = NoteFileOperation(FileOperation::SyncFolder, target_.parent_path());
+    }
+    if (synced) {
+        error_ = synced;
+        return false;
+    }
     return true;
 }
 
@@ -354,9 +413,12 @@ void AtomicFile::Discard() {
     static_cast<void>(file_.Close());
     if (!temporary_.empty()) {
         std::error_code ec;
-        std::filesystem::remove(temporary_, ec);
+        if (std::filesystem::remove(temporary_, ec)) {
+            static_cast<void>(NoteFileOperation(FileOperation::Remove, temporary_));
+        }
         temporary_.clear();
     }
+    file_.ReleaseLock();
     UnregisterTemporary(slot_);
     slot_ = -1;
     failed_ = true;

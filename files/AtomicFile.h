@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <span>
+#include <string_view>
 #include <system_error>
 #include <vector>
 
@@ -20,17 +21,26 @@ enum class OutputMode { Replace, NoReplace };
 // the target. Until Commit succeeds the target keeps its old content, and a failed or abandoned
 // write removes the temporary file.
 //
-// Temporary names are ".<target name>.<process id>.<16 hex digits>.tmp". Open removes such
-// files left in the folder by a process that is no longer running (a crash, a kill), and lists
-// them in StaleRemoved(); those of running processes are never touched. Live temporary files
-// are listed in a process-wide registry so that a signal or the program's quit can remove them
-// (InstallTemporaryCleanup, RemoveLiveTemporaries).
+// Commit's order: flush the temporary file, set its permissions, close it (a failed close fails
+// the commit), rename it to the target, then flush the target's folder, so that once Commit
+// returns true the new file survives a power loss and the caller may delete its source.
+// Should only that last flush fail, Commit returns false with the new file in place.
 //
-// Final permissions: a replaced file keeps its own; a new file gets what the umask leaves of
-// rw-rw-rw-; with FilePrivacy::OwnerOnly the file is always rw------- (secrets).
+// Temporary names are ".<target name>.<process id>.<16 hex digits>.tmp". The writer holds a
+// lock on its temporary file from its creation to its rename or removal (PlatformFile::
+// LockExclusive). Open removes such files left in the folder whose lock is free and whose
+// process is not running here (a crash, a kill), and lists them in StaleRemoved(); a file
+// whose writer is alive is never touched, whatever process namespace the writer runs in. Live
+// temporary files are listed in a process-wide registry so that a signal or the program's quit
+// can remove them (InstallTemporaryCleanup, RemoveLiveTemporaries).
 //
-// A target that exists and is neither a regular file nor a folder (a device such as /dev/null,
-// a pipe) cannot be replaced by renaming: it is written directly, every write checked.
+// Final permissions: a replaced file keeps its read, write and execute bits (never set-id or
+// sticky bits); a new file gets what the umask leaves of rw-rw-rw-; with FilePrivacy::OwnerOnly
+// the file is always rw------- (secrets).
+//
+// A target that exists and is not a regular file is refused at Open: a folder
+// (is_a_directory), a pipe, a device or a socket (FileError::NotRegularFile). Nothing is
+// ever opened at the target's name, so no open can wait for a pipe's reader.
 class AtomicFile final {
 public:
     explicit AtomicFile(std::filesystem::path target, OutputMode mode = OutputMode::Replace,
@@ -46,7 +56,8 @@ public:
     void Discard();
 
     // The system's reason for the first failure (file_exists for a NoReplace target that
-    // exists, is_a_directory for a folder as target).
+    // exists, is_a_directory for a folder as target, FileError::NotRegularFile for a pipe or a
+    // device).
     [[nodiscard]] std::error_code Error() const { return error_; }
     // Left-over temporary files of ended processes that Open removed from the folder.
     [[nodiscard]] const std::vector<std::filesystem::path>& StaleRemoved() const {
@@ -67,7 +78,6 @@ private:
     std::uint64_t written_ = 0;
     std::uint64_t flushed_ = 0;  // bytes already handed to the device's writeback
     int slot_ = -1;              // entry in the registry of live temporaries
-    bool direct_ = false;
     bool failed_ = false;
     bool committed_ = false;
 };
@@ -79,9 +89,12 @@ private:
 // Removes the left-over temporary files of ended processes from `folder`; returns their paths.
 std::vector<std::filesystem::path> RemoveStaleTemporaries(const std::filesystem::path& folder);
 
-// For a command-line program: on SIGINT, SIGTERM or SIGHUP the live temporary files are removed
-// (with async-signal-safe calls only), then the signal takes its default action.
-void InstallTemporaryCleanup();
+// On SIGINT, SIGTERM or SIGHUP (Windows: SIGINT, SIGTERM) the live temporary files are removed
+// (with async-signal-safe calls only), then the signal takes its default action. With an
+// interruptNotice (at most 255 characters), SIGINT instead writes it as one line to the
+// standard error and ends the program with status 130. A signal that is ignored when this is
+// called (nohup) stays ignored.
+void InstallTemporaryCleanup(std::string_view interruptNotice = {});
 
 // Removes every live temporary file now (a window's quit); their writers then fail cleanly.
 void RemoveLiveTemporaries();

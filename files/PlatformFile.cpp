@@ -13,6 +13,7 @@
 #else
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <cerrno>
@@ -33,9 +34,11 @@ public:
     std::string message(int value) const override {
         switch (static_cast<FileError>(value)) {
             case FileError::NotRegularFile:
-                return "not a regular file";
+                return "is not a regular file";
             case FileError::EndOfFile:
                 return "file ends early";
+            case FileError::Changed:
+                return "changed while it was read";
         }
         return "file error";
     }
@@ -59,6 +62,7 @@ std::error_code MakeError(FileError error) {
 
 PlatformFile::~PlatformFile() {
     static_cast<void>(Close());
+    ReleaseLock();
 }
 
 bool PlatformFile::Fail() {
@@ -79,14 +83,13 @@ bool PlatformFile::CreateExclusive(const std::filesystem::path& path) {
     return true;
 }
 
-bool PlatformFile::OpenExisting(const std::filesystem::path& path) {
-    int fd = -1;
-    if (_wsopen_s(&fd, path.c_str(), _O_WRONLY | _O_BINARY | _O_NOINHERIT, _SH_DENYNO, 0) != 0) {
-        return Fail();
-    }
-    handle_ = fd;
+bool PlatformFile::LockExclusive() {
+    // Created with _SH_DENYRW: no other process can open, and so remove, the file while it is
+    // open here.
     return true;
 }
+
+void PlatformFile::ReleaseLock() {}
 
 bool PlatformFile::OpenForReading(const std::filesystem::path& path) {
     // Checked before opening: opening a named pipe could wait for its writer.
@@ -106,7 +109,30 @@ bool PlatformFile::OpenForReading(const std::filesystem::path& path) {
     if (_wsopen_s(&fd, path.c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT, _SH_DENYNO, 0) != 0) {
         return Fail();
     }
+    // The file opened may not be the one looked at: check it again.
+    if (_fstat64(fd, &st) != 0 || (st.st_mode & _S_IFMT) != _S_IFREG) {
+        error_ = MakeError(FileError::NotRegularFile);
+        _close(fd);
+        return false;
+    }
     handle_ = fd;
+    return true;
+}
+
+bool PlatformFile::Identify(FileIdentity& identity) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    const auto file = reinterpret_cast<HANDLE>(_get_osfhandle(static_cast<int>(handle_)));
+    if (file == INVALID_HANDLE_VALUE || GetFileInformationByHandle(file, &info) == 0) {
+        error_ = std::error_code(static_cast<int>(GetLastError()), std::system_category());
+        return false;
+    }
+    identity.device = info.dwVolumeSerialNumber;
+    identity.index = (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
+    identity.size = (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
+    identity.modified =
+        static_cast<std::int64_t>((std::uint64_t{info.ftLastWriteTime.dwHighDateTime} << 32) |
+                                  info.ftLastWriteTime.dwLowDateTime);
+    identity.changed = identity.modified;
     return true;
 }
 
@@ -204,6 +230,19 @@ std::error_code RenameReplace(const std::filesystem::path& from, const std::file
     return {};
 }
 
+std::error_code SyncFolder(const std::filesystem::path&) {
+    return {};  // the moves ask for MOVEFILE_WRITE_THROUGH
+}
+
+bool RemoveUnlockedFile(const std::filesystem::path& path) {
+    // A file its writer holds open (shared with nobody) cannot be removed.
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(std::filesystem::symlink_status(path, ec))) {
+        return false;
+    }
+    return std::filesystem::remove(path, ec);
+}
+
 std::uint64_t CurrentProcessId() {
     return static_cast<std::uint64_t>(GetCurrentProcessId());
 }
@@ -272,13 +311,45 @@ bool PlatformFile::CreateExclusive(const std::filesystem::path& path) {
     return true;
 }
 
-bool PlatformFile::OpenExisting(const std::filesystem::path& path) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
-    if (fd < 0) {
+bool PlatformFile::LockExclusive() {
+    const int fd = static_cast<int>(handle_);
+    // flock locks belong to the open file, not the process: another process (in whatever process
+    // namespace) or another open of the same file cannot take it while this one is open.
+    bool locked = true;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if (errno == EWOULDBLOCK || errno == EAGAIN || errno == EINTR) {
+            return Fail();  // held by someone else
+        }
+        // A file system without locks: the file goes unlocked, and RemoveUnlockedFile, which
+        // cannot lock there either, never removes it.
+        locked = false;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
         return Fail();
     }
-    handle_ = fd;
+    if (st.st_nlink == 0) {
+        error_ = std::make_error_code(std::errc::no_such_file_or_directory);
+        return false;
+    }
+    if (!locked) {
+        return true;
+    }
+    // The lock belongs to the open file description: a duplicate keeps it after Close.
+    const int held = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (held < 0) {
+        return Fail();
+    }
+    ReleaseLock();
+    lock_ = held;
     return true;
+}
+
+void PlatformFile::ReleaseLock() {
+    if (lock_ >= 0) {
+        ::close(static_cast<int>(lock_));
+        lock_ = -1;
+    }
 }
 
 bool PlatformFile::OpenForReading(const std::filesystem::path& path) {
@@ -315,6 +386,22 @@ bool PlatformFile::Size(std::uint64_t& bytes) {
         return Fail();
     }
     bytes = static_cast<std::uint64_t>(st.st_size);
+    return true;
+}
+
+bool PlatformFile::Identify(FileIdentity& identity) {
+    struct stat st {};
+    if (::fstat(static_cast<int>(handle_), &st) != 0) {
+        return Fail();
+    }
+    constexpr std::int64_t kNanoseconds = 1000000000;
+    identity.device = static_cast<std::uint64_t>(st.st_dev);
+    identity.index = static_cast<std::uint64_t>(st.st_ino);
+    identity.size = static_cast<std::uint64_t>(st.st_size);
+    identity.modified = static_cast<std::int64_t>(st.st_mtim.tv_sec) * kNanoseconds +
+                        static_cast<std::int64_t>(st.st_mtim.tv_nsec);
+    identity.changed = static_cast<std::int64_t>(st.st_ctim.tv_sec) * kNanoseconds +
+                       static_cast<std::int64_t>(st.st_ctim.tv_nsec);
     return true;
 }
 
@@ -392,7 +479,8 @@ bool PlatformFile::CopyPermissions(const std::filesystem::path& like) {
     if (::stat(like.c_str(), &st) != 0) {
         return Fail();
     }
-    if (::fchmod(static_cast<int>(handle_), st.st_mode & 07777) != 0) {
+    // Only the permission bits: a written file never inherits set-id or sticky bits.
+    if (::fchmod(static_cast<int>(handle_), st.st_mode & 0777) != 0) {
         return Fail();
     }
     return true;
@@ -438,6 +526,39 @@ std::error_code RenameReplace(const std::filesystem::path& from, const std::file
         return LastSystemError();
     }
     return {};
+}
+
+std::error_code SyncFolder(const std::filesystem::path& folder) {
+    const std::filesystem::path where = folder.empty() ? std::filesystem::path(".") : folder;
+    const int fd = ::open(where.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        return LastSystemError();
+    }
+    std::error_code error;
+    // Some file systems cannot sync a folder (EINVAL): their entries are as safe as they get.
+    if (::fsync(fd) != 0 && errno != EINVAL && errno != ENOTSUP) {
+        error = LastSystemError();
+    }
+    ::close(fd);
+    return error;
+}
+
+bool RemoveUnlockedFile(const std::filesystem::path& path) {
+    // O_NOFOLLOW: a link is never followed; O_NONBLOCK: a pipe in its place does not wait.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0) {
+        return false;
+    }
+    struct stat opened {};
+    struct stat named {};
+    // The lock is held while the name is removed, and the name must still lead to the file that
+    // was locked.
+    const bool removed = ::fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) &&
+                         ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+                         ::lstat(path.c_str(), &named) == 0 && named.st_dev == opened.st_dev &&
+                         named.st_ino == opened.st_ino && ::unlink(path.c_str()) == 0;
+    ::close(fd);
+    return removed;
 }
 
 std::uint64_t CurrentProcessId() {

@@ -8,10 +8,12 @@
 namespace quorvane {
 
 // Errors of this program's own, beside the system's: a path that is not a regular file where
-// one is needed (a pipe or a device given as input), and a file that ends early.
+// one is needed (a pipe or a device given as input or output), a file that ends early, and a
+// file that changed while it was read.
 enum class FileError {
     NotRegularFile = 1,
     EndOfFile = 2,
+    Changed = 3,
 };
 [[nodiscard]] const std::error_category& FileErrorCategory();
 [[nodiscard]] std::error_code MakeError(FileError error);
@@ -20,6 +22,18 @@ enum class FileError {
 enum class FilePrivacy {
     Normal,     // a new file gets what the process's umask leaves of rw-rw-rw-
     OwnerOnly,  // rw------- (speaker files, key files)
+};
+
+// What tells one state of a file from another: where it lives (device and inode; on Windows the
+// volume serial and file index), its size, and its modification and change times (Windows: the
+// last write time for both). A file that was written or replaced between two readings differs.
+struct FileIdentity {
+    std::uint64_t device = 0;
+    std::uint64_t index = 0;
+    std::uint64_t size = 0;
+    std::int64_t modified = 0;  // nanoseconds (Windows: 100-ns units)
+    std::int64_t changed = 0;
+    [[nodiscard]] bool operator==(const FileIdentity&) const = default;
 };
 
 // The few file calls the standard library lacks, behind one small interface so the rest of the
@@ -36,13 +50,22 @@ public:
     // Creates a new file for writing, readable and writable by its owner only; fails when
     // anything of that name already exists.
     [[nodiscard]] bool CreateExclusive(const std::filesystem::path& path);
-    // Opens an existing file (for example a device) for writing without creating or truncating.
-    [[nodiscard]] bool OpenExisting(const std::filesystem::path& path);
+    // Takes an exclusive lock on the open file without waiting, and makes sure the file still
+    // has its name (a clean-up may have removed it between the creation and the lock). The lock
+    // tells other processes the file is in use (RemoveUnlockedFile); it is held until
+    // ReleaseLock or destruction, past Close, so that a file can be renamed still locked.
+    // POSIX: flock on the open file. Windows: a file created by CreateExclusive is shared with
+    // nobody, so it cannot be removed while open; after its close nothing holds it.
+    [[nodiscard]] bool LockExclusive();
+    void ReleaseLock();
     // Opens a regular file for reading. A folder, a pipe or a device is refused without waiting
-    // for a writer (is_a_directory, FileError::NotRegularFile).
+    // for a writer (is_a_directory, FileError::NotRegularFile): the check is made on the opened
+    // file itself, so a pipe put in the file's place meanwhile is refused too.
     [[nodiscard]] bool OpenForReading(const std::filesystem::path& path);
     // Size of the open file in bytes.
     [[nodiscard]] bool Size(std::uint64_t& bytes);
+    // Device, index, size and times of the open file.
+    [[nodiscard]] bool Identify(FileIdentity& identity);
     // Fills `bytes` from the current position; false on an error or an early end of the file.
     [[nodiscard]] bool ReadExactly(std::span<std::uint8_t> bytes);
     // Reads up to bytes.size() bytes from the current position; the count read, or -1.
@@ -57,7 +80,8 @@ public:
     // Flushes the written data to the storage device.
     [[nodiscard]] bool Sync();
     // Sets the file's permissions: owner-only, or what the umask leaves of rw-rw-rw-, or (with
-    // `like`) those of the existing file `like`.
+    // `like`) the read, write and execute bits of the existing file `like`. Set-user-id,
+    // set-group-id and sticky bits are never given to a written file.
     [[nodiscard]] bool SetPermissions(FilePrivacy privacy);
     [[nodiscard]] bool CopyPermissions(const std::filesystem::path& like);
     // Closes the file; false when the close reports an error. Closing twice is harmless.
@@ -69,6 +93,7 @@ public:
 private:
     bool Fail();
     std::intptr_t handle_ = -1;
+    std::intptr_t lock_ = -1;  // a second descriptor of the locked file, holding the lock
     std::error_code error_;
 };
 
@@ -80,6 +105,17 @@ private:
 // Renames `from` over `to`, replacing it.
 [[nodiscard]] std::error_code RenameReplace(const std::filesystem::path& from,
                                             const std::filesystem::path& to);
+
+// Flushes a folder's entries (a rename into it, a removal) to the storage device. POSIX: fsync
+// of the folder; file systems that cannot sync a folder count as done. Windows: nothing to do,
+// the renames of this program already ask for MOVEFILE_WRITE_THROUGH.
+[[nodiscard]] std::error_code SyncFolder(const std::filesystem::path& folder);
+
+// Removes the regular file at `path` only if no process holds a lock on it (LockExclusive):
+// the lock is taken first, then the name is removed while it is held. False when the file is
+// locked, is not a regular file, or cannot be removed. Windows: a file open by its writer
+// cannot be removed at all.
+[[nodiscard]] bool RemoveUnlockedFile(const std::filesystem::path& path);
 
 // This process's identifier, and whether a process of that identifier may be running (true
 // unless the system says for sure there is none).

@@ -1,24 +1,13 @@
 #include "files/SmallFile.h"
 
-#include <cstdio>
+#include <array>
 #include <system_error>
 #include <utility>
 
 #include "files/AtomicFile.h"
+#include "files/PlatformFile.h"
 
 namespace quorvane {
-
-namespace {
-
-std::FILE* OpenForReading(const std::filesystem::path& path) {
-#ifdef _WIN32
-    return _wfopen(path.c_str(), L"rb");
-#else
-    return std::fopen(path.c_str(), "rb");
-#endif
-}
-
-}  // namespace
 
 bool WriteFileAtomically(const std::filesystem::path& path, std::span<const std::uint8_t> bytes,
                          bool ownerOnly) {
@@ -32,34 +21,28 @@ bool WriteFileAtomically(const std::filesystem::path& path, std::span<const std:
 bool ReadSmallFile(const std::filesystem::path& path, std::uint64_t maxBytes,
                    std::vector<std::uint8_t>& bytes) {
     bytes.clear();
-    std::error_code error;
-    if (!std::filesystem::is_regular_file(path, error)) {
-        return false;
-    }
-    std::FILE* file = OpenForReading(path);
-    if (file == nullptr) {
+    // Checked on the opened file: a pipe put in the file's place is refused, not waited on.
+    PlatformFile file;
+    if (!file.OpenForReading(path)) {
         return false;
     }
     std::vector<std::uint8_t> content;
-    std::uint8_t chunk[4096];
-    bool ok = true;
+    std::array<std::uint8_t, 4096> chunk{};
     for (;;) {
-        const std::size_t got = std::fread(chunk, 1, sizeof chunk, file);
-        content.insert(content.end(), chunk, chunk + got);
+        const std::int64_t got = file.ReadSome(chunk);
+        if (got < 0) {
+            return false;
+        }
+        if (got == 0) {
+            break;
+        }
+        content.insert(content.end(), chunk.begin(), chunk.begin() + got);
         if (content.size() > maxBytes) {
-            ok = false;
-            break;
-        }
-        if (got < sizeof chunk) {
-            ok = std::ferror(file) == 0;
-            break;
+            return false;
         }
     }
-    std::fclose(file);
-    if (ok) {
-        bytes = std::move(content);
-    }
-    return ok;
+    bytes = std::move(content);
+    return true;
 }
 
 }  // namespace quorvane

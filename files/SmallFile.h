@@ -10,15 +10,17 @@
 namespace quorvane {
 
 // Writes `bytes` to `path` so that the file is either the complete new content or left
-// exactly as it was (through the cipher's AtomicFile: an exclusive temporary file in the
-// same folder, renamed over `path` once every write, the flush and the close succeeded).
+// exactly as it was (through AtomicFile: an exclusive temporary file in the same folder,
+// renamed over `path` once every write, the flush and the close succeeded; the folder is
+// flushed before this returns, so the new file survives a power loss).
 // With ownerOnly the file ends up readable and writable by its owner only, where the
 // platform has such permissions, for secrets such as key files.
 [[nodiscard]] bool WriteFileAtomically(const std::filesystem::path& path,
                                        std::span<const std::uint8_t> bytes, bool ownerOnly);
 
-// Reads a whole regular file of at most maxBytes. False when it cannot be read or is
-// larger; `bytes` is then empty.
+// Reads a whole regular file of at most maxBytes. False when it cannot be read, is not a
+// regular file (checked on the opened file, without waiting on a pipe) or is larger; `bytes`
+// is then empty.
 [[nodiscard]] bool ReadSmallFile(const std::filesystem::path& path, std::uint64_t maxBytes,
                                  std::vector<std::uint8_t>& bytes);
 

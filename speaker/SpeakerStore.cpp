@@ -181,8 +181,13 @@ bool ReadSpeakerFile(const std::filesystem::path& path, std::string& name,
         return false;
     }
     std::vector<std::uint8_t> model;
-    if (DecodeToBuffer(path, token, StoreKey, StoreSubstitutionTable, model, kModelFileMaxBytes) !=
-        1) {
+    // Speaker files of earlier versions carry no check value; their key is the store's own,
+    // so they still load.
+    CodingOptions options;
+    options.allowUnverified = true;
+    if (!DecodeToBufferChecked(path, token, StoreKey, StoreSubstitutionTable, model,
+                               kModelFileMaxBytes, options)
+             .ok()) {
         return false;
     }
     std::array<VoiceCodebook, 3> loaded;

@@ -77,6 +77,11 @@ public:
     void FileProblem(std::string_view message, std::string_view reason) override {
         OnWindow([&] { runner_.front_.FileProblem(message, reason); });
     }
+    bool AllowUnverified(const fs::path& file) override {
+        bool allow = false;
+        OnWindow([&] { allow = runner_.front_.AllowUnverified(file); });
+        return allow;
+    }
     void UserAdded(std::string_view name) override {
         OnWindow([&] { runner_.front_.UserAdded(name); });
     }

@@ -10,7 +10,7 @@
 #include "speaker/SpeakerStore.h"
 #include "speaker/Training.h"
 #include "speaker/UserKey.h"
-#include "workflow/FileIdentity.h"
+#include "files/FileIdentity.h"
 #include "workflow/Messages.h"
 
 namespace quorvane {

@@ -35,6 +35,7 @@
 #include "speaker/UserKey.h"
 #include "speaker/UserList.h"
 #include "tests/analysis/SyntheticVoice.h"
+#include "tests/support/CodingWrappers.h"
 
 namespace quorvane {
 namespace {

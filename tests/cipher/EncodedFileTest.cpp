@@ -1,10 +1,13 @@
 #include "cipher/EncodedFile.h"
+#include "tests/support/CodingWrappers.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <random>
 #include <set>
@@ -196,18 +199,21 @@ TEST_F(EncodedFileTest, KnownAnswerFiles) {
             EncodeFileWithoutTrailer(dir_ / "plain", dir_ / "old.enc", marker, key, table).ok());
         EXPECT_EQ(ReadBytes(dir_ / "old.enc"), old);
 
-        // Both forms decode; only the tagged one confirms the key.
+        // Both forms decode (the old one when allowed); only the tagged one confirms the key.
+        CodingOptions allowed;
+        allowed.allowUnverified = true;
         for (const auto& [given, tagged] : {std::pair{file, true}, std::pair{old, false}}) {
             WriteBytes(dir_ / "given.enc", given);
-            const CodingResult result =
-                DecodeFileChecked(dir_ / "given.enc", dir_ / "decoded", marker, key, table);
+            const CodingResult result = DecodeFileChecked(dir_ / "given.enc", dir_ / "decoded",
+                                                          marker, key, table, allowed);
             ASSERT_TRUE(result.ok()) << DescribeFailure(result);
             EXPECT_EQ(result.tagged, tagged);
             EXPECT_EQ(result.tagVerified, tagged);
             EXPECT_EQ(ReadBytes(dir_ / "decoded"), plain);
             std::vector<std::uint8_t> buffer;
-            ASSERT_EQ(DecodeToBuffer(dir_ / "given.enc", marker, key, table, buffer, plain.size()),
-                      1);
+            ASSERT_EQ(
+                DecodeToBuffer(dir_ / "given.enc", marker, key, table, buffer, plain.size(), true),
+                1);
             EXPECT_EQ(buffer, plain);
             const CodingResult checked = CheckEncodedFile(dir_ / "given.enc", marker, key, table);
             EXPECT_TRUE(checked.ok());
@@ -302,8 +308,10 @@ TEST_F(EncodedFileTest, MarkerMustMatchExactlyAndWrongKeyIsToldOnlyByTheTrailer)
     ASSERT_TRUE(EncodeFileWithoutTrailer(dir_ / "p", dir_ / "old", "annacryptedfile", kUserKey,
                                          FileSubstitutionTable)
                     .ok());
+    CodingOptions allowed;
+    allowed.allowUnverified = true;
     const CodingResult unconfirmed = DecodeFileChecked(dir_ / "old", dir_ / "o", "annacryptedfile",
-                                                       wrong, FileSubstitutionTable);
+                                                       wrong, FileSubstitutionTable, allowed);
     ASSERT_TRUE(unconfirmed.ok());
     EXPECT_FALSE(unconfirmed.tagged);
     EXPECT_FALSE(unconfirmed.tagVerified);
@@ -365,10 +373,13 @@ TEST_F(EncodedFileTest, TruncationAtEveryPositionFailsAndKeepsTheOutput) {
     }
     EXPECT_EQ(Files(), (std::set<std::string>{"p", "c", "cut", "out"}));
 
-    // The whole trailer cut off: a file as earlier versions wrote it, decoded unconfirmed.
+    // The whole trailer cut off: a file as earlier versions wrote it, decoded unconfirmed when
+    // allowed.
     WriteBytes(dir_ / "cut", Bytes(whole.begin(), whole.begin() + static_cast<long>(dataEnd)));
-    const CodingResult untagged =
-        DecodeFileChecked(dir_ / "cut", dir_ / "out", "carl", kUserKey, FileSubstitutionTable);
+    CodingOptions allowed;
+    allowed.allowUnverified = true;
+    const CodingResult untagged = DecodeFileChecked(dir_ / "cut", dir_ / "out", "carl", kUserKey,
+                                                    FileSubstitutionTable, allowed);
     ASSERT_TRUE(untagged.ok());
     EXPECT_FALSE(untagged.tagVerified);
     EXPECT_EQ(ReadBytes(dir_ / "out"), plain);
@@ -379,7 +390,8 @@ TEST_F(EncodedFileTest, TruncationAtEveryPositionFailsAndKeepsTheOutput) {
     longer.push_back('!');
     longer.push_back('\n');
     WriteBytes(dir_ / "longer", longer);
-    ASSERT_EQ(DecodeFile(dir_ / "longer", dir_ / "out2", "carl", kUserKey, FileSubstitutionTable),
+    ASSERT_EQ(DecodeFile(dir_ / "longer", dir_ / "out2", "carl", kUserKey, FileSubstitutionTable,
+                         {}, true),
               1);
     EXPECT_EQ(ReadBytes(dir_ / "out2"), plain);
     Bytes extended = whole;
@@ -430,7 +442,8 @@ TEST_F(EncodedFileTest, DamagedHeadersFailWithNothingWritten) {
     Bytes good = ToBytes("a\n2\n0\n");
     good.insert(good.end(), data.begin(), data.end());
     WriteBytes(dir_ / "good", good);
-    EXPECT_EQ(DecodeFile(dir_ / "good", dir_ / "out", "a", kUserKey, FileSubstitutionTable), 1);
+    EXPECT_EQ(
+        DecodeFile(dir_ / "good", dir_ / "out", "a", kUserKey, FileSubstitutionTable, {}, true), 1);
     EXPECT_EQ(ReadBytes(dir_ / "out").size(), 16u);
 }
 
@@ -486,23 +499,6 @@ TEST_F(EncodedFileTest, ReadOnlyFolderFailsForOrdinaryUsers) {
     EXPECT_EQ(names, std::set<std::string>{"out"});
 }
 #endif
-
-TEST_F(EncodedFileTest, FullDeviceFails) {
-    if (!fs::is_character_file("/dev/full")) {
-        GTEST_SKIP() << "/dev/full is not available";
-    }
-    WriteBytes(dir_ / "p", RandomBytes(3000, 2));
-    ASSERT_EQ(EncodeFile(dir_ / "p", dir_ / "c", "a", kUserKey, FileSubstitutionTable), 1);
-    EXPECT_EQ(EncodeFile(dir_ / "p", "/dev/full", "a", kUserKey, FileSubstitutionTable), 0);
-    EXPECT_EQ(DecodeFile(dir_ / "c", "/dev/full", "a", kUserKey, FileSubstitutionTable), 0);
-    // The device is written to, never replaced by a renamed file.
-    EXPECT_TRUE(fs::is_character_file("/dev/full"));
-    // A device that accepts the bytes works.
-    if (fs::is_character_file("/dev/null")) {
-        EXPECT_EQ(DecodeFile(dir_ / "c", "/dev/null", "a", kUserKey, FileSubstitutionTable), 1);
-        EXPECT_TRUE(fs::is_character_file("/dev/null"));
-    }
-}
 
 #ifdef __linux__
 // A disk that fills up in the middle of a file: the file size limit makes writes past 64 KiB
@@ -708,7 +704,7 @@ TEST_F(EncodedFileTest, OutputThatIsTheInputIsRefused) {
     EXPECT_TRUE(fs::exists(dir_ / "p-link"));
 }
 
-// Failures name the system's reason; a folder, a missing file and a full device are told apart.
+// Failures name the system's reason; a folder, a missing file and a device are told apart.
 TEST_F(EncodedFileTest, FailuresCarryTheSystemsReason) {
     WriteBytes(dir_ / "p", RandomBytes(100, 12));
     fs::create_directory(dir_ / "folder");
@@ -742,7 +738,7 @@ TEST_F(EncodedFileTest, FailuresCarryTheSystemsReason) {
         cases.push_back(
             {DecodeFileChecked(dir_ / "c", "/dev/full", "a", kUserKey, FileSubstitutionTable),
              CodingStatus::OutputUnwritable,
-             "cannot write the output file: no space left on device"});
+             "cannot write the output file: is not a regular file"});
     }
     for (const Case& c : cases) {
         EXPECT_EQ(c.result.status, c.status) << c.text;
@@ -769,7 +765,7 @@ TEST_F(EncodedFileTest, PipeAsInputIsRefusedWithoutWaiting) {
     const auto [encoded, decoded] = attempt.get();
     for (const CodingResult& result : {encoded, decoded}) {
         EXPECT_EQ(result.status, CodingStatus::InputUnreadable);
-        EXPECT_EQ(DescribeFailure(result), "cannot read the input file: not a regular file");
+        EXPECT_EQ(DescribeFailure(result), "cannot read the input file: is not a regular file");
     }
     EXPECT_EQ(Files(), std::set<std::string>{"fifo"});
 }
@@ -796,6 +792,182 @@ TEST_F(EncodedFileTest, NoReplaceWritersOfOneNameExactlyOneWins) {
     ASSERT_EQ(DecodeFile(dir_ / "out.crp", dir_ / "back", "a", kUserKey, FileSubstitutionTable), 1);
     EXPECT_TRUE(ReadBytes(dir_ / "back") == (ra.ok() ? first : second));
     EXPECT_EQ(Files(), (std::set<std::string>{"first", "second", "out.crp", "back"}));
+}
+
+// A file without a check value cannot confirm the key: refused unless the caller allows it,
+// with nothing written; the check reports it untagged as before.
+TEST_F(EncodedFileTest, FilesWithoutACheckValueAreRefusedUnlessAllowed) {
+    const Bytes plain = RandomBytes(40, 15);
+    WriteBytes(dir_ / "p", plain);
+    ASSERT_EQ(EncodeFile(dir_ / "p", dir_ / "c", "dora", kUserKey, FileSubstitutionTable), 1);
+    const Bytes stripped = StripTrailer(ReadBytes(dir_ / "c"));
+    Bytes otherBytes = stripped;  // bytes after the data that are no trailer are ignored
+    otherBytes.push_back('\n');
+    const Bytes kept = ToBytes("kept");
+    CodingOptions allowed;
+    allowed.allowUnverified = true;
+    for (const Bytes& file : {stripped, otherBytes}) {
+        WriteBytes(dir_ / "old", file);
+        WriteBytes(dir_ / "out", kept);
+        const CodingResult refused =
+            DecodeFileChecked(dir_ / "old", dir_ / "out", "dora", kUserKey, FileSubstitutionTable);
+        EXPECT_EQ(refused.status, CodingStatus::Unverified);
+        EXPECT_EQ(DescribeFailure(refused),
+                  "carries no check value (written by an earlier version, or the value was "
+                  "removed): the key cannot be confirmed");
+        EXPECT_EQ(ReadBytes(dir_ / "out"), kept);
+        std::vector<std::uint8_t> buffer{1};
+        EXPECT_EQ(DecodeToBufferChecked(dir_ / "old", "dora", kUserKey, FileSubstitutionTable,
+                                        buffer, 100)
+                      .status,
+                  CodingStatus::Unverified);
+        EXPECT_TRUE(buffer.empty());
+        const CodingResult checked =
+            CheckEncodedFile(dir_ / "old", "dora", kUserKey, FileSubstitutionTable);
+        EXPECT_TRUE(checked.ok());
+        EXPECT_FALSE(checked.tagged);
+
+        const CodingResult decoded = DecodeFileChecked(dir_ / "old", dir_ / "out", "dora", kUserKey,
+                                                       FileSubstitutionTable, allowed);
+        ASSERT_TRUE(decoded.ok()) << DescribeFailure(decoded);
+        EXPECT_FALSE(decoded.tagVerified);
+        EXPECT_EQ(ReadBytes(dir_ / "out"), plain);
+        ASSERT_TRUE(DecodeToBufferChecked(dir_ / "old", "dora", kUserKey, FileSubstitutionTable,
+                                          buffer, 100, allowed)
+                        .ok());
+        EXPECT_EQ(buffer, plain);
+    }
+    EXPECT_EQ(Files(), (std::set<std::string>{"p", "c", "old", "out"}));
+}
+
+// The trailer is looked for where the header says the data end, not at the end of the file:
+// an old file whose last cipher bytes read like the magic is no damaged tagged file.
+TEST_F(EncodedFileTest, TrailerMagicInsideTheLastCipherBytesOfAnOldFile) {
+    // The plain block that enciphers to the magic, then eight blocks more: the last 72 bytes of
+    // the old file begin with the magic.
+    std::uint32_t block[2] = {0, 0};
+    for (int b = 0; b < 8; ++b) {
+        block[b / 4] |= std::uint32_t{kTrailerMagic[static_cast<std::size_t>(b)]} << (8 * (b % 4));
+    }
+    for (int pass = 0; pass < kEncryptionPasses; ++pass) {
+        GostDecryptBlock(block, block, kUserKey, FileSubstitutionTable);
+    }
+    Bytes plain;
+    for (int b = 0; b < 8; ++b) {
+        plain.push_back(static_cast<std::uint8_t>(block[b / 4] >> (8 * (b % 4))));
+    }
+    const Bytes rest = RandomBytes(64, 16);
+    plain.insert(plain.end(), rest.begin(), rest.end());
+    WriteBytes(dir_ / "p", plain);
+    ASSERT_TRUE(
+        EncodeFileWithoutTrailer(dir_ / "p", dir_ / "old", "eve", kUserKey, FileSubstitutionTable)
+            .ok());
+    const Bytes old = ReadBytes(dir_ / "old");
+    ASSERT_TRUE(std::equal(kTrailerMagic.begin(), kTrailerMagic.end(),
+                           old.end() - static_cast<std::ptrdiff_t>(kTrailerBytes)));
+    CodingOptions allowed;
+    allowed.allowUnverified = true;
+    const CodingResult decoded = DecodeFileChecked(dir_ / "old", dir_ / "out", "eve", kUserKey,
+                                                   FileSubstitutionTable, allowed);
+    ASSERT_TRUE(decoded.ok()) << DescribeFailure(decoded);
+    EXPECT_FALSE(decoded.tagged);
+    EXPECT_EQ(ReadBytes(dir_ / "out"), plain);
+}
+
+// A header whose marker matches but whose fields do not parse names the field at fault.
+TEST_F(EncodedFileTest, RefusedHeadersNameTheirReason) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"a\n99999999999999999999999\n0\n", "the header's block count is too large"},
+        {"a\n1152921504606846975\n0\n", "the header's block count is too large"},
+        {"a\n2x\n0\n", "the header's block count is not a number"},
+        {"a\n\n0\n", "the header's block count is not a number"},
+        {"a\n2\n8\n", "the header's pad count is damaged"},
+        {"a\n0\n3\n", "the header's pad count is damaged"},
+        {"a 2 0 ", "the header's line ends are damaged"},
+        {"a\n2\n0", "the header's line ends are damaged"},
+        {"b\n99999999999999999999999\n0\n",
+         "not an encoded file of this owner, or its header is damaged"},
+    };
+    for (const auto& [header, reason] : cases) {
+        Bytes file = ToBytes(header);
+        file.resize(file.size() + 16, 0x5A);
+        WriteBytes(dir_ / "bad", file);
+        const CodingResult result =
+            DecodeFileChecked(dir_ / "bad", dir_ / "out", "a", kUserKey, FileSubstitutionTable);
+        EXPECT_EQ(result.status, CodingStatus::NotEncoded) << header;
+        EXPECT_EQ(DescribeFailure(result), reason) << header;
+    }
+    EXPECT_EQ(Files(), std::set<std::string>{"bad"});
+}
+
+// The input is measured when opened and again after the last read: a file written meanwhile
+// (grown, changed in place, shrunk) fails as changed and nothing is written. The change is made
+// between two chunks, from the cancel question the encoder asks there.
+TEST_F(EncodedFileTest, AnInputThatChangesWhileItIsReadFails) {
+    const Bytes plain = RandomBytes(std::size_t{3} << 20, 17);
+    const auto append = [](const fs::path& path) {
+        std::ofstream(path, std::ios::binary | std::ios::app) << "more";
+    };
+    const auto overwrite = [](const fs::path& path) {
+        std::fstream(path, std::ios::binary | std::ios::in | std::ios::out) << "XY";
+    };
+    const auto shrink = [](const fs::path& path) { fs::resize_file(path, 1000); };
+    const Bytes kept = ToBytes("kept");
+    for (const auto& change : {std::function<void(const fs::path&)>(append),
+                               std::function<void(const fs::path&)>(overwrite),
+                               std::function<void(const fs::path&)>(shrink)}) {
+        WriteBytes(dir_ / "p", plain);
+        // An old time, so that the change's time differs whatever the clock's resolution.
+        fs::last_write_time(dir_ / "p", fs::last_write_time(dir_ / "p") - std::chrono::hours(1));
+        WriteBytes(dir_ / "c", kept);
+        int asked = 0;
+        CodingOptions options;
+        options.cancelled = [&] {
+            if (++asked == 2) {
+                change(dir_ / "p");
+            }
+            return false;
+        };
+        const CodingResult result = EncodeFileChecked(dir_ / "p", dir_ / "c", "a", kUserKey,
+                                                      FileSubstitutionTable, options);
+        EXPECT_EQ(result.status, CodingStatus::InputChanged);
+        EXPECT_EQ(DescribeFailure(result), "changed while it was read");
+        EXPECT_EQ(ReadBytes(dir_ / "c"), kept);
+        EXPECT_EQ(Files(), (std::set<std::string>{"p", "c"}));
+    }
+}
+
+#ifdef __linux__
+// A pseudo-file reports size 0 but has content: it is measured by reading, never encoded short.
+TEST_F(EncodedFileTest, AnInputWhoseSizeIsNotItsContentIsMeasuredByReading) {
+    const fs::path pseudo = "/proc/self/limits";
+    ASSERT_EQ(fs::file_size(pseudo), 0u);
+    ASSERT_TRUE(EncodeFileChecked(pseudo, dir_ / "c", "a", kUserKey, FileSubstitutionTable).ok());
+    std::vector<std::uint8_t> plain;
+    ASSERT_TRUE(
+        DecodeToBufferChecked(dir_ / "c", "a", kUserKey, FileSubstitutionTable, plain, 1 << 20)
+            .ok());
+    EXPECT_EQ(plain, ReadBytes(pseudo));
+}
+#endif
+
+// Cancelling between chunks stops the file with nothing of it written, both ways.
+TEST_F(EncodedFileTest, CancellingLeavesNothing) {
+    WriteBytes(dir_ / "p", RandomBytes(std::size_t{3} << 20, 18));
+    ASSERT_EQ(EncodeFile(dir_ / "p", dir_ / "c", "a", kUserKey, FileSubstitutionTable), 1);
+    int asked = 0;
+    CodingOptions options;
+    options.cancelled = [&] { return ++asked == 2; };
+    EXPECT_EQ(
+        EncodeFileChecked(dir_ / "p", dir_ / "e", "a", kUserKey, FileSubstitutionTable, options)
+            .status,
+        CodingStatus::Cancelled);
+    asked = 0;
+    EXPECT_EQ(
+        DecodeFileChecked(dir_ / "c", dir_ / "d", "a", kUserKey, FileSubstitutionTable, options)
+            .status,
+        CodingStatus::Cancelled);
+    EXPECT_EQ(Files(), (std::set<std::string>{"p", "c"}));
 }
 
 // The pipeline keeps chunk order with several workers and stops on the first failure.

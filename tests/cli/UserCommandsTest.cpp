@@ -5,7 +5,13 @@
 #include <gtest/gtest.h>
 
 #ifndef _WIN32
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <chrono>
+#include <csignal>
+#include <thread>
 #endif
 
 #include <array>
@@ -496,29 +502,59 @@ TEST(UnverifiedFiles, AreDecodedOnlyWithAllowUnverified) {
                                          FileSubstitutionTable)
                     .ok());
     fs::remove(work.Path() / "old.txt");
-    // Before the cipher refuses such files by default, they decode without the flag.
-    const bool refuses = DecodeFileChecked(old, work.Path() / "probe.out", "annacryptedfile", key,
-                                           FileSubstitutionTable)
-                             .status == CodingStatus::Unverified;
     const std::string decode = "--speakers " + Quoted(work.Path() / "Speakers") + " decode " +
                                Quoted(old) + " --key-file " + Quoted(work.Path() / "anna_key.txt") +
                                " --delete-encoded";
-    if (refuses) {
-        const CliRun refused = testing::RunCli(work.Path(), decode);
-        EXPECT_EQ(refused.exitCode, 1) << refused.err;
-        EXPECT_TRUE(Contains(refused.err, PathText(old) +
-                                              " carries no check value (written by an earlier "
-                                              "version, or the value was removed): the key "
-                                              "cannot be confirmed"))
-            << refused.err;
-        EXPECT_TRUE(Contains(refused.err, "--allow-unverified")) << refused.err;
-        EXPECT_FALSE(fs::exists(work.Path() / "old.txt"));
-    }
+    const CliRun refused = testing::RunCli(work.Path(), decode);
+    EXPECT_EQ(refused.exitCode, 1) << refused.err;
+    EXPECT_TRUE(Contains(refused.err, PathText(old) +
+                                          " carries no check value (written by an earlier "
+                                          "version, or the value was removed): the key "
+                                          "cannot be confirmed"))
+        << refused.err;
+    EXPECT_TRUE(Contains(refused.err, "--allow-unverified")) << refused.err;
+    EXPECT_FALSE(fs::exists(work.Path() / "old.txt"));
     const CliRun allowed = testing::RunCli(work.Path(), decode + " --allow-unverified");
     EXPECT_EQ(allowed.exitCode, 0) << allowed.err;
     EXPECT_EQ(ReadText(work.Path() / "old.txt"), "written long ago");
     EXPECT_TRUE(fs::exists(old));
 }
+
+#ifndef _WIN32
+// Ctrl-C in the middle of a large file: "Cancelled", status 130, no temporary file left.
+TEST_F(UserCommands, InterruptingAnEncodeLeavesNoTemporaryFile) {
+    ASSERT_EQ(Cli("enrol anna " + Phrases("en-us")).exitCode, 0);
+    fs::create_directories(Dir("big"));
+    fs::create_directories(Dir("enc"));
+    std::ofstream(Dir("big") / "large.bin", std::ios::binary).flush();
+    fs::resize_file(Dir("big") / "large.bin", std::uintmax_t{1} << 30);
+    const std::string speakers = speakers_.string();
+    const std::string input = (Dir("big") / "large.bin").string();
+    const std::string output = Dir("enc").string();
+    const std::string errors = Dir("stderr.txt").string();
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const int fd = ::open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ::dup2(fd, 2);
+        ::execl(QUORVANE_CLI_EXE, QUORVANE_CLI_EXE, "--speakers", speakers.c_str(), "encode",
+                "anna", input.c_str(), "-o", output.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    // Interrupted once its temporary file exists, as a user's Ctrl-C would.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (fs::is_empty(Dir("enc")) && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ::kill(child, SIGINT);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 130);
+    EXPECT_EQ(ReadText(Dir("stderr.txt")), "Cancelled\n");
+    EXPECT_TRUE(fs::is_empty(Dir("enc")));
+}
+#endif
 
 }  // namespace
 }  // namespace quorvane

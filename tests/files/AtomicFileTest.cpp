@@ -1,11 +1,16 @@
 #include "files/AtomicFile.h"
+#include "files/FileOperations.h"
 #include "files/PlatformFile.h"
+#include "files/SmallFile.h"
 #include "tests/support/TestFiles.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <fstream>
+#include <future>
 #include <iterator>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -13,6 +18,7 @@
 #include "cipher/EncodedFile.h"
 
 #ifdef __linux__
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -222,6 +228,165 @@ TEST_F(AtomicFileTest, SignalsAndQuitRemoveLiveTemporaries) {
     EXPECT_EQ(EntryCount(), 0u);
     EXPECT_FALSE(file.Commit());
     EXPECT_EQ(EntryCount(), 0u);
+}
+
+// Records the steps of the atomic writes while it lives; may fail one kind of step.
+class RecordedOperations {
+public:
+    explicit RecordedOperations(std::optional<FileOperation> failing = std::nullopt) {
+        SetFileOperationObserver([this, failing](FileOperation operation, const fs::path&) {
+            steps.push_back(operation);
+            return operation == failing ? std::make_error_code(std::errc::io_error)
+                                        : std::error_code();
+        });
+    }
+    ~RecordedOperations() { SetFileOperationObserver({}); }
+    RecordedOperations(const RecordedOperations&) = delete;
+    RecordedOperations& operator=(const RecordedOperations&) = delete;
+    std::vector<FileOperation> steps;
+};
+
+// The temporary file reaches the device before its rename, and the rename before Commit
+// returns: a caller that deletes a source after the commit cannot lose both on a power loss.
+TEST_F(AtomicFileTest, CommitFlushesTheFileThenRenamesThenFlushesTheFolder) {
+    RecordedOperations recorded;
+    ASSERT_TRUE(WriteFileAtomically(dir_ / "key.txt", AsBytes("secret"), true));
+    using enum FileOperation;
+    EXPECT_EQ(recorded.steps, (std::vector<FileOperation>{CreateTemporary, Write, SyncFile, Close,
+                                                          Rename, SyncFolder}));
+}
+
+// Any step that fails (a write, the flush, the close) fails the commit: the target keeps its
+// content and no temporary file remains.
+TEST_F(AtomicFileTest, AFailedStepFailsTheCommitAndLeavesTheTarget) {
+    for (const FileOperation failing :
+         {FileOperation::Write, FileOperation::SyncFile, FileOperation::Close}) {
+        std::ofstream(dir_ / "target") << "old";
+        {
+            RecordedOperations recorded(failing);
+            AtomicFile file(dir_ / "target");
+            ASSERT_TRUE(file.Open());
+            const bool written = file.Write(AsBytes("new content"));
+            EXPECT_FALSE(written && file.Commit()) << static_cast<int>(failing);
+            EXPECT_EQ(file.Error(), std::errc::io_error);
+        }
+        EXPECT_EQ(ReadText(dir_ / "target"), "old") << static_cast<int>(failing);
+        EXPECT_EQ(Names(), std::set<std::string>{"target"});
+    }
+}
+
+// An output name that holds a folder, a pipe (with a reader or without) or a device is refused
+// with its reason at once, never opened (a pipe without a reader would block the open) and
+// never replaced.
+TEST_F(AtomicFileTest, OutputsThatAreNotRegularFilesAreRefusedWithoutWaiting) {
+    fs::create_directory(dir_ / "folder");
+    ASSERT_EQ(::mkfifo((dir_ / "fifo").c_str(), 0600), 0);
+    ASSERT_EQ(::mkfifo((dir_ / "fifo-read").c_str(), 0600), 0);
+    const int reader = ::open((dir_ / "fifo-read").c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    struct Case {
+        fs::path target;
+        std::error_code error;
+    };
+    std::vector<Case> cases = {
+        {dir_ / "folder", std::make_error_code(std::errc::is_a_directory)},
+        {dir_ / "fifo", MakeError(FileError::NotRegularFile)},
+        {dir_ / "fifo-read", MakeError(FileError::NotRegularFile)},
+    };
+    for (const char* device : {"/dev/null", "/dev/full"}) {
+        if (fs::is_character_file(device)) {
+            cases.push_back({device, MakeError(FileError::NotRegularFile)});
+        }
+    }
+    for (const Case& c : cases) {
+        auto attempt = std::async(std::launch::async, [&] {
+            AtomicFile file(c.target);
+            const bool opened = file.Open();
+            return std::pair{opened, file.Error()};
+        });
+        ASSERT_EQ(attempt.wait_for(std::chrono::seconds(20)), std::future_status::ready)
+            << c.target << " blocked";
+        const auto [opened, error] = attempt.get();
+        EXPECT_FALSE(opened) << c.target;
+        EXPECT_EQ(error, c.error) << c.target;
+    }
+    ::close(reader);
+    EXPECT_EQ(MakeError(FileError::NotRegularFile).message(), "is not a regular file");
+    EXPECT_TRUE(fs::is_fifo(dir_ / "fifo"));
+    EXPECT_EQ(Names(), (std::set<std::string>{"folder", "fifo", "fifo-read"}));
+}
+
+// A replaced file keeps its permission bits, but never its set-user-id, set-group-id or sticky
+// bit: the new content is not the program the bits were granted to.
+TEST_F(AtomicFileTest, SetIdAndStickyBitsAreNotCopied) {
+    std::ofstream(dir_ / "tool") << "old";
+    ASSERT_EQ(::chmod((dir_ / "tool").c_str(), 04755 | 01000), 0);
+    struct stat before {};
+    ASSERT_EQ(::stat((dir_ / "tool").c_str(), &before), 0);
+    ASSERT_NE(before.st_mode & 05000, 0u) << "the file system keeps no set-id bits";
+    ASSERT_TRUE(WriteFileAtomically(dir_ / "tool", AsBytes("new"), false));
+    struct stat after {};
+    ASSERT_EQ(::stat((dir_ / "tool").c_str(), &after), 0);
+    EXPECT_EQ(after.st_mode & 07777, 0755u);
+}
+
+// Liveness is the writer's lock, not its process number: a writer in another process
+// namespace (here: a name carrying a process number that does not exist) keeps its file while
+// it holds the lock; once it has ended, the file is a left-over like any other.
+TEST_F(AtomicFileTest, ALockedTemporaryIsNeverRemovedWhateverItsProcessNumber) {
+    const fs::path live = dir_ / ".data.4294967294.0123456789abcdef.tmp";
+    const fs::path stale = dir_ / ".data.4294967293.0123456789abcdef.tmp";
+    std::ofstream(stale) << "left over";
+    int ready[2] = {-1, -1};
+    int finish[2] = {-1, -1};
+    ASSERT_EQ(::pipe(ready), 0);
+    ASSERT_EQ(::pipe(finish), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        PlatformFile file;
+        const char ok = file.CreateExclusive(live) && file.LockExclusive() ? 'y' : 'n';
+        static_cast<void>(::write(ready[1], &ok, 1));
+        char done = 0;
+        static_cast<void>(::read(finish[0], &done, 1));
+        ::_exit(0);
+    }
+    char ok = 0;
+    ASSERT_EQ(::read(ready[0], &ok, 1), 1);
+    ASSERT_EQ(ok, 'y');
+    EXPECT_EQ(RemoveStaleTemporaries(dir_), std::vector<fs::path>{stale});
+    EXPECT_TRUE(fs::exists(live));
+    ASSERT_EQ(::write(finish[1], "x", 1), 1);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_EQ(RemoveStaleTemporaries(dir_), std::vector<fs::path>{live});
+    for (const int fd : {ready[0], ready[1], finish[0], finish[1]}) {
+        ::close(fd);
+    }
+}
+
+// A signal ignored when the program starts (nohup ignores SIGHUP) stays ignored; the others
+// get the clean-up.
+TEST_F(AtomicFileTest, IgnoredSignalsStayIgnored) {
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        std::signal(SIGHUP, SIG_IGN);
+        std::signal(SIGTERM, SIG_DFL);
+        InstallTemporaryCleanup();
+        struct sigaction hup {};
+        struct sigaction term {};
+        sigaction(SIGHUP, nullptr, &hup);
+        sigaction(SIGTERM, nullptr, &term);
+        ::_exit(hup.sa_handler == SIG_IGN && term.sa_handler != SIG_DFL &&
+                        term.sa_handler != SIG_IGN
+                    ? 0
+                    : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 #endif
 

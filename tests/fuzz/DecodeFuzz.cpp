@@ -19,6 +19,7 @@
 
 #include "cipher/EncodedFile.h"
 #include "tests/fuzz/FuzzSupport.h"
+#include "tests/support/CodingWrappers.h"
 
 namespace quorvane::fuzz {
 namespace {
@@ -35,8 +36,9 @@ bool SameDecision(const CodingResult& a, const CodingResult& b) {
     return a.status == b.status && a.tagged == b.tagged && a.tagVerified == b.tagVerified;
 }
 
-// Decodes the bytes with the three readers, the output existing beforehand when
-// outputExists, and requires the properties every decoding must have.
+// Decodes the bytes with the three readers (files without a trailer allowed), the output
+// existing beforehand when outputExists, and requires the properties every decoding must
+// have; without the permission only a file without a trailer is refused.
 Decoded DecodeAll(const Bytes& bytes, std::string_view marker, bool outputExists) {
     const fs::path input = ScratchFolder() / "input.crp";
     const fs::path output = ScratchFolder() / "output.dat";
@@ -46,13 +48,22 @@ Decoded DecodeAll(const Bytes& bytes, std::string_view marker, bool outputExists
         WriteBytes(output, earlier);
     }
     Decoded decoded;
+    CodingOptions allowed;
+    allowed.allowUnverified = true;
     decoded.result = DecodeToBufferChecked(input, marker, kFuzzKey, FileSubstitutionTable,
-                                           decoded.plain, bytes.size());
+                                           decoded.plain, bytes.size(), allowed);
     const CodingResult streamed =
-        DecodeFileChecked(input, output, marker, kFuzzKey, FileSubstitutionTable);
+        DecodeFileChecked(input, output, marker, kFuzzKey, FileSubstitutionTable, allowed);
     const CodingResult checked = CheckEncodedFile(input, marker, kFuzzKey, FileSubstitutionTable);
     Require(SameDecision(streamed, decoded.result) && SameDecision(checked, decoded.result),
             "DecodeFileChecked, DecodeToBufferChecked and CheckEncodedFile decide alike");
+    Bytes refused;
+    const CodingResult unallowed = DecodeToBufferChecked(
+        input, marker, kFuzzKey, FileSubstitutionTable, refused, bytes.size());
+    Require(decoded.result.ok() && !decoded.result.tagged
+                ? unallowed.status == CodingStatus::Unverified && refused.empty()
+                : SameDecision(unallowed, decoded.result) && refused == decoded.plain,
+            "a file without a trailer is refused unless allowed, and only such a file");
     Require(!decoded.result.ok() || decoded.result.tagged == decoded.result.tagVerified,
             "a file with a trailer is delivered only verified");
     Require(decoded.result.ok() || decoded.plain.empty(),

@@ -29,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     if (hasMarker) {
         const ReferenceResult expected =
-            ReferenceRead(bytes, marker, kFuzzKey, FileSubstitutionTable);
+            ReferenceRead(bytes, marker, kFuzzKey, FileSubstitutionTable, false);
         std::vector<std::uint8_t> plain(3, 0xAA);
         const CodingResult decoded =
             DecodeToBufferChecked(input, marker, kFuzzKey, FileSubstitutionTable, plain, size);

@@ -16,6 +16,7 @@
 #include "speaker/UserKey.h"
 #include "speaker/UserList.h"
 #include "tests/fuzz/FuzzSupport.h"
+#include "tests/support/CodingWrappers.h"
 
 namespace quorvane::fuzz {
 namespace {
@@ -60,6 +61,23 @@ Bytes Flipped(Bytes bytes, std::ptrdiff_t offset) {
 
 Bytes Model(std::int32_t a, std::int32_t b, std::int32_t c, float threshold);
 
+// Plain data whose first block enciphers to the trailer's magic, then eight blocks more: the
+// last 72 bytes of its file without a trailer begin with the magic.
+Bytes MagicAtTheEnd() {
+    std::uint32_t block[2] = {0, 0};
+    for (std::size_t b = 0; b < 8; ++b) {
+        block[b / 4] |= std::uint32_t{kTrailerMagic[b]} << (8 * (b % 4));
+    }
+    for (int pass = 0; pass < kEncryptionPasses; ++pass) {
+        GostDecryptBlock(block, block, kFuzzKey, FileSubstitutionTable);
+    }
+    Bytes plain(72, 0x42);
+    for (std::size_t b = 0; b < 8; ++b) {
+        plain[b] = static_cast<std::uint8_t>(block[b / 4] >> (8 * (b % 4)));
+    }
+    return plain;
+}
+
 // Encoded files for the header and decode targets: with a trailer, without one (as earlier
 // versions wrote them), with a damaged trailer, and with broken headers or lengths.
 void EncodedSeeds(const fs::path& folder) {
@@ -76,6 +94,8 @@ void EncodedSeeds(const fs::path& folder) {
         {"untagged-empty", Encoded("annacryptedfile", {}, false)},
         {"untagged-13", untagged},
         {"untagged-trailing-byte", Joined(untagged, FromText("x"))},
+        {"untagged-other-bytes-after", Joined(untagged, FromText("not a tag\n"))},
+        {"untagged-magic-in-last-cipher-bytes", Encoded("annacryptedfile", MagicAtTheEnd(), false)},
         {"untagged-leading-blanks", FromText("  \t\nanna\n1\n0\n01234567")},
         {"damaged-magic", Flipped(tagged, -static_cast<std::ptrdiff_t>(kTrailerBytes))},
         {"damaged-key-check", Flipped(tagged, -40)},
@@ -89,6 +109,8 @@ void EncodedSeeds(const fs::path& folder) {
         {"broken-pad-without-blocks", FromText("anna\n0\n3\n")},
         {"broken-crlf", FromText("anna\r\n1\r\n0\r\n01234567")},
         {"broken-sign", FromText("anna\n-1\n0\n")},
+        {"broken-huge-block-count", FromText("anna\n99999999999999999999\n0\n")},
+        {"broken-block-count-over-limit", FromText("anna\n576460752303423489\n0\n")},
         {"broken-no-last-lf", FromText("anna\n0\n0")},
         {"broken-long-marker", FromText(std::string(kMaxMarkerLength + 1, 'm') + "\n0\n0\n")},
     };

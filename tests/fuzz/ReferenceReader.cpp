@@ -141,7 +141,7 @@ bool ReferenceToken(Bytes bytes, std::string& token) {
 }
 
 ReferenceResult ReferenceRead(Bytes bytes, std::string_view marker, const GostKey& key,
-                              const SubstitutionTable& table) {
+                              const SubstitutionTable& table, bool allowUnverified) {
     ReferenceResult result;
     result.refusedAtOpen = true;
     const auto refuse = [&](CodingStatus status) {
@@ -181,22 +181,23 @@ ReferenceResult ReferenceRead(Bytes bytes, std::string_view marker, const GostKe
     const Bytes data = bytes.subspan(at, static_cast<std::size_t>(dataBytes));
     const Bytes after = bytes.subspan(at + data.size());
 
-    // A trailer is the last 72 bytes when they start with the magic and lie after the header
-    // (bytes of the header itself are never a trailer). One found anywhere but right after the
-    // data, 72 bytes after the data whatever they hold, or a start of the magic after the data
-    // is a trailer damaged, moved, cut or extended: the file is refused as a whole.
-    const Bytes last =
-        bytes.size() - header.size() >= kTrailerLength ? bytes.last(kTrailerLength) : Bytes();
-    result.tagged = !last.empty() && std::equal(kMagic.begin(), kMagic.end(), last.begin());
+    // A trailer is looked for only right after the data the header states, never at the end of
+    // the file. Bytes there that begin with the magic (all of it, or as much of it as there are
+    // bytes), or exactly 72 bytes of anything, are a trailer, which must be exactly 72 bytes
+    // long and start with the magic: one cut, extended or with another magic refuses the file
+    // as a whole. Any other bytes there are ignored and the file has no trailer.
     const std::size_t startLength = std::min(after.size(), kMagic.size());
-    const bool startsLikeTrailer =
+    const bool startsWithMagic =
         !after.empty() &&
         std::equal(after.begin(), after.begin() + static_cast<std::ptrdiff_t>(startLength),
                    kMagic.begin());
-    if (result.tagged != (after.size() == kTrailerLength) ||
-        (!result.tagged && startsLikeTrailer)) {
-        result.tagged = true;
+    result.tagged = startsWithMagic || after.size() == kTrailerLength;
+    if (result.tagged && (after.size() != kTrailerLength || !startsWithMagic)) {
         return refuse(CodingStatus::WrongKeyOrDamaged);
+    }
+    const Bytes last = result.tagged ? after : Bytes();
+    if (!result.tagged && !allowUnverified) {
+        return refuse(CodingStatus::Unverified);
     }
     Digest tagKey{};
     if (result.tagged) {

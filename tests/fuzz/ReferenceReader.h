@@ -19,10 +19,10 @@
 namespace quorvane::fuzz {
 
 struct ReferenceResult {
-    CodingStatus status = CodingStatus::NotEncoded;  // Done, NotEncoded, Truncated or
-                                                     // WrongKeyOrDamaged
+    CodingStatus status = CodingStatus::NotEncoded;  // Done, NotEncoded, Truncated,
+                                                     // WrongKeyOrDamaged or Unverified
     bool refusedAtOpen = false;  // refused before any byte is deciphered: header, length,
-                                 // trailer position or key check
+                                 // trailer's length, key check, or no trailer
     bool tagged = false;         // the file counts as carrying a trailer (intact or not)
     bool tagVerified = false;
     std::uint64_t plainBytes = 0;     // the header's plain length, when the header parses
@@ -33,9 +33,10 @@ struct ReferenceResult {
 // kMaxMarkerLength bytes; false when there is none or it is longer.
 [[nodiscard]] bool ReferenceToken(std::span<const std::uint8_t> bytes, std::string& token);
 
-// What decoding the bytes under marker, key and table must give.
+// What decoding the bytes under marker, key and table must give; a file without a trailer is
+// refused (Unverified) unless allowUnverified.
 [[nodiscard]] ReferenceResult ReferenceRead(std::span<const std::uint8_t> bytes,
                                             std::string_view marker, const GostKey& key,
-                                            const SubstitutionTable& table);
+                                            const SubstitutionTable& table, bool allowUnverified);
 
 }  // namespace quorvane::fuzz

@@ -4,8 +4,9 @@
 // readers (DecodeFileChecked, DecodeToBufferChecked, CheckEncodedFile) must decide alike and as
 // the reference reader (tests/fuzz/ReferenceReader.h); an unchanged file decodes verified to
 // exactly its plain data; a changed file never verifies, and decodes at all only when it no
-// longer carries a trailer; a failure leaves nothing (no output, no temporary file). Under a
-// wrong key or table a file with a trailer is always refused as wrong key or damaged.
+// longer carries a trailer and decoding such files is allowed; a failure leaves nothing (no output,
+// no temporary file). Under a wrong key or table a file with a trailer is always refused as wrong
+// key or damaged.
 //
 // Input: the edits and the choice of key from the end (FuzzedDataProvider), the plain data from
 // the rest. Half the inputs make speaker files (StoreKey and StoreSubstitutionTable, the user
@@ -81,8 +82,10 @@ Readers ReadAll(const fs::path& input, std::string_view marker, const GostKey& k
                 std::size_t fileBytes) {
     const fs::path output = ScratchFolder() / "plain.out";
     Readers r;
-    r.streamed = DecodeFileChecked(input, output, marker, key, table);
-    r.inMemory = DecodeToBufferChecked(input, marker, key, table, r.plain, fileBytes);
+    CodingOptions allowed;
+    allowed.allowUnverified = true;
+    r.streamed = DecodeFileChecked(input, output, marker, key, table, allowed);
+    r.inMemory = DecodeToBufferChecked(input, marker, key, table, r.plain, fileBytes, allowed);
     r.checked = CheckEncodedFile(input, marker, key, table);
     for (const CodingResult* result : {&r.streamed, &r.inMemory, &r.checked}) {
         Require(result->status == expected.status && result->tagged == expected.tagged &&
@@ -90,6 +93,15 @@ Readers ReadAll(const fs::path& input, std::string_view marker, const GostKey& k
                 "every reader decides as the reference reader");
     }
     Require(r.plain == expected.plain, "DecodeToBufferChecked gives the plain data, or nothing");
+    // Without the permission a file without a trailer is refused before anything is written.
+    Bytes refused;
+    const CodingResult unallowed =
+        DecodeToBufferChecked(input, marker, key, table, refused, fileBytes);
+    Require(unallowed.status == (expected.status == CodingStatus::Done && !expected.tagged
+                                     ? CodingStatus::Unverified
+                                     : expected.status) &&
+                (unallowed.ok() || refused.empty()),
+            "a file without a trailer is refused unless allowed");
     if (r.streamed.ok()) {
         Require(ReadBytes(output) == r.plain,
                 "DecodeFileChecked and DecodeToBufferChecked give the same bytes");
@@ -150,7 +162,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     WriteBytes(input, changed);
 
-    const ReferenceResult expected = ReferenceRead(changed, marker, key, table);
+    const ReferenceResult expected = ReferenceRead(changed, marker, key, table, true);
     const Readers readers = ReadAll(input, marker, key, table, expected, changed.size());
     if (changed == original) {
         Require(readers.inMemory.ok() && readers.inMemory.tagVerified && readers.plain == plain,
@@ -161,7 +173,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 "a changed file decodes only when it carries no trailer");
     }
 
-    const ReferenceResult underWrongKey = ReferenceRead(changed, marker, wrongKey, wrongKeyTable);
+    const ReferenceResult underWrongKey =
+        ReferenceRead(changed, marker, wrongKey, wrongKeyTable, true);
     const Readers wrong =
         ReadAll(input, marker, wrongKey, wrongKeyTable, underWrongKey, changed.size());
     if (expected.tagged && expected.status != CodingStatus::NotEncoded &&

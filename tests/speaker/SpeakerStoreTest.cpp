@@ -23,6 +23,7 @@
 #include "speaker/UserKey.h"
 #include "speaker/UserList.h"
 #include "tests/speaker/Codebooks.h"
+#include "tests/support/CodingWrappers.h"
 #include "tests/support/TestFiles.h"
 
 #ifdef __linux__

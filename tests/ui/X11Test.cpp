@@ -32,6 +32,7 @@
 #include "audio/PortAudioDevice.h"
 #include "cipher/EncodedFile.h"
 #include "cipher/Gost.h"
+#include "tests/support/CodingWrappers.h"
 #include "tests/ui/PrivatePulse.h"
 #include "tests/ui/ProgramWindows.h"
 #include "tests/ui/ScriptedPrompt.h"

@@ -252,7 +252,8 @@ TEST_F(Batch, EncodedFilesAreDeletedOnlyWhenTheirOwnCheckValueProvesTheKey) {
             EXPECT_FALSE(fs::exists(inputs_[i]));
         }
     }
-    // A file of an earlier version has no check value: it decodes, but is kept, told once.
+    // A file of an earlier version has no check value: the key cannot be confirmed, so it is
+    // decoded only when the front end allows it, and kept.
     WriteText(folder_.Path() / "old.txt", "written long ago");
     const fs::path old = EncodedOutputPath({}, folder_.Path() / "old.txt");
     ASSERT_TRUE(EncodeFileWithoutTrailer(folder_.Path() / "old.txt", old, "annacryptedfile",
@@ -264,27 +265,13 @@ TEST_F(Batch, EncodedFilesAreDeletedOnlyWhenTheirOwnCheckValueProvesTheKey) {
     front_.unverified = {true};
     const BatchResult decoded = DecodeFiles("anna", AnnaKey(), all, {}, true, front_);
     EXPECT_EQ(decoded.Count(FileStatus::Done), 4);
-    EXPECT_EQ(decoded.KeptCount(), 1);
-    EXPECT_EQ(front_.shown, (std::vector<std::string>{std::string(kEncodedKeptMessage)}));
+    EXPECT_EQ(front_.unverifiedAsked, std::vector<fs::path>{old});
     EXPECT_TRUE(fs::exists(old));
     EXPECT_EQ(ReadText(folder_.Path() / "old.txt"), "written long ago");
     for (std::size_t i = 0; i < inputs_.size(); ++i) {
         EXPECT_FALSE(fs::exists(encoded[i]));
         EXPECT_EQ(ReadText(inputs_[i]), "plain " + inputs_[i].filename().string());
     }
-}
-
-// Whether the cipher refuses a file without a check value unless allowed (it does once the
-// cipher's side of the rule is in); before, such files decode and the question never comes.
-bool CipherRefusesUnverifiedFiles() {
-    const ScratchFolder folder;
-    WriteText(folder.Path() / "p", "plain");
-    const GostKey key{1, 2, 3, 4, 5, 6, 7, 8};
-    static_cast<void>(EncodeFileWithoutTrailer(folder.Path() / "p", folder.Path() / "p.crp", "a",
-                                               key, FileSubstitutionTable));
-    return DecodeFileChecked(folder.Path() / "p.crp", folder.Path() / "q", "a", key,
-                             FileSubstitutionTable)
-               .status == CodingStatus::Unverified;
 }
 
 TEST_F(Batch, InputsThatAreNoFilesAreNamedAsTheInput) {
@@ -418,7 +405,6 @@ TEST_F(Batch, SourcesAreDeletedAtTheEndOnlyWhileTheirOutputHoldsTheirCoding) {
 // A file without a check value (one of an earlier version, or one whose check value was cut
 // off) is decoded only when the front end allows it, asked once per batch; it is never deleted.
 TEST_F(Batch, FilesWithoutACheckValueAreDecodedOnlyWhenAllowed) {
-    const bool refuses = CipherRefusesUnverifiedFiles();
     GostKey wrong = AnnaKey();
     wrong[5] ^= 4;
     const struct {
@@ -445,9 +431,8 @@ TEST_F(Batch, FilesWithoutACheckValueAreDecodedOnlyWhenAllowed) {
         front.unverified = {c.allow};
         const GostKey key = c.rightKey ? AnnaKey() : wrong;
         const BatchResult batch = DecodeFiles("anna", key, encoded, {}, true, front);
-        const bool oldDecoded = !refuses || c.allow;
-        EXPECT_EQ(front.unverifiedAsked,
-                  refuses ? std::vector<fs::path>{encoded[0]} : std::vector<fs::path>{});
+        const bool oldDecoded = c.allow;
+        EXPECT_EQ(front.unverifiedAsked, std::vector<fs::path>{encoded[0]});
         for (const std::size_t old : {0u, 2u}) {
             EXPECT_EQ(batch.files[old].status, oldDecoded ? FileStatus::Done : FileStatus::Failed);
             EXPECT_TRUE(fs::exists(encoded[old]));
@@ -473,7 +458,7 @@ TEST_F(Batch, FilesWithoutACheckValueAreDecodedOnlyWhenAllowed) {
         }
         EXPECT_EQ(front.shown, shown);
         // A wrong key on files without a check value decodes nothing unless allowed.
-        if (refuses && !c.rightKey) {
+        if (!c.rightKey) {
             EXPECT_EQ(BatchSummary(batch, 3, false, work.Path()),
                       "0 of 3 files decoded into " + PathText(work.Path()) + "; 3 failed");
         }

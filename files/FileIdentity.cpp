@@ -1,4 +1,4 @@
-#include "workflow/FileIdentity.h"
+#include "files/FileIdentity.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -32,6 +32,7 @@ std::optional<FileIdentity> IdentityOf(const std::filesystem::path& path) {
     identity.modified =
         static_cast<std::int64_t>((std::uint64_t{info.ftLastWriteTime.dwHighDateTime} << 32) |
                                   info.ftLastWriteTime.dwLowDateTime);
+    identity.changed = identity.modified;
     return identity;
 }
 
@@ -46,12 +47,11 @@ std::optional<FileIdentity> IdentityOf(const std::filesystem::path& path) {
     identity.device = static_cast<std::uint64_t>(info.st_dev);
     identity.index = static_cast<std::uint64_t>(info.st_ino);
     identity.size = static_cast<std::uint64_t>(info.st_size);
-#ifdef __APPLE__
-    const struct timespec& modified = info.st_mtimespec;
-#else
-    const struct timespec& modified = info.st_mtim;
-#endif
-    identity.modified = static_cast<std::int64_t>(modified.tv_sec) * 1000000000 + modified.tv_nsec;
+    constexpr std::int64_t kNanoseconds = 1000000000;
+    identity.modified = static_cast<std::int64_t>(info.st_mtim.tv_sec) * kNanoseconds +
+                        static_cast<std::int64_t>(info.st_mtim.tv_nsec);
+    identity.changed = static_cast<std::int64_t>(info.st_ctim.tv_sec) * kNanoseconds +
+                       static_cast<std::int64_t>(info.st_ctim.tv_nsec);
     return identity;
 }
 
