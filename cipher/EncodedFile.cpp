@@ -187,29 +187,35 @@ bool IsSameFile(const std::filesystem::path& input, const std::filesystem::path&
     return !ec && same;
 }
 
-// The chunk tag of a worker, or zeros (which never verify) when hashing failed.
+// The chunk value of a worker, or zeros (which never verify) when hashing failed.
 void TagChunk(const TagKey* tagKey, std::uint64_t index, std::span<const std::uint8_t> chunk,
               std::span<std::uint8_t> side, std::atomic<bool>& failed) {
     if (tagKey == nullptr) {
         return;
     }
     try {
-        const Tag tag = tagKey->ChunkTag(index, chunk);
-        std::copy(tag.begin(), tag.end(), side.begin());
+        tagKey->ChunkValue(index, chunk, side);
     } catch (...) {
         std::fill(side.begin(), side.end(), std::uint8_t{0});
         failed = true;
     }
 }
 
+// The magic of a trailer version.
+const std::array<std::uint8_t, kMagicBytes>& MagicOf(TrailerVersion version) {
+    return version == TrailerVersion::V1 ? kTrailerMagicV1 : kTrailerMagic;
+}
+
 // Enciphers the padded plain data coming from readPlain into output, after the header, and
-// adds the trailer when withTrailer.
+// adds the trailer of the given version, if any.
 CodingResult WriteEncoded(const std::filesystem::path& output, std::string_view marker,
                           std::uint64_t plainBytes, const GostKey& key,
                           const SubstitutionTable& table,
                           const std::function<bool(std::span<std::uint8_t>)>& readPlain,
                           const std::function<std::error_code()>& readError,
-                          const CodingOptions& options, FilePrivacy privacy, bool withTrailer) {
+                          const CodingOptions& options, FilePrivacy privacy,
+                          std::optional<TrailerVersion> trailerVersion) {
+    const bool withTrailer = trailerVersion.has_value();
     if (!IsWritableMarker(marker)) {
         return Status(CodingStatus::BadMarker);
     }
@@ -234,17 +240,22 @@ CodingResult WriteEncoded(const std::filesystem::path& output, std::string_view 
     std::optional<TagKey> tagKey;
     std::optional<FileTagger> tagger;
     if (withTrailer) {
-        tagKey.emplace(key, table);
+        tagKey.emplace(key, table, *trailerVersion);
         tagger.emplace(*tagKey, AsBytes(header));
     }
     std::atomic<bool> hashFailed{false};
     bool readFailed = false;
+    bool cancelled = false;
     std::uint64_t offered = 0;
     ProgressPacer pacer(options.progress, blockCount * kGostBlockBytes);
     BlockPipeline pipeline;
     pipeline.chunkBytes = kTagChunkBytes;
-    pipeline.sideBytes = withTrailer ? kTagBytes : 0;
+    pipeline.sideBytes = withTrailer ? tagKey->ChunkValueBytes() : 0;
     pipeline.read = [&](std::span<std::uint8_t> chunk) {
+        if (options.cancelled && options.cancelled()) {
+            cancelled = true;
+            return false;
+        }
         // The last chunk ends with the zero padding.
         const std::uint64_t left = plainBytes - offered;
         const std::size_t real =
@@ -274,7 +285,9 @@ CodingResult WriteEncoded(const std::filesystem::path& output, std::string_view 
         return true;
     };
     if (!pipeline.Run(blockCount * kGostBlockBytes)) {
-        if (readFailed) {
+        if (cancelled) {
+            result.status = CodingStatus::Cancelled;
+        } else if (readFailed) {
             result.status = CodingStatus::InputUnreadable;
             result.error = readError();
         } else {
@@ -292,7 +305,8 @@ CodingResult WriteEncoded(const std::filesystem::path& output, std::string_view 
         std::array<std::uint8_t, kTrailerBytes> trailer{};
         const Tag check = tagKey->KeyCheck(AsBytes(header));
         const Tag tag = tagger->Finish();
-        std::copy(kTrailerMagic.begin(), kTrailerMagic.end(), trailer.begin());
+        const auto& magic = MagicOf(*trailerVersion);
+        std::copy(magic.begin(), magic.end(), trailer.begin());
         std::copy(check.begin(), check.end(), trailer.begin() + kMagicBytes);
         std::copy(tag.begin(), tag.end(), trailer.begin() + kMagicBytes + kTagBytes);
         if (!file.Write(trailer)) {
@@ -317,6 +331,7 @@ struct EncodedInput {
     Header header;
     std::vector<std::uint8_t> headerBytes;
     bool tagged = false;
+    TrailerVersion version = kLatestTrailer;
     std::array<std::uint8_t, kTrailerBytes> trailer{};
 };
 
@@ -348,7 +363,10 @@ CodingResult OpenEncoded(const std::filesystem::path& input, std::string_view ma
         if (!in.file.Seek(size - kTrailerBytes) || !in.file.ReadExactly(in.trailer)) {
             return Status(CodingStatus::InputUnreadable, in.file.Error());
         }
-        in.tagged = std::equal(kTrailerMagic.begin(), kTrailerMagic.end(), in.trailer.begin());
+        const std::optional<TrailerVersion> version =
+            TrailerMagicVersion(std::span(in.trailer).first(kMagicBytes));
+        in.tagged = version.has_value();
+        in.version = version.value_or(kLatestTrailer);
         // A trailer that is not right after the data: blocks were added or removed, or the
         // header's count was changed.
         if (in.tagged && extra != kTrailerBytes) {
@@ -365,13 +383,12 @@ CodingResult OpenEncoded(const std::filesystem::path& input, std::string_view ma
         if (!in.file.Seek(dataEnd) || !in.file.ReadExactly(std::span(start).first(n))) {
             return Status(CodingStatus::InputUnreadable, in.file.Error());
         }
-        if (std::equal(start.begin(), start.begin() + static_cast<std::ptrdiff_t>(n),
-                       kTrailerMagic.begin())) {
+        if (StartsLikeTrailerMagic(std::span(start).first(n))) {
             return damaged;
         }
     }
     if (in.tagged) {
-        const Tag check = TagKey(key, table).KeyCheck(in.headerBytes);
+        const Tag check = TagKey(key, table, in.version).KeyCheck(in.headerBytes);
         if (!TagsEqual(check, std::span(in.trailer).subspan(kMagicBytes, kTagBytes))) {
             return damaged;
         }
@@ -388,7 +405,7 @@ CodingResult OpenEncoded(const std::filesystem::path& input, std::string_view ma
 // Done (tagVerified when tagged) only when every read and every sink call succeeded and the tag
 // matches; the caller commits the output only then.
 CodingResult DecodeData(EncodedInput& in, const GostKey& key, const SubstitutionTable& table,
-                        const ProgressFn& progress,
+                        const ProgressFn& progress, const std::function<bool()>& cancelled,
                         const std::function<bool(std::span<const std::uint8_t>)>& sink,
                         const std::function<std::error_code()>& sinkError) {
     const Header& header = in.header;
@@ -396,18 +413,23 @@ CodingResult DecodeData(EncodedInput& in, const GostKey& key, const Substitution
     std::optional<TagKey> tagKey;
     std::optional<FileTagger> tagger;
     if (in.tagged) {
-        tagKey.emplace(key, table);
+        tagKey.emplace(key, table, in.version);
         tagger.emplace(*tagKey, in.headerBytes);
     }
     const TagKey* chunkKey = tagKey ? &*tagKey : nullptr;
     std::atomic<bool> hashFailed{false};
     bool readFailed = false;
+    bool stopped = false;
     std::uint64_t plainLeft = header.PlainBytes();
     ProgressPacer pacer(progress, header.DataBytes());
     BlockPipeline pipeline;
     pipeline.chunkBytes = kTagChunkBytes;
-    pipeline.sideBytes = in.tagged ? kTagBytes : 0;
+    pipeline.sideBytes = in.tagged ? tagKey->ChunkValueBytes() : 0;
     pipeline.read = [&](std::span<std::uint8_t> chunk) {
+        if (cancelled && cancelled()) {
+            stopped = true;
+            return false;
+        }
         if (!in.file.ReadExactly(chunk)) {
             readFailed = true;
             return false;
@@ -437,7 +459,9 @@ CodingResult DecodeData(EncodedInput& in, const GostKey& key, const Substitution
     CodingResult result;
     result.tagged = in.tagged;
     if (!pipeline.Run(header.DataBytes())) {
-        if (readFailed) {
+        if (stopped) {
+            result.status = CodingStatus::Cancelled;
+        } else if (readFailed) {
             const std::error_code error = in.file.Error();
             // The file shrank while it was read.
             result.status = error == MakeError(FileError::EndOfFile)
@@ -470,7 +494,7 @@ CodingResult DecodeData(EncodedInput& in, const GostKey& key, const Substitution
 CodingResult EncodeFromFile(const std::filesystem::path& input, const std::filesystem::path& output,
                             std::string_view marker, const GostKey& key,
                             const SubstitutionTable& table, const CodingOptions& options,
-                            bool withTrailer) {
+                            std::optional<TrailerVersion> trailerVersion) {
     PlatformFile in;
     if (!in.OpenForReading(input)) {
         return Status(CodingStatus::InputUnreadable, in.Error());
@@ -490,7 +514,7 @@ CodingResult EncodeFromFile(const std::filesystem::path& input, const std::files
     return WriteEncoded(
         output, marker, length, key, table,
         [&](std::span<std::uint8_t> chunk) { return in.ReadExactly(chunk); },
-        [&] { return in.Error(); }, options, FilePrivacy::Normal, withTrailer);
+        [&] { return in.Error(); }, options, FilePrivacy::Normal, trailerVersion);
 }
 
 std::string Reason(const std::error_code& error) {
@@ -509,14 +533,45 @@ std::string Reason(const std::error_code& error) {
 
 }  // namespace
 
+std::optional<TrailerVersion> TrailerMagicVersion(std::span<const std::uint8_t> bytes) {
+    if (std::ranges::equal(bytes, kTrailerMagic)) {
+        return TrailerVersion::V2;
+    }
+    if (std::ranges::equal(bytes, kTrailerMagicV1)) {
+        return TrailerVersion::V1;
+    }
+    return std::nullopt;
+}
+
+bool StartsLikeTrailerMagic(std::span<const std::uint8_t> bytes) {
+    const auto startsWith = [&](const std::array<std::uint8_t, kMagicBytes>& magic) {
+        return bytes.size() <= magic.size() &&
+               std::equal(bytes.begin(), bytes.end(), magic.begin());
+    };
+    return startsWith(kTrailerMagic) || startsWith(kTrailerMagicV1);
+}
+
 CodingResult EncodeFileChecked(const std::filesystem::path& input,
                                const std::filesystem::path& output, std::string_view marker,
                                const GostKey& key, const SubstitutionTable& table,
                                const CodingOptions& options) {
     try {
-        return EncodeFromFile(input, output, marker, key, table, options, true);
+        return EncodeFromFile(input, output, marker, key, table, options, kLatestTrailer);
     } catch (...) {
         // Out of memory or a failing library call: nothing was delivered.
+        return Status(CodingStatus::OutputUnwritable,
+                      std::make_error_code(std::errc::not_enough_memory));
+    }
+}
+
+CodingResult EncodeFileWithTrailerVersion(const std::filesystem::path& input,
+                                          const std::filesystem::path& output,
+                                          std::string_view marker, const GostKey& key,
+                                          const SubstitutionTable& table, TrailerVersion version,
+                                          const CodingOptions& options) {
+    try {
+        return EncodeFromFile(input, output, marker, key, table, options, version);
+    } catch (...) {
         return Status(CodingStatus::OutputUnwritable,
                       std::make_error_code(std::errc::not_enough_memory));
     }
@@ -527,7 +582,7 @@ CodingResult EncodeFileWithoutTrailer(const std::filesystem::path& input,
                                       const GostKey& key, const SubstitutionTable& table,
                                       const CodingOptions& options) {
     try {
-        return EncodeFromFile(input, output, marker, key, table, options, false);
+        return EncodeFromFile(input, output, marker, key, table, options, std::nullopt);
     } catch (...) {
         return Status(CodingStatus::OutputUnwritable,
                       std::make_error_code(std::errc::not_enough_memory));
@@ -550,7 +605,7 @@ CodingResult EncodeBufferChecked(std::span<const std::uint8_t> plain,
                 offset += chunk.size();
                 return true;
             },
-            [] { return std::error_code(); }, options, privacy, true);
+            [] { return std::error_code(); }, options, privacy, kLatestTrailer);
     } catch (...) {
         return Status(CodingStatus::OutputUnwritable,
                       std::make_error_code(std::errc::not_enough_memory));
@@ -583,7 +638,7 @@ CodingResult DecodeFileChecked(const std::filesystem::path& input,
             return result;
         }
         CodingResult decoded = DecodeData(
-            in, key, table, options.progress,
+            in, key, table, options.progress, options.cancelled,
             [&](std::span<const std::uint8_t> bytes) { return file.Write(bytes); },
             [&] { return file.Error(); });
         decoded.staleRemoved = std::move(result.staleRemoved);
@@ -612,7 +667,7 @@ CodingResult CheckEncodedFile(const std::filesystem::path& input, std::string_vi
             return opened;
         }
         return DecodeData(
-            in, key, table, {}, [](std::span<const std::uint8_t>) { return true; },
+            in, key, table, {}, {}, [](std::span<const std::uint8_t>) { return true; },
             [] { return std::error_code(); });
     } catch (...) {
         return Status(CodingStatus::InputUnreadable,
@@ -639,7 +694,7 @@ CodingResult DecodeToBufferChecked(const std::filesystem::path& input, std::stri
         std::vector<std::uint8_t> data;
         data.reserve(static_cast<std::size_t>(in.header.PlainBytes()));
         CodingResult decoded = DecodeData(
-            in, key, table, {},
+            in, key, table, {}, {},
             [&](std::span<const std::uint8_t> bytes) {
                 data.insert(data.end(), bytes.begin(), bytes.end());
                 return true;
