@@ -14,7 +14,7 @@
 //                  release, kTrailerMagicV1, still read and verified)
 //     key check    32 bytes, HMAC-SHA-256 over the header alone
 //     file tag     32 bytes, HMAC-SHA-256 over the header and the chunk values of the cipher
-//                  data (Poly1305 per 1 MiB in version 2, HMAC-SHA-256 in version 1)
+//                  data (GMAC per 1 MiB in version 2, HMAC-SHA-256 in version 1)
 //
 // The plain data is the input followed by padCount zero bytes; the input's length is
 // blockCount * 8 - padCount. Cipher block i is plain block i (two little-endian 32-bit words)

@@ -16,7 +16,8 @@ constexpr std::uint8_t kChunkDomain = 0x02;
 constexpr std::uint8_t kFileDomain = 0x03;
 constexpr std::string_view kLabelV1 = "Quorvane tag key v1";
 constexpr std::string_view kLabelV2 = "Quorvane tag key v2";
-constexpr std::size_t kPolyKeyBytes = 32;
+constexpr std::size_t kGmacKeyBytes = 16;
+constexpr std::size_t kGmacNonceBytes = 12;
 
 void InitialiseLibrary() {
     static std::once_flag once;
@@ -118,18 +119,20 @@ void TagKey::ChunkValue(std::uint64_t index, std::span<const std::uint8_t> chunk
         std::copy(tag.begin(), tag.end(), value.begin());
         return;
     }
-    // The chunk's own Poly1305 key: r || s, 32 bytes (the library clamps r).
+    // The chunk's own GMAC key and nonce: AES-128 key = bytes 0..15, nonce = bytes 16..27.
     Tag chunkKey = ReadTag(hash.handle);
     MacHandle mac;
-    const bool ok = gcry_mac_open(&mac.handle, GCRY_MAC_POLY1305, 0, nullptr) == 0 &&
-                    gcry_mac_setkey(mac.handle, chunkKey.data(), kPolyKeyBytes) == 0;
+    const bool ok =
+        gcry_mac_open(&mac.handle, GCRY_MAC_GMAC_AES, 0, nullptr) == 0 &&
+        gcry_mac_setkey(mac.handle, chunkKey.data(), kGmacKeyBytes) == 0 &&
+        gcry_mac_setiv(mac.handle, chunkKey.data() + kGmacKeyBytes, kGmacNonceBytes) == 0;
     chunkKey.fill(0);
     if (!ok || gcry_mac_write(mac.handle, chunk.data(), chunk.size()) != 0) {
-        throw std::runtime_error("Poly1305");
+        throw std::runtime_error("GMAC");
     }
     std::size_t length = kChunkValueBytesV2;
     if (gcry_mac_read(mac.handle, value.data(), &length) != 0 || length != kChunkValueBytesV2) {
-        throw std::runtime_error("Poly1305");
+        throw std::runtime_error("GMAC");
     }
 }
 

@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """Writes tests/data/encoded_file.vec: known-answer encoded files computed independently of the
 C++ code, from the description in docs/FORMAT.md (cipher, header, padding, triple encryption,
-trailer with key check and file tag, in both versions; Poly1305 written out here from RFC 8439
-and checked against its test vector). It also reads every file back with a reader that knows
+trailer with key check and file tag, in both versions; AES-128 and GMAC written out here from
+FIPS 197 and SP 800-38D and checked against their published vectors). It also reads every file back with a reader that knows
 nothing of the trailer, as earlier versions and other programs do, and checks it gets the input.
 
 Run from the repository root: python3 tests/cipher/make_encoded_vectors.py
@@ -84,21 +84,92 @@ def table_bytes(rows):
     return bytes(v for row in rows for v in row)
 
 
-def poly1305(key, message):
-    """Poly1305 (RFC 8439, section 2.5): r clamped, s added at the end."""
-    r = int.from_bytes(key[:16], "little") & 0x0FFFFFFC0FFFFFFC0FFFFFFC0FFFFFFF
-    s = int.from_bytes(key[16:32], "little")
-    p = (1 << 130) - 5
-    acc = 0
-    for i in range(0, len(message), 16):
-        acc = (acc + int.from_bytes(message[i:i + 16] + b"\x01", "little")) * r % p
-    return ((acc + s) & ((1 << 128) - 1)).to_bytes(16, "little")
+def aes_sbox():
+    """The AES S-box from its definition: inverse in GF(2^8), then the affine map."""
+    def mul(a, b):
+        r = 0
+        while b:
+            if b & 1:
+                r ^= a
+            a = ((a << 1) ^ 0x11B) if a & 0x80 else (a << 1)
+            b >>= 1
+        return r
+    box = []
+    for x in range(256):
+        inv = next((y for y in range(1, 256) if mul(x, y) == 1), 0)
+        b = inv
+        for shift in (1, 2, 3, 4):
+            b ^= ((inv << shift) | (inv >> (8 - shift))) & 0xFF
+        box.append(b ^ 0x63)
+    return box
 
 
-def check_poly1305():
-    key = bytes.fromhex("85d6be7857556d337f4452fe42d506a80103808afb0db2fd4abff6af4149f51b")
-    tag = poly1305(key, b"Cryptographic Forum Research Group")
-    assert tag.hex() == "a8061dc1305136c6c22b8baf0c0127a9", tag.hex()
+SBOX = aes_sbox()
+
+
+def aes128_encrypt(key, block):
+    """AES-128 (FIPS 197) on one 16-byte block, column-major state."""
+    def xtime(a):
+        return ((a << 1) ^ 0x1B) & 0xFF if a & 0x80 else a << 1
+    words = [list(key[4 * i:4 * i + 4]) for i in range(4)]
+    rcon = 1
+    for i in range(4, 44):
+        t = list(words[i - 1])
+        if i % 4 == 0:
+            t = [SBOX[b] for b in t[1:] + t[:1]]
+            t[0] ^= rcon
+            rcon = xtime(rcon)
+        words.append([a ^ b for a, b in zip(words[i - 4], t)])
+    state = [b ^ k for b, k in zip(block, sum(words[0:4], []))]
+    for rnd in range(1, 11):
+        state = [SBOX[b] for b in state]
+        state = [state[(i + 4 * (i % 4)) % 16] for i in range(16)]  # ShiftRows
+        if rnd != 10:
+            mixed = []
+            for c in range(4):
+                a = state[4 * c:4 * c + 4]
+                mixed += [xtime(a[0]) ^ xtime(a[1]) ^ a[1] ^ a[2] ^ a[3],
+                          a[0] ^ xtime(a[1]) ^ xtime(a[2]) ^ a[2] ^ a[3],
+                          a[0] ^ a[1] ^ xtime(a[2]) ^ xtime(a[3]) ^ a[3],
+                          xtime(a[0]) ^ a[0] ^ a[1] ^ a[2] ^ xtime(a[3])]
+            state = mixed
+        state = [b ^ k for b, k in zip(state, sum(words[4 * rnd:4 * rnd + 4], []))]
+    return bytes(state)
+
+
+def gf128_mul(x, y):
+    """Multiplication in GCM's field, bit 0 of the block being the most significant bit."""
+    r = 0
+    for i in range(127, -1, -1):
+        if (x >> i) & 1:
+            r ^= y
+        y = (y >> 1) ^ (0xE1 << 120) if y & 1 else y >> 1
+    return r
+
+
+def gmac(key, nonce, message):
+    """GMAC (NIST SP 800-38D): GCM with the message as additional data and nothing enciphered."""
+    h = int.from_bytes(aes128_encrypt(key, bytes(16)), "big")
+    padded = message + bytes(-len(message) % 16) + (len(message) * 8).to_bytes(8, "big") + bytes(8)
+    y = 0
+    for i in range(0, len(padded), 16):
+        y = gf128_mul(y ^ int.from_bytes(padded[i:i + 16], "big"), h)
+    mask = aes128_encrypt(key, nonce + b"\x00\x00\x00\x01")
+    return (y ^ int.from_bytes(mask, "big")).to_bytes(16, "big")
+
+
+def check_gmac():
+    # FIPS 197 appendix C.1, and GCM's test case 1 (McGrew and Viega): all-zero key and nonce.
+    key = bytes(range(16))
+    block = aes128_encrypt(key, bytes.fromhex("00112233445566778899aabbccddeeff"))
+    assert block.hex() == "69c4e0d86a7b0430d8cdb78070b4c55a", block.hex()
+    assert gmac(bytes(16), bytes(12), b"").hex() == "58e2fccefa7e3061367f1d57a4e7455a"
+    # GCM's test case 2 enciphers one zero block: its tag is GHASH of that cipher block.
+    h = int.from_bytes(aes128_encrypt(bytes(16), bytes(16)), "big")
+    c = int.from_bytes(bytes.fromhex("0388dace60b6a392f328c2b971b2fe78"), "big")
+    y = gf128_mul(gf128_mul(c, h) ^ 128, h) ^ int.from_bytes(
+        aes128_encrypt(bytes(16), bytes(12) + b"\x00\x00\x00\x01"), "big")
+    assert y.to_bytes(16, "big").hex() == "ab6e47d42cec13bdf53a67b21257bddf"
 
 
 def trailer(header, data, key, rows, version):
@@ -113,7 +184,8 @@ def trailer(header, data, key, rows, version):
         index = i.to_bytes(8, "little")
         if version == 1:
             return mac(b"\x02" + index + chunk)
-        return poly1305(mac(b"\x02" + index), chunk)
+        chunk_key = mac(b"\x02" + index)
+        return gmac(chunk_key[:16], chunk_key[16:28], chunk)
 
     check = mac(b"\x01" + header)
     chunks = [data[i:i + TAG_CHUNK] for i in range(0, len(data), TAG_CHUNK)]
@@ -162,7 +234,7 @@ def encode_tagged(marker, plain, key, rows, version):
 
 
 def main():
-    check_poly1305()
+    check_gmac()
     file_table = draw_table("Quorvane 1.1 file substitution table")
     store_table = draw_table("Quorvane 1.1 store substitution table")
     store_key = draw_key("Quorvane 1.1 store key")
