@@ -252,10 +252,6 @@ CodingResult WriteEncoded(const std::filesystem::path& output, std::string_view 
     pipeline.chunkBytes = kTagChunkBytes;
     pipeline.sideBytes = withTrailer ? tagKey->ChunkValueBytes() : 0;
     pipeline.read = [&](std::span<std::uint8_t> chunk) {
-        if (options.cancelled && options.cancelled()) {
-            cancelled = true;
-            return false;
-        }
         // The last chunk ends with the zero padding.
         const std::uint64_t left = plainBytes - offered;
         const std::size_t real =
@@ -274,7 +270,12 @@ CodingResult WriteEncoded(const std::filesystem::path& output, std::string_view 
         cipher.Encrypt(chunk, kEncryptionPasses);
         TagChunk(chunkKey, index, chunk, side, hashFailed);
     };
+    // Called on the caller's thread, so the cancel callback is asked there, between chunks.
     pipeline.write = [&](std::span<const std::uint8_t> chunk, std::span<const std::uint8_t> side) {
+        if (options.cancelled && options.cancelled()) {
+            cancelled = true;
+            return false;
+        }
         if (tagger) {
             tagger->Add(side);
         }
@@ -420,16 +421,13 @@ CodingResult DecodeData(EncodedInput& in, const GostKey& key, const Substitution
     std::atomic<bool> hashFailed{false};
     bool readFailed = false;
     bool stopped = false;
+    in.file.AdviseSequentialRead();
     std::uint64_t plainLeft = header.PlainBytes();
     ProgressPacer pacer(progress, header.DataBytes());
     BlockPipeline pipeline;
     pipeline.chunkBytes = kTagChunkBytes;
     pipeline.sideBytes = in.tagged ? tagKey->ChunkValueBytes() : 0;
     pipeline.read = [&](std::span<std::uint8_t> chunk) {
-        if (cancelled && cancelled()) {
-            stopped = true;
-            return false;
-        }
         if (!in.file.ReadExactly(chunk)) {
             readFailed = true;
             return false;
@@ -443,6 +441,10 @@ CodingResult DecodeData(EncodedInput& in, const GostKey& key, const Substitution
         cipher.Decrypt(chunk, kEncryptionPasses);
     };
     pipeline.write = [&](std::span<const std::uint8_t> chunk, std::span<const std::uint8_t> side) {
+        if (cancelled && cancelled()) {
+            stopped = true;
+            return false;
+        }
         if (tagger) {
             tagger->Add(side);
         }
@@ -510,6 +512,7 @@ CodingResult EncodeFromFile(const std::filesystem::path& input, const std::files
     if (IsSameFile(input, output)) {
         return Status(CodingStatus::SameFile);
     }
+    in.AdviseSequentialRead();
     // A file that shrinks while it is read fails the exact reads: no silent zeros.
     return WriteEncoded(
         output, marker, length, key, table,
