@@ -37,10 +37,10 @@ for phrase in "The quick brown fox jumps over the lazy dog near the river bank" 
               "My voice is my password and it opens every door in this house"; do
     n=$((n + 1))
     espeak-ng -v en-us -w "$work/spoken.wav" "$phrase" > /dev/null 2>&1
-    sox -R -D "$work/spoken.wav" -r 11025 -c 1 -b 16 "$work/phrase$n.wav"
+    sox -R -D "$work/spoken.wav" -r 11025 -c 1 -b 16 "$work/phrase$n.wav" 2> /dev/null
 done
 "$cli" --speakers "$work/Speakers" enrol bench "$work/phrase1.wav" "$work/phrase2.wav" \
-    "$work/phrase3.wav" --key-file "$work/key.txt" > /dev/null
+    "$work/phrase3.wav" --key-file "$work/key.txt" > /dev/null 2>&1
 
 # Random content (nothing compressible), in the page cache for every run alike.
 head -c "$((size * 1024 * 1024))" /dev/urandom > "$work/plain.bin"

@@ -52,9 +52,10 @@ public:
     // Writes all bytes, retrying short writes; false on any error (disk full included).
     [[nodiscard]] bool Write(std::span<const std::uint8_t> bytes);
     // Asks the system to start writing the given range to the device now, so that the final
-    // Sync has little left to do, and waits until the range kWritebackLag bytes further back has
-    // reached the device, so that written but unflushed data stays bounded whatever the file's
-    // size. Ranges are expected in file order. Only a hint: does nothing where unsupported.
+    // Sync has little left to do; waits until the range kWritebackLag bytes further back has
+    // reached the device and drops it from the cache, so that written but unflushed data and
+    // the cache the file takes stay bounded whatever its size. Ranges are expected in file
+    // order. Does nothing where unsupported; Sync is still what makes the data durable.
     void StartWriteback(std::uint64_t offset, std::uint64_t length);
     static constexpr std::uint64_t kWritebackLag = std::uint64_t{32} << 20;
     // Tells the system the open file will be read once from start to end (a longer read-ahead).
