@@ -3,7 +3,7 @@
 # for the same file: cp + sync (the disk's own limit for writing it) and openssl enc
 # -aes-256-ctr + sync. The four runs alternate within each round, so load from other programs
 # hits all of them alike; the medians over the rounds, their ratios and the peak resident memory
-# of quorvane-cli (/usr/bin/time -v) are printed at the end.
+# of quorvane-cli and the processor seconds of every run (GNU time) are printed at the end.
 #
 # Usage: bench/disk-speed.sh BUILD [SIZE_MIB] [FOLDER] [ROUNDS]
 #   BUILD     the build folder holding cli/quorvane-cli
@@ -46,13 +46,14 @@ done
 head -c "$((size * 1024 * 1024))" /dev/urandom > "$work/plain.bin"
 sync
 
-# run NAME COMMAND...: times one run; appends "seconds peak-KiB" to $work/NAME.times.
+# run NAME COMMAND...: times one run; appends "seconds peak-KiB processor-seconds" to
+# $work/NAME.times.
 run() {
     name=$1
     shift
     sync
-    /usr/bin/time -f "%e %M" -o "$work/time.txt" "$@" > /dev/null
-    cat "$work/time.txt" >> "$work/$name.times"
+    /usr/bin/time -f "%e %M %U %S" -o "$work/time.txt" "$@" > /dev/null
+    awk '{ print $1, $2, $3 + $4 }' "$work/time.txt" >> "$work/$name.times"
 }
 
 key=000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f
@@ -77,7 +78,7 @@ while [ "$r" -lt "$rounds" ]; do
 done
 
 median() {
-    cut -d' ' -f1 "$work/$1.times" | sort -n | awk '{ v[NR] = $1 } END {
+    cut -d' ' -f"${2:-1}" "$work/$1.times" | sort -n | awk '{ v[NR] = $1 } END {
         if (NR % 2) { print v[(NR + 1) / 2] } else { print (v[NR / 2] + v[NR / 2 + 1]) / 2 } }'
 }
 peak() {
@@ -94,5 +95,7 @@ awk -v c="$cp_s" -v e="$enc_s" -v o="$ssl_s" -v d="$dec_s" -v m="$size" 'BEGIN {
     printf "ratios: encode/cp+sync %.2f, decode/cp+sync %.2f, encode/openssl %.2f, decode/openssl %.2f, decode/encode %.2f\n",
         e / c, d / c, e / o, d / o, d / e
 }'
+echo "processor seconds (user + system), medians: cp+sync $(median cp 3), encode $(median encode 3)," \
+    "openssl+sync $(median openssl 3), decode $(median decode 3)"
 echo "peak resident memory: encode $(peak encode) MiB, decode $(peak decode) MiB"
 echo "load at end:$(uptime | sed 's/.*load average://')"
