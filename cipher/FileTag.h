@@ -74,7 +74,7 @@ private:
     TrailerVersion version_;
 };
 
-// Combines the chunk tags in file order into the file tag.
+// Combines the chunk values in file order into the file tag.
 class FileTagger final {
 public:
     FileTagger(const TagKey& key, std::span<const std::uint8_t> header);
