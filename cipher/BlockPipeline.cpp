@@ -39,16 +39,21 @@ bool BlockPipeline::Run(std::uint64_t totalBytes) const {
         std::vector<std::uint8_t> buffer(
             static_cast<std::size_t>(totalBytes < chunkBytes ? totalBytes : chunkBytes));
         std::vector<std::uint8_t> side(sideBytes);
-        for (std::uint64_t i = 0; i < chunkCount; ++i) {
-            const std::span<std::uint8_t> chunk(buffer.data(),
-                                                ChunkSize(totalBytes, chunkBytes, i));
-            if (!read(chunk)) {
-                return false;
+        // A callback that throws ends the run like a failed read or write, as with threads.
+        try {
+            for (std::uint64_t i = 0; i < chunkCount; ++i) {
+                const std::span<std::uint8_t> chunk(buffer.data(),
+                                                    ChunkSize(totalBytes, chunkBytes, i));
+                if (!read(chunk)) {
+                    return false;
+                }
+                transform(i, chunk, side);
+                if (!write(chunk, side)) {
+                    return false;
+                }
             }
-            transform(i, chunk, side);
-            if (!write(chunk, side)) {
-                return false;
-            }
+        } catch (...) {
+            return false;
         }
         return true;
     }

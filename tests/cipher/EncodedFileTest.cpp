@@ -927,9 +927,19 @@ TEST(BlockPipeline, KeepsOrderAndStopsOnFailure) {
             ASSERT_EQ(out[i], static_cast<std::uint8_t>(i ^ 0xA5)) << i;
         }
 
+        // A failed or throwing read (on the reader thread) stops the run like a failed write.
         int reads = 0;
         nextOut = 0;
         pipeline.read = [&](std::span<std::uint8_t>) { return ++reads < 5; };
+        EXPECT_FALSE(pipeline.Run(total));
+        reads = 0;
+        nextOut = 0;
+        pipeline.read = [&](std::span<std::uint8_t>) {
+            if (++reads == 3) {
+                throw std::runtime_error("read");
+            }
+            return true;
+        };
         EXPECT_FALSE(pipeline.Run(total));
         int writes = 0;
         pipeline.read = [](std::span<std::uint8_t>) { return true; };
