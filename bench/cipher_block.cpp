@@ -3,6 +3,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -157,14 +158,17 @@ void BotanGost(benchmark::State& state, int) {
 }
 #endif
 
-// The trailer's chunk tag (HMAC-SHA-256) over one 1 MiB chunk of cipher data, the work the
-// tag adds to each chunk next to the three cipher passes.
-void ChunkTag(benchmark::State& state) {
-    const quorvane::TagKey key(Key(), quorvane::FileSubstitutionTable);
+// The trailer's chunk value over one 1 MiB chunk of cipher data, the work the check value adds
+// to each chunk next to the three cipher passes: HMAC-SHA-256 (version 1) or GMAC-AES-128 under
+// a key derived per chunk (version 2).
+void ChunkValue(benchmark::State& state, quorvane::TrailerVersion version) {
+    const quorvane::TagKey key(Key(), quorvane::FileSubstitutionTable, version);
     const std::vector<std::uint8_t> chunk(quorvane::kTagChunkBytes, 0x5A);
+    std::array<std::uint8_t, quorvane::kTagBytes> value{};
     std::uint64_t index = 0;
     for (auto _ : state) {
-        benchmark::DoNotOptimize(key.ChunkTag(index++, chunk));
+        key.ChunkValue(index++, chunk, value);
+        benchmark::DoNotOptimize(value);
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
                             static_cast<std::int64_t>(chunk.size()));
@@ -221,7 +225,8 @@ BENCHMARK_CAPTURE(Fast, portable_1pass, GostPath::Portable, 1);
 BENCHMARK_CAPTURE(Fast, avx2_1pass, GostPath::Avx2, 1);
 BENCHMARK_CAPTURE(Fast, avx512_1pass, GostPath::Avx512, 1);
 BENCHMARK(Reference);
-BENCHMARK(ChunkTag);
+BENCHMARK_CAPTURE(ChunkValue, v1_hmac_sha256, quorvane::TrailerVersion::V1);
+BENCHMARK_CAPTURE(ChunkValue, v2_gmac, quorvane::TrailerVersion::V2);
 BENCHMARK_CAPTURE(GcryptGost, gcrypt_1pass, 1);
 BENCHMARK_CAPTURE(BotanGost, botan_1pass, 1);
 // The three passes of the file format, on one thread and on two.

@@ -3,6 +3,7 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -38,39 +39,52 @@ bool BlockPipeline::Run(std::uint64_t totalBytes) const {
         std::vector<std::uint8_t> buffer(
             static_cast<std::size_t>(totalBytes < chunkBytes ? totalBytes : chunkBytes));
         std::vector<std::uint8_t> side(sideBytes);
-        for (std::uint64_t i = 0; i < chunkCount; ++i) {
-            const std::span<std::uint8_t> chunk(buffer.data(),
-                                                ChunkSize(totalBytes, chunkBytes, i));
-            if (!read(chunk)) {
-                return false;
+        // A callback that throws ends the run like a failed read or write, as with threads.
+        try {
+            for (std::uint64_t i = 0; i < chunkCount; ++i) {
+                const std::span<std::uint8_t> chunk(buffer.data(),
+                                                    ChunkSize(totalBytes, chunkBytes, i));
+                if (!read(chunk)) {
+                    return false;
+                }
+                transform(i, chunk, side);
+                if (!write(chunk, side)) {
+                    return false;
+                }
             }
-            transform(i, chunk, side);
-            if (!write(chunk, side)) {
-                return false;
-            }
+        } catch (...) {
+            return false;
         }
         return true;
     }
 
-    // Two chunks per worker keep every worker busy while the caller reads and writes.
+    // Reading, transforming and writing overlap: a reader thread fills free slots in file
+    // order, the workers transform them, and the caller writes them in order. While the caller
+    // waits for the device (or is not scheduled on a busy machine) the reader and the workers go
+    // on until every slot is full; while the reader waits for the disk the writer goes on.
+    enum class State { Free, Queued, Done };
     struct Slot {
         std::vector<std::uint8_t> data;
         std::vector<std::uint8_t> side;
         std::uint64_t index = 0;
         std::size_t size = 0;
-        bool done = false;
+        State state = State::Free;
     };
-    const std::size_t slotCount = 2 * static_cast<std::size_t>(workerCount) + 1;
+    const std::size_t slotCount = 4 * static_cast<std::size_t>(workerCount) + 2;
     std::vector<Slot> slots(slotCount);
     for (auto& slot : slots) {
         slot.data.resize(chunkBytes);
         slot.side.resize(sideBytes);
     }
     std::mutex mutex;
-    std::condition_variable workReady;
-    std::condition_variable chunkDone;
+    std::condition_variable workReady;  // a slot was queued, or stopping
+    std::condition_variable chunkDone;  // a slot was transformed, or the reader ended
+    std::condition_variable slotFreed;  // a slot was written, or stopping
     std::deque<std::size_t> queue;
     bool stopping = false;
+    bool readerEnded = false;
+    std::uint64_t readCount = 0;  // chunks read and queued so far
+    std::uint64_t written = 0;    // chunks written so far
 
     auto work = [&] {
         for (;;) {
@@ -88,10 +102,46 @@ bool BlockPipeline::Run(std::uint64_t totalBytes) const {
             transform(slot.index, std::span<std::uint8_t>(slot.data.data(), slot.size), slot.side);
             {
                 const std::lock_guard lock(mutex);
-                slot.done = true;
+                slot.state = State::Done;
             }
             chunkDone.notify_all();
         }
+    };
+
+    auto readAll = [&] {
+        for (std::uint64_t next = 0; next < chunkCount; ++next) {
+            {
+                std::unique_lock lock(mutex);
+                slotFreed.wait(lock, [&] { return stopping || next - written < slotCount; });
+                if (stopping) {
+                    break;
+                }
+            }
+            Slot& slot = slots[next % slotCount];
+            slot.size = ChunkSize(totalBytes, chunkBytes, next);
+            slot.index = next;
+            bool ok = false;
+            try {
+                ok = read(std::span<std::uint8_t>(slot.data.data(), slot.size));
+            } catch (...) {
+                ok = false;
+            }
+            if (!ok) {
+                break;
+            }
+            {
+                const std::lock_guard lock(mutex);
+                slot.state = State::Queued;
+                queue.push_back(next % slotCount);
+                readCount = next + 1;
+            }
+            workReady.notify_one();
+        }
+        {
+            const std::lock_guard lock(mutex);
+            readerEnded = true;
+        }
+        chunkDone.notify_all();
     };
 
     std::vector<std::thread> threads;
@@ -101,49 +151,55 @@ bool BlockPipeline::Run(std::uint64_t totalBytes) const {
         }
     } catch (...) {
         // No more threads to be had: the ones that started do the work.
-        if (threads.empty()) {
-            BlockPipeline single = *this;
-            single.workers = 1;
-            return single.Run(totalBytes);
+    }
+    std::optional<std::thread> reader;
+    if (!threads.empty()) {
+        try {
+            reader.emplace(readAll);
+        } catch (...) {
         }
+    }
+    if (!reader) {
+        {
+            const std::lock_guard lock(mutex);
+            stopping = true;
+        }
+        workReady.notify_all();
+        for (auto& thread : threads) {
+            thread.join();
+        }
+        BlockPipeline single = *this;
+        single.workers = 1;
+        return single.Run(totalBytes);
     }
 
     bool ok = true;
-    std::uint64_t nextRead = 0;
-    std::uint64_t nextWrite = 0;
     // A callback that throws (a progress display, say) ends the run like a failed write; the
-    // workers must still be stopped and joined below.
+    // threads must still be stopped and joined below.
     try {
-        while (ok && nextWrite < chunkCount) {
-            while (nextRead < chunkCount && nextRead - nextWrite < slotCount) {
-                Slot& slot = slots[nextRead % slotCount];
-                slot.size = ChunkSize(totalBytes, chunkBytes, nextRead);
-                slot.index = nextRead;
-                if (!read(std::span<std::uint8_t>(slot.data.data(), slot.size))) {
-                    ok = false;
-                    break;
-                }
-                {
-                    const std::lock_guard lock(mutex);
-                    slot.done = false;
-                    queue.push_back(nextRead % slotCount);
-                }
-                workReady.notify_one();
-                ++nextRead;
-            }
-            if (!ok) {
-                break;
-            }
-            Slot& slot = slots[nextWrite % slotCount];
+        for (std::uint64_t next = 0; next < chunkCount; ++next) {
+            Slot& slot = slots[next % slotCount];
             {
                 std::unique_lock lock(mutex);
-                chunkDone.wait(lock, [&] { return slot.done; });
+                chunkDone.wait(lock, [&] {
+                    return (next < readCount && slot.state == State::Done) ||
+                           (readerEnded && next >= readCount);
+                });
+                if (next >= readCount) {
+                    ok = false;  // the read of this chunk failed
+                    break;
+                }
             }
             if (!write(std::span<const std::uint8_t>(slot.data.data(), slot.size), slot.side)) {
                 ok = false;
                 break;
             }
-            ++nextWrite;
+            {
+                const std::lock_guard lock(mutex);
+                slot.state = State::Free;
+                written = next + 1;
+            }
+            slotFreed.notify_one();
         }
     } catch (...) {
         ok = false;
@@ -155,6 +211,8 @@ bool BlockPipeline::Run(std::uint64_t totalBytes) const {
         queue.clear();
     }
     workReady.notify_all();
+    slotFreed.notify_all();
+    reader->join();
     for (auto& thread : threads) {
         thread.join();
     }

@@ -74,23 +74,27 @@ bool IsSameFile(const std::filesystem::path& input, const std::filesystem::path&
     return !ec && same;
 }
 
-// The chunk tag of a worker, or zeros (which never verify) when hashing failed.
+// The chunk value of a worker, or zeros (which never verify) when hashing failed.
 void TagChunk(const TagKey* tagKey, std::uint64_t index, std::span<const std::uint8_t> chunk,
               std::span<std::uint8_t> side, std::atomic<bool>& failed) {
     if (tagKey == nullptr) {
         return;
     }
     try {
-        const Tag tag = tagKey->ChunkTag(index, chunk);
-        std::copy(tag.begin(), tag.end(), side.begin());
+        tagKey->ChunkValue(index, chunk, side);
     } catch (...) {
         std::fill(side.begin(), side.end(), std::uint8_t{0});
         failed = true;
     }
 }
 
+// The magic of a trailer version.
+const std::array<std::uint8_t, kMagicBytes>& MagicOf(TrailerVersion version) {
+    return version == TrailerVersion::V1 ? kTrailerMagicV1 : kTrailerMagic;
+}
+
 // Enciphers the padded plain data coming from readPlain into output, after the header, and
-// adds the trailer when withTrailer.
+// adds the trailer of the given version, if any.
 // readError gives the reason of a failed readPlain; inputEnded, called once every byte was
 // read, tells whether the input is still what was measured (FileError::Changed when not).
 CodingResult WriteEncoded(const std::filesystem::path& output, std::string_view marker,
@@ -99,7 +103,9 @@ CodingResult WriteEncoded(const std::filesystem::path& output, std::string_view 
                           const std::function<bool(std::span<std::uint8_t>)>& readPlain,
                           const std::function<std::error_code()>& readError,
                           const std::function<std::error_code()>& inputEnded,
-                          const CodingOptions& options, FilePrivacy privacy, bool withTrailer) {
+                          const CodingOptions& options, FilePrivacy privacy,
+                          std::optional<TrailerVersion> trailerVersion) {
+    const bool withTrailer = trailerVersion.has_value();
     if (!IsWritableMarker(marker)) {
         return Status(CodingStatus::BadMarker);
     }
@@ -124,7 +130,7 @@ CodingResult WriteEncoded(const std::filesystem::path& output, std::string_view 
     std::optional<TagKey> tagKey;
     std::optional<FileTagger> tagger;
     if (withTrailer) {
-        tagKey.emplace(key, table);
+        tagKey.emplace(key, table, *trailerVersion);
         tagger.emplace(*tagKey, AsBytes(header));
     }
     std::atomic<bool> hashFailed{false};
@@ -134,12 +140,8 @@ CodingResult WriteEncoded(const std::filesystem::path& output, std::string_view 
     ProgressPacer pacer(options.progress, blockCount * kGostBlockBytes);
     BlockPipeline pipeline;
     pipeline.chunkBytes = kTagChunkBytes;
-    pipeline.sideBytes = withTrailer ? kTagBytes : 0;
+    pipeline.sideBytes = withTrailer ? tagKey->ChunkValueBytes() : 0;
     pipeline.read = [&](std::span<std::uint8_t> chunk) {
-        if (options.cancelled && options.cancelled()) {
-            cancelled = true;
-            return false;
-        }
         // The last chunk ends with the zero padding.
         const std::uint64_t left = plainBytes - offered;
         const std::size_t real =
@@ -158,7 +160,12 @@ CodingResult WriteEncoded(const std::filesystem::path& output, std::string_view 
         cipher.Encrypt(chunk, kEncryptionPasses);
         TagChunk(chunkKey, index, chunk, side, hashFailed);
     };
+    // Called on the caller's thread, so the cancel callback is asked there, between chunks.
     pipeline.write = [&](std::span<const std::uint8_t> chunk, std::span<const std::uint8_t> side) {
+        if (options.cancelled && options.cancelled()) {
+            cancelled = true;
+            return false;
+        }
         if (tagger) {
             tagger->Add(side);
         }
@@ -194,7 +201,8 @@ CodingResult WriteEncoded(const std::filesystem::path& output, std::string_view 
         std::array<std::uint8_t, kTrailerBytes> trailer{};
         const Tag check = tagKey->KeyCheck(AsBytes(header));
         const Tag tag = tagger->Finish();
-        std::copy(kTrailerMagic.begin(), kTrailerMagic.end(), trailer.begin());
+        const auto& magic = MagicOf(*trailerVersion);
+        std::copy(magic.begin(), magic.end(), trailer.begin());
         std::copy(check.begin(), check.end(), trailer.begin() + kMagicBytes);
         std::copy(tag.begin(), tag.end(), trailer.begin() + kMagicBytes + kTagBytes);
         if (!file.Write(trailer)) {
@@ -219,6 +227,7 @@ struct EncodedInput {
     Header header;
     std::vector<std::uint8_t> headerBytes;
     bool tagged = false;
+    TrailerVersion version = kLatestTrailer;
     std::array<std::uint8_t, kTrailerBytes> trailer{};
 };
 
@@ -261,16 +270,20 @@ CodingResult OpenEncoded(const std::filesystem::path& input, std::string_view ma
         if (!in.file.Seek(dataEnd) || !in.file.ReadExactly(std::span(in.trailer).first(n))) {
             return Status(CodingStatus::InputUnreadable, in.file.Error());
         }
-        const auto compared = static_cast<std::ptrdiff_t>(std::min(n, kMagicBytes));
-        const bool magic =
-            std::equal(in.trailer.begin(), in.trailer.begin() + compared, kTrailerMagic.begin());
+        // Either version's magic, or the start of one when fewer bytes follow.
+        const std::span<const std::uint8_t> start =
+            std::span(in.trailer).first(std::min(n, kMagicBytes));
+        const std::optional<TrailerVersion> version =
+            n >= kMagicBytes ? TrailerMagicVersion(start) : std::nullopt;
+        const bool magic = version.has_value() || (n < kMagicBytes && StartsLikeTrailerMagic(start));
         in.tagged = magic || extra == kTrailerBytes;
-        if (in.tagged && (!magic || extra != kTrailerBytes)) {
+        in.version = version.value_or(kLatestTrailer);
+        if (in.tagged && (!version || extra != kTrailerBytes)) {
             return damaged;  // a trailer cut, extended or with a damaged magic
         }
     }
     if (in.tagged) {
-        const Tag check = TagKey(key, table).KeyCheck(in.headerBytes);
+        const Tag check = TagKey(key, table, in.version).KeyCheck(in.headerBytes);
         if (!TagsEqual(check, std::span(in.trailer).subspan(kMagicBytes, kTagBytes))) {
             return damaged;
         }
@@ -295,23 +308,20 @@ CodingResult DecodeData(EncodedInput& in, const GostKey& key, const Substitution
     std::optional<TagKey> tagKey;
     std::optional<FileTagger> tagger;
     if (in.tagged) {
-        tagKey.emplace(key, table);
+        tagKey.emplace(key, table, in.version);
         tagger.emplace(*tagKey, in.headerBytes);
     }
     const TagKey* chunkKey = tagKey ? &*tagKey : nullptr;
     std::atomic<bool> hashFailed{false};
     bool readFailed = false;
+    bool stopped = false;
+    in.file.AdviseSequentialRead();
     std::uint64_t plainLeft = header.PlainBytes();
     ProgressPacer pacer(progress, header.DataBytes());
     BlockPipeline pipeline;
     pipeline.chunkBytes = kTagChunkBytes;
-    pipeline.sideBytes = in.tagged ? kTagBytes : 0;
-    bool stopped = false;
+    pipeline.sideBytes = in.tagged ? tagKey->ChunkValueBytes() : 0;
     pipeline.read = [&](std::span<std::uint8_t> chunk) {
-        if (cancelled && cancelled()) {
-            stopped = true;
-            return false;
-        }
         if (!in.file.ReadExactly(chunk)) {
             readFailed = true;
             return false;
@@ -325,6 +335,10 @@ CodingResult DecodeData(EncodedInput& in, const GostKey& key, const Substitution
         cipher.Decrypt(chunk, kEncryptionPasses);
     };
     pipeline.write = [&](std::span<const std::uint8_t> chunk, std::span<const std::uint8_t> side) {
+        if (cancelled && cancelled()) {
+            stopped = true;
+            return false;
+        }
         if (tagger) {
             tagger->Add(side);
         }
@@ -397,7 +411,7 @@ bool ReadMeasured(PlatformFile& in, std::vector<std::uint8_t>& content, std::err
 CodingResult EncodeFromFile(const std::filesystem::path& input, const std::filesystem::path& output,
                             std::string_view marker, const GostKey& key,
                             const SubstitutionTable& table, const CodingOptions& options,
-                            bool withTrailer) {
+                            std::optional<TrailerVersion> trailerVersion) {
     PlatformFile in;
     if (!in.OpenForReading(input)) {
         return Status(CodingStatus::InputUnreadable, in.Error());
@@ -421,6 +435,9 @@ CodingResult EncodeFromFile(const std::filesystem::path& input, const std::files
         if (!ReadMeasured(in, measured, error)) {
             return Status(CodingStatus::InputUnreadable, error);
         }
+    }
+    if (!fromMemory) {
+        in.AdviseSequentialRead();
     }
     std::uint64_t offset = 0;
     const auto readPlain = [&](std::span<std::uint8_t> chunk) {
@@ -456,7 +473,7 @@ CodingResult EncodeFromFile(const std::filesystem::path& input, const std::files
     };
     return WriteEncoded(output, marker, fromMemory ? measured.size() : opened.size, key, table,
                         readPlain, readError, inputEnded, options, FilePrivacy::Normal,
-                        withTrailer);
+                        trailerVersion);
 }
 
 std::string Reason(const std::error_code& error) {
@@ -475,14 +492,45 @@ std::string Reason(const std::error_code& error) {
 
 }  // namespace
 
+std::optional<TrailerVersion> TrailerMagicVersion(std::span<const std::uint8_t> bytes) {
+    if (std::ranges::equal(bytes, kTrailerMagic)) {
+        return TrailerVersion::V2;
+    }
+    if (std::ranges::equal(bytes, kTrailerMagicV1)) {
+        return TrailerVersion::V1;
+    }
+    return std::nullopt;
+}
+
+bool StartsLikeTrailerMagic(std::span<const std::uint8_t> bytes) {
+    const auto startsWith = [&](const std::array<std::uint8_t, kMagicBytes>& magic) {
+        return bytes.size() <= magic.size() &&
+               std::equal(bytes.begin(), bytes.end(), magic.begin());
+    };
+    return startsWith(kTrailerMagic) || startsWith(kTrailerMagicV1);
+}
+
 CodingResult EncodeFileChecked(const std::filesystem::path& input,
                                const std::filesystem::path& output, std::string_view marker,
                                const GostKey& key, const SubstitutionTable& table,
                                const CodingOptions& options) {
     try {
-        return EncodeFromFile(input, output, marker, key, table, options, true);
+        return EncodeFromFile(input, output, marker, key, table, options, kLatestTrailer);
     } catch (...) {
         // Out of memory or a failing library call: nothing was delivered.
+        return Status(CodingStatus::OutputUnwritable,
+                      std::make_error_code(std::errc::not_enough_memory));
+    }
+}
+
+CodingResult EncodeFileWithTrailerVersion(const std::filesystem::path& input,
+                                          const std::filesystem::path& output,
+                                          std::string_view marker, const GostKey& key,
+                                          const SubstitutionTable& table, TrailerVersion version,
+                                          const CodingOptions& options) {
+    try {
+        return EncodeFromFile(input, output, marker, key, table, options, version);
+    } catch (...) {
         return Status(CodingStatus::OutputUnwritable,
                       std::make_error_code(std::errc::not_enough_memory));
     }
@@ -493,7 +541,7 @@ CodingResult EncodeFileWithoutTrailer(const std::filesystem::path& input,
                                       const GostKey& key, const SubstitutionTable& table,
                                       const CodingOptions& options) {
     try {
-        return EncodeFromFile(input, output, marker, key, table, options, false);
+        return EncodeFromFile(input, output, marker, key, table, options, std::nullopt);
     } catch (...) {
         return Status(CodingStatus::OutputUnwritable,
                       std::make_error_code(std::errc::not_enough_memory));
@@ -517,7 +565,7 @@ CodingResult EncodeBufferChecked(std::span<const std::uint8_t> plain,
                 return true;
             },
             [] { return std::error_code(); }, [] { return std::error_code(); }, options, privacy,
-            true);
+            kLatestTrailer);
     } catch (...) {
         return Status(CodingStatus::OutputUnwritable,
                       std::make_error_code(std::errc::not_enough_memory));

@@ -10,9 +10,11 @@
 //   padCount  LF   zero bytes added to fill the last block, one digit 0..7 (0 when blockCount is 0)
 //   cipher data    blockCount * 8 bytes, right after the third LF
 //   trailer        72 bytes, right after the last cipher block:
-//     magic        8 bytes "QVTAG01\n" (kTrailerMagic)
+//     magic        8 bytes "QVTAG02\n" (kTrailerMagic; "QVTAG01\n" in files of the previous
+//                  release, kTrailerMagicV1, still read and verified)
 //     key check    32 bytes, HMAC-SHA-256 over the header alone
-//     file tag     32 bytes, HMAC-SHA-256 over the header and the cipher data
+//     file tag     32 bytes, HMAC-SHA-256 over the header and the chunk values of the cipher
+//                  data (GMAC per 1 MiB in version 2, HMAC-SHA-256 in version 1)
 //
 // The plain data is the input followed by padCount zero bytes; the input's length is
 // blockCount * 8 - padCount. Cipher block i is plain block i (two little-endian 32-bit words)
@@ -57,6 +59,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -72,9 +75,18 @@
 namespace quorvane {
 
 inline constexpr int kEncryptionPasses = 3;  // each block is enciphered three times
+// The magic of the trailer written now (version 2), and that of the previous release.
 inline constexpr std::array<std::uint8_t, 8> kTrailerMagic = {'Q', 'V', 'T', 'A',
-                                                              'G', '0', '1', '\n'};
+                                                              'G', '0', '2', '\n'};
+inline constexpr std::array<std::uint8_t, 8> kTrailerMagicV1 = {'Q', 'V', 'T', 'A',
+                                                                'G', '0', '1', '\n'};
 inline constexpr std::size_t kTrailerBytes = kTrailerMagic.size() + 2 * kTagBytes;  // 72
+
+// The trailer version whose magic `bytes` are (8 bytes), or none.
+[[nodiscard]] std::optional<TrailerVersion> TrailerMagicVersion(
+    std::span<const std::uint8_t> bytes);
+// Whether `bytes` (at most 8) are the start of a trailer's magic, of either version.
+[[nodiscard]] bool StartsLikeTrailerMagic(std::span<const std::uint8_t> bytes);
 
 enum class CodingStatus {
     Done,             // output complete (decoding: plain data committed)
@@ -149,8 +161,15 @@ struct CodingResult {
                                                const SubstitutionTable& table, OutputMode mode,
                                                FilePrivacy privacy);
 
-// The format of earlier versions, without the trailer: for compatibility tests and for
-// measuring what the trailer costs. The program itself always writes the trailer.
+// The formats of earlier versions: without the trailer, or with the trailer of the previous
+// release. For compatibility tests and for measuring what the trailer costs; the program itself
+// always writes the latest trailer.
+[[nodiscard]] CodingResult EncodeFileWithTrailerVersion(const std::filesystem::path& input,
+                                                        const std::filesystem::path& output,
+                                                        std::string_view marker, const GostKey& key,
+                                                        const SubstitutionTable& table,
+                                                        TrailerVersion version,
+                                                        const CodingOptions& options = {});
 [[nodiscard]] CodingResult EncodeFileWithoutTrailer(const std::filesystem::path& input,
                                                     const std::filesystem::path& output,
                                                     std::string_view marker, const GostKey& key,

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <mutex>
 #include <stdexcept>
+#include <string_view>
 
 namespace quorvane {
 
@@ -13,6 +14,10 @@ namespace {
 constexpr std::uint8_t kKeyCheckDomain = 0x01;
 constexpr std::uint8_t kChunkDomain = 0x02;
 constexpr std::uint8_t kFileDomain = 0x03;
+constexpr std::string_view kLabelV1 = "Quorvane tag key v1";
+constexpr std::string_view kLabelV2 = "Quorvane tag key v2";
+constexpr std::size_t kGmacKeyBytes = 16;
+constexpr std::size_t kGmacNonceBytes = 12;
 
 void InitialiseLibrary() {
     static std::once_flag once;
@@ -61,9 +66,19 @@ struct HashHandle {
     ~HashHandle() { gcry_md_close(handle); }
 };
 
+struct MacHandle {
+    gcry_mac_hd_t handle = nullptr;
+    ~MacHandle() {
+        if (handle != nullptr) {
+            gcry_mac_close(handle);
+        }
+    }
+};
+
 }  // namespace
 
-TagKey::TagKey(const GostKey& key, const SubstitutionTable& table) {
+TagKey::TagKey(const GostKey& key, const SubstitutionTable& table, TrailerVersion version)
+    : version_(version) {
     std::array<std::uint8_t, sizeof(GostKey) + sizeof(SubstitutionTable)> secret{};
     for (std::size_t i = 0; i < key.size(); ++i) {
         for (std::size_t b = 0; b < 4; ++b) {
@@ -73,7 +88,8 @@ TagKey::TagKey(const GostKey& key, const SubstitutionTable& table) {
     std::copy(table.begin(), table.end(), secret.begin() + sizeof(GostKey));
     HashHandle hash{OpenHmac(secret)};
     secret.fill(0);
-    gcry_md_write(hash.handle, kTagKeyLabel.data(), kTagKeyLabel.size());
+    const std::string_view label = version == TrailerVersion::V1 ? kLabelV1 : kLabelV2;
+    gcry_md_write(hash.handle, label.data(), label.size());
     key_ = ReadTag(hash.handle);
 }
 
@@ -88,13 +104,36 @@ Tag TagKey::KeyCheck(std::span<const std::uint8_t> header) const {
     return ReadTag(hash.handle);
 }
 
-Tag TagKey::ChunkTag(std::uint64_t index, std::span<const std::uint8_t> chunk) const {
-    HashHandle hash{OpenHmac(key_)};
+void TagKey::ChunkValue(std::uint64_t index, std::span<const std::uint8_t> chunk,
+                        std::span<std::uint8_t> value) const {
+    if (value.size() < ChunkValueBytes()) {
+        throw std::runtime_error("chunk value buffer too small");
+    }
     std::uint8_t prefix[9] = {kChunkDomain};
     LittleEndian64(index, prefix + 1);
+    HashHandle hash{OpenHmac(key_)};
     gcry_md_write(hash.handle, prefix, sizeof prefix);
-    gcry_md_write(hash.handle, chunk.data(), chunk.size());
-    return ReadTag(hash.handle);
+    if (version_ == TrailerVersion::V1) {
+        gcry_md_write(hash.handle, chunk.data(), chunk.size());
+        const Tag tag = ReadTag(hash.handle);
+        std::copy(tag.begin(), tag.end(), value.begin());
+        return;
+    }
+    // The chunk's own GMAC key and nonce: AES-128 key = bytes 0..15, nonce = bytes 16..27.
+    Tag chunkKey = ReadTag(hash.handle);
+    MacHandle mac;
+    const bool ok =
+        gcry_mac_open(&mac.handle, GCRY_MAC_GMAC_AES, 0, nullptr) == 0 &&
+        gcry_mac_setkey(mac.handle, chunkKey.data(), kGmacKeyBytes) == 0 &&
+        gcry_mac_setiv(mac.handle, chunkKey.data() + kGmacKeyBytes, kGmacNonceBytes) == 0;
+    chunkKey.fill(0);
+    if (!ok || gcry_mac_write(mac.handle, chunk.data(), chunk.size()) != 0) {
+        throw std::runtime_error("GMAC");
+    }
+    std::size_t length = kChunkValueBytesV2;
+    if (gcry_mac_read(mac.handle, value.data(), &length) != 0 || length != kChunkValueBytesV2) {
+        throw std::runtime_error("GMAC");
+    }
 }
 
 FileTagger::FileTagger(const TagKey& key, std::span<const std::uint8_t> header) {
@@ -108,8 +147,8 @@ FileTagger::~FileTagger() {
     gcry_md_close(static_cast<gcry_md_hd_t>(handle_));
 }
 
-void FileTagger::Add(std::span<const std::uint8_t> chunkTag) {
-    gcry_md_write(static_cast<gcry_md_hd_t>(handle_), chunkTag.data(), chunkTag.size());
+void FileTagger::Add(std::span<const std::uint8_t> chunkValue) {
+    gcry_md_write(static_cast<gcry_md_hd_t>(handle_), chunkValue.data(), chunkValue.size());
     ++count_;
 }
 

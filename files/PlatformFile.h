@@ -74,9 +74,16 @@ public:
     [[nodiscard]] bool Seek(std::uint64_t offset);
     // Writes all bytes, retrying short writes; false on any error (disk full included).
     [[nodiscard]] bool Write(std::span<const std::uint8_t> bytes);
-    // Asks the system to start writing the given range to the device now, without waiting, so
-    // that the final Sync has little left to do. Only a hint: does nothing where unsupported.
+    // Asks the system to start writing the given range to the device now, so that the final
+    // Sync has little left to do; waits until the range kWritebackLag bytes further back has
+    // reached the device and drops it from the cache, so that written but unflushed data and
+    // the cache the file takes stay bounded whatever its size. Ranges are expected in file
+    // order. Does nothing where unsupported; Sync is still what makes the data durable.
     void StartWriteback(std::uint64_t offset, std::uint64_t length);
+    static constexpr std::uint64_t kWritebackLag = std::uint64_t{32} << 20;
+    // Tells the system the open file will be read once from start to end (a longer read-ahead).
+    // Only a hint: does nothing where unsupported.
+    void AdviseSequentialRead();
     // Flushes the written data to the storage device.
     [[nodiscard]] bool Sync();
     // Sets the file's permissions: owner-only, or what the umask leaves of rw-rw-rw-, or (with

@@ -178,14 +178,23 @@ TEST_F(EncodedFileTest, KnownAnswerFiles) {
             }
             WriteBytes(dir_ / "plain", plain);
             ASSERT_EQ(EncodeFile(dir_ / "plain", dir_ / "long.enc", marker, key, table), 1);
-            const Bytes file = ReadBytes(dir_ / "long.enc");
-            EXPECT_EQ(Bytes(file.end() - static_cast<std::ptrdiff_t>(kTrailerBytes), file.end()),
-                      test_vectors::HexBytes(r["Trailer"]));
+            ASSERT_TRUE(EncodeFileWithTrailerVersion(dir_ / "plain", dir_ / "v1.enc", marker, key,
+                                                     table, TrailerVersion::V1)
+                            .ok());
+            for (const auto& [name, field] :
+                 {std::pair{"long.enc", "Trailer"}, std::pair{"v1.enc", "TrailerV1"}}) {
+                const Bytes file = ReadBytes(dir_ / name);
+                EXPECT_EQ(
+                    Bytes(file.end() - static_cast<std::ptrdiff_t>(kTrailerBytes), file.end()),
+                    test_vectors::HexBytes(r[field]));
+                EXPECT_TRUE(CheckEncodedFile(dir_ / name, marker, key, table).tagVerified);
+            }
             continue;
         }
         const Bytes plain = test_vectors::HexBytes(r["In"]);
         const Bytes old = test_vectors::HexBytes(r["Out"]);
         const Bytes file = test_vectors::HexBytes(r["Tagged"]);
+        const Bytes fileV1 = test_vectors::HexBytes(r["TaggedV1"]);
         // Earlier readers see the same header and blocks: the trailer only follows them.
         ASSERT_GE(file.size(), old.size());
         EXPECT_TRUE(std::equal(old.begin(), old.end(), file.begin()));
@@ -198,11 +207,16 @@ TEST_F(EncodedFileTest, KnownAnswerFiles) {
         ASSERT_TRUE(
             EncodeFileWithoutTrailer(dir_ / "plain", dir_ / "old.enc", marker, key, table).ok());
         EXPECT_EQ(ReadBytes(dir_ / "old.enc"), old);
+        ASSERT_TRUE(EncodeFileWithTrailerVersion(dir_ / "plain", dir_ / "v1.enc", marker, key,
+                                                 table, TrailerVersion::V1)
+                        .ok());
+        EXPECT_EQ(ReadBytes(dir_ / "v1.enc"), fileV1);
 
-        // Both forms decode (the old one when allowed); only the tagged one confirms the key.
+        // Every form decodes (the old one when allowed); only the tagged ones confirm the key.
         CodingOptions allowed;
         allowed.allowUnverified = true;
-        for (const auto& [given, tagged] : {std::pair{file, true}, std::pair{old, false}}) {
+        for (const auto& [given, tagged] :
+             {std::pair{file, true}, std::pair{fileV1, true}, std::pair{old, false}}) {
             WriteBytes(dir_ / "given.enc", given);
             const CodingResult result = DecodeFileChecked(dir_ / "given.enc", dir_ / "decoded",
                                                           marker, key, table, allowed);
@@ -675,6 +689,84 @@ TEST_F(EncodedFileTest, EveryChangedOrMovedByteIsRefusedWithNothingWritten) {
     EXPECT_EQ(ReadBytes(dir_ / "out"), kept);
 }
 
+// Both trailer versions verify; under either, a changed, swapped or removed chunk and a magic
+// of the other version (the check values of one passed off as the other) are refused with
+// nothing written. The cipher data is the same under both.
+TEST_F(EncodedFileTest, BothTrailerVersionsVerifyAndRefuseDamage) {
+    const std::size_t chunk = kTagChunkBytes;
+    WriteBytes(dir_ / "p", RandomBytes(2 * chunk + 8, 21));
+    const std::string header = "carl\n262145\n0\n";
+    const std::size_t start = header.size();
+    const Bytes kept = ToBytes("kept");
+    std::vector<Bytes> cipherData;
+    for (const TrailerVersion version : {TrailerVersion::V1, TrailerVersion::V2}) {
+        SCOPED_TRACE(static_cast<int>(version));
+        ASSERT_TRUE(EncodeFileWithTrailerVersion(dir_ / "p", dir_ / "c", "carl", kUserKey,
+                                                 FileSubstitutionTable, version)
+                        .ok());
+        const Bytes whole = ReadBytes(dir_ / "c");
+        ASSERT_EQ(whole.size(), start + 2 * chunk + 8 + kTrailerBytes);
+        const auto trailer = whole.end() - static_cast<std::ptrdiff_t>(kTrailerBytes);
+        EXPECT_EQ(TrailerMagicVersion(Bytes(trailer, trailer + 8)), version);
+        cipherData.emplace_back(whole.begin(), trailer);
+        const CodingResult good =
+            DecodeFileChecked(dir_ / "c", dir_ / "d", "carl", kUserKey, FileSubstitutionTable);
+        EXPECT_TRUE(good.ok() && good.tagged && good.tagVerified);
+        EXPECT_EQ(ReadBytes(dir_ / "d"), ReadBytes(dir_ / "p"));
+
+        Bytes flipped = whole;
+        flipped[start + chunk + 5] ^= 0x10;
+        Bytes swapped = whole;
+        std::swap_ranges(swapped.begin() + static_cast<long>(start),
+                         swapped.begin() + static_cast<long>(start + chunk),
+                         swapped.begin() + static_cast<long>(start + chunk));
+        // The last chunk removed and the count in the header made to agree.
+        Bytes cut = ToBytes("carl\n262144\n0\n");
+        cut.insert(cut.end(), whole.begin() + static_cast<long>(start),
+                   whole.begin() + static_cast<long>(start + 2 * chunk));
+        cut.insert(cut.end(), trailer, whole.end());
+        Bytes otherMagic = whole;
+        const auto& other = version == TrailerVersion::V1 ? kTrailerMagic : kTrailerMagicV1;
+        std::copy(other.begin(), other.end(), otherMagic.end() - kTrailerBytes);
+        for (const Bytes& bad : {flipped, swapped, cut, otherMagic}) {
+            WriteBytes(dir_ / "bad", bad);
+            WriteBytes(dir_ / "out", kept);
+            const CodingResult result = DecodeFileChecked(dir_ / "bad", dir_ / "out", "carl",
+                                                          kUserKey, FileSubstitutionTable);
+            EXPECT_EQ(result.status, CodingStatus::WrongKeyOrDamaged);
+            EXPECT_TRUE(result.tagged);
+            EXPECT_EQ(ReadBytes(dir_ / "out"), kept);
+        }
+    }
+    EXPECT_EQ(cipherData[0], cipherData[1]);
+    EXPECT_EQ(Files(), (std::set<std::string>{"p", "c", "d", "bad", "out"}));
+}
+
+// A cancel request between chunks stops encoding and decoding with nothing of the file written
+// and an existing output kept.
+TEST_F(EncodedFileTest, CancelStopsBetweenChunksLeavingNothing) {
+    WriteBytes(dir_ / "p", RandomBytes(3 * kTagChunkBytes, 22));
+    ASSERT_EQ(EncodeFile(dir_ / "p", dir_ / "c", "a", kUserKey, FileSubstitutionTable), 1);
+    const Bytes kept = ToBytes("kept");
+    WriteBytes(dir_ / "out", kept);
+    int asked = 0;
+    CodingOptions options;
+    options.cancelled = [&] { return ++asked > 1; };
+    EXPECT_EQ(
+        EncodeFileChecked(dir_ / "p", dir_ / "out", "a", kUserKey, FileSubstitutionTable, options)
+            .status,
+        CodingStatus::Cancelled);
+    EXPECT_EQ(asked, 2);
+    asked = 0;
+    EXPECT_EQ(
+        DecodeFileChecked(dir_ / "c", dir_ / "out", "a", kUserKey, FileSubstitutionTable, options)
+            .status,
+        CodingStatus::Cancelled);
+    EXPECT_EQ(asked, 2);
+    EXPECT_EQ(ReadBytes(dir_ / "out"), kept);
+    EXPECT_EQ(Files(), (std::set<std::string>{"p", "c", "out"}));
+}
+
 // An output that is the input under another name (a link, a hard link) is refused before
 // anything is written, in both directions; both files stay as they were.
 TEST_F(EncodedFileTest, OutputThatIsTheInputIsRefused) {
@@ -1007,9 +1099,19 @@ TEST(BlockPipeline, KeepsOrderAndStopsOnFailure) {
             ASSERT_EQ(out[i], static_cast<std::uint8_t>(i ^ 0xA5)) << i;
         }
 
+        // A failed or throwing read (on the reader thread) stops the run like a failed write.
         int reads = 0;
         nextOut = 0;
         pipeline.read = [&](std::span<std::uint8_t>) { return ++reads < 5; };
+        EXPECT_FALSE(pipeline.Run(total));
+        reads = 0;
+        nextOut = 0;
+        pipeline.read = [&](std::span<std::uint8_t>) {
+            if (++reads == 3) {
+                throw std::runtime_error("read");
+            }
+            return true;
+        };
         EXPECT_FALSE(pipeline.Run(total));
         int writes = 0;
         pipeline.read = [](std::span<std::uint8_t>) { return true; };

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Writes tests/data/encoded_file.vec: known-answer encoded files computed independently of the
 C++ code, from the description in docs/FORMAT.md (cipher, header, padding, triple encryption,
-trailer with key check and file tag). It also reads every file back with a reader that knows
+trailer with key check and file tag, in both versions; AES-128 and GMAC written out here from
+FIPS 197 and SP 800-38D and checked against their published vectors). It also reads every file back with a reader that knows
 nothing of the trailer, as earlier versions and other programs do, and checks it gets the input.
 
 Run from the repository root: python3 tests/cipher/make_encoded_vectors.py
@@ -12,7 +13,7 @@ import hmac
 
 M64 = (1 << 64) - 1
 TAG_CHUNK = 1 << 20
-MAGIC = b"QVTAG01\n"
+MAGICS = {1: b"QVTAG01\n", 2: b"QVTAG02\n"}
 
 
 def fnv1a(text):
@@ -83,18 +84,114 @@ def table_bytes(rows):
     return bytes(v for row in rows for v in row)
 
 
-def trailer(header, data, key, rows):
+def aes_sbox():
+    """The AES S-box from its definition: inverse in GF(2^8), then the affine map."""
+    def mul(a, b):
+        r = 0
+        while b:
+            if b & 1:
+                r ^= a
+            a = ((a << 1) ^ 0x11B) if a & 0x80 else (a << 1)
+            b >>= 1
+        return r
+    box = []
+    for x in range(256):
+        inv = next((y for y in range(1, 256) if mul(x, y) == 1), 0)
+        b = inv
+        for shift in (1, 2, 3, 4):
+            b ^= ((inv << shift) | (inv >> (8 - shift))) & 0xFF
+        box.append(b ^ 0x63)
+    return box
+
+
+SBOX = aes_sbox()
+
+
+def aes128_encrypt(key, block):
+    """AES-128 (FIPS 197) on one 16-byte block, column-major state."""
+    def xtime(a):
+        return ((a << 1) ^ 0x1B) & 0xFF if a & 0x80 else a << 1
+    words = [list(key[4 * i:4 * i + 4]) for i in range(4)]
+    rcon = 1
+    for i in range(4, 44):
+        t = list(words[i - 1])
+        if i % 4 == 0:
+            t = [SBOX[b] for b in t[1:] + t[:1]]
+            t[0] ^= rcon
+            rcon = xtime(rcon)
+        words.append([a ^ b for a, b in zip(words[i - 4], t)])
+    state = [b ^ k for b, k in zip(block, sum(words[0:4], []))]
+    for rnd in range(1, 11):
+        state = [SBOX[b] for b in state]
+        state = [state[(i + 4 * (i % 4)) % 16] for i in range(16)]  # ShiftRows
+        if rnd != 10:
+            mixed = []
+            for c in range(4):
+                a = state[4 * c:4 * c + 4]
+                mixed += [xtime(a[0]) ^ xtime(a[1]) ^ a[1] ^ a[2] ^ a[3],
+                          a[0] ^ xtime(a[1]) ^ xtime(a[2]) ^ a[2] ^ a[3],
+                          a[0] ^ a[1] ^ xtime(a[2]) ^ xtime(a[3]) ^ a[3],
+                          xtime(a[0]) ^ a[0] ^ a[1] ^ a[2] ^ xtime(a[3])]
+            state = mixed
+        state = [b ^ k for b, k in zip(state, sum(words[4 * rnd:4 * rnd + 4], []))]
+    return bytes(state)
+
+
+def gf128_mul(x, y):
+    """Multiplication in GCM's field, bit 0 of the block being the most significant bit."""
+    r = 0
+    for i in range(127, -1, -1):
+        if (x >> i) & 1:
+            r ^= y
+        y = (y >> 1) ^ (0xE1 << 120) if y & 1 else y >> 1
+    return r
+
+
+def gmac(key, nonce, message):
+    """GMAC (NIST SP 800-38D): GCM with the message as additional data and nothing enciphered."""
+    h = int.from_bytes(aes128_encrypt(key, bytes(16)), "big")
+    padded = message + bytes(-len(message) % 16) + (len(message) * 8).to_bytes(8, "big") + bytes(8)
+    y = 0
+    for i in range(0, len(padded), 16):
+        y = gf128_mul(y ^ int.from_bytes(padded[i:i + 16], "big"), h)
+    mask = aes128_encrypt(key, nonce + b"\x00\x00\x00\x01")
+    return (y ^ int.from_bytes(mask, "big")).to_bytes(16, "big")
+
+
+def check_gmac():
+    # FIPS 197 appendix C.1, and GCM's test case 1 (McGrew and Viega): all-zero key and nonce.
+    key = bytes(range(16))
+    block = aes128_encrypt(key, bytes.fromhex("00112233445566778899aabbccddeeff"))
+    assert block.hex() == "69c4e0d86a7b0430d8cdb78070b4c55a", block.hex()
+    assert gmac(bytes(16), bytes(12), b"").hex() == "58e2fccefa7e3061367f1d57a4e7455a"
+    # GCM's test case 2 enciphers one zero block: its tag is GHASH of that cipher block.
+    h = int.from_bytes(aes128_encrypt(bytes(16), bytes(16)), "big")
+    c = int.from_bytes(bytes.fromhex("0388dace60b6a392f328c2b971b2fe78"), "big")
+    y = gf128_mul(gf128_mul(c, h) ^ 128, h) ^ int.from_bytes(
+        aes128_encrypt(bytes(16), bytes(12) + b"\x00\x00\x00\x01"), "big")
+    assert y.to_bytes(16, "big").hex() == "ab6e47d42cec13bdf53a67b21257bddf"
+
+
+def trailer(header, data, key, rows, version):
     key_bytes = b"".join(k.to_bytes(4, "little") for k in key)
-    tag_key = hmac.new(key_bytes + table_bytes(rows), b"Quorvane tag key v1", hashlib.sha256).digest()
+    label = f"Quorvane tag key v{version}".encode()
+    tag_key = hmac.new(key_bytes + table_bytes(rows), label, hashlib.sha256).digest()
 
     def mac(message):
         return hmac.new(tag_key, message, hashlib.sha256).digest()
 
+    def chunk_value(i, chunk):
+        index = i.to_bytes(8, "little")
+        if version == 1:
+            return mac(b"\x02" + index + chunk)
+        chunk_key = mac(b"\x02" + index)
+        return gmac(chunk_key[:16], chunk_key[16:28], chunk)
+
     check = mac(b"\x01" + header)
     chunks = [data[i:i + TAG_CHUNK] for i in range(0, len(data), TAG_CHUNK)]
-    tags = b"".join(mac(b"\x02" + i.to_bytes(8, "little") + c) for i, c in enumerate(chunks))
-    tag = mac(b"\x03" + header + tags + len(chunks).to_bytes(8, "little"))
-    return MAGIC + check + tag
+    values = b"".join(chunk_value(i, c) for i, c in enumerate(chunks))
+    tag = mac(b"\x03" + header + values + len(chunks).to_bytes(8, "little"))
+    return MAGICS[version] + check + tag
 
 
 def decode_ignoring_trailer(marker, encoded, key, rows):
@@ -130,13 +227,14 @@ def encode(marker, plain, key, rows):
     return bytes(out)
 
 
-def encode_tagged(marker, plain, key, rows):
+def encode_tagged(marker, plain, key, rows, version):
     old = encode(marker, plain, key, rows)
     header_length = old.index(b"\n", old.index(b"\n", old.index(b"\n") + 1) + 1) + 1
-    return old + trailer(old[:header_length], old[header_length:], key, rows)
+    return old + trailer(old[:header_length], old[header_length:], key, rows, version)
 
 
 def main():
+    check_gmac()
     file_table = draw_table("Quorvane 1.1 file substitution table")
     store_table = draw_table("Quorvane 1.1 store substitution table")
     store_key = draw_key("Quorvane 1.1 store key")
@@ -152,30 +250,36 @@ def main():
         "# Known-answer encoded files, computed by tests/cipher/make_encoded_vectors.py from the",
         "# format's description (independently of the C++ code). Table = File or Store; Key = K0..K7",
         "# as eight hex words; In = plain bytes; Out = the whole encoded file as earlier versions",
-        "# wrote it (no trailer); Tagged = the file with its trailer, as written now. Pattern = n",
-        "# stands for In = the n bytes (7 i + 3) mod 256, and its record gives only the Trailer.",
+        "# wrote it (no trailer); Tagged = the file with its trailer, as written now (version 2);",
+        "# TaggedV1 = the file with the trailer of version 1. Pattern = n stands for In = the n",
+        "# bytes (7 i + 3) mod 256, and its record gives only Trailer and TrailerV1.",
         "",
     ]
     for table_name, marker, key, rows, plain in cases:
         old = encode(marker, plain, key, rows)
-        tagged = encode_tagged(marker, plain, key, rows)
-        assert tagged.startswith(old)
-        assert decode_ignoring_trailer(marker, tagged, key, rows) == plain
+        tagged = encode_tagged(marker, plain, key, rows, 2)
+        tagged_v1 = encode_tagged(marker, plain, key, rows, 1)
+        for t in (tagged, tagged_v1):
+            assert t.startswith(old)
+            assert decode_ignoring_trailer(marker, t, key, rows) == plain
         lines.append(f"Table = {table_name}")
         lines.append(f"Marker = {marker}")
         lines.append("Key = " + " ".join(f"{k:08x}" for k in key))
         lines.append(f"In = {plain.hex()}")
         lines.append(f"Out = {old.hex()}")
         lines.append(f"Tagged = {tagged.hex()}")
+        lines.append(f"TaggedV1 = {tagged_v1.hex()}")
         lines.append("")
     # Two tag chunks: the second one short.
     n = TAG_CHUNK + 13
-    tagged = encode_tagged("longcryptedfile", pattern(n), user_key, file_table)
+    tagged = encode_tagged("longcryptedfile", pattern(n), user_key, file_table, 2)
+    tagged_v1 = encode_tagged("longcryptedfile", pattern(n), user_key, file_table, 1)
     lines.append("Table = File")
     lines.append("Marker = longcryptedfile")
     lines.append("Key = " + " ".join(f"{k:08x}" for k in user_key))
     lines.append(f"Pattern = {n}")
-    lines.append(f"Trailer = {tagged[-len(MAGIC) - 64:].hex()}")
+    lines.append(f"Trailer = {tagged[-72:].hex()}")
+    lines.append(f"TrailerV1 = {tagged_v1[-72:].hex()}")
     lines.append("")
     with open("tests/data/encoded_file.vec", "w") as f:
         f.write("\n".join(lines))

@@ -4,14 +4,16 @@
 // decoders the same bytes. A file with a trailer is delivered only verified, and a verified
 // file is exactly what the writer makes of its plain data. A failed DecodeFileChecked writes
 // nothing (an existing output keeps its content, a missing one is not created, and no
-// temporary file remains). The fuzz input taken as plain data comes back unchanged from a file
-// with a trailer (verified) and from one without (unconfirmed), and one changed byte in the
-// trailer has the file refused as a whole.
+// temporary file remains). The fuzz input taken as plain data comes back unchanged from files
+// with a trailer of either version (verified) and from one without (unconfirmed); one changed
+// byte in a trailer, or a trailer of version 1 under the magic of version 2, has the file
+// refused as a whole.
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -86,19 +88,23 @@ Decoded DecodeAll(const Bytes& bytes, std::string_view marker, bool outputExists
     return decoded;
 }
 
-// What the writer makes of plain under marker: with the trailer, or as earlier versions wrote.
-Bytes Encoded(std::span<const std::uint8_t> plain, std::string_view marker, bool withTrailer) {
+// What the writer makes of plain under marker: with the latest trailer, with that of the
+// previous release, or as earlier versions wrote (none).
+Bytes Encoded(std::span<const std::uint8_t> plain, std::string_view marker,
+              std::optional<TrailerVersion> trailer) {
     const fs::path encoded = ScratchFolder() / "encoded.crp";
-    if (withTrailer) {
+    if (trailer == kLatestTrailer) {
         Require(EncodeBuffer(plain, encoded, marker, kFuzzKey, FileSubstitutionTable) == 1,
                 "EncodeBuffer encodes any plain data");
     } else {
         const fs::path plainFile = ScratchFolder() / "plain.dat";
         WriteBytes(plainFile, plain);
-        Require(
-            EncodeFileWithoutTrailer(plainFile, encoded, marker, kFuzzKey, FileSubstitutionTable)
-                .ok(),
-            "EncodeFileWithoutTrailer encodes any plain data");
+        const CodingResult written =
+            trailer ? EncodeFileWithTrailerVersion(plainFile, encoded, marker, kFuzzKey,
+                                                   FileSubstitutionTable, *trailer)
+                    : EncodeFileWithoutTrailer(plainFile, encoded, marker, kFuzzKey,
+                                               FileSubstitutionTable);
+        Require(written.ok(), "the earlier formats encode any plain data");
         fs::remove(plainFile);
     }
     Bytes bytes = ReadBytes(encoded);
@@ -129,25 +135,37 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const Decoded asFile = DecodeAll(bytes, marker, size % 2 == 1);
     if (asFile.result.tagVerified) {
         const auto start = std::find_if_not(bytes.begin(), bytes.end(), IsBlank);
-        Require(Bytes(start, bytes.end()) == Encoded(asFile.plain, marker, true),
+        const auto version = TrailerMagicVersion(
+            Bytes(bytes.end() - kTrailerBytes, bytes.end() - kTrailerBytes + 8));
+        Require(version && Bytes(start, bytes.end()) == Encoded(asFile.plain, marker, version),
                 "a verified file is what the writer makes of its plain data");
     }
 
     const std::string_view owner = "fuzzcryptedfile";
-    const Bytes tagged = Encoded(bytes, owner, true);
-    const Bytes untagged = Encoded(bytes, owner, false);
-    Require(tagged.size() == untagged.size() + kTrailerBytes &&
-                std::equal(untagged.begin(), untagged.end(), tagged.begin()),
-            "the trailer is all that a file with one adds");
-    const Decoded fromTagged = DecodeAll(tagged, owner, size % 2 == 0);
-    Require(fromTagged.result.ok() && fromTagged.result.tagVerified && fromTagged.plain == bytes,
-            "a file with a trailer decodes verified to its plain data");
+    const Bytes tagged = Encoded(bytes, owner, kLatestTrailer);
+    const Bytes taggedV1 = Encoded(bytes, owner, TrailerVersion::V1);
+    const Bytes untagged = Encoded(bytes, owner, std::nullopt);
+    for (const Bytes* file : {&tagged, &taggedV1}) {
+        Require(file->size() == untagged.size() + kTrailerBytes &&
+                    std::equal(untagged.begin(), untagged.end(), file->begin()),
+                "the trailer is all that a file with one adds");
+        const Decoded fromTagged = DecodeAll(*file, owner, size % 2 == 0);
+        Require(
+            fromTagged.result.ok() && fromTagged.result.tagVerified && fromTagged.plain == bytes,
+            "a file with a trailer of either version decodes verified to its plain data");
+    }
+    // The check values of one version under the magic of the other.
+    Bytes confused = taggedV1;
+    std::copy(kTrailerMagic.begin(), kTrailerMagic.end(), confused.end() - kTrailerBytes);
+    Require(
+        DecodeAll(confused, owner, size % 2 == 1).result.status == CodingStatus::WrongKeyOrDamaged,
+        "a trailer of version 1 under the magic of version 2 is refused");
     const Decoded fromUntagged = DecodeAll(untagged, owner, size % 2 == 1);
     Require(fromUntagged.result.ok() && !fromUntagged.result.tagged && fromUntagged.plain == bytes,
             "a file without a trailer decodes unconfirmed to its plain data");
 
     // One bit of the trailer changed, the place chosen by the input.
-    Bytes damaged = tagged;
+    Bytes damaged = size % 3 == 0 ? taggedV1 : tagged;
     const std::size_t place = untagged.size() + (size == 0 ? 0 : data[0] % kTrailerBytes);
     damaged[place] ^= static_cast<std::uint8_t>(1u << (size % 8));
     const Decoded fromDamaged = DecodeAll(damaged, owner, size % 2 == 0);

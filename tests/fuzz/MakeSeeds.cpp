@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,18 +29,23 @@ Bytes FromText(std::string_view text) {
     return Bytes(text.begin(), text.end());
 }
 
-// What the program writes (withTrailer) or earlier versions wrote for plain under marker.
-Bytes Encoded(std::string_view marker, const Bytes& plain, bool withTrailer = true) {
+// What the program writes (the latest trailer) or earlier versions wrote (the trailer of
+// version 1, or none) for plain under marker.
+Bytes Encoded(std::string_view marker, const Bytes& plain,
+              std::optional<TrailerVersion> trailer = kLatestTrailer) {
     const fs::path path = ScratchFolder() / "seed.crp";
-    if (withTrailer) {
+    if (trailer == kLatestTrailer) {
         Require(EncodeBuffer(plain, path, marker, kFuzzKey, FileSubstitutionTable) == 1,
                 "a seed cannot be encoded");
     } else {
         const fs::path plainPath = ScratchFolder() / "seed.plain";
         WriteBytes(plainPath, plain);
-        Require(
-            EncodeFileWithoutTrailer(plainPath, path, marker, kFuzzKey, FileSubstitutionTable).ok(),
-            "a seed cannot be encoded");
+        const CodingResult written =
+            trailer ? EncodeFileWithTrailerVersion(plainPath, path, marker, kFuzzKey,
+                                                   FileSubstitutionTable, *trailer)
+                    : EncodeFileWithoutTrailer(plainPath, path, marker, kFuzzKey,
+                                               FileSubstitutionTable);
+        Require(written.ok(), "a seed cannot be encoded");
         fs::remove(plainPath);
     }
     Bytes bytes = ReadBytes(path);
@@ -83,7 +89,11 @@ Bytes MagicAtTheEnd() {
 void EncodedSeeds(const fs::path& folder) {
     const Bytes thirteen = FromText("hello, world!");
     const Bytes tagged = Encoded("annacryptedfile", thirteen);
-    const Bytes untagged = Encoded("annacryptedfile", thirteen, false);
+    const Bytes untagged = Encoded("annacryptedfile", thirteen, std::nullopt);
+    const Bytes taggedV1 = Encoded("annacryptedfile", thirteen, TrailerVersion::V1);
+    Bytes confused = taggedV1;
+    std::copy(kTrailerMagic.begin(), kTrailerMagic.end(),
+              confused.end() - static_cast<std::ptrdiff_t>(kTrailerBytes));
     const Bytes trailer(tagged.end() - static_cast<std::ptrdiff_t>(kTrailerBytes), tagged.end());
     const auto headerLength = static_cast<std::ptrdiff_t>(untagged.size() - 16);
     const std::vector<std::pair<std::string, Bytes>> seeds = {
@@ -91,7 +101,11 @@ void EncodedSeeds(const fs::path& folder) {
         {"tagged-8", Encoded("annacryptedfile", FromText("8 bytes!"))},
         {"tagged-13", tagged},
         {"tagged-speaker", Encoded("anna", Model(1, 1, 1, 0.5f))},
-        {"untagged-empty", Encoded("annacryptedfile", {}, false)},
+        {"tagged-v1-13", taggedV1},
+        {"tagged-v1-speaker", Encoded("anna", Model(1, 1, 1, 0.5f), TrailerVersion::V1)},
+        {"damaged-v1-file-tag", Flipped(taggedV1, -1)},
+        {"damaged-v1-under-v2-magic", confused},
+        {"untagged-empty", Encoded("annacryptedfile", {}, std::nullopt)},
         {"untagged-13", untagged},
         {"untagged-trailing-byte", Joined(untagged, FromText("x"))},
         {"untagged-other-bytes-after", Joined(untagged, FromText("not a tag\n"))},
@@ -128,9 +142,9 @@ struct TrailerEdit {
 };
 
 Bytes TrailerInput(const Bytes& plain, bool speakerFile, std::uint8_t wrongWord,
-                   const std::vector<TrailerEdit>& edits) {
-    Bytes taken = {static_cast<std::uint8_t>(speakerFile ? 1 : 0), wrongWord, 0, 0, 0, 0x10,
-                   static_cast<std::uint8_t>(edits.size())};
+                   const std::vector<TrailerEdit>& edits, bool versionOne = false) {
+    const auto flags = static_cast<std::uint8_t>((speakerFile ? 1 : 0) | (versionOne ? 2 : 0));
+    Bytes taken = {flags, wrongWord, 0, 0, 0, 0x10, static_cast<std::uint8_t>(edits.size())};
     for (const TrailerEdit& edit : edits) {
         taken.push_back(edit.kind);
         taken.push_back(static_cast<std::uint8_t>(edit.where >> 8));
@@ -147,6 +161,7 @@ void TrailerSeeds(const fs::path& folder) {
     const Bytes model = Model(1, 1, 1, 0.5f);
     constexpr std::uint8_t kFromEnd = 0x80;
     const auto last = static_cast<std::uint16_t>(kTrailerBytes - 1);  // the trailer's first byte
+    const auto version = static_cast<std::uint16_t>(last - 6);        // the magic's version digit
     const std::vector<std::pair<std::string, Bytes>> seeds = {
         {"unchanged", TrailerInput(thirteen, false, 0, {})},
         {"unchanged-empty", TrailerInput({}, false, 8, {})},
@@ -158,6 +173,11 @@ void TrailerSeeds(const fs::path& folder) {
         {"trailer-appended", TrailerInput(thirteen, false, 6, {{kFromEnd | 4, last, last}})},
         {"byte-inserted", TrailerInput(thirteen, false, 7, {{1, 0, ' '}})},
         {"byte-deleted", TrailerInput(model, true, 8, {{kFromEnd | 2, 80, 0}})},
+        {"unchanged-v1", TrailerInput(thirteen, false, 1, {}, true)},
+        {"unchanged-v1-speaker", TrailerInput(model, true, 8, {}, true)},
+        {"v1-as-v2", TrailerInput(thirteen, false, 2, {{kFromEnd, version, 0x03}}, true)},
+        {"v2-as-v1", TrailerInput(model, true, 3, {{kFromEnd, version, 0x03}})},
+        {"v1-tag-changed", TrailerInput(thirteen, false, 5, {{kFromEnd, 0, 0x80}}, true)},
         {"several", TrailerInput(thirteen, false, 0,
                                  {{kFromEnd | 3, last, 0}, {kFromEnd | 1, 0, 'Q'}, {0, 2, 4}})},
     };

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <initializer_list>
 #include <mutex>
+#include <utility>
 
 #include "tests/fuzz/FuzzSupport.h"
 
@@ -17,7 +18,9 @@ using Digest = std::array<std::uint8_t, 32>;
 using Bytes = std::span<const std::uint8_t>;
 
 // The layout's numbers, written down here again rather than taken from the program.
-constexpr std::array<std::uint8_t, 8> kMagic = {'Q', 'V', 'T', 'A', 'G', '0', '1', '\n'};
+constexpr std::array<std::uint8_t, 8> kMagicV1 = {'Q', 'V', 'T', 'A', 'G', '0', '1', '\n'};
+constexpr std::array<std::uint8_t, 8> kMagicV2 = {'Q', 'V', 'T', 'A', 'G', '0', '2', '\n'};
+constexpr std::array<std::uint8_t, 8> kMagic = kMagicV2;
 constexpr std::size_t kDigestBytes = 32;
 constexpr std::size_t kTrailerLength = kMagic.size() + 2 * kDigestBytes;  // 72
 constexpr std::size_t kChunkLength = std::size_t{1} << 20;
@@ -26,7 +29,8 @@ constexpr std::size_t kCountDigitLimit = 20;
 // Counts above this are refused as unreadable headers: their data length (with the header)
 // would not fit a signed 64-bit file offset.
 constexpr std::uint64_t kBlockCountLimit = std::uint64_t{1} << 59;
-constexpr std::string_view kLabel = "Quorvane tag key v1";
+constexpr std::string_view kLabelV1 = "Quorvane tag key v1";
+constexpr std::string_view kLabelV2 = "Quorvane tag key v2";
 
 bool IsBlank(std::uint8_t c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
@@ -40,8 +44,7 @@ std::array<std::uint8_t, 8> LittleEndian(std::uint64_t value) {
     return bytes;
 }
 
-// HMAC-SHA-256 under key of the parts joined.
-Digest Hmac(Bytes key, std::initializer_list<Bytes> parts) {
+void Initialise() {
     static std::once_flag once;
     std::call_once(once, [] {
         if (gcry_control(GCRYCTL_INITIALIZATION_FINISHED_P) == 0) {
@@ -50,6 +53,11 @@ Digest Hmac(Bytes key, std::initializer_list<Bytes> parts) {
             gcry_control(GCRYCTL_INITIALIZATION_FINISHED, 0);
         }
     });
+}
+
+// HMAC-SHA-256 under key of the parts joined.
+Digest Hmac(Bytes key, std::initializer_list<Bytes> parts) {
+    Initialise();
     gcry_md_hd_t handle = nullptr;
     Require(gcry_md_open(&handle, GCRY_MD_SHA256, GCRY_MD_FLAG_HMAC) == 0 &&
                 gcry_md_setkey(handle, key.data(), key.size()) == 0,
@@ -63,7 +71,24 @@ Digest Hmac(Bytes key, std::initializer_list<Bytes> parts) {
     return digest;
 }
 
-Digest TagKeyOf(const GostKey& key, const SubstitutionTable& table) {
+// GMAC-AES-128 of message under the 16-byte key and the 12-byte nonce.
+std::array<std::uint8_t, 16> Gmac(Bytes key, Bytes nonce, Bytes message) {
+    Initialise();
+    gcry_mac_hd_t handle = nullptr;
+    Require(gcry_mac_open(&handle, GCRY_MAC_GMAC_AES, 0, nullptr) == 0 &&
+                gcry_mac_setkey(handle, key.data(), key.size()) == 0 &&
+                gcry_mac_setiv(handle, nonce.data(), nonce.size()) == 0 &&
+                gcry_mac_write(handle, message.data(), message.size()) == 0,
+            "the reference GMAC cannot be set up");
+    std::array<std::uint8_t, 16> value{};
+    std::size_t length = value.size();
+    Require(gcry_mac_read(handle, value.data(), &length) == 0 && length == value.size(),
+            "the reference GMAC cannot be read");
+    gcry_mac_close(handle);
+    return value;
+}
+
+Digest TagKeyOf(const GostKey& key, const SubstitutionTable& table, int version) {
     std::array<std::uint8_t, 32 + 128> secret{};
     for (std::size_t i = 0; i < key.size(); ++i) {
         for (std::size_t b = 0; b < 4; ++b) {
@@ -71,11 +96,13 @@ Digest TagKeyOf(const GostKey& key, const SubstitutionTable& table) {
         }
     }
     std::copy(table.begin(), table.end(), secret.begin() + 32);
-    return Hmac(secret,
-                {Bytes(reinterpret_cast<const std::uint8_t*>(kLabel.data()), kLabel.size())});
+    const std::string_view label = version == 1 ? kLabelV1 : kLabelV2;
+    return Hmac(secret, {Bytes(reinterpret_cast<const std::uint8_t*>(label.data()), label.size())});
 }
 
-Digest FileTagOf(const Digest& tagKey, Bytes header, Bytes data) {
+// Version 1: each chunk's value is an HMAC of the chunk; version 2: a GMAC of it under the key
+// and nonce derived for its number.
+Digest FileTagOf(const Digest& tagKey, Bytes header, Bytes data, int version) {
     const std::uint8_t chunkDomain = 0x02;
     const std::uint8_t fileDomain = 0x03;
     std::vector<std::uint8_t> message = {fileDomain};
@@ -84,8 +111,15 @@ Digest FileTagOf(const Digest& tagKey, Bytes header, Bytes data) {
     for (std::size_t at = 0; at < data.size(); at += kChunkLength, ++chunks) {
         const Bytes chunk = data.subspan(at, std::min(kChunkLength, data.size() - at));
         const auto index = LittleEndian(chunks);
-        const Digest tag = Hmac(tagKey, {Bytes(&chunkDomain, 1), index, chunk});
-        message.insert(message.end(), tag.begin(), tag.end());
+        if (version == 1) {
+            const Digest tag = Hmac(tagKey, {Bytes(&chunkDomain, 1), index, chunk});
+            message.insert(message.end(), tag.begin(), tag.end());
+        } else {
+            const Digest chunkKey = Hmac(tagKey, {Bytes(&chunkDomain, 1), index});
+            const auto value =
+                Gmac(Bytes(chunkKey).first(16), Bytes(chunkKey).subspan(16, 12), chunk);
+            message.insert(message.end(), value.begin(), value.end());
+        }
     }
     const auto count = LittleEndian(chunks);
     message.insert(message.end(), count.begin(), count.end());
@@ -182,17 +216,24 @@ ReferenceResult ReferenceRead(Bytes bytes, std::string_view marker, const GostKe
     const Bytes after = bytes.subspan(at + data.size());
 
     // A trailer is looked for only right after the data the header states, never at the end of
-    // the file. Bytes there that begin with the magic (all of it, or as much of it as there are
-    // bytes), or exactly 72 bytes of anything, are a trailer, which must be exactly 72 bytes
-    // long and start with the magic: one cut, extended or with another magic refuses the file
-    // as a whole. Any other bytes there are ignored and the file has no trailer.
+    // the file. Bytes there that begin with a magic of either version (all of it, or as much of
+    // it as there are bytes), or exactly 72 bytes of anything, are a trailer, which must be
+    // exactly 72 bytes long and start with a whole magic: one cut, extended or with another
+    // magic refuses the file as a whole. Any other bytes there are ignored and the file has no
+    // trailer.
     const std::size_t startLength = std::min(after.size(), kMagic.size());
-    const bool startsWithMagic =
-        !after.empty() &&
-        std::equal(after.begin(), after.begin() + static_cast<std::ptrdiff_t>(startLength),
-                   kMagic.begin());
+    const auto startsWith = [&](const std::array<std::uint8_t, 8>& magic) {
+        return !after.empty() &&
+               std::equal(after.begin(), after.begin() + static_cast<std::ptrdiff_t>(startLength),
+                          magic.begin());
+    };
+    int version = 0;
+    if (after.size() >= kMagic.size()) {
+        version = startsWith(kMagicV1) ? 1 : startsWith(kMagicV2) ? 2 : 0;
+    }
+    const bool startsWithMagic = startsWith(kMagicV1) || startsWith(kMagicV2);
     result.tagged = startsWithMagic || after.size() == kTrailerLength;
-    if (result.tagged && (after.size() != kTrailerLength || !startsWithMagic)) {
+    if (result.tagged && (after.size() != kTrailerLength || version == 0)) {
         return refuse(CodingStatus::WrongKeyOrDamaged);
     }
     const Bytes last = result.tagged ? after : Bytes();
@@ -201,7 +242,7 @@ ReferenceResult ReferenceRead(Bytes bytes, std::string_view marker, const GostKe
     }
     Digest tagKey{};
     if (result.tagged) {
-        tagKey = TagKeyOf(key, table);
+        tagKey = TagKeyOf(key, table, version);
         const std::uint8_t keyCheckDomain = 0x01;
         const Digest check = Hmac(tagKey, {Bytes(&keyCheckDomain, 1), header});
         if (!std::equal(check.begin(), check.end(), last.begin() + kMagic.size())) {
@@ -210,7 +251,7 @@ ReferenceResult ReferenceRead(Bytes bytes, std::string_view marker, const GostKe
     }
     result.refusedAtOpen = false;
     if (result.tagged) {
-        const Digest tag = FileTagOf(tagKey, header, data);
+        const Digest tag = FileTagOf(tagKey, header, data, version);
         if (!std::equal(tag.begin(), tag.end(), last.begin() + kMagic.size() + kDigestBytes)) {
             result.status = CodingStatus::WrongKeyOrDamaged;
             return result;

@@ -2,7 +2,8 @@
 
 // A reader of encoded files written for the fuzz targets on its own, from the byte layout in
 // docs/FORMAT.md rather than from the program's code: the header, the length, where a trailer
-// is and what it must hold (HMAC-SHA-256 computed here directly with libgcrypt), and the plain
+// is and what it must hold in either version (HMAC-SHA-256 and GMAC-AES-128 computed here
+// directly with libgcrypt), and the plain
 // data (deciphered block by block with GostDecryptBlock). The targets require the program's
 // readers to decide exactly as it does on every input. It holds the whole file in memory, so
 // the inputs stay far below the program's 64 KiB header window.

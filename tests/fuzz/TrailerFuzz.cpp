@@ -10,7 +10,9 @@
 //
 // Input: the edits and the choice of key from the end (FuzzedDataProvider), the plain data from
 // the rest. Half the inputs make speaker files (StoreKey and StoreSubstitutionTable, the user
-// name as marker, owner-only).
+// name as marker, owner-only); half carry the trailer of version 1 (the previous release's)
+// instead of the latest, so that both versions' checks, and edits that turn the magic of one
+// into the other's, are fuzzed.
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -119,7 +121,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     using namespace quorvane;
     using namespace quorvane::fuzz;
     FuzzedDataProvider in(data, size);
-    const bool speakerFile = in.ConsumeBool();
+    const auto flags = in.ConsumeIntegral<std::uint8_t>();
+    const bool speakerFile = (flags & 1) != 0;
+    const TrailerVersion version = (flags & 2) != 0 ? TrailerVersion::V1 : kLatestTrailer;
     const std::string_view marker = speakerFile ? "anna" : "annacryptedfile";
     const GostKey& key = speakerFile ? StoreKey : kFuzzKey;
     const SubstitutionTable& table = speakerFile ? StoreSubstitutionTable : FileSubstitutionTable;
@@ -151,10 +155,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const Bytes plain = in.ConsumeRemainingBytes<std::uint8_t>();
 
     const fs::path input = ScratchFolder() / (speakerFile ? "anna.spk" : "file.crp");
-    Require(EncodeBufferChecked(plain, input, marker, key, table, OutputMode::Replace,
-                                speakerFile ? FilePrivacy::OwnerOnly : FilePrivacy::Normal)
-                .ok(),
-            "EncodeBufferChecked encodes any plain data");
+    if (version == kLatestTrailer) {
+        Require(EncodeBufferChecked(plain, input, marker, key, table, OutputMode::Replace,
+                                    speakerFile ? FilePrivacy::OwnerOnly : FilePrivacy::Normal)
+                    .ok(),
+                "EncodeBufferChecked encodes any plain data");
+    } else {
+        const fs::path plainFile = ScratchFolder() / "plain.dat";
+        WriteBytes(plainFile, plain);
+        Require(EncodeFileWithTrailerVersion(plainFile, input, marker, key, table, version).ok(),
+                "the trailer of version 1 is written for any plain data");
+        fs::remove(plainFile);
+    }
     const Bytes original = ReadBytes(input);
     Bytes changed = original;
     for (const Edit& edit : edits) {
