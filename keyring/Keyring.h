@@ -4,6 +4,10 @@
 // protected speaker file: the Secret Service (libsecret; gnome-keyring and KWallet serve it)
 // on Linux, DPAPI (user scope) in the per-user data folder on Windows. One item per speaker
 // file, found by the file's absolute path and labelled with the user's name and the folder.
+//
+// The calls block: the Secret Service may show its own prompt to unlock the keyring, and each
+// call gives up after 30 seconds with Unavailable (without a session bus it answers at once).
+// A passphrase is text without NUL bytes (the Secret Service stores it as text/plain).
 
 #include <filesystem>
 #include <span>

@@ -8,6 +8,7 @@ PACKAGES=(
   portaudio19-dev libasound2-dev libjack-jackd2-dev libsndfile1-dev libsamplerate0-dev libcli11-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libgcrypt20-dev libbotan-2-dev
+  libsecret-1-dev gnome-keyring dbus-daemon
   espeak-ng sox gnuplot-nox pulseaudio pulseaudio-utils libasound2-plugins
   xvfb xauth openbox xdotool x11-xserver-utils x11-utils dbus-daemon at-spi2-core libglib2.0-bin
   clang libclang-rt-14-dev
