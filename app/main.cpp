@@ -18,6 +18,7 @@
 
 #include "audio/PortAudioDevice.h"
 #include "files/AtomicFile.h"
+#include "files/ProcessSafety.h"
 #include "ui/Application.h"
 #include "ui/Encode.h"
 #include "ui/Main.h"
@@ -96,6 +97,8 @@ bool CommandLineFiles(QStringList& files) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Passphrases, keys and voice models in memory never land in a core file.
+    quorvane::DisableCoreDumps();
     switch (EarlyOption(argc, argv)) {
         case Early::Help:
             std::fputs(kUsage, stdout);

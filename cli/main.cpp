@@ -9,11 +9,14 @@
 #include <string>
 #include <system_error>
 
-#include "files/AtomicFile.h"
 #include "cli/Commands.h"
+#include "files/AtomicFile.h"
+#include "files/ProcessSafety.h"
 #include "workflow/DataFolders.h"
 
 int main(int argc, char** argv) {
+    // Passphrases, keys and voice models in memory never land in a core file.
+    quorvane::DisableCoreDumps();
     // Ctrl-C, SIGTERM or SIGHUP in the middle of a file leave no temporary file behind.
     quorvane::InstallTemporaryCleanup();
     CLI::App app{"Quorvane on the command line: voice models from sound files.", "quorvane-cli"};
@@ -29,8 +32,15 @@ int main(int argc, char** argv) {
         ->capture_default_str()
         ->each([&context](const std::string&) { context.speakersGiven = true; });
 
+    app.add_option("--passphrase-file", context.passphraseFile,
+                   "Read the passphrase of a protected user from the first line of this file "
+                   "(else it is typed on the terminal)");
+    app.add_flag("--remember", context.remember,
+                 "Let the desktop's keyring remember a passphrase that is set or typed");
+
     quorvane::RegisterInspectCommands(app, context);
     quorvane::RegisterUserCommands(app, context);
+    quorvane::RegisterProtectionCommands(app, context);
     quorvane::RegisterEvaluateCommand(app, context);
 
     try {

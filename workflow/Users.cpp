@@ -5,11 +5,14 @@
 #include <utility>
 
 #include "files/AtomicFile.h"
+#include "keyring/Keyring.h"
 #include "speaker/KeyFile.h"
+#include "speaker/ProtectedFile.h"
 #include "speaker/SpeakerStore.h"
 #include "speaker/UserKey.h"
 #include "speaker/UserName.h"
 #include "workflow/Messages.h"
+#include "workflow/Protection.h"
 
 namespace quorvane {
 
@@ -66,7 +69,8 @@ std::optional<std::string_view> KeyFileRefusal(const fs::path& keyFile) {
 Users::Users(fs::path speakersDir) : speakersDir_(std::move(speakersDir)) {}
 
 std::int32_t Users::Load(FrontEnd& front) {
-    return LoadRegisteredUsers(speakersDir_, list_, front);
+    const std::int32_t loaded = LoadRegisteredUsers(speakersDir_, list_, front);
+    return loaded + LoadProtectedUsers(speakersDir_, list_, front);
 }
 
 std::optional<std::string_view> Users::CheckNewUser(float threshold, std::string_view name) const {
@@ -102,6 +106,11 @@ AddUserResult Users::Add(std::string_view name, const Enrolment& enrolment, Fron
             return result;
         }
     }
+    const NewUserProtection protection = ChooseNewUserProtection(name, options.protection, front);
+    if (protection.cancelled) {
+        result.message = protection.message;
+        return result;
+    }
     std::error_code error;
     const bool existed = fs::is_directory(speakersDir_, error);
     if (!CreateSpeakersFolder(speakersDir_, error)) {
@@ -112,13 +121,25 @@ AddUserResult Users::Add(std::string_view name, const Enrolment& enrolment, Fron
         return result;
     }
     result.createdFolder = !existed;
-    result.speakerFile = SpeakerFilePath(speakersDir_, name);
-    if (StoreUserFiles(speakersDir_, name, enrolment.PhraseCodebooks(), enrolment.Threshold(),
-                       front) != 1) {
-        result.message = kUnableToAddUserMessage;
-        return result;
+    if (protection.protect) {
+        result.speakerFile = StoreProtectedUser(speakersDir_, name, enrolment.PhraseCodebooks(),
+                                                enrolment.Threshold(), protection.answer, front);
+        if (result.speakerFile.empty()) {
+            result.message = kUnableToAddUserMessage;
+            return result;
+        }
+    } else {
+        result.speakerFile = SpeakerFilePath(speakersDir_, name);
+        if (StoreUserFiles(speakersDir_, name, enrolment.PhraseCodebooks(), enrolment.Threshold(),
+                           front) != 1) {
+            result.message = kUnableToAddUserMessage;
+            return result;
+        }
     }
     AppendUser(list_, enrolment.PhraseCodebooks(), name, enrolment.Threshold());
+    if (protection.protect) {
+        list_.FindToChange(name)->protectedFile = result.speakerFile;
+    }
     result.done = true;
     front.UserAdded(name);
 
@@ -168,6 +189,12 @@ RemoveUserResult Users::Remove(std::string_view name, FrontEnd& front) {
         for (const fs::path& path : deletion.failed) {
             front.FileProblem(std::string(kCanNotDeleteFilePrefix) + PathText(path), {});
         }
+    }
+    // A remembered passphrase of a protected file that is gone is of no use any more.
+    if (const UserRecord* record = list_.Find(name); record != nullptr &&
+                                                     !record->protectedFile.empty() &&
+                                                     result.failed.empty() && !result.filesKept) {
+        static_cast<void>(ForgetPassphrase(record->protectedFile));
     }
     // The user leaves the list whatever happened to the files.
     list_.Remove(name);

@@ -15,6 +15,9 @@
 
 namespace quorvane {
 
+// How "Add new user..." offers protection (workflow/Protection.h).
+enum class ProtectionOffer { None, Ask, Required };
+
 // The refusal of a name alone (empty, forbidden symbols, too long), or nothing.
 [[nodiscard]] std::optional<std::string_view> NameRefusal(std::string_view name);
 
@@ -24,6 +27,9 @@ struct AddUserOptions {
     // written stops the enrolment before anything is registered. Without it the front end
     // is asked after the user was added, as the window does.
     std::optional<std::filesystem::path> keyFile;
+    // Whether the new user's models are protected by a passphrase (workflow/Protection.h),
+    // asked after the name is accepted and before anything is written.
+    ProtectionOffer protection = ProtectionOffer::None;
 };
 
 struct AddUserResult : StepResult {
@@ -46,9 +52,12 @@ public:
 
     [[nodiscard]] const std::filesystem::path& SpeakersDir() const { return speakersDir_; }
     [[nodiscard]] const UserList& List() const { return list_; }
+    // The records, for unlocking and protecting them (workflow/Protection.h).
+    [[nodiscard]] UserList& Records() { return list_; }
 
-    // Takes in every speaker file of the folder, in the folder's order; the notices of
-    // files that are refused go to the front end. Returns the number of users loaded.
+    // Takes in every speaker file of the folder, in the folder's order, then the protected
+    // ones as locked users (nothing is asked); the notices of files that are refused go to
+    // the front end. Returns the number of users loaded.
     std::int32_t Load(FrontEnd& front);
     // Forgets every user (the window's close).
     void Release() { list_.Clear(); }
