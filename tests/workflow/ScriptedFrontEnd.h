@@ -17,6 +17,8 @@ public:
     std::deque<bool> asks;
     std::deque<ReplaceAnswer> replaces;
     std::deque<std::filesystem::path> keyFiles;
+    std::deque<PassphraseAnswer> passphrases;
+    std::vector<bool> passphraseConfirms;  // the confirm flag of each passphrase asked
     int level = 2;
 
     std::vector<std::string> shown;    // notices, warnings and questions, in order
@@ -41,6 +43,10 @@ public:
     void FileProblem(std::string_view message, std::string_view reason) override {
         shown.emplace_back(message);
         reasons.emplace_back(reason);
+    }
+    PassphraseAnswer AskPassphrase(std::string_view, bool confirm) override {
+        passphraseConfirms.push_back(confirm);
+        return Take(passphrases, PassphraseAnswer{});
     }
     Progress& Bar() override { return bar; }
 
