@@ -3,6 +3,7 @@
 #include <gcrypt.h>
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <mutex>
 #include <system_error>
@@ -73,26 +74,47 @@ bool ParseSalt(std::string_view text, Salt& salt) {
     return true;
 }
 
+enum class KeyCheck { Match, Mismatch, NoTrailer };
+
 // The key check stored in the file's trailer against the one of `key` over the file's header.
-// False when the file has no trailer or its header does not end where three lines end.
-bool KeyCheckMatches(std::span<const std::uint8_t> bytes, const GostKey& key) {
-    std::size_t headerEnd = 0;
-    int lines = 0;
-    while (headerEnd < bytes.size() && lines < kHeaderLines) {
-        if (bytes[headerEnd++] == static_cast<std::uint8_t>(kHeaderSeparator)) {
-            ++lines;
+// NoTrailer when the file is not header, cipher data and a trailer exactly: a protected file
+// always carries one, so such a file is damaged whatever the passphrase.
+KeyCheck CompareKeyCheck(std::span<const std::uint8_t> bytes, std::string_view marker,
+                         const GostKey& key) {
+    std::array<std::size_t, kHeaderLines> lineEnds{};
+    std::size_t at = 0;
+    for (std::size_t& end : lineEnds) {
+        while (at < bytes.size() && bytes[at] != static_cast<std::uint8_t>(kHeaderSeparator)) {
+            ++at;
         }
+        if (at == bytes.size()) {
+            return KeyCheck::NoTrailer;
+        }
+        end = at++;
     }
-    if (lines < kHeaderLines || bytes.size() < headerEnd + kTrailerBytes) {
-        return false;
+    // The marker starts the file and fills its first line, as the program writes it.
+    if (std::string_view(reinterpret_cast<const char*>(bytes.data()), lineEnds[0]) != marker) {
+        return KeyCheck::NoTrailer;
+    }
+    const std::size_t headerEnd = lineEnds[2] + 1;
+    const std::string_view countText(reinterpret_cast<const char*>(bytes.data()) + lineEnds[0] + 1,
+                                     lineEnds[1] - lineEnds[0] - 1);
+    std::uint64_t blocks = 0;
+    const auto [end, error] =
+        std::from_chars(countText.data(), countText.data() + countText.size(), blocks);
+    if (error != std::errc() || end != countText.data() + countText.size() ||
+        blocks > (bytes.size() - headerEnd) / 8 ||
+        bytes.size() - headerEnd - 8 * blocks != kTrailerBytes) {
+        return KeyCheck::NoTrailer;
     }
     const auto trailer = bytes.subspan(bytes.size() - kTrailerBytes);
     if (!std::equal(kTrailerMagic.begin(), kTrailerMagic.end(), trailer.begin())) {
-        return false;
+        return KeyCheck::NoTrailer;
     }
     const TagKey tagKey(key, StoreSubstitutionTable);
     const Tag check = tagKey.KeyCheck(bytes.first(headerEnd));
-    return TagsEqual(check, trailer.subspan(kTrailerMagic.size(), kTagBytes));
+    return TagsEqual(check, trailer.subspan(kTrailerMagic.size(), kTagBytes)) ? KeyCheck::Match
+                                                                              : KeyCheck::Mismatch;
 }
 
 }  // namespace
@@ -250,12 +272,15 @@ UnlockStatus ReadProtectedFile(const std::filesystem::path& path, std::span<cons
     if (!DerivePassphraseKey(passphrase, header.salt, header.kdf, key)) {
         return UnlockStatus::Damaged;
     }
-    if (!KeyCheckMatches(bytes, key)) {
-        return UnlockStatus::WrongPassphrase;
-    }
     std::vector<std::uint8_t> model;
     const CodingResult decoded =
         DecodeToBufferChecked(path, marker, key, StoreSubstitutionTable, model, kModelFileMaxBytes);
+    // The reader checks the key check before deciphering anything; a refusal there is the
+    // passphrase's, one of the file tag (or of the layout) the file's.
+    if (decoded.status == CodingStatus::WrongKeyOrDamaged &&
+        CompareKeyCheck(bytes, marker, key) == KeyCheck::Mismatch) {
+        return UnlockStatus::WrongPassphrase;
+    }
     std::array<VoiceCodebook, 3> loaded;
     float loadedThreshold = 0.0f;
     const bool parsed =
