@@ -79,6 +79,7 @@ public:
         int ChooseSecurityLevel() override;
         std::filesystem::path ChooseKeyFile(std::string_view defaultName) override;
         ReplaceAnswer AskReplace(const std::filesystem::path& output) override;
+        quorvane::PassphraseAnswer AskPassphrase(std::string_view name, bool confirm) override;
         void UserAdded(std::string_view name) override;
         quorvane::Progress& Bar() override;
         // How many notices and warnings were shown so far.

@@ -33,6 +33,7 @@
 #include "ui_Main.h"
 #include "workflow/Coding.h"
 #include "workflow/Messages.h"
+#include "workflow/Protection.h"
 
 namespace {
 
@@ -177,6 +178,12 @@ void CaptionFilesDialog(TForm3& form, std::string_view caption, std::string_view
 // ---------------------------------------------------------------- Encode page
 
 void TForm1::Button5Click() {
+    // A protected user's models are unlocked (the passphrase asked) before files are chosen.
+    const std::string chosenName = ui->ComboBox2->currentText().toStdString();
+    if (users.List().Find(chosenName) != nullptr &&
+        !Show(quorvane::UnlockUser(users, chosenName, front))) {
+        return;
+    }
     std::string refusal;
     if (quorvane::FindEncodingUser(users.List(), ui->ComboBox2->currentText().toStdString(),
                                    refusal) == nullptr) {
@@ -196,6 +203,11 @@ void TForm1::Button5Click() {
 
 void TForm1::EncodeChosenFiles(const QStringList& files) {
     // A drop arrives without the checks that precede the open dialog; run them here.
+    const std::string chosenName = ui->ComboBox2->currentText().toStdString();
+    if (users.List().Find(chosenName) != nullptr &&
+        !Show(quorvane::UnlockUser(users, chosenName, front))) {
+        return;
+    }
     std::string refusal;
     const UserRecord* record = quorvane::FindEncodingUser(
         users.List(), ui->ComboBox2->currentText().toStdString(), refusal);
@@ -284,6 +296,10 @@ void TForm1::Button7Click() {
     const std::string stdName = name.toStdString();
     const bool byVoice = RadioGroup3ItemIndex() == 0;
     GostKey key{};
+    if (byVoice && users.List().Find(stdName) != nullptr &&
+        !Show(quorvane::UnlockUser(users, stdName, front))) {
+        return;
+    }
     if (byVoice) {
         const quorvane::VoiceKeyResult voice =
             quorvane::KeyFromVoice(users.List(), stdName, enrolment.Recording(), front);
