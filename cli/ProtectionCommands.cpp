@@ -72,7 +72,8 @@ PassphraseAnswer FromFile(const CliContext& context) {
 
 PassphraseAnswer FromTerminal(const CliContext& context, std::string_view name, bool confirm) {
     PassphraseAnswer answer;
-    const std::string prompt = "Passphrase for " + EscapeControls(name) + ": ";
+    const std::string prompt = std::string(confirm ? "New passphrase for " : "Passphrase for ") +
+                               EscapeControls(name) + ": ";
     for (int attempt = 0; attempt < (confirm ? kConfirmTries : 1); ++attempt) {
         if (!ReadHiddenLine(prompt, answer.passphrase)) {
             return {};
