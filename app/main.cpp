@@ -18,6 +18,7 @@
 
 #include "audio/PortAudioDevice.h"
 #include "files/AtomicFile.h"
+#include "files/ProcessSafety.h"
 #include "ui/Application.h"
 #include "ui/Encode.h"
 #include "ui/Main.h"
@@ -98,6 +99,8 @@ bool CommandLineFiles(QStringList& files) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Passphrases, keys and voice models in memory never land in a core file.
+    quorvane::DisableCoreDumps();
     // SIGINT, SIGTERM or SIGHUP in the middle of a file leave no temporary file behind.
     quorvane::InstallTemporaryCleanup();
     switch (EarlyOption(argc, argv)) {

@@ -21,6 +21,10 @@ struct CliContext {
     // --speakers DIR; by default the folder "Speakers" beside the executable.
     std::filesystem::path speakersDir;
     bool speakersGiven = false;  // --speakers was on the command line
+    // --passphrase-file FILE: the passphrases of protected users from its first line.
+    std::filesystem::path passphraseFile;
+    // --remember: let the keyring remember a passphrase that is set or typed.
+    bool remember = false;
     int exitCode = kExitSuccess;
 };
 
@@ -30,6 +34,9 @@ void RegisterInspectCommands(CLI::App& app, CliContext& context);
 
 // The commands that work with registered users and their files.
 void RegisterUserCommands(CLI::App& app, CliContext& context);
+
+// protect NAME, unprotect NAME and passphrase NAME: the passphrase of a registered user.
+void RegisterProtectionCommands(CLI::App& app, CliContext& context);
 
 // evaluate DIR: the false rejections and acceptances of each security level on a corpus.
 void RegisterEvaluateCommand(CLI::App& app, CliContext& context);

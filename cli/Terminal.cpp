@@ -2,7 +2,9 @@
 
 #ifdef _WIN32
 #include <io.h>
+#include <windows.h>
 #else
+#include <termios.h>
 #include <unistd.h>
 #endif
 
@@ -14,6 +16,56 @@ bool IsTerminal(std::FILE* stream) {
 #else
     return isatty(fileno(stream)) != 0;
 #endif
+}
+
+bool ReadHiddenLine(std::string_view prompt, SecretText& line) {
+    line.clear();
+    if (!IsTerminal(stdin)) {
+        return false;
+    }
+    std::fprintf(stderr, "%.*s", static_cast<int>(prompt.size()), prompt.data());
+    std::fflush(stderr);
+#ifdef _WIN32
+    const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    DWORD mode = 0;
+    const bool changed =
+        GetConsoleMode(input, &mode) && SetConsoleMode(input, mode & ~ENABLE_ECHO_INPUT);
+#else
+    termios saved{};
+    bool changed = tcgetattr(STDIN_FILENO, &saved) == 0;
+    if (changed) {
+        termios quiet = saved;
+        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        quiet.c_lflag |= ECHONL;
+        changed = tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet) == 0;
+    }
+#endif
+    bool ended = false;
+    for (;;) {
+        const int c = std::fgetc(stdin);
+        if (c == EOF) {
+            ended = line.empty();
+            break;
+        }
+        if (c == '\n') {
+            break;
+        }
+        line.push_back(static_cast<char>(c));
+    }
+    if (!line.empty() && line.back() == '\r') {
+        line.pop_back();
+    }
+#ifdef _WIN32
+    if (changed) {
+        SetConsoleMode(input, mode);
+        std::fprintf(stderr, "\n");
+    }
+#else
+    if (changed) {
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+    }
+#endif
+    return !ended;
 }
 
 std::string EscapeControls(std::string_view text) {

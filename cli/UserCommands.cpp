@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "cli/Commands.h"
+#include "cli/Passphrase.h"
 #include "cli/RecordingFile.h"
 #include "cli/Terminal.h"
 #include "files/PathText.h"
@@ -81,6 +82,7 @@ public:
         bool overwrite = false;        // replace existing outputs
         bool allowUnverified = false;  // decode files without a check value
         int level = kSecurityLow;
+        const CliContext* passphrases = nullptr;  // where passphrases come from, when asked
     };
     TerminalFrontEnd() = default;
     explicit TerminalFrontEnd(Options options) : options_(options) {}
@@ -110,6 +112,12 @@ public:
     void FileProblem(std::string_view message, std::string_view reason) override {
         PrintError(reason.empty() ? std::string(message)
                                   : std::string(message) + " (" + std::string(reason) + ")");
+    }
+    PassphraseAnswer AskPassphrase(std::string_view name, bool confirm) override {
+        if (options_.passphrases == nullptr) {
+            return {};
+        }
+        return AskCliPassphrase(*options_.passphrases, name, confirm);
     }
     Progress& Bar() override { return bar_; }
     ProgressFn FileProgress(const fs::path& file) override {
@@ -194,6 +202,7 @@ struct EnrolOptions {
     std::array<std::string, 3> phrases;
     std::string level = "low";
     std::string keyFile;
+    bool protect = false;  // --protect
 };
 
 // --level as CLI11 gives it: already checked and lowered.
@@ -223,8 +232,13 @@ int RunEnrol(const CliContext& context, const EnrolOptions& options) {
             return kExitError;
         }
     }
-    TerminalFrontEnd front(
-        {.yes = true, .overwrite = false, .level = SecurityLevelIndex(options.level)});
+    if (options.protect) {
+        add.protection = ProtectionOffer::Required;
+    }
+    TerminalFrontEnd front({.yes = true,
+                            .overwrite = false,
+                            .level = SecurityLevelIndex(options.level),
+                            .passphrases = &context});
     Enrolment enrolment;
     for (int slot = 0; slot < 3; ++slot) {
         const fs::path phrase = PathFromText(options.phrases[static_cast<std::size_t>(slot)]);
@@ -250,6 +264,9 @@ int RunEnrol(const CliContext& context, const EnrolOptions& options) {
     if (added.createdFolder) {
         PrintLine("Created the Speakers folder " + PathText(context.speakersDir));
     }
+    if (options.protect) {
+        PrintLine("The voice model of " + name + " is protected by its passphrase.");
+    }
     PrintLine("User " + name + " added (threshold " + FixedText(enrolment.Threshold()) +
               ", level " + options.level + "): " + PathText(added.speakerFile));
     if (!add.keyFile) {
@@ -271,12 +288,15 @@ int RunEnrol(const CliContext& context, const EnrolOptions& options) {
 // ---- verify ----
 
 int RunVerify(const CliContext& context, const std::string& name, const std::string& recording) {
-    const Users users = LoadUsers(context);
-    const UserRecord* record = users.List().Find(name);
-    if (record == nullptr) {
+    Users users = LoadUsers(context);
+    if (users.List().Find(name) == nullptr) {
         PrintError(UserNotFoundMessage(name));
         return kExitError;
     }
+    if (!UnlockForCli(context, users, name)) {
+        return kExitError;
+    }
+    const UserRecord* record = users.List().Find(name);
     Enrolment take;
     if (!TakeRecordingFile(PathFromText(recording), take)) {
         return kExitError;
@@ -344,7 +364,10 @@ struct EncodeOptions {
 };
 
 int RunEncode(const CliContext& context, const EncodeOptions& options) {
-    const Users users = LoadUsers(context);
+    Users users = LoadUsers(context);
+    if (users.List().Find(options.name) != nullptr && !UnlockForCli(context, users, options.name)) {
+        return kExitError;
+    }
     std::string refusal;
     const UserRecord* record = FindEncodingUser(users.List(), options.name, refusal);
     if (record == nullptr) {
@@ -437,11 +460,17 @@ int RunDecode(const CliContext& context, const DecodeOptions& options) {
         return kExitError;
     }
 
-    const Users users = LoadUsers(context);
+    Users users = LoadUsers(context);
     TerminalFrontEnd front(
         {.overwrite = options.overwrite, .allowUnverified = options.allowUnverified});
+    const bool byVoice = request.keySource == KeySource::Voice;
+    // The voice is judged against the stored models: a protected user's are unlocked first.
+    if (byVoice && users.List().Find(owner.name) != nullptr &&
+        !UnlockForCli(context, users, owner.name)) {
+        return kExitError;
+    }
     Enrolment take;
-    if (request.keySource == KeySource::Voice) {
+    if (byVoice) {
         if (!TakeRecordingFile(PathFromText(options.voice), take)) {
             return kExitError;
         }
@@ -491,6 +520,9 @@ void RegisterUserCommands(CLI::App& app, CliContext& context) {
         ->capture_default_str();
     enrolCommand->add_option("--key-file", enrol->keyFile,
                              "Save the security key to this new file (only possible now)");
+    enrolCommand->add_flag("--protect", enrol->protect,
+                           "Protect the voice model with a passphrase (--passphrase-file, or "
+                           "typed twice on the terminal)");
     enrolCommand->callback([&context, enrol] { context.exitCode = RunEnrol(context, *enrol); });
 
     struct VerifyOptions {

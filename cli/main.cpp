@@ -13,6 +13,7 @@
 
 #include "cli/Commands.h"
 #include "files/AtomicFile.h"
+#include "files/ProcessSafety.h"
 #include "workflow/DataFolders.h"
 
 #ifndef QUORVANE_VERSION
@@ -58,6 +59,8 @@ std::string UsageProblem(const CLI::App& app, const CLI::ParseError& error) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Passphrases, keys and voice models in memory never land in a core file.
+    quorvane::DisableCoreDumps();
     // Ctrl-C, SIGTERM or SIGHUP in the middle of a file leave no temporary file behind; Ctrl-C
     // says so and ends with status 130, as shells expect of an interrupted command.
     quorvane::InstallTemporaryCleanup("Cancelled");
@@ -76,8 +79,15 @@ int main(int argc, char** argv) {
         ->capture_default_str()
         ->each([&context](const std::string&) { context.speakersGiven = true; });
 
+    app.add_option("--passphrase-file", context.passphraseFile,
+                   "Read the passphrase of a protected user from the first line of this file "
+                   "(else it is typed on the terminal)");
+    app.add_flag("--remember", context.remember,
+                 "Let the desktop's keyring remember a passphrase that is set or typed");
+
     quorvane::RegisterInspectCommands(app, context);
     quorvane::RegisterUserCommands(app, context);
+    quorvane::RegisterProtectionCommands(app, context);
     quorvane::RegisterEvaluateCommand(app, context);
 
     try {

@@ -8,6 +8,7 @@
 #include "cipher/Gost.h"
 #include "files/PlatformFile.h"
 #include "speaker/ModelFile.h"
+#include "speaker/ProtectedFile.h"
 
 namespace quorvane {
 
@@ -236,6 +237,13 @@ std::vector<std::filesystem::path> FindUserFiles(const std::filesystem::path& sp
     for (std::filesystem::path& path : ListSpeakerFiles(speakersDir)) {
         std::string token;
         if (ReadMarker(path, token) && token == name) {
+            files.push_back(std::move(path));
+        }
+    }
+    // A protected user's file is the user's too, found by the name its marker states.
+    for (std::filesystem::path& path : ListProtectedFiles(speakersDir)) {
+        ProtectedHeader header;
+        if (ReadProtectedHeader(path, header) && header.name == name) {
             files.push_back(std::move(path));
         }
     }

@@ -120,8 +120,9 @@ struct StoreResult {
 std::int32_t LoadRegisteredUsers(const std::filesystem::path& speakersDir, UserList& users,
                                  Notifier& notifier);
 
-// The speaker files of speakersDir whose first token equals `name` exactly. Files that
-// cannot be opened or whose first token is over 999 characters are never included.
+// The speaker files of speakersDir whose first token equals `name` exactly, then the user's
+// protected files (speaker/ProtectedFile.h) whose marker names `name`. Files that cannot be
+// opened or whose first token is over 999 characters are never included.
 [[nodiscard]] std::vector<std::filesystem::path> FindUserFiles(
     const std::filesystem::path& speakersDir, std::string_view name);
 

@@ -14,6 +14,12 @@ const UserRecord* UserList::Find(std::string_view name) const {
     return found == records_.end() ? nullptr : &*found;
 }
 
+UserRecord* UserList::FindToChange(std::string_view name) {
+    const auto found = std::find_if(records_.begin(), records_.end(),
+                                    [name](const UserRecord& r) { return r.name == name; });
+    return found == records_.end() ? nullptr : &*found;
+}
+
 std::vector<std::string> UserList::Names() const {
     std::vector<std::string> names;
     names.reserve(records_.size());

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <list>
 #include <span>
 #include <string>
@@ -21,6 +22,11 @@ struct UserRecord {
     std::string name;
     std::array<VoiceCodebook, 3> codebooks;
     float threshold = 0.0f;
+    // The user's protected speaker file (speaker/ProtectedFile.h); empty for an ordinary one.
+    std::filesystem::path protectedFile;
+    // The models are still locked behind the passphrase: codebooks empty, threshold 0. Nothing
+    // may use the models (or derive the key) of a locked record.
+    bool locked = false;
 };
 
 // The registered users in list order: loading order at start, then adding order.
@@ -37,6 +43,8 @@ public:
 
     // The first record whose name equals `name` exactly, or nullptr.
     [[nodiscard]] const UserRecord* Find(std::string_view name) const;
+    // The same record, for changing it in place (unlocking, protecting).
+    [[nodiscard]] UserRecord* FindToChange(std::string_view name);
     // The names in list order (what the user boxes list).
     [[nodiscard]] std::vector<std::string> Names() const;
     // Removes the first record with exactly this name; false when there is none.

@@ -37,12 +37,14 @@
 #include "files/PathText.h"
 #include "ui/Accessible.h"
 #include "ui/BatchRunner.h"
+#include "ui/PassphraseBox.h"
 #include "ui/Prompt.h"
 #include "ui/QtText.h"
 #include "ui/Secparam.h"
 #include "ui_Main.h"
 #include "workflow/DataFolders.h"
 #include "workflow/Messages.h"
+#include "workflow/Protection.h"
 
 // Resources of a static library are registered explicitly; Q_INIT_RESOURCE must be
 // used outside any namespace.
@@ -160,6 +162,25 @@ quorvane::FrontEnd::ReplaceAnswer TForm1::WindowFrontEnd::AskReplace(
 bool TForm1::WindowFrontEnd::AllowUnverified(const std::filesystem::path& file) {
     return form_.prompt.Question(FromUtf8(quorvane::UnverifiedQuestion(quorvane::PathText(file))),
                                  FromUtf8(quorvane::kUnverifiedCaption), Prompt::Icon::Warning);
+}
+
+quorvane::PassphraseAnswer TForm1::WindowFrontEnd::AskPassphrase(std::string_view name,
+                                                                 bool confirm) {
+    // A new passphrase is typed twice; two different entries are told and asked again.
+    for (;;) {
+        PassphraseBox box(FromUtf8(name), confirm, &form_);
+        if (form_.prompt.ShowModal(box) != QDialog::Accepted) {
+            return {};
+        }
+        quorvane::PassphraseAnswer answer;
+        answer.passphrase = box.TakePassphrase();
+        answer.remember = box.Remember();
+        if (!confirm || box.TakeAgain() == answer.passphrase) {
+            answer.given = true;
+            return answer;
+        }
+        Notice(std::string(quorvane::kPassphrasesDiffer));
+    }
 }
 
 void TForm1::WindowFrontEnd::UserAdded(std::string_view name) {
@@ -996,7 +1017,10 @@ void TForm1::VerifikateClick() {
 
 void TForm1::Button2Click() {
     const std::string name = ui->ComboBox1->currentText().toStdString();
-    const quorvane::AddUserResult added = users.Add(name, enrolment, front);
+    // Protection is offered after the name is accepted and before anything is written.
+    const quorvane::AddUserResult added =
+        users.Add(name, enrolment, front,
+                  {.keyFile = std::nullopt, .protection = quorvane::ProtectionOffer::Ask});
     // Done once registered, whatever happened with the key file afterwards.
     if (Show(added)) {
         SetStatusText(FromUtf8(quorvane::UserAddedText(

@@ -88,6 +88,7 @@ public:
         ReplaceAnswer AskReplace(const std::filesystem::path& output) override;
         // Asked once per decoding batch; a warning, so No is the default.
         bool AllowUnverified(const std::filesystem::path& file) override;
+        quorvane::PassphraseAnswer AskPassphrase(std::string_view name, bool confirm) override;
         void UserAdded(std::string_view name) override;
         quorvane::Progress& Bar() override;
         // How many notices and warnings were shown so far.

@@ -34,6 +34,7 @@
 #include "workflow/Coding.h"
 #include "workflow/Decoding.h"
 #include "workflow/Messages.h"
+#include "workflow/Protection.h"
 
 namespace {
 
@@ -188,6 +189,12 @@ void CaptionFilesDialog(TForm3& form, std::string_view caption, std::string_view
 // ---------------------------------------------------------------- Encode page
 
 void TForm1::Button5Click() {
+    // A protected user's models are unlocked (the passphrase asked) before files are chosen.
+    const std::string chosenName = ui->ComboBox2->currentText().toStdString();
+    if (users.List().Find(chosenName) != nullptr &&
+        !Show(quorvane::UnlockUser(users, chosenName, front))) {
+        return;
+    }
     std::string refusal;
     if (quorvane::FindEncodingUser(users.List(), ui->ComboBox2->currentText().toStdString(),
                                    refusal) == nullptr) {
@@ -207,6 +214,11 @@ void TForm1::Button5Click() {
 
 void TForm1::EncodeChosenFiles(const QStringList& files) {
     // A drop arrives without the checks that precede the open dialog; run them here.
+    const std::string chosenName = ui->ComboBox2->currentText().toStdString();
+    if (users.List().Find(chosenName) != nullptr &&
+        !Show(quorvane::UnlockUser(users, chosenName, front))) {
+        return;
+    }
     std::string refusal;
     const UserRecord* record = quorvane::FindEncodingUser(
         users.List(), ui->ComboBox2->currentText().toStdString(), refusal);
@@ -309,6 +321,12 @@ void TForm1::Button7Click() {
     request.recording = enrolment.Recording();
     const quorvane::DecodeOwnerResult owner = quorvane::DecodeOwner(request);
     if (!Show(owner)) {
+        return;
+    }
+    // The voice is judged against the stored models: a protected user's are unlocked first.
+    if (request.keySource == quorvane::KeySource::Voice &&
+        users.List().Find(owner.name) != nullptr &&
+        !Show(quorvane::UnlockUser(users, owner.name, front))) {
         return;
     }
     if (request.keySource == quorvane::KeySource::TypedLines) {

@@ -12,6 +12,7 @@
 #include "speaker/UserKey.h"
 #include "files/FileIdentity.h"
 #include "workflow/Messages.h"
+#include "workflow/Protection.h"
 
 namespace quorvane {
 
@@ -226,6 +227,10 @@ const UserRecord* FindEncodingUser(const UserList& users, std::string_view name,
     const UserRecord* record = users.Find(name);
     if (record == nullptr) {
         message = kUserNotRegisteredMessage;
+    } else if (record->locked) {
+        // Its models (and so its key) are not there until UnlockUser.
+        message = LockedUserMessage(name);
+        return nullptr;
     }
     return record;
 }
@@ -417,6 +422,17 @@ BatchResult RunBatch(const std::vector<fs::path>& inputs, const BatchKind& kind,
 
 BatchResult EncodeFiles(const UserRecord& user, const std::vector<fs::path>& inputs,
                         const fs::path& outputFolder, bool deleteOriginals, FrontEnd& front) {
+    if (user.locked) {
+        // No key without the models: every file fails, nothing is written.
+        BatchResult locked;
+        for (const fs::path& input : inputs) {
+            FileOutcome outcome;
+            outcome.input = input;
+            outcome.message = LockedUserMessage(user.name);
+            locked.files.push_back(std::move(outcome));
+        }
+        return locked;
+    }
     const GostKey key = DeriveUserKey(user.codebooks);
     const std::string marker = EncodedMarker(user.name);
     BatchKind kind;
@@ -440,6 +456,10 @@ VoiceKeyResult KeyFromVoice(const UserList& users, std::string_view name,
     const UserRecord* record = users.Find(name);
     if (record == nullptr) {
         result.message = UserNotFoundMessage(name);
+        return result;
+    }
+    if (record->locked) {
+        result.message = LockedUserMessage(name);
         return result;
     }
     if (recording.empty()) {

@@ -9,10 +9,18 @@
 #include <string_view>
 
 #include "files/ByteProgress.h"
+#include "files/Secret.h"
 #include "interfaces/Notifier.h"
 #include "interfaces/Progress.h"
 
 namespace quorvane {
+
+// A passphrase the user typed for a protected user (workflow/Protection.h).
+struct PassphraseAnswer {
+    bool given = false;     // false when the user cancelled or nothing could be asked
+    SecretText passphrase;  // the passphrase, without a line end
+    bool remember = false;  // the user let the keyring remember it
+};
 
 class FrontEnd : public Notifier {
 public:
@@ -49,6 +57,14 @@ public:
     }
     // A user was registered (before the key file is offered): the window lists the name.
     virtual void UserAdded(std::string_view name) { static_cast<void>(name); }
+    // The passphrase of the protected user `name`: to unlock the models, or with `confirm` to
+    // set a new one (typed twice; two different entries are told with kPassphrasesDiffer
+    // and asked again). Not given by default: a front end that cannot ask cancels.
+    virtual PassphraseAnswer AskPassphrase(std::string_view name, bool confirm) {
+        static_cast<void>(name);
+        static_cast<void>(confirm);
+        return {};
+    }
     // The progress bar of training and of file batches.
     virtual Progress& Bar() = 0;
     // Byte progress of one long file of a batch (none by default).

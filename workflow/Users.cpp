@@ -6,11 +6,14 @@
 #include <utility>
 
 #include "files/AtomicFile.h"
+#include "keyring/Keyring.h"
 #include "speaker/KeyFile.h"
+#include "speaker/ProtectedFile.h"
 #include "speaker/SpeakerStore.h"
 #include "speaker/UserKey.h"
 #include "speaker/UserName.h"
 #include "workflow/Messages.h"
+#include "workflow/Protection.h"
 
 namespace quorvane {
 
@@ -83,7 +86,8 @@ std::vector<std::string> SpeakersFolderNotes(const fs::path& speakersDir, bool n
 Users::Users(fs::path speakersDir) : speakersDir_(std::move(speakersDir)) {}
 
 std::int32_t Users::Load(FrontEnd& front) {
-    return LoadRegisteredUsers(speakersDir_, list_, front);
+    const std::int32_t loaded = LoadRegisteredUsers(speakersDir_, list_, front);
+    return loaded + LoadProtectedUsers(speakersDir_, list_, front);
 }
 
 std::optional<std::string_view> Users::CheckNewUser(float threshold, std::string_view name) const {
@@ -123,6 +127,11 @@ AddUserResult Users::Add(std::string_view name, const Enrolment& enrolment, Fron
             return result;
         }
     }
+    const NewUserProtection protection = ChooseNewUserProtection(name, options.protection, front);
+    if (protection.cancelled) {
+        result.message = protection.message;
+        return result;
+    }
     std::error_code error;
     const bool existed = fs::is_directory(speakersDir_, error);
     if (!CreateSpeakersFolder(speakersDir_, error)) {
@@ -133,25 +142,37 @@ AddUserResult Users::Add(std::string_view name, const Enrolment& enrolment, Fron
         return result;
     }
     result.createdFolder = !existed;
-    result.speakerFile = SpeakerFilePath(speakersDir_, name);
-    const StoreResult stored = StoreSpeakerFile(speakersDir_, name, enrolment.PhraseCodebooks(),
-                                                enrolment.Threshold(), options.beforeCommit);
-    result.keptAside = stored.keptAside;
-    if (!stored.keptAside.empty()) {
-        front.Notice(SpeakerFileKeptMessage(PathText(stored.path), PathText(stored.keptAside)));
-    }
-    if (stored.status == StoreStatus::AlreadyStored) {
-        // Another enrolment of the name won; the key file opened early is discarded unwritten.
-        result.message = SpeakerFileAppearedMessage(name);
-        return result;
-    }
-    if (!stored.ok()) {
-        front.FileProblem(kUnableToSaveUsersMessage,
-                          stored.error ? stored.error.message() : std::string());
-        result.message = kUnableToAddUserMessage;
-        return result;
+    if (protection.protect) {
+        result.speakerFile = StoreProtectedUser(speakersDir_, name, enrolment.PhraseCodebooks(),
+                                                enrolment.Threshold(), protection.answer, front);
+        if (result.speakerFile.empty()) {
+            result.message = kUnableToAddUserMessage;
+            return result;
+        }
+    } else {
+        result.speakerFile = SpeakerFilePath(speakersDir_, name);
+        const StoreResult stored = StoreSpeakerFile(speakersDir_, name, enrolment.PhraseCodebooks(),
+                                                    enrolment.Threshold(), options.beforeCommit);
+        result.keptAside = stored.keptAside;
+        if (!stored.keptAside.empty()) {
+            front.Notice(SpeakerFileKeptMessage(PathText(stored.path), PathText(stored.keptAside)));
+        }
+        if (stored.status == StoreStatus::AlreadyStored) {
+            // Another enrolment of the name won; the key file opened early is discarded unwritten.
+            result.message = SpeakerFileAppearedMessage(name);
+            return result;
+        }
+        if (!stored.ok()) {
+            front.FileProblem(kUnableToSaveUsersMessage,
+                              stored.error ? stored.error.message() : std::string());
+            result.message = kUnableToAddUserMessage;
+            return result;
+        }
     }
     AppendUser(list_, enrolment.PhraseCodebooks(), name, enrolment.Threshold());
+    if (protection.protect) {
+        list_.FindToChange(name)->protectedFile = result.speakerFile;
+    }
     result.done = true;
     front.UserAdded(name);
 
@@ -201,6 +222,12 @@ RemoveUserResult Users::Remove(std::string_view name, FrontEnd& front) {
         for (const fs::path& path : deletion.failed) {
             front.FileProblem(std::string(kCanNotDeleteFilePrefix) + PathText(path), {});
         }
+    }
+    // A remembered passphrase of a protected file that is gone is of no use any more.
+    if (const UserRecord* record = list_.Find(name); record != nullptr &&
+                                                     !record->protectedFile.empty() &&
+                                                     result.failed.empty() && !result.filesKept) {
+        static_cast<void>(ForgetPassphrase(record->protectedFile));
     }
     // The user leaves the list whatever happened to the files.
     list_.Remove(name);

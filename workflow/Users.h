@@ -16,6 +16,9 @@
 
 namespace quorvane {
 
+// How "Add new user..." offers protection (workflow/Protection.h).
+enum class ProtectionOffer { None, Ask, Required };
+
 // The refusal of a name alone (empty, forbidden symbols, too long), or nothing.
 [[nodiscard]] std::optional<std::string_view> NameRefusal(std::string_view name);
 
@@ -27,6 +30,9 @@ struct AddUserOptions {
     std::optional<std::filesystem::path> keyFile;
     // Runs between the store's checks and its commit (tests of two enrolments at once).
     std::function<void()> beforeCommit = {};
+    // Whether the new user's models are protected by a passphrase (workflow/Protection.h),
+    // asked after the name is accepted and before anything is written.
+    ProtectionOffer protection = ProtectionOffer::None;
 };
 
 struct AddUserResult : StepResult {
@@ -50,9 +56,12 @@ public:
     explicit Users(std::filesystem::path speakersDir);
 
     [[nodiscard]] const UserList& List() const { return list_; }
+    // The records, for unlocking and protecting them (workflow/Protection.h).
+    [[nodiscard]] UserList& Records() { return list_; }
 
-    // Takes in every speaker file of the folder, in the folder's order; the notices of
-    // files that are refused go to the front end. Returns the number of users loaded.
+    // Takes in every speaker file of the folder, in the folder's order, then the protected
+    // ones as locked users (nothing is asked); the notices of files that are refused go to
+    // the front end. Returns the number of users loaded.
     std::int32_t Load(FrontEnd& front);
     // Forgets every user (the window's close).
     void Release() { list_.Clear(); }
@@ -77,6 +86,9 @@ public:
     // "Remove user...": asks before deleting the user's speaker files (and again when
     // several carry the name), then takes the user out of the list.
     RemoveUserResult Remove(std::string_view name, FrontEnd& front);
+
+    // The Speakers folder the users are loaded from and added to.
+    [[nodiscard]] const std::filesystem::path& SpeakersDir() const { return speakersDir_; }
 
 private:
     std::filesystem::path speakersDir_;

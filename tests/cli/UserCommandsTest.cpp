@@ -276,6 +276,59 @@ TEST_F(UserCommands, FilesComeBackByVoiceAndByKeyFile) {
     EXPECT_EQ(ReadText(Dir("out") / "notes.txt"), "eight by\n");
 }
 
+TEST_F(UserCommands, AProtectedUserNeedsThePassphraseOnlyWhereTheModelsAre) {
+    WriteAll(Dir("right.txt"), "open sesame\n");
+    WriteAll(Dir("wrong.txt"), "open sesame!\n");
+    const std::string right = "--passphrase-file " + Quoted(Dir("right.txt")) + " ";
+    const std::string wrong = "--passphrase-file " + Quoted(Dir("wrong.txt")) + " ";
+    // Standard input is no terminal here: without a passphrase file that is an error, at once.
+    const std::string enrol = "enrol anna " + Phrases("en-us") + " --protect --key-file ";
+    const CliRun asked = Cli(enrol + Quoted(AnnaKey()));
+    EXPECT_EQ(asked.exitCode, 2);
+    EXPECT_TRUE(Contains(asked.err, "standard input is not a terminal")) << asked.err;
+    EXPECT_FALSE(fs::exists(speakers_ / "anna.qvlock"));
+    EXPECT_FALSE(fs::exists(AnnaKey()));  // nothing was written, the key file neither
+
+    ASSERT_EQ(Cli(right + enrol + Quoted(AnnaKey())).exitCode, 0);
+    EXPECT_TRUE(fs::exists(speakers_ / "anna.qvlock"));
+    EXPECT_FALSE(fs::exists(speakers_ / "anna.spk"));
+    EXPECT_EQ(Cli("users").out, "anna\n");
+
+    MakePlainFiles();
+    const std::string encode = "encode anna " + Plain("notes.txt") + " -o " + Quoted(Dir("enc"));
+    const struct {
+        std::string arguments;
+        int exitCode;
+        std::string error;  // part of standard error, when refused
+    } cases[] = {
+        {wrong + encode, 2, "Wrong passphrase for anna"},
+        {encode, 2, "No passphrase given for anna"},
+        {right + "verify anna " + Phrase("en-us", 4), 0, ""},
+        {right + encode, 0, ""},
+        {wrong + "decode " + Encoded("notes.txt") + " --voice " + Phrase("en-us", 1), 2,
+         "Wrong passphrase for anna"},
+        {right + "decode " + Encoded("notes.txt") + " --voice " + Phrase("en-us", 1) + " -o " +
+             Quoted(Dir("out")),
+         0, ""},
+        {"decode " + Encoded("notes.txt") + " --key-file " + Quoted(AnnaKey()) + " --check", 0, ""},
+        {right + "protect anna", 2, "anna is protected already"},
+        {wrong + "passphrase anna", 2, "Wrong passphrase for anna"},
+        {right + "passphrase anna", 0, ""},
+        {right + "unprotect anna", 0, ""},
+    };
+    for (const auto& c : cases) {
+        const CliRun run = Cli(c.arguments, "open sesame\n");
+        EXPECT_EQ(run.exitCode, c.exitCode) << c.arguments << run.err;
+        EXPECT_TRUE(Contains(run.err, c.error)) << run.err;
+        if (c.exitCode == 2 && Contains(c.arguments, "encode anna")) {
+            EXPECT_FALSE(fs::exists(Dir("enc") / "notes.txt.crp"));  // refused: nothing written
+        }
+    }
+    EXPECT_EQ(ReadText(Dir("out") / "notes.txt"), "eight by\n");
+    EXPECT_TRUE(fs::exists(speakers_ / "anna.spk"));
+    EXPECT_FALSE(fs::exists(speakers_ / "anna.qvlock"));
+}
+
 TEST_F(UserCommands, AFileOfOneUserCannotBeDecodedAsTheOther) {
     EnrolBoth();
     MakePlainFiles();

@@ -14,6 +14,7 @@
 #include "cipher/EncodedFile.h"
 #include "speaker/KeyFile.h"
 #include "speaker/ModelFile.h"
+#include "speaker/ProtectedFile.h"
 #include "speaker/UserKey.h"
 #include "speaker/UserList.h"
 #include "tests/fuzz/FuzzSupport.h"
@@ -249,6 +250,38 @@ void KeyFileSeeds(const fs::path& folder) {
     }
 }
 
+// Protected speaker files under the passphrase "fuzz" (the one the target tries) with costs
+// cheap enough for the target to unlock them, and a few broken ones.
+void ProtectedSeeds(const fs::path& folder) {
+    constexpr std::string_view kPassphrase = "fuzz";
+    const auto protectedFile = [&](const KdfParameters& kdf, std::string_view passphrase) {
+        const fs::path path = ScratchFolder() / "seed.qvlock";
+        const std::array<VoiceCodebook, 3> books = {Book(2, 0.25f), Book(1, -0.125f),
+                                                    Book(3, 3.0f)};
+        Require(WriteProtectedFile(path, "anna", books, 0.75f,
+                                   std::span<const char>(passphrase.data(), passphrase.size()), kdf,
+                                   OutputMode::Replace),
+                "a protected seed cannot be written");
+        Bytes bytes = ReadBytes(path);
+        fs::remove(path);
+        return bytes;
+    };
+    const Bytes valid = protectedFile({1, 16, 2}, kPassphrase);
+    const std::vector<std::pair<std::string, Bytes>> seeds = {
+        {"valid", valid},
+        {"wrong-passphrase", protectedFile({1, 16, 2}, "other")},
+        {"costly", protectedFile({3, 65536, 4}, kPassphrase)},
+        {"damaged-cipher-data", Flipped(valid, -static_cast<std::ptrdiff_t>(kTrailerBytes) - 1)},
+        {"damaged-key-check", Flipped(valid, -static_cast<std::ptrdiff_t>(kTrailerBytes) + 9)},
+        {"damaged-salt", Flipped(valid, 30)},
+        {"broken-no-trailer", Bytes(valid.begin(), valid.end() - kTrailerBytes)},
+        {"broken-marker", FromText("qvlock1:argon2id:1:16:2:00:anna\n0\n0\n")},
+    };
+    for (const auto& [name, bytes] : seeds) {
+        WriteBytes(folder / name, bytes);
+    }
+}
+
 }  // namespace
 }  // namespace quorvane::fuzz
 
@@ -260,7 +293,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     const fs::path root = argv[1];
-    for (const char* target : {"header", "decode", "trailer", "model", "keyfile"}) {
+    for (const char* target : {"header", "decode", "trailer", "model", "keyfile", "protected"}) {
         fs::create_directories(root / target);
     }
     EncodedSeeds(root / "header");
@@ -268,5 +301,6 @@ int main(int argc, char** argv) {
     TrailerSeeds(root / "trailer");
     ModelSeeds(root / "model");
     KeyFileSeeds(root / "keyfile");
+    ProtectedSeeds(root / "protected");
     return 0;
 }

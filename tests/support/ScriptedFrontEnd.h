@@ -20,6 +20,8 @@ public:
     std::deque<ReplaceAnswer> replaces;
     std::deque<std::filesystem::path> keyFiles;
     std::deque<bool> unverified;  // answers to AllowUnverified
+    std::deque<PassphraseAnswer> passphrases;
+    std::vector<bool> passphraseConfirms;  // the confirm flag of each passphrase asked
     int level = 2;
     // Runs before each file of a batch is coded (the outputs of earlier files are committed).
     std::function<void(const std::filesystem::path& input)> beforeFile;
@@ -51,6 +53,10 @@ public:
     bool AllowUnverified(const std::filesystem::path& file) override {
         unverifiedAsked.push_back(file);
         return Take(unverified, false);
+    }
+    PassphraseAnswer AskPassphrase(std::string_view, bool confirm) override {
+        passphraseConfirms.push_back(confirm);
+        return Take(passphrases, PassphraseAnswer{});
     }
     Progress& Bar() override { return bar; }
     ProgressFn FileProgress(const std::filesystem::path& input) override {

@@ -1,11 +1,13 @@
 // The main window driven as a person would: through its buttons, with a scripted
 // prompt and the scripted sound device, on the offscreen platform.
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QEnterEvent>
 #include <QFile>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QProgressBar>
@@ -118,6 +120,7 @@ private slots:
     void enrolVerifyAddRestartRemove();
     void namesBeyondAscii();
     void speakerFileThatCannotBeWritten();
+    void protectionThroughThePassphraseBox();
     void helpAndAboutLinks();
     void exceptionBox();
     void widgetPromptShowsRealBoxes();
@@ -624,15 +627,21 @@ void MainWindowTest::enrolVerifyAddRestartRemove() {
                                                  symbols, symbols, symbols, symbols}));
         QVERIFY(std::filesystem::is_empty(speakers));
 
-        // Add anna and save her key.
+        // Add anna, unprotected, and save her key.
         prompt.ClearShown();
         s.SetName(QStringLiteral("anna"));
+        prompt.AnswerQuestion(false);
         prompt.AnswerQuestion(true);
         prompt.AnswerSaveFile(QFile::decodeName(keyFile.string().c_str()));
         s.Click(ui.Button2);
         QVERIFY(std::filesystem::is_regular_file(speakers / "anna.spk"));
-        const std::vector<ScriptedPrompt::Entry> questions = prompt.Of(Kind::Question);
-        QCOMPARE(questions.size(), std::size_t{1});
+        QVERIFY(!std::filesystem::exists(speakers / "anna.qvlock"));
+        std::vector<ScriptedPrompt::Entry> questions = prompt.Of(Kind::Question);
+        QCOMPARE(questions.size(), std::size_t{2});
+        QCOMPARE(questions[0].caption, QStringLiteral("Add new user"));
+        QCOMPARE(questions[0].text,
+                 QStringLiteral("Protect anna's voice model with a passphrase?"));
+        questions.erase(questions.begin());
         QCOMPARE(questions[0].caption, QStringLiteral("Security key generation"));
         QCOMPARE(questions[0].text, QStringLiteral("If you want program can save security key.\n"
                                                    "This security key can be used if something\n"
@@ -650,7 +659,7 @@ void MainWindowTest::enrolVerifyAddRestartRemove() {
         QVERIFY(start == QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation) ||
                 start == QDir::homePath());
         QVERIFY(QDir(start) != QDir(QCoreApplication::applicationDirPath()));
-        QCOMPARE(prompt.Messages().size(), qsizetype{1});  // only the question
+        QCOMPARE(prompt.Messages().size(), qsizetype{2});  // only the questions
         QCOMPARE(s.Items(ui.ComboBox1), QStringList{QStringLiteral("anna")});
         QCOMPARE(s.Items(ui.ComboBox2), QStringList{QStringLiteral("anna")});
         QCOMPARE(s.Items(ui.ComboBox3), QStringList{QStringLiteral("anna")});
@@ -666,6 +675,7 @@ void MainWindowTest::enrolVerifyAddRestartRemove() {
             prompt.Messages(),
             (QStringList{
                 QStringLiteral("User with such name already exists. Please select different name!"),
+                QStringLiteral("Protect Anna's voice model with a passphrase?"),
                 QStringLiteral("If you want program can save security key.\n"
                                "This security key can be used if something\n"
                                "happend with your voice. You will be able\n"
@@ -677,11 +687,12 @@ void MainWindowTest::enrolVerifyAddRestartRemove() {
         prompt.ClearShown();
         const QString unwritable = scratch_.filePath(QStringLiteral("no-such-folder/bob_key.txt"));
         s.SetName(QStringLiteral("bob"));
+        prompt.AnswerQuestion(false);
         prompt.AnswerQuestion(true);
         prompt.AnswerSaveFile(unwritable);
         s.Click(ui.Button2);
-        QCOMPARE(prompt.Messages().size(), qsizetype{2});
-        QCOMPARE(prompt.Messages()[1],
+        QCOMPARE(prompt.Messages().size(), qsizetype{3});
+        QCOMPARE(prompt.Messages()[2],
                  QStringLiteral("Unable to save security key file: ") + unwritable);
         QVERIFY(s.form1->users.List().Find("bob") != nullptr);
         QVERIFY(s.Items(ui.ComboBox3).contains(QStringLiteral("bob")));
@@ -819,7 +830,7 @@ void MainWindowTest::namesBeyondAscii() {
         s.SetName(name);
         prompt.AnswerQuestion(false);
         s.Click(s.ui().Button2);
-        QCOMPARE(prompt.Messages().size(), qsizetype{1});  // the key question only
+        QCOMPARE(prompt.Messages().size(), qsizetype{2});  // protection and key questions
     }
     {
         Session s(prompt, speakers);
@@ -849,12 +860,62 @@ void MainWindowTest::speakerFileThatCannotBeWritten() {
     s.form1->enrolment.SetThreshold(0.5f);
     s.SetName(QStringLiteral("carl"));
     s.Click(s.ui().Button2);
-    QCOMPARE(prompt.Messages(), (QStringList{QStringLiteral("Unable to save users (speakers) file"),
-                                             QStringLiteral("Unable to add user")}));
+    QCOMPARE(prompt.Messages(),
+             (QStringList{QStringLiteral("Protect carl's voice model with a passphrase?"),
+                          QStringLiteral("Unable to save users (speakers) file"),
+                          QStringLiteral("Unable to add user")}));
     QVERIFY(s.form1->users.List().empty());
     QCOMPARE(s.ui().ComboBox1->count(), 0);
     QCOMPARE(s.ui().ComboBox2->count(), 0);
-    QVERIFY(prompt.Of(Kind::Question).empty());
+    QCOMPARE(prompt.Of(Kind::Question).size(), std::size_t{1});  // protection only
+}
+
+void MainWindowTest::protectionThroughThePassphraseBox() {
+    // Yes to protection: the masked box, typed twice. Two different entries are told and asked
+    // again; Cancel then ends the command with nothing written. Typed alike, the protected
+    // file is written instead of the ordinary one.
+    ScriptedPrompt prompt;
+    const std::filesystem::path speakers = NewSpeakersFolder(QStringLiteral("protected"));
+    Session s(prompt, speakers);
+    const std::vector<float> row(22, 0.75f);
+    for (quorvane::VoiceCodebook& book : s.form1->enrolment.MutablePhraseCodebooks()) {
+        quorvane::ImportCodewords(book, row, 1, 22);
+    }
+    s.form1->enrolment.SetThreshold(0.5f);
+    const auto type = [](const QString& first, const QString& second, bool remember) {
+        return [first, second, remember](QDialog& box) {
+            QCOMPARE(box.objectName(), QStringLiteral("PassphraseBox"));
+            auto* edit = box.findChild<QLineEdit*>(QStringLiteral("PassphraseEdit"));
+            auto* again = box.findChild<QLineEdit*>(QStringLiteral("PassphraseAgainEdit"));
+            QVERIFY(edit != nullptr && again != nullptr);
+            QVERIFY(edit->echoMode() == QLineEdit::Password &&
+                    again->echoMode() == QLineEdit::Password);
+            edit->setText(first);
+            again->setText(second);
+            box.findChild<QCheckBox*>(QStringLiteral("RememberCheckBox"))->setChecked(remember);
+            box.accept();
+        };
+    };
+    s.SetName(QStringLiteral("anna"));
+    prompt.AnswerQuestion(true);
+    prompt.OnShowModal(type(QStringLiteral("one"), QStringLiteral("two"), false));
+    prompt.OnShowModal([](QDialog& box) { box.reject(); });
+    s.Click(s.ui().Button2);
+    QCOMPARE(prompt.Messages(),
+             (QStringList{QStringLiteral("Protect anna's voice model with a passphrase?"),
+                          QStringLiteral("The two passphrases differ")}));
+    QVERIFY(std::filesystem::is_empty(speakers));
+    QVERIFY(s.form1->users.List().empty());
+
+    prompt.ClearShown();
+    prompt.AnswerQuestion(true);
+    prompt.OnShowModal(type(QStringLiteral("open sesame"), QStringLiteral("open sesame"), true));
+    prompt.AnswerQuestion(false);  // no key file
+    s.Click(s.ui().Button2);
+    QVERIFY(std::filesystem::is_regular_file(speakers / "anna.qvlock"));
+    QVERIFY(!std::filesystem::exists(speakers / "anna.spk"));
+    QCOMPARE(s.Items(s.ui().ComboBox2), QStringList{QStringLiteral("anna")});
+    QCOMPARE(prompt.Of(Kind::Question).size(), std::size_t{2});
 }
 
 void MainWindowTest::helpAndAboutLinks() {

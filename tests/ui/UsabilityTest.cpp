@@ -144,6 +144,7 @@ void UsabilityTest::wholeSessionFromTheKeyboard() {
     // Adding the user, with its key file.
     const QString keyFile = scratch_.filePath(QStringLiteral("anna_key.txt"));
     ui.ComboBox1->setEditText(QStringLiteral("anna"));
+    prompt.AnswerQuestion(false);  // not protected
     prompt.AnswerQuestion(true);
     prompt.AnswerSaveFile(keyFile);
     QTest::keyClick(ui.Button2, Qt::Key_Space);

@@ -1,0 +1,324 @@
+#include "speaker/ProtectedFile.h"
+
+#include <gcrypt.h>
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <mutex>
+#include <system_error>
+#include <utility>
+
+#include "cipher/EncodedFile.h"
+#include "cipher/FileTag.h"
+#include "files/SmallFile.h"
+#include "speaker/ModelFile.h"
+#include "speaker/SpeakerStore.h"
+
+namespace quorvane {
+
+namespace {
+
+constexpr std::string_view kHexDigits = "0123456789abcdef";
+// Header, cipher data of the largest model and trailer, with room to spare.
+constexpr std::uint64_t kMaxProtectedFileBytes = 64u << 10;
+constexpr int kHeaderLines = 3;
+
+bool InitialiseLibrary() {
+    static std::once_flag once;
+    static bool ready = false;
+    std::call_once(once, [] {
+        if (gcry_control(GCRYCTL_INITIALIZATION_FINISHED_P) != 0) {
+            ready = true;
+            return;
+        }
+        if (gcry_check_version(GCRYPT_VERSION) == nullptr) {
+            return;
+        }
+        // The secrets live in owned buffers that wipe themselves (files/Secret.h).
+        gcry_control(GCRYCTL_DISABLE_SECMEM, 0);
+        gcry_control(GCRYCTL_INITIALIZATION_FINISHED, 0);
+        ready = true;
+    });
+    return ready;
+}
+
+// A decimal without sign or leading zeros within [low, high].
+bool ParseNumber(std::string_view text, std::uint32_t low, std::uint32_t high,
+                 std::uint32_t& value) {
+    if (text.empty() || (text.size() > 1 && text[0] == '0')) {
+        return false;
+    }
+    std::uint32_t parsed = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), parsed);
+    if (error != std::errc() || end != text.data() + text.size() || parsed < low || parsed > high) {
+        return false;
+    }
+    value = parsed;
+    return true;
+}
+
+bool ParseSalt(std::string_view text, Salt& salt) {
+    if (text.size() != 2 * kProtectedSaltBytes) {
+        return false;
+    }
+    Salt parsed{};
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const std::size_t digit = kHexDigits.find(text[i]);
+        if (digit == std::string_view::npos) {
+            return false;
+        }
+        parsed[i / 2] = static_cast<std::uint8_t>((parsed[i / 2] << 4) | digit);
+    }
+    salt = parsed;
+    return true;
+}
+
+enum class KeyCheck { Match, Mismatch, NoTrailer };
+
+// The key check stored in the file's trailer against the one of `key` over the file's header.
+// NoTrailer when the file is not header, cipher data and a trailer exactly: a protected file
+// always carries one, so such a file is damaged whatever the passphrase.
+KeyCheck CompareKeyCheck(std::span<const std::uint8_t> bytes, std::string_view marker,
+                         const GostKey& key) {
+    std::array<std::size_t, kHeaderLines> lineEnds{};
+    std::size_t at = 0;
+    for (std::size_t& end : lineEnds) {
+        while (at < bytes.size() && bytes[at] != static_cast<std::uint8_t>(kHeaderSeparator)) {
+            ++at;
+        }
+        if (at == bytes.size()) {
+            return KeyCheck::NoTrailer;
+        }
+        end = at++;
+    }
+    // The marker starts the file and fills its first line, as the program writes it.
+    if (std::string_view(reinterpret_cast<const char*>(bytes.data()), lineEnds[0]) != marker) {
+        return KeyCheck::NoTrailer;
+    }
+    const std::size_t headerEnd = lineEnds[2] + 1;
+    const std::string_view countText(reinterpret_cast<const char*>(bytes.data()) + lineEnds[0] + 1,
+                                     lineEnds[1] - lineEnds[0] - 1);
+    std::uint64_t blocks = 0;
+    const auto [end, error] =
+        std::from_chars(countText.data(), countText.data() + countText.size(), blocks);
+    if (error != std::errc() || end != countText.data() + countText.size() ||
+        blocks > (bytes.size() - headerEnd) / 8 ||
+        bytes.size() - headerEnd - 8 * blocks != kTrailerBytes) {
+        return KeyCheck::NoTrailer;
+    }
+    const auto trailer = bytes.subspan(bytes.size() - kTrailerBytes);
+    if (!std::equal(kTrailerMagic.begin(), kTrailerMagic.end(), trailer.begin())) {
+        return KeyCheck::NoTrailer;
+    }
+    const TagKey tagKey(key, StoreSubstitutionTable);
+    const Tag check = tagKey.KeyCheck(bytes.first(headerEnd));
+    return TagsEqual(check, trailer.subspan(kTrailerMagic.size(), kTagBytes)) ? KeyCheck::Match
+                                                                              : KeyCheck::Mismatch;
+}
+
+}  // namespace
+
+std::string ProtectedMarker(const ProtectedHeader& header) {
+    std::string marker(kProtectedMarkerTag);
+    const auto field = [&marker](std::string_view text) {
+        marker += kProtectedFieldSeparator;
+        marker += text;
+    };
+    field(kProtectedKdfName);
+    field(std::to_string(header.kdf.passes));
+    field(std::to_string(header.kdf.memoryKiB));
+    field(std::to_string(header.kdf.lanes));
+    std::string salt;
+    for (const std::uint8_t byte : header.salt) {
+        salt += kHexDigits[byte >> 4];
+        salt += kHexDigits[byte & 0x0F];
+    }
+    field(salt);
+    field(header.name);
+    return marker;
+}
+
+bool ParseProtectedMarker(std::string_view marker, ProtectedHeader& header) {
+    constexpr std::size_t kFieldsBeforeName = 6;
+    std::array<std::string_view, kFieldsBeforeName> fields;
+    std::string_view rest = marker;
+    for (std::string_view& field : fields) {
+        const std::size_t end = rest.find(kProtectedFieldSeparator);
+        if (end == std::string_view::npos) {
+            return false;
+        }
+        field = rest.substr(0, end);
+        rest.remove_prefix(end + 1);
+    }
+    ProtectedHeader parsed;
+    if (fields[0] != kProtectedMarkerTag || fields[1] != kProtectedKdfName ||
+        !ParseNumber(fields[2], 1, kMaxKdfPasses, parsed.kdf.passes) ||
+        !ParseNumber(fields[4], 1, kMaxKdfLanes, parsed.kdf.lanes) ||
+        !ParseNumber(fields[3], 8 * parsed.kdf.lanes, kMaxKdfMemoryKiB, parsed.kdf.memoryKiB) ||
+        !ParseSalt(fields[5], parsed.salt) || rest.empty() ||
+        rest.find(kProtectedFieldSeparator) != std::string_view::npos) {
+        return false;
+    }
+    parsed.name = std::string(rest);
+    header = std::move(parsed);
+    return true;
+}
+
+std::filesystem::path ProtectedFilePath(const std::filesystem::path& speakersDir,
+                                        std::string_view name) {
+    const std::string leaf = std::string(name) + std::string(kProtectedFileExtension);
+    return speakersDir / std::u8string(leaf.begin(), leaf.end());
+}
+
+std::vector<std::filesystem::path> ListProtectedFiles(const std::filesystem::path& speakersDir) {
+    std::vector<std::pair<std::string, std::filesystem::path>> found;
+    std::error_code error;
+    std::filesystem::directory_iterator it(speakersDir, error);
+    if (error) {
+        return {};
+    }
+    for (; it != std::filesystem::directory_iterator(); it.increment(error)) {
+        if (error) {
+            break;
+        }
+        const std::u8string leaf = it->path().filename().u8string();
+        std::string name(leaf.begin(), leaf.end());
+        std::error_code typeError;
+        if (name.ends_with(kProtectedFileExtension) && it->is_regular_file(typeError)) {
+            found.emplace_back(std::move(name), it->path());
+        }
+    }
+    std::sort(found.begin(), found.end(),
+              [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<std::filesystem::path> paths;
+    paths.reserve(found.size());
+    for (auto& entry : found) {
+        paths.push_back(std::move(entry.second));
+    }
+    return paths;
+}
+
+bool ReadProtectedHeader(const std::filesystem::path& path, ProtectedHeader& header) {
+    std::string token;
+    return ReadMarker(path, token) && ParseProtectedMarker(token, header);
+}
+
+bool DerivePassphraseKey(std::span<const char> passphrase, const Salt& salt,
+                         const KdfParameters& kdf, GostKey& key) {
+    if (!InitialiseLibrary()) {
+        return false;
+    }
+    const std::array<unsigned long, 4> params = {kPassphraseKeyBytes, kdf.passes, kdf.memoryKiB,
+                                                 kdf.lanes};
+    gcry_kdf_hd_t handle = nullptr;
+    if (gcry_kdf_open(&handle, GCRY_KDF_ARGON2, GCRY_KDF_ARGON2ID, params.data(),
+                      static_cast<unsigned int>(params.size()), passphrase.data(),
+                      passphrase.size(), salt.data(), salt.size(), nullptr, 0, nullptr, 0) != 0) {
+        return false;
+    }
+    SecretBytes output(kPassphraseKeyBytes);
+    const bool derived = gcry_kdf_compute(handle, nullptr) == 0 &&
+                         gcry_kdf_final(handle, output.size(), output.data()) == 0;
+    gcry_kdf_close(handle);
+    if (!derived) {
+        return false;
+    }
+    for (std::size_t word = 0; word < key.size(); ++word) {
+        const std::uint8_t* bytes = output.data() + 4 * word;
+        key[word] = static_cast<std::uint32_t>(bytes[0]) |
+                    (static_cast<std::uint32_t>(bytes[1]) << 8) |
+                    (static_cast<std::uint32_t>(bytes[2]) << 16) |
+                    (static_cast<std::uint32_t>(bytes[3]) << 24);
+    }
+    return true;
+}
+
+bool WriteProtectedFile(const std::filesystem::path& path, std::string_view name,
+                        std::span<const VoiceCodebook, 3> codebooks, float threshold,
+                        std::span<const char> passphrase, const KdfParameters& kdf,
+                        OutputMode mode) {
+    if (!InitialiseLibrary()) {
+        return false;
+    }
+    ProtectedHeader header;
+    header.name = std::string(name);
+    header.kdf = kdf;
+    gcry_randomize(header.salt.data(), header.salt.size(), GCRY_STRONG_RANDOM);
+    GostKey key{};
+    const WipeOnExit<GostKey> wipeKey(key);
+    if (!DerivePassphraseKey(passphrase, header.salt, kdf, key)) {
+        return false;
+    }
+    std::vector<std::uint8_t> model = SerialiseModelFile(codebooks, threshold);
+    const bool written = EncodeBufferChecked(model, path, ProtectedMarker(header), key,
+                                             StoreSubstitutionTable, mode, FilePrivacy::OwnerOnly)
+                             .ok();
+    WipeMemory(model.data(), model.size());
+    return written;
+}
+
+UnlockStatus ReadProtectedFile(const std::filesystem::path& path, std::span<const char> passphrase,
+                               std::array<VoiceCodebook, 3>& codebooks, float& threshold) {
+    std::vector<std::uint8_t> bytes;
+    std::string marker;
+    ProtectedHeader header;
+    if (!ReadSmallFile(path, kMaxProtectedFileBytes, bytes) || !ReadMarker(path, marker) ||
+        !ParseProtectedMarker(marker, header)) {
+        return UnlockStatus::Damaged;
+    }
+    GostKey key{};
+    const WipeOnExit<GostKey> wipeKey(key);
+    if (!DerivePassphraseKey(passphrase, header.salt, header.kdf, key)) {
+        return UnlockStatus::Damaged;
+    }
+    std::vector<std::uint8_t> model;
+    const CodingResult decoded =
+        DecodeToBufferChecked(path, marker, key, StoreSubstitutionTable, model, kModelFileMaxBytes);
+    // The reader checks the key check before deciphering anything; a refusal there is the
+    // passphrase's, one of the file tag (or of the layout) the file's.
+    if (decoded.status == CodingStatus::WrongKeyOrDamaged &&
+        CompareKeyCheck(bytes, marker, key) == KeyCheck::Mismatch) {
+        return UnlockStatus::WrongPassphrase;
+    }
+    std::array<VoiceCodebook, 3> loaded;
+    float loadedThreshold = 0.0f;
+    const bool parsed =
+        decoded.ok() && decoded.tagVerified && ParseModelFile(model, loaded, loadedThreshold);
+    WipeMemory(model.data(), model.size());
+    if (!parsed) {
+        return UnlockStatus::Damaged;
+    }
+    codebooks = std::move(loaded);
+    threshold = loadedThreshold;
+    return UnlockStatus::Done;
+}
+
+std::int32_t LoadProtectedUsers(const std::filesystem::path& speakersDir, UserList& users,
+                                Notifier& notifier) {
+    std::int32_t loaded = 0;
+    for (const std::filesystem::path& path : ListProtectedFiles(speakersDir)) {
+        std::string token;
+        if (!ReadMarker(path, token)) {
+            continue;
+        }
+        ProtectedHeader header;
+        if (!ParseProtectedMarker(token, header)) {
+            notifier.Notice(std::string(kCanNotLoadFilePrefix) + PathText(path));
+            continue;
+        }
+        if (users.Find(header.name) != nullptr) {
+            notifier.Notice(AlreadyInListMessage(header.name));
+            continue;
+        }
+        UserRecord record;
+        record.name = header.name;
+        record.protectedFile = path;
+        record.locked = true;
+        users.Append(std::move(record));
+        ++loaded;
+    }
+    return loaded;
+}
+
+}  // namespace quorvane

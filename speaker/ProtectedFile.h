@@ -1,0 +1,129 @@
+#pragma once
+
+// The protected speaker file: a registered user's ModelFile encrypted under a key derived from
+// the user's passphrase, so that a copy of the Speakers folder alone does not give the models
+// (and so the user's key) away. It is an encoded file (cipher/EncodedFile.h) under the
+// passphrase key and StoreSubstitutionTable whose content is the user's ModelFile and whose
+// marker (first token) says how the key is derived and whose file it is:
+//
+//   qvlock1:argon2id:T:M:P:SALT:NAME
+//
+//   qvlock1   the format and its version (kProtectedMarkerTag)
+//   argon2id  the key derivation: Argon2id (RFC 9106, version 0x13) with a 32-byte output
+//   T         passes (time cost), decimal, 1..kMaxKdfPasses
+//   M         memory in KiB, decimal, 8 * P..kMaxKdfMemoryKiB
+//   P         lanes (parallelism), decimal, 1..kMaxKdfLanes
+//   SALT      16 random bytes, 32 lower-case hexadecimal digits
+//   NAME      the user's name (never holds ':', which names may not contain)
+//
+// Decimal numbers have no sign and no leading zeros. The cipher key is the Argon2id output
+// read as eight little-endian 32-bit words. The marker is part of the header that the
+// trailer's key check covers, so the parameters, the salt and the name are all bound to the
+// passphrase, and a wrong passphrase is told by the key check before anything is deciphered.
+// The program writes kProtectionKdf (RFC 9106's second recommended choice) and reads what a
+// file states, so later versions can raise the costs.
+//
+// The file is named NAME + ".qvlock": readers of the ordinary speaker files take only names
+// ending in ".spk", and no 8.3 short name of such a file ends in ".SPK" either. The name is
+// readable without the passphrase (listing and removing need none); the models are not.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "analysis/VoiceCodebook.h"
+#include "cipher/Gost.h"
+#include "files/AtomicFile.h"
+#include "files/Secret.h"
+#include "interfaces/Notifier.h"
+#include "speaker/UserList.h"
+
+namespace quorvane {
+
+inline constexpr std::string_view kProtectedFileExtension = ".qvlock";
+inline constexpr std::string_view kProtectedMarkerTag = "qvlock1";
+inline constexpr std::string_view kProtectedKdfName = "argon2id";
+inline constexpr char kProtectedFieldSeparator = ':';
+inline constexpr std::size_t kProtectedSaltBytes = 16;
+inline constexpr std::size_t kPassphraseKeyBytes = 32;  // Argon2id output, the eight key words
+
+struct KdfParameters {
+    std::uint32_t passes = 0;     // t
+    std::uint32_t memoryKiB = 0;  // m
+    std::uint32_t lanes = 0;      // p
+    bool operator==(const KdfParameters&) const = default;
+};
+
+// What the program writes: t = 3, m = 64 MiB, p = 4.
+inline constexpr KdfParameters kProtectionKdf{3, 65536, 4};
+// The largest costs a reader accepts from a file.
+inline constexpr std::uint32_t kMaxKdfPasses = 64;
+inline constexpr std::uint32_t kMaxKdfMemoryKiB = 4u << 20;  // 4 GiB
+inline constexpr std::uint32_t kMaxKdfLanes = 64;
+
+using Salt = std::array<std::uint8_t, kProtectedSaltBytes>;
+
+// What the marker of a protected file states.
+struct ProtectedHeader {
+    std::string name;
+    KdfParameters kdf;
+    Salt salt{};
+};
+
+// The marker for a header (see the layout above).
+[[nodiscard]] std::string ProtectedMarker(const ProtectedHeader& header);
+// Parses a marker; false (header unchanged) when it does not follow the layout, its costs are
+// outside the limits or its name is empty.
+[[nodiscard]] bool ParseProtectedMarker(std::string_view marker, ProtectedHeader& header);
+
+// speakersDir / (name + ".qvlock")
+[[nodiscard]] std::filesystem::path ProtectedFilePath(const std::filesystem::path& speakersDir,
+                                                      std::string_view name);
+// The regular files of speakersDir whose names end in ".qvlock", in byte order of their names.
+[[nodiscard]] std::vector<std::filesystem::path> ListProtectedFiles(
+    const std::filesystem::path& speakersDir);
+// The header of a protected file from its first token; false when the file cannot be read or
+// its first token is no protected marker.
+[[nodiscard]] bool ReadProtectedHeader(const std::filesystem::path& path, ProtectedHeader& header);
+
+// Argon2id of the passphrase with the salt and costs, as the cipher key. False when the
+// library refuses the parameters or cannot get the memory.
+[[nodiscard]] bool DerivePassphraseKey(std::span<const char> passphrase, const Salt& salt,
+                                       const KdfParameters& kdf, GostKey& key);
+
+// Writes the models as a protected file under a new random salt, atomically, owner-only.
+// The program always passes kProtectionKdf; tests may pass cheaper costs. False, the disk as
+// it was, when the key cannot be derived or the file cannot be written (with Mode NoReplace
+// also when the file exists).
+[[nodiscard]] bool WriteProtectedFile(const std::filesystem::path& path, std::string_view name,
+                                      std::span<const VoiceCodebook, 3> codebooks, float threshold,
+                                      std::span<const char> passphrase, const KdfParameters& kdf,
+                                      OutputMode mode);
+
+enum class UnlockStatus {
+    Done,             // the models were read
+    WrongPassphrase,  // the trailer's key check refused the passphrase's key
+    Damaged,          // the file cannot be read, is no protected file, or its data is damaged
+};
+
+// Reads the models of a protected file with the passphrase: the key check first, then the
+// whole file under its tag, then the model. Only Done changes the arguments. The decoded
+// model bytes are wiped before they are freed.
+[[nodiscard]] UnlockStatus ReadProtectedFile(const std::filesystem::path& path,
+                                             std::span<const char> passphrase,
+                                             std::array<VoiceCodebook, 3>& codebooks,
+                                             float& threshold);
+
+// Takes every protected file of the folder into `users` as a locked record (name and file
+// known, models absent), after the ordinary speaker files: a name already in the list gives
+// AlreadyInListMessage, a file whose first token is no protected marker kCanNotLoadFilePrefix +
+// path; a file that cannot be opened is skipped silently. Returns the records appended.
+std::int32_t LoadProtectedUsers(const std::filesystem::path& speakersDir, UserList& users,
+                                Notifier& notifier);
+
+}  // namespace quorvane

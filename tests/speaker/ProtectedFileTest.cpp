@@ -1,0 +1,201 @@
+// Protected speaker files, checked against a reader written from docs/FORMAT.md ("Protected
+// speaker files") on its own: the marker split by hand, Argon2id called on libgcrypt directly,
+// and the encoded file read by the fuzz targets' reference reader. Cheap Argon2 costs are
+// passed explicitly here; the program always writes kProtectionKdf.
+
+#include <gtest/gtest.h>
+
+#include <gcrypt.h>
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "speaker/ModelFile.h"
+#include "speaker/ProtectedFile.h"
+#include "speaker/SpeakerStore.h"
+#include "tests/fuzz/ReferenceReader.h"
+#include "tests/speaker/Codebooks.h"
+#include "tests/support/TestFiles.h"
+
+namespace quorvane {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ReadBytes;
+using testing::ScratchFolder;
+
+constexpr KdfParameters kCheap{1, 64, 2};
+
+std::span<const char> Text(const std::string& text) {
+    return {text.data(), text.size()};
+}
+
+std::array<VoiceCodebook, 3> Books() {
+    const VoiceCodebook book = testing::FilledCodebook(
+        9, [](int i, int j) { return 1.0f + 0.5f * static_cast<float>(i - j); },
+        [](int) { return 2; });
+    return {book, book, book};
+}
+
+// The seven fields of the marker, the name being all after the sixth ':'.
+std::vector<std::string> Fields(const std::string& marker) {
+    std::vector<std::string> fields;
+    std::size_t start = 0;
+    for (int i = 0; i < 6; ++i) {
+        const std::size_t end = marker.find(':', start);
+        if (end == std::string::npos) {
+            return {};
+        }
+        fields.push_back(marker.substr(start, end - start));
+        start = end + 1;
+    }
+    fields.push_back(marker.substr(start));
+    return fields;
+}
+
+// The documented key: Argon2id(passphrase, salt, T, M, P), 32 bytes as eight LE words.
+GostKey DocumentedKey(const std::string& passphrase, const std::vector<std::string>& fields) {
+    std::vector<std::uint8_t> salt;
+    for (std::size_t i = 0; i < fields[5].size(); i += 2) {
+        salt.push_back(static_cast<std::uint8_t>(std::stoul(fields[5].substr(i, 2), nullptr, 16)));
+    }
+    const unsigned long params[4] = {32, std::stoul(fields[2]), std::stoul(fields[3]),
+                                     std::stoul(fields[4])};
+    gcry_kdf_hd_t handle = nullptr;
+    std::array<std::uint8_t, 32> out{};
+    EXPECT_EQ(
+        gcry_kdf_open(&handle, GCRY_KDF_ARGON2, GCRY_KDF_ARGON2ID, params, 4, passphrase.data(),
+                      passphrase.size(), salt.data(), salt.size(), nullptr, 0, nullptr, 0),
+        0u);
+    EXPECT_EQ(gcry_kdf_compute(handle, nullptr), 0u);
+    EXPECT_EQ(gcry_kdf_final(handle, out.size(), out.data()), 0u);
+    gcry_kdf_close(handle);
+    GostKey key{};
+    for (std::size_t w = 0; w < 8; ++w) {
+        key[w] = static_cast<std::uint32_t>(out[4 * w]) | (std::uint32_t{out[4 * w + 1]} << 8) |
+                 (std::uint32_t{out[4 * w + 2]} << 16) | (std::uint32_t{out[4 * w + 3]} << 24);
+    }
+    return key;
+}
+
+TEST(ProtectedFile, TheDocumentedReaderReadsTheModel) {
+    ScratchFolder folder;
+    const fs::path path = ProtectedFilePath(folder.Path(), "an$na");
+    EXPECT_EQ(path.filename(), "an$na.qvlock");
+    const auto books = Books();
+    ASSERT_TRUE(WriteProtectedFile(path, "an$na", books, 0.625f, Text("pass word"), kCheap,
+                                   OutputMode::NoReplace));
+    const std::vector<std::uint8_t> bytes = ReadBytes(path);
+    std::string marker;
+    ASSERT_TRUE(fuzz::ReferenceToken(bytes, marker));
+    const std::vector<std::string> fields = Fields(marker);
+    ASSERT_EQ(fields.size(), 7u);
+    EXPECT_EQ(std::vector<std::string>(fields.begin(), fields.begin() + 5),
+              (std::vector<std::string>{"qvlock1", "argon2id", "1", "64", "2"}));
+    EXPECT_EQ(fields[5].find_first_not_of("0123456789abcdef"), std::string::npos);
+    EXPECT_EQ(fields[5].size(), 32u);
+    EXPECT_EQ(fields[6], "an$na");
+
+    const fuzz::ReferenceResult read = fuzz::ReferenceRead(
+        bytes, marker, DocumentedKey("pass word", fields), StoreSubstitutionTable, false);
+    ASSERT_EQ(read.status, CodingStatus::Done);
+    EXPECT_TRUE(read.tagVerified);
+    EXPECT_EQ(read.plain, SerialiseModelFile(books, 0.625f));
+    // Another passphrase, and the program's constant store key, fail the key check.
+    for (const GostKey& key : {DocumentedKey("pass wore", fields), StoreKey}) {
+        const fuzz::ReferenceResult refused =
+            fuzz::ReferenceRead(bytes, marker, key, StoreSubstitutionTable, false);
+        EXPECT_EQ(refused.status, CodingStatus::WrongKeyOrDamaged);
+        EXPECT_TRUE(refused.refusedAtOpen);
+    }
+    // Each file gets its own salt.
+    const fs::path again = folder.Path() / "again.qvlock";
+    ASSERT_TRUE(WriteProtectedFile(again, "an$na", books, 0.625f, Text("pass word"), kCheap,
+                                   OutputMode::NoReplace));
+    EXPECT_NE(ReadBytes(again), bytes);
+}
+
+TEST(ProtectedFile, MarkersOutsideTheLayoutAreRefused) {
+    const std::string salt = "00112233445566778899aabbccddeeff";
+    const struct {
+        std::string marker;
+        bool accepted;
+    } cases[] = {
+        {"qvlock1:argon2id:3:65536:4:" + salt + ":anna", true},
+        {"qvlock1:argon2id:64:4194304:64:" + salt + ":a$b", true},
+        {"qvlock2:argon2id:3:65536:4:" + salt + ":anna", false},
+        {"qvlock1:argon2i:3:65536:4:" + salt + ":anna", false},
+        {"qvlock1:argon2id:03:65536:4:" + salt + ":anna", false},
+        {"qvlock1:argon2id:0:65536:4:" + salt + ":anna", false},
+        {"qvlock1:argon2id:65:65536:4:" + salt + ":anna", false},
+        {"qvlock1:argon2id:3:31:4:" + salt + ":anna", false},  // below 8 KiB per lane
+        {"qvlock1:argon2id:3:4194305:4:" + salt + ":anna", false},
+        {"qvlock1:argon2id:3:65536:0:" + salt + ":anna", false},
+        {"qvlock1:argon2id:3:65536:+4:" + salt + ":anna", false},
+        {"qvlock1:argon2id:3:65536:4:" + salt.substr(2) + ":anna", false},
+        {"qvlock1:argon2id:3:65536:4:00112233445566778899AABBCCDDEEFF:anna", false},
+        {"qvlock1:argon2id:3:65536:4:" + salt + ":", false},
+        {"qvlock1:argon2id:3:65536:4:" + salt + ":an:na", false},
+        {"qvlock1:argon2id:3:65536:4:" + salt, false},
+        {"anna", false},
+    };
+    for (const auto& c : cases) {
+        ProtectedHeader header;
+        header.name = "unchanged";
+        EXPECT_EQ(ParseProtectedMarker(c.marker, header), c.accepted) << c.marker;
+        if (c.accepted) {
+            EXPECT_EQ(ProtectedMarker(header), c.marker);
+        } else {
+            EXPECT_EQ(header.name, "unchanged");
+        }
+    }
+}
+
+TEST(ProtectedFile, AWrongPassphraseIsToldApartFromDamage) {
+    ScratchFolder folder;
+    const fs::path path = ProtectedFilePath(folder.Path(), "anna");
+    ASSERT_TRUE(WriteProtectedFile(path, "anna", Books(), 0.5f, Text("right"), kCheap,
+                                   OutputMode::NoReplace));
+    std::vector<std::uint8_t> bytes = ReadBytes(path);
+    std::array<VoiceCodebook, 3> books;
+    float threshold = -1.0f;
+    EXPECT_EQ(ReadProtectedFile(path, Text("wrong"), books, threshold),
+              UnlockStatus::WrongPassphrase);
+    EXPECT_EQ(threshold, -1.0f);
+    ASSERT_EQ(ReadProtectedFile(path, Text("right"), books, threshold), UnlockStatus::Done);
+    EXPECT_EQ(threshold, 0.5f);
+    // A changed cipher byte passes the key check and fails the file tag.
+    bytes[bytes.size() - kTrailerBytes - 3] ^= 0x10;
+    std::ofstream(path, std::ios::binary | std::ios::trunc)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+    EXPECT_EQ(ReadProtectedFile(path, Text("right"), books, threshold), UnlockStatus::Damaged);
+}
+
+TEST(ProtectedFile, LoadingListsTheUserLockedAndOrdinaryReadersSkipTheFile) {
+    ScratchFolder folder;
+    ASSERT_TRUE(WriteProtectedFile(ProtectedFilePath(folder.Path(), "anna"), "anna", Books(), 0.5f,
+                                   Text("right"), kCheap, OutputMode::NoReplace));
+    EXPECT_TRUE(ListSpeakerFiles(folder.Path()).empty());
+    RecordingNotifier notices;
+    UserList users;
+    EXPECT_EQ(LoadRegisteredUsers(folder.Path(), users, notices), 0);
+    EXPECT_EQ(LoadProtectedUsers(folder.Path(), users, notices), 1);
+    const UserRecord* anna = users.Find("anna");
+    ASSERT_NE(anna, nullptr);
+    EXPECT_TRUE(anna->locked);
+    EXPECT_EQ(anna->protectedFile, ProtectedFilePath(folder.Path(), "anna"));
+    EXPECT_FALSE(anna->codebooks[0].Trained());
+    EXPECT_EQ(FindUserFiles(folder.Path(), "anna"),
+              std::vector<fs::path>{ProtectedFilePath(folder.Path(), "anna")});
+    // Loaded again into the same list: the name is there already.
+    EXPECT_EQ(LoadProtectedUsers(folder.Path(), users, notices), 0);
+    EXPECT_EQ(notices.Texts(), std::vector<std::string>{AlreadyInListMessage("anna")});
+}
+
+}  // namespace
+}  // namespace quorvane
