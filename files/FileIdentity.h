@@ -11,8 +11,8 @@
 
 namespace quorvane {
 
-// The identity of the file `path` names (links followed); nothing when there is none or it cannot
-// be asked.
+// The identity of the regular file `path` names (links followed); nothing when there is none, it
+// is not a regular file, or it cannot be read.
 [[nodiscard]] std::optional<FileIdentity> IdentityOf(const std::filesystem::path& path);
 
 }  // namespace quorvane

@@ -167,36 +167,11 @@ bool ParseProtectedMarker(std::string_view marker, ProtectedHeader& header) {
 
 std::filesystem::path ProtectedFilePath(const std::filesystem::path& speakersDir,
                                         std::string_view name) {
-    const std::string leaf = std::string(name) + std::string(kProtectedFileExtension);
-    return speakersDir / std::u8string(leaf.begin(), leaf.end());
+    return StoreFilePath(speakersDir, name, kProtectedFileExtension);
 }
 
 std::vector<std::filesystem::path> ListProtectedFiles(const std::filesystem::path& speakersDir) {
-    std::vector<std::pair<std::string, std::filesystem::path>> found;
-    std::error_code error;
-    std::filesystem::directory_iterator it(speakersDir, error);
-    if (error) {
-        return {};
-    }
-    for (; it != std::filesystem::directory_iterator(); it.increment(error)) {
-        if (error) {
-            break;
-        }
-        const std::u8string leaf = it->path().filename().u8string();
-        std::string name(leaf.begin(), leaf.end());
-        std::error_code typeError;
-        if (name.ends_with(kProtectedFileExtension) && it->is_regular_file(typeError)) {
-            found.emplace_back(std::move(name), it->path());
-        }
-    }
-    std::sort(found.begin(), found.end(),
-              [](const auto& a, const auto& b) { return a.first < b.first; });
-    std::vector<std::filesystem::path> paths;
-    paths.reserve(found.size());
-    for (auto& entry : found) {
-        paths.push_back(std::move(entry.second));
-    }
-    return paths;
+    return ListStoreFiles(speakersDir, kProtectedFileExtension);
 }
 
 bool ReadProtectedHeader(const std::filesystem::path& path, ProtectedHeader& header) {

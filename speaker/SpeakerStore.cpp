@@ -26,13 +26,23 @@ std::string AlreadyInListMessage(std::string_view name) {
     return "User " + std::string(name) + " already is in the list";
 }
 
-std::filesystem::path SpeakerFilePath(const std::filesystem::path& speakersDir,
-                                      std::string_view name) {
-    const std::string leaf = std::string(name) + std::string(kSpeakerFileExtension);
+std::filesystem::path StoreFilePath(const std::filesystem::path& speakersDir,
+                                    std::string_view name, std::string_view extension) {
+    const std::string leaf = std::string(name) + std::string(extension);
     return speakersDir / std::u8string(leaf.begin(), leaf.end());
 }
 
+std::filesystem::path SpeakerFilePath(const std::filesystem::path& speakersDir,
+                                      std::string_view name) {
+    return StoreFilePath(speakersDir, name, kSpeakerFileExtension);
+}
+
 std::vector<std::filesystem::path> ListSpeakerFiles(const std::filesystem::path& speakersDir) {
+    return ListStoreFiles(speakersDir, kSpeakerFileExtension);
+}
+
+std::vector<std::filesystem::path> ListStoreFiles(const std::filesystem::path& speakersDir,
+                                                  std::string_view extension) {
     std::vector<std::pair<std::string, std::filesystem::path>> found;
     std::error_code error;
     std::filesystem::directory_iterator it(speakersDir, error);
@@ -44,7 +54,7 @@ std::vector<std::filesystem::path> ListSpeakerFiles(const std::filesystem::path&
             break;
         }
         std::string name = NameBytes(it->path());
-        if (!name.ends_with(kSpeakerFileExtension)) {
+        if (!name.ends_with(extension)) {
             continue;
         }
         std::error_code typeError;

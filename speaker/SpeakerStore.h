@@ -47,6 +47,15 @@ inline constexpr std::string_view kCanNotLoadFilePrefix = "Can not load file: ";
 [[nodiscard]] std::string AlreadyInListMessage(std::string_view name);
 
 // speakersDir / (name + ".spk")
+// speakersDir / (name + extension), and the regular files of speakersDir whose names end in
+// extension, in byte order of their names (empty when the folder is missing or unreadable): the
+// store's files of one kind, speaker files or protected ones.
+[[nodiscard]] std::filesystem::path StoreFilePath(const std::filesystem::path& speakersDir,
+                                                  std::string_view name,
+                                                  std::string_view extension);
+[[nodiscard]] std::vector<std::filesystem::path> ListStoreFiles(
+    const std::filesystem::path& speakersDir, std::string_view extension);
+
 [[nodiscard]] std::filesystem::path SpeakerFilePath(const std::filesystem::path& speakersDir,
                                                     std::string_view name);
 

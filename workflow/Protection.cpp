@@ -200,7 +200,10 @@ StepResult ProtectUser(Users& users, std::string_view name, FrontEnd& front) {
     return {true, {}};
 }
 
-StepResult UnprotectUser(Users& users, std::string_view name, FrontEnd& front) {
+namespace {
+
+// The registered user `name`, protected and unlocked; refused otherwise.
+StepResult UnlockProtectedUser(Users& users, std::string_view name, FrontEnd& front) {
     const UserRecord* found = users.List().Find(name);
     if (found == nullptr) {
         return Refusal(UserNotFoundMessage(name));
@@ -208,7 +211,13 @@ StepResult UnprotectUser(Users& users, std::string_view name, FrontEnd& front) {
     if (found->protectedFile.empty()) {
         return Refusal(NotProtectedMessage(name));
     }
-    if (StepResult unlocked = UnlockUser(users, name, front); !unlocked.done) {
+    return UnlockUser(users, name, front);
+}
+
+}  // namespace
+
+StepResult UnprotectUser(Users& users, std::string_view name, FrontEnd& front) {
+    if (StepResult unlocked = UnlockProtectedUser(users, name, front); !unlocked.done) {
         return unlocked;
     }
     UserRecord* record = users.Records().FindToChange(name);
@@ -226,14 +235,7 @@ StepResult UnprotectUser(Users& users, std::string_view name, FrontEnd& front) {
 }
 
 StepResult ChangePassphrase(Users& users, std::string_view name, FrontEnd& front) {
-    const UserRecord* found = users.List().Find(name);
-    if (found == nullptr) {
-        return Refusal(UserNotFoundMessage(name));
-    }
-    if (found->protectedFile.empty()) {
-        return Refusal(NotProtectedMessage(name));
-    }
-    if (StepResult unlocked = UnlockUser(users, name, front); !unlocked.done) {
+    if (StepResult unlocked = UnlockProtectedUser(users, name, front); !unlocked.done) {
         return unlocked;
     }
     PassphraseAnswer answer;
