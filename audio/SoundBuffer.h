@@ -6,8 +6,8 @@
 #include <string_view>
 #include <vector>
 
-#include "interfaces/Notifier.h"
 #include "audio/WaveDevice.h"
+#include "interfaces/Notifier.h"
 
 namespace quorvane {
 

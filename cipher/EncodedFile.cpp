@@ -275,7 +275,8 @@ CodingResult OpenEncoded(const std::filesystem::path& input, std::string_view ma
             std::span(in.trailer).first(std::min(n, kMagicBytes));
         const std::optional<TrailerVersion> version =
             n >= kMagicBytes ? TrailerMagicVersion(start) : std::nullopt;
-        const bool magic = version.has_value() || (n < kMagicBytes && StartsLikeTrailerMagic(start));
+        const bool magic =
+            version.has_value() || (n < kMagicBytes && StartsLikeTrailerMagic(start));
         in.tagged = magic || extra == kTrailerBytes;
         in.version = version.value_or(kLatestTrailer);
         if (in.tagged && (!version || extra != kTrailerBytes)) {

@@ -26,8 +26,8 @@ std::string AlreadyInListMessage(std::string_view name) {
     return "User " + std::string(name) + " already is in the list";
 }
 
-std::filesystem::path StoreFilePath(const std::filesystem::path& speakersDir,
-                                    std::string_view name, std::string_view extension) {
+std::filesystem::path StoreFilePath(const std::filesystem::path& speakersDir, std::string_view name,
+                                    std::string_view extension) {
     const std::string leaf = std::string(name) + std::string(extension);
     return speakersDir / std::u8string(leaf.begin(), leaf.end());
 }

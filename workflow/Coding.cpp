@@ -6,11 +6,11 @@
 #include <system_error>
 
 #include "cipher/EncodedFile.h"
+#include "files/FileIdentity.h"
 #include "speaker/KeyFile.h"
 #include "speaker/SpeakerStore.h"
 #include "speaker/Training.h"
 #include "speaker/UserKey.h"
-#include "files/FileIdentity.h"
 #include "workflow/Messages.h"
 #include "workflow/Protection.h"
 

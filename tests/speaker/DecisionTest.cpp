@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "analysis/VoiceCodebook.h"
 #include "interfaces/Notifier.h"
 #include "interfaces/Progress.h"
-#include "analysis/VoiceCodebook.h"
 #include "speaker/Decision.h"
 #include "speaker/Training.h"
 #include "tests/speaker/SpokenPhrase.h"

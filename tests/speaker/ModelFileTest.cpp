@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "interfaces/Notifier.h"
 #include "analysis/VoiceCodebook.h"
+#include "interfaces/Notifier.h"
 #include "speaker/ModelFile.h"
 #include "tests/speaker/Codebooks.h"
 #include "tests/support/TestFiles.h"

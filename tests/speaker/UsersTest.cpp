@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "analysis/VoiceCodebook.h"
-#include "speaker/ModelFile.h"
 #include "speaker/KeyFile.h"
+#include "speaker/ModelFile.h"
 #include "speaker/UserKey.h"
 #include "speaker/UserList.h"
 #include "tests/speaker/Codebooks.h"
@@ -269,7 +269,9 @@ TEST(KeyFile, KeyWordsAreSigned32BitDecimals) {
                 {"  +17 ", 17u},
                 {"007", 7u},
                 {"00000000000000000007", 7u},
-                {"\xC2\xA0" "42\xE2\x80\xAF", 42u},
+                {"\xC2\xA0"
+                 "42\xE2\x80\xAF",
+                 42u},
                 {"\xE3\x80\x80-5\t", 0xFFFFFFFBu}};
     for (const auto& c : good) {
         std::uint32_t word = 1234;
@@ -278,7 +280,8 @@ TEST(KeyFile, KeyWordsAreSigned32BitDecimals) {
     }
     for (const char* bad : {"", " ", "-", "+", "2147483648", "-2147483649", "99999999999999999999",
                             "12a", "12x", "1 2", "0x10", "$10", "1e3", "1.0", "--1", "Your key:",
-                            "4\xC2\xA0" "2"}) {
+                            "4\xC2\xA0"
+                            "2"}) {
         std::uint32_t word = 1234;
         EXPECT_FALSE(ParseKeyWord(bad, word)) << bad;
         EXPECT_EQ(word, 1234u) << bad;

@@ -75,7 +75,8 @@ protected:
         Enrolment enrolment;
         front_.level = level;
         for (int slot = 0; slot < 3; ++slot) {
-            EXPECT_TRUE(enrolment.TakeRecording(Spoken()[static_cast<std::size_t>(slot)]).accepted) << slot;
+            EXPECT_TRUE(enrolment.TakeRecording(Spoken()[static_cast<std::size_t>(slot)]).accepted)
+                << slot;
             EXPECT_TRUE(enrolment.AddPhrase(slot, front_).done) << slot;
         }
         const TrainResult trained = enrolment.Train(front_);
