@@ -101,7 +101,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Require(DerivePassphraseKey(std::span<const char>(kPassphrase.data(), kPassphrase.size()),
                                     header.salt, header.kdf, key),
                 "the stated costs derive a key");
-        const ReferenceResult reference = ReferenceRead(bytes, token, key, StoreSubstitutionTable);
+        const ReferenceResult reference =
+            ReferenceRead(bytes, token, key, StoreSubstitutionTable, false);
         std::array<VoiceCodebook, kModelPhraseCount> expected;
         float expectedThreshold = 0.0f;
         const bool modelParses = reference.status == CodingStatus::Done && reference.tagVerified &&
