@@ -140,7 +140,7 @@ int main(int argc, char** argv) {
             // shown window as its owner.
             QTimer::singleShot(0, &form1, [&form1, files]() {
                 form1.ui->PageControl1->setCurrentWidget(form1.ui->TabSheet3);
-                form1.DecodeChosenFiles(files);
+                form1.DecodeGivenFiles(files);
             });
         }
         Application::exec();

@@ -213,6 +213,9 @@ public:
     void EncodeChosenFiles(const QStringList& files);
     // Decode page: the steps after files were chosen in OpenDialog2 (or dropped).
     void DecodeChosenFiles(const QStringList& files);
+    // Files named on the program's command line: those the open dialog could not have offered
+    // (missing, not encoded) are told and left out, the rest chosen as by the dialog.
+    void DecodeGivenFiles(const QStringList& files);
     // Called once at the end of the constructor (drop targets of the coding pages).
     void SetupCodingPages();
     // The Encode page's user box shows the only registered user when it is empty.

@@ -23,6 +23,7 @@
 #include <string>
 #include <system_error>
 
+#include "files/PathText.h"
 #include "ui/Accessible.h"
 #include "ui/BatchRunner.h"
 #include "ui/Encode.h"
@@ -269,6 +270,20 @@ void TForm1::Button6Click() {
         return;
     }
     DecodeChosenFiles(files);
+}
+
+void TForm1::DecodeGivenFiles(const QStringList& files) {
+    std::vector<std::filesystem::path> given;
+    for (const QString& file : files) {
+        given.push_back(ToPath(QDir::toNativeSeparators(file)));
+    }
+    QStringList choosable;
+    for (const std::filesystem::path& file : quorvane::ChoosableEncodedFiles(given, front)) {
+        choosable.append(FromUtf8(quorvane::PathText(file)));
+    }
+    if (!choosable.isEmpty()) {
+        DecodeChosenFiles(choosable);
+    }
 }
 
 void TForm1::DecodeChosenFiles(const QStringList& files) {

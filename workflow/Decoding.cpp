@@ -1,8 +1,28 @@
 #include "workflow/Decoding.h"
 
+#include "files/PathText.h"
 #include "workflow/Messages.h"
 
 namespace quorvane {
+
+std::vector<std::filesystem::path> ChoosableEncodedFiles(
+    const std::vector<std::filesystem::path>& files, FrontEnd& front) {
+    if (files.size() < 2) {
+        return files;
+    }
+    std::vector<std::filesystem::path> kept;
+    for (const std::filesystem::path& file : files) {
+        const OwnerResult owner = OwnerOfEncodedFile(file);
+        if (owner.done) {
+            kept.push_back(file);
+        } else if (owner.message == kNotEncodedMessage) {
+            front.Notice(PathText(file) + ": " + owner.message);
+        } else {
+            front.Notice(owner.message);
+        }
+    }
+    return kept;
+}
 
 DecodeOwnerResult DecodeOwner(const DecodeRequest& request) {
     DecodeOwnerResult result;

@@ -60,6 +60,13 @@ struct DecodeOwnerResult : StepResult {
 // file's user name. A key file that names a user other than the owner is refused.
 [[nodiscard]] DecodeOwnerResult DecodeOwner(const DecodeRequest& request);
 
+// Several files named outside the file dialog (on the program's command line), which the dialog
+// would not have offered: each one that cannot be opened, or that is not an encoded file, is told
+// as choosing it alone tells it, with its path, and left out. A single file is kept as it is:
+// choosing it tells its own refusal.
+[[nodiscard]] std::vector<std::filesystem::path> ChoosableEncodedFiles(
+    const std::vector<std::filesystem::path>& files, FrontEnd& front);
+
 // The key stage for the owner: the voice verdict (KeyFromVoice), the typed lines
 // (KeyFromLines), or the key file's key read by the owner stage.
 [[nodiscard]] VoiceKeyResult DecodeKey(const DecodeRequest& request, const DecodeOwnerResult& owner,

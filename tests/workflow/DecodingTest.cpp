@@ -235,6 +235,22 @@ TEST_F(Decoding, CheckingTheKeyTellsEachFileAndWritesNothing) {
               before.size());
 }
 
+// Several files named outside the file dialog: a missing one and one that is not encoded are told
+// with their paths and left out; a single file is left to tell its own refusal when chosen.
+TEST_F(Decoding, FilesNamedOutsideTheDialogAreToldWhenTheyCannotBeChosen) {
+    ScriptedFrontEnd front;
+    const std::vector<fs::path> given = {Path("missing.crp"), Path("a.txt.crp"), Path("plain.txt")};
+    EXPECT_EQ(ChoosableEncodedFiles(given, front), std::vector<fs::path>{Path("a.txt.crp")});
+    EXPECT_EQ(front.shown,
+              (std::vector<std::string>{
+                  CanNotOpenMessage(PathText(Path("missing.crp"))),
+                  PathText(Path("plain.txt")) + ": " + std::string(kNotEncodedMessage)}));
+    ScriptedFrontEnd single;
+    EXPECT_EQ(ChoosableEncodedFiles({Path("plain.txt")}, single),
+              std::vector<fs::path>{Path("plain.txt")});
+    EXPECT_TRUE(single.shown.empty());
+}
+
 TEST(BatchSummary, CountsWhatWasDoneFailedAndKept) {
     const auto batch = [](std::vector<FileStatus> statuses, bool cancelled) {
         BatchResult result;
