@@ -42,6 +42,7 @@
 #include "speaker/UserList.h"
 #include "tests/support/CodingWrappers.h"
 #include "tests/support/ScriptedDevice.h"
+#include "tests/support/ScriptedFrontEnd.h"
 #include "tests/ui/Phrases.h"
 #include "tests/ui/ProgramWindows.h"
 #include "tests/ui/ScriptedPrompt.h"
@@ -52,6 +53,8 @@
 #include "ui/Secparam.h"
 #include "ui_Main.h"
 #include "workflow/Messages.h"
+#include "workflow/Protection.h"
+#include "workflow/Users.h"
 
 using Samples = std::vector<std::int16_t>;
 using Kind = ScriptedPrompt::Kind;
@@ -206,6 +209,7 @@ private slots:
     void cancelStopsTheBatch_data();
     void cancelStopsTheBatch();
     void closingDuringABatch();
+    void protectedUser();
 
 private:
     // A fresh folder under the scratch folder.
@@ -1168,6 +1172,71 @@ void CodingPagesTest::closingDuringABatch() {
     QVERIFY2(left == QStringList{QStringLiteral("f1.bin.crp")} ||
                  left == (QStringList{QStringLiteral("f1.bin.crp"), QStringLiteral("f2.bin.crp")}),
              qPrintable(left.join(QLatin1Char(' '))));
+}
+
+// A protected user in the window: nothing asked at start; encoding asks the passphrase in the
+// masked box, Cancel and a wrong passphrase encode nothing; decoding with the security key needs
+// no passphrase.
+void CodingPagesTest::protectedUser() {
+    const std::filesystem::path speakers = ToPath(Folder(QStringLiteral("ProtectedSpeakers")));
+    std::filesystem::copy_file(speakers_ / "anna.spk", speakers / "anna.spk");
+    {
+        quorvane::testing::ScriptedFrontEnd front;
+        quorvane::Users users(speakers);
+        QCOMPARE(users.Load(front), 1);
+        quorvane::PassphraseAnswer answer;
+        answer.given = true;
+        answer.passphrase = {'o', 'p', 'e', 'n'};
+        front.passphrases.push_back(std::move(answer));
+        QVERIFY(quorvane::ProtectUser(users, "anna", front).done);
+    }
+    QVERIFY(!std::filesystem::exists(speakers / "anna.spk"));
+
+    ScriptedPrompt prompt;
+    Session s(prompt, speakers);
+    Ui::TForm1& ui = s.ui();
+    QVERIFY(prompt.entries.empty());
+    QCOMPARE(ui.ComboBox2->count(), 1);
+    const auto type = [](const QString& passphrase) {
+        return [passphrase](QDialog& box) {
+            QCOMPARE(box.objectName(), QStringLiteral("PassphraseBox"));
+            auto* edit = box.findChild<QLineEdit*>(QStringLiteral("PassphraseEdit"));
+            QVERIFY(edit != nullptr && edit->echoMode() == QLineEdit::Password);
+            edit->setText(passphrase);
+            box.accept();
+        };
+    };
+    const QStringList files = PlainFiles(QStringLiteral("prot-src"));
+    const QString encoded = Folder(QStringLiteral("prot-enc"));
+    ui.ComboBox2->setEditText(QStringLiteral("anna"));
+    for (const bool cancel : {true, false}) {
+        prompt.ClearShown();
+        if (cancel) {
+            prompt.OnShowModal([](QDialog& box) { box.reject(); });
+        } else {
+            prompt.OnShowModal(type(QStringLiteral("opem")));
+        }
+        s.Click(ui.Button5);
+        QVERIFY(prompt.Of(Kind::OpenFiles).empty());
+        QVERIFY(QDir(encoded).isEmpty());
+        QCOMPARE(prompt.Messages().contains(QStringLiteral("Wrong passphrase for anna")), !cancel);
+    }
+    prompt.OnShowModal(type(QStringLiteral("open")));
+    Encode(s, QStringLiteral("anna"), files, encoded);
+    QCOMPARE(QDir(encoded).entryList(QDir::Files).size(), files.size());
+
+    prompt.ClearShown();
+    s.Click(ui.RadioGroup3_1);
+    s.ChooseForDecoding({encoded + kSep + QStringLiteral("a.txt.crp")});
+    const QString out = Folder(QStringLiteral("prot-out"));
+    prompt.OnShowModal([&](QDialog& dialog) {
+        static_cast<TForm4&>(dialog).Memo1->setPlainText(KeyLines(annaKey_));
+        static_cast<TForm4&>(dialog).O->click();
+    });
+    prompt.OnShowModal(ConfirmFiles(prompt, out, false));
+    s.Click(ui.Button7);
+    QVERIFY(prompt.Messages().isEmpty());
+    QCOMPARE(ReadAll(out + kSep + QStringLiteral("a.txt")), ReadAll(files[0]));
 }
 
 QTEST_MAIN(CodingPagesTest)
