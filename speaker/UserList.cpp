@@ -4,6 +4,7 @@
 #include <utility>
 #include <vector>
 
+#include "files/Secret.h"
 #include "speaker/ModelFile.h"
 
 namespace quorvane {
@@ -29,12 +30,35 @@ std::vector<std::string> UserList::Names() const {
     return names;
 }
 
+void WipeModels(UserRecord& record) {
+    for (VoiceCodebook& book : record.codebooks) {
+        if (book.codewords) {
+            for (Codeword& entry : *book.codewords) {
+                WipeMemory(entry.values.data(), entry.values.size() * sizeof(float));
+            }
+        }
+    }
+    WipeMemory(&record.threshold, sizeof(record.threshold));
+}
+
+UserList::~UserList() {
+    Clear();
+}
+
+void UserList::Clear() {
+    for (UserRecord& record : records_) {
+        WipeModels(record);
+    }
+    records_.clear();
+}
+
 bool UserList::Remove(std::string_view name) {
     const auto found = std::find_if(records_.begin(), records_.end(),
                                     [name](const UserRecord& r) { return r.name == name; });
     if (found == records_.end()) {
         return false;
     }
+    WipeModels(*found);
     records_.erase(found);
     return true;
 }

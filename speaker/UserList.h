@@ -29,12 +29,24 @@ struct UserRecord {
     bool locked = false;
 };
 
+// Overwrites the record's codeword values with zeros (before the record is freed: the models
+// give the user's key).
+void WipeModels(UserRecord& record);
+
 // The registered users in list order: loading order at start, then adding order.
 // Names are compared byte for byte, case-sensitively. References and pointers to
 // records stay valid until that record is removed.
 class UserList final {
 public:
     using const_iterator = std::list<UserRecord>::const_iterator;
+
+    UserList() = default;
+    UserList(const UserList&) = default;
+    UserList& operator=(const UserList&) = default;
+    UserList(UserList&&) = default;
+    UserList& operator=(UserList&&) = default;
+    // The users' models are the source of their keys: overwritten before they are freed.
+    ~UserList();
 
     [[nodiscard]] bool empty() const { return records_.empty(); }
     [[nodiscard]] std::size_t size() const { return records_.size(); }
@@ -49,7 +61,7 @@ public:
     [[nodiscard]] std::vector<std::string> Names() const;
     // Removes the first record with exactly this name; false when there is none.
     bool Remove(std::string_view name);
-    void Clear() { records_.clear(); }
+    void Clear();
     // Appends the record as it is; returns its 1-based position. AppendUser is the
     // usual way in.
     std::int32_t Append(UserRecord record);
