@@ -32,11 +32,19 @@ struct CliContext {
 // files, shown stage by stage.
 void RegisterInspectCommands(CLI::App& app, CliContext& context);
 
-// The commands that work with registered users and their files.
-void RegisterUserCommands(CLI::App& app, CliContext& context);
+// The commands that work with registered users and their files, one a file
+// (cli/NameCommand.cpp): enrol, verify, users, remove, encode, decode.
+void RegisterEnrolCommand(CLI::App& app, CliContext& context);
+void RegisterVerifyCommand(CLI::App& app, CliContext& context);
+void RegisterUsersCommand(CLI::App& app, CliContext& context);
+void RegisterRemoveCommand(CLI::App& app, CliContext& context);
+void RegisterEncodeCommand(CLI::App& app, CliContext& context);
+void RegisterDecodeCommand(CLI::App& app, CliContext& context);
 
 // protect NAME, unprotect NAME and passphrase NAME: the passphrase of a registered user.
-void RegisterProtectionCommands(CLI::App& app, CliContext& context);
+void RegisterProtectCommand(CLI::App& app, CliContext& context);
+void RegisterUnprotectCommand(CLI::App& app, CliContext& context);
+void RegisterPassphraseCommand(CLI::App& app, CliContext& context);
 
 // evaluate DIR: the false rejections and acceptances of each security level on a corpus.
 void RegisterEvaluateCommand(CLI::App& app, CliContext& context);

@@ -86,8 +86,15 @@ int main(int argc, char** argv) {
                  "Let the desktop's keyring remember a passphrase that is set or typed");
 
     quorvane::RegisterInspectCommands(app, context);
-    quorvane::RegisterUserCommands(app, context);
-    quorvane::RegisterProtectionCommands(app, context);
+    quorvane::RegisterEnrolCommand(app, context);
+    quorvane::RegisterVerifyCommand(app, context);
+    quorvane::RegisterUsersCommand(app, context);
+    quorvane::RegisterRemoveCommand(app, context);
+    quorvane::RegisterEncodeCommand(app, context);
+    quorvane::RegisterDecodeCommand(app, context);
+    quorvane::RegisterProtectCommand(app, context);
+    quorvane::RegisterUnprotectCommand(app, context);
+    quorvane::RegisterPassphraseCommand(app, context);
     quorvane::RegisterEvaluateCommand(app, context);
 
     try {

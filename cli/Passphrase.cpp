@@ -1,8 +1,4 @@
-// protect NAME, unprotect NAME and passphrase NAME: a registered user's models under a
-// passphrase or not, through the workflows of workflow/Protection.h. The models and so the
-// user's key stay the same: files encoded before still decode.
-
-#include <CLI/CLI.hpp>
+#include "cli/Passphrase.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -11,8 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "cli/Commands.h"
-#include "cli/Passphrase.h"
 #include "cli/Terminal.h"
 #include "files/PathText.h"
 #include "files/SmallFile.h"
@@ -96,23 +90,6 @@ PassphraseAnswer FromTerminal(const CliContext& context, std::string_view name, 
     return answer;
 }
 
-int RunProtection(const CliContext& context, const std::string& name,
-                  StepResult (*step)(Users&, std::string_view, FrontEnd&), std::string_view done) {
-    PassphraseFrontEnd front(context);
-    Users users(context.speakersDir);
-    users.Load(front);
-    const StepResult result = step(users, name, front);
-    if (!result.done) {
-        PrintError(result.message);
-        return kExitError;
-    }
-    const UserRecord* record = users.List().Find(name);
-    PrintLine(std::string(done) + (record != nullptr && !record->protectedFile.empty()
-                                       ? ": " + PathText(record->protectedFile)
-                                       : std::string()));
-    return kExitSuccess;
-}
-
 }  // namespace
 
 PassphraseAnswer AskCliPassphrase(const CliContext& context, std::string_view name, bool confirm) {
@@ -136,30 +113,22 @@ bool UnlockForCli(const CliContext& context, Users& users, std::string_view name
     return unlocked.done;
 }
 
-void RegisterProtectionCommands(CLI::App& app, CliContext& context) {
-    struct Command {
-        const char* name;
-        const char* help;
-        StepResult (*step)(Users&, std::string_view, FrontEnd&);
-        const char* done;
-    };
-    static constexpr Command kCommands[] = {
-        {"protect", "Protect a registered user's voice model with a passphrase", &ProtectUser,
-         "Protected"},
-        {"unprotect", "Store a protected user's voice model without a passphrase again",
-         &UnprotectUser, "Unprotected"},
-        {"passphrase", "Change the passphrase of a protected user", &ChangePassphrase,
-         "Changed the passphrase of"},
-    };
-    for (const Command& command : kCommands) {
-        const auto name = std::make_shared<std::string>();
-        CLI::App* sub = app.add_subcommand(command.name, command.help);
-        sub->add_option("NAME", *name, "The registered user")->required();
-        sub->callback([&context, name, &command] {
-            context.exitCode = RunProtection(context, *name, command.step,
-                                             std::string(command.done) + " " + *name);
-        });
+int RunProtectionStep(const CliContext& context, const std::string& name,
+                      StepResult (*step)(Users&, std::string_view, FrontEnd&),
+                      std::string_view done) {
+    PassphraseFrontEnd front(context);
+    Users users(context.speakersDir);
+    users.Load(front);
+    const StepResult result = step(users, name, front);
+    if (!result.done) {
+        PrintError(result.message);
+        return kExitError;
     }
+    const UserRecord* record = users.List().Find(name);
+    PrintLine(std::string(done) + (record != nullptr && !record->protectedFile.empty()
+                                       ? ": " + PathText(record->protectedFile)
+                                       : std::string()));
+    return kExitSuccess;
 }
 
 }  // namespace quorvane

@@ -1,0 +1,71 @@
+#include "cli/CommandSupport.h"
+
+#include <string>
+#include <system_error>
+
+#include "cli/RecordingFile.h"
+#include "cli/Terminal.h"
+#include "cli/TerminalFrontEnd.h"
+#include "files/PathText.h"
+#include "workflow/Evaluation.h"
+#include "workflow/Messages.h"
+
+namespace quorvane {
+
+namespace fs = std::filesystem;
+
+fs::path PathFromText(std::string_view text) {
+    return fs::path(std::u8string(text.begin(), text.end()));
+}
+
+std::vector<fs::path> PathsFromTexts(const std::vector<std::string>& texts) {
+    std::vector<fs::path> paths;
+    for (const std::string& text : texts) {
+        paths.push_back(PathFromText(text));
+    }
+    return paths;
+}
+
+Users LoadUsers(const CliContext& context) {
+    for (const std::string& note :
+         SpeakersFolderNotes(context.speakersDir, context.speakersGiven)) {
+        PrintNote(note);
+    }
+    TerminalFrontEnd notes;
+    Users users(context.speakersDir);
+    users.Load(notes);
+    return users;
+}
+
+bool TakeRecordingFile(const fs::path& file, Enrolment& enrolment) {
+    const std::string where = PathText(file) + ": ";
+    RecordingFile input;
+    std::string error;
+    if (!ReadRecordingFile(file, where, input, error)) {
+        PrintError(error);
+        return false;
+    }
+    const LevelCheckResult level = enrolment.TakeRecording(input.samples);
+    if (!level.accepted) {
+        PrintError(where + LevelRefusalText(level));
+        return false;
+    }
+    return true;
+}
+
+int Refused(std::string_view what, const StepResult& result) {
+    PrintError(what.empty() ? result.message : std::string(what) + ": " + result.message);
+    return kExitError;
+}
+
+bool OutputFolder(const std::string& outputDir, fs::path& folder) {
+    std::error_code error;
+    folder = PathFromText(outputDir);
+    if (!outputDir.empty() && !fs::is_directory(folder, error)) {
+        PrintError(outputDir + ": no such folder");
+        return false;
+    }
+    return true;
+}
+
+}  // namespace quorvane

@@ -1,0 +1,79 @@
+// encode NAME FILE...: encodes files for a registered user (FILE -> FILE.crp); no recording is
+// needed, but a protected user's passphrase is.
+
+#include <CLI/CLI.hpp>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cli/CommandSupport.h"
+#include "cli/Commands.h"
+#include "cli/Passphrase.h"
+#include "cli/Terminal.h"
+#include "cli/TerminalFrontEnd.h"
+#include "workflow/Coding.h"
+
+namespace quorvane {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct EncodeOptions {
+    std::string name;
+    std::vector<std::string> files;
+    std::string outputDir;
+    bool deleteOriginals = false;
+    bool overwrite = false;
+};
+
+int RunEncode(const CliContext& context, const EncodeOptions& options) {
+    Users users = LoadUsers(context);
+    if (users.List().Find(options.name) != nullptr && !UnlockForCli(context, users, options.name)) {
+        return kExitError;
+    }
+    std::string refusal;
+    const UserRecord* record = FindEncodingUser(users.List(), options.name, refusal);
+    if (record == nullptr) {
+        PrintError(users.List().empty() ? refusal : options.name + ": " + refusal);
+        return kExitError;
+    }
+    fs::path folder;
+    if (!OutputFolder(options.outputDir, folder)) {
+        return kExitError;
+    }
+    TerminalFrontEnd front({.overwrite = options.overwrite});
+    const BatchResult batch =
+        EncodeFiles(*record, PathsFromTexts(options.files), folder, options.deleteOriginals, front);
+    const int encoded = batch.Count(FileStatus::Done);
+    PrintLine(
+        "Encoded " + std::to_string(encoded) + " of " + std::to_string(options.files.size()) +
+        " file(s) for " + record->name +
+        (options.deleteOriginals && encoded > 0 ? "; the originals encoded were deleted" : ""));
+    const bool allDone =
+        encoded == static_cast<int>(options.files.size()) &&
+        std::all_of(batch.files.begin(), batch.files.end(), [&](const FileOutcome& f) {
+            return !options.deleteOriginals || f.inputDeleted;
+        });
+    return allDone ? kExitSuccess : kExitRejected;
+}
+
+}  // namespace
+
+void RegisterEncodeCommand(CLI::App& app, CliContext& context) {
+    const auto encode = std::make_shared<EncodeOptions>();
+    CLI::App* encodeCommand =
+        app.add_subcommand("encode", "Encode files for a registered user (FILE -> FILE.crp)");
+    encodeCommand->add_option("NAME", encode->name, "The registered user")->required();
+    encodeCommand->add_option("FILE", encode->files, "Files to encode")->required();
+    encodeCommand->add_option("-o,--output", encode->outputDir,
+                              "Write the encoded files to this folder (default: beside each file)");
+    encodeCommand->add_flag("--delete-originals", encode->deleteOriginals,
+                            "Delete each original after its encoding succeeded");
+    encodeCommand->add_flag("--overwrite", encode->overwrite, "Replace existing .crp files");
+    encodeCommand->callback([&context, encode] { context.exitCode = RunEncode(context, *encode); });
+}
+
+}  // namespace quorvane
