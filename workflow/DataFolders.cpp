@@ -106,22 +106,30 @@ fs::path SpeakersFolder(const fs::path& executableFolder) {
     return user.empty() ? beside : user / "Speakers";
 }
 
-fs::path HelpPage(const fs::path& executableFolder) {
-    const fs::path beside = executableFolder / "help.htm";
-    if (IsFile(beside)) {
-        return beside;
-    }
+std::vector<fs::path> InstalledHelpPages(const fs::path& executableFolder) {
     std::vector<fs::path> installed = {
         (executableFolder / ".." / "share" / "quorvane" / "help.htm").lexically_normal()};
 #ifndef _WIN32
     installed.emplace_back("/usr/share/quorvane/help.htm");
 #endif
+    return installed;
+}
+
+fs::path HelpPage(const fs::path& executableFolder, const std::vector<fs::path>& installed) {
+    const fs::path beside = executableFolder / "help.htm";
+    if (IsFile(beside)) {
+        return beside;
+    }
     for (const fs::path& candidate : installed) {
         if (IsFile(candidate)) {
             return candidate;
         }
     }
     return beside;
+}
+
+fs::path HelpPage(const fs::path& executableFolder) {
+    return HelpPage(executableFolder, InstalledHelpPages(executableFolder));
 }
 
 }  // namespace quorvane

@@ -11,6 +11,7 @@
 // Nothing here creates a folder.
 
 #include <filesystem>
+#include <vector>
 
 namespace quorvane {
 
@@ -22,10 +23,18 @@ namespace quorvane {
 // Speakers folder described above (which may not exist yet).
 [[nodiscard]] std::filesystem::path SpeakersFolder(const std::filesystem::path& executableFolder);
 
-// "help.htm" beside the executable when it is there; otherwise the installed help page,
-// looked for as ../share/quorvane/help.htm from the executable and then (outside
-// Windows) as /usr/share/quorvane/help.htm. When none of them exists, the path beside
-// the executable, so that opening it fails with the usual message.
+// Where an installed copy keeps its help page, in the order they are tried:
+// ../share/quorvane/help.htm from the executable, then (outside Windows)
+// /usr/share/quorvane/help.htm.
+[[nodiscard]] std::vector<std::filesystem::path> InstalledHelpPages(
+    const std::filesystem::path& executableFolder);
+
+// "help.htm" beside the executable when it is there; otherwise the first of `installed`
+// that exists. When none of them exists, the path beside the executable, so that opening it
+// fails with the usual message.
+[[nodiscard]] std::filesystem::path HelpPage(const std::filesystem::path& executableFolder,
+                                             const std::vector<std::filesystem::path>& installed);
+// The same with InstalledHelpPages(executableFolder).
 [[nodiscard]] std::filesystem::path HelpPage(const std::filesystem::path& executableFolder);
 
 }  // namespace quorvane

@@ -116,39 +116,49 @@ TEST(DataFolders, SpeakersFolderFollowsTheRule) {
 #endif
 
 TEST(DataFolders, HelpPageBesideTheExecutableThenInstalled) {
+    // The installed places are given as folders of the scratch folder, so the answer does
+    // not depend on whether this machine has the package installed.
     struct Case {
         const char* what;
         bool beside;
-        bool installed;
-        const char* expected;  // relative to the scratch folder; nullptr: none found
+        bool shared;           // <prefix>/share/quorvane/help.htm
+        bool system;           // the system's data folder
+        const char* expected;  // relative to the scratch folder
     };
     const std::vector<Case> cases = {
-        {"beside the executable wins", true, true, "bin/help.htm"},
-        {"the installed data folder", false, true, "share/quorvane/help.htm"},
-        {"neither", false, false, nullptr},
+        {"beside the executable wins", true, true, true, "bin/help.htm"},
+        {"the prefix's data folder next", false, true, true, "share/quorvane/help.htm"},
+        {"the system's data folder last", false, false, true, "usr/share/quorvane/help.htm"},
+        {"none: the path beside, whose opening fails", false, false, false, "bin/help.htm"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         const ScratchFolder scratch;
         const fs::path root = scratch.Path();
+        const fs::path shared = root / "share" / "quorvane" / "help.htm";
+        const fs::path system = root / "usr" / "share" / "quorvane" / "help.htm";
         fs::create_directories(root / "bin");
-        fs::create_directories(root / "share" / "quorvane");
-        if (c.beside) {
-            std::ofstream(root / "bin" / "help.htm") << "<html></html>";
+        for (const auto& [present, page] :
+             {std::pair{c.beside, root / "bin" / "help.htm"}, std::pair{c.shared, shared},
+              std::pair{c.system, system}}) {
+            if (present) {
+                fs::create_directories(page.parent_path());
+                std::ofstream(page) << "<html></html>";
+            }
         }
-        if (c.installed) {
-            std::ofstream(root / "share" / "quorvane" / "help.htm") << "<html></html>";
-        }
-        const fs::path page = quorvane::HelpPage(root / "bin");
-        if (c.expected != nullptr) {
-            EXPECT_EQ(page, root / c.expected);
-            continue;
-        }
-        // With no page of its own, an installed package's page is the last resort, and
-        // without that the path beside the executable (whose opening then fails).
-        const fs::path system = "/usr/share/quorvane/help.htm";
-        EXPECT_EQ(page, fs::is_regular_file(system) ? system : root / "bin" / "help.htm");
+        EXPECT_EQ(quorvane::HelpPage(root / "bin", {shared, system}), root / c.expected);
     }
+}
+
+TEST(DataFolders, InstalledHelpPagesOfThePlatform) {
+    const fs::path bin = fs::path("opt") / "quorvane" / "bin";
+    std::vector<fs::path> expected = {fs::path("opt") / "quorvane" / "share" / "quorvane" /
+                                      "help.htm"};
+#ifndef _WIN32
+    // Only a Linux package puts the page there; a Windows copy never looks for it.
+    expected.emplace_back("/usr/share/quorvane/help.htm");
+#endif
+    EXPECT_EQ(quorvane::InstalledHelpPages(bin), expected);
 }
 
 TEST(DataFolders, ExecutableFolderIsTheRunningProgramsFolder) {
