@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "ui/Pr1Progress.h"
+#include "ui/WindowFrontEnd.h"
 #include "workflow/Enrolment.h"
 #include "workflow/FrontEnd.h"
 #include "workflow/Users.h"
@@ -45,9 +47,10 @@ class WaveDevice;
 // state every command shares; the commands are its handlers. Everything modal goes
 // through the injected Prompt, the sound through the injected device.
 //
-// The Encode/Decode handlers (Button5Click, Button6Click, Button7Click,
-// RadioGroup3Click, EncodeChosenFiles, DecodeChosenFiles, SetupCodingPages) live in
-// MainCoding.cpp; everything else in Main.cpp.
+// The handlers live by the controls they serve: MainStudy.cpp (the Study page),
+// MainHold.cpp (Record, Play and the level meter), MainHelp.cpp (Help and the About page),
+// MainCoding.cpp (the Encode and Decode pages), MainControls.cpp (the status panel and what
+// the pages share), MainEvents.cpp (the event filter); Main.cpp builds and closes the window.
 class TForm1 final : public QMainWindow {
     Q_OBJECT
 
@@ -58,46 +61,6 @@ public:
     // platform's standard green and red.
     static const QColor kClGreen;
     static const QColor kClRed;
-
-    // Pr1 as the core's progress interface (training, file batches). Repaints the
-    // bar at each change, since training runs on the interface thread.
-    class Pr1Progress final : public quorvane::Progress {
-    public:
-        Pr1Progress() = default;
-        void Attach(QProgressBar* bar) { bar_ = bar; }
-        void SetRange(int minimum, int maximum) override;
-        void SetStep(int step) override;
-        void SetPosition(int position) override;
-        void StepIt() override;
-
-    private:
-        QProgressBar* bar_ = nullptr;  // ui->Pr1, attached once the form is built
-        int step_ = 1;
-    };
-
-    // The window as the workflows' front end: notices and questions through the prompt,
-    // the security level through TForm2, progress on Pr1.
-    class WindowFrontEnd final : public quorvane::FrontEnd {
-    public:
-        explicit WindowFrontEnd(TForm1& form) : form_(form) {}
-        void Notice(const std::string& text) override;
-        void Warning(const std::string& text, const std::string& caption) override;
-        bool Ask(std::string_view text, std::string_view caption, Icon icon) override;
-        int ChooseSecurityLevel() override;
-        std::filesystem::path ChooseKeyFile(std::string_view defaultName) override;
-        ReplaceAnswer AskReplace(const std::filesystem::path& output) override;
-        // Asked once per decoding batch; a warning, so No is the default.
-        bool AllowUnverified(const std::filesystem::path& file) override;
-        quorvane::PassphraseAnswer AskPassphrase(std::string_view name, bool confirm) override;
-        void UserAdded(std::string_view name) override;
-        quorvane::Progress& Bar() override;
-        // How many notices and warnings were shown so far.
-        [[nodiscard]] int Shown() const { return shown_; }
-
-    private:
-        TForm1& form_;
-        int shown_ = 0;
-    };
 
     // Builds the window and its state, then loads the registered users from
     // `speakersDir` (the program folder's "Speakers" in the program; a test folder
@@ -233,6 +196,8 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    friend class WindowFrontEnd;  // tells the user boxes of a user added
+
     // The work of eventFilter: the mouse on Record, Play, the window surface and links.
     bool FilterEvent(QObject* watched, QEvent* event);
     void LoadUsers();

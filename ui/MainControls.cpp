@@ -1,0 +1,104 @@
+// The controls the pages share: the status panel of StatusBar1, the radio group of the
+// Decode page as an item index, the message of a step, and the names and descriptions
+// screen readers say for every control.
+
+#include <QButtonGroup>
+#include <QComboBox>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QString>
+
+#include "ui/Accessible.h"
+#include "ui/Main.h"
+#include "ui/Prompt.h"
+#include "ui/QtText.h"
+#include "ui_Main.h"
+#include "workflow/Enrolment.h"
+
+namespace {
+
+// What the status panel is for, said by screen readers while it shows nothing.
+constexpr const char* kStatusDescription = "What the last command did";
+
+}  // namespace
+
+using ui::FromUtf8;
+
+void TForm1::SetStatusText(const QString& text) {
+    statusPanel1_->setText(text);
+    ui::NameAfterText(*statusPanel1_, ui::kStatusName);
+    FitStatusText();
+}
+
+void TForm1::FitStatusText() {
+    const QString text = statusPanel1_->text();
+    const bool fits = statusPanel1_->fontMetrics().horizontalAdvance(text) <=
+                      statusPanel1_->contentsRect().width();
+    statusPanel1_->setToolTip(fits ? QString() : text);
+    statusPanel1_->setAccessibleDescription(text.isEmpty() ? QString::fromUtf8(kStatusDescription)
+                                                           : text);
+}
+
+QString TForm1::StatusText() const {
+    return statusPanel1_->text();
+}
+
+int TForm1::RadioGroup3ItemIndex() const {
+    return radioGroup3_->checkedId();
+}
+
+void TForm1::NameControls() {
+    struct Named {
+        QWidget* control;
+        const char* name;
+        const char* description;
+    };
+    const Named controls[] = {
+        {ui->BitBtn1, "Record", "Record: press and hold (mouse button or Space) to record sound"},
+        {ui->BitBtn2, "Play",
+         "Play: press and hold (mouse button or Space) to play recorded sound"},
+        {ui->BitBtn3, "Help", "Help: open the help page (F1)"},
+        {ui->Pr1, "Level and progress",
+         "The sound level while Record or Play is held, and the progress of long commands"},
+        {ui->RadioGroup1_0, "1 phrase", "Add the recording as phrase 1"},
+        {ui->RadioGroup1_1, "2 phrase", "Add the recording as phrase 2"},
+        {ui->RadioGroup1_2, "3 phrase", "Add the recording as phrase 3"},
+        {ui->Button1, "Add phrase", "Add phrase: turn the recording into the chosen phrase"},
+        {ui->Button4, "Train system...",
+         "Train system: choose the security level and compute the threshold"},
+        {ui->Verifikate, "Verify", "Verify: test the recording against the trained phrases"},
+        {ui->Label2, ui::kVerificationResultName.data(), "The result of Verify"},
+        {ui->ComboBox1, "Your name", "Your name: the user to add or remove"},
+        {ui->Button2, "Add new user...",
+         "Add new user: register the trained phrases under your name"},
+        {ui->Button3, "Remove user...", "Remove user: delete the named user"},
+        {ui->ComboBox2, "Registered users name", "The registered user whose files are encoded"},
+        {ui->Button5, "Open file(s) for encoding...", "Choose the files to encode for the user"},
+        {ui->RadioGroup3_0, "Voice decoding", "Decode after a voice verification"},
+        {ui->RadioGroup3_1, "Enter security key", "Decode with the security key"},
+        {ui->Button6, "Open file(s) to decode...", "Choose the encoded files to decode"},
+        {ui->ComboBox3, "Users name", "The user whose files are decoded"},
+        {ui->Label4, ui::kDecodingResultName.data(),
+         "The result of the voice verification for decoding"},
+        {ui->Button7, "Recognize/Decode...",
+         "Verify the recording or enter the key, then decode the chosen files"},
+        {statusPanel1_, ui::kStatusName.data(), kStatusDescription},
+        {cancelBatch_, "Cancel", "Stop encoding or decoding after the part in work (Escape)"},
+    };
+    for (const Named& named : controls) {
+        named.control->setAccessibleName(QString::fromUtf8(named.name));
+        named.control->setAccessibleDescription(QString::fromUtf8(named.description));
+    }
+    // The result fields are heard by what they show.
+    ui::NameAfterText(*ui->Label2, ui::kVerificationResultName);
+    ui::NameAfterText(*ui->Label4, ui::kDecodingResultName);
+}
+
+bool TForm1::Show(const quorvane::StepResult& result) {
+    if (!result.message.empty()) {
+        prompt.Message(FromUtf8(result.message));
+    }
+    return result.done;
+}
