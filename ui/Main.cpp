@@ -22,7 +22,6 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QShortcut>
-#include <QSizePolicy>
 #include <QStatusBar>
 #include <QTimer>
 #include <utility>
@@ -32,6 +31,7 @@
 #include "ui/HandlerGuard.h"
 #include "ui/Prompt.h"
 #include "ui/QtText.h"
+#include "ui/StatusPanel.h"
 #include "ui/WidgetLooks.h"
 #include "ui_Main.h"
 #include "workflow/Messages.h"
@@ -45,8 +45,6 @@ static void InitQuorvaneResources() {
 namespace {
 
 constexpr int kMeterIntervalMs = 200;  // level meter period, the interval of Timer1
-constexpr int kStatusPanel0Width = 100;
-constexpr int kStatusPanel1Width = 50;
 
 const QColor kLinkBlue(0x00, 0x00, 0xFF);
 
@@ -117,26 +115,18 @@ TForm1::TForm1(Prompt& prompt_, std::unique_ptr<quorvane::WaveDevice> device,
         SetPhraseIndicator(slot, false);
     }
 
-    // Status bar: panel 0 stays empty, panel 1 carries every status text.
-    statusPanel0_ = new QLabel(this);
-    statusPanel0_->setObjectName(QStringLiteral("StatusBar1Panel0"));
-    statusPanel0_->setMinimumWidth(kStatusPanel0Width);
-    statusPanel1_ = new QLabel(this);
-    statusPanel1_->setObjectName(QStringLiteral("StatusBar1Panel1"));
-    statusPanel1_->setMinimumWidth(kStatusPanel1Width);
-    // The panel takes the width that is left; a longer text goes whole into its tooltip.
-    statusPanel1_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    statusPanel1_->installEventFilter(this);
-    ui->StatusBar1->addWidget(statusPanel0_);
+    // Status bar: one panel across the whole width carries every status text (panel 0 of
+    // the design stays empty, so it takes no room from the texts).
+    statusPanel1_ = new StatusPanel(this);
     ui->StatusBar1->addWidget(statusPanel1_, 1);
 
-    // File batches run off the interface thread; Cancel (or Escape) stops them.
+    // File batches run off the interface thread; Cancel (or Escape) stops them. Cancel
+    // shows beside Pr1 while a batch runs; the row keeps its height when it hides.
     batchRunner = new BatchRunner(
         front, pr1Progress, [this](const QString& text) { SetStatusText(text); }, this);
-    cancelBatch_ = new QPushButton(QStringLiteral("Cancel"), this);
-    cancelBatch_->setObjectName(QStringLiteral("CancelBatch"));
+    cancelBatch_ = ui->CancelBatch;
     cancelBatch_->hide();
-    ui->StatusBar1->addPermanentWidget(cancelBatch_);
+    ui->ProgressRow->setMinimumHeight(cancelBatch_->sizeHint().height());
     connect(cancelBatch_, &QPushButton::clicked, this, [this] {
         batchRunner->Cancel();
         cancelBatch_->setEnabled(false);

@@ -29,6 +29,7 @@ class QButtonGroup;
 class QCloseEvent;
 class QDialog;
 class QUrl;
+class StatusPanel;
 class TForm2;
 class TForm3;
 class TForm4;
@@ -102,8 +103,8 @@ public:
     QDialog* helpWindow = nullptr;
 
     // ---- Helpers for the handlers ----
-    // Panel 1 (the second) of StatusBar1; panel 0 stays empty. A text that does not fit
-    // is shown whole in the panel's tooltip; screen readers get it whole and hear it change.
+    // Panel 1 of StatusBar1 (StatusPanel: a text too wide is elided in the middle and whole
+    // in its tooltip). StatusText is the whole text.
     void SetStatusText(const QString& text);
     [[nodiscard]] QString StatusText() const;
     // Runs `work` (a call of a file batch, given the batch's front end) on a worker thread
@@ -209,8 +210,6 @@ private:
     void AddUserName(const QString& name);
     // A phrase indicator's colour and the name a screen reader says for it.
     void SetPhraseIndicator(int slot, bool added);
-    // Shows the status text whole in the tooltip when the panel is too narrow for it.
-    void FitStatusText();
     // The start and the end of a file batch: controls, CancelBatch, a pending close.
     void BatchStarted();
     void BatchFinished();
@@ -236,8 +235,7 @@ private:
     bool keyHoldEnded_ = false;
     QButtonGroup* radioGroup1_ = nullptr;
     QButtonGroup* radioGroup3_ = nullptr;
-    QLabel* statusPanel0_ = nullptr;
-    QLabel* statusPanel1_ = nullptr;
+    StatusPanel* statusPanel1_ = nullptr;
     QPushButton* cancelBatch_ = nullptr;
     // The controls a batch disabled, to be enabled again at its end.
     std::vector<QWidget*> disabledByBatch_;

@@ -14,35 +14,18 @@
 #include "ui/Main.h"
 #include "ui/Prompt.h"
 #include "ui/QtText.h"
+#include "ui/StatusPanel.h"
 #include "ui_Main.h"
 #include "workflow/Enrolment.h"
-
-namespace {
-
-// What the status panel is for, said by screen readers while it shows nothing.
-constexpr const char* kStatusDescription = "What the last command did";
-
-}  // namespace
 
 using ui::FromUtf8;
 
 void TForm1::SetStatusText(const QString& text) {
-    statusPanel1_->setText(text);
-    ui::NameAfterText(*statusPanel1_, ui::kStatusName);
-    FitStatusText();
-}
-
-void TForm1::FitStatusText() {
-    const QString text = statusPanel1_->text();
-    const bool fits = statusPanel1_->fontMetrics().horizontalAdvance(text) <=
-                      statusPanel1_->contentsRect().width();
-    statusPanel1_->setToolTip(fits ? QString() : text);
-    statusPanel1_->setAccessibleDescription(text.isEmpty() ? QString::fromUtf8(kStatusDescription)
-                                                           : text);
+    statusPanel1_->SetWholeText(text);
 }
 
 QString TForm1::StatusText() const {
-    return statusPanel1_->text();
+    return statusPanel1_->WholeText();
 }
 
 int TForm1::RadioGroup3ItemIndex() const {
@@ -69,7 +52,6 @@ void TForm1::NameControls() {
         {ui->Button4, "Train system...",
          "Train system: choose the security level and compute the threshold"},
         {ui->Verifikate, "Verify", "Verify: test the recording against the trained phrases"},
-        {ui->Label2, ui::kVerificationResultName.data(), "The result of Verify"},
         {ui->ComboBox1, "Your name", "Your name: the user to add or remove"},
         {ui->Button2, "Add new user...",
          "Add new user: register the trained phrases under your name"},
@@ -80,20 +62,19 @@ void TForm1::NameControls() {
         {ui->RadioGroup3_1, "Enter security key", "Decode with the security key"},
         {ui->Button6, "Open file(s) to decode...", "Choose the encoded files to decode"},
         {ui->ComboBox3, "Users name", "The user whose files are decoded"},
-        {ui->Label4, ui::kDecodingResultName.data(),
-         "The result of the voice verification for decoding"},
         {ui->Button7, "Recognize/Decode...",
          "Verify the recording or enter the key, then decode the chosen files"},
-        {statusPanel1_, ui::kStatusName.data(), kStatusDescription},
         {cancelBatch_, "Cancel", "Stop encoding or decoding after the part in work (Escape)"},
     };
     for (const Named& named : controls) {
         named.control->setAccessibleName(QString::fromUtf8(named.name));
         named.control->setAccessibleDescription(QString::fromUtf8(named.description));
     }
-    // The result fields are heard by what they show.
-    ui::NameAfterText(*ui->Label2, ui::kVerificationResultName);
-    ui::NameAfterText(*ui->Label4, ui::kDecodingResultName);
+    // The result fields keep their names; what they show is their description.
+    ui::NameChangingLabel(*ui->Label2, ui::kVerificationResultName,
+                          QStringLiteral("The result of Verify"));
+    ui::NameChangingLabel(*ui->Label4, ui::kDecodingResultName,
+                          QStringLiteral("The result of the voice verification for decoding"));
 }
 
 bool TForm1::Show(const quorvane::StepResult& result) {

@@ -1,7 +1,7 @@
 // The main window's event filter: the mouse and Space on Record (BitBtn1) and Play
-// (BitBtn2), the pointer over the window's own surface (FormMouseMove), the About page's
-// links (Label6, Label7, Label9) and the status panel's resizes. Each event goes to the
-// handler of its control, guarded like every handler.
+// (BitBtn2), the pointer over the window's own surface (FormMouseMove) and the About page's
+// links (Label6, Label7, Label9). Each event goes to the handler of its control, guarded like
+// every handler.
 
 #include <QEvent>
 #include <QKeyEvent>
@@ -52,12 +52,6 @@ bool TForm1::FilterEvent(QObject* watched, QEvent* event) {
             record ? BitBtn1MouseUp(button) : BitBtn2MouseUp(button);
         }
         // The button still draws itself pressed and released.
-        return false;
-    }
-    if (watched == statusPanel1_) {
-        if (type == QEvent::Resize) {
-            FitStatusText();
-        }
         return false;
     }
     if (watched == ui->centralwidget) {

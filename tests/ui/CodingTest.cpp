@@ -719,7 +719,7 @@ void CodingPagesTest::decodeRefusals() {
     s.Click(ui.Button7);
     QCOMPARE(ui.Label4->text(), QStringLiteral("Result: Negative"));
     QCOMPARE(ui.Label4->palette().color(QPalette::WindowText), kRed);
-    QCOMPARE(ui.Label4->accessibleName(), QStringLiteral("Result: Negative"));
+    QCOMPARE(ui.Label4->accessibleDescription(), QStringLiteral("Result: Negative"));
     QVERIFY(prompt.Of(Kind::ShowModal).empty());
 
     // The key path: seven lines, a line that is no number, the key file as a whole.

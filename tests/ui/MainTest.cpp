@@ -606,7 +606,8 @@ void MainWindowTest::enrolVerifyAddRestartRemove() {
         s.Click(ui.Verifikate);
         QCOMPARE(ui.Label2->text(), QStringLiteral("Your result: Positive"));
         QCOMPARE(TextColour(ui.Label2), kGreen);
-        QCOMPARE(ui.Label2->accessibleName(), QStringLiteral("Your result: Positive"));
+        QCOMPARE(ui.Label2->accessibleName(), QStringLiteral("Verification result"));
+        QCOMPARE(ui.Label2->accessibleDescription(), QStringLiteral("Your result: Positive"));
         QCOMPARE(s.form1->StatusText(), QStringLiteral("Threshold: ") +
                                             QString::fromStdString(quorvane::FixedText(threshold)) +
                                             QStringLiteral("  Distance:0.0000"));
