@@ -6,6 +6,7 @@
 #include <QShowEvent>
 
 #include "ui/Prompt.h"
+#include "ui/TitleBar.h"
 
 TForm3::TForm3(Prompt* prompt, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
@@ -27,6 +28,10 @@ void TForm3::Button2Click() {
 }
 
 void TForm3::showEvent(QShowEvent* event) {
+    // The caption is set before each use ("Files for encoding", "Files for decoding"): the
+    // dialog is as wide as the widest so far needs.
+    ui::WidenForCaption(*this, {GroupBox1, Edit1, ListBox1, CheckBox1, Label3, Edit2},
+                        {Button2, OK, Button1});
     // A fixed-size dialog centred on the desktop, whatever window opened it.
     if (const QScreen* screen = QGuiApplication::primaryScreen(); screen != nullptr) {
         move(screen->availableGeometry().center() - rect().center());

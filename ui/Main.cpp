@@ -165,6 +165,18 @@ TForm1::TForm1(Prompt& prompt_, std::unique_ptr<quorvane::WaveDevice> device,
     auto* help = new QShortcut(QKeySequence(Qt::Key_F1), this);
     connect(help, &QShortcut::activated, this,
             [this] { RunGuarded(prompt, [this] { BitBtn3Click(); }); });
+    // Ctrl+Tab and Ctrl+Shift+Tab change pages wherever the focus is, not only inside a page.
+    const auto pageKeys = [this](QKeySequence keys, int step) {
+        auto* shortcut = new QShortcut(keys, this);
+        connect(shortcut, &QShortcut::activated, this, [this, step] {
+            const int count = ui->PageControl1->count();
+            ui->PageControl1->setCurrentIndex((ui->PageControl1->currentIndex() + step + count) %
+                                              count);
+        });
+    };
+    pageKeys(QKeySequence(Qt::CTRL | Qt::Key_Tab), 1);
+    pageKeys(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab), -1);
+    pageKeys(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Tab), -1);
 
     // Press and hold, hover hints, the window's own surface and the link labels.
     ui->BitBtn1->setIcon(QIcon(QStringLiteral(":/quorvane/record.png")));
@@ -175,15 +187,17 @@ TForm1::TForm1(Prompt& prompt_, std::unique_ptr<quorvane::WaveDevice> device,
         watched->setMouseTracking(true);
         watched->installEventFilter(this);
     }
-    for (QLabel* link : {ui->Label6, ui->Label7, ui->Label9}) {
+    for (QLabel* link : {ui->Label6, ui->Label7, ui->Label9, ui->Label12}) {
         link->installEventFilter(this);
     }
     SetTextColour(ui->Label6, kLinkBlue);
     SetTextColour(ui->Label7, kLinkBlue);
     SetTextColour(ui->Label9, kClRed);
+    SetTextColour(ui->Label12, kLinkBlue);
     ui->Label6->setToolTip(QStringLiteral("mailto:support@quorvane.example"));
     ui->Label7->setToolTip(QStringLiteral("mailto:security@quorvane.example"));
     ui->Label9->setToolTip(QStringLiteral("https://quorvane.example"));
+    ui->Label12->setToolTip(kLicenceAddress);
     ui->Image3->setPixmap(QPixmap(QStringLiteral(":/quorvane/about.png")));
 
     NameControls();

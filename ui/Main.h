@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QColor>
+#include <QLatin1String>
 #include <QMainWindow>
 #include <QString>
 #include <QStringList>
@@ -62,6 +63,8 @@ public:
     // platform's standard green and red.
     static const QColor kClGreen;
     static const QColor kClRed;
+    // The text of the program's licence (GPL-3.0-or-later), opened by Label12.
+    static constexpr QLatin1String kLicenceAddress{"https://www.gnu.org/licenses/gpl-3.0.html"};
 
     // Builds the window and its state, then loads the registered users from
     // `speakersDir` (the program folder's "Speakers" in the program; a test folder
@@ -158,6 +161,10 @@ public slots:
     void Label7MouseLeave();
     void Label9MouseEnter();
     void Label9MouseLeave();
+    // The licence's text (Label12, beside "Free software, licence:").
+    void Label12Click();
+    void Label12MouseEnter();
+    void Label12MouseLeave();
 
     // Study page: enrolment, training, verification, users.
     void Button1Click();     // "Add phrase"

@@ -65,6 +65,9 @@ void TForm1::NameControls() {
         {ui->Button7, "Recognize/Decode...",
          "Verify the recording or enter the key, then decode the chosen files"},
         {cancelBatch_, "Cancel", "Stop encoding or decoding after the part in work (Escape)"},
+        {ui->Label12, "GPL-3.0-or-later",
+         "The program's licence, the GNU General Public License version 3 or later: open its "
+         "text"},
     };
     for (const Named& named : controls) {
         named.control->setAccessibleName(QString::fromUtf8(named.name));

@@ -1,7 +1,7 @@
 // The main window's event filter: the mouse and Space on Record (BitBtn1) and Play
 // (BitBtn2), the pointer over the window's own surface (FormMouseMove) and the About page's
-// links (Label6, Label7, Label9). Each event goes to the handler of its control, guarded like
-// every handler.
+// links (Label6, Label7, Label9, Label12). Each event goes to the handler of its control, guarded
+// like every handler.
 
 #include <QEvent>
 #include <QKeyEvent>
@@ -64,23 +64,33 @@ bool TForm1::FilterEvent(QObject* watched, QEvent* event) {
         }
         return false;
     }
-    if (watched == ui->Label6 || watched == ui->Label7 || watched == ui->Label9) {
-        auto* label = static_cast<QLabel*>(watched);
+    // The About page's links, each with its click and hover handlers.
+    struct Link {
+        QLabel* label;
+        void (TForm1::*click)();
+        void (TForm1::*enter)();
+        void (TForm1::*leave)();
+    };
+    const Link links[] = {
+        {ui->Label6, &TForm1::Label6Click, &TForm1::Label6MouseEnter, &TForm1::Label6MouseLeave},
+        {ui->Label7, &TForm1::Label7Click, &TForm1::Label7MouseEnter, &TForm1::Label7MouseLeave},
+        {ui->Label9, &TForm1::Label9Click, &TForm1::Label9MouseEnter, &TForm1::Label9MouseLeave},
+        {ui->Label12, &TForm1::Label12Click, &TForm1::Label12MouseEnter,
+         &TForm1::Label12MouseLeave},
+    };
+    for (const Link& link : links) {
+        if (watched != link.label) {
+            continue;
+        }
         if (type == QEvent::Enter) {
-            label == ui->Label6   ? Label6MouseEnter()
-            : label == ui->Label7 ? Label7MouseEnter()
-                                  : Label9MouseEnter();
+            (this->*link.enter)();
         } else if (type == QEvent::Leave) {
-            label == ui->Label6   ? Label6MouseLeave()
-            : label == ui->Label7 ? Label7MouseLeave()
-                                  : Label9MouseLeave();
+            (this->*link.leave)();
         } else if (type == QEvent::MouseButtonRelease) {
             const auto* mouse = static_cast<QMouseEvent*>(event);
             if (mouse->button() == Qt::LeftButton &&
-                label->rect().contains(mouse->position().toPoint())) {
-                label == ui->Label6   ? Label6Click()
-                : label == ui->Label7 ? Label7Click()
-                                      : Label9Click();
+                link.label->rect().contains(mouse->position().toPoint())) {
+                (this->*link.click)();
             }
         }
         return false;

@@ -1,6 +1,6 @@
 // Help and the About page of the main window: the Help button (BitBtn3, and F1) with the
 // program's own help window for a desktop that cannot show the page, and the About page's
-// links (Label6, Label7, Label9) with their hover underline.
+// links (Label6, Label7, Label9, and Label12 to the licence's text) with their hover underline.
 
 #include <QCoreApplication>
 #include <QDialog>
@@ -77,6 +77,9 @@ void TForm1::Label7Click() {
 void TForm1::Label9Click() {
     OpenLink(QStringLiteral("https://quorvane.example"));
 }
+void TForm1::Label12Click() {
+    OpenLink(kLicenceAddress);
+}
 
 void TForm1::SetLinkUnderline(QLabel* label, bool underline) {
     // The style is replaced, not combined: underline only, or plain.
@@ -105,4 +108,10 @@ void TForm1::Label9MouseEnter() {
 }
 void TForm1::Label9MouseLeave() {
     SetLinkUnderline(ui->Label9, false);
+}
+void TForm1::Label12MouseEnter() {
+    SetLinkUnderline(ui->Label12, true);
+}
+void TForm1::Label12MouseLeave() {
+    SetLinkUnderline(ui->Label12, false);
 }

@@ -7,6 +7,7 @@
 
 #include "ui/Prompt.h"
 #include "ui/QtText.h"
+#include "ui/TitleBar.h"
 #include "workflow/Coding.h"
 #include "workflow/Messages.h"
 
@@ -15,6 +16,8 @@ TForm4::TForm4(QWidget* parent)
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint) {
     setupUi(this);
     setFixedSize(size());
+    // The whole caption in the title bar ("Security key" and the program's name).
+    ui::WidenForCaption(*this, {GroupBox1, Edit1, Memo1, Button3}, {O, Button2});
     connect(Button3, &QPushButton::clicked, this, &TForm4::Button3Click);
 }
 

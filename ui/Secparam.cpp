@@ -4,8 +4,10 @@
 #include <QGuiApplication>
 #include <QRadioButton>
 #include <QScreen>
+#include <algorithm>
 #include <array>
 
+#include "ui/TitleBar.h"
 #include "ui_Secparam.h"
 
 namespace {
@@ -40,8 +42,9 @@ TForm2::TForm2(QWidget* parent) : QDialog(parent), ui(std::make_unique<Ui::TForm
     connect(ui->Button1, &QPushButton::clicked, this, &TForm2::Button1Click);
     RadioGroup1Click();
 
-    // A fixed dialog, at least its design size, centred on the desktop.
-    const QSize size = QSize(328, 168).expandedTo(sizeHint());
+    // A fixed dialog, at least its design size and as wide as its whole caption, centred on
+    // the desktop.
+    const QSize size = QSize(std::max(328, ui::TitleBarWidth(*this)), 168).expandedTo(sizeHint());
     setFixedSize(size);
     if (const QScreen* screen = QGuiApplication::primaryScreen(); screen != nullptr) {
         const QRect area = screen->availableGeometry();

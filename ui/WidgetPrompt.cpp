@@ -13,6 +13,7 @@
 #include <QSpacerItem>
 #include <QUrl>
 
+#include "ui/TitleBar.h"
 #include "workflow/Messages.h"
 
 namespace {
@@ -33,9 +34,6 @@ QMessageBox::Icon ToBoxIcon(Prompt::Icon icon) {
     return QMessageBox::NoIcon;
 }
 
-// Room for the title bar's icon and buttons beside the caption, in pixels.
-constexpr int kTitleBarAllowance = 120;
-
 }  // namespace
 
 void WidgetPrompt::WidenForCaption(QMessageBox& box) {
@@ -43,16 +41,7 @@ void WidgetPrompt::WidenForCaption(QMessageBox& box) {
     if (grid == nullptr) {
         return;
     }
-    QFont title = box.font();
-    title.setBold(true);  // most title bars draw the caption in bold
-    // The window system shows the caption followed by the program's name, as
-    // QPlatformWindow::formatWindowTitle does.
-    QString caption = box.windowTitle();
-    if (const QString program = QGuiApplication::applicationDisplayName();
-        !program.isEmpty() && caption != program) {
-        caption += QStringLiteral(" \u2014 ") + program;
-    }
-    const int width = QFontMetrics(title).horizontalAdvance(caption) + kTitleBarAllowance;
+    const int width = ui::TitleBarWidth(box);
     // The box sizes itself from its layout: a fixed-width spacer across the bottom row
     // keeps it from getting narrower than the caption.
     grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Fixed, QSizePolicy::Minimum),

@@ -972,15 +972,19 @@ void MainWindowTest::helpAndAboutLinks() {
     QTest::mouseClick(s.ui().Label7, Qt::LeftButton);
     QTest::mouseClick(s.ui().Label9, Qt::LeftButton);
     QTest::mouseClick(s.ui().Label9, Qt::RightButton);
+    QTest::mouseClick(s.ui().Label12, Qt::LeftButton);
     const std::vector<ScriptedPrompt::Entry> opened = prompt.Of(Kind::OpenUrl);
-    QCOMPARE(opened.size(), std::size_t{3});
+    QCOMPARE(opened.size(), std::size_t{4});
     QCOMPARE(opened[0].text, QStringLiteral("mailto:support@quorvane.example"));
     QCOMPARE(opened[1].text, QStringLiteral("mailto:security@quorvane.example"));
     QCOMPARE(opened[2].text, QStringLiteral("https://quorvane.example"));
+    // The licence, named on the page, and its text.
+    QCOMPARE(s.ui().Label12->text(), QStringLiteral("GPL-3.0-or-later"));
+    QCOMPARE(opened[3].text, QStringLiteral("https://www.gnu.org/licenses/gpl-3.0.html"));
     QVERIFY(prompt.Messages().isEmpty());
 
     // Hover underlines a link only while the pointer is over it.
-    for (QLabel* link : {s.ui().Label6, s.ui().Label7, s.ui().Label9}) {
+    for (QLabel* link : {s.ui().Label6, s.ui().Label7, s.ui().Label9, s.ui().Label12}) {
         QVERIFY(!link->font().underline());
         QEnterEvent enter(QPointF(1, 1), QPointF(1, 1), link->mapToGlobal(QPointF(1, 1)));
         QCoreApplication::sendEvent(link, &enter);

@@ -1,8 +1,9 @@
 // The main window used from the keyboard alone and telling what each command did:
-// Record and Play held with Space, the status texts, the phrase slot moving on, the
-// security key dialog's focus and key file, the single-user preselection, the names a
-// screen reader says, and message boxes wide enough for their caption. Scripted prompt
-// and sound device, offscreen platform.
+// Record and Play held with Space, Ctrl+Tab between the pages, the status texts whole or
+// elided at the default size, the phrase slot moving on, the security key dialog's focus and
+// key file, the single-user preselection, the names a screen reader says (boxes by their
+// labels), and message boxes and dialogs wide enough for their caption. Scripted prompt and
+// sound device, offscreen platform.
 
 #include <QAccessible>
 #include <QCheckBox>
@@ -34,6 +35,7 @@
 #include "ui/Main.h"
 #include "ui/Seckey.h"
 #include "ui/Secparam.h"
+#include "ui/TitleBar.h"
 #include "ui/WidgetPrompt.h"
 #include "ui_Main.h"
 #include "workflow/Coding.h"
@@ -86,7 +88,9 @@ private slots:
     void spaceHoldIgnoresRepeatsAndEndsOnFocusLoss();
     void namesForScreenReaders();
     void statusTextsWholeOrElided();
-    void messageBoxesFitTheirCaption();
+    void windowsFitTheirCaption();
+    void boxesNamedByTheirLabels();
+    void pagesChangeWhereverTheFocusIs();
 
 private:
     // Holds Space on Record while the scripted device delivers `samples`, then releases
@@ -406,7 +410,7 @@ void UsabilityTest::statusTextsWholeOrElided() {
              QStringLiteral("Enter key..."));
 }
 
-void UsabilityTest::messageBoxesFitTheirCaption() {
+void UsabilityTest::windowsFitTheirCaption() {
     const QString caption = QStringLiteral("Security key generation");
     QMessageBox narrow(QMessageBox::NoIcon, caption, QStringLiteral("Done"), QMessageBox::Ok);
     QMessageBox widened(QMessageBox::NoIcon, caption, QStringLiteral("Done"), QMessageBox::Ok);
@@ -421,6 +425,95 @@ void UsabilityTest::messageBoxesFitTheirCaption() {
     QVERIFY2(narrow.width() < needed + 100, "the unwidened box is already wide enough");
     QVERIFY2(widened.width() >= needed + 100,
              qPrintable(QStringLiteral("%1 < %2").arg(widened.width()).arg(needed + 100)));
+
+    // The dialogs, with every caption they show; their controls stay inside them.
+    TForm2 level;
+    TForm3 files;
+    TForm4 key;
+    struct Case {
+        QDialog* dialog;
+        QString caption;
+    };
+    const Case cases[] = {
+        {&level, QStringLiteral("Security parameters")},
+        {&files, QStringLiteral("Files for encoding")},
+        {&files, QStringLiteral("Files for decoding")},
+        {&key, QStringLiteral("Security key")},
+    };
+    for (const Case& c : cases) {
+        c.dialog->setWindowTitle(c.caption);
+        c.dialog->show();
+        QVERIFY2(c.dialog->width() >= ui::TitleBarWidth(*c.dialog),
+                 qPrintable(QStringLiteral("%1: %2 < %3")
+                                .arg(c.caption)
+                                .arg(c.dialog->width())
+                                .arg(ui::TitleBarWidth(*c.dialog))));
+        for (const QWidget* control : c.dialog->findChildren<QWidget*>()) {
+            const QWidget* parent = control->parentWidget();
+            QVERIFY2(control->geometry().right() < parent->width(),
+                     qPrintable(c.caption + QLatin1Char(' ') + control->objectName()));
+        }
+        c.dialog->hide();
+    }
+}
+
+void UsabilityTest::boxesNamedByTheirLabels() {
+    ScriptedPrompt prompt;
+    ProgramWindows s(prompt, NewSpeakersFolder(QStringLiteral("labels")));
+    Ui::TForm1& ui = s.ui();
+    TForm3& files = *s.form3;
+    TForm4& key = *s.form4;
+    // What a screen reader reads as a box's label: the label it is the buddy of, else (a
+    // list, which has no such relation) its own name. A combo box's own name is its value.
+    const auto labelOf = [](QWidget* box) {
+        const QAccessibleInterface* self = QAccessible::queryAccessibleInterface(box);
+        const auto relations = self->relations(QAccessible::Label);
+        return relations.isEmpty() ? self->text(QAccessible::Name)
+                                   : relations.first().first->text(QAccessible::Name);
+    };
+    const std::pair<QWidget*, QString> boxes[] = {
+        {ui.ComboBox1, QStringLiteral("Your name")},
+        {ui.ComboBox2, QStringLiteral("Registered users name")},
+        {ui.ComboBox3, QStringLiteral("Users name")},
+        {files.Edit1, QStringLiteral("Users name")},
+        {files.ListBox1, QStringLiteral("Selected files")},
+        {files.Edit2, QStringLiteral("Write encoded files to folder:")},
+        {key.Edit1, QStringLiteral("Your name:")},
+        {key.Memo1, QStringLiteral("Enter your security key")},
+    };
+    ui.ComboBox2->setEditText(QStringLiteral("anna"));
+    for (const auto& [box, label] : boxes) {
+        QCOMPARE(labelOf(box), label);
+    }
+}
+
+void UsabilityTest::pagesChangeWhereverTheFocusIs() {
+    ScriptedPrompt prompt;
+    ProgramWindows s(prompt, NewSpeakersFolder(QStringLiteral("pages")));
+    Ui::TForm1& ui = s.ui();
+    s.form1->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(s.form1.get()));
+    // Focus outside the pages (Record) and inside one (the name box); forward wraps round.
+    struct Case {
+        QWidget* focus;
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+        int from;
+        int to;
+    };
+    const Case cases[] = {
+        {ui.BitBtn1, Qt::Key_Tab, Qt::ControlModifier, 0, 1},
+        {ui.BitBtn3, Qt::Key_Tab, Qt::ControlModifier, 3, 0},
+        {ui.BitBtn2, Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier, 0, 3},
+        {ui.ComboBox1, Qt::Key_Tab, Qt::ControlModifier, 0, 1},
+        {ui.ComboBox1, Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier, 1, 0},
+    };
+    for (const Case& c : cases) {
+        ui.PageControl1->setCurrentIndex(c.from);
+        c.focus->setFocus();
+        QTest::keyClick(c.focus, c.key, c.modifiers);
+        QCOMPARE(ui.PageControl1->currentIndex(), c.to);
+    }
 }
 
 int main(int argc, char** argv) {
