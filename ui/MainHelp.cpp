@@ -1,5 +1,5 @@
 // Help and the About page of the main window: the Help button (BitBtn3, and F1) with the
-// program's own help window for a desktop that cannot show the page, and the About page's
+// program's own help window for a desktop without a browser for the page, and the About page's
 // links (Label6, Label7, Label9, and Label12 to the licence's text) with their hover underline.
 
 #include <QCoreApplication>
@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "ui/HtmlHandler.h"
 #include "ui/Main.h"
 #include "ui/Prompt.h"
 #include "ui/QtText.h"
@@ -35,8 +36,10 @@ void TForm1::BitBtn3Click() {
         return;
     }
     const QUrl page = QUrl::fromLocalFile(FromPath(help));
-    if (!prompt.OpenUrl(page.toString())) {
-        // No browser to hand it to: the page is there, so the program shows it itself.
+    // A desktop whose handler for HTML is no browser (none at all, or a terminal editor)
+    // would show the page's source, or nothing; one that fails to open it shows nothing. The
+    // page is there, so the program shows it itself.
+    if (!ui::DesktopShowsHtml() || !prompt.OpenUrl(page.toString())) {
         ShowHelpWindow(page);
     }
 }

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QEnterEvent>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -26,7 +27,9 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 #include "audio/SoundBuffer.h"
@@ -41,6 +44,7 @@
 #include "tests/ui/ScriptedPrompt.h"
 #include "ui/Application.h"
 #include "ui/Encode.h"
+#include "ui/HtmlHandler.h"
 #include "ui/Main.h"
 #include "ui/Seckey.h"
 #include "ui/Secparam.h"
@@ -102,6 +106,68 @@ QColor TextColour(const QLabel* label) {
     return label->palette().color(QPalette::WindowText);
 }
 
+// A desktop of its own for one test: the XDG base folders in a scratch folder, so that the
+// machine's own applications and lists do not count, with the MIME lists and desktop entries
+// a test writes into them. The variables are put back afterwards.
+class FakeDesktop {
+public:
+    explicit FakeDesktop(const QString& root, const QByteArray& currentDesktop = {}) : root_(root) {
+        QDir().mkpath(root_);
+        Set("XDG_CONFIG_HOME", root_ + QStringLiteral("/config"));
+        Set("XDG_CONFIG_DIRS", root_ + QStringLiteral("/etc"));
+        Set("XDG_DATA_HOME", root_ + QStringLiteral("/data"));
+        Set("XDG_DATA_DIRS", root_ + QStringLiteral("/usr"));
+        Set("XDG_CURRENT_DESKTOP", QString::fromLatin1(currentDesktop));
+    }
+    ~FakeDesktop() {
+        for (const auto& [name, value] : saved_) {
+            value ? qputenv(name.constData(), *value) : qunsetenv(name.constData());
+        }
+    }
+    FakeDesktop(const FakeDesktop&) = delete;
+    FakeDesktop& operator=(const FakeDesktop&) = delete;
+
+    // Writes `text` into `relative` under the root, making its folders.
+    void Write(const QString& relative, const QByteArray& text) const {
+        const QString path = QDir(root_).filePath(relative);
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        QFile file(path);
+        if (file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+            file.write(text);
+        }
+    }
+    [[nodiscard]] QString Path(const QString& relative) const {
+        return QDir(root_).filePath(relative);
+    }
+
+private:
+    void Set(const char* name, const QString& value) {
+        saved_.emplace_back(name, qEnvironmentVariableIsSet(name)
+                                      ? std::optional<QByteArray>(qgetenv(name))
+                                      : std::nullopt);
+        value.isEmpty() ? qunsetenv(name) : qputenv(name, value.toUtf8());
+    }
+
+    QString root_;
+    std::vector<std::pair<QByteArray, std::optional<QByteArray>>> saved_;
+};
+
+// Desktop entries of a browser, a terminal editor and their kin, and a list that makes one
+// of them the handler of HTML.
+const QByteArray kBrowserEntry =
+    "[Desktop Entry]\nType=Application\nName=Browser\nExec=env GDK_BACKEND=x11 browser %u\n";
+const QByteArray kVimEntry =
+    "[Desktop Entry]\nType=Application\nName=Vim\nExec=vim %F\n"
+    "Terminal=true\n";
+const QByteArray kEditorEntry = "[Desktop Entry]\nType=Application\nExec=/usr/bin/nano %F\n";
+const QByteArray kTerminalEntry =
+    "[Desktop Entry]\nType=Application\nExec=x-terminal-emulator -e vim %f\nTerminal=false\n";
+QByteArray Defaults(const QByteArray& applications) {
+    return "[Added Associations]\ntext/plain=other.desktop;\n\n[Default Applications]\n"
+           "text/plain=other.desktop\ntext/html=" +
+           applications + "\n";
+}
+
 }  // namespace
 
 class MainWindowTest final : public QObject {
@@ -121,6 +187,7 @@ private slots:
     void namesBeyondAscii();
     void speakerFileThatCannotBeWritten();
     void protectionThroughThePassphraseBox();
+    void htmlHandlerOfTheDesktop();
     void helpAndAboutLinks();
     void exceptionBox();
     void widgetPromptShowsRealBoxes();
@@ -919,6 +986,94 @@ void MainWindowTest::protectionThroughThePassphraseBox() {
     QCOMPARE(prompt.Of(Kind::Question).size(), std::size_t{2});
 }
 
+void MainWindowTest::htmlHandlerOfTheDesktop() {
+    struct Case {
+        const char* what;
+        QByteArray currentDesktop;
+        std::vector<std::pair<QString, QByteArray>> files;
+        QString entry;  // the handler's desktop entry, relative to the root; empty: none
+        bool graphical;
+    };
+    const QString browser = QStringLiteral("usr/applications/browser.desktop");
+    const QString vim = QStringLiteral("usr/applications/vim.desktop");
+    const QString userList = QStringLiteral("config/mimeapps.list");
+    const std::vector<Case> cases = {
+        {"the user's default is a browser",
+         {},
+         {{userList, Defaults("browser.desktop;")}, {browser, kBrowserEntry}},
+         browser,
+         true},
+        {"a default that runs in a terminal",
+         {},
+         {{userList, Defaults("vim.desktop;")}, {vim, kVimEntry}},
+         vim,
+         false},
+        {"a terminal editor without Terminal=true",
+         {},
+         {{userList, Defaults("editor.desktop")},
+          {QStringLiteral("data/applications/editor.desktop"), kEditorEntry}},
+         QStringLiteral("data/applications/editor.desktop"),
+         false},
+        {"a terminal emulator running an editor",
+         {},
+         {{userList, Defaults("term.desktop")},
+          {QStringLiteral("usr/applications/term.desktop"), kTerminalEntry}},
+         QStringLiteral("usr/applications/term.desktop"),
+         false},
+        {"the user's list before the system's",
+         {},
+         {{userList, Defaults("vim.desktop")},
+          {QStringLiteral("usr/applications/mimeapps.list"), Defaults("browser.desktop")},
+          {browser, kBrowserEntry},
+          {vim, kVimEntry}},
+         vim,
+         false},
+        {"a default not installed is passed over",
+         {},
+         {{QStringLiteral("etc/mimeapps.list"), Defaults("gone.desktop;browser.desktop;")},
+          {browser, kBrowserEntry}},
+         browser,
+         true},
+        {"without a default, the cache of the installed applications",
+         {},
+         {{QStringLiteral("usr/applications/mimeinfo.cache"),
+           "[MIME Cache]\ntext/html=vim.desktop;browser.desktop;\n"},
+          {vim, kVimEntry},
+          {browser, kBrowserEntry}},
+         vim,
+         false},
+        {"the current desktop's own list first",
+         "Test:Other",
+         {{QStringLiteral("config/test-mimeapps.list"), Defaults("browser.desktop")},
+          {userList, Defaults("vim.desktop")},
+          {browser, kBrowserEntry},
+          {vim, kVimEntry}},
+         browser,
+         true},
+        {"an id with a prefix in a subfolder",
+         {},
+         {{userList, Defaults("kde-browser.desktop")},
+          {QStringLiteral("usr/applications/kde/browser.desktop"), kBrowserEntry}},
+         QStringLiteral("usr/applications/kde/browser.desktop"),
+         true},
+        {"no handler at all", {}, {{browser, kBrowserEntry}}, QString(), false},
+    };
+    int number = 0;
+    for (const Case& c : cases) {
+        const FakeDesktop desktop(scratch_.filePath(QStringLiteral("desktop%1").arg(++number)),
+                                  c.currentDesktop);
+        for (const auto& [file, text] : c.files) {
+            desktop.Write(file, text);
+        }
+        const ui::HtmlHandler handler = ui::FindHtmlHandler();
+        QVERIFY2(
+            handler.desktopEntry == (c.entry.isEmpty() ? QString() : desktop.Path(c.entry)),
+            qPrintable(QString::fromLatin1(c.what) + QStringLiteral(": ") + handler.desktopEntry));
+        QVERIFY2(handler.graphical == c.graphical, c.what);
+        QCOMPARE(ui::DesktopShowsHtml(), c.graphical);
+    }
+}
+
 void MainWindowTest::helpAndAboutLinks() {
     ScriptedPrompt prompt;
     Session s(prompt, NewSpeakersFolder(QStringLiteral("help")));
@@ -937,13 +1092,16 @@ void MainWindowTest::helpAndAboutLinks() {
         QVERIFY(box.icon == Prompt::Icon::Warning);
     }
 
-    // Present: handed to the desktop; when the desktop cannot open it, the program shows
-    // the page in its own window.
+    // Present, with a browser as the desktop's handler: handed to the desktop; when the
+    // desktop cannot open it, the program shows the page in its own window.
     {
         QFile file(help);
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write("<html></html>");
     }
+    auto desktop = std::make_unique<FakeDesktop>(scratch_.filePath(QStringLiteral("browser")));
+    desktop->Write(QStringLiteral("config/mimeapps.list"), Defaults("browser.desktop"));
+    desktop->Write(QStringLiteral("data/applications/browser.desktop"), kBrowserEntry);
     prompt.ClearShown();
     s.Click(s.ui().BitBtn3);
     QCOMPARE(prompt.entries.size(), std::size_t{1});
@@ -963,6 +1121,20 @@ void MainWindowTest::helpAndAboutLinks() {
     QVERIFY(QTest::qWaitForWindowActive(s.form1.get()));
     QTest::keyClick(s.form1.get(), Qt::Key_F1);
     QVERIFY(s.form1->helpWindow->isVisible());
+
+    // A desktop whose handler of HTML is a terminal editor is not given the page, even when
+    // it would "open" it: the program's own window shows it.
+    desktop.reset();
+    const FakeDesktop terminal(scratch_.filePath(QStringLiteral("terminal")));
+    terminal.Write(QStringLiteral("config/mimeapps.list"), Defaults("vim.desktop"));
+    terminal.Write(QStringLiteral("usr/applications/vim.desktop"), kVimEntry);
+    s.form1->helpWindow->hide();
+    prompt.openUrlResult = true;
+    prompt.ClearShown();
+    s.Click(s.ui().BitBtn3);
+    QVERIFY(prompt.entries.empty());
+    QVERIFY(s.form1->helpWindow->isVisible());
+    QCOMPARE(browser->source().toLocalFile(), help);
     QFile::remove(help);
 
     // The About page: links open their addresses, failures stay silent.
