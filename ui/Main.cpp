@@ -27,11 +27,12 @@
 #include <utility>
 
 #include "audio/SoundBuffer.h"
+#include "ui/Accessible.h"
 #include "ui/BatchRunner.h"
+#include "ui/ElidedLabel.h"
 #include "ui/HandlerGuard.h"
 #include "ui/Prompt.h"
 #include "ui/QtText.h"
-#include "ui/StatusPanel.h"
 #include "ui/WidgetLooks.h"
 #include "ui_Main.h"
 #include "workflow/Messages.h"
@@ -117,7 +118,9 @@ TForm1::TForm1(Prompt& prompt_, std::unique_ptr<quorvane::WaveDevice> device,
 
     // Status bar: one panel across the whole width carries every status text (panel 0 of
     // the design stays empty, so it takes no room from the texts).
-    statusPanel1_ = new StatusPanel(this);
+    statusPanel1_ = new ElidedLabel(this);
+    statusPanel1_->setObjectName(QStringLiteral("StatusBar1Panel1"));
+    statusPanel1_->Name(ui::kStatusName, QStringLiteral("What the last command did"));
     ui->StatusBar1->addWidget(statusPanel1_, 1);
 
     // File batches run off the interface thread; Cancel (or Escape) stops them. Cancel
@@ -201,6 +204,8 @@ TForm1::TForm1(Prompt& prompt_, std::unique_ptr<quorvane::WaveDevice> device,
     ui->Image3->setPixmap(QPixmap(QStringLiteral(":/quorvane/about.png")));
 
     NameControls();
+    ui->DecodeChosen->hide();
+    ShowStudyHint();
     ui->PageControl1->setCurrentIndex(0);
 
     // The registered users of the Speakers folder.

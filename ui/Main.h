@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "ui/ChosenFiles.h"
 #include "ui/Pr1Progress.h"
 #include "ui/WindowFrontEnd.h"
 #include "workflow/Enrolment.h"
@@ -30,7 +31,7 @@ class QButtonGroup;
 class QCloseEvent;
 class QDialog;
 class QUrl;
-class StatusPanel;
+class ElidedLabel;
 class TForm2;
 class TForm3;
 class TForm4;
@@ -90,7 +91,8 @@ public:
     quorvane::Users users;
     std::unique_ptr<quorvane::SoundBuffer> soundBuffer;
     std::int32_t elapsedMs = 0;  // level meter clock while Record or Play is held
-    QStringList decodeFiles;     // the files chosen by "Open file(s) to decode..."
+    // The files chosen by "Open file(s) to decode..."; the Decode page names them.
+    ChosenFiles decodeFiles{[this](const QStringList& files) { ShowChosenFiles(files); }};
     // Runs the file batches off the interface thread; CancelBatch stops them.
     BatchRunner* batchRunner = nullptr;
 
@@ -106,8 +108,8 @@ public:
     QDialog* helpWindow = nullptr;
 
     // ---- Helpers for the handlers ----
-    // Panel 1 of StatusBar1 (StatusPanel: a text too wide is elided in the middle and whole
-    // in its tooltip). StatusText is the whole text.
+    // Panel 1 of StatusBar1 (an ElidedLabel: a text too wide is elided in the middle and
+    // whole in its tooltip). StatusText is the whole text.
     void SetStatusText(const QString& text);
     [[nodiscard]] QString StatusText() const;
     // Runs `work` (a call of a file batch, given the batch's front end) on a worker thread
@@ -127,6 +129,10 @@ public:
     [[nodiscard]] int RadioGroup3ItemIndex() const;
     // ComboBox2 and ComboBox3 cleared and given a copy of ComboBox1's items.
     void RefillUserBoxes();
+    // The Decode page's DecodeChosen names the chosen files (hidden while there are none).
+    void ShowChosenFiles(const QStringList& files);
+    // The Study page's StudyHint says the steps of an enrolment while none is trained.
+    void ShowStudyHint();
     // Whether a phrase slot's indicator (Panel1..Panel3) shows green.
     [[nodiscard]] bool PhraseIndicatorGreen(int slot) const;
 
@@ -242,7 +248,7 @@ private:
     bool keyHoldEnded_ = false;
     QButtonGroup* radioGroup1_ = nullptr;
     QButtonGroup* radioGroup3_ = nullptr;
-    StatusPanel* statusPanel1_ = nullptr;
+    ElidedLabel* statusPanel1_ = nullptr;
     QPushButton* cancelBatch_ = nullptr;
     // The controls a batch disabled, to be enabled again at its end.
     std::vector<QWidget*> disabledByBatch_;

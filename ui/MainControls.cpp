@@ -1,9 +1,10 @@
 // The controls the pages share: the status panel of StatusBar1, the radio group of the
-// Decode page as an item index, the message of a step, and the names and descriptions
-// screen readers say for every control.
+// Decode page as an item index and its list of chosen files (DecodeChosen), the message of a
+// step, and the names and descriptions screen readers say for every control.
 
 #include <QButtonGroup>
 #include <QComboBox>
+#include <QFileInfo>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -11,10 +12,10 @@
 #include <QString>
 
 #include "ui/Accessible.h"
+#include "ui/ElidedLabel.h"
 #include "ui/Main.h"
 #include "ui/Prompt.h"
 #include "ui/QtText.h"
-#include "ui/StatusPanel.h"
 #include "ui_Main.h"
 #include "workflow/Enrolment.h"
 
@@ -26,6 +27,20 @@ void TForm1::SetStatusText(const QString& text) {
 
 QString TForm1::StatusText() const {
     return statusPanel1_->WholeText();
+}
+
+void TForm1::ShowChosenFiles(const QStringList& files) {
+    // The page says which files it holds, by name: a file opened from the file manager lands
+    // here with nothing else to show for it.
+    QStringList names;
+    for (const QString& file : files) {
+        names << QFileInfo(file).fileName();
+    }
+    ui->DecodeChosen->SetWholeText(names.size() == 1
+                                       ? QStringLiteral("Chosen: ") + names.first()
+                                       : QStringLiteral("Chosen: %1 files: ").arg(names.size()) +
+                                             names.join(QStringLiteral(", ")));
+    ui->DecodeChosen->setVisible(!files.isEmpty());
 }
 
 int TForm1::RadioGroup3ItemIndex() const {
@@ -64,6 +79,8 @@ void TForm1::NameControls() {
         {ui->ComboBox3, "Users name", "The user whose files are decoded"},
         {ui->Button7, "Recognize/Decode...",
          "Verify the recording or enter the key, then decode the chosen files"},
+        {ui->StudyHint, "How to register",
+         "The steps to register a user, shown until the system is trained"},
         {cancelBatch_, "Cancel", "Stop encoding or decoding after the part in work (Escape)"},
         {ui->Label12, "GPL-3.0-or-later",
          "The program's licence, the GNU General Public License version 3 or later: open its "
@@ -73,6 +90,8 @@ void TForm1::NameControls() {
         named.control->setAccessibleName(QString::fromUtf8(named.name));
         named.control->setAccessibleDescription(QString::fromUtf8(named.description));
     }
+    ui->DecodeChosen->Name(QStringLiteral("Chosen files"),
+                           QStringLiteral("The encoded files chosen for decoding"));
     // The result fields keep their names; what they show is their description.
     ui::NameChangingLabel(*ui->Label2, ui::kVerificationResultName,
                           QStringLiteral("The result of Verify"));

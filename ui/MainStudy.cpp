@@ -1,5 +1,6 @@
 // The "Study" page of the main window: the phrase enrolment ("Add phrase" Button1 with the
-// phrase choice RadioGroup1 and its indicators Panel1 to Panel3, "Train system..." Button4),
+// phrase choice RadioGroup1 and its indicators Panel1 to Panel3, "Train system..." Button4,
+// and the hint StudyHint that says their order until an enrolment is trained),
 // the verification test ("Verify" Verifikate and its result Label2), and the registered
 // users ("Your name" ComboBox1, "Add new user..." Button2, "Remove user..." Button3) with the
 // user boxes of the other pages (ComboBox2, ComboBox3) that follow them.
@@ -62,6 +63,12 @@ void TForm1::Button4Click() {
     if (Show(trained)) {
         SetStatusText(FromUtf8(trained.statusText));
     }
+    ShowStudyHint();
+}
+
+void TForm1::ShowStudyHint() {
+    // The steps of an enrolment, for as long as none is trained.
+    ui->StudyHint->setVisible(enrolment.Threshold() <= 0.0f);
 }
 
 // ---- Study page: verification ----

@@ -638,6 +638,11 @@ void MainWindowTest::enrolVerifyAddRestartRemove() {
                  (QStringList{QStringLiteral("This phrase was added, please record new phrase!"),
                               QStringLiteral("Please add 2 phrase")}));
         prompt.ClearShown();
+        // Until the enrolment is trained the page says the order of the steps.
+        QVERIFY(ui.StudyHint->isVisible());
+        QCOMPARE(ui.StudyHint->text(),
+                 QStringLiteral("To register: record a phrase and Add phrase, three times; then "
+                                "Train system...; then enter a name and Add new user..."));
 
         // Train, choosing High in the dialog.
         bool shownWithLow = false;
@@ -659,6 +664,7 @@ void MainWindowTest::enrolVerifyAddRestartRemove() {
         QVERIFY(threshold == std::min({d01, d02, d12}));
         QVERIFY(threshold > 0.0f);
         QVERIFY(s.form1->StatusText().startsWith(QStringLiteral("Threshold: ")));
+        QVERIFY(!ui.StudyHint->isVisible());
         // Up to 15 significant digits give the float back exactly.
         QVERIFY(s.form1->StatusText().mid(11).toFloat() == threshold);
 

@@ -31,6 +31,7 @@
 #include "tests/ui/ProgramWindows.h"
 #include "tests/ui/ScriptedPrompt.h"
 #include "ui/Application.h"
+#include "ui/ElidedLabel.h"
 #include "ui/Encode.h"
 #include "ui/Main.h"
 #include "ui/Seckey.h"
@@ -88,6 +89,7 @@ private slots:
     void spaceHoldIgnoresRepeatsAndEndsOnFocusLoss();
     void namesForScreenReaders();
     void statusTextsWholeOrElided();
+    void chosenFilesNamedOnTheDecodePage();
     void windowsFitTheirCaption();
     void boxesNamedByTheirLabels();
     void pagesChangeWhereverTheFocusIs();
@@ -408,6 +410,53 @@ void UsabilityTest::statusTextsWholeOrElided() {
     QCOMPARE(ui.Button7->text(), QStringLiteral("Enter key..."));
     QCOMPARE(QAccessible::queryAccessibleInterface(ui.Button7)->text(QAccessible::Name),
              QStringLiteral("Enter key..."));
+}
+
+void UsabilityTest::chosenFilesNamedOnTheDecodePage() {
+    ScriptedPrompt prompt;
+    ProgramWindows s(prompt, NewSpeakersFolder(QStringLiteral("chosen")));
+    Ui::TForm1& ui = s.ui();
+    const QString folder = scratch_.filePath(QStringLiteral("chosen-files"));
+    QVERIFY(QDir().mkpath(folder));
+    QStringList files;
+    for (const char* name : {"report.pdf.crp", "notes.txt.crp", "photo.jpg.crp"}) {
+        files << folder + QLatin1Char('/') + QString::fromLatin1(name);
+        WriteAll(files.last(), "annacryptedfile 0123456789");
+    }
+    const QString plain = folder + QStringLiteral("/plain.txt");
+    WriteAll(plain, "not encoded");
+    ui.PageControl1->setCurrentIndex(2);
+    QVERIFY(!ui.DecodeChosen->isVisible());
+
+    // Named on the command line (as the file manager passes it), chosen in the dialog, the
+    // dialog cancelled.
+    enum class Way { Given, Dialog };
+    struct Case {
+        Way way;
+        QStringList files;
+        QString shown;  // empty: nothing chosen, the line hidden
+    };
+    const Case cases[] = {
+        {Way::Given, {files[0]}, QStringLiteral("Chosen: report.pdf.crp")},
+        {Way::Dialog, files,
+         QStringLiteral("Chosen: 3 files: report.pdf.crp, notes.txt.crp, photo.jpg.crp")},
+        {Way::Given, {files[1], plain}, QStringLiteral("Chosen: notes.txt.crp")},
+        {Way::Dialog, {}, QString()},
+    };
+    for (const Case& c : cases) {
+        if (c.way == Way::Given) {
+            s.form1->DecodeGivenFiles(c.files);
+        } else {
+            prompt.AnswerOpenFiles(c.files);
+            s.Click(ui.Button6);
+        }
+        QCOMPARE(ui.DecodeChosen->isVisible(), !c.shown.isEmpty());
+        QCOMPARE(ui.DecodeChosen->accessibleName(), QStringLiteral("Chosen files"));
+        if (!c.shown.isEmpty()) {
+            QCOMPARE(ui.DecodeChosen->WholeText(), c.shown);
+            QCOMPARE(ui.DecodeChosen->accessibleDescription(), c.shown);
+        }
+    }
 }
 
 void UsabilityTest::windowsFitTheirCaption() {

@@ -105,7 +105,13 @@ int main(int argc, char** argv) {
     ui.ComboBox2->setCurrentIndex(0);
     form1.SetStatusText(QString());
     ok = Save(form1, out, "encode.png") && ok;
+    // An encoded file of anna's chosen, as when it is opened from the file manager.
+    const QString encoded = scratch.filePath(QStringLiteral("report.pdf.crp"));
+    if (QFile file(encoded); file.open(QIODevice::WriteOnly)) {
+        file.write("annacryptedfile ");
+    }
     ui.PageControl1->setCurrentIndex(2);
+    form1.DecodeGivenFiles({encoded});
     ok = Save(form1, out, "decode.png") && ok;
     ui.PageControl1->setCurrentIndex(3);
     ok = Save(form1, out, "about.png") && ok;
