@@ -35,6 +35,7 @@
 #include "ui/QtText.h"
 #include "ui/WidgetLooks.h"
 #include "ui_Main.h"
+#include "workflow/DataFolders.h"
 #include "workflow/Messages.h"
 
 // Resources of a static library are registered explicitly; Q_INIT_RESOURCE must be
@@ -70,7 +71,8 @@ TForm1::TForm1(Prompt& prompt_, std::unique_ptr<quorvane::WaveDevice> device,
       prompt(prompt_),
       front(*this),
       users(std::move(speakers)),
-      ui(std::make_unique<Ui::TForm1>()) {
+      ui(std::make_unique<Ui::TForm1>()),
+      installedHelpPages(quorvane::InstalledHelpPages(ProgramFolder())) {
     InitQuorvaneResources();
     // The controls, captions and names come from the form.
     ui->setupUi(this);

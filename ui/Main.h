@@ -106,6 +106,9 @@ public:
     // The program's own view of the help page, for a desktop that cannot open it;
     // created on first use.
     QDialog* helpWindow = nullptr;
+    // Where an installed copy's help page is looked for when none lies beside the program
+    // (quorvane::InstalledHelpPages; tests give folders of their own).
+    std::vector<std::filesystem::path> installedHelpPages;
 
     // ---- Helpers for the handlers ----
     // Panel 1 of StatusBar1 (an ElidedLabel: a text too wide is elided in the middle and

@@ -27,7 +27,7 @@ std::filesystem::path TForm1::ProgramFolder() {
 }
 
 void TForm1::BitBtn3Click() {
-    const std::filesystem::path help = quorvane::HelpPage(ProgramFolder());
+    const std::filesystem::path help = quorvane::HelpPage(ProgramFolder(), installedHelpPages);
     std::error_code error;
     const bool present = std::filesystem::is_regular_file(help, error);
     if (!present) {

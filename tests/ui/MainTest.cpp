@@ -1086,6 +1086,10 @@ void MainWindowTest::helpAndAboutLinks() {
     const QString help =
         QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("help.htm"));
     QFile::remove(help);
+    // The installed copy's page is looked for in a folder of the test's own, so a package
+    // installed on this machine changes nothing.
+    const QString installed = scratch_.filePath(QStringLiteral("share/quorvane/help.htm"));
+    s.form1->installedHelpPages = {ToPath(installed)};
 
     s.Click(s.ui().BitBtn3);
     s.Click(s.ui().BitBtn3);
@@ -1098,16 +1102,22 @@ void MainWindowTest::helpAndAboutLinks() {
         QVERIFY(box.icon == Prompt::Icon::Warning);
     }
 
-    // Present, with a browser as the desktop's handler: handed to the desktop; when the
-    // desktop cannot open it, the program shows the page in its own window.
-    {
-        QFile file(help);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("<html></html>");
-    }
+    // Present, with a browser as the desktop's handler: handed to the desktop (the installed
+    // page while there is none beside the program); when the desktop cannot open it, the
+    // program shows the page in its own window.
     auto desktop = std::make_unique<FakeDesktop>(scratch_.filePath(QStringLiteral("browser")));
     desktop->Write(QStringLiteral("config/mimeapps.list"), Defaults("browser.desktop"));
     desktop->Write(QStringLiteral("data/applications/browser.desktop"), kBrowserEntry);
+    QVERIFY(QDir().mkpath(QFileInfo(installed).absolutePath()));
+    for (const QString& page : {installed, help}) {
+        QFile file(page);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("<html></html>");
+        prompt.ClearShown();
+        s.Click(s.ui().BitBtn3);
+        QVERIFY(!prompt.entries.empty() && prompt.entries[0].kind == Kind::OpenUrl);
+        QCOMPARE(QUrl(prompt.entries[0].text).toLocalFile(), page);
+    }
     prompt.ClearShown();
     s.Click(s.ui().BitBtn3);
     QCOMPARE(prompt.entries.size(), std::size_t{1});
