@@ -7,6 +7,8 @@
 #include <thread>
 #include <vector>
 
+#include "files/Secret.h"
+
 namespace quorvane {
 
 namespace {
@@ -36,7 +38,7 @@ bool BlockPipeline::Run(std::uint64_t totalBytes) const {
     const int workerCount = WorkerCount(workers);
 
     if (workerCount <= 1 || chunkCount <= 1) {
-        std::vector<std::uint8_t> buffer(
+        SecretBytes buffer(
             static_cast<std::size_t>(totalBytes < chunkBytes ? totalBytes : chunkBytes));
         std::vector<std::uint8_t> side(sideBytes);
         // A callback that throws ends the run like a failed read or write, as with threads.
@@ -64,7 +66,7 @@ bool BlockPipeline::Run(std::uint64_t totalBytes) const {
     // on until every slot is full; while the reader waits for the disk the writer goes on.
     enum class State { Free, Queued, Done };
     struct Slot {
-        std::vector<std::uint8_t> data;
+        SecretBytes data;  // allocated when first used
         std::vector<std::uint8_t> side;
         std::uint64_t index = 0;
         std::size_t size = 0;
@@ -73,7 +75,6 @@ bool BlockPipeline::Run(std::uint64_t totalBytes) const {
     const std::size_t slotCount = 4 * static_cast<std::size_t>(workerCount) + 2;
     std::vector<Slot> slots(slotCount);
     for (auto& slot : slots) {
-        slot.data.resize(chunkBytes);
         slot.side.resize(sideBytes);
     }
     std::mutex mutex;
@@ -122,6 +123,7 @@ bool BlockPipeline::Run(std::uint64_t totalBytes) const {
             slot.index = next;
             bool ok = false;
             try {
+                slot.data.resize(chunkBytes);
                 ok = read(std::span<std::uint8_t>(slot.data.data(), slot.size));
             } catch (...) {
                 ok = false;

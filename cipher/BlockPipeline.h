@@ -12,6 +12,7 @@ namespace quorvane {
 // writes in order; the three overlap, so a write that waits for the device does not stop the
 // reading or the transforming. Memory use is a fixed number of chunks (4 per worker + 2),
 // whatever the total. With one worker (or one chunk) everything runs on the calling thread.
+// The chunk buffers are wiped when the run ends, since they held plain data.
 struct BlockPipeline {
     std::size_t chunkBytes = std::size_t{1} << 20;  // 1 MiB, a multiple of the 8-byte block
     int workers = 0;  // transforming threads; 0 = one per processor, 1 = all on the caller

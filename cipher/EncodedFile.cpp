@@ -7,51 +7,41 @@
 
 #include "cipher/BlockPipeline.h"
 #include "cipher/EncodedHeader.h"
+#include "cipher/EncodedReader.h"
 #include "cipher/GostFast.h"
+#include "cipher/ProgressPacer.h"
 
 namespace quorvane {
 
 namespace {
 
-// Progress is reported after at least this many bytes (and once at the end).
-constexpr std::uint64_t kProgressInterval = std::uint64_t{4} << 20;
-constexpr std::size_t kMagicBytes = kTrailerMagic.size();
 // An input whose reported size is 0 may still hold bytes (the system's pseudo-files such as
 // /proc/cpuinfo): it is read into memory up to this many bytes, then encoded from there.
 constexpr std::size_t kMeasuredInputLimit = std::size_t{64} << 20;
-
-using Header = EncodedHeader;
 
 std::span<const std::uint8_t> AsBytes(std::string_view text) {
     return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
 }
 
-// Calls progress at most every kProgressInterval bytes, and at the end.
-class ProgressPacer {
+// The output file as the decoder's sink.
+class AtomicSink final : public PlainSink {
 public:
-    ProgressPacer(const ProgressFn& progress, std::uint64_t total)
-        : progress_(progress), total_(total) {}
-    void Add(std::uint64_t bytes) {
-        done_ += bytes;
-        if (progress_ && (done_ - reported_ >= kProgressInterval || done_ == total_)) {
-            reported_ = done_;
-            progress_(done_, total_);
-        }
+    explicit AtomicSink(AtomicFile& file) : file_(file) {}
+    [[nodiscard]] bool Write(std::span<const std::uint8_t> bytes) override {
+        return file_.Write(bytes);
     }
+    [[nodiscard]] std::error_code Error() const override { return file_.Error(); }
 
 private:
-    const ProgressFn& progress_;
-    std::uint64_t total_;
-    std::uint64_t done_ = 0;
-    std::uint64_t reported_ = 0;
+    AtomicFile& file_;
 };
 
-CodingResult Status(CodingStatus status, std::error_code error = {}) {
-    CodingResult result;
-    result.status = status;
-    result.error = error;
-    return result;
-}
+// Testing a key: the plain data go nowhere.
+class DiscardSink final : public PlainSink {
+public:
+    [[nodiscard]] bool Write(std::span<const std::uint8_t>) override { return true; }
+    [[nodiscard]] std::error_code Error() const override { return {}; }
+};
 
 // A changed input is told apart from one that cannot be read.
 CodingStatus InputFailure(const std::error_code& error) {
@@ -88,11 +78,6 @@ void TagChunk(const TagKey* tagKey, std::uint64_t index, std::span<const std::ui
     }
 }
 
-// The magic of a trailer version.
-const std::array<std::uint8_t, kMagicBytes>& MagicOf(TrailerVersion version) {
-    return version == TrailerVersion::V1 ? kTrailerMagicV1 : kTrailerMagic;
-}
-
 // Enciphers the padded plain data coming from readPlain into output, after the header, and
 // adds the trailer of the given version, if any.
 // readError gives the reason of a failed readPlain; inputEnded, called once every byte was
@@ -107,7 +92,7 @@ CodingResult WriteEncoded(const std::filesystem::path& output, std::string_view 
                           std::optional<TrailerVersion> trailerVersion) {
     const bool withTrailer = trailerVersion.has_value();
     if (!IsWritableMarker(marker)) {
-        return Status(CodingStatus::BadMarker);
+        return MakeResult(CodingStatus::BadMarker);
     }
     const std::uint64_t blockCount = (plainBytes + kGostBlockBytes - 1) / kGostBlockBytes;
     const auto padCount = static_cast<int>(blockCount * kGostBlockBytes - plainBytes);
@@ -198,13 +183,8 @@ CodingResult WriteEncoded(const std::filesystem::path& output, std::string_view 
         return result;
     }
     if (withTrailer) {
-        std::array<std::uint8_t, kTrailerBytes> trailer{};
-        const Tag check = tagKey->KeyCheck(AsBytes(header));
-        const Tag tag = tagger->Finish();
-        const auto& magic = MagicOf(*trailerVersion);
-        std::copy(magic.begin(), magic.end(), trailer.begin());
-        std::copy(check.begin(), check.end(), trailer.begin() + kMagicBytes);
-        std::copy(tag.begin(), tag.end(), trailer.begin() + kMagicBytes + kTagBytes);
+        const Trailer trailer =
+            MakeTrailer(*trailerVersion, tagKey->KeyCheck(AsBytes(header)), tagger->Finish());
         if (!file.Write(trailer)) {
             result.status = CodingStatus::OutputUnwritable;
             result.error = file.Error();
@@ -215,174 +195,6 @@ CodingResult WriteEncoded(const std::filesystem::path& output, std::string_view 
         result.status = OutputFailure(file.Error());
         result.error = file.Error();
         return result;
-    }
-    result.status = CodingStatus::Done;
-    return result;
-}
-
-// An encoded file opened for reading: header parsed and checked against the marker, length
-// checked, trailer found and its key check verified.
-struct EncodedInput {
-    PlatformFile file;
-    Header header;
-    std::vector<std::uint8_t> headerBytes;
-    bool tagged = false;
-    TrailerVersion version = kLatestTrailer;
-    std::array<std::uint8_t, kTrailerBytes> trailer{};
-};
-
-CodingResult OpenEncoded(const std::filesystem::path& input, std::string_view marker,
-                         const GostKey& key, const SubstitutionTable& table, EncodedInput& in) {
-    if (!in.file.OpenForReading(input)) {
-        return Status(CodingStatus::InputUnreadable, in.file.Error());
-    }
-    std::uint64_t size = 0;
-    std::vector<std::uint8_t> prefix;
-    if (!in.file.Size(size) || !ReadPrefix(in.file, size, kHeaderWindow, prefix)) {
-        return Status(CodingStatus::InputUnreadable, in.file.Error());
-    }
-    Header& header = in.header;
-    const std::error_code parsed = ParseHeader(prefix, header);
-    // Another owner's file is told as such, whatever its header holds after the marker.
-    if (header.marker != marker) {
-        return Status(CodingStatus::NotEncoded);
-    }
-    if (parsed) {
-        return Status(CodingStatus::NotEncoded, parsed);
-    }
-    in.headerBytes.assign(prefix.begin(),
-                          prefix.begin() + static_cast<std::ptrdiff_t>(header.length));
-    // A file cut short cannot decode correctly: refuse it before anything is written.
-    const std::uint64_t dataEnd = header.length + header.DataBytes();
-    if (size < dataEnd) {
-        return Status(CodingStatus::Truncated);
-    }
-    // The trailer is looked for only where the header says the cipher data end, so the last
-    // cipher bytes of a file without one never pass for a trailer. Bytes there that begin like
-    // the magic, or exactly 72 bytes whatever they hold (a trailer whose magic was damaged),
-    // are a trailer, which must then be whole and verify; other bytes there are ignored, as
-    // readers of earlier versions did, and the file is untagged.
-    const std::uint64_t extra = size - dataEnd;
-    CodingResult damaged = Status(CodingStatus::WrongKeyOrDamaged);
-    damaged.tagged = true;
-    if (extra > 0) {
-        const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(extra, kTrailerBytes));
-        if (!in.file.Seek(dataEnd) || !in.file.ReadExactly(std::span(in.trailer).first(n))) {
-            return Status(CodingStatus::InputUnreadable, in.file.Error());
-        }
-        // Either version's magic, or the start of one when fewer bytes follow.
-        const std::span<const std::uint8_t> start =
-            std::span(in.trailer).first(std::min(n, kMagicBytes));
-        const std::optional<TrailerVersion> version =
-            n >= kMagicBytes ? TrailerMagicVersion(start) : std::nullopt;
-        const bool magic =
-            version.has_value() || (n < kMagicBytes && StartsLikeTrailerMagic(start));
-        in.tagged = magic || extra == kTrailerBytes;
-        in.version = version.value_or(kLatestTrailer);
-        if (in.tagged && (!version || extra != kTrailerBytes)) {
-            return damaged;  // a trailer cut, extended or with a damaged magic
-        }
-    }
-    if (in.tagged) {
-        const Tag check = TagKey(key, table, in.version).KeyCheck(in.headerBytes);
-        if (!TagsEqual(check, std::span(in.trailer).subspan(kMagicBytes, kTagBytes))) {
-            return damaged;
-        }
-    }
-    if (!in.file.Seek(header.length)) {
-        return Status(CodingStatus::InputUnreadable, in.file.Error());
-    }
-    CodingResult result = Status(CodingStatus::Done);
-    result.tagged = in.tagged;
-    return result;
-}
-
-// Deciphers the cipher data of an opened file into sink, verifying the file tag on the way.
-// Done (tagVerified when tagged) only when every read and every sink call succeeded and the tag
-// matches; the caller commits the output only then.
-CodingResult DecodeData(EncodedInput& in, const GostKey& key, const SubstitutionTable& table,
-                        const ProgressFn& progress, const std::function<bool()>& cancelled,
-                        const std::function<bool(std::span<const std::uint8_t>)>& sink,
-                        const std::function<std::error_code()>& sinkError) {
-    const Header& header = in.header;
-    const GostFast cipher(key, table);
-    std::optional<TagKey> tagKey;
-    std::optional<FileTagger> tagger;
-    if (in.tagged) {
-        tagKey.emplace(key, table, in.version);
-        tagger.emplace(*tagKey, in.headerBytes);
-    }
-    const TagKey* chunkKey = tagKey ? &*tagKey : nullptr;
-    std::atomic<bool> hashFailed{false};
-    bool readFailed = false;
-    bool stopped = false;
-    in.file.AdviseSequentialRead();
-    std::uint64_t plainLeft = header.PlainBytes();
-    ProgressPacer pacer(progress, header.DataBytes());
-    BlockPipeline pipeline;
-    pipeline.chunkBytes = kTagChunkBytes;
-    pipeline.sideBytes = in.tagged ? tagKey->ChunkValueBytes() : 0;
-    pipeline.read = [&](std::span<std::uint8_t> chunk) {
-        if (!in.file.ReadExactly(chunk)) {
-            readFailed = true;
-            return false;
-        }
-        return true;
-    };
-    pipeline.transform = [&](std::uint64_t index, std::span<std::uint8_t> chunk,
-                             std::span<std::uint8_t> side) {
-        // The tag covers the cipher data as stored: taken before deciphering.
-        TagChunk(chunkKey, index, chunk, side, hashFailed);
-        cipher.Decrypt(chunk, kEncryptionPasses);
-    };
-    pipeline.write = [&](std::span<const std::uint8_t> chunk, std::span<const std::uint8_t> side) {
-        if (cancelled && cancelled()) {
-            stopped = true;
-            return false;
-        }
-        if (tagger) {
-            tagger->Add(side);
-        }
-        // The padding zeros at the end of the last block are not part of the plain data.
-        const std::size_t keep =
-            plainLeft < chunk.size() ? static_cast<std::size_t>(plainLeft) : chunk.size();
-        plainLeft -= keep;
-        if (!sink(chunk.first(keep))) {
-            return false;
-        }
-        pacer.Add(chunk.size());
-        return true;
-    };
-    CodingResult result;
-    result.tagged = in.tagged;
-    if (!pipeline.Run(header.DataBytes())) {
-        if (stopped) {
-            result.status = CodingStatus::Cancelled;
-        } else if (readFailed) {
-            const std::error_code error = in.file.Error();
-            // The file shrank while it was read.
-            result.status = error == MakeError(FileError::EndOfFile)
-                                ? CodingStatus::Truncated
-                                : CodingStatus::InputUnreadable;
-            result.error = error;
-        } else {
-            result.status = CodingStatus::OutputUnwritable;
-            result.error = sinkError();
-        }
-        return result;
-    }
-    if (hashFailed) {
-        result.status = CodingStatus::InputUnreadable;
-        result.error = std::make_error_code(std::errc::not_enough_memory);
-        return result;
-    }
-    if (in.tagged) {
-        const Tag tag = tagger->Finish();
-        if (!TagsEqual(tag, std::span(in.trailer).subspan(kMagicBytes + kTagBytes, kTagBytes))) {
-            result.status = CodingStatus::WrongKeyOrDamaged;
-            return result;
-        }
-        result.tagVerified = true;
     }
     result.status = CodingStatus::Done;
     return result;
@@ -415,18 +227,18 @@ CodingResult EncodeFromFile(const std::filesystem::path& input, const std::files
                             std::optional<TrailerVersion> trailerVersion) {
     PlatformFile in;
     if (!in.OpenForReading(input)) {
-        return Status(CodingStatus::InputUnreadable, in.Error());
+        return MakeResult(CodingStatus::InputUnreadable, in.Error());
     }
     FileIdentity opened;
     if (!in.Identify(opened)) {
-        return Status(CodingStatus::InputUnreadable, in.Error());
+        return MakeResult(CodingStatus::InputUnreadable, in.Error());
     }
     if (opened.size / kGostBlockBytes >= kMaxBlockCount) {
-        return Status(CodingStatus::InputUnreadable,
-                      std::make_error_code(std::errc::file_too_large));
+        return MakeResult(CodingStatus::InputUnreadable,
+                          std::make_error_code(std::errc::file_too_large));
     }
     if (IsSameFile(input, output)) {
-        return Status(CodingStatus::SameFile);
+        return MakeResult(CodingStatus::SameFile);
     }
     // Size 0 says nothing about a pseudo-file's content: it is measured by reading it.
     std::vector<std::uint8_t> measured;
@@ -434,7 +246,7 @@ CodingResult EncodeFromFile(const std::filesystem::path& input, const std::files
     if (fromMemory) {
         std::error_code error;
         if (!ReadMeasured(in, measured, error)) {
-            return Status(CodingStatus::InputUnreadable, error);
+            return MakeResult(CodingStatus::InputUnreadable, error);
         }
     }
     if (!fromMemory) {
@@ -477,39 +289,7 @@ CodingResult EncodeFromFile(const std::filesystem::path& input, const std::files
                         trailerVersion);
 }
 
-std::string Reason(const std::error_code& error) {
-    if (!error) {
-        return {};
-    }
-    if (error == std::errc::is_a_directory) {
-        return "is a folder";
-    }
-    std::string text = error.message();
-    if (!text.empty()) {
-        text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
-    }
-    return text;
-}
-
 }  // namespace
-
-std::optional<TrailerVersion> TrailerMagicVersion(std::span<const std::uint8_t> bytes) {
-    if (std::ranges::equal(bytes, kTrailerMagic)) {
-        return TrailerVersion::V2;
-    }
-    if (std::ranges::equal(bytes, kTrailerMagicV1)) {
-        return TrailerVersion::V1;
-    }
-    return std::nullopt;
-}
-
-bool StartsLikeTrailerMagic(std::span<const std::uint8_t> bytes) {
-    const auto startsWith = [&](const std::array<std::uint8_t, kMagicBytes>& magic) {
-        return bytes.size() <= magic.size() &&
-               std::equal(bytes.begin(), bytes.end(), magic.begin());
-    };
-    return startsWith(kTrailerMagic) || startsWith(kTrailerMagicV1);
-}
 
 CodingResult EncodeFileChecked(const std::filesystem::path& input,
                                const std::filesystem::path& output, std::string_view marker,
@@ -519,8 +299,8 @@ CodingResult EncodeFileChecked(const std::filesystem::path& input,
         return EncodeFromFile(input, output, marker, key, table, options, kLatestTrailer);
     } catch (...) {
         // Out of memory or a failing library call: nothing was delivered.
-        return Status(CodingStatus::OutputUnwritable,
-                      std::make_error_code(std::errc::not_enough_memory));
+        return MakeResult(CodingStatus::OutputUnwritable,
+                          std::make_error_code(std::errc::not_enough_memory));
     }
 }
 
@@ -532,8 +312,8 @@ CodingResult EncodeFileWithTrailerVersion(const std::filesystem::path& input,
     try {
         return EncodeFromFile(input, output, marker, key, table, options, version);
     } catch (...) {
-        return Status(CodingStatus::OutputUnwritable,
-                      std::make_error_code(std::errc::not_enough_memory));
+        return MakeResult(CodingStatus::OutputUnwritable,
+                          std::make_error_code(std::errc::not_enough_memory));
     }
 }
 
@@ -544,8 +324,8 @@ CodingResult EncodeFileWithoutTrailer(const std::filesystem::path& input,
     try {
         return EncodeFromFile(input, output, marker, key, table, options, std::nullopt);
     } catch (...) {
-        return Status(CodingStatus::OutputUnwritable,
-                      std::make_error_code(std::errc::not_enough_memory));
+        return MakeResult(CodingStatus::OutputUnwritable,
+                          std::make_error_code(std::errc::not_enough_memory));
     }
 }
 
@@ -568,8 +348,8 @@ CodingResult EncodeBufferChecked(std::span<const std::uint8_t> plain,
             [] { return std::error_code(); }, [] { return std::error_code(); }, options, privacy,
             kLatestTrailer);
     } catch (...) {
-        return Status(CodingStatus::OutputUnwritable,
-                      std::make_error_code(std::errc::not_enough_memory));
+        return MakeResult(CodingStatus::OutputUnwritable,
+                          std::make_error_code(std::errc::not_enough_memory));
     }
 }
 
@@ -578,64 +358,71 @@ CodingResult DecodeFileChecked(const std::filesystem::path& input,
                                const GostKey& key, const SubstitutionTable& table,
                                const CodingOptions& options) {
     try {
-        EncodedInput in;
-        CodingResult opened = OpenEncoded(input, marker, key, table, in);
+        PlatformFile file;
+        if (!file.OpenForReading(input)) {
+            return MakeResult(CodingStatus::InputUnreadable, file.Error());
+        }
+        FileSource source(file);
+        EncodedReader reader(source, key, table);
+        CodingResult opened = reader.Open(marker);
         if (!opened.ok()) {
             return opened;
         }
-        if (!in.tagged && !options.allowUnverified) {
-            return Status(CodingStatus::Unverified);
+        if (!reader.Tagged() && !options.allowUnverified) {
+            return MakeResult(CodingStatus::Unverified);
         }
         if (IsSameFile(input, output)) {
-            CodingResult same = Status(CodingStatus::SameFile);
-            same.tagged = in.tagged;
+            CodingResult same = MakeResult(CodingStatus::SameFile);
+            same.tagged = reader.Tagged();
             return same;
         }
-        AtomicFile file(output, options.mode);
-        const bool created = file.Open();
+        AtomicFile out(output, options.mode);
+        const bool created = out.Open();
         CodingResult result;
-        result.staleRemoved = file.StaleRemoved();
-        result.tagged = in.tagged;
+        result.staleRemoved = out.StaleRemoved();
+        result.tagged = reader.Tagged();
         if (!created) {
-            result.status = OutputFailure(file.Error());
-            result.error = file.Error();
+            result.status = OutputFailure(out.Error());
+            result.error = out.Error();
             return result;
         }
-        CodingResult decoded = DecodeData(
-            in, key, table, options.progress, options.cancelled,
-            [&](std::span<const std::uint8_t> bytes) { return file.Write(bytes); },
-            [&] { return file.Error(); });
+        AtomicSink sink(out);
+        CodingResult decoded = reader.Decode(options, sink);
         decoded.staleRemoved = std::move(result.staleRemoved);
         if (!decoded.ok()) {
-            file.Discard();
+            out.Discard();
             return decoded;
         }
-        if (!file.Commit()) {
-            decoded.status = OutputFailure(file.Error());
-            decoded.error = file.Error();
+        if (!out.Commit()) {
+            decoded.status = OutputFailure(out.Error());
+            decoded.error = out.Error();
             decoded.tagVerified = false;
         }
         return decoded;
     } catch (...) {
-        return Status(CodingStatus::OutputUnwritable,
-                      std::make_error_code(std::errc::not_enough_memory));
+        return MakeResult(CodingStatus::OutputUnwritable,
+                          std::make_error_code(std::errc::not_enough_memory));
     }
 }
 
 CodingResult CheckEncodedFile(const std::filesystem::path& input, std::string_view marker,
                               const GostKey& key, const SubstitutionTable& table) {
     try {
-        EncodedInput in;
-        CodingResult opened = OpenEncoded(input, marker, key, table, in);
-        if (!opened.ok() || !in.tagged) {
+        PlatformFile file;
+        if (!file.OpenForReading(input)) {
+            return MakeResult(CodingStatus::InputUnreadable, file.Error());
+        }
+        FileSource source(file);
+        EncodedReader reader(source, key, table);
+        CodingResult opened = reader.Open(marker);
+        if (!opened.ok() || !reader.Tagged()) {
             return opened;
         }
-        return DecodeData(
-            in, key, table, {}, {}, [](std::span<const std::uint8_t>) { return true; },
-            [] { return std::error_code(); });
+        DiscardSink sink;
+        return reader.Decode({}, sink);
     } catch (...) {
-        return Status(CodingStatus::InputUnreadable,
-                      std::make_error_code(std::errc::not_enough_memory));
+        return MakeResult(CodingStatus::InputUnreadable,
+                          std::make_error_code(std::errc::not_enough_memory));
     }
 }
 
@@ -645,75 +432,37 @@ CodingResult DecodeToBufferChecked(const std::filesystem::path& input, std::stri
                                    const CodingOptions& options) {
     plain.clear();
     try {
-        EncodedInput in;
-        CodingResult opened = OpenEncoded(input, marker, key, table, in);
+        PlatformFile file;
+        if (!file.OpenForReading(input)) {
+            return MakeResult(CodingStatus::InputUnreadable, file.Error());
+        }
+        FileSource source(file);
+        EncodedReader reader(source, key, table);
+        CodingResult opened = reader.Open(marker);
         if (!opened.ok()) {
             return opened;
         }
-        if (!in.tagged && !options.allowUnverified) {
-            return Status(CodingStatus::Unverified);
+        if (!reader.Tagged() && !options.allowUnverified) {
+            return MakeResult(CodingStatus::Unverified);
         }
-        if (in.header.PlainBytes() > maxBytes) {
-            CodingResult large = Status(CodingStatus::OutputUnwritable,
-                                        std::make_error_code(std::errc::file_too_large));
-            large.tagged = in.tagged;
+        if (reader.Header().PlainBytes() > maxBytes) {
+            CodingResult large = MakeResult(CodingStatus::OutputUnwritable,
+                                            std::make_error_code(std::errc::file_too_large));
+            large.tagged = reader.Tagged();
             return large;
         }
-        std::vector<std::uint8_t> data;
-        data.reserve(static_cast<std::size_t>(in.header.PlainBytes()));
-        CodingResult decoded = DecodeData(
-            in, key, table, options.progress, options.cancelled,
-            [&](std::span<const std::uint8_t> bytes) {
-                data.insert(data.end(), bytes.begin(), bytes.end());
-                return true;
-            },
-            [] { return std::error_code(); });
+        std::vector<std::uint8_t> data(static_cast<std::size_t>(reader.Header().PlainBytes()));
+        SpanSink sink(data);
+        CodingResult decoded = reader.Decode(options, sink);
         if (decoded.ok()) {
             plain = std::move(data);
         }
         return decoded;
     } catch (...) {
         plain.clear();
-        return Status(CodingStatus::OutputUnwritable,
-                      std::make_error_code(std::errc::not_enough_memory));
+        return MakeResult(CodingStatus::OutputUnwritable,
+                          std::make_error_code(std::errc::not_enough_memory));
     }
-}
-
-std::string DescribeFailure(const CodingResult& result) {
-    const std::string reason = Reason(result.error);
-    const auto with = [&](const std::string& what) {
-        return reason.empty() ? what : what + ": " + reason;
-    };
-    switch (result.status) {
-        case CodingStatus::Done:
-            return {};
-        case CodingStatus::InputUnreadable:
-            return with("cannot read the input file");
-        case CodingStatus::NotEncoded:
-            // A header with this owner's marker names the field at fault.
-            return reason.empty() ? "not an encoded file of this owner, or its header is damaged"
-                                  : reason;
-        case CodingStatus::Truncated:
-            return "the encoded file is cut short";
-        case CodingStatus::WrongKeyOrDamaged:
-            return "wrong key or damaged file";
-        case CodingStatus::OutputExists:
-            return "the output file exists already";
-        case CodingStatus::OutputUnwritable:
-            return with("cannot write the output file");
-        case CodingStatus::SameFile:
-            return "the output is the input file itself";
-        case CodingStatus::BadMarker:
-            return "the owner's name cannot be written into the file header";
-        case CodingStatus::Unverified:
-            return "carries no check value (written by an earlier version, or the value was "
-                   "removed): the key cannot be confirmed";
-        case CodingStatus::InputChanged:
-            return "changed while it was read";
-        case CodingStatus::Cancelled:
-            return "cancelled";
-    }
-    return "failed";
 }
 
 }  // namespace quorvane

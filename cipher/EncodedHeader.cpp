@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "cipher/CipherError.h"
+
 namespace quorvane {
 
 namespace {
@@ -21,6 +23,10 @@ public:
                 return "the header's pad count is damaged";
         }
         return "the header is damaged";
+    }
+    // A damaged header is one way of not being an encoded file of the owner.
+    std::error_condition default_error_condition(int) const noexcept override {
+        return make_error_condition(CipherError::NotEncoded);
     }
 };
 
