@@ -1099,7 +1099,8 @@ TEST(BlockPipeline, KeepsOrderAndStopsOnFailure) {
             ASSERT_EQ(out[i], static_cast<std::uint8_t>(i ^ 0xA5)) << i;
         }
 
-        // A failed or throwing read (on the reader thread) stops the run like a failed write.
+        // A failed read (on the reader thread) stops the run like a failed write; what a read
+        // or a transform throws on a thread comes back from Run on the caller's.
         int reads = 0;
         nextOut = 0;
         pipeline.read = [&](std::span<std::uint8_t>) { return ++reads < 5; };
@@ -1108,11 +1109,23 @@ TEST(BlockPipeline, KeepsOrderAndStopsOnFailure) {
         nextOut = 0;
         pipeline.read = [&](std::span<std::uint8_t>) {
             if (++reads == 3) {
-                throw std::runtime_error("read");
+                throw std::domain_error("read");
             }
             return true;
         };
-        EXPECT_FALSE(pipeline.Run(total));
+        EXPECT_THROW(static_cast<void>(pipeline.Run(total)), std::domain_error);
+        nextOut = 0;
+        pipeline.read = [](std::span<std::uint8_t>) { return true; };
+        const auto transform = pipeline.transform;
+        pipeline.transform = [&](std::uint64_t index, std::span<std::uint8_t> chunk,
+                                 std::span<std::uint8_t> side) {
+            if (index == 7) {
+                throw std::length_error("transform");
+            }
+            transform(index, chunk, side);
+        };
+        EXPECT_THROW(static_cast<void>(pipeline.Run(total)), std::length_error);
+        pipeline.transform = transform;
         int writes = 0;
         pipeline.read = [](std::span<std::uint8_t>) { return true; };
         pipeline.write = [&](std::span<const std::uint8_t>, std::span<const std::uint8_t>) {
