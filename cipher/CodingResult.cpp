@@ -29,6 +29,16 @@ CodingResult MakeResult(CodingStatus status, std::error_code error) {
     return result;
 }
 
+CodingStatus InputStatus(const std::error_code& error) {
+    return error == MakeError(FileError::Changed) ? CodingStatus::InputChanged
+                                                  : CodingStatus::InputUnreadable;
+}
+
+CodingStatus OutputStatus(const std::error_code& error) {
+    return error == std::errc::file_exists ? CodingStatus::OutputExists
+                                           : CodingStatus::OutputUnwritable;
+}
+
 std::string DescribeFailure(const CodingResult& result) {
     const std::string reason = Reason(result.error);
     const auto with = [&](const std::string& what) {

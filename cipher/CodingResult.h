@@ -57,6 +57,10 @@ struct CodingResult {
 
 // A result of a status and its reason.
 [[nodiscard]] CodingResult MakeResult(CodingStatus status, std::error_code error = {});
+// The status of a failed input: InputChanged for FileError::Changed, else InputUnreadable.
+[[nodiscard]] CodingStatus InputStatus(const std::error_code& error);
+// The status of a failed output: OutputExists for file_exists, else OutputUnwritable.
+[[nodiscard]] CodingStatus OutputStatus(const std::error_code& error);
 
 // A one-line English reason for a failed result, naming the system's reason where there is one
 // ("wrong key or damaged file", "no space left on device", "permission denied", "is a folder").

@@ -2,6 +2,7 @@
 
 #include <limits>
 #include <new>
+#include <system_error>
 
 #include "cipher/EncodedReader.h"
 
@@ -55,6 +56,10 @@ Result<bool> DecodeBufferInto(std::span<const std::uint8_t> file, std::string_vi
     } catch (const std::bad_alloc&) {
         WipeMemory(plain.data(), plain.size());
         return Failure(std::make_error_code(std::errc::not_enough_memory));
+    } catch (const std::system_error& error) {
+        // A failing library call of the check values, with the library's reason.
+        WipeMemory(plain.data(), plain.size());
+        return Failure(error.code());
     }
 }
 

@@ -1,27 +1,15 @@
 #include "cipher/EncodedFile.h"
 
-#include <algorithm>
-#include <atomic>
-#include <cctype>
-#include <optional>
+#include <new>
+#include <system_error>
 
-#include "cipher/BlockPipeline.h"
-#include "cipher/EncodedHeader.h"
 #include "cipher/EncodedReader.h"
-#include "cipher/GostFast.h"
-#include "cipher/ProgressPacer.h"
+#include "cipher/EncodedWriter.h"
+#include "cipher/MeasuredInput.h"
 
 namespace quorvane {
 
 namespace {
-
-// An input whose reported size is 0 may still hold bytes (the system's pseudo-files such as
-// /proc/cpuinfo): it is read into memory up to this many bytes, then encoded from there.
-constexpr std::size_t kMeasuredInputLimit = std::size_t{64} << 20;
-
-std::span<const std::uint8_t> AsBytes(std::string_view text) {
-    return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
-}
 
 // The output file as the decoder's sink.
 class AtomicSink final : public PlainSink {
@@ -43,15 +31,19 @@ public:
     [[nodiscard]] std::error_code Error() const override { return {}; }
 };
 
-// A changed input is told apart from one that cannot be read.
-CodingStatus InputFailure(const std::error_code& error) {
-    return error == MakeError(FileError::Changed) ? CodingStatus::InputChanged
-                                                  : CodingStatus::InputUnreadable;
-}
-
-CodingStatus OutputFailure(const std::error_code& error) {
-    return error == std::errc::file_exists ? CodingStatus::OutputExists
-                                           : CodingStatus::OutputUnwritable;
+// Runs an operation that does not throw to its caller: std::bad_alloc (no memory for a buffer
+// or a thread's state) and std::system_error (a failing library call of the check values) are
+// the failures a file operation can meet; they are reported with `status` and their own reason.
+// Anything else is a fault of a caller's callback or of the program, and goes on.
+template <typename Operation>
+CodingResult Reported(CodingStatus status, Operation operation) {
+    try {
+        return operation();
+    } catch (const std::bad_alloc&) {
+        return MakeResult(status, std::make_error_code(std::errc::not_enough_memory));
+    } catch (const std::system_error& error) {
+        return MakeResult(status, error.code());
+    }
 }
 
 // True when output already names the same file as input (a link or a second name included).
@@ -64,229 +56,77 @@ bool IsSameFile(const std::filesystem::path& input, const std::filesystem::path&
     return !ec && same;
 }
 
-// The chunk value of a worker, or zeros (which never verify) when hashing failed.
-void TagChunk(const TagKey* tagKey, std::uint64_t index, std::span<const std::uint8_t> chunk,
-              std::span<std::uint8_t> side, std::atomic<bool>& failed) {
-    if (tagKey == nullptr) {
-        return;
+// Opens input and reads its layout with reader; Done when it may be decoded.
+CodingResult OpenToDecode(PlatformFile& file, const std::filesystem::path& input,
+                          EncodedReader& reader, std::string_view marker, bool allowUnverified) {
+    if (!file.OpenForReading(input)) {
+        return MakeResult(CodingStatus::InputUnreadable, file.Error());
     }
-    try {
-        tagKey->ChunkValue(index, chunk, side);
-    } catch (...) {
-        std::fill(side.begin(), side.end(), std::uint8_t{0});
-        failed = true;
+    CodingResult opened = reader.Open(marker);
+    if (opened.ok() && !reader.Tagged() && !allowUnverified) {
+        return MakeResult(CodingStatus::Unverified);
     }
+    return opened;
 }
 
-// Enciphers the padded plain data coming from readPlain into output, after the header, and
-// adds the trailer of the given version, if any.
-// readError gives the reason of a failed readPlain; inputEnded, called once every byte was
-// read, tells whether the input is still what was measured (FileError::Changed when not).
-CodingResult WriteEncoded(const std::filesystem::path& output, std::string_view marker,
-                          std::uint64_t plainBytes, const GostKey& key,
-                          const SubstitutionTable& table,
-                          const std::function<bool(std::span<std::uint8_t>)>& readPlain,
-                          const std::function<std::error_code()>& readError,
-                          const std::function<std::error_code()>& inputEnded,
-                          const CodingOptions& options, FilePrivacy privacy,
-                          std::optional<TrailerVersion> trailerVersion) {
-    const bool withTrailer = trailerVersion.has_value();
-    if (!IsWritableMarker(marker)) {
-        return MakeResult(CodingStatus::BadMarker);
-    }
-    const std::uint64_t blockCount = (plainBytes + kGostBlockBytes - 1) / kGostBlockBytes;
-    const auto padCount = static_cast<int>(blockCount * kGostBlockBytes - plainBytes);
-    AtomicFile file(output, options.mode, privacy);
-    const bool opened = file.Open();
-    CodingResult result;
-    result.staleRemoved = file.StaleRemoved();
-    if (!opened) {
-        result.status = OutputFailure(file.Error());
-        result.error = file.Error();
+CodingResult DecodeToFile(const std::filesystem::path& input, const std::filesystem::path& output,
+                          std::string_view marker, const GostKey& key,
+                          const SubstitutionTable& table, const CodingOptions& options) {
+    PlatformFile file;
+    FileSource source(file);
+    EncodedReader reader(source, key, table);
+    CodingResult result = OpenToDecode(file, input, reader, marker, options.allowUnverified);
+    if (!result.ok()) {
         return result;
-    }
-    const std::string header = HeaderText(marker, blockCount, padCount);
-    if (!file.Write(AsBytes(header))) {
-        result.status = CodingStatus::OutputUnwritable;
-        result.error = file.Error();
-        return result;
-    }
-    const GostFast cipher(key, table);
-    std::optional<TagKey> tagKey;
-    std::optional<FileTagger> tagger;
-    if (withTrailer) {
-        tagKey.emplace(key, table, *trailerVersion);
-        tagger.emplace(*tagKey, AsBytes(header));
-    }
-    std::atomic<bool> hashFailed{false};
-    bool readFailed = false;
-    bool cancelled = false;
-    std::uint64_t offered = 0;
-    ProgressPacer pacer(options.progress, blockCount * kGostBlockBytes);
-    BlockPipeline pipeline;
-    pipeline.chunkBytes = kTagChunkBytes;
-    pipeline.sideBytes = withTrailer ? tagKey->ChunkValueBytes() : 0;
-    pipeline.read = [&](std::span<std::uint8_t> chunk) {
-        // The last chunk ends with the zero padding.
-        const std::uint64_t left = plainBytes - offered;
-        const std::size_t real =
-            left < chunk.size() ? static_cast<std::size_t>(left) : chunk.size();
-        std::fill(chunk.begin() + static_cast<std::ptrdiff_t>(real), chunk.end(), std::uint8_t{0});
-        offered += real;
-        if (!readPlain(chunk.first(real))) {
-            readFailed = true;
-            return false;
-        }
-        return true;
-    };
-    const TagKey* chunkKey = tagKey ? &*tagKey : nullptr;
-    pipeline.transform = [&](std::uint64_t index, std::span<std::uint8_t> chunk,
-                             std::span<std::uint8_t> side) {
-        cipher.Encrypt(chunk, kEncryptionPasses);
-        TagChunk(chunkKey, index, chunk, side, hashFailed);
-    };
-    // Called on the caller's thread, so the cancel callback is asked there, between chunks.
-    pipeline.write = [&](std::span<const std::uint8_t> chunk, std::span<const std::uint8_t> side) {
-        if (options.cancelled && options.cancelled()) {
-            cancelled = true;
-            return false;
-        }
-        if (tagger) {
-            tagger->Add(side);
-        }
-        if (!file.Write(chunk)) {
-            return false;
-        }
-        pacer.Add(chunk.size());
-        return true;
-    };
-    if (!pipeline.Run(blockCount * kGostBlockBytes)) {
-        if (cancelled) {
-            result.status = CodingStatus::Cancelled;
-        } else if (readFailed) {
-            result.error = readError();
-            result.status = InputFailure(result.error);
-        } else {
-            result.status = CodingStatus::OutputUnwritable;
-            result.error = file.Error();
-        }
-        return result;
-    }
-    if (hashFailed) {
-        result.status = CodingStatus::OutputUnwritable;
-        result.error = std::make_error_code(std::errc::not_enough_memory);
-        return result;
-    }
-    if (const std::error_code ended = inputEnded()) {
-        result.status = InputFailure(ended);
-        result.error = ended;
-        return result;
-    }
-    if (withTrailer) {
-        const Trailer trailer =
-            MakeTrailer(*trailerVersion, tagKey->KeyCheck(AsBytes(header)), tagger->Finish());
-        if (!file.Write(trailer)) {
-            result.status = CodingStatus::OutputUnwritable;
-            result.error = file.Error();
-            return result;
-        }
-    }
-    if (!file.Commit()) {
-        result.status = OutputFailure(file.Error());
-        result.error = file.Error();
-        return result;
-    }
-    result.status = CodingStatus::Done;
-    return result;
-}
-
-// Reads a whole input whose size the system does not report (a pseudo-file of size 0) into
-// memory, at most kMeasuredInputLimit bytes.
-bool ReadMeasured(PlatformFile& in, std::vector<std::uint8_t>& content, std::error_code& error) {
-    std::array<std::uint8_t, 64 << 10> chunk{};
-    for (;;) {
-        const std::int64_t got = in.ReadSome(chunk);
-        if (got < 0) {
-            error = in.Error();
-            return false;
-        }
-        if (got == 0) {
-            return true;
-        }
-        if (content.size() + static_cast<std::size_t>(got) > kMeasuredInputLimit) {
-            error = std::make_error_code(std::errc::file_too_large);
-            return false;
-        }
-        content.insert(content.end(), chunk.begin(), chunk.begin() + got);
-    }
-}
-
-CodingResult EncodeFromFile(const std::filesystem::path& input, const std::filesystem::path& output,
-                            std::string_view marker, const GostKey& key,
-                            const SubstitutionTable& table, const CodingOptions& options,
-                            std::optional<TrailerVersion> trailerVersion) {
-    PlatformFile in;
-    if (!in.OpenForReading(input)) {
-        return MakeResult(CodingStatus::InputUnreadable, in.Error());
-    }
-    FileIdentity opened;
-    if (!in.Identify(opened)) {
-        return MakeResult(CodingStatus::InputUnreadable, in.Error());
-    }
-    if (opened.size / kGostBlockBytes >= kMaxBlockCount) {
-        return MakeResult(CodingStatus::InputUnreadable,
-                          std::make_error_code(std::errc::file_too_large));
     }
     if (IsSameFile(input, output)) {
-        return MakeResult(CodingStatus::SameFile);
+        result.status = CodingStatus::SameFile;
+        return result;
     }
-    // Size 0 says nothing about a pseudo-file's content: it is measured by reading it.
-    std::vector<std::uint8_t> measured;
-    const bool fromMemory = opened.size == 0;
-    if (fromMemory) {
-        std::error_code error;
-        if (!ReadMeasured(in, measured, error)) {
-            return MakeResult(CodingStatus::InputUnreadable, error);
-        }
+    AtomicFile out(output, options.mode);
+    const bool created = out.Open();
+    result.staleRemoved = out.StaleRemoved();
+    if (!created) {
+        result.status = OutputStatus(out.Error());
+        result.error = out.Error();
+        return result;
     }
-    if (!fromMemory) {
-        in.AdviseSequentialRead();
+    AtomicSink sink(out);
+    CodingResult decoded = reader.Decode(options, sink);
+    decoded.staleRemoved = std::move(result.staleRemoved);
+    if (!decoded.ok()) {
+        out.Discard();
+    } else if (!out.Commit()) {
+        decoded.status = OutputStatus(out.Error());
+        decoded.error = out.Error();
+        decoded.tagVerified = false;
     }
-    std::uint64_t offset = 0;
-    const auto readPlain = [&](std::span<std::uint8_t> chunk) {
-        if (fromMemory) {
-            std::copy_n(measured.begin() + static_cast<std::ptrdiff_t>(offset), chunk.size(),
-                        chunk.begin());
-            offset += chunk.size();
-            return true;
-        }
-        return in.ReadExactly(chunk);
-    };
-    // A file that shrinks while it is read fails the exact reads: changed, not zeros.
-    const auto readError = [&] {
-        const std::error_code error = in.Error();
-        return error == MakeError(FileError::EndOfFile) ? MakeError(FileError::Changed) : error;
-    };
-    // After the last read the file must end where it was measured and be the same file with
-    // the same size and times: a write meanwhile would otherwise be encoded in part.
-    const auto inputEnded = [&]() -> std::error_code {
-        if (fromMemory) {
-            return {};
-        }
-        std::array<std::uint8_t, 1> beyond{};
-        const std::int64_t got = in.ReadSome(beyond);
-        if (got < 0) {
-            return in.Error();
-        }
-        FileIdentity now;
-        if (!in.Identify(now)) {
-            return in.Error();
-        }
-        return got > 0 || !(now == opened) ? MakeError(FileError::Changed) : std::error_code();
-    };
-    return WriteEncoded(output, marker, fromMemory ? measured.size() : opened.size, key, table,
-                        readPlain, readError, inputEnded, options, FilePrivacy::Normal,
-                        trailerVersion);
+    return decoded;
+}
+
+CodingResult DecodeToMemory(const std::filesystem::path& input, std::string_view marker,
+                            const GostKey& key, const SubstitutionTable& table,
+                            std::vector<std::uint8_t>& plain, std::uint64_t maxBytes,
+                            const CodingOptions& options) {
+    PlatformFile file;
+    FileSource source(file);
+    EncodedReader reader(source, key, table);
+    CodingResult result = OpenToDecode(file, input, reader, marker, options.allowUnverified);
+    if (!result.ok()) {
+        return result;
+    }
+    if (reader.Header().PlainBytes() > maxBytes) {
+        result.status = CodingStatus::OutputUnwritable;
+        result.error = std::make_error_code(std::errc::file_too_large);
+        return result;
+    }
+    std::vector<std::uint8_t> data(static_cast<std::size_t>(reader.Header().PlainBytes()));
+    SpanSink sink(data);
+    CodingResult decoded = reader.Decode(options, sink);
+    if (decoded.ok()) {
+        plain = std::move(data);
+    }
+    return decoded;
 }
 
 }  // namespace
@@ -295,135 +135,52 @@ CodingResult EncodeFileChecked(const std::filesystem::path& input,
                                const std::filesystem::path& output, std::string_view marker,
                                const GostKey& key, const SubstitutionTable& table,
                                const CodingOptions& options) {
-    try {
-        return EncodeFromFile(input, output, marker, key, table, options, kLatestTrailer);
-    } catch (...) {
-        // Out of memory or a failing library call: nothing was delivered.
-        return MakeResult(CodingStatus::OutputUnwritable,
-                          std::make_error_code(std::errc::not_enough_memory));
-    }
-}
-
-CodingResult EncodeFileWithTrailerVersion(const std::filesystem::path& input,
-                                          const std::filesystem::path& output,
-                                          std::string_view marker, const GostKey& key,
-                                          const SubstitutionTable& table, TrailerVersion version,
-                                          const CodingOptions& options) {
-    try {
-        return EncodeFromFile(input, output, marker, key, table, options, version);
-    } catch (...) {
-        return MakeResult(CodingStatus::OutputUnwritable,
-                          std::make_error_code(std::errc::not_enough_memory));
-    }
-}
-
-CodingResult EncodeFileWithoutTrailer(const std::filesystem::path& input,
-                                      const std::filesystem::path& output, std::string_view marker,
-                                      const GostKey& key, const SubstitutionTable& table,
-                                      const CodingOptions& options) {
-    try {
-        return EncodeFromFile(input, output, marker, key, table, options, std::nullopt);
-    } catch (...) {
-        return MakeResult(CodingStatus::OutputUnwritable,
-                          std::make_error_code(std::errc::not_enough_memory));
-    }
+    return Reported(CodingStatus::OutputUnwritable, [&] {
+        MeasuredInput source;
+        CodingResult opened = source.Open(input);
+        if (!opened.ok()) {
+            return opened;
+        }
+        if (IsSameFile(input, output)) {
+            return MakeResult(CodingStatus::SameFile);
+        }
+        return EncodeFrom(source, {output, marker, key, table}, options);
+    });
 }
 
 CodingResult EncodeBufferChecked(std::span<const std::uint8_t> plain,
                                  const std::filesystem::path& output, std::string_view marker,
                                  const GostKey& key, const SubstitutionTable& table,
                                  OutputMode mode, FilePrivacy privacy) {
-    try {
-        std::size_t offset = 0;
+    return Reported(CodingStatus::OutputUnwritable, [&] {
+        MemoryPlain source(plain);
         CodingOptions options;
         options.mode = mode;
-        return WriteEncoded(
-            output, marker, plain.size(), key, table,
-            [&](std::span<std::uint8_t> chunk) {
-                std::copy_n(plain.begin() + static_cast<std::ptrdiff_t>(offset), chunk.size(),
-                            chunk.begin());
-                offset += chunk.size();
-                return true;
-            },
-            [] { return std::error_code(); }, [] { return std::error_code(); }, options, privacy,
-            kLatestTrailer);
-    } catch (...) {
-        return MakeResult(CodingStatus::OutputUnwritable,
-                          std::make_error_code(std::errc::not_enough_memory));
-    }
+        return EncodeFrom(source, {output, marker, key, table, privacy}, options);
+    });
 }
 
 CodingResult DecodeFileChecked(const std::filesystem::path& input,
                                const std::filesystem::path& output, std::string_view marker,
                                const GostKey& key, const SubstitutionTable& table,
                                const CodingOptions& options) {
-    try {
-        PlatformFile file;
-        if (!file.OpenForReading(input)) {
-            return MakeResult(CodingStatus::InputUnreadable, file.Error());
-        }
-        FileSource source(file);
-        EncodedReader reader(source, key, table);
-        CodingResult opened = reader.Open(marker);
-        if (!opened.ok()) {
-            return opened;
-        }
-        if (!reader.Tagged() && !options.allowUnverified) {
-            return MakeResult(CodingStatus::Unverified);
-        }
-        if (IsSameFile(input, output)) {
-            CodingResult same = MakeResult(CodingStatus::SameFile);
-            same.tagged = reader.Tagged();
-            return same;
-        }
-        AtomicFile out(output, options.mode);
-        const bool created = out.Open();
-        CodingResult result;
-        result.staleRemoved = out.StaleRemoved();
-        result.tagged = reader.Tagged();
-        if (!created) {
-            result.status = OutputFailure(out.Error());
-            result.error = out.Error();
-            return result;
-        }
-        AtomicSink sink(out);
-        CodingResult decoded = reader.Decode(options, sink);
-        decoded.staleRemoved = std::move(result.staleRemoved);
-        if (!decoded.ok()) {
-            out.Discard();
-            return decoded;
-        }
-        if (!out.Commit()) {
-            decoded.status = OutputFailure(out.Error());
-            decoded.error = out.Error();
-            decoded.tagVerified = false;
-        }
-        return decoded;
-    } catch (...) {
-        return MakeResult(CodingStatus::OutputUnwritable,
-                          std::make_error_code(std::errc::not_enough_memory));
-    }
+    return Reported(CodingStatus::OutputUnwritable,
+                    [&] { return DecodeToFile(input, output, marker, key, table, options); });
 }
 
 CodingResult CheckEncodedFile(const std::filesystem::path& input, std::string_view marker,
                               const GostKey& key, const SubstitutionTable& table) {
-    try {
+    return Reported(CodingStatus::InputUnreadable, [&] {
         PlatformFile file;
-        if (!file.OpenForReading(input)) {
-            return MakeResult(CodingStatus::InputUnreadable, file.Error());
-        }
         FileSource source(file);
         EncodedReader reader(source, key, table);
-        CodingResult opened = reader.Open(marker);
+        CodingResult opened = OpenToDecode(file, input, reader, marker, true);
         if (!opened.ok() || !reader.Tagged()) {
             return opened;
         }
         DiscardSink sink;
         return reader.Decode({}, sink);
-    } catch (...) {
-        return MakeResult(CodingStatus::InputUnreadable,
-                          std::make_error_code(std::errc::not_enough_memory));
-    }
+    });
 }
 
 CodingResult DecodeToBufferChecked(const std::filesystem::path& input, std::string_view marker,
@@ -431,38 +188,9 @@ CodingResult DecodeToBufferChecked(const std::filesystem::path& input, std::stri
                                    std::vector<std::uint8_t>& plain, std::uint64_t maxBytes,
                                    const CodingOptions& options) {
     plain.clear();
-    try {
-        PlatformFile file;
-        if (!file.OpenForReading(input)) {
-            return MakeResult(CodingStatus::InputUnreadable, file.Error());
-        }
-        FileSource source(file);
-        EncodedReader reader(source, key, table);
-        CodingResult opened = reader.Open(marker);
-        if (!opened.ok()) {
-            return opened;
-        }
-        if (!reader.Tagged() && !options.allowUnverified) {
-            return MakeResult(CodingStatus::Unverified);
-        }
-        if (reader.Header().PlainBytes() > maxBytes) {
-            CodingResult large = MakeResult(CodingStatus::OutputUnwritable,
-                                            std::make_error_code(std::errc::file_too_large));
-            large.tagged = reader.Tagged();
-            return large;
-        }
-        std::vector<std::uint8_t> data(static_cast<std::size_t>(reader.Header().PlainBytes()));
-        SpanSink sink(data);
-        CodingResult decoded = reader.Decode(options, sink);
-        if (decoded.ok()) {
-            plain = std::move(data);
-        }
-        return decoded;
-    } catch (...) {
-        plain.clear();
-        return MakeResult(CodingStatus::OutputUnwritable,
-                          std::make_error_code(std::errc::not_enough_memory));
-    }
+    return Reported(CodingStatus::OutputUnwritable, [&] {
+        return DecodeToMemory(input, marker, key, table, plain, maxBytes, options);
+    });
 }
 
 }  // namespace quorvane

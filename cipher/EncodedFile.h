@@ -1,42 +1,31 @@
 #pragma once
 
-// The operations on encoded files (layout in cipher/EncodedFormat.h), with their results
-// (cipher/CodingResult.h).
+// The whole-file operations on encoded files: encoding a file or bytes in memory, decoding into
+// a file or into memory, and testing a key. The format is cipher/EncodedFormat.h's, the results
+// cipher/CodingResult.h's; the work is done by cipher/EncodedWriter.h (with the measured input
+// of cipher/MeasuredInput.h) and cipher/EncodedReader.h. Encoded bytes already in memory are
+// decoded by cipher/EncodedBuffer.h.
 //
 // Decoding a file with a trailer checks the key check first (a wrong key is told before any
 // byte is deciphered), then the file tag while deciphering into a temporary file; the output is
-// committed only when the tag matches.
+// committed only when the tag matches. An output that names the input itself is refused
+// (CodingStatus::SameFile).
 //
-// Encoding reads its input as a stream whose length is checked: a regular file is measured
-// (size, modification and change times, device and inode) when opened and again after the
-// last read, and one more byte is asked for at the end; any difference fails the file with
-// CodingStatus::InputChanged. An input that reports size 0 (pseudo-files such as /proc/cpuinfo)
-// is measured by reading it into memory, up to 64 MiB.
-//
-// Writing is atomic (files/AtomicFile.h): the output is written to a uniquely named,
-// owner-only temporary file in the output's folder and renamed to the output only when every
-// write and the close succeeded; the folder is flushed before the result is Done. An existing
-// output that is not a regular file (a folder, a pipe, a device) is refused. On failure an
-// existing output is left as it was and nothing else remains.
+// None of them throws for a failure of its own: no memory for a buffer and a failing library
+// call are reported as results. What a caller's callback (progress, cancel) throws goes on to
+// the caller, after the operation has cleaned up: no output is left half-written.
 
-#include <array>
 #include <cstdint>
 #include <filesystem>
-#include <functional>
-#include <optional>
 #include <span>
-#include <string>
 #include <string_view>
-#include <system_error>
 #include <vector>
 
 #include "cipher/CodingResult.h"
 #include "cipher/EncodedFormat.h"
 #include "cipher/EncodedHeader.h"
-#include "cipher/FileTag.h"
 #include "cipher/Gost.h"
 #include "files/AtomicFile.h"
-#include "files/ByteProgress.h"
 
 namespace quorvane {
 
@@ -69,21 +58,6 @@ namespace quorvane {
                                                std::string_view marker, const GostKey& key,
                                                const SubstitutionTable& table, OutputMode mode,
                                                FilePrivacy privacy);
-
-// The formats of earlier versions: without the trailer, or with the trailer of the previous
-// release. For compatibility tests and for measuring what the trailer costs; the program itself
-// always writes the latest trailer.
-[[nodiscard]] CodingResult EncodeFileWithTrailerVersion(const std::filesystem::path& input,
-                                                        const std::filesystem::path& output,
-                                                        std::string_view marker, const GostKey& key,
-                                                        const SubstitutionTable& table,
-                                                        TrailerVersion version,
-                                                        const CodingOptions& options = {});
-[[nodiscard]] CodingResult EncodeFileWithoutTrailer(const std::filesystem::path& input,
-                                                    const std::filesystem::path& output,
-                                                    std::string_view marker, const GostKey& key,
-                                                    const SubstitutionTable& table,
-                                                    const CodingOptions& options = {});
 
 // DecodeFileChecked into memory. Refuses (OutputUnwritable, file_too_large) a file whose plain
 // data would be longer than maxBytes. On failure plain is empty. Of the options, only

@@ -1,6 +1,7 @@
 #include "cipher/EncodedHeader.h"
 
 #include <algorithm>
+#include <new>
 
 #include "cipher/CipherError.h"
 
@@ -154,7 +155,7 @@ bool ReadMarker(const std::filesystem::path& input, std::string& token) {
             return false;
         }
         return ReadHeaderToken(prefix, token) != 0;
-    } catch (...) {
+    } catch (const std::bad_alloc&) {  // the header window or the token
         token.clear();
         return false;
     }

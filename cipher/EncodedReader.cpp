@@ -1,7 +1,6 @@
 #include "cipher/EncodedReader.h"
 
 #include <algorithm>
-#include <atomic>
 #include <optional>
 
 #include "cipher/BlockPipeline.h"
@@ -11,24 +10,6 @@
 #include "cipher/ProgressPacer.h"
 
 namespace quorvane {
-
-namespace {
-
-// The chunk value of a worker, or zeros (which never verify) when hashing failed.
-void TagChunk(const TagKey* tagKey, std::uint64_t index, std::span<const std::uint8_t> chunk,
-              std::span<std::uint8_t> side, std::atomic<bool>& failed) {
-    if (tagKey == nullptr) {
-        return;
-    }
-    try {
-        tagKey->ChunkValue(index, chunk, side);
-    } catch (...) {
-        std::fill(side.begin(), side.end(), std::uint8_t{0});
-        failed = true;
-    }
-}
-
-}  // namespace
 
 bool MemorySource::Size(std::uint64_t& bytes) {
     bytes = bytes_.size();
@@ -130,8 +111,6 @@ CodingResult EncodedReader::Decode(const CodingOptions& options, PlainSink& sink
         tagKey.emplace(key_, table_, trailer_.version);
         tagger.emplace(*tagKey, headerBytes_);
     }
-    const TagKey* chunkKey = tagKey ? &*tagKey : nullptr;
-    std::atomic<bool> hashFailed{false};
     bool readFailed = false;
     bool stopped = false;
     bool sinkFailed = false;
@@ -148,7 +127,9 @@ CodingResult EncodedReader::Decode(const CodingOptions& options, PlainSink& sink
     pipeline.transform = [&](std::uint64_t index, std::span<std::uint8_t> chunk,
                              std::span<std::uint8_t> side) {
         // The tag covers the cipher data as stored: taken before deciphering.
-        TagChunk(chunkKey, index, chunk, side, hashFailed);
+        if (tagKey) {
+            tagKey->ChunkValue(index, chunk, side);
+        }
         cipher.Decrypt(chunk, kEncryptionPasses);
     };
     pipeline.write = [&](std::span<const std::uint8_t> chunk, std::span<const std::uint8_t> side) {
@@ -186,11 +167,6 @@ CodingResult EncodedReader::Decode(const CodingOptions& options, PlainSink& sink
             result.status = CodingStatus::OutputUnwritable;
             result.error = sinkFailed ? sink.Error() : std::error_code();
         }
-        return result;
-    }
-    if (hashFailed) {
-        result.status = CodingStatus::InputUnreadable;
-        result.error = std::make_error_code(std::errc::not_enough_memory);
         return result;
     }
     if (tagged) {

@@ -22,6 +22,7 @@
 #include "cipher/EncodedFile.h"
 #include "tests/fuzz/FuzzSupport.h"
 #include "tests/support/CodingWrappers.h"
+#include "tests/support/EarlierFormats.h"
 
 namespace quorvane::fuzz {
 namespace {

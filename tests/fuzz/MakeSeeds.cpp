@@ -19,6 +19,7 @@
 #include "speaker/UserList.h"
 #include "tests/fuzz/FuzzSupport.h"
 #include "tests/support/CodingWrappers.h"
+#include "tests/support/EarlierFormats.h"
 
 namespace quorvane::fuzz {
 namespace {
