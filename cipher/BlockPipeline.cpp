@@ -68,8 +68,10 @@ public:
           total_(total),
           chunkCount_(ChunkCount(total, pipeline.chunkBytes)),
           workers_(workers),
-          slots_(4 * static_cast<std::size_t>(workers) + 2) {
+          slots_(static_cast<std::size_t>(
+              std::min<std::uint64_t>(4 * static_cast<std::uint64_t>(workers) + 2, chunkCount_))) {
         for (Slot& slot : slots_) {
+            slot.data.resize(pipeline.chunkBytes);
             slot.side.resize(pipeline.sideBytes);
         }
     }
@@ -138,7 +140,7 @@ public:
 private:
     enum class State { Free, Queued, Done };
     struct Slot {
-        SecretBytes data;  // allocated when first used
+        SecretBytes data;
         std::vector<std::uint8_t> side;
         std::uint64_t index = 0;
         std::size_t size = 0;
@@ -211,7 +213,6 @@ private:
         Slot& slot = slots_[index];
         slot.size = ChunkSize(total_, pipeline_.chunkBytes, next);
         slot.index = next;
-        slot.data.resize(pipeline_.chunkBytes);
         if (!pipeline_.read(std::span<std::uint8_t>(slot.data.data(), slot.size))) {
             return false;
         }
