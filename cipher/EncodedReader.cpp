@@ -103,23 +103,53 @@ CodingResult EncodedReader::ReadTrailer(std::uint64_t size, std::uint64_t dataEn
 }
 
 CodingResult EncodedReader::Decode(const CodingOptions& options, PlainSink& sink) {
-    const bool tagged = Tagged();
-    const GostFast cipher(key_, table_);
     std::optional<TagKey> tagKey;
     std::optional<FileTagger> tagger;
-    if (tagged) {
+    if (Tagged()) {
         tagKey.emplace(key_, table_, trailer_.version);
         tagger.emplace(*tagKey, headerBytes_);
     }
-    bool readFailed = false;
-    bool stopped = false;
-    bool sinkFailed = false;
+    CodingResult result;
+    result.tagged = Tagged();
+    switch (Decipher(options, sink, tagKey ? &*tagKey : nullptr, tagger ? &*tagger : nullptr)) {
+        case Stop::None:
+            break;
+        case Stop::Cancelled:
+            result.status = CodingStatus::Cancelled;
+            return result;
+        case Stop::Read:
+            result.error = source_.Error();
+            // The file shrank while it was read.
+            result.status = result.error == MakeError(FileError::EndOfFile)
+                                ? CodingStatus::Truncated
+                                : CodingStatus::InputUnreadable;
+            return result;
+        case Stop::Write:
+            result.status = CodingStatus::OutputUnwritable;
+            result.error = sink.Error();
+            return result;
+    }
+    if (tagger && !TagsEqual(tagger->Finish(), TrailerFileTag(trailerBytes_))) {
+        result.status = CodingStatus::WrongKeyOrDamaged;
+        result.error = MakeError(CipherError::Damaged);
+        return result;
+    }
+    result.tagVerified = Tagged();
+    result.status = CodingStatus::Done;
+    return result;
+}
+
+EncodedReader::Stop EncodedReader::Decipher(const CodingOptions& options, PlainSink& sink,
+                                            const TagKey* tagKey, FileTagger* tagger) {
+    const GostFast cipher(key_, table_);
+    bool readFailed = false;  // set on the reader's thread
+    bool cancelled = false;   // set on the caller's
     source_.AdviseSequentialRead();
     std::uint64_t plainLeft = header_.PlainBytes();
     ProgressPacer pacer(options.progress, header_.DataBytes());
     BlockPipeline pipeline;
     pipeline.chunkBytes = kTagChunkBytes;
-    pipeline.sideBytes = tagged ? tagKey->ChunkValueBytes() : 0;
+    pipeline.sideBytes = tagKey != nullptr ? tagKey->ChunkValueBytes() : 0;
     pipeline.read = [&](std::span<std::uint8_t> chunk) {
         readFailed = !source_.ReadExactly(chunk);
         return !readFailed;
@@ -127,58 +157,34 @@ CodingResult EncodedReader::Decode(const CodingOptions& options, PlainSink& sink
     pipeline.transform = [&](std::uint64_t index, std::span<std::uint8_t> chunk,
                              std::span<std::uint8_t> side) {
         // The tag covers the cipher data as stored: taken before deciphering.
-        if (tagKey) {
+        if (tagKey != nullptr) {
             tagKey->ChunkValue(index, chunk, side);
         }
         cipher.Decrypt(chunk, kEncryptionPasses);
     };
+    // On the caller's thread, so the cancel request is asked there, between chunks.
     pipeline.write = [&](std::span<const std::uint8_t> chunk, std::span<const std::uint8_t> side) {
-        if (options.cancelled && options.cancelled()) {
-            stopped = true;
+        cancelled = options.cancelled && options.cancelled();
+        if (cancelled) {
             return false;
         }
-        if (tagger) {
+        if (tagger != nullptr) {
             tagger->Add(side);
         }
         // The padding zeros at the end of the last block are not part of the plain data.
         const std::size_t keep =
-            plainLeft < chunk.size() ? static_cast<std::size_t>(plainLeft) : chunk.size();
+            static_cast<std::size_t>(std::min<std::uint64_t>(plainLeft, chunk.size()));
         plainLeft -= keep;
         if (!sink.Write(chunk.first(keep))) {
-            sinkFailed = true;
             return false;
         }
         pacer.Add(chunk.size());
         return true;
     };
-    CodingResult result;
-    result.tagged = tagged;
-    if (!pipeline.Run(header_.DataBytes())) {
-        if (stopped) {
-            result.status = CodingStatus::Cancelled;
-        } else if (readFailed) {
-            const std::error_code error = source_.Error();
-            // The file shrank while it was read.
-            result.status = error == MakeError(FileError::EndOfFile)
-                                ? CodingStatus::Truncated
-                                : CodingStatus::InputUnreadable;
-            result.error = error;
-        } else {
-            result.status = CodingStatus::OutputUnwritable;
-            result.error = sinkFailed ? sink.Error() : std::error_code();
-        }
-        return result;
+    if (pipeline.Run(header_.DataBytes())) {
+        return Stop::None;
     }
-    if (tagged) {
-        if (!TagsEqual(tagger->Finish(), TrailerFileTag(trailerBytes_))) {
-            result.status = CodingStatus::WrongKeyOrDamaged;
-            result.error = MakeError(CipherError::Damaged);
-            return result;
-        }
-        result.tagVerified = true;
-    }
-    result.status = CodingStatus::Done;
-    return result;
+    return cancelled ? Stop::Cancelled : readFailed ? Stop::Read : Stop::Write;
 }
 
 }  // namespace quorvane

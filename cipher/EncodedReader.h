@@ -19,6 +19,7 @@
 #include "cipher/CodingResult.h"
 #include "cipher/EncodedFormat.h"
 #include "cipher/EncodedHeader.h"
+#include "cipher/FileTag.h"
 #include "cipher/Gost.h"
 #include "files/PlatformFile.h"
 
@@ -118,7 +119,15 @@ public:
     [[nodiscard]] CodingResult Decode(const CodingOptions& options, PlainSink& sink);
 
 private:
+    // Why deciphering stopped before the end: nothing did, a cancel request, a failed read of
+    // the source, a failed write to the sink.
+    enum class Stop { None, Cancelled, Read, Write };
+
     [[nodiscard]] CodingResult ReadTrailer(std::uint64_t size, std::uint64_t dataEnd);
+    // The cipher data through the pipeline: each chunk's value taken for the tag (with a
+    // trailer), the chunk deciphered and its plain bytes, without the padding, given to sink.
+    [[nodiscard]] Stop Decipher(const CodingOptions& options, PlainSink& sink, const TagKey* tagKey,
+                                FileTagger* tagger);
 
     EncodedSource& source_;
     const GostKey& key_;
