@@ -14,7 +14,8 @@
 //   Damaged     the trailer is not whole, or the file tag does not match the data
 //   Unverified  no trailer, and options.allowUnverified was not given
 //   TooLarge    the plain data would be longer than options.maxPlainBytes
-//   std::errc::not_enough_memory when the plain data cannot be had
+//   std::errc::not_enough_memory when the plain data cannot be had, or libgcrypt's own reason
+//   when the library fails in a check value
 
 #include <cstddef>
 #include <cstdint>

@@ -2,13 +2,13 @@
 
 // Reading an encoded file (layout in cipher/EncodedFormat.h), wherever its bytes are: the one
 // parser of its header and trailer and the one decoder of its data, for files on disk
-// (cipher/Decoding.h) and for files already in memory (cipher/EncodedBuffer.h).
+// (cipher/EncodedFile.h) and for files already in memory (cipher/EncodedBuffer.h).
 //
 // Open reads the header (checked against the expected marker), checks that the whole cipher
 // data is there, locates the trailer and verifies its key check: a wrong key is told before any
 // byte is deciphered. Decode then deciphers the data into a sink while it computes the file tag,
-// and is Done only when the tag matches; what the sink received before is then to be discarded
-// by the caller.
+// and is Done only when the tag matches; when it is not, the caller discards what the sink
+// received.
 
 #include <cstdint>
 #include <span>
