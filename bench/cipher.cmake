@@ -20,7 +20,7 @@ endif()
 
 # Whole-file throughput and peak memory on a large file (1 GiB by default).
 add_executable(cipher_file_bench ${CMAKE_CURRENT_SOURCE_DIR}/cipher_file.cpp)
-target_link_libraries(cipher_file_bench PRIVATE quorvane_cipher)
+target_link_libraries(cipher_file_bench PRIVATE quorvane_cipher quorvane_test_support_cipher)
 if(QUORVANE_GCRYPT_FOUND)
   target_link_libraries(cipher_file_bench PRIVATE PkgConfig::QUORVANE_GCRYPT)
   target_compile_definitions(cipher_file_bench PRIVATE QUORVANE_HAVE_GCRYPT=1)

@@ -21,6 +21,7 @@
 #include "cipher/EncodedFile.h"
 #include "cipher/GostFast.h"
 #include "tests/support/CodingWrappers.h"
+#include "tests/support/EarlierFormats.h"
 
 #ifdef __linux__
 #include <sys/resource.h>

@@ -1,11 +1,16 @@
 #include "cipher/BlockPipeline.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <deque>
+#include <exception>
 #include <mutex>
 #include <optional>
+#include <system_error>
 #include <thread>
 #include <vector>
+
+#include "files/Secret.h"
 
 namespace quorvane {
 
@@ -24,199 +29,249 @@ int WorkerCount(int requested) {
     return cores < kMaxWorkers ? static_cast<int>(cores) : kMaxWorkers;
 }
 
+std::uint64_t ChunkCount(std::uint64_t total, std::size_t chunkBytes) {
+    return (total + chunkBytes - 1) / chunkBytes;
+}
+
 std::size_t ChunkSize(std::uint64_t total, std::size_t chunkBytes, std::uint64_t index) {
     const std::uint64_t left = total - index * chunkBytes;
     return left < chunkBytes ? static_cast<std::size_t>(left) : chunkBytes;
 }
 
-}  // namespace
+// Every stage on the calling thread, one chunk after the other.
+bool RunOnCaller(const BlockPipeline& pipeline, std::uint64_t total) {
+    SecretBytes buffer(
+        static_cast<std::size_t>(std::min<std::uint64_t>(total, pipeline.chunkBytes)));
+    std::vector<std::uint8_t> side(pipeline.sideBytes);
+    for (std::uint64_t i = 0; i < ChunkCount(total, pipeline.chunkBytes); ++i) {
+        const std::span<std::uint8_t> chunk(buffer.data(),
+                                            ChunkSize(total, pipeline.chunkBytes, i));
+        if (!pipeline.read(chunk)) {
+            return false;
+        }
+        pipeline.transform(i, chunk, side);
+        if (!pipeline.write(chunk, side)) {
+            return false;
+        }
+    }
+    return true;
+}
 
-bool BlockPipeline::Run(std::uint64_t totalBytes) const {
-    const std::uint64_t chunkCount = (totalBytes + chunkBytes - 1) / chunkBytes;
-    const int workerCount = WorkerCount(workers);
+// Reading, transforming and writing overlapped: a reader thread fills free slots in file order,
+// the workers transform them, and the caller writes them in order. While the caller waits for
+// the device (or is not scheduled on a busy machine) the reader and the workers go on until
+// every slot is full; while the reader waits for the disk the writer goes on.
+class OverlappedRun final {
+public:
+    OverlappedRun(const BlockPipeline& pipeline, std::uint64_t total, int workers)
+        : pipeline_(pipeline),
+          total_(total),
+          chunkCount_(ChunkCount(total, pipeline.chunkBytes)),
+          workers_(workers),
+          slots_(4 * static_cast<std::size_t>(workers) + 2) {
+        for (Slot& slot : slots_) {
+            slot.side.resize(pipeline.sideBytes);
+        }
+    }
+    ~OverlappedRun() { Stop(); }
+    OverlappedRun(const OverlappedRun&) = delete;
+    OverlappedRun& operator=(const OverlappedRun&) = delete;
 
-    if (workerCount <= 1 || chunkCount <= 1) {
-        std::vector<std::uint8_t> buffer(
-            static_cast<std::size_t>(totalBytes < chunkBytes ? totalBytes : chunkBytes));
-        std::vector<std::uint8_t> side(sideBytes);
-        // A callback that throws ends the run like a failed read or write, as with threads.
-        try {
-            for (std::uint64_t i = 0; i < chunkCount; ++i) {
-                const std::span<std::uint8_t> chunk(buffer.data(),
-                                                    ChunkSize(totalBytes, chunkBytes, i));
-                if (!read(chunk)) {
-                    return false;
-                }
-                transform(i, chunk, side);
-                if (!write(chunk, side)) {
-                    return false;
+    // Starts the workers and the reader; false (nothing read yet) when the system gives no
+    // thread for the reader or for any worker.
+    bool Start() {
+        for (int i = 0; i < workers_; ++i) {
+            try {
+                threads_.emplace_back([this] { Guarded([this] { Work(); }); });
+            } catch (const std::system_error&) {
+                break;  // no more threads to be had: the ones that started do the work
+            }
+        }
+        if (!threads_.empty()) {
+            try {
+                threads_.emplace_back([this] { Guarded([this] { ReadAll(); }); });
+                return true;
+            } catch (const std::system_error&) {
+            }
+        }
+        Stop();
+        return false;
+    }
+
+    // Writes every chunk in file order on the calling thread. False when a read or a write
+    // failed or a thread threw.
+    bool WriteAll() {
+        for (std::uint64_t next = 0; next < chunkCount_; ++next) {
+            Slot& slot = slots_[next % slots_.size()];
+            {
+                std::unique_lock lock(mutex_);
+                chunkDone_.wait(lock, [&] {
+                    return thrown_ || (next < readCount_ && slot.state == State::Done) ||
+                           (readerEnded_ && next >= readCount_);
+                });
+                if (thrown_ || next >= readCount_) {
+                    return false;  // a thread threw, or the read of this chunk failed
                 }
             }
-        } catch (...) {
-            return false;
+            if (!pipeline_.write(std::span<const std::uint8_t>(slot.data.data(), slot.size),
+                                 slot.side)) {
+                return false;
+            }
+            {
+                const std::lock_guard lock(mutex_);
+                slot.state = State::Free;
+                written_ = next + 1;
+            }
+            slotFreed_.notify_one();
         }
         return true;
     }
 
-    // Reading, transforming and writing overlap: a reader thread fills free slots in file
-    // order, the workers transform them, and the caller writes them in order. While the caller
-    // waits for the device (or is not scheduled on a busy machine) the reader and the workers go
-    // on until every slot is full; while the reader waits for the disk the writer goes on.
+    // Stops and joins the threads, then throws again what one of them threw.
+    void Finish() {
+        Stop();
+        if (thrown_) {
+            std::rethrow_exception(thrown_);
+        }
+    }
+
+private:
     enum class State { Free, Queued, Done };
     struct Slot {
-        std::vector<std::uint8_t> data;
+        SecretBytes data;  // allocated when first used
         std::vector<std::uint8_t> side;
         std::uint64_t index = 0;
         std::size_t size = 0;
         State state = State::Free;
     };
-    const std::size_t slotCount = 4 * static_cast<std::size_t>(workerCount) + 2;
-    std::vector<Slot> slots(slotCount);
-    for (auto& slot : slots) {
-        slot.data.resize(chunkBytes);
-        slot.side.resize(sideBytes);
-    }
-    std::mutex mutex;
-    std::condition_variable workReady;  // a slot was queued, or stopping
-    std::condition_variable chunkDone;  // a slot was transformed, or the reader ended
-    std::condition_variable slotFreed;  // a slot was written, or stopping
-    std::deque<std::size_t> queue;
-    bool stopping = false;
-    bool readerEnded = false;
-    std::uint64_t readCount = 0;  // chunks read and queued so far
-    std::uint64_t written = 0;    // chunks written so far
 
-    auto work = [&] {
+    // Runs a thread's loop; what it throws stops the run and is kept for Finish.
+    template <typename Loop>
+    void Guarded(Loop loop) {
+        try {
+            loop();
+        } catch (...) {
+            {
+                const std::lock_guard lock(mutex_);
+                if (!thrown_) {
+                    thrown_ = std::current_exception();
+                }
+                stopping_ = true;
+            }
+            workReady_.notify_all();
+            slotFreed_.notify_all();
+            chunkDone_.notify_all();
+        }
+    }
+
+    void Work() {
         for (;;) {
             std::size_t index = 0;
             {
-                std::unique_lock lock(mutex);
-                workReady.wait(lock, [&] { return stopping || !queue.empty(); });
-                if (queue.empty()) {
+                std::unique_lock lock(mutex_);
+                workReady_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
+                if (stopping_) {
                     return;
                 }
-                index = queue.front();
-                queue.pop_front();
+                index = queue_.front();
+                queue_.pop_front();
             }
-            Slot& slot = slots[index];
-            transform(slot.index, std::span<std::uint8_t>(slot.data.data(), slot.size), slot.side);
+            Slot& slot = slots_[index];
+            pipeline_.transform(slot.index, std::span<std::uint8_t>(slot.data.data(), slot.size),
+                                slot.side);
             {
-                const std::lock_guard lock(mutex);
+                const std::lock_guard lock(mutex_);
                 slot.state = State::Done;
             }
-            chunkDone.notify_all();
-        }
-    };
-
-    auto readAll = [&] {
-        for (std::uint64_t next = 0; next < chunkCount; ++next) {
-            {
-                std::unique_lock lock(mutex);
-                slotFreed.wait(lock, [&] { return stopping || next - written < slotCount; });
-                if (stopping) {
-                    break;
-                }
-            }
-            Slot& slot = slots[next % slotCount];
-            slot.size = ChunkSize(totalBytes, chunkBytes, next);
-            slot.index = next;
-            bool ok = false;
-            try {
-                ok = read(std::span<std::uint8_t>(slot.data.data(), slot.size));
-            } catch (...) {
-                ok = false;
-            }
-            if (!ok) {
-                break;
-            }
-            {
-                const std::lock_guard lock(mutex);
-                slot.state = State::Queued;
-                queue.push_back(next % slotCount);
-                readCount = next + 1;
-            }
-            workReady.notify_one();
-        }
-        {
-            const std::lock_guard lock(mutex);
-            readerEnded = true;
-        }
-        chunkDone.notify_all();
-    };
-
-    std::vector<std::thread> threads;
-    try {
-        for (int i = 0; i < workerCount; ++i) {
-            threads.emplace_back(work);
-        }
-    } catch (...) {
-        // No more threads to be had: the ones that started do the work.
-    }
-    std::optional<std::thread> reader;
-    if (!threads.empty()) {
-        try {
-            reader.emplace(readAll);
-        } catch (...) {
+            chunkDone_.notify_all();
         }
     }
-    if (!reader) {
-        {
-            const std::lock_guard lock(mutex);
-            stopping = true;
+
+    void ReadAll() {
+        for (std::uint64_t next = 0; next < chunkCount_ && ReadOne(next); ++next) {
         }
-        workReady.notify_all();
-        for (auto& thread : threads) {
+        {
+            const std::lock_guard lock(mutex_);
+            readerEnded_ = true;
+        }
+        chunkDone_.notify_all();
+    }
+
+    // Reads chunk `next` into its slot once the slot is free, and queues it. False when the
+    // run stops or the read failed.
+    bool ReadOne(std::uint64_t next) {
+        {
+            std::unique_lock lock(mutex_);
+            slotFreed_.wait(lock, [&] { return stopping_ || next - written_ < slots_.size(); });
+            if (stopping_) {
+                return false;
+            }
+        }
+        const std::size_t index = next % slots_.size();
+        Slot& slot = slots_[index];
+        slot.size = ChunkSize(total_, pipeline_.chunkBytes, next);
+        slot.index = next;
+        slot.data.resize(pipeline_.chunkBytes);
+        if (!pipeline_.read(std::span<std::uint8_t>(slot.data.data(), slot.size))) {
+            return false;
+        }
+        {
+            const std::lock_guard lock(mutex_);
+            slot.state = State::Queued;
+            queue_.push_back(index);
+            readCount_ = next + 1;
+        }
+        workReady_.notify_one();
+        return true;
+    }
+
+    void Stop() {
+        {
+            const std::lock_guard lock(mutex_);
+            stopping_ = true;
+            queue_.clear();
+        }
+        workReady_.notify_all();
+        slotFreed_.notify_all();
+        for (std::thread& thread : threads_) {
             thread.join();
         }
-        BlockPipeline single = *this;
-        single.workers = 1;
-        return single.Run(totalBytes);
+        threads_.clear();
     }
 
-    bool ok = true;
-    // A callback that throws (a progress display, say) ends the run like a failed write; the
-    // threads must still be stopped and joined below.
-    try {
-        for (std::uint64_t next = 0; next < chunkCount; ++next) {
-            Slot& slot = slots[next % slotCount];
-            {
-                std::unique_lock lock(mutex);
-                chunkDone.wait(lock, [&] {
-                    return (next < readCount && slot.state == State::Done) ||
-                           (readerEnded && next >= readCount);
-                });
-                if (next >= readCount) {
-                    ok = false;  // the read of this chunk failed
-                    break;
-                }
-            }
-            if (!write(std::span<const std::uint8_t>(slot.data.data(), slot.size), slot.side)) {
-                ok = false;
-                break;
-            }
-            {
-                const std::lock_guard lock(mutex);
-                slot.state = State::Free;
-                written = next + 1;
-            }
-            slotFreed.notify_one();
-        }
-    } catch (...) {
-        ok = false;
-    }
+    const BlockPipeline& pipeline_;
+    const std::uint64_t total_;
+    const std::uint64_t chunkCount_;
+    const int workers_;
+    std::vector<Slot> slots_;
+    std::vector<std::thread> threads_;
+    std::mutex mutex_;
+    std::condition_variable workReady_;  // a slot was queued, or stopping
+    std::condition_variable chunkDone_;  // a slot was transformed, the reader ended, or a throw
+    std::condition_variable slotFreed_;  // a slot was written, or stopping
+    std::deque<std::size_t> queue_;
+    std::exception_ptr thrown_;  // the first exception a thread threw
+    bool stopping_ = false;
+    bool readerEnded_ = false;
+    std::uint64_t readCount_ = 0;  // chunks read and queued so far
+    std::uint64_t written_ = 0;    // chunks written so far
+};
 
-    {
-        const std::lock_guard lock(mutex);
-        stopping = true;
-        queue.clear();
+}  // namespace
+
+bool BlockPipeline::Run(std::uint64_t totalBytes) const {
+    const int workerCount = WorkerCount(workers);
+    if (workerCount <= 1 || ChunkCount(totalBytes, chunkBytes) <= 1) {
+        return RunOnCaller(*this, totalBytes);
     }
-    workReady.notify_all();
-    slotFreed.notify_all();
-    reader->join();
-    for (auto& thread : threads) {
-        thread.join();
+    OverlappedRun run(*this, totalBytes, workerCount);
+    if (!run.Start()) {
+        return RunOnCaller(*this, totalBytes);
     }
-    return ok;
+    // Should the writer throw, the run's destructor stops and joins the threads.
+    const bool written = run.WriteAll();
+    run.Finish();
+    return written;
 }
 
 }  // namespace quorvane

@@ -1,6 +1,9 @@
 #include "cipher/EncodedHeader.h"
 
 #include <algorithm>
+#include <new>
+
+#include "cipher/CipherError.h"
 
 namespace quorvane {
 
@@ -21,6 +24,10 @@ public:
                 return "the header's pad count is damaged";
         }
         return "the header is damaged";
+    }
+    // A damaged header is one way of not being an encoded file of the owner.
+    std::error_condition default_error_condition(int) const noexcept override {
+        return make_error_condition(CipherError::NotEncoded);
     }
 };
 
@@ -148,7 +155,7 @@ bool ReadMarker(const std::filesystem::path& input, std::string& token) {
             return false;
         }
         return ReadHeaderToken(prefix, token) != 0;
-    } catch (...) {
+    } catch (const std::bad_alloc&) {  // the header window or the token
         token.clear();
         return false;
     }

@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <mutex>
 #include <stdexcept>
+#include <string>
 #include <string_view>
+#include <system_error>
 
 namespace quorvane {
 
@@ -19,6 +21,27 @@ constexpr std::string_view kLabelV2 = "Quorvane tag key v2";
 constexpr std::size_t kGmacKeyBytes = 16;
 constexpr std::size_t kGmacNonceBytes = 12;
 
+// libgcrypt's own error codes, worded by the library.
+class GcryptCategory final : public std::error_category {
+public:
+    const char* name() const noexcept override { return "libgcrypt"; }
+    std::string message(int value) const override {
+        return gcry_strerror(static_cast<gcry_error_t>(value));
+    }
+};
+
+// A failing library call, thrown as a std::system_error that carries the library's reason.
+[[noreturn]] void ThrowLibraryError(gcry_error_t error, const char* call) {
+    static const GcryptCategory category;
+    throw std::system_error(static_cast<int>(gcry_err_code(error)), category, call);
+}
+
+void Check(gcry_error_t error, const char* call) {
+    if (error != 0) {
+        ThrowLibraryError(error, call);
+    }
+}
+
 void InitialiseLibrary() {
     static std::once_flag once;
     std::call_once(once, [] {
@@ -26,7 +49,7 @@ void InitialiseLibrary() {
             return;  // the program set the library up itself
         }
         if (gcry_check_version(GCRYPT_VERSION) == nullptr) {
-            throw std::runtime_error("libgcrypt too old");
+            ThrowLibraryError(gcry_error(GPG_ERR_NOT_SUPPORTED), "gcry_check_version");
         }
         // Only hashing is used: the tag key lives in ordinary memory like the cipher key.
         gcry_control(GCRYCTL_DISABLE_SECMEM, 0);
@@ -37,12 +60,10 @@ void InitialiseLibrary() {
 gcry_md_hd_t OpenHmac(std::span<const std::uint8_t> key) {
     InitialiseLibrary();
     gcry_md_hd_t handle = nullptr;
-    if (gcry_md_open(&handle, GCRY_MD_SHA256, GCRY_MD_FLAG_HMAC) != 0) {
-        throw std::runtime_error("gcry_md_open");
-    }
-    if (gcry_md_setkey(handle, key.data(), key.size()) != 0) {
+    Check(gcry_md_open(&handle, GCRY_MD_SHA256, GCRY_MD_FLAG_HMAC), "gcry_md_open");
+    if (const gcry_error_t error = gcry_md_setkey(handle, key.data(), key.size()); error != 0) {
         gcry_md_close(handle);
-        throw std::runtime_error("gcry_md_setkey");
+        ThrowLibraryError(error, "gcry_md_setkey");
     }
     return handle;
 }
@@ -55,6 +76,9 @@ void LittleEndian64(std::uint64_t value, std::uint8_t* out) {
 
 Tag ReadTag(gcry_md_hd_t handle) {
     const unsigned char* digest = gcry_md_read(handle, GCRY_MD_SHA256);
+    if (digest == nullptr) {
+        ThrowLibraryError(gcry_error(GPG_ERR_DIGEST_ALGO), "gcry_md_read");
+    }
     Tag tag{};
     std::copy_n(digest, tag.size(), tag.begin());
     return tag;
@@ -107,7 +131,7 @@ Tag TagKey::KeyCheck(std::span<const std::uint8_t> header) const {
 void TagKey::ChunkValue(std::uint64_t index, std::span<const std::uint8_t> chunk,
                         std::span<std::uint8_t> value) const {
     if (value.size() < ChunkValueBytes()) {
-        throw std::runtime_error("chunk value buffer too small");
+        throw std::invalid_argument("chunk value buffer too small");
     }
     std::uint8_t prefix[9] = {kChunkDomain};
     LittleEndian64(index, prefix + 1);
@@ -122,17 +146,20 @@ void TagKey::ChunkValue(std::uint64_t index, std::span<const std::uint8_t> chunk
     // The chunk's own GMAC key and nonce: AES-128 key = bytes 0..15, nonce = bytes 16..27.
     Tag chunkKey = ReadTag(hash.handle);
     MacHandle mac;
-    const bool ok =
-        gcry_mac_open(&mac.handle, GCRY_MAC_GMAC_AES, 0, nullptr) == 0 &&
-        gcry_mac_setkey(mac.handle, chunkKey.data(), kGmacKeyBytes) == 0 &&
-        gcry_mac_setiv(mac.handle, chunkKey.data() + kGmacKeyBytes, kGmacNonceBytes) == 0;
-    chunkKey.fill(0);
-    if (!ok || gcry_mac_write(mac.handle, chunk.data(), chunk.size()) != 0) {
-        throw std::runtime_error("GMAC");
+    gcry_error_t error = gcry_mac_open(&mac.handle, GCRY_MAC_GMAC_AES, 0, nullptr);
+    if (error == 0) {
+        error = gcry_mac_setkey(mac.handle, chunkKey.data(), kGmacKeyBytes);
     }
+    if (error == 0) {
+        error = gcry_mac_setiv(mac.handle, chunkKey.data() + kGmacKeyBytes, kGmacNonceBytes);
+    }
+    chunkKey.fill(0);
+    Check(error, "GMAC key");
+    Check(gcry_mac_write(mac.handle, chunk.data(), chunk.size()), "gcry_mac_write");
     std::size_t length = kChunkValueBytesV2;
-    if (gcry_mac_read(mac.handle, value.data(), &length) != 0 || length != kChunkValueBytesV2) {
-        throw std::runtime_error("GMAC");
+    Check(gcry_mac_read(mac.handle, value.data(), &length), "gcry_mac_read");
+    if (length != kChunkValueBytesV2) {
+        ThrowLibraryError(gcry_error(GPG_ERR_INV_LENGTH), "gcry_mac_read");
     }
 }
 

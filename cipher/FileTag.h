@@ -60,7 +60,8 @@ public:
 
     [[nodiscard]] Tag KeyCheck(std::span<const std::uint8_t> header) const;
     // The chunk value of chunk `index` written to the first ChunkValueBytes() bytes of value
-    // (which must hold them). Throws std::runtime_error when the library fails.
+    // (which must hold them). Like the constructors here, throws std::system_error with the
+    // library's reason when libgcrypt fails.
     void ChunkValue(std::uint64_t index, std::span<const std::uint8_t> chunk,
                     std::span<std::uint8_t> value) const;
     [[nodiscard]] std::size_t ChunkValueBytes() const {

@@ -4,6 +4,7 @@
 
 #include "cipher/GostFastAvx2.h"
 #include "cipher/GostFastAvx512.h"
+#include "files/Secret.h"
 
 namespace quorvane {
 
@@ -122,6 +123,11 @@ GostFast::GostFast(const GostKey& key, const SubstitutionTable& table, GostPath 
         }
     }
     prepared_.table = table;
+}
+
+GostFast::~GostFast() {
+    WipeMemory(prepared_.encryptKeys, sizeof prepared_.encryptKeys);
+    WipeMemory(prepared_.decryptKeys, sizeof prepared_.decryptKeys);
 }
 
 bool GostFast::Supported(GostPath path) {

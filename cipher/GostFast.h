@@ -27,6 +27,10 @@ public:
     GostFast(const GostKey& key, const SubstitutionTable& table);
     // Uses the given path, or the portable one when the processor lacks it.
     GostFast(const GostKey& key, const SubstitutionTable& table, GostPath path);
+    // The prepared round keys are the key itself: wiped when done.
+    ~GostFast();
+    GostFast(const GostFast&) = default;
+    GostFast& operator=(const GostFast&) = default;
 
     [[nodiscard]] static bool Supported(GostPath path);
     [[nodiscard]] static GostPath Best();

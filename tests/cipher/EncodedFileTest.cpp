@@ -9,15 +9,18 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <new>
 #include <random>
 #include <set>
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "cipher/BlockPipeline.h"
 #include "tests/cipher/VectorFile.h"
+#include "tests/support/EarlierFormats.h"
 
 #include <future>
 #include <thread>
@@ -629,12 +632,15 @@ TEST_F(EncodedFileTest, ProgressReachesTheTotal) {
     ASSERT_FALSE(calls.empty());
     EXPECT_EQ(calls.back(), std::make_pair(total, total));
 
-    // A progress display that throws stops the operation cleanly: result 0, nothing left over.
-    const ProgressFn throwing = [](std::uint64_t, std::uint64_t) { throw std::runtime_error("x"); };
-    EXPECT_EQ(EncodeFile(dir_ / "p", dir_ / "e", "a", kUserKey, FileSubstitutionTable, throwing),
-              0);
-    EXPECT_EQ(DecodeFile(dir_ / "c", dir_ / "d", "a", kUserKey, FileSubstitutionTable, throwing),
-              0);
+    // What a progress display throws reaches its caller as it was thrown, and nothing is left
+    // over: no new output, an existing one untouched, no temporary file.
+    const ProgressFn throwing = [](std::uint64_t, std::uint64_t) { throw std::domain_error("x"); };
+    EXPECT_THROW(static_cast<void>(EncodeFile(dir_ / "p", dir_ / "e", "a", kUserKey,
+                                              FileSubstitutionTable, throwing)),
+                 std::domain_error);
+    EXPECT_THROW(static_cast<void>(DecodeFile(dir_ / "c", dir_ / "d", "a", kUserKey,
+                                              FileSubstitutionTable, throwing)),
+                 std::domain_error);
     EXPECT_EQ(ReadBytes(dir_ / "d"), plain);
     EXPECT_EQ(Files(), (std::set<std::string>{"p", "c", "d"}));
 }
@@ -765,6 +771,42 @@ TEST_F(EncodedFileTest, CancelStopsBetweenChunksLeavingNothing) {
     EXPECT_EQ(asked, 2);
     EXPECT_EQ(ReadBytes(dir_ / "out"), kept);
     EXPECT_EQ(Files(), (std::set<std::string>{"p", "c", "out"}));
+}
+
+// A failure a file operation can meet, thrown from below it (no memory; a failing system or
+// library call), is its result with that very reason; nothing of the file is left.
+TEST_F(EncodedFileTest, ThrownFailuresAreResultsWithTheirOwnReason) {
+    WriteBytes(dir_ / "p", RandomBytes(3 * kTagChunkBytes, 23));
+    ASSERT_EQ(EncodeFile(dir_ / "p", dir_ / "c", "a", kUserKey, FileSubstitutionTable), 1);
+    const std::error_code ioError = std::make_error_code(std::errc::io_error);
+    struct Case {
+        std::function<void()> thrower;
+        std::error_code reason;
+    };
+    const std::vector<Case> cases = {
+        {[] { throw std::bad_alloc(); }, std::make_error_code(std::errc::not_enough_memory)},
+        {[&] { throw std::system_error(ioError, "call"); }, ioError},
+    };
+    for (const Case& c : cases) {
+        CodingOptions options;
+        int asked = 0;
+        options.cancelled = [&] {
+            if (++asked == 2) {
+                c.thrower();
+            }
+            return false;
+        };
+        const CodingResult encoded = EncodeFileChecked(dir_ / "p", dir_ / "e", "a", kUserKey,
+                                                       FileSubstitutionTable, options);
+        EXPECT_EQ(encoded.status, CodingStatus::OutputUnwritable);
+        EXPECT_EQ(encoded.error, c.reason);
+        asked = 0;
+        const CodingResult decoded = DecodeFileChecked(dir_ / "c", dir_ / "d", "a", kUserKey,
+                                                       FileSubstitutionTable, options);
+        EXPECT_EQ(decoded.status, CodingStatus::OutputUnwritable);
+        EXPECT_EQ(decoded.error, c.reason);
+        EXPECT_EQ(Files(), (std::set<std::string>{"p", "c"}));
+    }
 }
 
 // An output that is the input under another name (a link, a hard link) is refused before
@@ -1099,7 +1141,8 @@ TEST(BlockPipeline, KeepsOrderAndStopsOnFailure) {
             ASSERT_EQ(out[i], static_cast<std::uint8_t>(i ^ 0xA5)) << i;
         }
 
-        // A failed or throwing read (on the reader thread) stops the run like a failed write.
+        // A failed read (on the reader thread) stops the run like a failed write; what a read
+        // or a transform throws on a thread comes back from Run on the caller's.
         int reads = 0;
         nextOut = 0;
         pipeline.read = [&](std::span<std::uint8_t>) { return ++reads < 5; };
@@ -1108,11 +1151,23 @@ TEST(BlockPipeline, KeepsOrderAndStopsOnFailure) {
         nextOut = 0;
         pipeline.read = [&](std::span<std::uint8_t>) {
             if (++reads == 3) {
-                throw std::runtime_error("read");
+                throw std::domain_error("read");
             }
             return true;
         };
-        EXPECT_FALSE(pipeline.Run(total));
+        EXPECT_THROW(static_cast<void>(pipeline.Run(total)), std::domain_error);
+        nextOut = 0;
+        pipeline.read = [](std::span<std::uint8_t>) { return true; };
+        const auto transform = pipeline.transform;
+        pipeline.transform = [&](std::uint64_t index, std::span<std::uint8_t> chunk,
+                                 std::span<std::uint8_t> side) {
+            if (index == 7) {
+                throw std::length_error("transform");
+            }
+            transform(index, chunk, side);
+        };
+        EXPECT_THROW(static_cast<void>(pipeline.Run(total)), std::length_error);
+        pipeline.transform = transform;
         int writes = 0;
         pipeline.read = [](std::span<std::uint8_t>) { return true; };
         pipeline.write = [&](std::span<const std::uint8_t>, std::span<const std::uint8_t>) {

@@ -40,6 +40,7 @@
 #include "speaker/UserList.h"
 #include "tests/cli/RunCli.h"
 #include "tests/speaker/SpokenPhrase.h"
+#include "tests/support/EarlierFormats.h"
 
 namespace quorvane {
 namespace {

@@ -1,9 +1,9 @@
-// Fuzzes the three readers of encoded files against each other on arbitrary files:
-// DecodeFileChecked (streaming into a file), DecodeToBufferChecked (into memory) and
-// CheckEncodedFile (writing nothing) must give the same status and trailer flags, and the two
-// decoders the same bytes. A file with a trailer is delivered only verified, and a verified
-// file is exactly what the writer makes of its plain data. A failed DecodeFileChecked writes
-// nothing (an existing output keeps its content, a missing one is not created, and no
+// Fuzzes the readers of encoded files against each other on arbitrary files:
+// DecodeFileChecked (streaming into a file), DecodeToBufferChecked (into memory),
+// CheckEncodedFile (writing nothing) and DecodeEncodedBuffer (from memory) must decide alike,
+// and the decoders give the same bytes. A file with a trailer is delivered only verified, and a
+// verified file is exactly what the writer makes of its plain data. A failed DecodeFileChecked
+// writes nothing (an existing output keeps its content, a missing one is not created, and no
 // temporary file remains). The fuzz input taken as plain data comes back unchanged from files
 // with a trailer of either version (verified) and from one without (unconfirmed); one changed
 // byte in a trailer, or a trailer of version 1 under the magic of version 2, has the file
@@ -19,9 +19,11 @@
 #include <string_view>
 #include <vector>
 
+#include "cipher/EncodedBuffer.h"
 #include "cipher/EncodedFile.h"
 #include "tests/fuzz/FuzzSupport.h"
 #include "tests/support/CodingWrappers.h"
+#include "tests/support/EarlierFormats.h"
 
 namespace quorvane::fuzz {
 namespace {
@@ -36,6 +38,28 @@ struct Decoded {
 
 bool SameDecision(const CodingResult& a, const CodingResult& b) {
     return a.status == b.status && a.tagged == b.tagged && a.tagVerified == b.tagVerified;
+}
+
+// The reader of bytes in memory decides as the file readers did, with the reason their status
+// and error give.
+bool SameDecision(const Result<DecodedBuffer<Bytes>>& fromMemory, const CodingResult& file,
+                  const Bytes& plain) {
+    if (fromMemory) {
+        return file.ok() && fromMemory->tagVerified == file.tagVerified &&
+               fromMemory->plain == plain;
+    }
+    const std::error_code code = fromMemory.error().code();
+    switch (file.status) {
+        case CodingStatus::NotEncoded:
+            return code == CipherError::NotEncoded && (!file.error || code == file.error);
+        case CodingStatus::Truncated:
+            return code == MakeError(CipherError::Truncated);
+        case CodingStatus::WrongKeyOrDamaged:
+            return code == file.error && (code == MakeError(CipherError::WrongKey) ||
+                                          code == MakeError(CipherError::Damaged));
+        default:
+            return false;
+    }
 }
 
 // Decodes the bytes with the three readers (files without a trailer allowed), the output
@@ -59,6 +83,10 @@ Decoded DecodeAll(const Bytes& bytes, std::string_view marker, bool outputExists
     const CodingResult checked = CheckEncodedFile(input, marker, kFuzzKey, FileSubstitutionTable);
     Require(SameDecision(streamed, decoded.result) && SameDecision(checked, decoded.result),
             "DecodeFileChecked, DecodeToBufferChecked and CheckEncodedFile decide alike");
+    Require(SameDecision(DecodeEncodedBuffer<Bytes>(bytes, marker, kFuzzKey, FileSubstitutionTable,
+                                                    {bytes.size(), true}),
+                         decoded.result, decoded.plain),
+            "DecodeEncodedBuffer decides as the file readers, with their reason");
     Bytes refused;
     const CodingResult unallowed = DecodeToBufferChecked(
         input, marker, kFuzzKey, FileSubstitutionTable, refused, bytes.size());

@@ -19,6 +19,7 @@
 #include "speaker/UserList.h"
 #include "tests/fuzz/FuzzSupport.h"
 #include "tests/support/CodingWrappers.h"
+#include "tests/support/EarlierFormats.h"
 
 namespace quorvane::fuzz {
 namespace {
@@ -110,7 +111,8 @@ void EncodedSeeds(const fs::path& folder) {
         {"untagged-13", untagged},
         {"untagged-trailing-byte", Joined(untagged, FromText("x"))},
         {"untagged-other-bytes-after", Joined(untagged, FromText("not a tag\n"))},
-        {"untagged-magic-in-last-cipher-bytes", Encoded("annacryptedfile", MagicAtTheEnd(), false)},
+        {"untagged-magic-in-last-cipher-bytes",
+         Encoded("annacryptedfile", MagicAtTheEnd(), std::nullopt)},
         {"untagged-leading-blanks", FromText("  \t\nanna\n1\n0\n01234567")},
         {"damaged-magic", Flipped(tagged, -static_cast<std::ptrdiff_t>(kTrailerBytes))},
         {"damaged-key-check", Flipped(tagged, -40)},

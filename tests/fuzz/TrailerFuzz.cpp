@@ -26,6 +26,7 @@
 #include "cipher/EncodedFile.h"
 #include "tests/fuzz/FuzzSupport.h"
 #include "tests/fuzz/ReferenceReader.h"
+#include "tests/support/EarlierFormats.h"
 
 namespace quorvane::fuzz {
 namespace {

@@ -24,6 +24,7 @@
 #include "speaker/UserList.h"
 #include "tests/speaker/Codebooks.h"
 #include "tests/support/CodingWrappers.h"
+#include "tests/support/EarlierFormats.h"
 #include "tests/support/TestFiles.h"
 
 #ifdef __linux__

@@ -41,6 +41,7 @@
 #include "speaker/UserKey.h"
 #include "speaker/UserList.h"
 #include "tests/support/CodingWrappers.h"
+#include "tests/support/EarlierFormats.h"
 #include "tests/support/ScriptedDevice.h"
 #include "tests/support/ScriptedFrontEnd.h"
 #include "tests/ui/Phrases.h"

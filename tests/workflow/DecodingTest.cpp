@@ -12,6 +12,7 @@
 #include "files/PathText.h"
 #include "speaker/KeyFile.h"
 #include "speaker/UserKey.h"
+#include "tests/support/EarlierFormats.h"
 #include "tests/support/ScriptedFrontEnd.h"
 #include "tests/support/TestFiles.h"
 #include "tests/workflow/Fixtures.h"

@@ -13,6 +13,7 @@
 #include "cipher/EncodedFile.h"
 #include "speaker/SpeakerStore.h"
 #include "speaker/UserKey.h"
+#include "tests/support/EarlierFormats.h"
 #include "tests/support/ScriptedFrontEnd.h"
 #include "tests/support/TestFiles.h"
 #include "tests/workflow/Fixtures.h"

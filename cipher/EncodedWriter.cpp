@@ -1,0 +1,167 @@
+#include "cipher/EncodedWriter.h"
+
+#include <algorithm>
+#include <string>
+
+#include "cipher/BlockPipeline.h"
+#include "cipher/EncodedFormat.h"
+#include "cipher/EncodedHeader.h"
+#include "cipher/GostFast.h"
+#include "cipher/ProgressPacer.h"
+
+namespace quorvane {
+
+namespace {
+
+std::span<const std::uint8_t> AsBytes(std::string_view text) {
+    return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+}
+
+// One encoding: the header, the cipher data through the pipeline with their chunk values, the
+// trailer, the commit. Each step records its failure in the result and says whether to go on.
+class Encoding final {
+public:
+    Encoding(PlainSource& source, const EncodeTarget& target, const CodingOptions& options)
+        : source_(source),
+          target_(target),
+          options_(options),
+          blockCount_((source.Size() + kGostBlockBytes - 1) / kGostBlockBytes),
+          header_(HeaderText(target.marker, blockCount_,
+                             static_cast<int>(blockCount_ * kGostBlockBytes - source.Size()))),
+          file_(target.output, options.mode, target.privacy) {
+        if (target.trailer) {
+            tagKey_.emplace(target.key, target.table, *target.trailer);
+            tagger_.emplace(*tagKey_, AsBytes(header_));
+        }
+    }
+
+    CodingResult Run() {
+        if (OpenWithHeader() && Encipher() && InputUnchanged() && TrailerAndCommit()) {
+            result_.status = CodingStatus::Done;
+        }
+        return std::move(result_);
+    }
+
+private:
+    bool OpenWithHeader() {
+        const bool opened = file_.Open();
+        result_.staleRemoved = file_.StaleRemoved();
+        if (!opened) {
+            return OutputFailed(OutputStatus(file_.Error()));
+        }
+        return file_.Write(AsBytes(header_)) || OutputFailed(CodingStatus::OutputUnwritable);
+    }
+
+    // The plain data, zero-padded to whole blocks, enciphered and written chunk by chunk.
+    bool Encipher() {
+        const GostFast cipher(target_.key, target_.table);
+        const std::uint64_t plainBytes = source_.Size();
+        std::uint64_t offered = 0;
+        bool readFailed = false;
+        bool cancelled = false;
+        ProgressPacer pacer(options_.progress, blockCount_ * kGostBlockBytes);
+        BlockPipeline pipeline;
+        pipeline.chunkBytes = kTagChunkBytes;
+        pipeline.sideBytes = tagKey_ ? tagKey_->ChunkValueBytes() : 0;
+        pipeline.read = [&](std::span<std::uint8_t> chunk) {
+            // The last chunk ends with the zero padding.
+            const std::size_t real = static_cast<std::size_t>(
+                std::min<std::uint64_t>(plainBytes - offered, chunk.size()));
+            std::fill(chunk.begin() + static_cast<std::ptrdiff_t>(real), chunk.end(),
+                      std::uint8_t{0});
+            offered += real;
+            readFailed = !source_.Read(chunk.first(real));
+            return !readFailed;
+        };
+        pipeline.transform = [&](std::uint64_t index, std::span<std::uint8_t> chunk,
+                                 std::span<std::uint8_t> side) {
+            cipher.Encrypt(chunk, kEncryptionPasses);
+            if (tagKey_) {
+                tagKey_->ChunkValue(index, chunk, side);
+            }
+        };
+        // On the caller's thread, so the cancel request is asked there, between chunks.
+        pipeline.write = [&](std::span<const std::uint8_t> chunk,
+                             std::span<const std::uint8_t> side) {
+            cancelled = options_.cancelled && options_.cancelled();
+            if (cancelled) {
+                return false;
+            }
+            if (tagger_) {
+                tagger_->Add(side);
+            }
+            if (!file_.Write(chunk)) {
+                return false;
+            }
+            pacer.Add(chunk.size());
+            return true;
+        };
+        if (pipeline.Run(blockCount_ * kGostBlockBytes)) {
+            return true;
+        }
+        if (cancelled) {
+            result_.status = CodingStatus::Cancelled;
+            return false;
+        }
+        if (readFailed) {
+            return InputFailed(source_.Error());
+        }
+        return OutputFailed(CodingStatus::OutputUnwritable);
+    }
+
+    bool InputUnchanged() {
+        const std::error_code ended = source_.Ended();
+        return !ended || InputFailed(ended);
+    }
+
+    bool TrailerAndCommit() {
+        if (target_.trailer) {
+            const Trailer trailer = MakeTrailer(
+                *target_.trailer, tagKey_->KeyCheck(AsBytes(header_)), tagger_->Finish());
+            if (!file_.Write(trailer)) {
+                return OutputFailed(CodingStatus::OutputUnwritable);
+            }
+        }
+        return file_.Commit() || OutputFailed(OutputStatus(file_.Error()));
+    }
+
+    bool OutputFailed(CodingStatus status) {
+        result_.status = status;
+        result_.error = file_.Error();
+        return false;
+    }
+
+    bool InputFailed(const std::error_code& error) {
+        result_.status = InputStatus(error);
+        result_.error = error;
+        return false;
+    }
+
+    PlainSource& source_;
+    const EncodeTarget& target_;
+    const CodingOptions& options_;
+    const std::uint64_t blockCount_;
+    const std::string header_;
+    AtomicFile file_;
+    std::optional<TagKey> tagKey_;
+    std::optional<FileTagger> tagger_;
+    CodingResult result_;
+};
+
+}  // namespace
+
+bool MemoryPlain::Read(std::span<std::uint8_t> bytes) {
+    std::copy_n(bytes_.begin() + static_cast<std::ptrdiff_t>(at_), bytes.size(), bytes.begin());
+    at_ += bytes.size();
+    return true;
+}
+
+CodingResult EncodeFrom(PlainSource& source, const EncodeTarget& target,
+                        const CodingOptions& options) {
+    if (!IsWritableMarker(target.marker)) {
+        return MakeResult(CodingStatus::BadMarker);
+    }
+    return Encoding(source, target, options).Run();
+}
+
+}  // namespace quorvane

@@ -1,0 +1,45 @@
+#pragma once
+
+// The input of an encoding, read as a stream whose length is checked: a regular file is
+// measured (size, modification and change times, device and inode) when opened and again after
+// the last read, and one more byte is asked for at the end; any difference fails the file with
+// FileError::Changed (CodingStatus::InputChanged). An input that reports size 0 (pseudo-files
+// such as /proc/cpuinfo) is measured by reading it into memory, up to kMeasuredInputLimit.
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <span>
+#include <system_error>
+#include <vector>
+
+#include "cipher/CodingResult.h"
+#include "cipher/EncodedWriter.h"
+#include "files/PlatformFile.h"
+
+namespace quorvane {
+
+inline constexpr std::size_t kMeasuredInputLimit = std::size_t{64} << 20;
+
+class MeasuredInput final : public PlainSource {
+public:
+    // Opens and measures the input: Done, or InputUnreadable with the reason (file_too_large
+    // beyond what a header can state, or beyond kMeasuredInputLimit when read to measure).
+    [[nodiscard]] CodingResult Open(const std::filesystem::path& input);
+
+    [[nodiscard]] std::uint64_t Size() const override;
+    [[nodiscard]] bool Read(std::span<std::uint8_t> bytes) override;
+    [[nodiscard]] std::error_code Error() const override;
+    [[nodiscard]] std::error_code Ended() override;
+
+private:
+    [[nodiscard]] bool ReadToMeasure(std::error_code& error);
+
+    PlatformFile file_;
+    FileIdentity opened_;
+    bool fromMemory_ = false;  // read whole when opened (its size said nothing)
+    std::vector<std::uint8_t> measured_;
+    std::size_t offset_ = 0;
+};
+
+}  // namespace quorvane
