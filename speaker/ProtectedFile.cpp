@@ -9,8 +9,8 @@
 #include <system_error>
 #include <utility>
 
+#include "cipher/EncodedBuffer.h"
 #include "cipher/EncodedFile.h"
-#include "cipher/FileTag.h"
 #include "files/SmallFile.h"
 #include "speaker/ModelFile.h"
 #include "speaker/StoreFolder.h"
@@ -22,7 +22,6 @@ namespace {
 constexpr std::string_view kHexDigits = "0123456789abcdef";
 // Header, cipher data of the largest model and trailer, with room to spare.
 constexpr std::uint64_t kMaxProtectedFileBytes = 64u << 10;
-constexpr int kHeaderLines = 3;
 
 bool InitialiseLibrary() {
     static std::once_flag once;
@@ -104,49 +103,6 @@ bool ParseSalt(std::string_view text, Salt& salt) {
     }
     salt = parsed;
     return true;
-}
-
-enum class KeyCheck { Match, Mismatch, NoTrailer };
-
-// The key check stored in the file's trailer against the one of `key` over the file's header.
-// NoTrailer when the file is not header, cipher data and a trailer exactly: a protected file
-// always carries one, so such a file is damaged whatever the passphrase.
-KeyCheck CompareKeyCheck(std::span<const std::uint8_t> bytes, std::string_view marker,
-                         const GostKey& key) {
-    std::array<std::size_t, kHeaderLines> lineEnds{};
-    std::size_t at = 0;
-    for (std::size_t& end : lineEnds) {
-        while (at < bytes.size() && bytes[at] != static_cast<std::uint8_t>(kHeaderSeparator)) {
-            ++at;
-        }
-        if (at == bytes.size()) {
-            return KeyCheck::NoTrailer;
-        }
-        end = at++;
-    }
-    // The marker starts the file and fills its first line, as the program writes it.
-    if (std::string_view(reinterpret_cast<const char*>(bytes.data()), lineEnds[0]) != marker) {
-        return KeyCheck::NoTrailer;
-    }
-    const std::size_t headerEnd = lineEnds[2] + 1;
-    const std::string_view countText(reinterpret_cast<const char*>(bytes.data()) + lineEnds[0] + 1,
-                                     lineEnds[1] - lineEnds[0] - 1);
-    std::uint64_t blocks = 0;
-    const auto [end, error] =
-        std::from_chars(countText.data(), countText.data() + countText.size(), blocks);
-    if (error != std::errc() || end != countText.data() + countText.size() ||
-        blocks > (bytes.size() - headerEnd) / 8 ||
-        bytes.size() - headerEnd - 8 * blocks != kTrailerBytes) {
-        return KeyCheck::NoTrailer;
-    }
-    const auto trailer = bytes.subspan(bytes.size() - kTrailerBytes);
-    if (!std::equal(kTrailerMagic.begin(), kTrailerMagic.end(), trailer.begin())) {
-        return KeyCheck::NoTrailer;
-    }
-    const TagKey tagKey(key, StoreSubstitutionTable);
-    const Tag check = tagKey.KeyCheck(bytes.first(headerEnd));
-    return TagsEqual(check, trailer.subspan(kTrailerMagic.size(), kTagBytes)) ? KeyCheck::Match
-                                                                              : KeyCheck::Mismatch;
 }
 
 }  // namespace
@@ -329,22 +285,19 @@ Result<ProtectedImage> ReadProtectedImage(const std::filesystem::path& path) {
 
 UnlockStatus DecodeProtectedImage(const ProtectedImage& image, const GostKey& key,
                                   std::array<VoiceCodebook, 3>& codebooks, float& threshold) {
-    const std::string marker = ProtectedMarker(image.header);
-    std::vector<std::uint8_t> model;
-    const CodingResult decoded = DecodeToBufferChecked(
-        image.path, marker, key, StoreSubstitutionTable, model, kModelFileMaxBytes);
-    // The reader checks the key check before deciphering anything; a refusal there is the
-    // passphrase's, one of the file tag (or of the layout) the file's.
-    if (decoded.status == CodingStatus::WrongKeyOrDamaged &&
-        CompareKeyCheck(image.bytes, marker, key) == KeyCheck::Mismatch) {
-        return UnlockStatus::WrongPassphrase;
+    // The bytes read once, decoded by the one reader of the format: it checks the key check
+    // before it deciphers anything (a refusal there is the passphrase's), then the file tag.
+    BufferDecodeOptions options;
+    options.maxPlainBytes = kModelFileMaxBytes;
+    const Result<DecodedBuffer<SecretBytes>> decoded = DecodeEncodedBuffer(
+        image.bytes, ProtectedMarker(image.header), key, StoreSubstitutionTable, options);
+    if (!decoded) {
+        return decoded.error().code() == CipherError::WrongKey ? UnlockStatus::WrongPassphrase
+                                                               : UnlockStatus::Damaged;
     }
     std::array<VoiceCodebook, 3> loaded;
     float loadedThreshold = 0.0f;
-    const bool parsed =
-        decoded.ok() && decoded.tagVerified && ParseModelFile(model, loaded, loadedThreshold);
-    WipeMemory(model.data(), model.size());
-    if (!parsed) {
+    if (!decoded->tagVerified || !ParseModelFile(decoded->plain, loaded, loadedThreshold)) {
         return UnlockStatus::Damaged;
     }
     codebooks = std::move(loaded);
