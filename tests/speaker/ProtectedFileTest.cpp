@@ -251,6 +251,24 @@ TEST(ProtectedFile, LoadingListsTheUserLockedAndOrdinaryReadersSkipTheFile) {
     // Loaded again into the same list: the name is there already.
     EXPECT_EQ(LoadProtectedUsers(folder.Path(), users, notices), 0);
     EXPECT_EQ(notices.Texts(), std::vector<std::string>{AlreadyInListMessage("anna")});
+
+    // Beside an ordinary speaker file of the name (a protection interrupted before that file
+    // went): the user listed from it becomes protected, its models locked away.
+    ScratchFolder both;
+    ASSERT_TRUE(StoreSpeakerFile(both.Path(), "anna", Books(), 0.5f).ok());
+    fs::copy_file(ProtectedFilePath(folder.Path(), "anna"), ProtectedFilePath(both.Path(), "anna"));
+    RecordingNotifier quiet;
+    UserList listed;
+    EXPECT_EQ(LoadRegisteredUsers(both.Path(), listed, quiet), 1);
+    EXPECT_EQ(LoadProtectedUsers(both.Path(), listed, quiet), 0);
+    EXPECT_TRUE(quiet.Texts().empty());
+    ASSERT_EQ(listed.size(), 1u);
+    const UserRecord& record = *listed.begin();
+    EXPECT_TRUE(record.locked);
+    EXPECT_TRUE(record.unprotectedCopy);
+    EXPECT_EQ(record.protectedFile, ProtectedFilePath(both.Path(), "anna"));
+    EXPECT_FALSE(record.codebooks[0].Trained());
+    EXPECT_EQ(record.threshold, 0.0f);
 }
 
 }  // namespace
