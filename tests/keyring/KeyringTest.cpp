@@ -5,11 +5,18 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "files/PathText.h"
+#include "speaker/ProtectedFile.h"
+#include "tests/support/ScriptedFrontEnd.h"
 #include "tests/support/TestFiles.h"
+#include "tests/workflow/Fixtures.h"
+#include "workflow/Messages.h"
+#include "workflow/Protection.h"
+#include "workflow/Users.h"
 
 #ifndef _WIN32
 #include <libsecret/secret.h>
@@ -159,6 +166,53 @@ TEST_F(KeyringTest, StaleItemsOfAFolderAreForgotten) {
         EXPECT_EQ(RecallPassphrase(c.entry, recalled), c.status) << c.entry.user;
     }
     EXPECT_TRUE(KeyringAvailable());
+}
+
+// Through the users' workflows: a passphrase remembered at enrolment unlocks without asking;
+// once the file is written anew in its place (another salt), listing the users forgets the
+// remembered passphrase, which never applied to the new file.
+TEST_F(KeyringTest, ListingTheUsersForgetsThePassphraseOfAFileWrittenAnew) {
+    const std::filesystem::path speakers = SpeakerFile("");
+    const std::filesystem::path file = speakers / "anna.qvlock";
+    Enrolment enrolment;
+    enrolment.MutablePhraseCodebooks() = testing::Phrases(1.0f);
+    enrolment.SetThreshold(0.5f);
+    const auto typed = [](const std::string& text, bool remember) {
+        PassphraseAnswer answer;
+        answer.given = true;
+        answer.passphrase.assign(text.begin(), text.end());
+        answer.remember = remember;
+        return answer;
+    };
+    testing::ScriptedFrontEnd front;
+    front.passphrases = {typed("open sesame", true)};
+    {
+        Users users(speakers);
+        ASSERT_TRUE(users
+                        .Add("anna", enrolment, front,
+                             {.keyFile = std::nullopt, .protection = ProtectionOffer::Required})
+                        .done);
+    }
+    ProtectedHeader first;
+    ASSERT_TRUE(ReadProtectedHeader(file, first));
+    {
+        Users users(speakers);
+        users.Load(front);
+        ASSERT_TRUE(UnlockUser(users, "anna", front).done);
+        EXPECT_EQ(front.passphraseConfirms, std::vector<bool>{true});  // nothing asked
+    }
+    std::filesystem::remove(file);
+    ASSERT_TRUE(WriteProtectedFile(file, "anna", enrolment.PhraseCodebooks(), 0.5f,
+                                   std::string("another"), kProtectionKdf, OutputMode::NoReplace));
+    Users users(speakers);
+    users.Load(front);
+    SecretText recalled;
+    EXPECT_EQ(RecallPassphrase(EntryOf(file, first), recalled), KeyringStatus::NotFound);
+    front.passphrases = {typed("another", false)};
+    ASSERT_TRUE(UnlockUser(users, "anna", front).done);
+    EXPECT_EQ(front.passphraseConfirms, (std::vector<bool>{true, false}));
+    // The keyring answered throughout: nothing to say about it.
+    EXPECT_EQ(front.shown, std::vector<std::string>{std::string(kSecurityKeyQuestion)});
 }
 
 #ifdef _WIN32
