@@ -227,13 +227,18 @@ StepResult ProtectUser(Users& users, std::string_view name, FrontEnd& front) {
         record->unprotectedCopy = true;
         return CanNotDelete(ordinary.failed.front());
     }
+    // The user is protected now; a kept file that stays is told, not a failure of the step.
+    std::vector<fs::path> stay = kept;
     if (removeKept) {
-        const UserFileDeletion removed = RemoveOverwritten(kept);
-        if (!removed.failed.empty()) {
-            return CanNotDelete(removed.failed.front());
+        stay.clear();
+        for (const Failure& failure : RemoveOverwritten(kept).failed) {
+            front.FileProblem(std::string(kCanNotDeleteFilePrefix) + PathText(failure.path()),
+                              failure.Reason());
+            stay.push_back(failure.path());
         }
-    } else if (!kept.empty()) {
-        front.Notice(KeptFilesStayMessage(name, kept));
+    }
+    if (!stay.empty()) {
+        front.Notice(KeptFilesStayMessage(name, stay));
     }
     return {true, {}};
 }

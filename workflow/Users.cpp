@@ -1,5 +1,6 @@
 #include "workflow/Users.h"
 
+#include <algorithm>
 #include <fstream>
 #include <span>
 #include <system_error>
@@ -244,20 +245,31 @@ RemoveUserResult Users::Remove(std::string_view name, FrontEnd& front) {
         ProtectedHeader header;
         const bool remembered = record != nullptr && !record->protectedFile.empty() &&
                                 ReadProtectedHeader(record->protectedFile, header);
-        const Result<NameLock> lock = NameLock::Acquire(speakersDir_, name);
-        UserFileDeletion deletion = DeleteUserFiles(speakersDir_, name);
-        if (removeKept) {
-            const UserFileDeletion kept = RemoveOverwritten(result.keptFiles);
-            deletion.failed.insert(deletion.failed.end(), kept.failed.begin(), kept.failed.end());
-            result.keptFiles.clear();
-            for (const Failure& failure : kept.failed) {
-                result.keptFiles.push_back(failure.path());
+        UserFileDeletion deletion;
+        if (const Result<NameLock> lock = NameLock::Acquire(speakersDir_, name); !lock) {
+            // Another command writes the name's files: none is touched.
+            for (const fs::path& path : FindUserFiles(speakersDir_, name)) {
+                deletion.failed.push_back(lock.error().At(path));
+            }
+        } else {
+            deletion = DeleteUserFiles(speakersDir_, name);
+            if (removeKept) {
+                const UserFileDeletion kept = RemoveOverwritten(result.keptFiles);
+                deletion.failed.insert(deletion.failed.end(), kept.failed.begin(),
+                                       kept.failed.end());
+                result.keptFiles.clear();
+                for (const Failure& failure : kept.failed) {
+                    result.keptFiles.push_back(failure.path());
+                }
             }
         }
         result.deleted = deletion.deleted;
         // A file left behind brings the user back at the next start: say so.
         for (const Failure& failure : deletion.failed) {
-            result.failed.push_back(failure.path());
+            if (std::find(result.keptFiles.begin(), result.keptFiles.end(), failure.path()) ==
+                result.keptFiles.end()) {
+                result.failed.push_back(failure.path());
+            }
             front.FileProblem(std::string(kCanNotDeleteFilePrefix) + PathText(failure.path()),
                               failure.Reason());
         }
