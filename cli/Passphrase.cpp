@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "cli/Terminal.h"
-#include "cli/TerminalFrontEnd.h"
 #include "files/PathText.h"
 #include "workflow/Protection.h"
 
@@ -26,8 +25,8 @@ constexpr std::size_t kMaxPassphraseFileBytes = 64u << 10;
 // Times a passphrase is asked on the terminal when it is empty or the two entries differ.
 constexpr int kTries = 3;
 
-// The front end of the protection commands: notes on standard error, questions on the terminal
-// or answered by --yes, passphrases as AskCliPassphrase gives them.
+// The front end of the protection commands: notes on standard error, questions answered by
+// --yes (else No), passphrases as AskCliPassphrase gives them.
 class PassphraseFrontEnd final : public FrontEnd {
 public:
     PassphraseFrontEnd(const CliContext& context, bool yes) : context_(context), yes_(yes) {}
@@ -35,9 +34,8 @@ public:
     void Warning(const std::string& text, const std::string& caption) override {
         PrintNote(caption + ": " + text);
     }
-    bool Ask(std::string_view text, std::string_view caption, Icon) override {
-        return yes_ || AskYesNo(caption, text);
-    }
+    // Consent is given on the command line only (--yes): a script never waits on a question.
+    bool Ask(std::string_view, std::string_view, Icon) override { return yes_; }
     int ChooseSecurityLevel() override { return 0; }
     fs::path ChooseKeyFile(std::string_view) override { return {}; }
     ReplaceAnswer AskReplace(const fs::path&) override { return ReplaceAnswer::No; }
