@@ -196,8 +196,7 @@ Attempt TryLock(const std::filesystem::path& path, LockMethod method, std::intpt
         ::close(fd);
         return Attempt::Failed;
     }
-    bool withoutLocks = method == LockMethod::ClaimFile;
-    if (!withoutLocks) {
+    if (method == LockMethod::Automatic) {
         if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
             // A holder removes the name before it lets go: a lock of a file that lost its name
             // (or whose name now leads to another file) is no lock of the name.
@@ -210,12 +209,15 @@ Attempt TryLock(const std::filesystem::path& path, LockMethod method, std::intpt
             return Attempt::Held;
         }
         const int code = errno;
-        if (!LocksUnsupported(code)) {
+        if (code == EWOULDBLOCK || code == EAGAIN || code == EINTR) {
             ::close(fd);
-            return code == EWOULDBLOCK || code == EAGAIN || code == EINTR ? Attempt::Busy
-                                                                          : Attempt::Failed;
+            return Attempt::Busy;
         }
-        withoutLocks = true;
+        if (!LocksUnsupported(code)) {
+            error = std::error_code(code, std::generic_category());
+            ::close(fd);
+            return Attempt::Failed;
+        }
     }
     // Without locks the exclusive creation is the claim.
     if (created) {

@@ -99,11 +99,15 @@ std::int32_t Users::Load(FrontEnd& front) {
         }
     }
     // A remembered passphrase applies to one file as it was written: one of a file that is gone
-    // or was written anew (another salt, another user) is forgotten.
-    static_cast<void>(ForgetStalePassphrases(speakersDir_, [](const KeyringEntry& entry) {
-        ProtectedHeader header;
-        return ReadProtectedHeader(entry.file, header) && EntryOf(entry.file, header) == entry;
-    }));
+    // or was written anew (another salt, another user) is forgotten. A folder that is not there
+    // (a drive not mounted) says nothing about its files.
+    std::error_code error;
+    if (fs::is_directory(speakersDir_, error)) {
+        static_cast<void>(ForgetStalePassphrases(speakersDir_, [](const KeyringEntry& entry) {
+            ProtectedHeader header;
+            return ReadProtectedHeader(entry.file, header) && EntryOf(entry.file, header) == entry;
+        }));
+    }
     return loaded;
 }
 
