@@ -1,6 +1,8 @@
 #include "files/NameLock.h"
 
+#include <cstdint>
 #include <map>
+#include <string>
 #include <thread>
 #include <utility>
 
@@ -68,8 +70,11 @@ Attempt TryLock(const std::filesystem::path& path, LockMethod, std::intptr_t& ha
                     FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         const DWORD code = GetLastError();
-        // A file being deleted by its last holder is denied to new opens for a moment.
-        if (code == ERROR_SHARING_VIOLATION || code == ERROR_ACCESS_DENIED) {
+        // A file being deleted by its last holder is denied to new opens for a moment; a denial
+        // where no file is, is the folder's.
+        if (code == ERROR_SHARING_VIOLATION ||
+            (code == ERROR_ACCESS_DENIED &&
+             GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES)) {
             return Attempt::Busy;
         }
         error = std::error_code(static_cast<int>(code), std::system_category());
