@@ -23,6 +23,11 @@ struct CliContext {
     bool speakersGiven = false;  // --speakers was on the command line
     // --passphrase-file FILE: the passphrases of protected users from its first line.
     std::filesystem::path passphraseFile;
+    // --new-passphrase-file FILE: a new passphrase (of protect, enrol --protect, passphrase)
+    // from its first line.
+    std::filesystem::path newPassphraseFile;
+    // The command changes a passphrase: --passphrase-file holds the old one only.
+    bool changing = false;
     // --remember: let the keyring remember a passphrase that is set or typed.
     bool remember = false;
     int exitCode = kExitSuccess;

@@ -1,4 +1,6 @@
-// passphrase NAME: changes the passphrase of a protected user; the models stay the same.
+// passphrase NAME: changes the passphrase of a protected user; the models stay the same. The old
+// passphrase is typed or read from --passphrase-file, the new one typed twice or read from
+// --new-passphrase-file; a new one equal to the old is refused.
 
 #include <CLI/CLI.hpp>
 
@@ -17,6 +19,7 @@ void RegisterPassphraseCommand(CLI::App& app, CliContext& context) {
         app.add_subcommand("passphrase", "Change the passphrase of a protected user");
     command->add_option("NAME", *name, "The registered user")->required();
     command->callback([&context, name] {
+        context.changing = true;
         context.exitCode = RunProtectionStep(context, *name, &ChangePassphrase,
                                              "Changed the passphrase of " + *name);
     });

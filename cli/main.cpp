@@ -80,8 +80,12 @@ int main(int argc, char** argv) {
         ->each([&context](const std::string&) { context.speakersGiven = true; });
 
     app.add_option("--passphrase-file", context.passphraseFile,
-                   "Read the passphrase of a protected user from the first line of this file "
-                   "(else it is typed on the terminal)");
+                   "Read the passphrase of a protected user from the first line of this file, "
+                   "pipe or process substitution (else it is typed on the terminal)");
+    app.add_option("--new-passphrase-file", context.newPassphraseFile,
+                   "Read a new passphrase (protect, enrol --protect, passphrase) from the first "
+                   "line of this file (else --passphrase-file gives it, or for passphrase it is "
+                   "typed twice on the terminal)");
     app.add_flag("--remember", context.remember,
                  "Let the desktop's keyring remember a passphrase that is set or typed");
 

@@ -17,7 +17,9 @@ enum class FileOperation {
     Close,            // it was closed
     Rename,           // it was renamed to its target
     SyncFolder,       // the target's folder was flushed
-    Remove,           // a temporary file was removed (a failure, a discard, a stale left-over)
+    Remove,           // a temporary file was removed (a failure, a discard, a stale left-over),
+                      // or an overwritten file (files/Overwrite.h)
+    Overwrite,        // a file's content was overwritten with zeros and flushed, before its removal
 };
 
 // Told each step after the system carried it out, with the path it concerned (the temporary

@@ -3,9 +3,12 @@
 #include <dpapi.h>
 #include <gcrypt.h>
 
+#include <algorithm>
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <system_error>
@@ -17,10 +20,12 @@
 #include "keyring/KeyringItem.h"
 
 // The Windows backend: the passphrase protected by DPAPI for the current user, one file per
-// speaker file in %APPDATA%\Quorvane\Keyring, named by the SHA-256 of the speaker file's path
-// (64 hex digits and ".dpapi"). Only the same user on the same machine (or with the same
-// roaming profile) can unprotect it. The path is part of the protection's extra entropy, so an
-// item copied to another file's name does not unprotect for that file.
+// protected file in %APPDATA%\Quorvane\Keyring, named by the SHA-256 of the entry (64 hex
+// digits and ".dpapi"). An item is the entry as four lines (the program's id, the protected
+// file's path, the user's name, the file's salt) followed by the protected passphrase. Only the
+// same user on the same machine (or with the same roaming profile) can unprotect it. The entry is
+// part of the protection's extra entropy, so an item copied to another file's name does not
+// unprotect for that file.
 
 namespace quorvane {
 
@@ -53,10 +58,16 @@ std::filesystem::path KeyringFolder() {
     return std::filesystem::path(appData) / L"Quorvane" / L"Keyring";
 }
 
-std::filesystem::path ItemFile(const std::filesystem::path& folder, const std::string& pathText) {
+// The entry as the item states it: the program's id, the path, the user, the salt, one a line.
+std::string EntryText(const KeyringEntry& entry) {
+    return std::string(kKeyringApplicationId) + "\n" + PathText(KeyringItemPath(entry.file)) +
+           "\n" + entry.user + "\n" + entry.salt + "\n";
+}
+
+std::filesystem::path ItemFile(const std::filesystem::path& folder, const std::string& entryText) {
     InitialiseGcrypt();
     std::array<unsigned char, 32> digest{};
-    gcry_md_hash_buffer(GCRY_MD_SHA256, digest.data(), pathText.data(), pathText.size());
+    gcry_md_hash_buffer(GCRY_MD_SHA256, digest.data(), entryText.data(), entryText.size());
     constexpr const char* kHex = "0123456789abcdef";
     std::string name;
     for (const unsigned char byte : digest) {
@@ -66,9 +77,35 @@ std::filesystem::path ItemFile(const std::filesystem::path& folder, const std::s
     return folder / (name + ".dpapi");
 }
 
-std::vector<BYTE> Entropy(const std::string& pathText) {
-    const std::string text = kEntropyPrefix + pathText;
+std::vector<BYTE> Entropy(const std::string& entryText) {
+    const std::string text = kEntropyPrefix + entryText;
     return std::vector<BYTE>(text.begin(), text.end());
+}
+
+// Splits an item into its entry text and entry and the protected bytes after it; false when it
+// is no item of this version.
+bool ParseItem(const std::vector<std::uint8_t>& item, std::string& entryText, KeyringEntry& entry,
+               std::vector<BYTE>& protectedBytes) {
+    std::array<std::string, 4> lines;
+    std::size_t at = 0;
+    for (std::string& line : lines) {
+        const auto end = std::find(item.begin() + static_cast<std::ptrdiff_t>(at), item.end(),
+                                   std::uint8_t{'\n'});
+        if (end == item.end()) {
+            return false;
+        }
+        line.assign(item.begin() + static_cast<std::ptrdiff_t>(at), end);
+        at = static_cast<std::size_t>(end - item.begin()) + 1;
+    }
+    if (lines[0] != kKeyringApplicationId) {
+        return false;
+    }
+    entryText.assign(item.begin(), item.begin() + static_cast<std::ptrdiff_t>(at));
+    entry.file = std::filesystem::path(std::u8string(lines[1].begin(), lines[1].end()));
+    entry.user = lines[2];
+    entry.salt = lines[3];
+    protectedBytes.assign(item.begin() + static_cast<std::ptrdiff_t>(at), item.end());
+    return true;
 }
 
 std::wstring WideText(const std::string& text) {
@@ -103,18 +140,16 @@ private:
 
 }  // namespace
 
-KeyringStatus RememberPassphrase(const std::filesystem::path& speakerFile,
-                                 std::string_view userName, std::span<const char> passphrase) {
+KeyringStatus RememberPassphrase(const KeyringEntry& entry, std::span<const char> passphrase) {
     const std::filesystem::path folder = KeyringFolder();
     if (folder.empty()) {
         return KeyringStatus::Unavailable;
     }
-    const std::filesystem::path itemPath = KeyringItemPath(speakerFile);
-    const std::string pathText = PathText(itemPath);
-    const std::wstring label = WideText(KeyringItemLabel(userName, itemPath));
+    const std::string entryText = EntryText(entry);
+    const std::wstring label = WideText(KeyringItemLabel(entry.user, KeyringItemPath(entry.file)));
     SecretBytes plain(passphrase.begin(), passphrase.end());
     DATA_BLOB input{static_cast<DWORD>(plain.size()), plain.data()};
-    std::vector<BYTE> entropyBytes = Entropy(pathText);
+    std::vector<BYTE> entropyBytes = Entropy(entryText);
     DATA_BLOB entropy = Blob(entropyBytes);
     LocalBlob output(false);
     if (!CryptProtectData(&input, label.c_str(), &entropy, nullptr, nullptr,
@@ -126,31 +161,36 @@ KeyringStatus RememberPassphrase(const std::filesystem::path& speakerFile,
     if (error) {
         return KeyringStatus::Failed;
     }
-    const std::span<const std::uint8_t> bytes(output.Get().pbData, output.Get().cbData);
-    if (!WriteFileAtomically(ItemFile(folder, pathText), bytes, true)) {
+    std::vector<std::uint8_t> item(entryText.begin(), entryText.end());
+    item.insert(item.end(), output.Get().pbData, output.Get().pbData + output.Get().cbData);
+    if (!WriteFileAtomically(ItemFile(folder, entryText), item, true)) {
         return KeyringStatus::Failed;
     }
     return KeyringStatus::Done;
 }
 
-KeyringStatus RecallPassphrase(const std::filesystem::path& speakerFile, SecretText& passphrase) {
+KeyringStatus RecallPassphrase(const KeyringEntry& entry, SecretText& passphrase) {
     passphrase.clear();
     const std::filesystem::path folder = KeyringFolder();
     if (folder.empty()) {
         return KeyringStatus::Unavailable;
     }
-    const std::string pathText = PathText(KeyringItemPath(speakerFile));
-    const std::filesystem::path file = ItemFile(folder, pathText);
+    const std::string entryText = EntryText(entry);
+    const std::filesystem::path file = ItemFile(folder, entryText);
     std::error_code error;
     if (!std::filesystem::exists(file, error)) {
         return error ? KeyringStatus::Failed : KeyringStatus::NotFound;
     }
     std::vector<std::uint8_t> stored;
-    if (!ReadSmallFile(file, kLargestItem, stored)) {
+    std::string storedText;
+    KeyringEntry storedEntry;
+    std::vector<BYTE> protectedBytes;
+    if (!ReadSmallFile(file, kLargestItem, stored) ||
+        !ParseItem(stored, storedText, storedEntry, protectedBytes) || storedText != entryText) {
         return KeyringStatus::Failed;
     }
-    DATA_BLOB input = Blob(stored);
-    std::vector<BYTE> entropyBytes = Entropy(pathText);
+    DATA_BLOB input = Blob(protectedBytes);
+    std::vector<BYTE> entropyBytes = Entropy(entryText);
     DATA_BLOB entropy = Blob(entropyBytes);
     LocalBlob output(true);
     if (!CryptUnprotectData(&input, nullptr, &entropy, nullptr, nullptr, CRYPTPROTECT_UI_FORBIDDEN,
@@ -162,18 +202,59 @@ KeyringStatus RecallPassphrase(const std::filesystem::path& speakerFile, SecretT
     return KeyringStatus::Done;
 }
 
-KeyringStatus ForgetPassphrase(const std::filesystem::path& speakerFile) {
+KeyringStatus ForgetPassphrase(const KeyringEntry& entry) {
     const std::filesystem::path folder = KeyringFolder();
     if (folder.empty()) {
         return KeyringStatus::Unavailable;
     }
-    const std::string pathText = PathText(KeyringItemPath(speakerFile));
     std::error_code error;
-    const bool removed = std::filesystem::remove(ItemFile(folder, pathText), error);
+    const bool removed = std::filesystem::remove(ItemFile(folder, EntryText(entry)), error);
     if (error) {
         return KeyringStatus::Failed;
     }
     return removed ? KeyringStatus::Done : KeyringStatus::NotFound;
+}
+
+bool KeyringAvailable() {
+    return !KeyringFolder().empty();
+}
+
+KeyringStatus ForgetStalePassphrases(const std::filesystem::path& folder,
+                                     const std::function<bool(const KeyringEntry&)>& current) {
+    const std::filesystem::path items = KeyringFolder();
+    if (items.empty()) {
+        return KeyringStatus::Unavailable;
+    }
+    // Resolved as the items' own paths are, by a file of the folder.
+    const std::string folderText = PathText(KeyringItemPath(folder / "x").parent_path());
+    std::vector<std::filesystem::path> stale;
+    std::error_code error;
+    std::filesystem::directory_iterator it(items, error);
+    for (; !error && it != std::filesystem::directory_iterator(); it.increment(error)) {
+        if (it->path().extension() != ".dpapi") {
+            continue;
+        }
+        std::vector<std::uint8_t> stored;
+        std::string entryText;
+        KeyringEntry entry;
+        std::vector<BYTE> protectedBytes;
+        if (!ReadSmallFile(it->path(), kLargestItem, stored)) {
+            continue;
+        }
+        // Items of earlier versions (the protected bytes alone) can never be found again.
+        const bool parsed = ParseItem(stored, entryText, entry, protectedBytes);
+        if (!parsed || (PathText(entry.file.parent_path()) == folderText && !current(entry))) {
+            stale.push_back(it->path());
+        }
+    }
+    KeyringStatus status = KeyringStatus::Done;
+    for (const std::filesystem::path& item : stale) {
+        std::error_code removeError;
+        if (!std::filesystem::remove(item, removeError) || removeError) {
+            status = KeyringStatus::Failed;
+        }
+    }
+    return status;
 }
 
 }  // namespace quorvane

@@ -18,8 +18,9 @@
 #include "keyring/KeyringItem.h"
 
 // The Secret Service backend (libsecret over the D-Bus session bus; gnome-keyring and KWallet
-// serve it). One item per speaker file in the default collection, found by the attribute
-// "path" under the schema "org.quorvane.Quorvane.Passphrase".
+// serve it). One item per protected file in the default collection, under the schema
+// "org.quorvane.Quorvane.Passphrase", found by its attributes "application" (the program's id),
+// "path", "user" and "salt".
 
 namespace quorvane {
 
@@ -29,15 +30,22 @@ namespace {
 // keyring's own unlock prompt, after which a service that does not answer is given up.
 constexpr std::chrono::seconds kLongestWait{30};
 
+constexpr const char* kApplicationAttribute = "application";
 constexpr const char* kPathAttribute = "path";
+constexpr const char* kUserAttribute = "user";
+constexpr const char* kSaltAttribute = "salt";
 
 const SecretSchema* PassphraseSchema() {
     static const SecretSchema schema = [] {
         SecretSchema value{};
         value.name = "org.quorvane.Quorvane.Passphrase";
         value.flags = SECRET_SCHEMA_NONE;
-        value.attributes[0].name = kPathAttribute;
-        value.attributes[0].type = SECRET_SCHEMA_ATTRIBUTE_STRING;
+        const char* const names[] = {kApplicationAttribute, kPathAttribute, kUserAttribute,
+                                     kSaltAttribute};
+        for (std::size_t i = 0; i < std::size(names); ++i) {
+            value.attributes[i].name = names[i];
+            value.attributes[i].type = SECRET_SCHEMA_ATTRIBUTE_STRING;
+        }
         return value;  // the zeroed entry after the last attribute ends the list
     }();
     return &schema;
@@ -65,9 +73,19 @@ struct HashTableUnref {
 };
 using Attributes = std::unique_ptr<GHashTable, HashTableUnref>;
 
-Attributes ItemAttributes(const std::string& itemPath) {
-    return Attributes(
-        secret_attributes_build(PassphraseSchema(), kPathAttribute, itemPath.c_str(), nullptr));
+Attributes ItemAttributes(const KeyringEntry& entry) {
+    const std::string application(kKeyringApplicationId);
+    const std::string path = PathText(KeyringItemPath(entry.file));
+    return Attributes(secret_attributes_build(PassphraseSchema(), kApplicationAttribute,
+                                              application.c_str(), kPathAttribute, path.c_str(),
+                                              kUserAttribute, entry.user.c_str(), kSaltAttribute,
+                                              entry.salt.c_str(), nullptr));
+}
+
+// The value of one attribute of a table, or empty.
+std::string Attribute(GHashTable* attributes, const char* name) {
+    const auto* value = static_cast<const char*>(g_hash_table_lookup(attributes, name));
+    return value != nullptr ? std::string(value) : std::string();
 }
 
 // Cancels the calls given its cancellable once kLongestWait has passed, so that a keyring that
@@ -170,8 +188,7 @@ KeyringStatus LockedOrNotFound(GHashTable* attributes, GCancellable* cancellable
 
 }  // namespace
 
-KeyringStatus RememberPassphrase(const std::filesystem::path& speakerFile,
-                                 std::string_view userName, std::span<const char> passphrase) {
+KeyringStatus RememberPassphrase(const KeyringEntry& entry, std::span<const char> passphrase) {
     // libsecret takes the passphrase as a C string.
     if (std::find(passphrase.begin(), passphrase.end(), '\0') != passphrase.end()) {
         return KeyringStatus::Failed;
@@ -179,12 +196,10 @@ KeyringStatus RememberPassphrase(const std::filesystem::path& speakerFile,
     if (!SessionBusConfigured()) {
         return KeyringStatus::Unavailable;
     }
-    const std::filesystem::path itemPath = KeyringItemPath(speakerFile);
-    const std::string pathText = PathText(itemPath);
-    const std::string label = KeyringItemLabel(userName, itemPath);
+    const std::string label = KeyringItemLabel(entry.user, KeyringItemPath(entry.file));
     SecretText text(passphrase.begin(), passphrase.end());
     text.push_back('\0');
-    const Attributes attributes = ItemAttributes(pathText);
+    const Attributes attributes = ItemAttributes(entry);
     const Deadline deadline;
     CallError error;
     // An item with the same attributes is replaced, so a file keeps one item.
@@ -197,13 +212,12 @@ KeyringStatus RememberPassphrase(const std::filesystem::path& speakerFile,
     return stored ? KeyringStatus::Done : KeyringStatus::Failed;
 }
 
-KeyringStatus RecallPassphrase(const std::filesystem::path& speakerFile, SecretText& passphrase) {
+KeyringStatus RecallPassphrase(const KeyringEntry& entry, SecretText& passphrase) {
     passphrase.clear();
     if (!SessionBusConfigured()) {
         return KeyringStatus::Unavailable;
     }
-    const std::string pathText = PathText(KeyringItemPath(speakerFile));
-    const Attributes attributes = ItemAttributes(pathText);
+    const Attributes attributes = ItemAttributes(entry);
     const Deadline deadline;
     CallError error;
     // A locked item is unlocked first, through the keyring's own prompt.
@@ -220,12 +234,11 @@ KeyringStatus RecallPassphrase(const std::filesystem::path& speakerFile, SecretT
     return LockedOrNotFound(attributes.get(), deadline.Cancellable());
 }
 
-KeyringStatus ForgetPassphrase(const std::filesystem::path& speakerFile) {
+KeyringStatus ForgetPassphrase(const KeyringEntry& entry) {
     if (!SessionBusConfigured()) {
         return KeyringStatus::Unavailable;
     }
-    const std::string pathText = PathText(KeyringItemPath(speakerFile));
-    const Attributes attributes = ItemAttributes(pathText);
+    const Attributes attributes = ItemAttributes(entry);
     const Deadline deadline;
     CallError error;
     const gboolean removed = secret_password_clearv_sync(PassphraseSchema(), attributes.get(),
@@ -237,6 +250,64 @@ KeyringStatus ForgetPassphrase(const std::filesystem::path& speakerFile) {
         return KeyringStatus::Done;
     }
     return LockedOrNotFound(attributes.get(), deadline.Cancellable());
+}
+
+bool KeyringAvailable() {
+    if (!SessionBusConfigured()) {
+        return false;
+    }
+    const Deadline deadline;
+    CallError error;
+    // Opening a session needs the service itself to answer, not only the bus.
+    SecretService* const service =
+        secret_service_get_sync(SECRET_SERVICE_OPEN_SESSION, deadline.Cancellable(), error.Out());
+    if (service != nullptr) {
+        g_object_unref(service);
+    }
+    return !error.Failed() && service != nullptr;
+}
+
+KeyringStatus ForgetStalePassphrases(const std::filesystem::path& folder,
+                                     const std::function<bool(const KeyringEntry&)>& current) {
+    if (!SessionBusConfigured()) {
+        return KeyringStatus::Unavailable;
+    }
+    // Resolved as the items' own paths are, by a file of the folder.
+    const std::string folderText = PathText(KeyringItemPath(folder / "x").parent_path());
+    const Deadline deadline;
+    CallError error;
+    SecretService* const service =
+        secret_service_get_sync(SECRET_SERVICE_NONE, deadline.Cancellable(), error.Out());
+    if (error.Failed()) {
+        return error.Status();
+    }
+    // Every item of the schema, locked ones included (their attributes are readable); items of
+    // earlier versions carry the path only and are stale.
+    const Attributes all(secret_attributes_build(PassphraseSchema(), nullptr));
+    GList* const items =
+        secret_service_search_sync(service, PassphraseSchema(), all.get(), SECRET_SEARCH_ALL,
+                                   deadline.Cancellable(), error.Out());
+    KeyringStatus status = error.Failed() ? error.Status() : KeyringStatus::Done;
+    for (GList* node = items; node != nullptr; node = node->next) {
+        auto* const item = static_cast<SecretItem*>(node->data);
+        GHashTable* const attributes = secret_item_get_attributes(item);
+        KeyringEntry entry;
+        const std::string path = Attribute(attributes, kPathAttribute);
+        entry.file = std::filesystem::path(std::u8string(path.begin(), path.end()));
+        entry.user = Attribute(attributes, kUserAttribute);
+        entry.salt = Attribute(attributes, kSaltAttribute);
+        g_hash_table_unref(attributes);
+        if (PathText(entry.file.parent_path()) != folderText || current(entry)) {
+            continue;
+        }
+        CallError deleteError;
+        if (!secret_item_delete_sync(item, deadline.Cancellable(), deleteError.Out())) {
+            status = deleteError.Failed() ? deleteError.Status() : KeyringStatus::Failed;
+        }
+    }
+    g_list_free_full(items, g_object_unref);
+    g_object_unref(service);
+    return status;
 }
 
 }  // namespace quorvane

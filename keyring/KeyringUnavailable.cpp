@@ -5,17 +5,25 @@
 
 namespace quorvane {
 
-KeyringStatus RememberPassphrase(const std::filesystem::path&, std::string_view,
-                                 std::span<const char>) {
+KeyringStatus RememberPassphrase(const KeyringEntry&, std::span<const char>) {
     return KeyringStatus::Unavailable;
 }
 
-KeyringStatus RecallPassphrase(const std::filesystem::path&, SecretText& passphrase) {
+KeyringStatus RecallPassphrase(const KeyringEntry&, SecretText& passphrase) {
     passphrase.clear();
     return KeyringStatus::Unavailable;
 }
 
-KeyringStatus ForgetPassphrase(const std::filesystem::path&) {
+KeyringStatus ForgetPassphrase(const KeyringEntry&) {
+    return KeyringStatus::Unavailable;
+}
+
+bool KeyringAvailable() {
+    return false;
+}
+
+KeyringStatus ForgetStalePassphrases(const std::filesystem::path&,
+                                     const std::function<bool(const KeyringEntry&)>&) {
     return KeyringStatus::Unavailable;
 }
 

@@ -9,11 +9,11 @@
 #include <system_error>
 #include <utility>
 
+#include "cipher/EncodedBuffer.h"
 #include "cipher/EncodedFile.h"
-#include "cipher/FileTag.h"
 #include "files/SmallFile.h"
 #include "speaker/ModelFile.h"
-#include "speaker/SpeakerStore.h"
+#include "speaker/StoreFolder.h"
 
 namespace quorvane {
 
@@ -22,7 +22,6 @@ namespace {
 constexpr std::string_view kHexDigits = "0123456789abcdef";
 // Header, cipher data of the largest model and trailer, with room to spare.
 constexpr std::uint64_t kMaxProtectedFileBytes = 64u << 10;
-constexpr int kHeaderLines = 3;
 
 bool InitialiseLibrary() {
     static std::once_flag once;
@@ -43,15 +42,47 @@ bool InitialiseLibrary() {
     return ready;
 }
 
-// A decimal without sign or leading zeros within [low, high].
-bool ParseNumber(std::string_view text, std::uint32_t low, std::uint32_t high,
-                 std::uint32_t& value) {
+class ProtectedFileErrorCategoryImpl final : public std::error_category {
+public:
+    const char* name() const noexcept override { return "quorvane.protected"; }
+    std::string message(int value) const override {
+        const auto costs = [](std::string_view what) {
+            return "its key derivation asks for " + std::string(what) +
+                   " than the program accepts (" + std::to_string(kMinKdf.passes) + " to " +
+                   std::to_string(kMaxKdf.passes) + " passes, " +
+                   std::to_string(kMinKdf.memoryKiB >> 10) + " MiB to " +
+                   std::to_string(kMaxKdf.memoryKiB >> 10) + " MiB, " +
+                   std::to_string(kMinKdf.lanes) + " to " + std::to_string(kMaxKdf.lanes) +
+                   " lanes)";
+        };
+        switch (static_cast<ProtectedFileError>(value)) {
+            case ProtectedFileError::NotProtectedFile:
+                return "is not a protected speaker file";
+            case ProtectedFileError::TooFewPasses:
+                return costs("fewer passes");
+            case ProtectedFileError::TooManyPasses:
+                return costs("more passes");
+            case ProtectedFileError::TooLittleMemory:
+                return costs("less memory");
+            case ProtectedFileError::TooMuchMemory:
+                return costs("more memory");
+            case ProtectedFileError::TooFewLanes:
+                return costs("fewer lanes");
+            case ProtectedFileError::TooManyLanes:
+                return costs("more lanes");
+        }
+        return "protected file error";
+    }
+};
+
+// A decimal without sign or leading zeros that fits 32 bits, not 0.
+bool ParseNumber(std::string_view text, std::uint32_t& value) {
     if (text.empty() || (text.size() > 1 && text[0] == '0')) {
         return false;
     }
     std::uint32_t parsed = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), parsed);
-    if (error != std::errc() || end != text.data() + text.size() || parsed < low || parsed > high) {
+    if (error != std::errc() || end != text.data() + text.size() || parsed == 0) {
         return false;
     }
     value = parsed;
@@ -74,50 +105,48 @@ bool ParseSalt(std::string_view text, Salt& salt) {
     return true;
 }
 
-enum class KeyCheck { Match, Mismatch, NoTrailer };
+}  // namespace
 
-// The key check stored in the file's trailer against the one of `key` over the file's header.
-// NoTrailer when the file is not header, cipher data and a trailer exactly: a protected file
-// always carries one, so such a file is damaged whatever the passphrase.
-KeyCheck CompareKeyCheck(std::span<const std::uint8_t> bytes, std::string_view marker,
-                         const GostKey& key) {
-    std::array<std::size_t, kHeaderLines> lineEnds{};
-    std::size_t at = 0;
-    for (std::size_t& end : lineEnds) {
-        while (at < bytes.size() && bytes[at] != static_cast<std::uint8_t>(kHeaderSeparator)) {
-            ++at;
-        }
-        if (at == bytes.size()) {
-            return KeyCheck::NoTrailer;
-        }
-        end = at++;
-    }
-    // The marker starts the file and fills its first line, as the program writes it.
-    if (std::string_view(reinterpret_cast<const char*>(bytes.data()), lineEnds[0]) != marker) {
-        return KeyCheck::NoTrailer;
-    }
-    const std::size_t headerEnd = lineEnds[2] + 1;
-    const std::string_view countText(reinterpret_cast<const char*>(bytes.data()) + lineEnds[0] + 1,
-                                     lineEnds[1] - lineEnds[0] - 1);
-    std::uint64_t blocks = 0;
-    const auto [end, error] =
-        std::from_chars(countText.data(), countText.data() + countText.size(), blocks);
-    if (error != std::errc() || end != countText.data() + countText.size() ||
-        blocks > (bytes.size() - headerEnd) / 8 ||
-        bytes.size() - headerEnd - 8 * blocks != kTrailerBytes) {
-        return KeyCheck::NoTrailer;
-    }
-    const auto trailer = bytes.subspan(bytes.size() - kTrailerBytes);
-    if (!std::equal(kTrailerMagic.begin(), kTrailerMagic.end(), trailer.begin())) {
-        return KeyCheck::NoTrailer;
-    }
-    const TagKey tagKey(key, StoreSubstitutionTable);
-    const Tag check = tagKey.KeyCheck(bytes.first(headerEnd));
-    return TagsEqual(check, trailer.subspan(kTrailerMagic.size(), kTagBytes)) ? KeyCheck::Match
-                                                                              : KeyCheck::Mismatch;
+const std::error_category& ProtectedFileErrorCategory() {
+    static const ProtectedFileErrorCategoryImpl category;
+    return category;
 }
 
-}  // namespace
+std::error_code MakeError(ProtectedFileError error) {
+    return std::error_code(static_cast<int>(error), ProtectedFileErrorCategory());
+}
+
+Status CheckKdfBounds(const KdfParameters& kdf) {
+    const struct {
+        std::uint32_t value, low, high;
+        ProtectedFileError below, above;
+    } bounds[] = {
+        {kdf.passes, kMinKdf.passes, kMaxKdf.passes, ProtectedFileError::TooFewPasses,
+         ProtectedFileError::TooManyPasses},
+        {kdf.memoryKiB, kMinKdf.memoryKiB, kMaxKdf.memoryKiB, ProtectedFileError::TooLittleMemory,
+         ProtectedFileError::TooMuchMemory},
+        {kdf.lanes, kMinKdf.lanes, kMaxKdf.lanes, ProtectedFileError::TooFewLanes,
+         ProtectedFileError::TooManyLanes},
+    };
+    for (const auto& bound : bounds) {
+        if (bound.value < bound.low) {
+            return Failure(MakeError(bound.below));
+        }
+        if (bound.value > bound.high) {
+            return Failure(MakeError(bound.above));
+        }
+    }
+    return {};
+}
+
+std::string SaltText(const Salt& salt) {
+    std::string text;
+    for (const std::uint8_t byte : salt) {
+        text += kHexDigits[byte >> 4];
+        text += kHexDigits[byte & 0x0F];
+    }
+    return text;
+}
 
 std::string ProtectedMarker(const ProtectedHeader& header) {
     std::string marker(kProtectedMarkerTag);
@@ -129,12 +158,7 @@ std::string ProtectedMarker(const ProtectedHeader& header) {
     field(std::to_string(header.kdf.passes));
     field(std::to_string(header.kdf.memoryKiB));
     field(std::to_string(header.kdf.lanes));
-    std::string salt;
-    for (const std::uint8_t byte : header.salt) {
-        salt += kHexDigits[byte >> 4];
-        salt += kHexDigits[byte & 0x0F];
-    }
-    field(salt);
+    field(SaltText(header.salt));
     field(header.name);
     return marker;
 }
@@ -153,11 +177,10 @@ bool ParseProtectedMarker(std::string_view marker, ProtectedHeader& header) {
     }
     ProtectedHeader parsed;
     if (fields[0] != kProtectedMarkerTag || fields[1] != kProtectedKdfName ||
-        !ParseNumber(fields[2], 1, kMaxKdfPasses, parsed.kdf.passes) ||
-        !ParseNumber(fields[4], 1, kMaxKdfLanes, parsed.kdf.lanes) ||
-        !ParseNumber(fields[3], 8 * parsed.kdf.lanes, kMaxKdfMemoryKiB, parsed.kdf.memoryKiB) ||
-        !ParseSalt(fields[5], parsed.salt) || rest.empty() ||
-        rest.find(kProtectedFieldSeparator) != std::string_view::npos) {
+        !ParseNumber(fields[2], parsed.kdf.passes) ||
+        !ParseNumber(fields[3], parsed.kdf.memoryKiB) ||
+        !ParseNumber(fields[4], parsed.kdf.lanes) || !ParseSalt(fields[5], parsed.salt) ||
+        rest.empty() || rest.find(kProtectedFieldSeparator) != std::string_view::npos) {
         return false;
     }
     parsed.name = std::string(rest);
@@ -209,12 +232,12 @@ bool DerivePassphraseKey(std::span<const char> passphrase, const Salt& salt,
     return true;
 }
 
-bool WriteProtectedFile(const std::filesystem::path& path, std::string_view name,
-                        std::span<const VoiceCodebook, 3> codebooks, float threshold,
-                        std::span<const char> passphrase, const KdfParameters& kdf,
-                        OutputMode mode) {
+Status WriteProtectedFile(const std::filesystem::path& path, std::string_view name,
+                          std::span<const VoiceCodebook, 3> codebooks, float threshold,
+                          std::span<const char> passphrase, const KdfParameters& kdf,
+                          OutputMode mode) {
     if (!InitialiseLibrary()) {
-        return false;
+        return Failure(std::make_error_code(std::errc::not_supported), path);
     }
     ProtectedHeader header;
     header.name = std::string(name);
@@ -223,45 +246,58 @@ bool WriteProtectedFile(const std::filesystem::path& path, std::string_view name
     GostKey key{};
     const WipeOnExit<GostKey> wipeKey(key);
     if (!DerivePassphraseKey(passphrase, header.salt, kdf, key)) {
-        return false;
+        return Failure(std::make_error_code(std::errc::not_enough_memory), path);
     }
     std::vector<std::uint8_t> model = SerialiseModelFile(codebooks, threshold);
-    const bool written = EncodeBufferChecked(model, path, ProtectedMarker(header), key,
-                                             StoreSubstitutionTable, mode, FilePrivacy::OwnerOnly)
-                             .ok();
+    const CodingResult written =
+        EncodeBufferChecked(model, path, ProtectedMarker(header), key, StoreSubstitutionTable, mode,
+                            FilePrivacy::OwnerOnly);
     WipeMemory(model.data(), model.size());
-    return written;
+    if (written.ok()) {
+        return {};
+    }
+    if (written.status == CodingStatus::OutputExists) {
+        return Failure(std::make_error_code(std::errc::file_exists), path);
+    }
+    return Failure(written.error ? written.error : std::make_error_code(std::errc::io_error), path);
 }
 
-UnlockStatus ReadProtectedFile(const std::filesystem::path& path, std::span<const char> passphrase,
-                               std::array<VoiceCodebook, 3>& codebooks, float& threshold) {
-    std::vector<std::uint8_t> bytes;
+Result<ProtectedImage> ReadProtectedImage(const std::filesystem::path& path) {
+    ProtectedImage image;
+    image.path = path;
+    if (!ReadSmallFile(path, kMaxProtectedFileBytes, image.bytes)) {
+        // Tell a file that cannot be read from one too large to be a protected file.
+        std::error_code error;
+        if (std::filesystem::file_size(path, error) > kMaxProtectedFileBytes && !error) {
+            return Failure(MakeError(ProtectedFileError::NotProtectedFile), path);
+        }
+        return Failure(error ? error : std::make_error_code(std::errc::io_error), path);
+    }
     std::string marker;
-    ProtectedHeader header;
-    if (!ReadSmallFile(path, kMaxProtectedFileBytes, bytes) || !ReadMarker(path, marker) ||
-        !ParseProtectedMarker(marker, header)) {
-        return UnlockStatus::Damaged;
+    if (ReadHeaderToken(image.bytes, marker) == 0 || !ParseProtectedMarker(marker, image.header)) {
+        return Failure(MakeError(ProtectedFileError::NotProtectedFile), path);
     }
-    GostKey key{};
-    const WipeOnExit<GostKey> wipeKey(key);
-    if (!DerivePassphraseKey(passphrase, header.salt, header.kdf, key)) {
-        return UnlockStatus::Damaged;
+    if (const Status bounds = CheckKdfBounds(image.header.kdf); !bounds) {
+        return bounds.error().At(path);
     }
-    std::vector<std::uint8_t> model;
-    const CodingResult decoded =
-        DecodeToBufferChecked(path, marker, key, StoreSubstitutionTable, model, kModelFileMaxBytes);
-    // The reader checks the key check before deciphering anything; a refusal there is the
-    // passphrase's, one of the file tag (or of the layout) the file's.
-    if (decoded.status == CodingStatus::WrongKeyOrDamaged &&
-        CompareKeyCheck(bytes, marker, key) == KeyCheck::Mismatch) {
-        return UnlockStatus::WrongPassphrase;
+    return image;
+}
+
+UnlockStatus DecodeProtectedImage(const ProtectedImage& image, const GostKey& key,
+                                  std::array<VoiceCodebook, 3>& codebooks, float& threshold) {
+    // The bytes read once, decoded by the one reader of the format: it checks the key check
+    // before it deciphers anything (a refusal there is the passphrase's), then the file tag.
+    BufferDecodeOptions options;
+    options.maxPlainBytes = kModelFileMaxBytes;
+    const Result<DecodedBuffer<SecretBytes>> decoded = DecodeEncodedBuffer(
+        image.bytes, ProtectedMarker(image.header), key, StoreSubstitutionTable, options);
+    if (!decoded) {
+        return decoded.error().code() == CipherError::WrongKey ? UnlockStatus::WrongPassphrase
+                                                               : UnlockStatus::Damaged;
     }
     std::array<VoiceCodebook, 3> loaded;
     float loadedThreshold = 0.0f;
-    const bool parsed =
-        decoded.ok() && decoded.tagVerified && ParseModelFile(model, loaded, loadedThreshold);
-    WipeMemory(model.data(), model.size());
-    if (!parsed) {
+    if (!decoded->tagVerified || !ParseModelFile(decoded->plain, loaded, loadedThreshold)) {
         return UnlockStatus::Damaged;
     }
     codebooks = std::move(loaded);
@@ -269,31 +305,30 @@ UnlockStatus ReadProtectedFile(const std::filesystem::path& path, std::span<cons
     return UnlockStatus::Done;
 }
 
-std::int32_t LoadProtectedUsers(const std::filesystem::path& speakersDir, UserList& users,
-                                Notifier& notifier) {
-    std::int32_t loaded = 0;
-    for (const std::filesystem::path& path : ListProtectedFiles(speakersDir)) {
-        std::string token;
-        if (!ReadMarker(path, token)) {
-            continue;
-        }
-        ProtectedHeader header;
-        if (!ParseProtectedMarker(token, header)) {
-            notifier.Notice(std::string(kCanNotLoadFilePrefix) + PathText(path));
-            continue;
-        }
-        if (users.Find(header.name) != nullptr) {
-            notifier.Notice(AlreadyInListMessage(header.name));
-            continue;
-        }
-        UserRecord record;
-        record.name = header.name;
-        record.protectedFile = path;
-        record.locked = true;
-        users.Append(std::move(record));
-        ++loaded;
+UnlockStatus UnlockProtectedImage(const ProtectedImage& image, std::span<const char> passphrase,
+                                  std::array<VoiceCodebook, 3>& codebooks, float& threshold) {
+    // The bounds again: an image is judged when it is read, and this is where the work starts.
+    if (!CheckKdfBounds(image.header.kdf)) {
+        return UnlockStatus::OutOfBounds;
     }
-    return loaded;
+    GostKey key{};
+    const WipeOnExit<GostKey> wipeKey(key);
+    if (!DerivePassphraseKey(passphrase, image.header.salt, image.header.kdf, key)) {
+        return UnlockStatus::Damaged;
+    }
+    return DecodeProtectedImage(image, key, codebooks, threshold);
+}
+
+UnlockStatus ReadProtectedFile(const std::filesystem::path& path, std::span<const char> passphrase,
+                               std::array<VoiceCodebook, 3>& codebooks, float& threshold) {
+    const Result<ProtectedImage> image = ReadProtectedImage(path);
+    if (!image) {
+        return image.error().code().category() == ProtectedFileErrorCategory() &&
+                       image.error().code() != MakeError(ProtectedFileError::NotProtectedFile)
+                   ? UnlockStatus::OutOfBounds
+                   : UnlockStatus::Damaged;
+    }
+    return UnlockProtectedImage(*image, passphrase, codebooks, threshold);
 }
 
 }  // namespace quorvane

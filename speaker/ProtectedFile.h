@@ -10,18 +10,20 @@
 //
 //   qvlock1   the format and its version (kProtectedMarkerTag)
 //   argon2id  the key derivation: Argon2id (RFC 9106, version 0x13) with a 32-byte output
-//   T         passes (time cost), decimal, 1..kMaxKdfPasses
-//   M         memory in KiB, decimal, 8 * P..kMaxKdfMemoryKiB
-//   P         lanes (parallelism), decimal, 1..kMaxKdfLanes
+//   T         passes (time cost), decimal
+//   M         memory in KiB, decimal
+//   P         lanes (parallelism), decimal
 //   SALT      16 random bytes, 32 lower-case hexadecimal digits
 //   NAME      the user's name (never holds ':', which names may not contain)
 //
-// Decimal numbers have no sign and no leading zeros. The cipher key is the Argon2id output
-// read as eight little-endian 32-bit words. The marker is part of the header that the
-// trailer's key check covers, so the parameters, the salt and the name are all bound to the
+// Decimal numbers have no sign and no leading zeros and fit 32 bits. The cipher key is the
+// Argon2id output read as eight little-endian 32-bit words. The marker is part of the header that
+// the trailer's key check covers, so the parameters, the salt and the name are all bound to the
 // passphrase, and a wrong passphrase is told by the key check before anything is deciphered.
-// The program writes kProtectionKdf (RFC 9106's second recommended choice) and reads what a
-// file states, so later versions can raise the costs.
+// The program writes kProtectionKdf (RFC 9106's second recommended choice). A reader accepts the
+// costs a file states only within kMinKdf .. kMaxKdf, checked before any key is derived: anyone
+// can edit them without the passphrase, so a file could otherwise make each unlock take minutes
+// and gigabytes, or unlock a file far more cheaply than its owner was promised.
 //
 // The file is named NAME + ".qvlock": readers of the ordinary speaker files take only names
 // ending in ".spk", and no 8.3 short name of such a file ends in ".SPK" either. The name is
@@ -34,14 +36,14 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 #include "analysis/VoiceCodebook.h"
 #include "cipher/Gost.h"
 #include "files/AtomicFile.h"
+#include "files/Result.h"
 #include "files/Secret.h"
-#include "interfaces/Notifier.h"
-#include "speaker/UserList.h"
 
 namespace quorvane {
 
@@ -61,10 +63,26 @@ struct KdfParameters {
 
 // What the program writes: t = 3, m = 64 MiB, p = 4.
 inline constexpr KdfParameters kProtectionKdf{3, 65536, 4};
-// The largest costs a reader accepts from a file.
-inline constexpr std::uint32_t kMaxKdfPasses = 64;
-inline constexpr std::uint32_t kMaxKdfMemoryKiB = 4u << 20;  // 4 GiB
-inline constexpr std::uint32_t kMaxKdfLanes = 64;
+// The costs a reader accepts from a file, each bound included: at least what the program writes,
+// at most what keeps one unlock within a few seconds and 1 GiB of memory.
+inline constexpr KdfParameters kMinKdf = kProtectionKdf;
+inline constexpr KdfParameters kMaxKdf{10, 1u << 20, 16};  // 10 passes, 1 GiB, 16 lanes
+
+// Why a protected file is refused before any key is derived from it.
+enum class ProtectedFileError {
+    NotProtectedFile = 1,  // the first token is no protected marker, or the file is too large
+    TooFewPasses,
+    TooManyPasses,
+    TooLittleMemory,
+    TooMuchMemory,
+    TooFewLanes,
+    TooManyLanes,
+};
+[[nodiscard]] const std::error_category& ProtectedFileErrorCategory();
+[[nodiscard]] std::error_code MakeError(ProtectedFileError error);
+
+// Whether the costs lie within kMinKdf .. kMaxKdf; the failure names the first cost outside.
+[[nodiscard]] Status CheckKdfBounds(const KdfParameters& kdf);
 
 using Salt = std::array<std::uint8_t, kProtectedSaltBytes>;
 
@@ -75,10 +93,12 @@ struct ProtectedHeader {
     Salt salt{};
 };
 
+// The salt as the marker writes it: 32 lower-case hexadecimal digits.
+[[nodiscard]] std::string SaltText(const Salt& salt);
 // The marker for a header (see the layout above).
 [[nodiscard]] std::string ProtectedMarker(const ProtectedHeader& header);
-// Parses a marker; false (header unchanged) when it does not follow the layout, its costs are
-// outside the limits or its name is empty.
+// Parses a marker; false (header unchanged) when it does not follow the layout or its name is
+// empty. The costs are not judged here (CheckKdfBounds).
 [[nodiscard]] bool ParseProtectedMarker(std::string_view marker, ProtectedHeader& header);
 
 // speakersDir / (name + ".qvlock")
@@ -97,33 +117,48 @@ struct ProtectedHeader {
                                        const KdfParameters& kdf, GostKey& key);
 
 // Writes the models as a protected file under a new random salt, atomically, owner-only.
-// The program always passes kProtectionKdf; tests may pass cheaper costs. False, the disk as
-// it was, when the key cannot be derived or the file cannot be written (with Mode NoReplace
-// also when the file exists).
-[[nodiscard]] bool WriteProtectedFile(const std::filesystem::path& path, std::string_view name,
-                                      std::span<const VoiceCodebook, 3> codebooks, float threshold,
-                                      std::span<const char> passphrase, const KdfParameters& kdf,
-                                      OutputMode mode);
+// The program always passes kProtectionKdf; tests may pass other costs. On failure the disk is
+// as it was (with Mode NoReplace also when the file exists: file_exists).
+[[nodiscard]] Status WriteProtectedFile(const std::filesystem::path& path, std::string_view name,
+                                        std::span<const VoiceCodebook, 3> codebooks,
+                                        float threshold, std::span<const char> passphrase,
+                                        const KdfParameters& kdf, OutputMode mode);
+
+// A protected file as read once: every later step (the key check, the deciphering) works on
+// these bytes, so they all see the same file.
+struct ProtectedImage {
+    std::filesystem::path path;
+    ProtectedHeader header;
+    std::vector<std::uint8_t> bytes;  // the whole file
+};
+
+// Reads a protected file whole and judges its marker and its costs, before any key is derived:
+// fails with the system's reason, ProtectedFileError::NotProtectedFile, or the cost outside the
+// bounds.
+[[nodiscard]] Result<ProtectedImage> ReadProtectedImage(const std::filesystem::path& path);
 
 enum class UnlockStatus {
     Done,             // the models were read
     WrongPassphrase,  // the trailer's key check refused the passphrase's key
     Damaged,          // the file cannot be read, is no protected file, or its data is damaged
+    OutOfBounds,      // the file's costs lie outside kMinKdf .. kMaxKdf: no key was derived
 };
 
-// Reads the models of a protected file with the passphrase: the key check first, then the
-// whole file under its tag, then the model. Only Done changes the arguments. The decoded
-// model bytes are wiped before they are freed.
+// The models of an image under a key: the key check first, then the whole file under its tag,
+// then the model. Only Done changes the arguments. The decoded model bytes are wiped before they
+// are freed.
+[[nodiscard]] UnlockStatus DecodeProtectedImage(const ProtectedImage& image, const GostKey& key,
+                                                std::array<VoiceCodebook, 3>& codebooks,
+                                                float& threshold);
+// The same under the key the passphrase derives with the image's salt and costs.
+[[nodiscard]] UnlockStatus UnlockProtectedImage(const ProtectedImage& image,
+                                                std::span<const char> passphrase,
+                                                std::array<VoiceCodebook, 3>& codebooks,
+                                                float& threshold);
+// ReadProtectedImage, then UnlockProtectedImage.
 [[nodiscard]] UnlockStatus ReadProtectedFile(const std::filesystem::path& path,
                                              std::span<const char> passphrase,
                                              std::array<VoiceCodebook, 3>& codebooks,
                                              float& threshold);
-
-// Takes every protected file of the folder into `users` as a locked record (name and file
-// known, models absent), after the ordinary speaker files: a name already in the list gives
-// AlreadyInListMessage, a file whose first token is no protected marker kCanNotLoadFilePrefix +
-// path; a file that cannot be opened is skipped silently. Returns the records appended.
-std::int32_t LoadProtectedUsers(const std::filesystem::path& speakersDir, UserList& users,
-                                Notifier& notifier);
 
 }  // namespace quorvane

@@ -6,31 +6,12 @@
 
 #include "cipher/EncodedFile.h"
 #include "cipher/Gost.h"
+#include "files/NameLock.h"
+#include "files/Overwrite.h"
 #include "files/PlatformFile.h"
 #include "speaker/ModelFile.h"
-#include "speaker/ProtectedFile.h"
 
 namespace quorvane {
-
-namespace {
-
-// The file name as bytes, for the byte-order sort and the extension test.
-std::string NameBytes(const std::filesystem::path& path) {
-    const std::u8string name = path.filename().u8string();
-    return std::string(name.begin(), name.end());
-}
-
-}  // namespace
-
-std::string AlreadyInListMessage(std::string_view name) {
-    return "User " + std::string(name) + " already is in the list";
-}
-
-std::filesystem::path StoreFilePath(const std::filesystem::path& speakersDir, std::string_view name,
-                                    std::string_view extension) {
-    const std::string leaf = std::string(name) + std::string(extension);
-    return speakersDir / std::u8string(leaf.begin(), leaf.end());
-}
 
 std::filesystem::path SpeakerFilePath(const std::filesystem::path& speakersDir,
                                       std::string_view name) {
@@ -39,38 +20,6 @@ std::filesystem::path SpeakerFilePath(const std::filesystem::path& speakersDir,
 
 std::vector<std::filesystem::path> ListSpeakerFiles(const std::filesystem::path& speakersDir) {
     return ListStoreFiles(speakersDir, kSpeakerFileExtension);
-}
-
-std::vector<std::filesystem::path> ListStoreFiles(const std::filesystem::path& speakersDir,
-                                                  std::string_view extension) {
-    std::vector<std::pair<std::string, std::filesystem::path>> found;
-    std::error_code error;
-    std::filesystem::directory_iterator it(speakersDir, error);
-    if (error) {
-        return {};
-    }
-    for (; it != std::filesystem::directory_iterator(); it.increment(error)) {
-        if (error) {
-            break;
-        }
-        std::string name = NameBytes(it->path());
-        if (!name.ends_with(extension)) {
-            continue;
-        }
-        std::error_code typeError;
-        if (!it->is_regular_file(typeError)) {
-            continue;
-        }
-        found.emplace_back(std::move(name), it->path());
-    }
-    std::sort(found.begin(), found.end(),
-              [](const auto& a, const auto& b) { return a.first < b.first; });
-    std::vector<std::filesystem::path> paths;
-    paths.reserve(found.size());
-    for (auto& entry : found) {
-        paths.push_back(std::move(entry.second));
-    }
-    return paths;
 }
 
 bool CreateSpeakersFolder(const std::filesystem::path& speakersDir, std::error_code& error) {
@@ -99,12 +48,27 @@ bool CreateSpeakersFolder(const std::filesystem::path& speakersDir, std::error_c
 
 namespace {
 
-// Whether `path` holds a speaker file of `name` that loads.
-bool HoldsLoadableUser(const std::filesystem::path& path, std::string_view name) {
+// Whether `path` holds a file of `name` in the given form: an ordinary speaker file that loads,
+// or a protected file whose marker names the user (its models need the passphrase).
+bool HoldsUser(const std::filesystem::path& path, std::string_view name, bool protectedForm) {
+    if (protectedForm) {
+        ProtectedHeader header;
+        return ReadProtectedHeader(path, header) && header.name == name;
+    }
     std::string owner;
     std::array<VoiceCodebook, 3> codebooks;
     float threshold = 0.0f;
     return ReadSpeakerFile(path, owner, codebooks, threshold) && owner == name;
+}
+
+// Whether `path` names another user than `name` (its first token, or the protected marker's name).
+bool HoldsOtherUser(const std::filesystem::path& path, std::string_view name, bool protectedForm) {
+    if (protectedForm) {
+        ProtectedHeader header;
+        return ReadProtectedHeader(path, header) && header.name != name;
+    }
+    std::string owner;
+    return ReadMarker(path, owner) && owner != name;
 }
 
 // Moves the file at `path` to the first free path + ".kept-N"; empty with `error` when it could
@@ -127,20 +91,26 @@ std::filesystem::path MoveAside(const std::filesystem::path& path, std::error_co
 
 }  // namespace
 
-StoreResult StoreSpeakerFile(const std::filesystem::path& speakersDir, std::string_view name,
-                             std::span<const VoiceCodebook, 3> codebooks, float threshold,
-                             const std::function<void()>& beforeCommit) {
+StoreResult StoreUser(const std::filesystem::path& speakersDir, std::string_view name,
+                      std::span<const VoiceCodebook, 3> codebooks, float threshold,
+                      const StoreForm& form, const std::function<void()>& beforeCommit) {
+    const bool protectedForm = form.passphrase.has_value();
     StoreResult result;
-    result.path = SpeakerFilePath(speakersDir, name);
+    result.path =
+        protectedForm ? ProtectedFilePath(speakersDir, name) : SpeakerFilePath(speakersDir, name);
     const std::filesystem::path& path = result.path;
+    const Result<NameLock> lock = NameLock::Acquire(speakersDir, name);
+    if (!lock) {
+        result.error = lock.error().code();
+        return result;
+    }
     std::error_code error;
     if (std::filesystem::exists(std::filesystem::symlink_status(path, error))) {
-        std::string owner;
-        if (ReadMarker(path, owner) && owner != name) {
+        if (HoldsOtherUser(path, name, protectedForm)) {
             result.status = StoreStatus::OtherUsersFile;
             return result;
         }
-        if (HoldsLoadableUser(path, name)) {
+        if (HoldsUser(path, name, protectedForm)) {
             result.status = StoreStatus::AlreadyStored;
             return result;
         }
@@ -149,8 +119,9 @@ StoreResult StoreSpeakerFile(const std::filesystem::path& speakersDir, std::stri
         if (result.keptAside.empty()) {
             return result;
         }
-        // Another enrolment may have stored a good file just before the move: put it back.
-        if (HoldsLoadableUser(result.keptAside, name)) {
+        // A writer that does not take the name's lock (an earlier version) may have stored a good
+        // file just before the move: put it back.
+        if (HoldsUser(result.keptAside, name, protectedForm)) {
             if (!RenameNoReplace(result.keptAside, path)) {
                 result.keptAside.clear();
             }
@@ -158,8 +129,27 @@ StoreResult StoreSpeakerFile(const std::filesystem::path& speakersDir, std::stri
             return result;
         }
     }
+    // One name, one model: the user of the other form is the user already.
+    const std::filesystem::path other =
+        protectedForm ? SpeakerFilePath(speakersDir, name) : ProtectedFilePath(speakersDir, name);
+    if (!form.besideOtherForm && HoldsUser(other, name, !protectedForm)) {
+        result.status = StoreStatus::AlreadyStored;
+        return result;
+    }
     if (beforeCommit) {
         beforeCommit();
+    }
+    if (protectedForm) {
+        const Status written = WriteProtectedFile(
+            path, name, codebooks, threshold, *form.passphrase, form.kdf, OutputMode::NoReplace);
+        if (written) {
+            result.status = StoreStatus::Stored;
+        } else if (written.error().code() == std::errc::file_exists) {
+            result.status = StoreStatus::AlreadyStored;
+        } else {
+            result.error = written.error().code();
+        }
+        return result;
     }
     const std::vector<std::uint8_t> model = SerialiseModelFile(codebooks, threshold);
     const CodingResult written =
@@ -173,6 +163,12 @@ StoreResult StoreSpeakerFile(const std::filesystem::path& speakersDir, std::stri
         result.error = written.error;
     }
     return result;
+}
+
+StoreResult StoreSpeakerFile(const std::filesystem::path& speakersDir, std::string_view name,
+                             std::span<const VoiceCodebook, 3> codebooks, float threshold,
+                             const std::function<void()>& beforeCommit) {
+    return StoreUser(speakersDir, name, codebooks, threshold, StoreForm{}, beforeCommit);
 }
 
 int StoreUserFiles(const std::filesystem::path& speakersDir, std::string_view name,
@@ -241,8 +237,46 @@ std::int32_t LoadRegisteredUsers(const std::filesystem::path& speakersDir, UserL
     return loaded;
 }
 
-std::vector<std::filesystem::path> FindUserFiles(const std::filesystem::path& speakersDir,
-                                                 std::string_view name) {
+std::int32_t LoadProtectedUsers(const std::filesystem::path& speakersDir, UserList& users,
+                                Notifier& notifier) {
+    std::int32_t loaded = 0;
+    for (const std::filesystem::path& path : ListProtectedFiles(speakersDir)) {
+        std::string token;
+        if (!ReadMarker(path, token)) {
+            continue;
+        }
+        ProtectedHeader header;
+        if (!ParseProtectedMarker(token, header)) {
+            notifier.Notice(std::string(kCanNotLoadFilePrefix) + PathText(path));
+            continue;
+        }
+        if (UserRecord* listed = users.FindToChange(header.name); listed != nullptr) {
+            if (!listed->protectedFile.empty()) {
+                notifier.Notice(AlreadyInListMessage(header.name));
+                continue;
+            }
+            // Protected and ordinary at once: the protection was interrupted before the ordinary
+            // file went. The user counts as protected; the models wait for the passphrase.
+            WipeModels(*listed);
+            listed->codebooks = {};
+            listed->threshold = 0.0f;
+            listed->protectedFile = path;
+            listed->locked = true;
+            listed->unprotectedCopy = true;
+            continue;
+        }
+        UserRecord record;
+        record.name = header.name;
+        record.protectedFile = path;
+        record.locked = true;
+        users.Append(std::move(record));
+        ++loaded;
+    }
+    return loaded;
+}
+
+std::vector<std::filesystem::path> FindOrdinaryFiles(const std::filesystem::path& speakersDir,
+                                                     std::string_view name) {
     std::vector<std::filesystem::path> files;
     for (std::filesystem::path& path : ListSpeakerFiles(speakersDir)) {
         std::string token;
@@ -250,6 +284,12 @@ std::vector<std::filesystem::path> FindUserFiles(const std::filesystem::path& sp
             files.push_back(std::move(path));
         }
     }
+    return files;
+}
+
+std::vector<std::filesystem::path> FindUserFiles(const std::filesystem::path& speakersDir,
+                                                 std::string_view name) {
+    std::vector<std::filesystem::path> files = FindOrdinaryFiles(speakersDir, name);
     // A protected user's file is the user's too, found by the name its marker states.
     for (std::filesystem::path& path : ListProtectedFiles(speakersDir)) {
         ProtectedHeader header;
@@ -264,17 +304,28 @@ std::int32_t CountUserFiles(const std::filesystem::path& speakersDir, std::strin
     return static_cast<std::int32_t>(FindUserFiles(speakersDir, name).size());
 }
 
-UserFileDeletion DeleteUserFiles(const std::filesystem::path& speakersDir, std::string_view name) {
+UserFileDeletion RemoveOverwritten(const std::vector<std::filesystem::path>& files) {
     UserFileDeletion result;
-    for (const std::filesystem::path& path : FindUserFiles(speakersDir, name)) {
-        std::error_code error;
-        if (std::filesystem::remove(path, error) && !error) {
+    for (const std::filesystem::path& path : files) {
+        if (const Status removed = OverwriteAndRemove(path); removed) {
             ++result.deleted;
         } else {
-            result.failed.push_back(path);
+            result.failed.push_back(removed.error());
         }
     }
     return result;
+}
+
+UserFileDeletion DeleteUserFiles(const std::filesystem::path& speakersDir, std::string_view name) {
+    const Result<NameLock> lock = NameLock::Acquire(speakersDir, name);
+    if (!lock) {
+        UserFileDeletion refused;
+        for (const std::filesystem::path& path : FindUserFiles(speakersDir, name)) {
+            refused.failed.push_back(lock.error().At(path));
+        }
+        return refused;
+    }
+    return RemoveOverwritten(FindUserFiles(speakersDir, name));
 }
 
 }  // namespace quorvane

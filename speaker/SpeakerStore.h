@@ -11,8 +11,10 @@
 // versions without a trailer still load. The folder is created owner-only (rwx------) and
 // speaker files are owner-only (rw-------).
 //
-// The plain model never touches the disk: it is serialised in memory and encrypted
-// straight into the speaker file, and decrypted straight into memory when read.
+// A user protected by a passphrase has a protected file instead (speaker/ProtectedFile.h); both
+// forms are stored by the one store step below. The plain model never touches the disk: it is
+// serialised in memory and encrypted straight into the speaker file, and decrypted straight into
+// memory when read.
 //
 // Directory searches take exactly the regular files whose names end in ".spk"
 // (byte for byte), in byte order of their file names, so the list order is the same
@@ -23,6 +25,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -31,31 +34,15 @@
 
 #include "analysis/VoiceCodebook.h"
 #include "files/PathText.h"
+#include "files/Result.h"
 #include "interfaces/Notifier.h"
+#include "speaker/ProtectedFile.h"
+#include "speaker/StoreFolder.h"
 #include "speaker/UserList.h"
 
 namespace quorvane {
 
-inline constexpr std::string_view kSpeakersFolderName = "Speakers";
-inline constexpr std::string_view kSpeakerFileExtension = ".spk";
-
-// Messages raised through the Notifier.
-inline constexpr std::string_view kUnableToSaveUsersMessage =
-    "Unable to save users (speakers) file";
-inline constexpr std::string_view kCanNotLoadFilePrefix = "Can not load file: ";
-// "User " + name + " already is in the list"
-[[nodiscard]] std::string AlreadyInListMessage(std::string_view name);
-
 // speakersDir / (name + ".spk")
-// speakersDir / (name + extension), and the regular files of speakersDir whose names end in
-// extension, in byte order of their names (empty when the folder is missing or unreadable): the
-// store's files of one kind, speaker files or protected ones.
-[[nodiscard]] std::filesystem::path StoreFilePath(const std::filesystem::path& speakersDir,
-                                                  std::string_view name,
-                                                  std::string_view extension);
-[[nodiscard]] std::vector<std::filesystem::path> ListStoreFiles(
-    const std::filesystem::path& speakersDir, std::string_view extension);
-
 [[nodiscard]] std::filesystem::path SpeakerFilePath(const std::filesystem::path& speakersDir,
                                                     std::string_view name);
 
@@ -70,16 +57,12 @@ inline constexpr std::string_view kCanNotLoadFilePrefix = "Can not load file: ";
 [[nodiscard]] bool CreateSpeakersFolder(const std::filesystem::path& speakersDir,
                                         std::error_code& error);
 
-// A damaged or unreadable speaker file that a new enrolment of its name moves out of the way
-// is renamed to its own name + ".kept-" + a number from 1: a name the folder search never
-// takes (not even as a Windows short name, whose extension then starts with "kep").
-inline constexpr std::string_view kKeptSpeakerFileInfix = ".kept-";
-
 enum class StoreStatus {
     Stored,          // the speaker file was written
     OtherUsersFile,  // the file of that path names another user: never replaced
-    AlreadyStored,   // a loadable speaker file of this user is there, or a file of that path
-                     // appeared while this one was written (another enrolment of the name)
+    AlreadyStored,   // a loadable speaker file of this user is there (of either form, unless the
+                     // form allows the other one), or a file of that path appeared while this
+                     // one was written (another enrolment of the name)
     Failed,          // the file could not be written; `error` says why
 };
 
@@ -91,13 +74,29 @@ struct StoreResult {
     [[nodiscard]] bool ok() const { return status == StoreStatus::Stored; }
 };
 
-// Writes the enrolment as the speaker file speakersDir/(name + ".spk"), atomically, and never
-// replaces a file: a loadable speaker file of that path (this user's, stored meanwhile by
-// another enrolment, or another user's) stays as it is, and a damaged or unreadable one is
-// first moved aside (kKeptSpeakerFileInfix), never destroyed. The commit itself does not
-// replace either, so of two enrolments of one name at once only the first is stored. The folder
-// must exist; it is not created. `beforeCommit`, when given, runs between the checks and the
-// commit (tests of two enrolments at once).
+// The form a user's models are stored in: the ordinary speaker file (name + ".spk", under
+// StoreKey), or the protected one (name + ".qvlock", under the passphrase's key).
+struct StoreForm {
+    std::optional<std::span<const char>> passphrase;  // the protected form
+    KdfParameters kdf = kProtectionKdf;               // its costs (tests may pass others)
+    // A file of the other form of this user may stay: protecting and unprotecting write the new
+    // form before they remove the old one. Otherwise the user counts as stored already.
+    bool besideOtherForm = false;
+};
+
+// The one way a user's models reach the Speakers folder, in either form. Holds the name's lock
+// (files/NameLock.h) throughout. Writes atomically and never replaces a file: a loadable file of
+// the user of either form (this user's, stored meanwhile by another enrolment, or of that path
+// another user's) stays as it is, and a damaged or unreadable file of the path is first moved
+// aside (kKeptSpeakerFileInfix), never destroyed. The commit itself does not replace either. The
+// folder must exist; it is not created. `beforeCommit`, when given, runs between the checks and
+// the commit (tests of two enrolments at once).
+[[nodiscard]] StoreResult StoreUser(const std::filesystem::path& speakersDir, std::string_view name,
+                                    std::span<const VoiceCodebook, 3> codebooks, float threshold,
+                                    const StoreForm& form,
+                                    const std::function<void()>& beforeCommit = {});
+
+// StoreUser in the ordinary form.
 [[nodiscard]] StoreResult StoreSpeakerFile(const std::filesystem::path& speakersDir,
                                            std::string_view name,
                                            std::span<const VoiceCodebook, 3> codebooks,
@@ -129,10 +128,22 @@ struct StoreResult {
 std::int32_t LoadRegisteredUsers(const std::filesystem::path& speakersDir, UserList& users,
                                  Notifier& notifier);
 
+// Takes every protected file of the folder into `users` as a locked record (name and file
+// known, models absent), after the ordinary speaker files. A user listed from an ordinary file
+// already becomes protected, with UserRecord::unprotectedCopy set (a protection that was
+// interrupted between its two steps); a protected user listed already gives
+// AlreadyInListMessage, a file whose first token is no protected marker kCanNotLoadFilePrefix +
+// path; a file that cannot be opened is skipped silently. Returns the records appended.
+std::int32_t LoadProtectedUsers(const std::filesystem::path& speakersDir, UserList& users,
+                                Notifier& notifier);
+
 // The speaker files of speakersDir whose first token equals `name` exactly, then the user's
 // protected files (speaker/ProtectedFile.h) whose marker names `name`. Files that cannot be
 // opened or whose first token is over 999 characters are never included.
 [[nodiscard]] std::vector<std::filesystem::path> FindUserFiles(
+    const std::filesystem::path& speakersDir, std::string_view name);
+// Of those, the ordinary speaker files only.
+[[nodiscard]] std::vector<std::filesystem::path> FindOrdinaryFiles(
     const std::filesystem::path& speakersDir, std::string_view name);
 
 // FindUserFiles(...).size(). When it is 2 or more, the caller asks
@@ -141,12 +152,16 @@ std::int32_t LoadRegisteredUsers(const std::filesystem::path& speakersDir, UserL
                                           std::string_view name);
 
 struct UserFileDeletion {
-    std::int32_t deleted = 0;                   // files removed
-    std::vector<std::filesystem::path> failed;  // files of the user that could not be removed
+    std::int32_t deleted = 0;     // files removed
+    std::vector<Failure> failed;  // files that could not be removed, with the reason
 };
 
-// Deletes every file of FindUserFiles(speakersDir, name). Asks nothing: the caller
-// has asked already. Other users' files are read but never deleted.
+// Removes each file with its content overwritten first (files/Overwrite.h): speaker files hold
+// models that give a user's key.
+UserFileDeletion RemoveOverwritten(const std::vector<std::filesystem::path>& files);
+
+// Removes every file of FindUserFiles(speakersDir, name), overwritten, under the name's lock. Asks
+// nothing: the caller has asked already. Other users' files are read but never deleted.
 UserFileDeletion DeleteUserFiles(const std::filesystem::path& speakersDir, std::string_view name);
 
 }  // namespace quorvane

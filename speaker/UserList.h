@@ -27,6 +27,9 @@ struct UserRecord {
     // The models are still locked behind the passphrase: codebooks empty, threshold 0. Nothing
     // may use the models (or derive the key) of a locked record.
     bool locked = false;
+    // An ordinary speaker file of the user lies beside the protected one: a protection that was
+    // interrupted between writing the protected file and removing the ordinary one.
+    bool unprotectedCopy = false;
 };
 
 // Overwrites the record's codeword values with zeros (before the record is freed: the models

@@ -7,6 +7,8 @@
 #include <QLineEdit>
 #include <QVBoxLayout>
 
+#include "keyring/Keyring.h"
+
 namespace {
 
 // The edit's text as UTF-8 in wiped memory; the edit is emptied.
@@ -43,6 +45,10 @@ PassphraseBox::PassphraseBox(const QString& name, bool confirm, QWidget* parent)
     remember_ = new QCheckBox(tr("Remember in the keyring"), this);
     remember_->setObjectName(QStringLiteral("RememberCheckBox"));
     layout->addWidget(remember_);
+    // Offered only when a keyring answers: without one there is nothing to remember in.
+    const bool keyring = quorvane::KeyringAvailable();
+    remember_->setVisible(keyring);
+    remember_->setEnabled(keyring);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
@@ -65,5 +71,5 @@ quorvane::SecretText PassphraseBox::TakeAgain() {
 }
 
 bool PassphraseBox::Remember() const {
-    return remember_->isChecked();
+    return remember_->isEnabled() && remember_->isChecked();
 }

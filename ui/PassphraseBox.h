@@ -9,7 +9,8 @@ class QLineEdit;
 
 // The passphrase of a protected user: one masked edit (PassphraseEdit), a second one to
 // confirm a new passphrase (PassphraseAgainEdit), and "Remember in the keyring"
-// (RememberCheckBox). Shown through the prompt's ShowModal like every dialog of the program.
+// (RememberCheckBox), shown and taken only when a keyring answers. Shown through the prompt's
+// ShowModal like every dialog of the program.
 class PassphraseBox final : public QDialog {
     Q_OBJECT
 public:

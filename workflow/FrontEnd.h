@@ -20,6 +20,7 @@ struct PassphraseAnswer {
     bool given = false;     // false when the user cancelled or nothing could be asked
     SecretText passphrase;  // the passphrase, without a line end
     bool remember = false;  // the user let the keyring remember it
+    std::string refusal;    // when not given: why nothing could be asked (empty for a cancel)
 };
 
 class FrontEnd : public Notifier {

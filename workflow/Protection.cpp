@@ -1,14 +1,17 @@
 #include "workflow/Protection.h"
 
 #include <array>
-#include <atomic>
+#include <optional>
 #include <system_error>
 #include <utility>
+#include <vector>
 
+#include "files/NameLock.h"
 #include "files/PathText.h"
 #include "keyring/Keyring.h"
 #include "speaker/ProtectedFile.h"
 #include "speaker/SpeakerStore.h"
+#include "speaker/UserKey.h"
 #include "workflow/Messages.h"
 
 namespace quorvane {
@@ -17,68 +20,107 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Says once per run that the keyring cannot help, then the passphrase is asked each time.
-void TellKeyringUnavailable(FrontEnd& front) {
-    static std::atomic<bool> told{false};
-    if (!told.exchange(true)) {
-        front.Notice(std::string(kKeyringUnavailableMessage));
-    }
-}
-
-// A new passphrase, typed twice by the front end; refused when not given or empty.
-StepResult AskNewPassphrase(std::string_view name, FrontEnd& front, PassphraseAnswer& answer) {
-    answer = front.AskPassphrase(name, true);
-    if (!answer.given) {
-        return {false, NoPassphraseMessage(name)};
-    }
-    if (answer.passphrase.empty()) {
-        return {false, std::string(kEmptyPassphraseMessage)};
-    }
-    return {true, {}};
-}
-
-void RememberIfAsked(const fs::path& file, std::string_view name, const PassphraseAnswer& answer,
-                     FrontEnd& front) {
-    if (!answer.remember) {
-        return;
-    }
-    const KeyringStatus status = RememberPassphrase(file, name, answer.passphrase);
-    if (status == KeyringStatus::Unavailable) {
-        TellKeyringUnavailable(front);
-    } else if (status != KeyringStatus::Done) {
-        front.Notice(NotRememberedMessage(name));
-    }
-}
-
-// The ordinary speaker files of the user (not the protected one).
-std::vector<fs::path> OrdinaryFiles(const fs::path& speakersDir, std::string_view name) {
-    std::vector<fs::path> files;
-    for (fs::path& path : FindUserFiles(speakersDir, name)) {
-        const std::u8string leaf = path.filename().u8string();
-        if (std::string(leaf.begin(), leaf.end()).ends_with(kSpeakerFileExtension)) {
-            files.push_back(std::move(path));
-        }
-    }
-    return files;
-}
-
 StepResult Refusal(std::string message) {
     return {false, std::move(message)};
 }
 
+// kUnableToSaveUsersMessage with its cause: "Unable to save users (speakers) file (anna.qvlock:
+// Permission denied)".
+StepResult UnableToSave(const fs::path& path, std::string_view reason) {
+    return Refusal(std::string(kUnableToSaveUsersMessage) + " (" + PathText(path) + ": " +
+                   std::string(reason) + ")");
+}
+
+StepResult UnableToSave(const StoreResult& stored) {
+    if (stored.status == StoreStatus::OtherUsersFile) {
+        return UnableToSave(stored.path, "the file holds another user");
+    }
+    if (stored.status == StoreStatus::AlreadyStored) {
+        return UnableToSave(stored.path, "a speaker file of the user is there already");
+    }
+    return UnableToSave(stored.path,
+                        stored.error ? stored.error.message() : std::string("not written"));
+}
+
+StepResult CanNotDelete(const Failure& failure) {
+    return Refusal(std::string(kCanNotDeleteFilePrefix) + PathText(failure.path()) + " (" +
+                   failure.Reason() + ")");
+}
+
+// The key of the models stored in a file, read back after it was written: the models the user
+// is left with must give the key the user's files were encoded under.
+std::optional<GostKey> OrdinaryFileKey(const fs::path& path) {
+    std::string name;
+    std::array<VoiceCodebook, 3> codebooks;
+    float threshold = 0.0f;
+    if (!ReadSpeakerFile(path, name, codebooks, threshold)) {
+        return std::nullopt;
+    }
+    return DeriveUserKey(codebooks);
+}
+
+std::optional<GostKey> ProtectedFileKey(const fs::path& path, std::span<const char> passphrase) {
+    std::array<VoiceCodebook, 3> codebooks;
+    float threshold = 0.0f;
+    if (ReadProtectedFile(path, passphrase, codebooks, threshold) != UnlockStatus::Done) {
+        return std::nullopt;
+    }
+    return DeriveUserKey(codebooks);
+}
+
+// The refusal of a protected file before any key is derived from it: one that cannot be read or
+// is no protected file, or whose costs lie outside the bounds (named with its reason).
+StepResult ImageRefusal(const Failure& failure) {
+    if (failure.code().category() == ProtectedFileErrorCategory() &&
+        failure.code() != MakeError(ProtectedFileError::NotProtectedFile)) {
+        return Refusal(PathText(failure.path()) + ": " + failure.Reason());
+    }
+    return Refusal(std::string(kCanNotLoadFilePrefix) + PathText(failure.path()));
+}
+
+// The ordinary files beside an unlocked protected user (an interrupted protection): removed,
+// overwritten, when they give the same key; left, with the user told, when they do not.
+void FinishInterruptedProtection(Users& users, UserRecord& record, FrontEnd& front) {
+    const Result<NameLock> lock = NameLock::Acquire(users.SpeakersDir(), record.name);
+    if (!lock) {
+        front.FileProblem(std::string(kCanNotDeleteFilePrefix) + PathText(lock.error().path()),
+                          lock.error().Reason());
+        return;
+    }
+    const std::vector<fs::path> ordinary = FindOrdinaryFiles(users.SpeakersDir(), record.name);
+    const GostKey key = DeriveUserKey(record.codebooks);
+    for (const fs::path& path : ordinary) {
+        if (OrdinaryFileKey(path) != key) {
+            front.Notice(TwoModelsMessage(record.name, ordinary, record.protectedFile));
+            return;
+        }
+    }
+    const UserFileDeletion removed = RemoveOverwritten(ordinary);
+    for (const Failure& failure : removed.failed) {
+        front.FileProblem(std::string(kCanNotDeleteFilePrefix) + PathText(failure.path()),
+                          failure.Reason());
+    }
+    if (removed.failed.empty()) {
+        record.unprotectedCopy = false;
+        if (!ordinary.empty()) {
+            front.Notice(ProtectionFinishedMessage(record.name, ordinary));
+        }
+    }
+}
+
+// The registered user `name`, protected; refused otherwise.
+StepResult FindProtectedUser(Users& users, std::string_view name) {
+    const UserRecord* found = users.List().Find(name);
+    if (found == nullptr) {
+        return Refusal(UserNotFoundMessage(name));
+    }
+    if (found->protectedFile.empty()) {
+        return Refusal(NotProtectedMessage(name));
+    }
+    return {true, {}};
+}
+
 }  // namespace
-
-std::string ProtectQuestion(std::string_view name) {
-    return "Protect " + std::string(name) + "'s voice model with a passphrase?";
-}
-
-std::string WrongPassphraseMessage(std::string_view name) {
-    return "Wrong passphrase for " + std::string(name);
-}
-
-std::string NoPassphraseMessage(std::string_view name) {
-    return "No passphrase given for " + std::string(name);
-}
 
 std::string LockedUserMessage(std::string_view name) {
     return "The voice model of " + std::string(name) + " is locked by a passphrase";
@@ -92,42 +134,6 @@ std::string NotProtectedMessage(std::string_view name) {
     return std::string(name) + " is not protected";
 }
 
-std::string NotRememberedMessage(std::string_view name) {
-    return "The keyring could not remember the passphrase of " + std::string(name);
-}
-
-NewUserProtection ChooseNewUserProtection(std::string_view name, ProtectionOffer offer,
-                                          FrontEnd& front) {
-    NewUserProtection choice;
-    if (offer == ProtectionOffer::None ||
-        (offer == ProtectionOffer::Ask &&
-         !front.Ask(ProtectQuestion(name), kProtectCaption, FrontEnd::Icon::Question))) {
-        return choice;
-    }
-    choice.protect = true;
-    const StepResult asked = AskNewPassphrase(name, front, choice.answer);
-    if (!asked.done) {
-        choice.cancelled = true;
-        // A plain cancel of the window ends the command without a word.
-        choice.message = offer == ProtectionOffer::Required || choice.answer.given ? asked.message
-                                                                                   : std::string();
-    }
-    return choice;
-}
-
-fs::path StoreProtectedUser(const fs::path& speakersDir, std::string_view name,
-                            std::span<const VoiceCodebook, 3> codebooks, float threshold,
-                            const PassphraseAnswer& answer, FrontEnd& front) {
-    const fs::path path = ProtectedFilePath(speakersDir, name);
-    if (!WriteProtectedFile(path, name, codebooks, threshold, answer.passphrase, kProtectionKdf,
-                            OutputMode::NoReplace)) {
-        front.Notice(std::string(kUnableToSaveUsersMessage));
-        return {};
-    }
-    RememberIfAsked(path, name, answer, front);
-    return path;
-}
-
 StepResult UnlockUser(Users& users, std::string_view name, FrontEnd& front) {
     UserRecord* record = users.Records().FindToChange(name);
     if (record == nullptr) {
@@ -136,37 +142,44 @@ StepResult UnlockUser(Users& users, std::string_view name, FrontEnd& front) {
     if (!record->locked) {
         return {true, {}};
     }
+    // Read once, judged before anything is asked or derived.
+    const Result<ProtectedImage> image = ReadProtectedImage(record->protectedFile);
+    if (!image) {
+        return ImageRefusal(image.error());
+    }
+    const KeyringEntry entry = EntryOf(record->protectedFile, image->header);
     std::array<VoiceCodebook, 3> codebooks;
     float threshold = 0.0f;
     SecretText recalled;
-    const KeyringStatus recall = RecallPassphrase(record->protectedFile, recalled);
-    if (recall == KeyringStatus::Unavailable) {
-        TellKeyringUnavailable(front);
-    }
     // A remembered passphrase that no longer fits (changed elsewhere) is asked for instead.
-    UnlockStatus status =
-        recall == KeyringStatus::Done
-            ? ReadProtectedFile(record->protectedFile, recalled, codebooks, threshold)
-            : UnlockStatus::WrongPassphrase;
+    UnlockStatus status = RecallPassphrase(entry, recalled) == KeyringStatus::Done
+                              ? UnlockProtectedImage(*image, recalled, codebooks, threshold)
+                              : UnlockStatus::WrongPassphrase;
     if (status == UnlockStatus::WrongPassphrase) {
         const PassphraseAnswer answer = front.AskPassphrase(name, false);
         if (!answer.given) {
-            return Refusal(NoPassphraseMessage(name));
+            return Refusal(NoPassphraseMessage(name, answer.refusal));
         }
-        status = ReadProtectedFile(record->protectedFile, answer.passphrase, codebooks, threshold);
+        if (answer.passphrase.empty()) {
+            return Refusal(std::string(kEmptyPassphraseMessage));
+        }
+        status = UnlockProtectedImage(*image, answer.passphrase, codebooks, threshold);
         if (status == UnlockStatus::Done) {
-            RememberIfAsked(record->protectedFile, name, answer, front);
+            RememberIfAsked(entry, answer, front);
         }
     }
     if (status == UnlockStatus::WrongPassphrase) {
         return Refusal(WrongPassphraseMessage(name));
     }
-    if (status == UnlockStatus::Damaged) {
+    if (status != UnlockStatus::Done) {
         return Refusal(std::string(kCanNotLoadFilePrefix) + PathText(record->protectedFile));
     }
     record->codebooks = std::move(codebooks);
     record->threshold = threshold;
     record->locked = false;
+    if (record->unprotectedCopy) {
+        FinishInterruptedProtection(users, *record, front);
+    }
     return {true, {}};
 }
 
@@ -182,60 +195,100 @@ StepResult ProtectUser(Users& users, std::string_view name, FrontEnd& front) {
     if (const StepResult asked = AskNewPassphrase(name, front, answer); !asked.done) {
         return asked;
     }
-    const fs::path path = StoreProtectedUser(users.SpeakersDir(), name, record->codebooks,
-                                             record->threshold, answer, front);
-    if (path.empty()) {
-        return Refusal(std::string(kUnableToSaveUsersMessage));
+    const fs::path& folder = users.SpeakersDir();
+    const std::vector<fs::path> kept = FindKeptFiles(folder, name, kSpeakerFileExtension);
+    const bool removeKept = !kept.empty() && front.Ask(KeptFilesQuestion(name, kept),
+                                                       kKeptFilesCaption, FrontEnd::Icon::Warning);
+
+    const Result<NameLock> lock = NameLock::Acquire(folder, name);
+    if (!lock) {
+        return UnableToSave(lock.error().path(), lock.error().Reason());
     }
-    for (const fs::path& ordinary : OrdinaryFiles(users.SpeakersDir(), name)) {
-        std::error_code error;
-        if (!fs::remove(ordinary, error) || error) {
-            // The ordinary file would bring the models back unprotected: undo.
-            fs::remove(path, error);
-            static_cast<void>(ForgetPassphrase(path));
-            return Refusal(std::string(kCanNotDeleteFilePrefix) + PathText(ordinary));
+    StoreForm form;
+    form.passphrase = std::span<const char>(answer.passphrase);
+    form.besideOtherForm = true;
+    const StoreResult stored = StoreUser(folder, name, record->codebooks, record->threshold, form);
+    if (!stored.ok()) {
+        return UnableToSave(stored);
+    }
+    // The ordinary files go only once the protected one gives the user's key.
+    if (ProtectedFileKey(stored.path, answer.passphrase) != DeriveUserKey(record->codebooks)) {
+        static_cast<void>(RemoveOverwritten({stored.path}));
+        return UnableToSave(stored.path, "it does not read back to the user's key");
+    }
+    record->protectedFile = stored.path;
+    ProtectedHeader header;
+    if (ReadProtectedHeader(stored.path, header)) {
+        RememberIfAsked(EntryOf(stored.path, header), answer, front);
+    }
+    const UserFileDeletion ordinary = RemoveOverwritten(FindOrdinaryFiles(folder, name));
+    if (!ordinary.failed.empty()) {
+        // Protected, with an unprotected copy left: the next unlock removes it.
+        record->unprotectedCopy = true;
+        return CanNotDelete(ordinary.failed.front());
+    }
+    // The user is protected now; a kept file that stays is told, not a failure of the step.
+    std::vector<fs::path> stay = kept;
+    if (removeKept) {
+        stay.clear();
+        for (const Failure& failure : RemoveOverwritten(kept).failed) {
+            front.FileProblem(std::string(kCanNotDeleteFilePrefix) + PathText(failure.path()),
+                              failure.Reason());
+            stay.push_back(failure.path());
         }
     }
-    record->protectedFile = path;
+    if (!stay.empty()) {
+        front.Notice(KeptFilesStayMessage(name, stay));
+    }
     return {true, {}};
 }
 
-namespace {
-
-// The registered user `name`, protected and unlocked; refused otherwise.
-StepResult UnlockProtectedUser(Users& users, std::string_view name, FrontEnd& front) {
-    const UserRecord* found = users.List().Find(name);
-    if (found == nullptr) {
-        return Refusal(UserNotFoundMessage(name));
-    }
-    if (found->protectedFile.empty()) {
-        return Refusal(NotProtectedMessage(name));
-    }
-    return UnlockUser(users, name, front);
-}
-
-}  // namespace
-
 StepResult UnprotectUser(Users& users, std::string_view name, FrontEnd& front) {
-    if (StepResult unlocked = UnlockProtectedUser(users, name, front); !unlocked.done) {
+    if (StepResult found = FindProtectedUser(users, name); !found.done) {
+        return found;
+    }
+    if (StepResult unlocked = UnlockUser(users, name, front); !unlocked.done) {
         return unlocked;
     }
     UserRecord* record = users.Records().FindToChange(name);
-    if (StoreUserFiles(users.SpeakersDir(), name, record->codebooks, record->threshold, front) !=
-        1) {
-        return Refusal(std::string(kUnableToSaveUsersMessage));
+    const fs::path& folder = users.SpeakersDir();
+    if (record->unprotectedCopy) {
+        // Two different models of the name: which one to keep is the user's decision.
+        return Refusal(
+            TwoModelsMessage(name, FindOrdinaryFiles(folder, name), record->protectedFile));
     }
-    std::error_code error;
-    if (!fs::remove(record->protectedFile, error) || error) {
-        return Refusal(std::string(kCanNotDeleteFilePrefix) + PathText(record->protectedFile));
+    const Result<NameLock> lock = NameLock::Acquire(folder, name);
+    if (!lock) {
+        return UnableToSave(lock.error().path(), lock.error().Reason());
     }
-    static_cast<void>(ForgetPassphrase(record->protectedFile));
+    StoreForm form;
+    form.besideOtherForm = true;
+    const StoreResult stored = StoreUser(folder, name, record->codebooks, record->threshold, form);
+    if (!stored.ok()) {
+        return UnableToSave(stored);
+    }
+    if (OrdinaryFileKey(stored.path) != DeriveUserKey(record->codebooks)) {
+        static_cast<void>(RemoveOverwritten({stored.path}));
+        return UnableToSave(stored.path, "it does not read back to the user's key");
+    }
+    ProtectedHeader header;
+    const bool remembered = ReadProtectedHeader(record->protectedFile, header);
+    if (const UserFileDeletion removed = RemoveOverwritten({record->protectedFile});
+        !removed.failed.empty()) {
+        return CanNotDelete(removed.failed.front());
+    }
+    if (remembered) {
+        static_cast<void>(ForgetPassphrase(EntryOf(record->protectedFile, header)));
+    }
     record->protectedFile.clear();
     return {true, {}};
 }
 
 StepResult ChangePassphrase(Users& users, std::string_view name, FrontEnd& front) {
-    if (StepResult unlocked = UnlockProtectedUser(users, name, front); !unlocked.done) {
+    if (StepResult found = FindProtectedUser(users, name); !found.done) {
+        return found;
+    }
+    if (StepResult unlocked = UnlockUser(users, name, front); !unlocked.done) {
         return unlocked;
     }
     PassphraseAnswer answer;
@@ -243,14 +296,37 @@ StepResult ChangePassphrase(Users& users, std::string_view name, FrontEnd& front
         return asked;
     }
     const UserRecord* record = users.List().Find(name);
-    if (!WriteProtectedFile(record->protectedFile, name, record->codebooks, record->threshold,
-                            answer.passphrase, kProtectionKdf, OutputMode::Replace)) {
-        front.Notice(std::string(kUnableToSaveUsersMessage));
-        return Refusal(std::string(kUnableToSaveUsersMessage));
+    const GostKey key = DeriveUserKey(record->codebooks);
+    // The same passphrase opens the file as it is: nothing would change.
+    if (ProtectedFileKey(record->protectedFile, answer.passphrase) == key) {
+        return Refusal(std::string(kSamePassphraseMessage));
+    }
+    ProtectedHeader before;
+    const bool remembered = ReadProtectedHeader(record->protectedFile, before);
+    const Result<NameLock> lock = NameLock::Acquire(users.SpeakersDir(), name);
+    if (!lock) {
+        return UnableToSave(lock.error().path(), lock.error().Reason());
+    }
+    if (const Status written =
+            WriteProtectedFile(record->protectedFile, name, record->codebooks, record->threshold,
+                               answer.passphrase, kProtectionKdf, OutputMode::Replace);
+        !written) {
+        return UnableToSave(record->protectedFile, written.error().Reason());
+    }
+    // A change is reported only once the new file opens with the new passphrase.
+    if (ProtectedFileKey(record->protectedFile, answer.passphrase) != key) {
+        return UnableToSave(record->protectedFile,
+                            "the new file does not read back to the user's key with the new "
+                            "passphrase");
     }
     // The old passphrase is of no use any more; the new one is kept only when asked.
-    static_cast<void>(ForgetPassphrase(record->protectedFile));
-    RememberIfAsked(record->protectedFile, name, answer, front);
+    if (remembered) {
+        static_cast<void>(ForgetPassphrase(EntryOf(record->protectedFile, before)));
+    }
+    ProtectedHeader after;
+    if (ReadProtectedHeader(record->protectedFile, after)) {
+        RememberIfAsked(EntryOf(record->protectedFile, after), answer, front);
+    }
     return {true, {}};
 }
 

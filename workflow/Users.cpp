@@ -1,11 +1,13 @@
 #include "workflow/Users.h"
 
+#include <algorithm>
 #include <fstream>
 #include <span>
 #include <system_error>
 #include <utility>
 
 #include "files/AtomicFile.h"
+#include "files/NameLock.h"
 #include "keyring/Keyring.h"
 #include "speaker/KeyFile.h"
 #include "speaker/ProtectedFile.h"
@@ -13,7 +15,6 @@
 #include "speaker/UserKey.h"
 #include "speaker/UserName.h"
 #include "workflow/Messages.h"
-#include "workflow/Protection.h"
 
 namespace quorvane {
 
@@ -86,8 +87,28 @@ std::vector<std::string> SpeakersFolderNotes(const fs::path& speakersDir, bool n
 Users::Users(fs::path speakersDir) : speakersDir_(std::move(speakersDir)) {}
 
 std::int32_t Users::Load(FrontEnd& front) {
-    const std::int32_t loaded = LoadRegisteredUsers(speakersDir_, list_, front);
-    return loaded + LoadProtectedUsers(speakersDir_, list_, front);
+    std::int32_t loaded = LoadRegisteredUsers(speakersDir_, list_, front);
+    loaded += LoadProtectedUsers(speakersDir_, list_, front);
+    for (const UserRecord& record : list_) {
+        if (record.unprotectedCopy) {
+            const std::vector<fs::path> ordinary = FindOrdinaryFiles(speakersDir_, record.name);
+            front.Notice(InterruptedProtectionNote(
+                record.name,
+                ordinary.empty() ? SpeakerFilePath(speakersDir_, record.name) : ordinary.front(),
+                record.protectedFile));
+        }
+    }
+    // A remembered passphrase applies to one file as it was written: one of a file that is gone
+    // or was written anew (another salt, another user) is forgotten. A folder that is not there
+    // (a drive not mounted) says nothing about its files.
+    std::error_code error;
+    if (fs::is_directory(speakersDir_, error)) {
+        static_cast<void>(ForgetStalePassphrases(speakersDir_, [](const KeyringEntry& entry) {
+            ProtectedHeader header;
+            return ReadProtectedHeader(entry.file, header) && EntryOf(entry.file, header) == entry;
+        }));
+    }
+    return loaded;
 }
 
 std::optional<std::string_view> Users::CheckNewUser(float threshold, std::string_view name) const {
@@ -142,36 +163,40 @@ AddUserResult Users::Add(std::string_view name, const Enrolment& enrolment, Fron
         return result;
     }
     result.createdFolder = !existed;
+    StoreForm form;
     if (protection.protect) {
-        result.speakerFile = StoreProtectedUser(speakersDir_, name, enrolment.PhraseCodebooks(),
-                                                enrolment.Threshold(), protection.answer, front);
-        if (result.speakerFile.empty()) {
-            result.message = kUnableToAddUserMessage;
-            return result;
-        }
-    } else {
-        result.speakerFile = SpeakerFilePath(speakersDir_, name);
-        const StoreResult stored = StoreSpeakerFile(speakersDir_, name, enrolment.PhraseCodebooks(),
-                                                    enrolment.Threshold(), options.beforeCommit);
-        result.keptAside = stored.keptAside;
-        if (!stored.keptAside.empty()) {
-            front.Notice(SpeakerFileKeptMessage(PathText(stored.path), PathText(stored.keptAside)));
-        }
-        if (stored.status == StoreStatus::AlreadyStored) {
-            // Another enrolment of the name won; the key file opened early is discarded unwritten.
-            result.message = SpeakerFileAppearedMessage(name);
-            return result;
-        }
-        if (!stored.ok()) {
-            front.FileProblem(kUnableToSaveUsersMessage,
-                              stored.error ? stored.error.message() : std::string());
-            result.message = kUnableToAddUserMessage;
-            return result;
-        }
+        form.passphrase = std::span<const char>(protection.answer.passphrase);
+    }
+    const StoreResult stored = StoreUser(speakersDir_, name, enrolment.PhraseCodebooks(),
+                                         enrolment.Threshold(), form, options.beforeCommit);
+    result.speakerFile = stored.path;
+    result.keptAside = stored.keptAside;
+    if (!stored.keptAside.empty()) {
+        front.Notice(SpeakerFileKeptMessage(PathText(stored.path), PathText(stored.keptAside)));
+    }
+    if (stored.status == StoreStatus::AlreadyStored) {
+        // Another enrolment of the name won; the key file opened early is discarded unwritten.
+        result.message = SpeakerFileAppearedMessage(name);
+        return result;
+    }
+    if (!stored.ok()) {
+        // Every refusal names its cause: the file, and why it could not be written.
+        const std::string reason =
+            stored.status == StoreStatus::OtherUsersFile
+                ? PathText(stored.path) + " holds another user"
+                : PathText(stored.path) + ": " +
+                      (stored.error ? stored.error.message() : std::string("not written"));
+        front.FileProblem(kUnableToSaveUsersMessage, reason);
+        result.message = kUnableToAddUserMessage;
+        return result;
     }
     AppendUser(list_, enrolment.PhraseCodebooks(), name, enrolment.Threshold());
     if (protection.protect) {
-        list_.FindToChange(name)->protectedFile = result.speakerFile;
+        list_.FindToChange(name)->protectedFile = stored.path;
+        ProtectedHeader header;
+        if (ReadProtectedHeader(stored.path, header)) {
+            RememberIfAsked(EntryOf(stored.path, header), protection.answer, front);
+        }
     }
     result.done = true;
     front.UserAdded(name);
@@ -214,20 +239,52 @@ RemoveUserResult Users::Remove(std::string_view name, FrontEnd& front) {
     if (files >= 2 &&
         !front.Ask(SeveralFilesQuestion(files), kSeveralFilesCaption, FrontEnd::Icon::Error)) {
         result.filesKept = true;
-    } else {
-        const UserFileDeletion deletion = DeleteUserFiles(speakersDir_, name);
+    }
+    result.keptFiles = FindKeptFiles(speakersDir_, name, kSpeakerFileExtension);
+    const bool removeKept = !result.filesKept && !result.keptFiles.empty() &&
+                            front.Ask(KeptFilesQuestion(name, result.keptFiles), kKeptFilesCaption,
+                                      FrontEnd::Icon::Warning);
+    if (!result.filesKept) {
+        const UserRecord* record = list_.Find(name);
+        ProtectedHeader header;
+        const bool remembered = record != nullptr && !record->protectedFile.empty() &&
+                                ReadProtectedHeader(record->protectedFile, header);
+        UserFileDeletion deletion;
+        if (const Result<NameLock> lock = NameLock::Acquire(speakersDir_, name); !lock) {
+            // Another command writes the name's files: none is touched.
+            for (const fs::path& path : FindUserFiles(speakersDir_, name)) {
+                deletion.failed.push_back(lock.error().At(path));
+            }
+        } else {
+            deletion = DeleteUserFiles(speakersDir_, name);
+            if (removeKept) {
+                const UserFileDeletion kept = RemoveOverwritten(result.keptFiles);
+                deletion.failed.insert(deletion.failed.end(), kept.failed.begin(),
+                                       kept.failed.end());
+                result.keptFiles.clear();
+                for (const Failure& failure : kept.failed) {
+                    result.keptFiles.push_back(failure.path());
+                }
+            }
+        }
         result.deleted = deletion.deleted;
-        result.failed = deletion.failed;
         // A file left behind brings the user back at the next start: say so.
-        for (const fs::path& path : deletion.failed) {
-            front.FileProblem(std::string(kCanNotDeleteFilePrefix) + PathText(path), {});
+        for (const Failure& failure : deletion.failed) {
+            if (std::find(result.keptFiles.begin(), result.keptFiles.end(), failure.path()) ==
+                result.keptFiles.end()) {
+                result.failed.push_back(failure.path());
+            }
+            front.FileProblem(std::string(kCanNotDeleteFilePrefix) + PathText(failure.path()),
+                              failure.Reason());
+        }
+        // A remembered passphrase of a protected file that is gone is of no use any more.
+        std::error_code error;
+        if (remembered && !fs::exists(record->protectedFile, error)) {
+            static_cast<void>(ForgetPassphrase(EntryOf(record->protectedFile, header)));
         }
     }
-    // A remembered passphrase of a protected file that is gone is of no use any more.
-    if (const UserRecord* record = list_.Find(name); record != nullptr &&
-                                                     !record->protectedFile.empty() &&
-                                                     result.failed.empty() && !result.filesKept) {
-        static_cast<void>(ForgetPassphrase(record->protectedFile));
+    if (!result.keptFiles.empty()) {
+        front.Notice(KeptFilesStayMessage(name, result.keptFiles));
     }
     // The user leaves the list whatever happened to the files.
     list_.Remove(name);

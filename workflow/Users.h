@@ -13,11 +13,9 @@
 #include "speaker/UserList.h"
 #include "workflow/Enrolment.h"
 #include "workflow/FrontEnd.h"
+#include "workflow/Passphrases.h"
 
 namespace quorvane {
-
-// How "Add new user..." offers protection (workflow/Protection.h).
-enum class ProtectionOffer { None, Ask, Required };
 
 // The refusal of a name alone (empty, forbidden symbols, too long), or nothing.
 [[nodiscard]] std::optional<std::string_view> NameRefusal(std::string_view name);
@@ -49,6 +47,9 @@ struct RemoveUserResult : StepResult {
     bool filesKept = false;                     // the user chose to keep several speaker files
     std::int32_t deleted = 0;                   // speaker files deleted
     std::vector<std::filesystem::path> failed;  // speaker files that could not be deleted
+    // Speaker files kept aside earlier (name.spk.kept-N) that stay: they may hold the user's
+    // unprotected model.
+    std::vector<std::filesystem::path> keptFiles;
 };
 
 class Users final {
@@ -60,8 +61,10 @@ public:
     [[nodiscard]] UserList& Records() { return list_; }
 
     // Takes in every speaker file of the folder, in the folder's order, then the protected
-    // ones as locked users (nothing is asked); the notices of files that are refused go to
-    // the front end. Returns the number of users loaded.
+    // ones as locked users (nothing is asked); the notices of files that are refused, and of
+    // names whose protection was interrupted, go to the front end. Passphrases the keyring
+    // remembers for protected files of the folder that are gone, or written anew, are
+    // forgotten. Returns the number of users loaded.
     std::int32_t Load(FrontEnd& front);
     // Forgets every user (the window's close).
     void Release() { list_.Clear(); }
@@ -73,10 +76,11 @@ public:
     // The name's own rules, then a registered user of exactly this name (kUserExistsMessage).
     [[nodiscard]] std::optional<std::string_view> CheckNewName(std::string_view name) const;
 
-    // "Add new user...": stores the enrolment as the user's speaker file (creating the
-    // Speakers folder, owner-only, when it does not exist yet), appends the user, then
-    // saves the security key file where the front end or the options say. The user
-    // stays added whatever happens with the key file. A speaker file of the name stored
+    // "Add new user...": stores the enrolment as the user's speaker file, ordinary or protected
+    // (creating the Speakers folder, owner-only, when it does not exist yet), appends the user,
+    // then saves the security key file where the front end or the options say. The user
+    // stays added whatever happens with the key file. Both forms take the one store step
+    // (StoreUser) under the name's lock: a speaker file of the name, of either form, stored
     // meanwhile by another enrolment is never replaced: this enrolment then fails with
     // SpeakerFileAppearedMessage and writes no key file. A damaged or unreadable file of
     // the name is kept aside, and the front end told where.
@@ -84,7 +88,9 @@ public:
                       const AddUserOptions& options = {});
 
     // "Remove user...": asks before deleting the user's speaker files (and again when
-    // several carry the name), then takes the user out of the list.
+    // several carry the name, and whether to remove the speaker files kept aside for the
+    // name, which may hold the unprotected model), then takes the user out of the list. Every
+    // file is overwritten before it is removed, under the name's lock.
     RemoveUserResult Remove(std::string_view name, FrontEnd& front);
 
     // The Speakers folder the users are loaded from and added to.

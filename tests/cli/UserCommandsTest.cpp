@@ -280,8 +280,10 @@ TEST_F(UserCommands, FilesComeBackByVoiceAndByKeyFile) {
 TEST_F(UserCommands, AProtectedUserNeedsThePassphraseOnlyWhereTheModelsAre) {
     WriteAll(Dir("right.txt"), "open sesame\n");
     WriteAll(Dir("wrong.txt"), "open sesame!\n");
+    WriteAll(Dir("new.txt"), "new sesame\n");
     const std::string right = "--passphrase-file " + Quoted(Dir("right.txt")) + " ";
     const std::string wrong = "--passphrase-file " + Quoted(Dir("wrong.txt")) + " ";
+    const std::string changed = "--passphrase-file " + Quoted(Dir("new.txt")) + " ";
     // Standard input is no terminal here: without a passphrase file that is an error, at once.
     const std::string enrol = "enrol anna " + Phrases("en-us") + " --protect --key-file ";
     const CliRun asked = Cli(enrol + Quoted(AnnaKey()));
@@ -314,8 +316,8 @@ TEST_F(UserCommands, AProtectedUserNeedsThePassphraseOnlyWhereTheModelsAre) {
         {"decode " + Encoded("notes.txt") + " --key-file " + Quoted(AnnaKey()) + " --check", 0, ""},
         {right + "protect anna", 2, "anna is protected already"},
         {wrong + "passphrase anna", 2, "Wrong passphrase for anna"},
-        {right + "passphrase anna", 0, ""},
-        {right + "unprotect anna", 0, ""},
+        {right + "--new-passphrase-file " + Quoted(Dir("new.txt")) + " passphrase anna", 0, ""},
+        {changed + "unprotect anna", 0, ""},
     };
     for (const auto& c : cases) {
         const CliRun run = Cli(c.arguments, "open sesame\n");

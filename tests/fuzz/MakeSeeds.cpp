@@ -252,8 +252,9 @@ void KeyFileSeeds(const fs::path& folder) {
     }
 }
 
-// Protected speaker files under the passphrase "fuzz" (the one the target tries) with costs
-// cheap enough for the target to unlock them, and a few broken ones.
+// Protected speaker files under the passphrase "fuzz" (the one the target tries) with the costs
+// the program writes, the least a reader accepts; files whose costs lie outside the bounds
+// (written cheaply below them, or edited above them); and a few broken ones.
 void ProtectedSeeds(const fs::path& folder) {
     constexpr std::string_view kPassphrase = "fuzz";
     const auto protectedFile = [&](const KdfParameters& kdf, std::string_view passphrase) {
@@ -262,17 +263,23 @@ void ProtectedSeeds(const fs::path& folder) {
                                                     Book(3, 3.0f)};
         Require(WriteProtectedFile(path, "anna", books, 0.75f,
                                    std::span<const char>(passphrase.data(), passphrase.size()), kdf,
-                                   OutputMode::Replace),
+                                   OutputMode::Replace)
+                    .has_value(),
                 "a protected seed cannot be written");
         Bytes bytes = ReadBytes(path);
         fs::remove(path);
         return bytes;
     };
-    const Bytes valid = protectedFile({1, 16, 2}, kPassphrase);
+    const Bytes valid = protectedFile(kProtectionKdf, kPassphrase);
+    // The same file stating 17 lanes: refused before anything is derived.
+    const std::string lanes = ":65536:4:";
+    std::string aboveText(valid.begin(), valid.end());
+    aboveText.replace(aboveText.find(lanes), lanes.size(), ":65536:17:");
     const std::vector<std::pair<std::string, Bytes>> seeds = {
         {"valid", valid},
-        {"wrong-passphrase", protectedFile({1, 16, 2}, "other")},
-        {"costly", protectedFile({3, 65536, 4}, kPassphrase)},
+        {"wrong-passphrase", protectedFile(kProtectionKdf, "other")},
+        {"costs-below-floor", protectedFile({1, 16, 2}, kPassphrase)},
+        {"costs-above-ceiling", Bytes(aboveText.begin(), aboveText.end())},
         {"damaged-cipher-data", Flipped(valid, -static_cast<std::ptrdiff_t>(kTrailerBytes) - 1)},
         {"damaged-key-check", Flipped(valid, -static_cast<std::ptrdiff_t>(kTrailerBytes) + 9)},
         {"damaged-salt", Flipped(valid, 30)},

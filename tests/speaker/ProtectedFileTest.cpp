@@ -1,7 +1,8 @@
 // Protected speaker files, checked against a reader written from docs/FORMAT.md ("Protected
 // speaker files") on its own: the marker split by hand, Argon2id called on libgcrypt directly,
-// and the encoded file read by the fuzz targets' reference reader. Cheap Argon2 costs are
-// passed explicitly here; the program always writes kProtectionKdf.
+// and the encoded file read by the fuzz targets' reference reader. Files that are only read by
+// that reader, or only listed, are written with cheap Argon2 costs; the program's own reader
+// accepts no costs below what it writes (kProtectionKdf), so what it unlocks is written so.
 
 #include <gtest/gtest.h>
 
@@ -11,6 +12,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,6 +28,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::ReadBytes;
+using testing::ReadText;
 using testing::ScratchFolder;
 
 constexpr KdfParameters kCheap{1, 64, 2};
@@ -126,14 +129,13 @@ TEST(ProtectedFile, MarkersOutsideTheLayoutAreRefused) {
         bool accepted;
     } cases[] = {
         {"qvlock1:argon2id:3:65536:4:" + salt + ":anna", true},
-        {"qvlock1:argon2id:64:4194304:64:" + salt + ":a$b", true},
+        // The layout takes any cost that fits 32 bits; the bounds are judged apart.
+        {"qvlock1:argon2id:4294967295:1:4294967295:" + salt + ":a$b", true},
+        {"qvlock1:argon2id:3:4294967296:4:" + salt + ":anna", false},
         {"qvlock2:argon2id:3:65536:4:" + salt + ":anna", false},
         {"qvlock1:argon2i:3:65536:4:" + salt + ":anna", false},
         {"qvlock1:argon2id:03:65536:4:" + salt + ":anna", false},
         {"qvlock1:argon2id:0:65536:4:" + salt + ":anna", false},
-        {"qvlock1:argon2id:65:65536:4:" + salt + ":anna", false},
-        {"qvlock1:argon2id:3:31:4:" + salt + ":anna", false},  // below 8 KiB per lane
-        {"qvlock1:argon2id:3:4194305:4:" + salt + ":anna", false},
         {"qvlock1:argon2id:3:65536:0:" + salt + ":anna", false},
         {"qvlock1:argon2id:3:65536:+4:" + salt + ":anna", false},
         {"qvlock1:argon2id:3:65536:4:" + salt.substr(2) + ":anna", false},
@@ -155,10 +157,64 @@ TEST(ProtectedFile, MarkersOutsideTheLayoutAreRefused) {
     }
 }
 
+// The costs a file states are judged before any key is derived from it, each bound from both
+// sides: a file is read as it is (ReadProtectedImage) or refused with the cost outside, and
+// unlocking a refused one derives nothing (the costs above the ceiling would take minutes and
+// gigabytes).
+TEST(ProtectedFile, CostsOutsideTheBoundsAreRefusedBeforeAnyKeyIsDerived) {
+    ScratchFolder folder;
+    const fs::path written = ProtectedFilePath(folder.Path(), "anna");
+    ASSERT_TRUE(WriteProtectedFile(written, "anna", Books(), 0.5f, Text("right"), kProtectionKdf,
+                                   OutputMode::NoReplace));
+    std::string marker;
+    ASSERT_TRUE(ReadMarker(written, marker));
+    const std::string rest = ReadText(written).substr(marker.size());
+    ProtectedHeader header;
+    ASSERT_TRUE(ParseProtectedMarker(marker, header));
+    using E = ProtectedFileError;
+    const struct {
+        KdfParameters kdf;
+        std::optional<ProtectedFileError> refusal;
+    } cases[] = {
+        {{3, 65536, 4}, std::nullopt},  // what the program writes: the floor
+        {{2, 65536, 4}, E::TooFewPasses},      {{10, 65536, 4}, std::nullopt},
+        {{11, 65536, 4}, E::TooManyPasses},    {{3, 65535, 4}, E::TooLittleMemory},
+        {{3, 1048576, 4}, std::nullopt},  // 1 GiB
+        {{3, 1048577, 4}, E::TooMuchMemory},   {{3, 65536, 3}, E::TooFewLanes},
+        {{3, 65536, 16}, std::nullopt},        {{3, 65536, 17}, E::TooManyLanes},
+        {{64, 4194304, 64}, E::TooManyPasses},  // the largest earlier versions read
+        {{1, 8, 1}, E::TooFewPasses},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message()
+                     << c.kdf.passes << " " << c.kdf.memoryKiB << " " << c.kdf.lanes);
+        ProtectedHeader edited = header;
+        edited.kdf = c.kdf;
+        const fs::path path = folder.Path() / "edited.qvlock";
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << ProtectedMarker(edited) << rest;
+        const Result<ProtectedImage> image = ReadProtectedImage(path);
+        EXPECT_EQ(CheckKdfBounds(c.kdf).has_value(), !c.refusal.has_value());
+        if (!c.refusal) {
+            ASSERT_TRUE(image.has_value()) << image.error().Reason();
+            EXPECT_EQ(image->header.kdf, c.kdf);
+            EXPECT_EQ(image->bytes, ReadBytes(path));
+            continue;
+        }
+        ASSERT_FALSE(image.has_value());
+        EXPECT_EQ(image.error().code(), MakeError(*c.refusal));
+        EXPECT_EQ(image.error().path(), path);
+        std::array<VoiceCodebook, 3> books;
+        float threshold = -1.0f;
+        EXPECT_EQ(ReadProtectedFile(path, Text("right"), books, threshold),
+                  UnlockStatus::OutOfBounds);
+        EXPECT_EQ(threshold, -1.0f);
+    }
+}
+
 TEST(ProtectedFile, AWrongPassphraseIsToldApartFromDamage) {
     ScratchFolder folder;
     const fs::path path = ProtectedFilePath(folder.Path(), "anna");
-    ASSERT_TRUE(WriteProtectedFile(path, "anna", Books(), 0.5f, Text("right"), kCheap,
+    ASSERT_TRUE(WriteProtectedFile(path, "anna", Books(), 0.5f, Text("right"), kProtectionKdf,
                                    OutputMode::NoReplace));
     std::vector<std::uint8_t> bytes = ReadBytes(path);
     std::array<VoiceCodebook, 3> books;
@@ -195,6 +251,24 @@ TEST(ProtectedFile, LoadingListsTheUserLockedAndOrdinaryReadersSkipTheFile) {
     // Loaded again into the same list: the name is there already.
     EXPECT_EQ(LoadProtectedUsers(folder.Path(), users, notices), 0);
     EXPECT_EQ(notices.Texts(), std::vector<std::string>{AlreadyInListMessage("anna")});
+
+    // Beside an ordinary speaker file of the name (a protection interrupted before that file
+    // went): the user listed from it becomes protected, its models locked away.
+    ScratchFolder both;
+    ASSERT_TRUE(StoreSpeakerFile(both.Path(), "anna", Books(), 0.5f).ok());
+    fs::copy_file(ProtectedFilePath(folder.Path(), "anna"), ProtectedFilePath(both.Path(), "anna"));
+    RecordingNotifier quiet;
+    UserList listed;
+    EXPECT_EQ(LoadRegisteredUsers(both.Path(), listed, quiet), 1);
+    EXPECT_EQ(LoadProtectedUsers(both.Path(), listed, quiet), 0);
+    EXPECT_TRUE(quiet.Texts().empty());
+    ASSERT_EQ(listed.size(), 1u);
+    const UserRecord& record = *listed.begin();
+    EXPECT_TRUE(record.locked);
+    EXPECT_TRUE(record.unprotectedCopy);
+    EXPECT_EQ(record.protectedFile, ProtectedFilePath(both.Path(), "anna"));
+    EXPECT_FALSE(record.codebooks[0].Trained());
+    EXPECT_EQ(record.threshold, 0.0f);
 }
 
 }  // namespace

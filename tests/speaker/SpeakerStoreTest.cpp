@@ -19,6 +19,7 @@
 #include "interfaces/Notifier.h"
 #include "speaker/Decision.h"
 #include "speaker/ModelFile.h"
+#include "speaker/ProtectedFile.h"
 #include "speaker/SpeakerStore.h"
 #include "speaker/UserKey.h"
 #include "speaker/UserList.h"
@@ -251,6 +252,102 @@ TEST_F(SpeakerStoreTest, StoringNeverReplacesALoadableFile) {
     EXPECT_EQ(notifier.Texts(), (std::vector<std::string>{"Unable to save users (speakers) file"}));
     EXPECT_EQ(ReadText(speakers_ / "bob.spk"), before);
     EXPECT_EQ(FileNames(speakers_), (std::vector<std::string>{"bob.spk"}));
+}
+
+// Both forms take the one store step: the user of either form is the user already, unless the
+// form allows the other one to stay (protecting and unprotecting); a damaged file of the path is
+// kept aside, another user's file is never replaced. Protected files are written with cheap
+// costs here: they are only listed, never unlocked.
+TEST_F(SpeakerStoreTest, OneNameHasOneModelInEitherForm) {
+    constexpr KdfParameters kCheap{1, 64, 2};
+    const std::string passphrase = "pass";
+    const auto protectedForm = [&](bool beside) {
+        StoreForm form;
+        form.passphrase = std::span<const char>(passphrase);
+        form.kdf = kCheap;
+        form.besideOtherForm = beside;
+        return form;
+    };
+    StoreForm plainBeside;
+    plainBeside.besideOtherForm = true;
+    enum class There { Nothing, Plain, Protected, DamagedProtected, OthersProtected };
+    const struct {
+        const char* what;
+        There there;
+        StoreForm form;
+        StoreStatus status;
+        std::vector<std::string> files;  // the folder afterwards
+    } cases[] = {
+        {"plain", There::Nothing, StoreForm{}, StoreStatus::Stored, {"anna.spk"}},
+        {"protected", There::Nothing, protectedForm(false), StoreStatus::Stored, {"anna.qvlock"}},
+        {"protected over plain",
+         There::Plain,
+         protectedForm(false),
+         StoreStatus::AlreadyStored,
+         {"anna.spk"}},
+        {"plain over protected",
+         There::Protected,
+         StoreForm{},
+         StoreStatus::AlreadyStored,
+         {"anna.qvlock"}},
+        {"protecting",
+         There::Plain,
+         protectedForm(true),
+         StoreStatus::Stored,
+         {"anna.qvlock", "anna.spk"}},
+        {"unprotecting",
+         There::Protected,
+         plainBeside,
+         StoreStatus::Stored,
+         {"anna.qvlock", "anna.spk"}},
+        {"protected again",
+         There::Protected,
+         protectedForm(true),
+         StoreStatus::AlreadyStored,
+         {"anna.qvlock"}},
+        {"over a damaged one",
+         There::DamagedProtected,
+         protectedForm(false),
+         StoreStatus::Stored,
+         {"anna.qvlock", "anna.qvlock.kept-1"}},
+        {"over another user's",
+         There::OthersProtected,
+         protectedForm(false),
+         StoreStatus::OtherUsersFile,
+         {"anna.qvlock"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const testing::ScratchFolder scratch;
+        const fs::path folder = scratch.Path();
+        const fs::path qvlock = ProtectedFilePath(folder, "anna");
+        switch (c.there) {
+            case There::Nothing:
+                break;
+            case There::Plain:
+                ASSERT_TRUE(StoreSpeakerFile(folder, "anna", Enrolment(1.0f), 1.0f).ok());
+                break;
+            case There::Protected:
+                ASSERT_TRUE(
+                    StoreUser(folder, "anna", Enrolment(1.0f), 1.0f, protectedForm(false)).ok());
+                break;
+            case There::DamagedProtected:
+                std::ofstream(qvlock, std::ios::binary) << "qvlock1:damaged\n1\n0\n";
+                break;
+            case There::OthersProtected:
+                ASSERT_TRUE(WriteProtectedFile(qvlock, "bob", Enrolment(1.0f), 1.0f, passphrase,
+                                               kCheap, OutputMode::NoReplace));
+                break;
+        }
+        const std::string before = ReadText(qvlock);
+        const StoreResult stored = StoreUser(folder, "anna", Enrolment(2.0f), 2.0f, c.form);
+        EXPECT_EQ(stored.status, c.status);
+        EXPECT_EQ(stored.path, c.form.passphrase ? qvlock : SpeakerFilePath(folder, "anna"));
+        EXPECT_EQ(FileNames(folder), c.files);
+        if (c.status != StoreStatus::Stored && c.form.passphrase) {
+            EXPECT_EQ(ReadText(qvlock), before);
+        }
+    }
 }
 
 TEST_F(SpeakerStoreTest, SpeakerFileNameIsTheNamePlusExtension) {

@@ -1,7 +1,7 @@
 // "Add new user..." against the speaker files already in the folder: a file stored meanwhile
 // by another enrolment of the name is never replaced (one injected between the store's check
-// and its commit, and two real processes racing), and a damaged or unreadable file of the name
-// is kept aside, never destroyed.
+// and its commit, and two real processes racing, plain or protected), and a damaged or
+// unreadable file of the name is kept aside, never destroyed.
 
 #include <gtest/gtest.h>
 
@@ -141,6 +141,57 @@ TEST(AddUser, OfTwoProcessesEnrollingOneNameOnlyOneWins) {
         GostKey key{};
         ASSERT_TRUE(ReadKeyFile(work.Path() / winner, keyName, key));
         EXPECT_EQ(key, DeriveUserKey(Trained(parentWon ? 1.0f : 2.0f).PhraseCodebooks()));
+    }
+}
+
+// A plain and a protected enrolment of one name at the same moment: the name's lock lets one
+// store its file, and the other then finds the name taken, whichever form it stores. Exactly one
+// file is left, with no lock file.
+TEST(AddUser, APlainAndAProtectedEnrolmentOfOneNameCannotBothSucceed) {
+    constexpr int kRounds = 4;
+    for (int round = 0; round < kRounds; ++round) {
+        const ScratchFolder work;
+        const fs::path speakers = work.Path() / "Speakers";
+        ASSERT_TRUE(fs::create_directories(speakers));
+        int start[2];
+        ASSERT_EQ(::pipe(start), 0);
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        // The child protects in even rounds, the parent in odd ones.
+        const bool protects = (child == 0) == (round % 2 == 0);
+        const auto enrol = [&] {
+            ScriptedFrontEnd front;
+            PassphraseAnswer answer;
+            answer.given = true;
+            answer.passphrase = {'p', 'w'};
+            front.passphrases = {answer};
+            Users users(speakers);
+            users.Load(front);
+            AddUserOptions options;
+            options.keyFile = work.Path() / (child == 0 ? "child_key.txt" : "parent_key.txt");
+            options.protection = protects ? ProtectionOffer::Required : ProtectionOffer::None;
+            return users.Add("anna", Trained(protects ? 2.0f : 1.0f), front, options).done;
+        };
+        if (child == 0) {
+            char go = 0;
+            const bool started = ::read(start[0], &go, 1) == 1;
+            ::_exit(started && enrol() ? 0 : 1);
+        }
+        ASSERT_EQ(::write(start[1], "g", 1), 1);
+        const bool parentWon = enrol();
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ::close(start[0]);
+        ::close(start[1]);
+        ASSERT_TRUE(WIFEXITED(status));
+        const bool childWon = WEXITSTATUS(status) == 0;
+        ASSERT_NE(parentWon, childWon) << "round " << round;
+        const bool protectedWon = parentWon == (round % 2 == 1);
+        EXPECT_EQ(Names(speakers),
+                  std::vector<std::string>{protectedWon ? "anna.qvlock" : "anna.spk"});
+        EXPECT_EQ(
+            Names(work.Path()),
+            (std::vector<std::string>{"Speakers", parentWon ? "parent_key.txt" : "child_key.txt"}));
     }
 }
 #endif
