@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "files/PlatformFile.h"
+#include "files/TemporaryName.h"
 
 namespace quorvane {
 
@@ -81,10 +82,6 @@ private:
     bool failed_ = false;
     bool committed_ = false;
 };
-
-// Whether a file name has the form of this program's temporary files, and which process made
-// it. For the clean-up of left-overs; exposed for tests.
-[[nodiscard]] bool ParseTemporaryName(const std::filesystem::path& name, std::uint64_t& processId);
 
 // Removes the left-over temporary files of ended processes from `folder`; returns their paths.
 std::vector<std::filesystem::path> RemoveStaleTemporaries(const std::filesystem::path& folder);
