@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "files/FileOperations.h"
+#include "files/Reservation.h"
 #include "files/TemporaryName.h"
 
 #ifdef _WIN32
@@ -118,11 +119,17 @@ std::vector<std::filesystem::path> RemoveStaleTemporaries(const std::filesystem:
         // namespaces (containers) and may be reused. The identifier only spares more: the files
         // of this process and of processes that may be running are left alone.
         std::uint64_t id = 0;
-        if (!ParseTemporaryName(it->path(), id) || id == self || ProcessMayBeRunning(id)) {
-            continue;
-        }
-        if (DoRemoveUnlocked(it->path())) {
-            removed.push_back(it->path());
+        const std::filesystem::path& path = it->path();
+        if (ParseTemporaryName(path, id)) {
+            if (id != self && !ProcessMayBeRunning(id) && DoRemoveUnlocked(path)) {
+                removed.push_back(path);
+            }
+        } else if (ParseLeftoverName(path, LeftoverKind::ReservationNote, id)) {
+            if (id != self && !ProcessMayBeRunning(id)) {
+                for (std::filesystem::path& gone : RemoveStaleReservation(path)) {
+                    removed.push_back(std::move(gone));
+                }
+            }
         }
     }
     return removed;

@@ -17,4 +17,8 @@ inline std::error_code LastSystemError() {
     return std::error_code(code != 0 ? code : EIO, std::generic_category());
 }
 
+// Whether files on the file system of the open descriptor keep their numbers (FileSystem.cpp;
+// KeepsFileNumbers for a path).
+[[nodiscard]] bool FileNumbersLast(int descriptor);
+
 }  // namespace quorvane::detail

@@ -8,11 +8,14 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
+#include "files/FileOperations.h"
 #include "files/PlatformFileDetail.h"
+#include "files/Reservation.h"
 
 namespace quorvane {
 
@@ -43,6 +46,52 @@ mode_t CurrentUmask() {
     const mode_t mask = ::umask(077);
     ::umask(mask);
     return mask;
+}
+
+// Reads exactly bytes.size() bytes at `offset` without moving the file's position.
+bool ReadAt(int fd, std::uint64_t offset, std::span<std::uint8_t> bytes) {
+    while (!bytes.empty()) {
+        const ssize_t got = ::pread(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset));
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            if (got == 0) {
+                errno = EIO;  // shorter than its size: changed meanwhile
+            }
+            return false;
+        }
+        offset += static_cast<std::uint64_t>(got);
+        bytes = bytes.subspan(static_cast<std::size_t>(got));
+    }
+    return true;
+}
+
+// A 64-bit FNV-1a hash of the first and last kSampleBytes of a file of `size` bytes (of all
+// of it when it is shorter), read without moving the file's position.
+bool SampleContent(int fd, std::uint64_t size, std::uint64_t& sample) {
+    constexpr std::uint64_t kSampleBytes = 4096;
+    std::array<std::uint8_t, 2 * kSampleBytes> bytes{};
+    const std::uint64_t head = size < kSampleBytes ? size : kSampleBytes;
+    const std::uint64_t tail = size - head < kSampleBytes ? size - head : kSampleBytes;
+    const auto headPart = std::span(bytes).first(head);
+    const auto tailPart = std::span(bytes).subspan(head, tail);
+    if (!ReadAt(fd, 0, headPart) || !ReadAt(fd, size - tail, tailPart)) {
+        return false;
+    }
+    std::uint64_t hash = 0xcbf29ce484222325ull;
+    for (const std::uint8_t byte : std::span(bytes).first(head + tail)) {
+        hash = (hash ^ byte) * 0x100000001b3ull;
+    }
+    sample = hash;
+    return true;
+}
+
+// Whether a refused change of permissions means that the file system has none to change
+// (FAT through FUSE: ENOSYS; some network file systems: EPERM, ENOTSUP): the mount then
+// decides who may read, and the file is written all the same.
+bool WithoutPermissions(int error) {
+    return error == ENOSYS || error == EPERM || error == ENOTSUP || error == EOPNOTSUPP;
 }
 
 }  // namespace
@@ -136,9 +185,21 @@ bool PlatformFile::Size(std::uint64_t& bytes) {
     return true;
 }
 
-bool PlatformFile::Identify(FileIdentity& identity) {
+bool PlatformFile::Locate(FileIdentity& identity) {
     struct stat st {};
     if (::fstat(static_cast<int>(handle_), &st) != 0) {
+        return Fail();
+    }
+    identity.device = static_cast<std::uint64_t>(st.st_dev);
+    identity.index = static_cast<std::uint64_t>(st.st_ino);
+    identity.size = static_cast<std::uint64_t>(st.st_size);
+    return true;
+}
+
+bool PlatformFile::Identify(FileIdentity& identity) {
+    const int fd = static_cast<int>(handle_);
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
         return Fail();
     }
     constexpr std::int64_t kNanoseconds = 1000000000;
@@ -149,6 +210,11 @@ bool PlatformFile::Identify(FileIdentity& identity) {
                         static_cast<std::int64_t>(st.st_mtim.tv_nsec);
     identity.changed = static_cast<std::int64_t>(st.st_ctim.tv_sec) * kNanoseconds +
                        static_cast<std::int64_t>(st.st_ctim.tv_nsec);
+    identity.indexLasts = detail::FileNumbersLast(fd);
+    identity.sample = 0;
+    if (!identity.indexLasts && !SampleContent(fd, identity.size, identity.sample)) {
+        return Fail();
+    }
     return true;
 }
 
@@ -237,7 +303,7 @@ bool PlatformFile::Sync() {
 
 bool PlatformFile::SetPermissions(FilePrivacy privacy) {
     const mode_t mode = privacy == FilePrivacy::OwnerOnly ? 0600 : (0666 & ~CurrentUmask());
-    if (::fchmod(static_cast<int>(handle_), mode) != 0) {
+    if (::fchmod(static_cast<int>(handle_), mode) != 0 && !WithoutPermissions(errno)) {
         return Fail();
     }
     return true;
@@ -249,7 +315,7 @@ bool PlatformFile::CopyPermissions(const std::filesystem::path& like) {
         return Fail();
     }
     // Only the permission bits: a written file never inherits set-id or sticky bits.
-    if (::fchmod(static_cast<int>(handle_), st.st_mode & 0777) != 0) {
+    if (::fchmod(static_cast<int>(handle_), st.st_mode & 0777) != 0 && !WithoutPermissions(errno)) {
         return Fail();
     }
     return true;
@@ -271,6 +337,9 @@ bool PlatformFile::Close() {
 
 std::error_code RenameNoReplace(const std::filesystem::path& from,
                                 const std::filesystem::path& to) {
+    if (RenameByReservationForced()) {
+        return RenameByReservation(from, to);
+    }
 #ifdef __linux__
     if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
         return {};
@@ -279,15 +348,20 @@ std::error_code RenameNoReplace(const std::filesystem::path& from,
         return LastSystemError();
     }
 #endif
-    // Where the file system refuses the flag: a hard link fails on an existing name, then the
-    // temporary name is dropped.
-    if (::link(from.c_str(), to.c_str()) != 0) {
-        return LastSystemError();
+    // Where the file system refuses the flag (FUSE): a hard link fails on an existing name,
+    // then the temporary name is dropped.
+    if (::link(from.c_str(), to.c_str()) == 0) {
+        if (::unlink(from.c_str()) != 0) {
+            return LastSystemError();
+        }
+        return {};
     }
-    if (::unlink(from.c_str()) != 0) {
-        return LastSystemError();
+    // No hard links either (FAT, exFAT): the name is reserved first.
+    if (errno == EPERM || errno == ENOTSUP || errno == EOPNOTSUPP || errno == ENOSYS ||
+        errno == EMLINK) {
+        return RenameByReservation(from, to);
     }
-    return {};
+    return LastSystemError();
 }
 
 std::error_code RenameReplace(const std::filesystem::path& from, const std::filesystem::path& to) {
@@ -348,8 +422,9 @@ bool CreatePrivateFolder(const std::filesystem::path& path, std::error_code& err
         error = LastSystemError();
         return false;
     }
-    // The umask may only take bits away; make sure none of the owner's were taken.
-    if (::chmod(path.c_str(), 0700) != 0) {
+    // The umask may only take bits away; make sure none of the owner's were taken. A file
+    // system without permissions keeps the folder all the same (KeepsOwnerOnly tells).
+    if (::chmod(path.c_str(), 0700) != 0 && !WithoutPermissions(errno)) {
         error = LastSystemError();
         return false;
     }

@@ -78,7 +78,13 @@ bool PlatformFile::Identify(FileIdentity& identity) {
         static_cast<std::int64_t>((std::uint64_t{info.ftLastWriteTime.dwHighDateTime} << 32) |
                                   info.ftLastWriteTime.dwLowDateTime);
     identity.changed = identity.modified;
+    identity.indexLasts = true;
+    identity.sample = 0;
     return true;
+}
+
+bool PlatformFile::Locate(FileIdentity& identity) {
+    return Identify(identity);
 }
 
 bool PlatformFile::Size(std::uint64_t& bytes) {
