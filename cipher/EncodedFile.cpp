@@ -121,7 +121,8 @@ CodingResult WriteEncoded(const std::filesystem::path& output, std::string_view 
         return result;
     }
     const std::string header = HeaderText(marker, blockCount, padCount);
-    if (!file.Write(AsBytes(header))) {
+    if (!file.Expect(header.size() + blockCount * kGostBlockBytes) ||
+        !file.Write(AsBytes(header))) {
         result.status = CodingStatus::OutputUnwritable;
         result.error = file.Error();
         return result;
@@ -485,7 +486,8 @@ std::string Reason(const std::error_code& error) {
         return "is a folder";
     }
     std::string text = error.message();
-    if (!text.empty()) {
+    // "No such file" reads "no such file" inside a sentence; "FAT32 ..." stays as it is.
+    if (!text.empty() && (text.size() < 2 || !std::isupper(static_cast<unsigned char>(text[1])))) {
         text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
     }
     return text;
@@ -596,7 +598,7 @@ CodingResult DecodeFileChecked(const std::filesystem::path& input,
         CodingResult result;
         result.staleRemoved = file.StaleRemoved();
         result.tagged = in.tagged;
-        if (!created) {
+        if (!created || !file.Expect(in.header.PlainBytes())) {
             result.status = OutputFailure(file.Error());
             result.error = file.Error();
             return result;

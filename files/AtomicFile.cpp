@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "files/FileOperations.h"
+#include "files/FileSystem.h"
 #include "files/Reservation.h"
 #include "files/TemporaryName.h"
 
@@ -56,6 +57,34 @@ int RegisterTemporary(const std::filesystem::path& path) {
         }
     }
     return -1;  // more live files than slots: this one is still removed on every failure path
+}
+
+// Whether a refused creation or rename is the file system refusing the name itself: FAT and
+// exFAT hold none of : ? * " < > | \ and no dot or blank at the end of a name, and say so
+// with EINVAL (the kernel's drivers), EPERM (fusefat) or ENOENT (exfat-fuse).
+bool RefusedName(const std::filesystem::path& target, const std::error_code& error) {
+    if (error != std::errc::invalid_argument && error != std::errc::operation_not_permitted &&
+        error != std::errc::no_such_file_or_directory &&
+        error != std::errc::illegal_byte_sequence) {
+        return false;
+    }
+    const PathString name = target.filename().native();
+    bool refusable =
+        !name.empty() && (name.back() == PathChar{'.'} || name.back() == PathChar{' '});
+    for (const PathChar c : name) {
+        for (const char held : {':', '?', '*', '"', '<', '>', '|', '\\'}) {
+            refusable = refusable || c == static_cast<PathChar>(held);
+        }
+    }
+    std::error_code ignored;
+    return refusable && (error != std::errc::no_such_file_or_directory ||
+                         std::filesystem::is_directory(target.parent_path(), ignored));
+}
+
+// The reason to give for a failed creation or rename of `target`'s files.
+std::error_code NameOrSystemError(const std::filesystem::path& target,
+                                  const std::error_code& error) {
+    return RefusedName(target, error) ? MakeError(FileError::NameNotHeld) : error;
 }
 
 void UnregisterTemporary(int slot) {
@@ -204,6 +233,7 @@ bool AtomicFile::Open() {
     // that stands in the way.
     const std::filesystem::path folder = target_.parent_path();
     staleRemoved_ = RemoveStaleTemporaries(folder);
+    largest_ = LargestFile(folder);
     const auto status = std::filesystem::status(target_, ec);
     if (std::filesystem::is_directory(status)) {
         return Fail(std::make_error_code(std::errc::is_a_directory));
@@ -247,16 +277,33 @@ bool AtomicFile::Open() {
         if (created == std::errc::file_exists) {
             continue;
         }
-        return Fail(created);
+        return Fail(NameOrSystemError(target_, created));
     }
     return Fail(std::make_error_code(std::errc::file_exists));
+}
+
+bool AtomicFile::Expect(std::uint64_t totalBytes) {
+    if (failed_ || !file_.IsOpen()) {
+        return Fail(std::make_error_code(std::errc::bad_file_descriptor));
+    }
+    if (largest_ && totalBytes > *largest_) {
+        return Fail(MakeError(FileError::TooLargeForFileSystem));
+    }
+    return true;
 }
 
 bool AtomicFile::Write(std::span<const std::uint8_t> bytes) {
     if (failed_ || !file_.IsOpen()) {
         return Fail(std::make_error_code(std::errc::bad_file_descriptor));
     }
-    if (const std::error_code error = DoWrite(file_, temporary_, bytes)) {
+    // Refused before the file system fails it part-way.
+    if (largest_ && bytes.size() > *largest_ - written_) {
+        return Fail(MakeError(FileError::TooLargeForFileSystem));
+    }
+    if (std::error_code error = DoWrite(file_, temporary_, bytes)) {
+        if (error == std::errc::file_too_large && largest_) {
+            error = MakeError(FileError::TooLargeForFileSystem);
+        }
         return Fail(error);
     }
     written_ += bytes.size();

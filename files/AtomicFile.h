@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <span>
 #include <string_view>
 #include <system_error>
@@ -51,6 +52,10 @@ public:
     AtomicFile& operator=(const AtomicFile&) = delete;
 
     [[nodiscard]] bool Open();
+    // Tells the file's final size in advance, so that a file larger than the file system holds
+    // (FAT: 4 GiB) is refused at once rather than after 4 GiB were written. Optional: Write
+    // refuses the byte beyond the limit all the same.
+    [[nodiscard]] bool Expect(std::uint64_t totalBytes);
     [[nodiscard]] bool Write(std::span<const std::uint8_t> bytes);
     [[nodiscard]] bool Commit();
     // Gives up: removes the temporary file. Called by the destructor unless Commit succeeded.
@@ -58,7 +63,8 @@ public:
 
     // The system's reason for the first failure (file_exists for a NoReplace target that
     // exists, is_a_directory for a folder as target, FileError::NotRegularFile for a pipe or a
-    // device).
+    // device, FileError::NameNotHeld for a name the file system refuses for its characters,
+    // FileError::TooLargeForFileSystem past the file system's largest file).
     [[nodiscard]] std::error_code Error() const { return error_; }
     // Left-over temporary files of ended processes that Open removed from the folder.
     [[nodiscard]] const std::vector<std::filesystem::path>& StaleRemoved() const {
@@ -76,6 +82,7 @@ private:
     PlatformFile file_;
     std::error_code error_;
     std::vector<std::filesystem::path> staleRemoved_;
+    std::optional<std::uint64_t> largest_;  // the file system's largest file, where limited
     std::uint64_t written_ = 0;
     std::uint64_t flushed_ = 0;  // bytes already handed to the device's writeback
     int slot_ = -1;              // entry in the registry of live temporaries

@@ -22,6 +22,11 @@ public:
                 return "file ends early";
             case FileError::Changed:
                 return "changed while it was read";
+            case FileError::NameNotHeld:
+                return "the file system can not hold this name (it takes none of : ? * \" < > | "
+                       "\\ and no dot or blank at the end)";
+            case FileError::TooLargeForFileSystem:
+                return "FAT32 holds files up to 4 GiB";
         }
         return "file error";
     }

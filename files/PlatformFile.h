@@ -10,12 +10,15 @@
 namespace quorvane {
 
 // Errors of this program's own, beside the system's: a path that is not a regular file where
-// one is needed (a pipe or a device given as input or output), a file that ends early, and a
-// file that changed while it was read.
+// one is needed (a pipe or a device given as input or output), a file that ends early, a file
+// that changed while it was read, a name the file system refuses for its characters (FAT and
+// exFAT: EINVAL, EPERM or ENOENT), and a file larger than the file system holds (FAT).
 enum class FileError {
     NotRegularFile = 1,
     EndOfFile = 2,
     Changed = 3,
+    NameNotHeld = 4,
+    TooLargeForFileSystem = 5,
 };
 [[nodiscard]] const std::error_category& FileErrorCategory();
 [[nodiscard]] std::error_code MakeError(FileError error);
