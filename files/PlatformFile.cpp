@@ -23,8 +23,8 @@ public:
             case FileError::Changed:
                 return "changed while it was read";
             case FileError::NameNotHeld:
-                return "the file system can not hold this name (it takes none of : ? * \" < > | "
-                       "\\ and no dot or blank at the end)";
+                return "the file system can not hold this name: it takes none of : ? * \" < > | "
+                       "\\ and no dot or blank at the end";
             case FileError::TooLargeForFileSystem:
                 return "FAT32 holds files up to 4 GiB";
         }
