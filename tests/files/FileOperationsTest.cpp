@@ -35,7 +35,7 @@ TEST(FileOperations, AStepTheSystemRefusesFailsWithItsReasonAndIsNotRecorded) {
         std::function<std::error_code()> run;
         std::errc reason;
     };
-    const std::vector<Case> cases = {
+    std::vector<Case> cases = {
         {"create", [&] { return DoCreateTemporary(file, dir / "no-folder" / "t"); },
          std::errc::no_such_file_or_directory},
         {"reserve", [&] { return DoReserve(file, dir / "taken"); }, std::errc::file_exists},
@@ -46,9 +46,12 @@ TEST(FileOperations, AStepTheSystemRefusesFailsWithItsReasonAndIsNotRecorded) {
          std::errc::no_such_file_or_directory},
         {"rename over", [&] { return DoRename(dir / "missing", dir / "taken", true); },
          std::errc::no_such_file_or_directory},
-        {"sync folder", [&] { return DoSyncFolder(dir / "no-folder"); },
-         std::errc::no_such_file_or_directory},
     };
+#ifndef _WIN32
+    // Windows has no folder to flush: its renames are written through.
+    cases.push_back({"sync folder", [&] { return DoSyncFolder(dir / "no-folder"); },
+                     std::errc::no_such_file_or_directory});
+#endif
     for (const Case& c : cases) {
         const RecordedOperations recorded;
         EXPECT_EQ(c.run(), c.reason) << c.step;
