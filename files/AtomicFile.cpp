@@ -59,34 +59,6 @@ int RegisterTemporary(const std::filesystem::path& path) {
     return -1;  // more live files than slots: this one is still removed on every failure path
 }
 
-// Whether a refused creation or rename is the file system refusing the name itself: FAT and
-// exFAT hold none of : ? * " < > | \ and no dot or blank at the end of a name, and say so
-// with EINVAL (the kernel's drivers), EPERM (fusefat) or ENOENT (exfat-fuse).
-bool RefusedName(const std::filesystem::path& target, const std::error_code& error) {
-    if (error != std::errc::invalid_argument && error != std::errc::operation_not_permitted &&
-        error != std::errc::no_such_file_or_directory &&
-        error != std::errc::illegal_byte_sequence) {
-        return false;
-    }
-    const PathString name = target.filename().native();
-    bool refusable =
-        !name.empty() && (name.back() == PathChar{'.'} || name.back() == PathChar{' '});
-    for (const PathChar c : name) {
-        for (const char held : {':', '?', '*', '"', '<', '>', '|', '\\'}) {
-            refusable = refusable || c == static_cast<PathChar>(held);
-        }
-    }
-    std::error_code ignored;
-    return refusable && (error != std::errc::no_such_file_or_directory ||
-                         std::filesystem::is_directory(target.parent_path(), ignored));
-}
-
-// The reason to give for a failed creation or rename of `target`'s files.
-std::error_code NameOrSystemError(const std::filesystem::path& target,
-                                  const std::error_code& error) {
-    return RefusedName(target, error) ? MakeError(FileError::NameNotHeld) : error;
-}
-
 void UnregisterTemporary(int slot) {
     if (slot >= 0) {
         gRegistry[slot].state.store(kFree);
@@ -127,6 +99,34 @@ extern "C" void TemporaryCleanupHandler(int signal) {
     // default action, as soon as the handler returns.
     std::signal(signal, SIG_DFL);
     std::raise(signal);
+}
+
+// Whether a refused creation or rename is the file system refusing the name itself: FAT and
+// exFAT hold none of : ? * " < > | \ and no dot or blank at the end of a name, and say so
+// with EINVAL (the kernel's drivers), EPERM (fusefat) or ENOENT (exfat-fuse).
+bool RefusedName(const std::filesystem::path& target, const std::error_code& error) {
+    if (error != std::errc::invalid_argument && error != std::errc::operation_not_permitted &&
+        error != std::errc::no_such_file_or_directory &&
+        error != std::errc::illegal_byte_sequence) {
+        return false;
+    }
+    const PathString name = target.filename().native();
+    bool refusable =
+        !name.empty() && (name.back() == PathChar{'.'} || name.back() == PathChar{' '});
+    for (const PathChar c : name) {
+        for (const char held : {':', '?', '*', '"', '<', '>', '|', '\\'}) {
+            refusable = refusable || c == static_cast<PathChar>(held);
+        }
+    }
+    std::error_code ignored;
+    return refusable && (error != std::errc::no_such_file_or_directory ||
+                         std::filesystem::is_directory(target.parent_path(), ignored));
+}
+
+// The reason to give for a failed creation or rename of `target`'s files.
+std::error_code NameOrSystemError(const std::filesystem::path& target,
+                                  const std::error_code& error) {
+    return RefusedName(target, error) ? MakeError(FileError::NameNotHeld) : error;
 }
 
 }  // namespace

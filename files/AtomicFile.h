@@ -21,7 +21,8 @@ enum class OutputMode { Replace, NoReplace };
 // temporary file in the target's own folder (exclusively, so no other file or link can be
 // taken over), owner-only; Commit flushes it, gives it its final permissions and renames it to
 // the target. Until Commit succeeds the target keeps its old content, and a failed or abandoned
-// write removes the temporary file.
+// write removes the temporary file. A NoReplace commit never replaces a file, whatever the file
+// system: RENAME_NOREPLACE, else a hard link, else a reservation of the name (Reservation.h).
 //
 // Commit's order: flush the temporary file, set its permissions, close it (a failed close fails
 // the commit), rename it to the target, then flush the target's folder, so that once Commit
@@ -32,13 +33,15 @@ enum class OutputMode { Replace, NoReplace };
 // lock on its temporary file from its creation to its rename or removal (PlatformFile::
 // LockExclusive). Open removes such files left in the folder whose lock is free and whose
 // process is not running here (a crash, a kill), and lists them in StaleRemoved(); a file
-// whose writer is alive is never touched, whatever process namespace the writer runs in. Live
+// whose writer is alive is never touched, whatever process namespace the writer runs in; so
+// is a reservation an ended writer left at a target's name, with its note (Reservation.h). Live
 // temporary files are listed in a process-wide registry so that a signal or the program's quit
 // can remove them (InstallTemporaryCleanup, RemoveLiveTemporaries).
 //
 // Final permissions: a replaced file keeps its read, write and execute bits (never set-id or
 // sticky bits); a new file gets what the umask leaves of rw-rw-rw-; with FilePrivacy::OwnerOnly
-// the file is always rw------- (secrets).
+// the file is always rw------- (secrets), where the file system has permissions (FAT and
+// exFAT have none: the mount decides, KeepsOwnerOnly tells).
 //
 // A target that exists and is not a regular file is refused at Open: a folder
 // (is_a_directory), a pipe, a device or a socket (FileError::NotRegularFile). Nothing is
@@ -90,7 +93,8 @@ private:
     bool committed_ = false;
 };
 
-// Removes the left-over temporary files of ended processes from `folder`; returns their paths.
+// Removes the left-over temporary files of ended processes from `folder`, and the reservations
+// they left with their notes; returns their paths.
 std::vector<std::filesystem::path> RemoveStaleTemporaries(const std::filesystem::path& folder);
 
 // On SIGINT, SIGTERM or SIGHUP (Windows: SIGINT, SIGTERM) the live temporary files are removed
