@@ -14,7 +14,8 @@ std::string Reason(const std::error_code& error) {
         return "is a folder";
     }
     std::string text = error.message();
-    if (!text.empty()) {
+    // "No such file" reads "no such file" inside a sentence; "FAT32 ..." stays as it is.
+    if (!text.empty() && (text.size() < 2 || !std::isupper(static_cast<unsigned char>(text[1])))) {
         text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
     }
     return text;

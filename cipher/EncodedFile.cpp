@@ -86,7 +86,7 @@ CodingResult DecodeToFile(const std::filesystem::path& input, const std::filesys
     AtomicFile out(output, options.mode);
     const bool created = out.Open();
     result.staleRemoved = out.StaleRemoved();
-    if (!created) {
+    if (!created || !out.Expect(reader.Header().PlainBytes())) {
         result.status = OutputStatus(out.Error());
         result.error = out.Error();
         return result;

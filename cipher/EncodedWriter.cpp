@@ -49,7 +49,11 @@ private:
         if (!opened) {
             return OutputFailed(OutputStatus(file_.Error()));
         }
-        return file_.Write(AsBytes(header_)) || OutputFailed(CodingStatus::OutputUnwritable);
+        // A file system's size limit (FAT32's 4 GiB) refuses the whole file before a byte.
+        const std::uint64_t total =
+            header_.size() + blockCount_ * kGostBlockBytes + (target_.trailer ? kTrailerBytes : 0);
+        return (file_.Expect(total) && file_.Write(AsBytes(header_))) ||
+               OutputFailed(CodingStatus::OutputUnwritable);
     }
 
     // The plain data, zero-padded to whole blocks, enciphered and written chunk by chunk.

@@ -1,13 +1,14 @@
 #include "files/AtomicFile.h"
 
 #include <atomic>
-#include <chrono>
 #include <csignal>
-#include <random>
 #include <string>
 #include <utility>
 
 #include "files/FileOperations.h"
+#include "files/FileSystem.h"
+#include "files/Reservation.h"
+#include "files/TemporaryName.h"
 
 #ifdef _WIN32
 #include <io.h>
@@ -26,9 +27,6 @@ using PathChar = std::filesystem::path::value_type;
 using PathString = std::filesystem::path::string_type;
 
 constexpr int kNameAttempts = 32;
-// Characters of the target's name kept in the temporary name (name limits are near 255).
-constexpr std::size_t kMaxNamePart = 128;
-constexpr std::size_t kSuffixDigits = 16;
 // Written data is pushed towards the device in steps of this size while the file grows, so the
 // flush before the rename does not wait for the whole file at once.
 constexpr std::uint64_t kWritebackStep = std::uint64_t{8} << 20;
@@ -103,67 +101,35 @@ extern "C" void TemporaryCleanupHandler(int signal) {
     std::raise(signal);
 }
 
-// A name nobody else is likely to pick: random bits from the system, a clock reading and a
-// process-wide counter. Uniqueness itself comes from the exclusive creation; this only makes
-// collisions (and retries) rare.
-std::string UniqueSuffix() {
-    static std::atomic<std::uint64_t> counter{0};
-    std::uint64_t bits = 0;
-    try {
-        std::random_device device;
-        bits = (std::uint64_t{device()} << 32) ^ device();
-    } catch (...) {
-        bits = 0;  // no system source of randomness: the clock and counter remain
+// Whether a refused creation or rename is the file system refusing the name itself: FAT and
+// exFAT hold none of : ? * " < > | \ and no dot or blank at the end of a name, and say so
+// with EINVAL (the kernel's drivers), EPERM (fusefat) or ENOENT (exfat-fuse).
+bool RefusedName(const std::filesystem::path& target, const std::error_code& error) {
+    if (error != std::errc::invalid_argument && error != std::errc::operation_not_permitted &&
+        error != std::errc::no_such_file_or_directory &&
+        error != std::errc::illegal_byte_sequence) {
+        return false;
     }
-    bits ^= static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
-    bits ^= (counter.fetch_add(1) + 1) * 0x9E3779B97F4A7C15ull;
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string text(kSuffixDigits, '0');
-    for (std::size_t i = 0; i < kSuffixDigits; ++i) {
-        text[i] = kDigits[(bits >> (4 * i)) & 0xFu];
+    const PathString name = target.filename().native();
+    bool refusable =
+        !name.empty() && (name.back() == PathChar{'.'} || name.back() == PathChar{' '});
+    for (const PathChar c : name) {
+        for (const char held : {':', '?', '*', '"', '<', '>', '|', '\\'}) {
+            refusable = refusable || c == static_cast<PathChar>(held);
+        }
     }
-    return text;
+    std::error_code ignored;
+    return refusable && (error != std::errc::no_such_file_or_directory ||
+                         std::filesystem::is_directory(target.parent_path(), ignored));
 }
 
-bool IsHexDigit(PathChar c) {
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+// The reason to give for a failed creation or rename of `target`'s files.
+std::error_code NameOrSystemError(const std::filesystem::path& target,
+                                  const std::error_code& error) {
+    return RefusedName(target, error) ? MakeError(FileError::NameNotHeld) : error;
 }
 
 }  // namespace
-
-bool ParseTemporaryName(const std::filesystem::path& name, std::uint64_t& processId) {
-    // ".<name>.<pid>.<16 hex>.tmp"
-    const PathString text = name.filename().native();
-    static constexpr std::size_t kTail = 1 + kSuffixDigits + 4;  // ".<hex>.tmp"
-    if (text.size() < 1 + 1 + 1 + 1 + kTail || text[0] != '.') {
-        return false;
-    }
-    const std::size_t tail = text.size() - kTail;
-    if (text[tail] != '.' ||
-        text.compare(text.size() - 4, 4, PathString{'.', 't', 'm', 'p'}) != 0) {
-        return false;
-    }
-    for (std::size_t i = tail + 1; i < tail + 1 + kSuffixDigits; ++i) {
-        if (!IsHexDigit(text[i])) {
-            return false;
-        }
-    }
-    std::size_t dot = tail;
-    std::uint64_t id = 0;
-    std::size_t digits = 0;
-    while (dot > 1 && text[dot - 1] >= '0' && text[dot - 1] <= '9') {
-        --dot;
-        ++digits;
-    }
-    if (digits == 0 || digits > 10 || dot < 2 || text[dot - 1] != '.') {
-        return false;
-    }
-    for (std::size_t i = dot; i < tail; ++i) {
-        id = id * 10 + static_cast<std::uint64_t>(text[i] - '0');
-    }
-    processId = id;
-    return true;
-}
 
 std::vector<std::filesystem::path> RemoveStaleTemporaries(const std::filesystem::path& folder) {
     std::vector<std::filesystem::path> removed;
@@ -182,12 +148,17 @@ std::vector<std::filesystem::path> RemoveStaleTemporaries(const std::filesystem:
         // namespaces (containers) and may be reused. The identifier only spares more: the files
         // of this process and of processes that may be running are left alone.
         std::uint64_t id = 0;
-        if (!ParseTemporaryName(it->path(), id) || id == self || ProcessMayBeRunning(id)) {
-            continue;
-        }
-        if (RemoveUnlockedFile(it->path())) {
-            static_cast<void>(NoteFileOperation(FileOperation::Remove, it->path()));
-            removed.push_back(it->path());
+        const std::filesystem::path& path = it->path();
+        if (ParseTemporaryName(path, id)) {
+            if (id != self && !ProcessMayBeRunning(id) && DoRemoveUnlocked(path)) {
+                removed.push_back(path);
+            }
+        } else if (ParseLeftoverName(path, LeftoverKind::ReservationNote, id)) {
+            if (id != self && !ProcessMayBeRunning(id)) {
+                for (std::filesystem::path& gone : RemoveStaleReservation(path)) {
+                    removed.push_back(std::move(gone));
+                }
+            }
         }
     }
     return removed;
@@ -255,6 +226,14 @@ bool AtomicFile::Open() {
         }
         target_ = resolved;
     }
+    if (!target_.has_filename()) {
+        return Fail(std::make_error_code(std::errc::is_a_directory));
+    }
+    // Left-overs first: a reservation an ended writer left at the target's name is not a file
+    // that stands in the way.
+    const std::filesystem::path folder = target_.parent_path();
+    staleRemoved_ = RemoveStaleTemporaries(folder);
+    largest_ = LargestFile(folder);
     const auto status = std::filesystem::status(target_, ec);
     if (std::filesystem::is_directory(status)) {
         return Fail(std::make_error_code(std::errc::is_a_directory));
@@ -268,22 +247,12 @@ bool AtomicFile::Open() {
     if (exists && !std::filesystem::is_regular_file(status)) {
         return Fail(MakeError(FileError::NotRegularFile));
     }
-    if (!target_.has_filename()) {
-        return Fail(std::make_error_code(std::errc::is_a_directory));
-    }
-    const std::filesystem::path folder = target_.parent_path();
-    staleRemoved_ = RemoveStaleTemporaries(folder);
-    const std::string process = std::to_string(CurrentProcessId());
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-        // Built from the native name so no character is lost; shortened so that a target near
-        // the length limit still gets a temporary.
-        std::filesystem::path name = ".";
-        name += target_.filename().native().substr(0, kMaxNamePart);
-        name += "." + process + "." + UniqueSuffix() + ".tmp";
-        std::filesystem::path candidate = folder / name;
+        std::filesystem::path candidate = LeftoverName(target_, LeftoverKind::Temporary);
         // Registered before it exists, so a signal cannot fall between creation and entry.
         const int slot = RegisterTemporary(candidate);
-        if (file_.CreateExclusive(candidate)) {
+        const std::error_code created = DoCreateTemporary(file_, candidate);
+        if (!created) {
             // Locked at once: the lock is what tells a clean-up in another process that the
             // file is alive. Lost to such a clean-up before the lock: try another name.
             if (!file_.LockExclusive()) {
@@ -296,36 +265,46 @@ bool AtomicFile::Open() {
                     lockError == std::errc::no_such_file_or_directory) {
                     continue;  // the clean-up that holds or removed it takes the name away
                 }
-                std::filesystem::remove(candidate, ec);
+                DoRemove(candidate);
                 return Fail(lockError);
             }
             temporary_ = std::move(candidate);
             slot_ = slot;
-            if (const std::error_code noted =
-                    NoteFileOperation(FileOperation::CreateTemporary, temporary_)) {
-                return Fail(noted);
-            }
             return true;
         }
         UnregisterTemporary(slot);
         // A missing folder or a denied one fails every time; only a taken name is worth retrying.
-        if (std::filesystem::exists(std::filesystem::symlink_status(candidate, ec))) {
+        if (created == std::errc::file_exists) {
             continue;
         }
-        return Fail(file_.Error());
+        return Fail(NameOrSystemError(target_, created));
     }
     return Fail(std::make_error_code(std::errc::file_exists));
+}
+
+bool AtomicFile::Expect(std::uint64_t totalBytes) {
+    if (failed_ || !file_.IsOpen()) {
+        return Fail(std::make_error_code(std::errc::bad_file_descriptor));
+    }
+    if (largest_ && totalBytes > *largest_) {
+        return Fail(MakeError(FileError::TooLargeForFileSystem));
+    }
+    return true;
 }
 
 bool AtomicFile::Write(std::span<const std::uint8_t> bytes) {
     if (failed_ || !file_.IsOpen()) {
         return Fail(std::make_error_code(std::errc::bad_file_descriptor));
     }
-    if (!file_.Write(bytes)) {
-        return Fail(file_.Error());
+    // Refused before the file system fails it part-way.
+    if (largest_ && bytes.size() > *largest_ - written_) {
+        return Fail(MakeError(FileError::TooLargeForFileSystem));
     }
-    if (const std::error_code noted = NoteFileOperation(FileOperation::Write, temporary_)) {
-        return Fail(noted);
+    if (std::error_code error = DoWrite(file_, temporary_, bytes)) {
+        if (error == std::errc::file_too_large && largest_) {
+            error = MakeError(FileError::TooLargeForFileSystem);
+        }
+        return Fail(error);
     }
     written_ += bytes.size();
     if (written_ - flushed_ >= kWritebackStep) {
@@ -347,11 +326,8 @@ bool AtomicFile::Commit() {
         Discard();
         return false;
     };
-    if (!file_.Sync()) {
-        return failed(file_.Error());
-    }
-    if (const std::error_code noted = NoteFileOperation(FileOperation::SyncFile, temporary_)) {
-        return failed(noted);
+    if (const std::error_code error = DoSync(file_, temporary_)) {
+        return failed(error);
     }
     std::error_code ec;
     const std::filesystem::file_status old = std::filesystem::status(target_, ec);
@@ -366,18 +342,12 @@ bool AtomicFile::Commit() {
         return failed(file_.Error());
     }
     // A close can report a write the system could not carry out: the data is then not trusted.
-    if (!file_.Close()) {
-        return failed(file_.Error());
-    }
-    if (const std::error_code noted = NoteFileOperation(FileOperation::Close, temporary_)) {
-        return failed(noted);
+    if (const std::error_code error = DoClose(file_, temporary_)) {
+        return failed(error);
     }
     // Still locked (the lock outlives the close): no clean-up elsewhere can take the file now.
-    const std::error_code renamed = mode_ == OutputMode::NoReplace
-                                        ? RenameNoReplace(temporary_, target_)
-                                        : RenameReplace(temporary_, target_);
-    if (renamed) {
-        return failed(renamed);
+    if (const std::error_code error = DoRename(temporary_, target_, mode_ == OutputMode::Replace)) {
+        return failed(error);
     }
     UnregisterTemporary(slot_);
     slot_ = -1;
@@ -395,15 +365,8 @@ bool AtomicFile::Commit() {
     // The new name reaches the device before Commit returns, so a caller may delete the source
     // of this file afterwards. Should it fail, the new content is in place but may not survive
     // a power loss: the commit reports the failure so that nothing is deleted on its strength.
-    std::error_code synced = NoteFileOperation(FileOperation::Rename, target_);
-    if (!synced) {
-        synced = SyncFolder(target_.parent_path());
-    }
-    if (!synced) {
-        synced = NoteFileOperation(FileOperation::SyncFolder, target_.parent_path());
-    }
-    if (synced) {
-        error_ = synced;
+    if (const std::error_code error = DoSyncFolder(target_.parent_path())) {
+        error_ = error;
         return false;
     }
     return true;
@@ -412,10 +375,7 @@ bool AtomicFile::Commit() {
 void AtomicFile::Discard() {
     static_cast<void>(file_.Close());
     if (!temporary_.empty()) {
-        std::error_code ec;
-        if (std::filesystem::remove(temporary_, ec)) {
-            static_cast<void>(NoteFileOperation(FileOperation::Remove, temporary_));
-        }
+        DoRemove(temporary_);
         temporary_.clear();
     }
     file_.ReleaseLock();

@@ -2,12 +2,14 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <span>
 #include <string_view>
 #include <system_error>
 #include <vector>
 
 #include "files/PlatformFile.h"
+#include "files/TemporaryName.h"
 
 namespace quorvane {
 
@@ -19,7 +21,8 @@ enum class OutputMode { Replace, NoReplace };
 // temporary file in the target's own folder (exclusively, so no other file or link can be
 // taken over), owner-only; Commit flushes it, gives it its final permissions and renames it to
 // the target. Until Commit succeeds the target keeps its old content, and a failed or abandoned
-// write removes the temporary file.
+// write removes the temporary file. A NoReplace commit never replaces a file, whatever the file
+// system: RENAME_NOREPLACE, else a hard link, else a reservation of the name (Reservation.h).
 //
 // Commit's order: flush the temporary file, set its permissions, close it (a failed close fails
 // the commit), rename it to the target, then flush the target's folder, so that once Commit
@@ -30,13 +33,15 @@ enum class OutputMode { Replace, NoReplace };
 // lock on its temporary file from its creation to its rename or removal (PlatformFile::
 // LockExclusive). Open removes such files left in the folder whose lock is free and whose
 // process is not running here (a crash, a kill), and lists them in StaleRemoved(); a file
-// whose writer is alive is never touched, whatever process namespace the writer runs in. Live
+// whose writer is alive is never touched, whatever process namespace the writer runs in; so
+// is a reservation an ended writer left at a target's name, with its note (Reservation.h). Live
 // temporary files are listed in a process-wide registry so that a signal or the program's quit
 // can remove them (InstallTemporaryCleanup, RemoveLiveTemporaries).
 //
 // Final permissions: a replaced file keeps its read, write and execute bits (never set-id or
 // sticky bits); a new file gets what the umask leaves of rw-rw-rw-; with FilePrivacy::OwnerOnly
-// the file is always rw------- (secrets).
+// the file is always rw------- (secrets), where the file system has permissions (FAT and
+// exFAT have none: the mount decides, KeepsOwnerOnly tells).
 //
 // A target that exists and is not a regular file is refused at Open: a folder
 // (is_a_directory), a pipe, a device or a socket (FileError::NotRegularFile). Nothing is
@@ -50,6 +55,10 @@ public:
     AtomicFile& operator=(const AtomicFile&) = delete;
 
     [[nodiscard]] bool Open();
+    // Tells the file's final size in advance, so that a file larger than the file system holds
+    // (FAT: 4 GiB) is refused at once rather than after 4 GiB were written. Optional: Write
+    // refuses the byte beyond the limit all the same.
+    [[nodiscard]] bool Expect(std::uint64_t totalBytes);
     [[nodiscard]] bool Write(std::span<const std::uint8_t> bytes);
     [[nodiscard]] bool Commit();
     // Gives up: removes the temporary file. Called by the destructor unless Commit succeeded.
@@ -57,7 +66,8 @@ public:
 
     // The system's reason for the first failure (file_exists for a NoReplace target that
     // exists, is_a_directory for a folder as target, FileError::NotRegularFile for a pipe or a
-    // device).
+    // device, FileError::NameNotHeld for a name the file system refuses for its characters,
+    // FileError::TooLargeForFileSystem past the file system's largest file).
     [[nodiscard]] std::error_code Error() const { return error_; }
     // Left-over temporary files of ended processes that Open removed from the folder.
     [[nodiscard]] const std::vector<std::filesystem::path>& StaleRemoved() const {
@@ -75,6 +85,7 @@ private:
     PlatformFile file_;
     std::error_code error_;
     std::vector<std::filesystem::path> staleRemoved_;
+    std::optional<std::uint64_t> largest_;  // the file system's largest file, where limited
     std::uint64_t written_ = 0;
     std::uint64_t flushed_ = 0;  // bytes already handed to the device's writeback
     int slot_ = -1;              // entry in the registry of live temporaries
@@ -82,11 +93,8 @@ private:
     bool committed_ = false;
 };
 
-// Whether a file name has the form of this program's temporary files, and which process made
-// it. For the clean-up of left-overs; exposed for tests.
-[[nodiscard]] bool ParseTemporaryName(const std::filesystem::path& name, std::uint64_t& processId);
-
-// Removes the left-over temporary files of ended processes from `folder`; returns their paths.
+// Removes the left-over temporary files of ended processes from `folder`, and the reservations
+// they left with their notes; returns their paths.
 std::vector<std::filesystem::path> RemoveStaleTemporaries(const std::filesystem::path& folder);
 
 // On SIGINT, SIGTERM or SIGHUP (Windows: SIGINT, SIGTERM) the live temporary files are removed

@@ -1,5 +1,6 @@
 #include "files/FileOperations.h"
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <utility>
@@ -10,6 +11,32 @@ namespace {
 
 std::mutex gObserverMutex;
 std::shared_ptr<const FileOperationObserver> gObserver;
+std::atomic<bool> gReservationForced{false};
+
+// Tells the observer, if any, of a step the system carried out; its answer.
+std::error_code Note(FileOperation operation, const std::filesystem::path& path) {
+    std::shared_ptr<const FileOperationObserver> observer;
+    {
+        const std::lock_guard<std::mutex> lock(gObserverMutex);
+        observer = gObserver;
+    }
+    return observer ? (*observer)(operation, path) : std::error_code();
+}
+
+// An exclusive creation the observer may fail: the file is then closed and removed again.
+std::error_code Create(PlatformFile& file, const std::filesystem::path& path,
+                       FileOperation operation) {
+    if (!file.CreateExclusive(path)) {
+        return file.Error();
+    }
+    const std::error_code noted = Note(operation, path);
+    if (noted) {
+        static_cast<void>(file.Close());
+        std::error_code ignored;
+        std::filesystem::remove(path, ignored);
+    }
+    return noted;
+}
 
 }  // namespace
 
@@ -20,13 +47,93 @@ void SetFileOperationObserver(FileOperationObserver observer) {
     gObserver = std::move(shared);
 }
 
-std::error_code NoteFileOperation(FileOperation operation, const std::filesystem::path& path) {
-    std::shared_ptr<const FileOperationObserver> observer;
-    {
-        const std::lock_guard<std::mutex> lock(gObserverMutex);
-        observer = gObserver;
+void ForceRenameByReservation(bool forced) {
+    gReservationForced.store(forced);
+}
+
+bool RenameByReservationForced() {
+    return gReservationForced.load();
+}
+
+std::error_code DoCreateTemporary(PlatformFile& file, const std::filesystem::path& path) {
+    return Create(file, path, FileOperation::CreateTemporary);
+}
+
+std::error_code DoReserve(PlatformFile& file, const std::filesystem::path& target) {
+    return Create(file, target, FileOperation::Reserve);
+}
+
+std::error_code DoWrite(PlatformFile& file, const std::filesystem::path& path,
+                        std::span<const std::uint8_t> bytes) {
+    if (!file.Write(bytes)) {
+        return file.Error();
     }
-    return observer ? (*observer)(operation, path) : std::error_code();
+    return Note(FileOperation::Write, path);
+}
+
+std::error_code DoSync(PlatformFile& file, const std::filesystem::path& path) {
+    if (!file.Sync()) {
+        return file.Error();
+    }
+    return Note(FileOperation::SyncFile, path);
+}
+
+std::error_code DoClose(PlatformFile& file, const std::filesystem::path& path) {
+    if (!file.Close()) {
+        return file.Error();
+    }
+    return Note(FileOperation::Close, path);
+}
+
+std::error_code DoRename(const std::filesystem::path& from, const std::filesystem::path& to,
+                         bool replace) {
+    if (const std::error_code error =
+            replace ? RenameReplace(from, to) : RenameNoReplace(from, to)) {
+        return error;
+    }
+    return Note(FileOperation::Rename, to);
+}
+
+std::error_code DoSyncFolder(const std::filesystem::path& folder) {
+    if (const std::error_code error = SyncFolder(folder)) {
+        return error;
+    }
+    return Note(FileOperation::SyncFolder, folder);
+}
+
+bool DoRemove(const std::filesystem::path& path) {
+    std::error_code error;
+    if (!std::filesystem::remove(path, error)) {
+        return false;
+    }
+    static_cast<void>(Note(FileOperation::Remove, path));
+    return true;
+}
+
+std::error_code DoOverwriteAndRemove(const std::filesystem::path& path) {
+    if (const std::error_code error = OverwriteWithZeros(path)) {
+        return error;
+    }
+    if (const std::error_code noted = Note(FileOperation::Overwrite, path)) {
+        return noted;
+    }
+    std::error_code error;
+    if (!std::filesystem::remove(path, error)) {
+        return error ? error : std::make_error_code(std::errc::no_such_file_or_directory);
+    }
+    if (const std::error_code noted = Note(FileOperation::Remove, path)) {
+        return noted;
+    }
+    return DoSyncFolder(path.parent_path().empty() ? std::filesystem::path(".")
+                                                   : path.parent_path());
+}
+
+bool DoRemoveUnlocked(const std::filesystem::path& path) {
+    if (!RemoveUnlockedFile(path)) {
+        return false;
+    }
+    static_cast<void>(Note(FileOperation::Remove, path));
+    return true;
 }
 
 }  // namespace quorvane

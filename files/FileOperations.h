@@ -1,30 +1,37 @@
 #pragma once
 
-// A process-wide look at the steps of this folder's atomic writes, for tests: the order of the
-// calls (a temporary file flushed before its rename, the folder flushed after it) cannot be
-// seen from outside without a power loss, and a close that fails cannot be made on demand.
+// The steps of this folder's atomic writes, each one function that makes its system call and
+// then tells a process-wide observer (tests) what it did. The order of the calls (a temporary
+// file flushed before its rename, the folder flushed after it) cannot be seen from outside
+// without a power loss, and a close that fails cannot be made on demand; since the step and
+// its record are one call, a record cannot stay where its step was dropped.
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <span>
 #include <system_error>
+
+#include "files/PlatformFile.h"
 
 namespace quorvane {
 
 enum class FileOperation {
-    CreateTemporary,  // a temporary file was created (and locked)
+    CreateTemporary,  // a temporary file was created exclusively
     Write,            // bytes were written to it
     SyncFile,         // it was flushed to the device
     Close,            // it was closed
+    Reserve,          // a no-replace rename reserved the free target name (Reservation.h)
     Rename,           // it was renamed to its target
     SyncFolder,       // the target's folder was flushed
-    Remove,           // a temporary file was removed (a failure, a discard, a stale left-over),
+    Remove,           // a file of ours was removed (a failure, a discard, a stale left-over),
                       // or an overwritten file (files/Overwrite.h)
     Overwrite,        // a file's content was overwritten with zeros and flushed, before its removal
 };
 
 // Told each step after the system carried it out, with the path it concerned (the temporary
-// file, or for Rename the target, for SyncFolder the folder). A non-empty result makes the
-// step count as failed with that reason, as if the system had reported it.
+// file, for Reserve and Rename the target, for SyncFolder the folder). A non-empty result
+// makes the step count as failed with that reason, as if the system had reported it.
 using FileOperationObserver =
     std::function<std::error_code(FileOperation operation, const std::filesystem::path& path)>;
 
@@ -32,8 +39,36 @@ using FileOperationObserver =
 // file is being written.
 void SetFileOperationObserver(FileOperationObserver observer);
 
-// Tells the observer, if any; its answer (empty without one).
-[[nodiscard]] std::error_code NoteFileOperation(FileOperation operation,
+// Tests: makes every no-replace rename take the way of file systems that have neither
+// RENAME_NOREPLACE nor hard links (FAT, exFAT): the reservation of Reservation.h.
+void ForceRenameByReservation(bool forced);
+[[nodiscard]] bool RenameByReservationForced();
+
+// The steps. Each returns the system's reason or the observer's (empty on success); the
+// observer is told only what the system did.
+
+// Creates `path` exclusively for writing, owner-only (PlatformFile::CreateExclusive). Should
+// the observer fail it, the file is closed and removed again, as if never made.
+[[nodiscard]] std::error_code DoCreateTemporary(PlatformFile& file,
                                                 const std::filesystem::path& path);
+[[nodiscard]] std::error_code DoWrite(PlatformFile& file, const std::filesystem::path& path,
+                                      std::span<const std::uint8_t> bytes);
+[[nodiscard]] std::error_code DoSync(PlatformFile& file, const std::filesystem::path& path);
+[[nodiscard]] std::error_code DoClose(PlatformFile& file, const std::filesystem::path& path);
+// Creates the free name `target` exclusively, owner-only, to reserve it (Reservation.h); an
+// observer's failure undoes it as above.
+[[nodiscard]] std::error_code DoReserve(PlatformFile& file, const std::filesystem::path& target);
+// RenameNoReplace, or with `replace` RenameReplace.
+[[nodiscard]] std::error_code DoRename(const std::filesystem::path& from,
+                                       const std::filesystem::path& to, bool replace);
+[[nodiscard]] std::error_code DoSyncFolder(const std::filesystem::path& folder);
+// Removes a file this process made; true when it was there and is gone.
+bool DoRemove(const std::filesystem::path& path);
+// Overwrites a file's content with zeros and flushes it (OverwriteWithZeros), then removes
+// its name and flushes the folder: the removal of a file that held a secret. The first
+// failing step's reason, the file still there (its content perhaps overwritten already).
+[[nodiscard]] std::error_code DoOverwriteAndRemove(const std::filesystem::path& path);
+// Removes a left-over whose writer has ended (RemoveUnlockedFile); true when it is gone.
+bool DoRemoveUnlocked(const std::filesystem::path& path);
 
 }  // namespace quorvane

@@ -5,15 +5,20 @@
 #include <span>
 #include <system_error>
 
+#include "files/FileIdentity.h"
+
 namespace quorvane {
 
 // Errors of this program's own, beside the system's: a path that is not a regular file where
-// one is needed (a pipe or a device given as input or output), a file that ends early, and a
-// file that changed while it was read.
+// one is needed (a pipe or a device given as input or output), a file that ends early, a file
+// that changed while it was read, a name the file system refuses for its characters (FAT and
+// exFAT: EINVAL, EPERM or ENOENT), and a file larger than the file system holds (FAT).
 enum class FileError {
     NotRegularFile = 1,
     EndOfFile = 2,
     Changed = 3,
+    NameNotHeld = 4,
+    TooLargeForFileSystem = 5,
 };
 [[nodiscard]] const std::error_category& FileErrorCategory();
 [[nodiscard]] std::error_code MakeError(FileError error);
@@ -22,18 +27,6 @@ enum class FileError {
 enum class FilePrivacy {
     Normal,     // a new file gets what the process's umask leaves of rw-rw-rw-
     OwnerOnly,  // rw------- (speaker files, key files)
-};
-
-// What tells one state of a file from another: where it lives (device and inode; on Windows the
-// volume serial and file index), its size, and its modification and change times (Windows: the
-// last write time for both). A file that was written or replaced between two readings differs.
-struct FileIdentity {
-    std::uint64_t device = 0;
-    std::uint64_t index = 0;
-    std::uint64_t size = 0;
-    std::int64_t modified = 0;  // nanoseconds (Windows: 100-ns units)
-    std::int64_t changed = 0;
-    [[nodiscard]] bool operator==(const FileIdentity&) const = default;
 };
 
 // The few file calls the standard library lacks, behind one small interface so the rest of the
@@ -66,6 +59,8 @@ public:
     [[nodiscard]] bool Size(std::uint64_t& bytes);
     // Device, index, size and times of the open file.
     [[nodiscard]] bool Identify(FileIdentity& identity);
+    // Only its device, index and size, which need no reading: for a file open for writing.
+    [[nodiscard]] bool Locate(FileIdentity& identity);
     // Fills `bytes` from the current position; false on an error or an early end of the file.
     [[nodiscard]] bool ReadExactly(std::span<std::uint8_t> bytes);
     // Reads up to bytes.size() bytes from the current position; the count read, or -1.
@@ -88,7 +83,9 @@ public:
     [[nodiscard]] bool Sync();
     // Sets the file's permissions: owner-only, or what the umask leaves of rw-rw-rw-, or (with
     // `like`) the read, write and execute bits of the existing file `like`. Set-user-id,
-    // set-group-id and sticky bits are never given to a written file.
+    // set-group-id and sticky bits are never given to a written file. On a file system without
+    // permissions (one that refuses the change with ENOSYS, EPERM or ENOTSUP, or ignores it)
+    // the file is left as the mount makes it, and this succeeds: KeepsOwnerOnly tells.
     [[nodiscard]] bool SetPermissions(FilePrivacy privacy);
     [[nodiscard]] bool CopyPermissions(const std::filesystem::path& like);
     // Closes the file; false when the close reports an error. Closing twice is harmless.
@@ -129,8 +126,14 @@ private:
 [[nodiscard]] std::uint64_t CurrentProcessId();
 [[nodiscard]] bool ProcessMayBeRunning(std::uint64_t id);
 
-// Creates a folder readable, writable and searchable by its owner only. True when it was
-// created; false with `error` otherwise (file_exists when something of that name is there).
+// Creates a folder readable, writable and searchable by its owner only, as far as the file
+// system has permissions (KeepsOwnerOnly tells). True when it was created; false with `error`
+// otherwise (file_exists when something of that name is there).
+// Writes zeros over the whole content of the regular file at `path` and flushes it to the
+// device; a link is never followed, a file that is not regular is refused
+// (FileError::NotRegularFile). For a file that held a secret, before its removal.
+[[nodiscard]] std::error_code OverwriteWithZeros(const std::filesystem::path& path);
+
 [[nodiscard]] bool CreatePrivateFolder(const std::filesystem::path& path, std::error_code& error);
 
 }  // namespace quorvane

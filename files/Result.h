@@ -78,7 +78,7 @@ private:
 template <>
 class [[nodiscard]] Result<void> final {
 public:
-    Result() = default;                                         // success
+    Result() = default;                                        // success
     Result(Failure failure) : failure_(std::move(failure)) {}  // NOLINT: implicit
 
     [[nodiscard]] bool has_value() const { return !failure_.has_value(); }

@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "cipher/EncodedFile.h"
+#include "files/AtomicFile.h"
 #include "files/FileIdentity.h"
 #include "speaker/KeyFile.h"
 #include "speaker/SpeakerStore.h"
@@ -62,8 +63,14 @@ public:
 
     OutputCheck Check(const fs::path& input, const fs::path& output) {
         std::error_code error;
-        const fs::file_status status = fs::symlink_status(output, error);
-        if (!fs::exists(status)) {
+        if (!fs::exists(fs::symlink_status(output, error))) {
+            return {};
+        }
+        // A name an interrupted run reserved (FAT, exFAT) is free again once its left-overs go.
+        for (const fs::path& leftover : RemoveStaleTemporaries(output.parent_path())) {
+            front_.Notice(LeftoverRemovedMessage(PathText(leftover)));
+        }
+        if (!fs::exists(fs::symlink_status(output, error))) {
             return {};
         }
         // An output that resolves to the input (a link, another name of the same file)
@@ -261,7 +268,7 @@ struct Committed {
 };
 
 bool SameFile(const std::optional<FileIdentity>& a, const FileIdentity& b) {
-    return a && a->device == b.device && a->index == b.index;
+    return a && quorvane::SameFile(*a, b);
 }
 
 // The file of the batch whose committed output `identity` is, if any.

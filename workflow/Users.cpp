@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "files/AtomicFile.h"
+#include "files/FileSystem.h"
 #include "files/NameLock.h"
 #include "keyring/Keyring.h"
 #include "speaker/KeyFile.h"
@@ -71,8 +72,16 @@ std::optional<std::string_view> KeyFileRefusal(const fs::path& keyFile) {
 std::vector<std::string> SpeakersFolderNotes(const fs::path& speakersDir, bool named) {
     std::vector<std::string> notes;
     std::error_code error;
+    // A reservation an ended writer left is not a speaker file to tell of.
+    static_cast<void>(RemoveStaleTemporaries(speakersDir));
     if (named && !fs::is_directory(speakersDir, error)) {
         notes.push_back(PathText(speakersDir) + ": the Speakers folder does not exist");
+    } else if (!KeepsOwnerOnly(speakersDir)) {
+        notes.push_back(PathText(speakersDir) +
+                        ": the Speakers folder can not be made readable by its owner only on "
+                        "this file system (the mount decides who may read it): the voice models "
+                        "of users without a passphrase, and so their keys, are readable by "
+                        "whoever can read the mount; protect them with a passphrase");
     }
     for (const fs::path& file : ListSpeakerFiles(speakersDir)) {
         if (fs::file_size(file, error) == 0 && !error) {
@@ -87,6 +96,8 @@ std::vector<std::string> SpeakersFolderNotes(const fs::path& speakersDir, bool n
 Users::Users(fs::path speakersDir) : speakersDir_(std::move(speakersDir)) {}
 
 std::int32_t Users::Load(FrontEnd& front) {
+    // Left-overs of ended writers (a reservation at a speaker file's name among them) go first.
+    static_cast<void>(RemoveStaleTemporaries(speakersDir_));
     std::int32_t loaded = LoadRegisteredUsers(speakersDir_, list_, front);
     loaded += LoadProtectedUsers(speakersDir_, list_, front);
     for (const UserRecord& record : list_) {

@@ -102,8 +102,10 @@ private:
 };
 
 // What loading the Speakers folder passes over without a word, as notes for a front end
-// that tells them: a folder the user named (`named`) that does not exist, and speaker
-// files that are empty or cannot be read.
+// that tells them: a folder the user named (`named`) that does not exist, a folder on a file
+// system that cannot keep it readable by its owner only (FAT, exFAT, NTFS through FUSE), and
+// speaker files that are empty or cannot be read. Left-overs of ended writers are removed
+// first.
 [[nodiscard]] std::vector<std::string> SpeakersFolderNotes(const std::filesystem::path& speakersDir,
                                                            bool named);
 

@@ -2,6 +2,7 @@
 #include "files/FileOperations.h"
 #include "files/PlatformFile.h"
 #include "files/SmallFile.h"
+#include "tests/files/RecordedOperations.h"
 #include "tests/support/TestFiles.h"
 
 #include <gtest/gtest.h>
@@ -32,6 +33,7 @@ namespace fs = std::filesystem;
 
 using testing::AsBytes;
 using testing::ReadText;
+using testing::RecordedOperations;
 
 class AtomicFileTest : public ::testing::Test {
 protected:
@@ -229,22 +231,6 @@ TEST_F(AtomicFileTest, SignalsAndQuitRemoveLiveTemporaries) {
     EXPECT_FALSE(file.Commit());
     EXPECT_EQ(EntryCount(), 0u);
 }
-
-// Records the steps of the atomic writes while it lives; may fail one kind of step.
-class RecordedOperations {
-public:
-    explicit RecordedOperations(std::optional<FileOperation> failing = std::nullopt) {
-        SetFileOperationObserver([this, failing](FileOperation operation, const fs::path&) {
-            steps.push_back(operation);
-            return operation == failing ? std::make_error_code(std::errc::io_error)
-                                        : std::error_code();
-        });
-    }
-    ~RecordedOperations() { SetFileOperationObserver({}); }
-    RecordedOperations(const RecordedOperations&) = delete;
-    RecordedOperations& operator=(const RecordedOperations&) = delete;
-    std::vector<FileOperation> steps;
-};
 
 // The temporary file reaches the device before its rename, and the rename before Commit
 // returns: a caller that deletes a source after the commit cannot lose both on a power loss.

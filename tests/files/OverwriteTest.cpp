@@ -52,7 +52,8 @@ TEST(Overwrite, TheContentIsZeroedAndFlushedBeforeTheNameGoes) {
     const Recorder recorder;
     ASSERT_TRUE(OverwriteAndRemove(file).has_value());
     EXPECT_EQ(recorder.operations,
-              (std::vector<FileOperation>{FileOperation::Overwrite, FileOperation::Remove}));
+              (std::vector<FileOperation>{FileOperation::Overwrite, FileOperation::Remove,
+                                          FileOperation::SyncFolder}));
     EXPECT_EQ(recorder.heldAtOverwrite, std::string(secret.size(), '\0'));
     EXPECT_FALSE(fs::exists(file));
 }

@@ -4,10 +4,18 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
 
+#ifndef _WIN32
+#include <sys/wait.h>
+#include <unistd.h>
+#include <csignal>
+#endif
+
+#include "files/FileOperations.h"
 #include "files/PathText.h"
 #include "speaker/KeyFile.h"
 #include "speaker/SpeakerStore.h"
@@ -181,6 +189,48 @@ TEST_F(UsersOfAFolder, NewNamesAndTheFilesLoadingPassesOver) {
     EXPECT_EQ(users.CheckNewName(""), kEnterNameMessage);
     EXPECT_FALSE(users.CheckNewName("Anna").has_value());
 }
+
+#ifndef _WIN32
+// An enrolment killed while it held the speaker file's name reserved (as on FAT and exFAT)
+// leaves a file of that name; loading passes over it without a word and removes it, and the
+// name can be enrolled again.
+TEST_F(UsersOfAFolder, ANameAKilledEnrolmentReservedIsNoSpeakerFile) {
+    const fs::path spk = SpeakerFilePath(Speakers(), "anna");
+    for (const bool notesFirst : {true, false}) {
+        SCOPED_TRACE(notesFirst ? "notes first" : "loading first");
+        ForceRenameByReservation(true);
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            SetFileOperationObserver([&](FileOperation step, const fs::path& path) {
+                if (step == FileOperation::Reserve && path == spk) {
+                    ::kill(::getpid(), SIGKILL);
+                }
+                return std::error_code();
+            });
+            Users users(Speakers());
+            static_cast<void>(AddAnna(users));
+            ::_exit(1);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ForceRenameByReservation(false);
+        ASSERT_TRUE(WIFSIGNALED(status));
+        ASSERT_TRUE(fs::exists(spk));
+        Users users(Speakers());
+        ScriptedFrontEnd front;
+        if (notesFirst) {
+            EXPECT_TRUE(SpeakersFolderNotes(Speakers(), true).empty());
+        }
+        EXPECT_EQ(users.Load(front), 0);
+        EXPECT_TRUE(front.shown.empty());
+        EXPECT_FALSE(fs::exists(spk));
+        EXPECT_TRUE(AddAnna(users).done);
+        EXPECT_EQ(std::distance(fs::directory_iterator(Speakers()), fs::directory_iterator()), 1);
+        fs::remove(spk);
+    }
+}
+#endif
 
 }  // namespace
 }  // namespace quorvane

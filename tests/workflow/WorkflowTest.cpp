@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -10,7 +11,14 @@
 #include <string>
 #include <vector>
 
+#ifndef _WIN32
+#include <sys/wait.h>
+#include <unistd.h>
+#include <csignal>
+#endif
+
 #include "cipher/EncodedFile.h"
+#include "files/FileOperations.h"
 #include "speaker/SpeakerStore.h"
 #include "speaker/UserKey.h"
 #include "tests/support/EarlierFormats.h"
@@ -211,6 +219,43 @@ TEST_F(Batch, EachReplaceAnswerDoesWhatItSays) {
         EXPECT_EQ(front.bar.position, 0);
     }
 }
+
+#ifndef _WIN32
+// A run killed while it held an output's name reserved (as on FAT and exFAT, where a
+// no-replace commit reserves the name first) leaves a file there; the next batch removes
+// it as a left-over and writes the output without asking to replace anything.
+TEST_F(Batch, ANameAKilledRunReservedIsFreeForTheNextBatch) {
+    const fs::path output = EncodedOutputPath({}, inputs_[0]);
+    ForceRenameByReservation(true);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        SetFileOperationObserver([&](FileOperation step, const fs::path& path) {
+            if (step == FileOperation::Reserve && path == output) {
+                ::kill(::getpid(), SIGKILL);
+            }
+            return std::error_code();
+        });
+        ScriptedFrontEnd front;
+        static_cast<void>(EncodeFiles(*anna_, {inputs_[0]}, {}, false, front));
+        ::_exit(1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ForceRenameByReservation(false);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    ASSERT_TRUE(fs::exists(output));
+    const BatchResult batch = EncodeFiles(*anna_, {inputs_[0]}, {}, false, front_);
+    EXPECT_EQ(batch.Count(FileStatus::Done), 1);
+    EXPECT_TRUE(front_.replaceAsked.empty());
+    EXPECT_NE(std::find(front_.shown.begin(), front_.shown.end(),
+                        LeftoverRemovedMessage(PathText(output))),
+              front_.shown.end());
+    for (const fs::directory_entry& entry : fs::directory_iterator(folder_.Path())) {
+        EXPECT_NE(entry.path().filename().string()[0], '.') << entry.path();
+    }
+}
+#endif
 
 TEST_F(Batch, AnOutputThatIsTheInputIsRefused) {
     // ln -s f f.crp: writing f.crp would destroy f through the link. (Windows gives

@@ -1,0 +1,270 @@
+// PlatformFile and the free file calls on Windows (MinGW-w64 and MSVC's C runtime, wide
+// paths, MoveFileExW for renames).
+
+#include "files/PlatformFile.h"
+
+#include <fcntl.h>
+#include <io.h>
+#include <process.h>
+#include <share.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <windows.h>
+#include <algorithm>
+#include <array>
+
+#include "files/PlatformFileDetail.h"
+
+namespace quorvane {
+
+namespace {
+// Bytes of zeros written at a time over a file's content.
+constexpr std::size_t kZeroChunk = 64 * 1024;
+}  // namespace
+
+using detail::kMaxTransfer;
+
+bool PlatformFile::CreateExclusive(const std::filesystem::path& path) {
+    int fd = -1;
+    // Windows files have no owner-only mode bits; the folder's access list applies.
+    if (_wsopen_s(&fd, path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT,
+                  _SH_DENYRW, _S_IREAD | _S_IWRITE) != 0) {
+        return Fail();
+    }
+    handle_ = fd;
+    return true;
+}
+
+bool PlatformFile::LockExclusive() {
+    // Created with _SH_DENYRW: no other process can open, and so remove, the file while it is
+    // open here.
+    return true;
+}
+
+void PlatformFile::ReleaseLock() {}
+
+bool PlatformFile::OpenForReading(const std::filesystem::path& path) {
+    // Checked before opening: opening a named pipe could wait for its writer.
+    struct _stat64 st {};
+    if (_wstat64(path.c_str(), &st) != 0) {
+        return Fail();
+    }
+    if ((st.st_mode & _S_IFMT) == _S_IFDIR) {
+        error_ = std::make_error_code(std::errc::is_a_directory);
+        return false;
+    }
+    if ((st.st_mode & _S_IFMT) != _S_IFREG) {
+        error_ = MakeError(FileError::NotRegularFile);
+        return false;
+    }
+    int fd = -1;
+    if (_wsopen_s(&fd, path.c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT, _SH_DENYNO, 0) != 0) {
+        return Fail();
+    }
+    // The file opened may not be the one looked at: check it again.
+    if (_fstat64(fd, &st) != 0 || (st.st_mode & _S_IFMT) != _S_IFREG) {
+        error_ = MakeError(FileError::NotRegularFile);
+        _close(fd);
+        return false;
+    }
+    handle_ = fd;
+    return true;
+}
+
+bool PlatformFile::Identify(FileIdentity& identity) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    const auto file = reinterpret_cast<HANDLE>(_get_osfhandle(static_cast<int>(handle_)));
+    if (file == INVALID_HANDLE_VALUE || GetFileInformationByHandle(file, &info) == 0) {
+        error_ = std::error_code(static_cast<int>(GetLastError()), std::system_category());
+        return false;
+    }
+    identity.device = info.dwVolumeSerialNumber;
+    identity.index = (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
+    identity.size = (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
+    identity.modified =
+        static_cast<std::int64_t>((std::uint64_t{info.ftLastWriteTime.dwHighDateTime} << 32) |
+                                  info.ftLastWriteTime.dwLowDateTime);
+    identity.changed = identity.modified;
+    identity.indexLasts = true;
+    identity.sample = 0;
+    return true;
+}
+
+bool PlatformFile::Locate(FileIdentity& identity) {
+    return Identify(identity);
+}
+
+bool PlatformFile::Size(std::uint64_t& bytes) {
+    struct _stat64 st {};
+    if (_fstat64(static_cast<int>(handle_), &st) != 0) {
+        return Fail();
+    }
+    bytes = static_cast<std::uint64_t>(st.st_size);
+    return true;
+}
+
+std::int64_t PlatformFile::ReadSome(std::span<std::uint8_t> bytes) {
+    const auto n =
+        static_cast<unsigned int>(bytes.size() < kMaxTransfer ? bytes.size() : kMaxTransfer);
+    const int got = _read(static_cast<int>(handle_), bytes.data(), n);
+    if (got < 0) {
+        Fail();
+        return -1;
+    }
+    return got;
+}
+
+bool PlatformFile::Seek(std::uint64_t offset) {
+    if (_lseeki64(static_cast<int>(handle_), static_cast<__int64>(offset), SEEK_SET) < 0) {
+        return Fail();
+    }
+    return true;
+}
+
+bool PlatformFile::Write(std::span<const std::uint8_t> bytes) {
+    while (!bytes.empty()) {
+        const auto n =
+            static_cast<unsigned int>(bytes.size() < kMaxTransfer ? bytes.size() : kMaxTransfer);
+        const int written = _write(static_cast<int>(handle_), bytes.data(), n);
+        if (written <= 0) {
+            return Fail();
+        }
+        bytes = bytes.subspan(static_cast<std::size_t>(written));
+    }
+    return true;
+}
+
+void PlatformFile::StartWriteback(std::uint64_t offset, std::uint64_t length) {
+    // Windows has no request to start writeback without waiting; the final Sync does it all.
+    static_cast<void>(offset);
+    static_cast<void>(length);
+}
+
+void PlatformFile::AdviseSequentialRead() {
+    // The cache manager detects sequential reading by itself.
+}
+
+bool PlatformFile::Sync() {
+    if (_commit(static_cast<int>(handle_)) != 0) {
+        return Fail();
+    }
+    return true;
+}
+
+bool PlatformFile::SetPermissions(FilePrivacy) {
+    return true;  // the folder's access list decides
+}
+
+bool PlatformFile::CopyPermissions(const std::filesystem::path&) {
+    return true;
+}
+
+bool PlatformFile::Close() {
+    if (handle_ < 0) {
+        return true;
+    }
+    const int fd = static_cast<int>(handle_);
+    handle_ = -1;
+    if (_close(fd) != 0) {
+        return Fail();
+    }
+    return true;
+}
+
+std::error_code RenameNoReplace(const std::filesystem::path& from,
+                                const std::filesystem::path& to) {
+    // Without MOVEFILE_REPLACE_EXISTING the move fails when the target exists.
+    if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH) == 0) {
+        const DWORD code = GetLastError();
+        if (code == ERROR_ALREADY_EXISTS || code == ERROR_FILE_EXISTS) {
+            return std::make_error_code(std::errc::file_exists);
+        }
+        return std::error_code(static_cast<int>(code), std::system_category());
+    }
+    return {};
+}
+
+std::error_code RenameReplace(const std::filesystem::path& from, const std::filesystem::path& to) {
+    if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ==
+        0) {
+        return std::error_code(static_cast<int>(GetLastError()), std::system_category());
+    }
+    return {};
+}
+
+std::error_code SyncFolder(const std::filesystem::path&) {
+    return {};  // the moves ask for MOVEFILE_WRITE_THROUGH
+}
+
+bool RemoveUnlockedFile(const std::filesystem::path& path) {
+    // A file its writer holds open (shared with nobody) cannot be removed.
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(std::filesystem::symlink_status(path, ec))) {
+        return false;
+    }
+    return std::filesystem::remove(path, ec);
+}
+
+std::uint64_t CurrentProcessId() {
+    return static_cast<std::uint64_t>(GetCurrentProcessId());
+}
+
+bool ProcessMayBeRunning(std::uint64_t id) {
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(id));
+    if (process == nullptr) {
+        // Denied access means it exists; an invalid parameter means there is no such process.
+        return GetLastError() != ERROR_INVALID_PARAMETER;
+    }
+    const DWORD state = WaitForSingleObject(process, 0);
+    CloseHandle(process);
+    return state != WAIT_OBJECT_0;
+}
+
+bool CreatePrivateFolder(const std::filesystem::path& path, std::error_code& error) {
+    error.clear();
+    if (CreateDirectoryW(path.c_str(), nullptr) == 0) {
+        const DWORD code = GetLastError();
+        error = code == ERROR_ALREADY_EXISTS
+                    ? std::make_error_code(std::errc::file_exists)
+                    : std::error_code(static_cast<int>(code), std::system_category());
+        return false;
+    }
+    return true;
+}
+
+// Zeros written over the whole file, then flushed: for a file that held a secret.
+// Writes zeros over the whole open file and commits it to the device.
+std::error_code OverwriteWithZeros(const std::filesystem::path& path) {
+    int fd = -1;
+    if (_wsopen_s(&fd, path.c_str(), _O_WRONLY | _O_BINARY | _O_NOINHERIT, _SH_DENYRW,
+                  _S_IREAD | _S_IWRITE) != 0) {
+        return detail::LastSystemError();
+    }
+    struct _stat64 status {};
+    std::error_code error;
+    if (_fstat64(fd, &status) != 0) {
+        error = detail::LastSystemError();
+    } else if ((status.st_mode & _S_IFREG) == 0) {
+        error = MakeError(FileError::NotRegularFile);
+    }
+    static const std::array<char, kZeroChunk> zeros{};
+    for (std::int64_t left = status.st_size; !error && left > 0;) {
+        const unsigned int piece = static_cast<unsigned int>(
+            std::min<std::int64_t>(left, static_cast<std::int64_t>(zeros.size())));
+        const int written = _write(fd, zeros.data(), piece);
+        if (written <= 0) {
+            error = detail::LastSystemError();
+            break;
+        }
+        left -= written;
+    }
+    if (!error && _commit(fd) != 0) {
+        error = detail::LastSystemError();
+    }
+    if (_close(fd) != 0 && !error) {
+        error = detail::LastSystemError();
+    }
+    return error;
+}
+
+}  // namespace quorvane
