@@ -9,7 +9,9 @@
 #include <cstdint>
 #include <exception>
 #include <memory>
+#include <optional>
 #include <system_error>
+#include <type_traits>
 #include <utility>
 
 #include "files/PathText.h"
@@ -35,9 +37,10 @@ std::uint64_t SizeOf(const fs::path& file) {
 
 }  // namespace
 
-// The front end the batch sees, called on the worker thread. Whatever it shows or asks is
-// done on the runner's thread through the window's front end, the worker waiting for it.
-class BatchRunner::Front final : public quorvane::FrontEnd {
+// The front end the batch sees, called on the worker thread. What it shows or asks goes to
+// the window's front end on the runner's thread, the worker waiting for the answer; the bar
+// and the byte progress are the runner's own.
+class BatchRunner::Front final : public quorvane::BatchFrontEnd {
 public:
     Front(BatchRunner& runner, const std::vector<fs::path>& inputs)
         : runner_(runner), inputs_(inputs), files_(*this) {
@@ -48,42 +51,15 @@ public:
         }
     }
 
-    void Notice(const std::string& text) override {
-        OnWindow([&] { runner_.front_.Notice(text); });
-    }
-    void Warning(const std::string& text, const std::string& caption) override {
-        OnWindow([&] { runner_.front_.Warning(text, caption); });
-    }
-    bool Ask(std::string_view text, std::string_view caption, Icon icon) override {
-        bool yes = false;
-        OnWindow([&] { yes = runner_.front_.Ask(text, caption, icon); });
-        return yes;
-    }
-    int ChooseSecurityLevel() override {
-        int level = 0;
-        OnWindow([&] { level = runner_.front_.ChooseSecurityLevel(); });
-        return level;
-    }
-    fs::path ChooseKeyFile(std::string_view defaultName) override {
-        fs::path chosen;
-        OnWindow([&] { chosen = runner_.front_.ChooseKeyFile(defaultName); });
-        return chosen;
+    void Notice(const std::string& text) override { OnWindowFront(&BatchFrontEnd::Notice, text); }
+    void FileProblem(std::string_view message, std::string_view reason) override {
+        OnWindowFront(&BatchFrontEnd::FileProblem, message, reason);
     }
     ReplaceAnswer AskReplace(const fs::path& output) override {
-        ReplaceAnswer answer = ReplaceAnswer::Cancel;
-        OnWindow([&] { answer = runner_.front_.AskReplace(output); });
-        return answer;
-    }
-    void FileProblem(std::string_view message, std::string_view reason) override {
-        OnWindow([&] { runner_.front_.FileProblem(message, reason); });
+        return OnWindowFront(&BatchFrontEnd::AskReplace, output);
     }
     bool AllowUnverified(const fs::path& file) override {
-        bool allow = false;
-        OnWindow([&] { allow = runner_.front_.AllowUnverified(file); });
-        return allow;
-    }
-    void UserAdded(std::string_view name) override {
-        OnWindow([&] { runner_.front_.UserAdded(name); });
+        return OnWindowFront(&BatchFrontEnd::AllowUnverified, file);
     }
     quorvane::Progress& Bar() override { return files_; }
     quorvane::ProgressFn FileProgress(const fs::path& file) override;
@@ -127,6 +103,20 @@ private:
             Qt::BlockingQueuedConnection);
         if (error) {
             std::rethrow_exception(error);
+        }
+    }
+
+    // Calls `call` of the window's front end on the runner's thread and returns its answer:
+    // the one way a call of the batch reaches the window.
+    template <typename Answer, typename... Parameters, typename... Arguments>
+    Answer OnWindowFront(Answer (BatchFrontEnd::*call)(Parameters...), Arguments&&... arguments) {
+        if constexpr (std::is_void_v<Answer>) {
+            OnWindow([&] { (runner_.front_.*call)(std::forward<Arguments>(arguments)...); });
+        } else {
+            std::optional<Answer> answer;
+            OnWindow(
+                [&] { answer = (runner_.front_.*call)(std::forward<Arguments>(arguments)...); });
+            return *answer;
         }
     }
 
@@ -205,7 +195,7 @@ quorvane::ProgressFn BatchRunner::Front::FileProgress(const fs::path& file) {
     };
 }
 
-BatchRunner::BatchRunner(quorvane::FrontEnd& front, quorvane::Progress& bar,
+BatchRunner::BatchRunner(quorvane::BatchFrontEnd& front, quorvane::Progress& bar,
                          std::function<void(const QString&)> status, QObject* parent)
     : QObject(parent), front_(front), bar_(bar), status_(std::move(status)) {}
 

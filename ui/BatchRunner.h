@@ -14,10 +14,11 @@
 // window goes on painting and answering: Run starts the worker and runs a local event
 // loop until the batch has ended, so that its caller reads like the plain call it wraps.
 //
-// The batch talks to a front end of its own, which hands every call meant for the
-// window's front end (message boxes, the replace question, file problems, notices) to
-// the window's thread and waits there for the answer: the texts and the order of the
-// boxes stay as they are. Pr1 shows the bytes of the whole batch, the status panel the
+// The batch talks to a front end of its own (quorvane::BatchFrontEnd, the calls a batch
+// makes), which hands every call meant for the window's front end (notices, file problems,
+// the replace question, the question about files without a check value) to the window's
+// thread and waits there for the answer: the texts and the order of the boxes stay as they
+// are. Pr1 shows the bytes of the whole batch, the status panel the
 // file in work, its number and its speed. Cancel stops the batch after the current chunk.
 class BatchRunner final : public QObject {
     Q_OBJECT
@@ -30,13 +31,13 @@ public:
 
     // `front` answers the batch's questions, `bar` is Pr1 and `status` shows a status
     // text; all three are used on this object's thread only.
-    BatchRunner(quorvane::FrontEnd& front, quorvane::Progress& bar,
+    BatchRunner(quorvane::BatchFrontEnd& front, quorvane::Progress& bar,
                 std::function<void(const QString&)> status, QObject* parent = nullptr);
     ~BatchRunner() override;
     BatchRunner(const BatchRunner&) = delete;
     BatchRunner& operator=(const BatchRunner&) = delete;
 
-    using Work = std::function<void(quorvane::FrontEnd& front)>;
+    using Work = std::function<void(quorvane::BatchFrontEnd& front)>;
     // Runs `work` on a worker thread with the batch's front end and returns once it has
     // ended; an exception that escapes `work` is thrown again here. `inputs` are the
     // batch's files in order: their sizes weigh Pr1. Emits started() before and
@@ -56,7 +57,7 @@ signals:
 private:
     class Front;
 
-    quorvane::FrontEnd& front_;
+    quorvane::BatchFrontEnd& front_;
     quorvane::Progress& bar_;
     std::function<void(const QString&)> status_;
     bool running_ = false;

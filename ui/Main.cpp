@@ -409,7 +409,7 @@ void TForm1::keyPressEvent(QKeyEvent* event) {
 }
 
 bool TForm1::RunFileBatch(const std::vector<std::filesystem::path>& inputs,
-                          const std::function<void(quorvane::FrontEnd& front)>& work) {
+                          const std::function<void(quorvane::BatchFrontEnd& front)>& work) {
     return batchRunner->Run(inputs, work);
 }
 

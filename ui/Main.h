@@ -149,7 +149,7 @@ public:
     // would start another command are disabled meanwhile.
     // False, running nothing, while another batch runs.
     [[nodiscard]] bool RunFileBatch(const std::vector<std::filesystem::path>& inputs,
-                                    const std::function<void(quorvane::FrontEnd& front)>& work);
+                                    const std::function<void(quorvane::BatchFrontEnd& front)>& work);
     // Whether a file batch is running.
     [[nodiscard]] bool BatchRunning() const;
 

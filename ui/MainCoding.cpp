@@ -240,7 +240,7 @@ void TForm1::EncodeChosenFiles(const QStringList& files) {
         const std::vector<std::filesystem::path> listed = ListedFiles(form);
         const bool deleteOriginals = form.CheckBox1->isChecked();
         quorvane::BatchResult batch;
-        if (RunFileBatch(listed, [&](quorvane::FrontEnd& worker) {
+        if (RunFileBatch(listed, [&](quorvane::BatchFrontEnd& worker) {
                 batch = quorvane::EncodeFiles(*record, listed, folder, deleteOriginals, worker);
             })) {
             SetStatusText(
@@ -383,7 +383,7 @@ void TForm1::Button7Click() {
     request.files = ListedFiles(form);
     request.deleteEncoded = form.CheckBox1->isChecked();
     quorvane::BatchResult batch;
-    if (RunFileBatch(request.files, [&](quorvane::FrontEnd& worker) {
+    if (RunFileBatch(request.files, [&](quorvane::BatchFrontEnd& worker) {
             batch = quorvane::RunDecodeRequest(request, owner.name, key.key, worker);
         })) {
         SetStatusText(BatchStatus(batch, request.files.size(), false, request.outputFolder,

@@ -58,7 +58,7 @@ struct OutputCheck {
 
 class ReplacePolicy final {
 public:
-    explicit ReplacePolicy(FrontEnd& front) : front_(front) {}
+    explicit ReplacePolicy(BatchFrontEnd& front) : front_(front) {}
 
     OutputCheck Check(const fs::path& input, const fs::path& output) {
         std::error_code error;
@@ -81,14 +81,14 @@ public:
             return replaceable;
         }
         switch (front_.AskReplace(output)) {
-            case FrontEnd::ReplaceAnswer::Yes:
+            case BatchFrontEnd::ReplaceAnswer::Yes:
                 return replaceable;
-            case FrontEnd::ReplaceAnswer::YesToAll:
+            case BatchFrontEnd::ReplaceAnswer::YesToAll:
                 replaceAll_ = true;
                 return replaceable;
-            case FrontEnd::ReplaceAnswer::No:
+            case BatchFrontEnd::ReplaceAnswer::No:
                 return {FileStatus::Skipped, "already exists"};
-            case FrontEnd::ReplaceAnswer::Cancel:
+            case BatchFrontEnd::ReplaceAnswer::Cancel:
                 cancelled_ = true;
                 return {FileStatus::Skipped, "already exists"};
         }
@@ -97,7 +97,7 @@ public:
     [[nodiscard]] bool Cancelled() const { return cancelled_; }
 
 private:
-    FrontEnd& front_;
+    BatchFrontEnd& front_;
     bool replaceAll_ = false;
     bool cancelled_ = false;
 };
@@ -131,7 +131,7 @@ std::string DecodeReason(const fs::path& input, std::string_view name) {
 }
 
 // Left-over temporary files of an interrupted run that the write removed: told once each.
-void TellLeftovers(const CodingResult& result, FrontEnd& front) {
+void TellLeftovers(const CodingResult& result, BatchFrontEnd& front) {
     for (const fs::path& leftover : result.staleRemoved) {
         front.Notice(LeftoverRemovedMessage(PathText(leftover)));
     }
@@ -299,7 +299,7 @@ std::string SourceKeptReason(const FileOutcome& file, const Committed& done,
 // Deletes the sources of the done files once every output of the batch is committed, each
 // only while its output still holds what the batch wrote and the source is the file read.
 void DeleteSources(BatchResult& batch, const std::vector<Committed>& committed,
-                   const BatchKind& kind, FrontEnd& front) {
+                   const BatchKind& kind, BatchFrontEnd& front) {
     for (const Committed& done : committed) {
         FileOutcome& file = batch.files[done.file];
         if (kind.deleteOnlyWhenProved && !done.proved) {
@@ -326,7 +326,8 @@ void DeleteSources(BatchResult& batch, const std::vector<Committed>& committed,
 // replacing an existing output (a new one is committed without replacing, so a file that
 // appears meanwhile is never overwritten), asks once whether files without a check value may
 // be decoded, tells each failure, and deletes the sources only at the end (DeleteSources).
-BatchResult RunBatch(const std::vector<fs::path>& inputs, const BatchKind& kind, FrontEnd& front) {
+BatchResult RunBatch(const std::vector<fs::path>& inputs, const BatchKind& kind,
+                     BatchFrontEnd& front) {
     BatchResult batch;
     Progress& bar = front.Bar();
     StartBar(bar, inputs.size());
@@ -421,7 +422,7 @@ BatchResult RunBatch(const std::vector<fs::path>& inputs, const BatchKind& kind,
 }  // namespace
 
 BatchResult EncodeFiles(const UserRecord& user, const std::vector<fs::path>& inputs,
-                        const fs::path& outputFolder, bool deleteOriginals, FrontEnd& front) {
+                        const fs::path& outputFolder, bool deleteOriginals, BatchFrontEnd& front) {
     if (user.locked) {
         // No key without the models: every file fails, nothing is written.
         BatchResult locked;
@@ -524,7 +525,7 @@ KeyFileResult KeyFromFile(const fs::path& file, std::string_view name) {
 
 BatchResult DecodeFiles(std::string_view name, const GostKey& key,
                         const std::vector<fs::path>& inputs, const fs::path& outputFolder,
-                        bool deleteEncoded, FrontEnd& front) {
+                        bool deleteEncoded, BatchFrontEnd& front) {
     // A wrong key still "decodes" a file without a check value, and a file of an earlier
     // enrolment under the same name decodes to garbage under the new key: an encoded file
     // is deleted only when its own check value proved the key, whatever the key's source.
@@ -551,7 +552,7 @@ BatchResult DecodeFiles(std::string_view name, const GostKey& key,
 }
 
 BatchResult CheckKeyOnFiles(std::string_view name, const GostKey& key,
-                            const std::vector<fs::path>& inputs, FrontEnd& front) {
+                            const std::vector<fs::path>& inputs, BatchFrontEnd& front) {
     BatchResult batch;
     const std::string marker = EncodedMarker(name);
     for (const fs::path& input : inputs) {

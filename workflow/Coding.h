@@ -95,7 +95,7 @@ struct BatchResult {
 // the file it read (FileOutcome::message says why one was kept).
 BatchResult EncodeFiles(const UserRecord& user, const std::vector<std::filesystem::path>& inputs,
                         const std::filesystem::path& outputFolder, bool deleteOriginals,
-                        FrontEnd& front);
+                        BatchFrontEnd& front);
 
 struct VoiceKeyResult : StepResult {
     bool trained = false;  // the recording gave enough feature vectors
@@ -142,12 +142,12 @@ struct KeyFileResult : TypedKeyResult {
 BatchResult DecodeFiles(std::string_view name, const GostKey& key,
                         const std::vector<std::filesystem::path>& inputs,
                         const std::filesystem::path& outputFolder, bool deleteEncoded,
-                        FrontEnd& front);
+                        BatchFrontEnd& front);
 
 // Tests the key on each file without writing anything: Done when the file's check value
 // proves the key, Skipped for a file without one (its key cannot be tested), Failed
 // otherwise (wrong key or damaged file, another owner, unreadable), with the message told.
 BatchResult CheckKeyOnFiles(std::string_view name, const GostKey& key,
-                            const std::vector<std::filesystem::path>& inputs, FrontEnd& front);
+                            const std::vector<std::filesystem::path>& inputs, BatchFrontEnd& front);
 
 }  // namespace quorvane

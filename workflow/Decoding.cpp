@@ -86,7 +86,7 @@ VoiceKeyResult DecodeKey(const DecodeRequest& request, const DecodeOwnerResult& 
 }
 
 BatchResult RunDecodeRequest(const DecodeRequest& request, std::string_view owner,
-                             const GostKey& key, FrontEnd& front) {
+                             const GostKey& key, BatchFrontEnd& front) {
     if (request.checkOnly) {
         return CheckKeyOnFiles(owner, key, request.files, front);
     }

@@ -74,6 +74,6 @@ struct DecodeOwnerResult : StepResult {
 
 // The batch: CheckKeyOnFiles with checkOnly, else DecodeFiles into the output folder.
 BatchResult RunDecodeRequest(const DecodeRequest& request, std::string_view owner,
-                             const GostKey& key, FrontEnd& front);
+                             const GostKey& key, BatchFrontEnd& front);
 
 }  // namespace quorvane

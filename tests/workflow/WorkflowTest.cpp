@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -400,6 +402,52 @@ TEST_F(Batch, SourcesAreDeletedAtTheEndOnlyWhileTheirOutputHoldsTheirCoding) {
     EXPECT_TRUE(fs::exists(first));
     EXPECT_EQ(front.shown, (std::vector<std::string>{SourceKeptMessage(
                                PathText(first), true, kSourceIsBatchOutputReason)}));
+}
+
+// The user's Cancel stops the batch: between files nothing more is begun, and a file in work
+// stops after its chunk and leaves nothing; the files done keep their outputs and, asked to,
+// lose their originals; the cancelled file and those after it are neither written nor told.
+TEST_F(Batch, CancelStopsTheBatchAndTheFileInWorkLeavesNothing) {
+    const struct {
+        const char* what;
+        std::size_t at;    // the file whose progress cancels
+        bool midFile;      // at its first progress, else once it is done
+        std::size_t done;  // the files dealt with
+    } cases[] = {{"after the first file", 0, false, 1}, {"in the third file", 2, true, 2}};
+    for (const auto& c : cases) {
+        const ScratchFolder work;
+        // A small file, an empty one (no chunk of its own asks the cancel), and one long
+        // enough for its progress to be told before its end (every 4 MiB).
+        const std::vector<fs::path> inputs = {work.Path() / "a.txt", work.Path() / "empty",
+                                              work.Path() / "big.bin"};
+        WriteText(inputs[0], "plain a.txt");
+        WriteText(inputs[1], "");
+        WriteText(inputs[2], std::string(9u << 20, 'b'));
+        ScriptedFrontEnd front;
+        std::size_t file = 0;
+        front.beforeFile = [&](const fs::path& input) {
+            file = static_cast<std::size_t>(std::find(inputs.begin(), inputs.end(), input) -
+                                            inputs.begin());
+        };
+        front.onProgress = [&](std::uint64_t done, std::uint64_t total) {
+            front.cancel = front.cancel || (file == c.at && (c.midFile || done == total));
+        };
+        const BatchResult batch = EncodeFiles(*anna_, inputs, {}, true, front);
+        EXPECT_TRUE(batch.cancelled) << c.what;
+        EXPECT_EQ(batch.files.size(), c.done) << c.what;
+        EXPECT_EQ(batch.Count(FileStatus::Done), static_cast<int>(c.done)) << c.what;
+        EXPECT_TRUE(front.shown.empty()) << c.what;
+        EXPECT_EQ(front.bar.position, 0) << c.what;
+        // The outputs of the files done and no temporary; their originals alone deleted.
+        std::vector<fs::path> expected;
+        for (std::size_t i = 0; i < inputs.size(); ++i) {
+            expected.push_back(i < c.done ? EncodedOutputPath({}, inputs[i]) : inputs[i]);
+        }
+        std::vector<fs::path> left(fs::directory_iterator(work.Path()), {});
+        std::sort(left.begin(), left.end());
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(left, expected) << c.what;
+    }
 }
 
 // A file without a check value (one of an earlier version, or one whose check value was cut
