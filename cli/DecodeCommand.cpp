@@ -108,12 +108,12 @@ int RunDecode(const CliContext& context, const DecodeOptions& options) {
         request.recording = take.Recording();
     }
     const VoiceKeyResult key = DecodeKey(request, owner, users.List(), front);
-    if (key.trained) {
-        PrintLine(key.verdictText + " (threshold " + FixedText(key.threshold) + ", distance " +
-                  FixedText(key.distance) + ")");
+    if (key.verdict.done) {
+        PrintLine(key.verdictText + " (threshold " + FixedText(key.verdict.threshold) +
+                  ", distance " + FixedText(key.verdict.distance) + ")");
     }
     if (!key.done) {
-        return key.trained ? kExitRejected : Refused({}, key);
+        return key.verdict.done ? kExitRejected : Refused({}, key);
     }
     const BatchResult batch = RunDecodeRequest(request, owner.name, key.key, front);
     if (options.check) {

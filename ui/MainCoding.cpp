@@ -360,9 +360,9 @@ void TForm1::Button7Click() {
         }
     }
     const quorvane::VoiceKeyResult key = quorvane::DecodeKey(request, owner, users.List(), front);
-    if (key.trained) {
+    if (key.verdict.done) {
         SetResult(*ui->Label4, FromUtf8(key.verdictText),
-                  key.accepted ? TForm1::kClGreen : TForm1::kClRed);
+                  key.verdict.accepted ? TForm1::kClGreen : TForm1::kClRed);
     }
     if (!Show(key)) {
         return;

@@ -467,17 +467,13 @@ VoiceKeyResult KeyFromVoice(const UserList& users, std::string_view name,
         result.message = kRecordForVerificationMessage;
         return result;
     }
-    const Verdict verdict = JudgeRecording(record->codebooks, record->threshold, recording, front);
-    result.threshold = record->threshold;
-    if (!verdict.trained) {
-        result.message = kTooFewVectorsText;
+    result.verdict = VerifyRecording(record->codebooks, record->threshold, recording, front);
+    if (!result.verdict.done) {
+        result.message = result.verdict.message;
         return result;
     }
-    result.trained = true;
-    result.accepted = verdict.accepted;
-    result.distance = verdict.distance;
-    result.verdictText = verdict.accepted ? kResultPositiveText : kResultNegativeText;
-    if (verdict.accepted) {
+    result.verdictText = result.verdict.accepted ? kResultPositiveText : kResultNegativeText;
+    if (result.verdict.accepted) {
         result.key = DeriveUserKey(record->codebooks);
         result.done = true;
     }

@@ -97,13 +97,10 @@ BatchResult EncodeFiles(const UserRecord& user, const std::vector<std::filesyste
                         const std::filesystem::path& outputFolder, bool deleteOriginals,
                         BatchFrontEnd& front);
 
-struct VoiceKeyResult : StepResult {
-    bool trained = false;  // the recording gave enough feature vectors
-    bool accepted = false;
-    float distance = 0.0f;
-    float threshold = 0.0f;
-    std::string verdictText;  // "Result:Positive" or "Result: Negative" once judged
-    GostKey key{};            // the user's key, when accepted
+struct VoiceKeyResult : StepResult {  // done: accepted, with the key
+    VerifyResult verdict;             // the recording's verification; done once it was judged
+    std::string verdictText;          // "Result:Positive" or "Result: Negative" once judged
+    GostKey key{};                    // the user's key, when accepted
 };
 // The voice path of decoding: the registered user `name`, a recording, its verdict; on
 // acceptance the key derived from the user's stored models.

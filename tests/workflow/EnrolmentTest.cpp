@@ -135,8 +135,8 @@ TEST_F(SpokenEnrolment, TheVoiceGivesTheKeyOnlyWhenAccepted) {
     };
     for (const auto& c : cases) {
         const VoiceKeyResult voice = KeyFromVoice(users, c.name, c.recording, front_);
-        EXPECT_EQ(voice.trained, c.trained) << c.name;
-        EXPECT_EQ(voice.accepted, c.accepted) << c.name;
+        EXPECT_EQ(voice.verdict.done, c.trained) << c.name;
+        EXPECT_EQ(voice.verdict.accepted, c.accepted) << c.name;
         EXPECT_EQ(voice.done, c.accepted) << c.name;
         EXPECT_EQ(voice.message, c.message) << c.name;
         EXPECT_EQ(voice.key, c.accepted ? DeriveUserKey(enrolment.PhraseCodebooks()) : GostKey{})
