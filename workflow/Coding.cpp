@@ -11,6 +11,7 @@
 #include "speaker/SpeakerStore.h"
 #include "speaker/Training.h"
 #include "speaker/UserKey.h"
+#include "workflow/BatchPlan.h"
 #include "workflow/Messages.h"
 #include "workflow/Protection.h"
 
@@ -334,21 +335,36 @@ BatchResult RunBatch(const std::vector<fs::path>& inputs, const BatchKind& kind,
     ReplacePolicy replace(front);
     std::vector<Committed> committed;
     std::optional<bool> allowUnverified;  // the front end's answer, once asked
+    std::vector<std::optional<fs::path>> outputs;
     for (const fs::path& input : inputs) {
+        outputs.push_back(kind.outputFor(input));
+    }
+    const std::vector<std::optional<OutputConflict>> conflicts = PlanOutputs(inputs, outputs);
+    for (std::size_t index = 0; index < inputs.size(); ++index) {
         if (front.CancelRequested()) {
             batch.cancelled = true;
             break;
         }
+        const fs::path& input = inputs[index];
         FileOutcome file;
         file.input = input;
         const std::string inputText = PathText(input);
         bool reasonInMessage = false;
-        const std::optional<fs::path> output = kind.outputFor(input);
+        const std::optional<fs::path>& output = outputs[index];
         if (!output) {
             file.reason = "its name is too short to drop the four characters of \".crp\"";
         } else if (file.output = *output; !IsRegularInput(input)) {
             file.reason = InputReason(input);
             file.message = InputProblemMessage(inputText, file.reason);
+            reasonInMessage = true;
+        } else if (const std::optional<OutputConflict>& conflict = conflicts[index]) {
+            // Refused before anything of the batch was written, naming both files.
+            const std::string other = PathText(inputs[conflict->other]);
+            const std::string outputText = PathText(file.output);
+            file.message =
+                conflict->withInput
+                    ? BatchInputTakenMessage(inputText, outputText, other, kind.encoding)
+                    : BatchOutputTakenMessage(inputText, outputText, other, kind.encoding);
             reasonInMessage = true;
         } else if (const std::optional<std::size_t> earlier =
                        CommittedAs(committed, IdentityOf(file.output))) {

@@ -79,6 +79,15 @@ std::string BatchOutputTakenMessage(std::string_view input, std::string_view out
         .append(" written by this batch");
 }
 
+std::string BatchInputTakenMessage(std::string_view input, std::string_view output,
+                                   std::string_view later, bool encoding) {
+    return Joined("File ", input, encoding ? " can not be encoded: " : " can not be decoded: ")
+        .append(output)
+        .append(" would replace ")
+        .append(later)
+        .append(", which this batch has yet to read");
+}
+
 std::string SourceKeptMessage(std::string_view input, bool encoding, std::string_view why) {
     return Joined(encoding ? "Original file " : "Encoded file ", input, " was kept: ").append(why);
 }

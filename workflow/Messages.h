@@ -153,6 +153,11 @@ inline constexpr std::string_view kKeyNotTestableMessage =
 // earlier + " written by this batch" (decoding: "decoded", "the decoding of").
 [[nodiscard]] std::string BatchOutputTakenMessage(std::string_view input, std::string_view output,
                                                   std::string_view earlier, bool encoding);
+// A file of a batch whose output is the input of a later file, which the write would destroy
+// before it is read: "File " + input + " can not be encoded: " + output + " would replace " +
+// later + ", which this batch has yet to read" (decoding: "decoded").
+[[nodiscard]] std::string BatchInputTakenMessage(std::string_view input, std::string_view output,
+                                                 std::string_view later, bool encoding);
 // A source a batch was to delete and kept, because its output no longer holds what the batch
 // wrote, or the source changed after it was read, or it is itself an output of the batch:
 // ("Original file " | "Encoded file ") + input + " was kept: " + why.
