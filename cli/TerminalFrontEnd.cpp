@@ -8,6 +8,7 @@
 #include "cli/Passphrase.h"
 #include "cli/Terminal.h"
 #include "files/PathText.h"
+#include "workflow/Figures.h"
 
 namespace quorvane {
 
@@ -67,6 +68,11 @@ PassphraseAnswer TerminalFrontEnd::AskPassphrase(std::string_view name, bool con
         return {};
     }
     return AskCliPassphrase(*options_.passphrases, name, confirm);
+}
+
+void TerminalFrontEnd::ShowVerdict(const VoiceKeyResult& voice) {
+    PrintLine(voice.verdictText + " (threshold " + FixedText(voice.verdict.threshold) +
+              ", distance " + FixedText(voice.verdict.distance) + ")");
 }
 
 ProgressFn TerminalFrontEnd::FileProgress(const fs::path& file) {

@@ -1,12 +1,13 @@
 #include "workflow/Coding.h"
 
 #include <algorithm>
-#include <fstream>
+#include <cctype>
 #include <functional>
 #include <system_error>
 
 #include "cipher/EncodedFile.h"
 #include "files/FileIdentity.h"
+#include "files/PlatformFile.h"
 #include "speaker/KeyFile.h"
 #include "speaker/SpeakerStore.h"
 #include "speaker/Training.h"
@@ -103,22 +104,6 @@ private:
     bool cancelled_ = false;
 };
 
-// Why a file of a batch could not be read or written, as far as the file system tells.
-std::string InputReason(const fs::path& input) {
-    std::error_code error;
-    const fs::file_status status = fs::status(input, error);
-    if (!fs::exists(status)) {
-        return "no such file";
-    }
-    if (fs::is_directory(status)) {
-        return "is a folder";
-    }
-    if (!fs::is_regular_file(status)) {
-        return "not a regular file";
-    }
-    return {};
-}
-
 // Why a decoding failed, as far as the file's header tells.
 std::string DecodeReason(const fs::path& input, std::string_view name) {
     std::string token;
@@ -144,13 +129,30 @@ void StartBar(Progress& bar, std::size_t count) {
     bar.SetPosition(0);
 }
 
-// A regular input whose size does not stand for a device or pipe that would block.
-bool IsRegularInput(const fs::path& input) {
-    std::error_code error;
-    return fs::is_regular_file(input, error);
-}
-
 }  // namespace
+
+std::string InputReason(const fs::path& input) {
+    // Opened as the batch will open it: a folder, a pipe or a device is refused without waiting.
+    PlatformFile file;
+    if (file.OpenForReading(input)) {
+        return {};
+    }
+    const std::error_code error = file.Error();
+    if (error == std::errc::no_such_file_or_directory) {
+        return std::string(kNoSuchFileReason);
+    }
+    if (error == std::errc::is_a_directory) {
+        return "is a folder";
+    }
+    if (error == MakeError(FileError::NotRegularFile)) {
+        return "not a regular file";
+    }
+    std::string text = error.message();
+    if (!text.empty()) {
+        text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
+    }
+    return text;
+}
 
 std::string EncodedMarker(std::string_view name) {
     return std::string(name) + std::string(kMarkerSuffix);
@@ -158,14 +160,15 @@ std::string EncodedMarker(std::string_view name) {
 
 OwnerResult OwnerOfEncodedFile(const fs::path& file) {
     OwnerResult result;
-    if (!IsRegularInput(file) || !std::ifstream(file, std::ios::binary).is_open()) {
-        result.message = CanNotOpenMessage(PathText(file));
+    if (const std::string reason = InputReason(file); !reason.empty()) {
+        result.message = InputProblemMessage(PathText(file), reason);
         return result;
     }
     std::string token;
     if (!ReadMarker(file, token) || token.size() < kMarkerSuffix.size() ||
         token.size() > kMaxOwnerTokenLength || token.find(kMarkerSuffix) == std::string::npos) {
-        result.message = kNotEncodedMessage;
+        result.notEncoded = true;
+        result.message = NotEncodedMessage(PathText(file));
         return result;
     }
     // The name is the token less its last 11 bytes, wherever "cryptedfile" stood.
@@ -199,8 +202,56 @@ int BatchResult::KeptCount() const {
                                           [](const FileOutcome& f) { return f.inputKept; }));
 }
 
+std::vector<fs::path> BatchResult::SourcesKept() const {
+    std::vector<fs::path> kept;
+    for (const FileOutcome& f : files) {
+        if (deletionAsked && f.status == FileStatus::Done && !f.inputDeleted) {
+            kept.push_back(f.input);
+        }
+    }
+    return kept;
+}
+
+bool BatchResult::InputsUnusable() const {
+    return std::any_of(files.begin(), files.end(),
+                       [](const FileOutcome& f) { return f.inputUnusable; });
+}
+
+bool BatchResult::AllDone(std::size_t total) const {
+    return !cancelled && Count(FileStatus::Done) == static_cast<int>(total);
+}
+
+bool BatchResult::RemovalsFailed() const {
+    return std::any_of(files.begin(), files.end(), [this](const FileOutcome& f) {
+        return deletionAsked && f.status == FileStatus::Done && !f.inputDeleted && !f.inputKept;
+    });
+}
+
+std::string RemovalSummary(const BatchResult& batch, bool encoding, bool withNames) {
+    const auto deleted = static_cast<std::size_t>(
+        std::count_if(batch.files.begin(), batch.files.end(),
+                      [](const FileOutcome& f) { return f.inputDeleted; }));
+    const std::vector<fs::path> kept = batch.SourcesKept();
+    if (deleted + kept.size() == 0) {
+        return {};
+    }
+    std::string text = "; " + std::to_string(deleted) + (encoding ? " original" : " encoded file") +
+                       (deleted == 1 ? "" : "s") + " deleted";
+    if (!kept.empty()) {
+        text += ", " + std::to_string(kept.size()) + " kept";
+        for (std::size_t i = 0; withNames && i < kept.size(); ++i) {
+            text += (i == 0 ? ": " : ", ") + PathText(kept[i]);
+        }
+    }
+    return text;
+}
+
 std::string BatchSummary(const BatchResult& batch, std::size_t total, bool encoding,
                          const fs::path& folder) {
+    if (batch.stopped) {
+        return CancelledAfterText(batch.files.size(), total) +
+               RemovalSummary(batch, encoding, false);
+    }
     // "out/" names the folder "out"; a root folder keeps its only separator.
     const fs::path shown =
         folder.has_relative_path() && !folder.has_filename() ? folder.parent_path() : folder;
@@ -216,7 +267,39 @@ std::string BatchSummary(const BatchResult& batch, std::size_t total, bool encod
     if (batch.cancelled) {
         text += "; cancelled";
     }
-    return text;
+    return text + RemovalSummary(batch, encoding, false);
+}
+
+OutputFolderResult PrepareOutputFolder(const fs::path& folder) {
+    OutputFolderResult result;
+    std::error_code error;
+    const fs::path path = folder.has_filename() ? folder : folder.parent_path();
+    if (path.empty() || fs::is_directory(path, error)) {
+        result.done = true;
+        return result;
+    }
+    if (fs::exists(fs::symlink_status(path, error))) {
+        result.message = InputProblemMessage(PathText(path), kNotAFolderReason);
+        return result;
+    }
+    // The missing folders of the path, innermost first.
+    std::vector<fs::path> missing;
+    for (fs::path part = path; !part.empty() && !fs::exists(part, error);
+         part = part.parent_path()) {
+        missing.push_back(part);
+        if (part == part.parent_path()) {
+            break;
+        }
+    }
+    for (auto part = missing.rbegin(); part != missing.rend(); ++part) {
+        if (!CreatePrivateFolder(*part, error) && error != std::errc::file_exists) {
+            result.message = FolderNotCreatedMessage(PathText(path), error.message());
+            return result;
+        }
+    }
+    result.created = true;
+    result.done = true;
+    return result;
 }
 
 const UserRecord* FindEncodingUser(const UserList& users, std::string_view name,
@@ -280,9 +363,16 @@ std::optional<std::size_t> CommittedAs(const std::vector<Committed>& committed,
     return std::nullopt;
 }
 
-// Why a done file's source must stay: empty when it may be deleted.
+// Why a done file's source must stay: empty when it may be deleted. A symbolic link given as
+// the source is kept, and so is the file it points to: removing the link would leave the file
+// that was read (a plain original) where it was, while the user was told it went, and following
+// it would delete a file the user did not name.
 std::string SourceKeptReason(const FileOutcome& file, const Committed& done,
                              const std::vector<Committed>& committed) {
+    std::error_code error;
+    if (fs::is_symlink(fs::symlink_status(file.input, error))) {
+        return std::string(kSymbolicLinkKeptReason);
+    }
     const std::optional<FileIdentity> output = IdentityOf(file.output);
     if (!done.output || output != done.output) {
         return OutputChangedReason(PathText(file.output));
@@ -342,7 +432,7 @@ BatchResult RunBatch(const std::vector<fs::path>& inputs, const BatchKind& kind,
     const std::vector<std::optional<OutputConflict>> conflicts = PlanOutputs(inputs, outputs);
     for (std::size_t index = 0; index < inputs.size(); ++index) {
         if (front.CancelRequested()) {
-            batch.cancelled = true;
+            batch.cancelled = batch.stopped = true;
             break;
         }
         const fs::path& input = inputs[index];
@@ -353,8 +443,8 @@ BatchResult RunBatch(const std::vector<fs::path>& inputs, const BatchKind& kind,
         const std::optional<fs::path>& output = outputs[index];
         if (!output) {
             file.reason = "its name is too short to drop the four characters of \".crp\"";
-        } else if (file.output = *output; !IsRegularInput(input)) {
-            file.reason = InputReason(input);
+        } else if (file.output = *output, file.reason = InputReason(input); !file.reason.empty()) {
+            file.inputUnusable = true;
             file.message = InputProblemMessage(inputText, file.reason);
             reasonInMessage = true;
         } else if (const std::optional<OutputConflict>& conflict = conflicts[index]) {
@@ -394,7 +484,7 @@ BatchResult RunBatch(const std::vector<fs::path>& inputs, const BatchKind& kind,
             }
             // A file stopped by the user left nothing; it does not count among the files.
             if (coded.status == CodingStatus::Cancelled) {
-                batch.cancelled = true;
+                batch.cancelled = batch.stopped = true;
                 break;
             }
             if (coded.ok()) {
@@ -428,6 +518,7 @@ BatchResult RunBatch(const std::vector<fs::path>& inputs, const BatchKind& kind,
         batch.files.push_back(std::move(file));
         bar.StepIt();
     }
+    batch.deletionAsked = kind.deleteInputs;
     if (kind.deleteInputs) {
         DeleteSources(batch, committed, kind, front);
     }
@@ -522,6 +613,10 @@ std::optional<std::string> KeyOfAnotherUser(std::string_view keyName, std::strin
 
 KeyFileResult KeyFromFile(const fs::path& file, std::string_view name) {
     KeyFileResult result;
+    if (const std::string reason = InputReason(file); !reason.empty()) {
+        result.message = InputProblemMessage(PathText(file), reason);
+        return result;
+    }
     if (!ReadKeyFile(file, result.keyName, result.key)) {
         result.message = PathText(file) + ": " + std::string(kNotKeyFileMessage);
         result.key = {};

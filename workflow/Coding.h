@@ -34,13 +34,19 @@ inline constexpr std::size_t kDroppedNameCharacters = 4;
 // name + "cryptedfile"
 [[nodiscard]] std::string EncodedMarker(std::string_view name);
 
+// Why `input` cannot be opened as the input of a command, in the words every command uses
+// for it ("no such file", "is a folder", "not a regular file", "permission denied"); empty when
+// it can be opened. A pipe or a device is refused without waiting for it.
+[[nodiscard]] std::string InputReason(const std::filesystem::path& input);
+
 struct OwnerResult : StepResult {
-    std::string name;  // the owner, when done
+    std::string name;         // the owner, when done
+    bool notEncoded = false;  // refused because the file is no encoded file
 };
 // The owner of an encoded file from its first token: "cryptedfile" somewhere in a token
 // of 11 to 911 bytes, the name being the token less its last 11 bytes. A file that
-// cannot be read is refused with CanNotOpenMessage, anything else that does not fit
-// with kNotEncodedMessage.
+// cannot be opened is refused with InputProblemMessage, anything else that does not fit
+// with NotEncodedMessage.
 [[nodiscard]] OwnerResult OwnerOfEncodedFile(const std::filesystem::path& file);
 
 // folder / (input's file name + ".crp"); with an empty folder, beside the input.
@@ -63,24 +69,52 @@ struct FileOutcome {
     std::filesystem::path input;
     std::filesystem::path output;
     FileStatus status = FileStatus::Failed;
-    bool inputDeleted = false;  // the original (encoding) or the encoded file (decoding)
-    bool inputKept = false;     // decoding: kept because its key was not confirmed
-    std::string message;        // the system's message for a failure, empty otherwise
-    std::string reason;         // what the system reported, empty when nothing
+    bool inputDeleted = false;   // the original (encoding) or the encoded file (decoding)
+    bool inputKept = false;      // decoding: kept because its key was not confirmed
+    bool inputUnusable = false;  // the input could not be opened (missing, a folder, ...)
+    std::string message;         // the system's message for a failure, empty otherwise
+    std::string reason;          // what the system reported, empty when nothing
 };
 
 struct BatchResult {
     std::vector<FileOutcome> files;
-    bool cancelled = false;  // cancelled at a replace question or by the user's Cancel
+    bool cancelled = false;      // cancelled at a replace question or by the user's Cancel
+    bool stopped = false;        // cancelled by the user's Cancel
+    bool deletionAsked = false;  // the sources of the files done were to be deleted
     [[nodiscard]] int Count(FileStatus status) const;
+    // Decoding: the encoded files kept because no check value proved their key.
     [[nodiscard]] int KeptCount() const;
+    // The sources of the files done that were to be deleted and were not, for whatever reason.
+    [[nodiscard]] std::vector<std::filesystem::path> SourcesKept() const;
+    // An input could not be opened at all (FileOutcome::inputUnusable).
+    [[nodiscard]] bool InputsUnusable() const;
+    // Every one of the `total` files given was done, and the batch was not cancelled.
+    [[nodiscard]] bool AllDone(std::size_t total) const;
+    // A source that was to be deleted stayed, other than an encoded file kept because no check
+    // value proved its key: a failed removal, or one kept because it is a symbolic link or
+    // because it or its output changed.
+    [[nodiscard]] bool RemovalsFailed() const;
 };
 
 // What a batch did, in one line: "3 of 3 files encoded into FOLDER" (or "decoded"),
-// then "; 1 failed", "; 1 not replaced" and "; cancelled" as they apply. `total` is the
-// number of files the batch was given; the folder is shown without a final separator.
+// then "; 1 failed", "; 1 not replaced", "; cancelled" and RemovalSummary as they apply; a batch
+// the user stopped says how far it came (CancelledAfterText), then RemovalSummary.
+// `total` is the number of files the batch was given; the folder is shown without a final
+// separator.
 [[nodiscard]] std::string BatchSummary(const BatchResult& batch, std::size_t total, bool encoding,
                                        const std::filesystem::path& folder);
+// What became of the sources a batch was to delete: "; 2 originals deleted" (decoding: "encoded
+// files"), then ", 1 kept" and, withNames, ": " and their paths; empty when none was to go.
+[[nodiscard]] std::string RemovalSummary(const BatchResult& batch, bool encoding, bool withNames);
+
+struct OutputFolderResult : StepResult {
+    bool created = false;  // it was missing and has been created
+};
+// The output folder a batch of the command line was given (-o DIR): when missing, it is created
+// with every missing folder of its path, readable by its owner only, and the summary tells it
+// (FolderCreatedText). Done at once for an existing folder or none (beside each input); refused
+// with the path and the reason when it is no folder or cannot be created.
+[[nodiscard]] OutputFolderResult PrepareOutputFolder(const std::filesystem::path& folder);
 
 // The registered user the Encode page names, or nullptr with the refusal in `message`.
 [[nodiscard]] const UserRecord* FindEncodingUser(const UserList& users, std::string_view name,

@@ -50,8 +50,8 @@ std::string EncodedNotRemovedMessage(std::string_view input) {
     return Joined("Encoded file ", input, " can not be removed!");
 }
 
-std::string CanNotOpenMessage(std::string_view path) {
-    return Joined("File ", path, " can not be opened for reading");
+std::string NotEncodedMessage(std::string_view path) {
+    return Joined(path, ": ", kNotEncodedMessage);
 }
 
 std::string ReplaceQuestion(std::string_view path) {
@@ -60,6 +60,14 @@ std::string ReplaceQuestion(std::string_view path) {
 
 std::string LeftoverRemovedMessage(std::string_view path) {
     return Joined("Removed a temporary file left by an interrupted run: ", path, "");
+}
+
+std::string FolderNotCreatedMessage(std::string_view path, std::string_view reason) {
+    return Joined(path, ": the folder can not be created (", reason).append(")");
+}
+
+std::string FolderCreatedText(std::string_view path) {
+    return Joined("; the folder ", path, " was created");
 }
 
 std::string InputProblemMessage(std::string_view input, std::string_view reason) {

@@ -357,11 +357,12 @@ TEST_F(UserCommands, AFileOfOneUserCannotBeDecodedAsTheOther) {
 TEST_F(UserCommands, OriginalsAndEncodedFilesAreDeletedOnlyAfterSuccess) {
     EnrolBoth();
     MakePlainFiles();
-    // One file of the batch is missing: the others are encoded and their originals go.
+    // One file of the batch is missing: the others are encoded and their originals go; a
+    // missing input is an error (exit code 2) in every command.
     const CliRun encode =
         Cli("encode anna " + Plain("data.bin") + " " + Plain("missing") + " " + Plain("notes.txt") +
             " -o " + Quoted(Dir("enc")) + " --delete-originals");
-    EXPECT_EQ(encode.exitCode, 1);
+    EXPECT_EQ(encode.exitCode, 2);
     EXPECT_TRUE(Contains(encode.err, PathText(Dir("plain") / "missing") + ": no such file"))
         << encode.err;
     EXPECT_TRUE(Contains(encode.out, "Encoded 2 of 3 file(s) for anna")) << encode.out;

@@ -783,9 +783,8 @@ void CodingPagesTest::choosingEncodedFiles() {
     QVERIFY(s.form1->enrolment.RecordedCount() > 0);
     QCOMPARE(ui.Label4->text(), QStringLiteral("Result: Negative"));
     QCOMPARE(prompt.Messages(),
-             (QStringList{QStringLiteral("This file was not encoded"),
-                          QStringLiteral("File ") + missing +
-                              QStringLiteral(" can not be opened for reading")}));
+             (QStringList{plain + QStringLiteral(": This file was not encoded"),
+                          missing + QStringLiteral(": no such file")}));
     QCOMPARE(ui.ComboBox3->currentText(), QStringLiteral("zoecr"));
     QVERIFY(!ui.ComboBox3->isEnabled());
 
@@ -1127,7 +1126,8 @@ void CodingPagesTest::cancelStopsTheBatch() {
     // finished it before it looked at the request again.
     const bool second = QFile::exists(out + kSep + QStringLiteral("f2.bin.crp"));
     QCOMPARE(s.form1->StatusText(),
-             QStringLiteral("Cancelled after %1 of 3 files").arg(second ? 2 : 1));
+             second ? QStringLiteral("Cancelled after 2 of 3 files; 2 originals deleted")
+                    : QStringLiteral("Cancelled after 1 of 3 files; 1 original deleted"));
     QStringList written{QStringLiteral("f1.bin.crp")};
     QStringList kept{QStringLiteral("f2.bin"), QStringLiteral("f3.bin")};
     if (second) {

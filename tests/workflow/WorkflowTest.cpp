@@ -139,14 +139,15 @@ TEST(EncodedNames, OwnerIsTheFirstTokenLessElevenCharacters) {
         const OwnerResult owner = OwnerOfEncodedFile(file);
         if (c.owner.empty() && c.header.rfind("cryptedfile\n", 0) != 0) {
             EXPECT_FALSE(owner.done) << c.header;
-            EXPECT_EQ(owner.message, kNotEncodedMessage) << c.header;
+            EXPECT_EQ(owner.message, NotEncodedMessage(PathText(file))) << c.header;
         } else {
             EXPECT_TRUE(owner.done) << c.header;
             EXPECT_EQ(owner.name, c.owner) << c.header;
         }
     }
     const OwnerResult missing = OwnerOfEncodedFile(folder.Path() / "missing.crp");
-    EXPECT_EQ(missing.message, CanNotOpenMessage(PathText(folder.Path() / "missing.crp")));
+    EXPECT_EQ(missing.message,
+              InputProblemMessage(PathText(folder.Path() / "missing.crp"), kNoSuchFileReason));
 }
 
 TEST(EncodedNames, OutputsAppendCrpAndDropFourCharacters) {
@@ -402,6 +403,61 @@ TEST_F(Batch, SourcesAreDeletedAtTheEndOnlyWhileTheirOutputHoldsTheirCoding) {
     EXPECT_TRUE(fs::exists(first));
     EXPECT_EQ(front.shown, (std::vector<std::string>{SourceKeptMessage(
                                PathText(first), true, kSourceIsBatchOutputReason)}));
+}
+
+// A symbolic link given as an original is encoded from the file it points to; with deletion
+// asked neither the link nor that file is deleted, and the summary says what went and what
+// stayed.
+TEST_F(Batch, ASymbolicLinkIsKeptAndSoIsTheFileItPointsTo) {
+#ifdef _WIN32
+    GTEST_SKIP() << "symbolic links need an administrator on Windows";
+#else
+    const fs::path link = folder_.Path() / "link.txt";
+    fs::create_symlink(inputs_[0], link);
+    const BatchResult batch = EncodeFiles(*anna_, {link, inputs_[1]}, {}, true, front_);
+    EXPECT_EQ(batch.Count(FileStatus::Done), 2);
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(ReadText(inputs_[0]), "plain a.txt");
+    EXPECT_FALSE(fs::exists(inputs_[1]));
+    EXPECT_EQ(front_.shown, (std::vector<std::string>{
+                                SourceKeptMessage(PathText(link), true, kSymbolicLinkKeptReason)}));
+    EXPECT_TRUE(batch.RemovalsFailed());
+    EXPECT_EQ(RemovalSummary(batch, true, true), "; 1 original deleted, 1 kept: " + PathText(link));
+    const fs::path back = folder_.Path() / "back";
+    ASSERT_TRUE(DecodeFileChecked(EncodedOutputPath({}, link), back, EncodedMarker("anna"),
+                                  AnnaKey(), FileSubstitutionTable)
+                    .ok());
+    EXPECT_EQ(ReadText(back), "plain a.txt");
+#endif
+}
+
+// A missing output folder of the command line is made with the folders of its path, owner-only;
+// an existing one is taken as it is, and a file in its place refuses the batch.
+TEST(OutputFolder, AMissingOneIsMadeOwnerOnly) {
+    const ScratchFolder work;
+    WriteText(work.Path() / "file", "a file");
+    const struct {
+        fs::path folder;
+        bool done, created;
+        std::string message;
+    } cases[] = {
+        {{}, true, false, ""},
+        {work.Path(), true, false, ""},
+        {work.Path() / "new" / "out" / "", true, true, ""},
+        {work.Path() / "file", false, false,
+         InputProblemMessage(PathText(work.Path() / "file"), kNotAFolderReason)},
+    };
+    for (const auto& c : cases) {
+        const OutputFolderResult result = PrepareOutputFolder(c.folder);
+        EXPECT_EQ(result.done, c.done) << c.folder;
+        EXPECT_EQ(result.created, c.created) << c.folder;
+        EXPECT_EQ(result.message, c.message) << c.folder;
+    }
+#ifndef _WIN32
+    for (const fs::path& made : {work.Path() / "new", work.Path() / "new" / "out"}) {
+        EXPECT_EQ(fs::status(made).permissions() & fs::perms::all, fs::perms::owner_all) << made;
+    }
+#endif
 }
 
 // The user's Cancel stops the batch: between files nothing more is begun, and a file in work
