@@ -639,6 +639,12 @@ CodingResult CheckEncodedFile(const std::filesystem::path& input, std::string_vi
     }
 }
 
+CodingResult CheckEncodedKey(const std::filesystem::path& input, std::string_view marker,
+                             const GostKey& key, const SubstitutionTable& table) {
+    EncodedInput in;
+    return OpenEncoded(input, marker, key, table, in);
+}
+
 CodingResult DecodeToBufferChecked(const std::filesystem::path& input, std::string_view marker,
                                    const GostKey& key, const SubstitutionTable& table,
                                    std::vector<std::uint8_t>& plain, std::uint64_t maxBytes,

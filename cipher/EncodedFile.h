@@ -150,6 +150,14 @@ struct CodingResult {
                                             std::string_view marker, const GostKey& key,
                                             const SubstitutionTable& table);
 
+// Tests a key against the file's key check alone (the header and the trailer; no cipher data is
+// read, so it takes no longer for a large file): Done with tagged when the key check verifies,
+// Done without tagged for a file without a check value (its key cannot be tested here),
+// WrongKeyOrDamaged, NotEncoded, Truncated or InputUnreadable as decoding would say.
+[[nodiscard]] CodingResult CheckEncodedKey(const std::filesystem::path& input,
+                                           std::string_view marker, const GostKey& key,
+                                           const SubstitutionTable& table);
+
 // A one-line English reason for a failed result, naming the system's reason where there is one
 // ("wrong key or damaged file", "no space left on device", "permission denied", "is a folder").
 [[nodiscard]] std::string DescribeFailure(const CodingResult& result);

@@ -59,6 +59,12 @@ bool TerminalFrontEnd::AllowUnverified(const fs::path&) {
 }
 
 void TerminalFrontEnd::FileProblem(std::string_view message, std::string_view reason) {
+    // A message of several lines (a proven cause first) stays several lines.
+    for (std::size_t end = message.find('\n'); end != std::string_view::npos;
+         end = message.find('\n')) {
+        PrintError(message.substr(0, end));
+        message.remove_prefix(end + 1);
+    }
     PrintError(reason.empty() ? std::string(message)
                               : std::string(message) + " (" + std::string(reason) + ")");
 }

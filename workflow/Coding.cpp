@@ -333,6 +333,8 @@ struct BatchKind {
     bool encoding = true;
     bool deleteInputs = false;
     bool deleteOnlyWhenProved = false;  // decoding: the file's own check value proved the key
+    // Decoding: the key tested on the file's key check alone (CheckEncodedKey).
+    std::function<CodingResult(const fs::path& input)> checkKey;
 };
 
 // An output the batch committed, with what it and its source were at that moment: a source is
@@ -412,119 +414,195 @@ void DeleteSources(BatchResult& batch, const std::vector<Committed>& committed,
     }
 }
 
-// Codes each input in order, stepping the bar once per file: refuses inputs that are no
-// regular files and outputs that would replace an output of this very batch, asks before
-// replacing an existing output (a new one is committed without replacing, so a file that
-// appears meanwhile is never overwritten), asks once whether files without a check value may
-// be decoded, tells each failure, and deletes the sources only at the end (DeleteSources).
-BatchResult RunBatch(const std::vector<fs::path>& inputs, const BatchKind& kind,
-                     BatchFrontEnd& front) {
-    BatchResult batch;
-    Progress& bar = front.Bar();
-    StartBar(bar, inputs.size());
-    ReplacePolicy replace(front);
-    std::vector<Committed> committed;
-    std::optional<bool> allowUnverified;  // the front end's answer, once asked
-    std::vector<std::optional<fs::path>> outputs;
-    for (const fs::path& input : inputs) {
-        outputs.push_back(kind.outputFor(input));
-    }
-    const std::vector<std::optional<OutputConflict>> conflicts = PlanOutputs(inputs, outputs);
-    for (std::size_t index = 0; index < inputs.size(); ++index) {
-        if (front.CancelRequested()) {
-            batch.cancelled = batch.stopped = true;
-            break;
+// Runs a batch: codes each input in order, stepping the bar once per file. Refuses inputs that
+// cannot be opened and outputs that would take the place of another file of the batch (planned
+// before anything is written: PlanOutputs), tests a decoding's key on the file before it asks to
+// replace an existing output, asks before replacing one (a new one is committed without
+// replacing, so a file that appears meanwhile is never overwritten), asks once whether files
+// without a check value may be decoded, tells each failure, and deletes the sources only at the
+// end (DeleteSources).
+class BatchRun final {
+public:
+    BatchRun(const std::vector<fs::path>& inputs, const BatchKind& kind, BatchFrontEnd& front)
+        : inputs_(inputs), kind_(kind), front_(front), replace_(front) {
+        for (const fs::path& input : inputs) {
+            outputs_.push_back(kind.outputFor(input));
         }
-        const fs::path& input = inputs[index];
+        conflicts_ = PlanOutputs(inputs, outputs_);
+    }
+
+    BatchResult Run() {
+        Progress& bar = front_.Bar();
+        StartBar(bar, inputs_.size());
+        for (std::size_t index = 0; index < inputs_.size(); ++index) {
+            if (front_.CancelRequested()) {
+                batch_.cancelled = batch_.stopped = true;
+                break;
+            }
+            FileOutcome file = Code(index);
+            if (batch_.cancelled) {
+                break;
+            }
+            if (file.status == FileStatus::Failed) {
+                if (file.message.empty()) {
+                    file.message = kind_.failedMessage(PathText(file.input));
+                }
+                front_.FileProblem(file.message, reasonShown_ ? std::string() : file.reason);
+            }
+            batch_.files.push_back(std::move(file));
+            bar.StepIt();
+        }
+        batch_.deletionAsked = kind_.deleteInputs;
+        if (kind_.deleteInputs) {
+            DeleteSources(batch_, committed_, kind_, front_);
+        }
+        bar.SetPosition(0);
+        return std::move(batch_);
+    }
+
+private:
+    // One file: what refuses it before anything is written, else its coding.
+    FileOutcome Code(std::size_t index) {
         FileOutcome file;
-        file.input = input;
-        const std::string inputText = PathText(input);
-        bool reasonInMessage = false;
-        const std::optional<fs::path>& output = outputs[index];
+        file.input = inputs_[index];
+        reasonShown_ = true;
+        const std::string inputText = PathText(file.input);
+        const std::optional<fs::path>& output = outputs_[index];
         if (!output) {
             file.reason = "its name is too short to drop the four characters of \".crp\"";
-        } else if (file.output = *output, file.reason = InputReason(input); !file.reason.empty()) {
+            reasonShown_ = false;
+            return file;
+        }
+        file.output = *output;
+        if (file.reason = InputReason(file.input); !file.reason.empty()) {
             file.inputUnusable = true;
             file.message = InputProblemMessage(inputText, file.reason);
-            reasonInMessage = true;
-        } else if (const std::optional<OutputConflict>& conflict = conflicts[index]) {
+            return file;
+        }
+        if (const std::optional<OutputConflict>& conflict = conflicts_[index]) {
             // Refused before anything of the batch was written, naming both files.
-            const std::string other = PathText(inputs[conflict->other]);
+            const std::string other = PathText(inputs_[conflict->other]);
             const std::string outputText = PathText(file.output);
             file.message =
                 conflict->withInput
-                    ? BatchInputTakenMessage(inputText, outputText, other, kind.encoding)
-                    : BatchOutputTakenMessage(inputText, outputText, other, kind.encoding);
-            reasonInMessage = true;
-        } else if (const std::optional<std::size_t> earlier =
-                       CommittedAs(committed, IdentityOf(file.output))) {
+                    ? BatchInputTakenMessage(inputText, outputText, other, kind_.encoding)
+                    : BatchOutputTakenMessage(inputText, outputText, other, kind_.encoding);
+            return file;
+        }
+        if (const std::optional<std::size_t> earlier =
+                CommittedAs(committed_, IdentityOf(file.output))) {
             file.message =
                 BatchOutputTakenMessage(inputText, PathText(file.output),
-                                        PathText(batch.files[*earlier].input), kind.encoding);
-            reasonInMessage = true;
-        } else if (OutputCheck check = replace.Check(input, file.output); check.refusal) {
+                                        PathText(batch_.files[*earlier].input), kind_.encoding);
+            return file;
+        }
+        // A decoding whose key the file refuses asks nothing: the question to replace an
+        // existing output would be pointless, and alarming.
+        if (std::optional<CodingResult> refused = KeyRefusedBeforeReplacing(file)) {
+            Describe(file, *refused);
+            return file;
+        }
+        const OutputCheck check = replace_.Check(file.input, file.output);
+        if (replace_.Cancelled()) {
+            batch_.cancelled = true;
+        }
+        if (check.refusal) {
             file.status = *check.refusal;
             file.reason = check.reason;
-        } else {
-            const std::optional<FileIdentity> source = IdentityOf(input);
-            CodingOptions options{
-                .mode = check.existed ? OutputMode::Replace : OutputMode::NoReplace,
-                .progress = front.FileProgress(input),
-                .allowUnverified = allowUnverified.value_or(false),
-                .cancelled = [&front] { return front.CancelRequested(); }};
-            CodingResult coded = kind.code(input, file.output, options);
-            TellLeftovers(coded, front);
-            if (coded.status == CodingStatus::Unverified && !allowUnverified) {
-                allowUnverified = front.AllowUnverified(input);
-                if (*allowUnverified) {
-                    options.allowUnverified = true;
-                    coded = kind.code(input, file.output, options);
-                    TellLeftovers(coded, front);
-                }
-            }
-            // A file stopped by the user left nothing; it does not count among the files.
-            if (coded.status == CodingStatus::Cancelled) {
-                batch.cancelled = batch.stopped = true;
-                break;
-            }
-            if (coded.ok()) {
-                file.status = FileStatus::Done;
-                committed.push_back(
-                    {batch.files.size(), IdentityOf(file.output), source, coded.tagVerified});
-            } else if (file.reason = kind.reasonFor(input, coded);
-                       coded.status == CodingStatus::InputUnreadable ||
-                       coded.status == CodingStatus::InputChanged) {
+            reasonShown_ = false;
+            return file;
+        }
+        const std::optional<FileIdentity> source = IdentityOf(file.input);
+        const CodingResult coded = CodeAllowed(file, check.existed);
+        // A file stopped by the user left nothing; it does not count among the files.
+        if (coded.status == CodingStatus::Cancelled) {
+            batch_.cancelled = batch_.stopped = true;
+            return file;
+        }
+        if (coded.ok()) {
+            file.status = FileStatus::Done;
+            committed_.push_back(
+                {batch_.files.size(), IdentityOf(file.output), source, coded.tagVerified});
+            return file;
+        }
+        Describe(file, coded);
+        return file;
+    }
+
+    // Decoding onto an existing output: the file's key check first. The refusal when it fails,
+    // or when the file has no check value and its decoding is not allowed (asked here, once).
+    std::optional<CodingResult> KeyRefusedBeforeReplacing(const FileOutcome& file) {
+        std::error_code error;
+        if (!kind_.checkKey || !fs::exists(fs::symlink_status(file.output, error))) {
+            return std::nullopt;
+        }
+        CodingResult checked = kind_.checkKey(file.input);
+        if (checked.ok() && !checked.tagged && !AllowUnverified(file.input)) {
+            checked.status = CodingStatus::Unverified;
+        }
+        return checked.ok() ? std::nullopt : std::optional(checked);
+    }
+
+    bool AllowUnverified(const fs::path& input) {
+        if (!allowUnverified_) {
+            allowUnverified_ = front_.AllowUnverified(input);
+        }
+        return *allowUnverified_;
+    }
+
+    // Codes the file; one without a check value again once the front end allows it.
+    CodingResult CodeAllowed(const FileOutcome& file, bool replacing) {
+        CodingOptions options{.mode = replacing ? OutputMode::Replace : OutputMode::NoReplace,
+                              .progress = front_.FileProgress(file.input),
+                              .allowUnverified = allowUnverified_.value_or(false),
+                              .cancelled = [this] { return front_.CancelRequested(); }};
+        CodingResult coded = kind_.code(file.input, file.output, options);
+        TellLeftovers(coded, front_);
+        if (coded.status == CodingStatus::Unverified && !allowUnverified_ &&
+            AllowUnverified(file.input)) {
+            options.allowUnverified = true;
+            coded = kind_.code(file.input, file.output, options);
+            TellLeftovers(coded, front_);
+        }
+        return coded;
+    }
+
+    // The message of a file that failed: the input named where it is at fault, the proven
+    // cause first where the file's check value proved it, else the described text with the
+    // system's reason beside it.
+    void Describe(FileOutcome& file, const CodingResult& result) {
+        const std::string inputText = PathText(file.input);
+        file.reason = kind_.reasonFor(file.input, result);
+        reasonShown_ = true;
+        switch (result.status) {
+            case CodingStatus::InputUnreadable:
+            case CodingStatus::InputChanged:
                 // The input is at fault, not the output the described text names.
                 file.message = InputProblemMessage(inputText, file.reason);
-                reasonInMessage = true;
-            } else if (coded.status == CodingStatus::Unverified) {
+                break;
+            case CodingStatus::Unverified:
                 file.message = inputText + " " + file.reason;
-                reasonInMessage = true;
-            } else if (coded.status == CodingStatus::WrongKeyOrDamaged) {
-                file.message = WithReason(kind.failedMessage(inputText), file.reason);
-                reasonInMessage = true;
-            }
+                break;
+            case CodingStatus::WrongKeyOrDamaged:
+                file.message = ProvenCauseMessage(kind_.failedMessage(inputText));
+                break;
+            default:
+                reasonShown_ = false;
+                break;
         }
-        if (replace.Cancelled()) {
-            batch.cancelled = true;
-            break;
-        }
-        if (file.status == FileStatus::Failed) {
-            if (file.message.empty()) {
-                file.message = kind.failedMessage(inputText);
-            }
-            front.FileProblem(file.message, reasonInMessage ? std::string() : file.reason);
-        }
-        batch.files.push_back(std::move(file));
-        bar.StepIt();
     }
-    batch.deletionAsked = kind.deleteInputs;
-    if (kind.deleteInputs) {
-        DeleteSources(batch, committed, kind, front);
-    }
-    bar.SetPosition(0);
-    return batch;
-}
+
+    const std::vector<fs::path>& inputs_;
+    const BatchKind& kind_;
+    BatchFrontEnd& front_;
+    ReplacePolicy replace_;
+    std::vector<std::optional<fs::path>> outputs_;
+    std::vector<std::optional<OutputConflict>> conflicts_;
+    std::vector<Committed> committed_;
+    std::optional<bool> allowUnverified_;  // the front end's answer, once asked
+    bool reasonShown_ = true;              // the file's message holds its reason
+    BatchResult batch_;
+};
 
 }  // namespace
 
@@ -555,7 +633,7 @@ BatchResult EncodeFiles(const UserRecord& user, const std::vector<fs::path>& inp
     kind.notRemovedMessage = OriginalNotRemovedMessage;
     kind.encoding = true;
     kind.deleteInputs = deleteOriginals;
-    return RunBatch(inputs, kind, front);
+    return BatchRun(inputs, kind, front).Run();
 }
 
 VoiceKeyResult KeyFromVoice(const UserList& users, std::string_view name,
@@ -651,7 +729,10 @@ BatchResult DecodeFiles(std::string_view name, const GostKey& key,
     kind.encoding = false;
     kind.deleteInputs = deleteEncoded;
     kind.deleteOnlyWhenProved = true;
-    BatchResult batch = RunBatch(inputs, kind, front);
+    kind.checkKey = [&](const fs::path& input) {
+        return CheckEncodedKey(input, marker, key, FileSubstitutionTable);
+    };
+    BatchResult batch = BatchRun(inputs, kind, front).Run();
     if (batch.KeptCount() > 0) {
         front.Notice(std::string(kEncodedKeptMessage));
     }

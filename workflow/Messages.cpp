@@ -74,8 +74,8 @@ std::string InputProblemMessage(std::string_view input, std::string_view reason)
     return Joined(input, ": ", reason);
 }
 
-std::string WithReason(std::string_view message, std::string_view reason) {
-    return Joined(message, " (", reason).append(")");
+std::string ProvenCauseMessage(std::string_view message) {
+    return Joined(kKeyDoesNotFitText, "\n", message);
 }
 
 std::string BatchOutputTakenMessage(std::string_view input, std::string_view output,

@@ -146,9 +146,12 @@ inline constexpr std::string_view kKeyNotTestableMessage =
 // named it, in every command alike: input + ": " + reason ("notes.txt: no such file").
 inline constexpr std::string_view kNoSuchFileReason = "no such file";
 [[nodiscard]] std::string InputProblemMessage(std::string_view input, std::string_view reason);
-// A failure whose reason the file's own check value proved (a wrong key, a damaged file):
-// message + " (" + reason + ")", shown whole by both front ends.
-[[nodiscard]] std::string WithReason(std::string_view message, std::string_view reason);
+// A failure whose cause the file's own check value proved (a wrong key, a damaged file): the
+// cause worded for a person on a line of its own, first, then the described message, shown
+// whole by both front ends: kKeyDoesNotFitText + "\n" + message.
+inline constexpr std::string_view kKeyDoesNotFitText =
+    "The key does not fit this file, or the file is damaged: nothing was written";
+[[nodiscard]] std::string ProvenCauseMessage(std::string_view message);
 // A later file of a batch whose output is the output an earlier file of the same batch wrote:
 // "File " + input + " can not be encoded: " + output + " would replace the encoding of " +
 // earlier + " written by this batch" (decoding: "decoded", "the decoding of").

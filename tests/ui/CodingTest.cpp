@@ -866,13 +866,13 @@ void CodingPagesTest::lossGuard() {
     prompt.OnShowModal(ConfirmFiles(prompt, out, true));
     prompt.AnswerReplace(Prompt::ReplaceAnswer::Yes);
     s.Click(ui.Button7);
-    // The check value proved the key wrong: the message says so.
-    const QString wrongKey = decodeFailure + QStringLiteral(" (wrong key or damaged file)");
-    QCOMPARE(prompt.Messages(),
-             (QStringList{QStringLiteral("File ") + out + kSep +
-                              QStringLiteral("a.txt already exists. Do you want to replace it?"),
-                          QStringLiteral("File ") + crp[0] + wrongKey,
-                          QStringLiteral("File ") + crp[1] + wrongKey}));
+    // The check value proved the key wrong: the message says so first, and the key is tested
+    // before the question to replace a.txt, which is not asked.
+    const QString wrongKey = QStringLiteral(
+        "The key does not fit this file, or the file is damaged: nothing was written\nFile ");
+    QCOMPARE(prompt.Messages(), (QStringList{wrongKey + crp[0] + decodeFailure,
+                                             wrongKey + crp[1] + decodeFailure}));
+    QVERIFY(prompt.Of(Kind::Replace).empty());
     QCOMPARE(ReadAll(out + kSep + QStringLiteral("a.txt")), QByteArray("edited by the user"));
     QVERIFY(!QFile::exists(out + kSep + QStringLiteral("b.bin")));
     for (const QString& file : crp) {
@@ -883,9 +883,8 @@ void CodingPagesTest::lossGuard() {
     prompt.ClearShown();
     s.PrepareKey(KeyLines(bobKey_));
     prompt.OnShowModal(ConfirmFiles(prompt, out, true));
-    prompt.AnswerReplace(Prompt::ReplaceAnswer::No);
     s.Click(ui.Button7);
-    QCOMPARE(prompt.Messages().size(), 2);  // a.txt is not replaced; b.bin is refused
+    QCOMPARE(prompt.Messages().size(), 2);  // both refused, nothing asked
     QCOMPARE(ReadAll(out + kSep + QStringLiteral("a.txt")), QByteArray("edited by the user"));
     for (const QString& file : crp) {
         QVERIFY(QFile::exists(file));

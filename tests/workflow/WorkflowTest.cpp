@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -243,13 +244,13 @@ TEST_F(Batch, EncodedFilesAreDeletedOnlyWhenTheirOwnCheckValueProvesTheKey) {
     GostKey other = AnnaKey();
     other[0] ^= 1;
     {
-        // The check value proved it: both front ends show the reason with the message.
+        // The check value proved it: both front ends show the cause first, then the message.
         ScriptedFrontEnd front;
         const BatchResult refused = DecodeFiles("anna", other, encoded, {}, true, front);
         EXPECT_EQ(refused.Count(FileStatus::Failed), 3);
         for (std::size_t i = 0; i < inputs_.size(); ++i) {
-            EXPECT_EQ(front.shown[i], WithReason(CanNotDecodeMessage(PathText(encoded[i])),
-                                                 "wrong key or damaged file"));
+            EXPECT_EQ(front.shown[i],
+                      ProvenCauseMessage(CanNotDecodeMessage(PathText(encoded[i]))));
             EXPECT_EQ(front.reasons[i], "");
             EXPECT_TRUE(fs::exists(encoded[i]));
             EXPECT_FALSE(fs::exists(inputs_[i]));
@@ -405,6 +406,49 @@ TEST_F(Batch, SourcesAreDeletedAtTheEndOnlyWhileTheirOutputHoldsTheirCoding) {
                                PathText(first), true, kSourceIsBatchOutputReason)}));
 }
 
+// A decoding onto an existing output tests the key on the file first: a key the file's check
+// value refuses, or a file without one whose decoding is not allowed, asks nothing about
+// replacing, and the user's file stays.
+TEST_F(Batch, TheKeyIsTestedBeforeReplacingAnOutputIsAsked) {
+    const fs::path checked = EncodedOutputPath({}, inputs_[0]);
+    const fs::path unchecked = EncodedOutputPath({}, inputs_[1]);
+    ASSERT_TRUE(EncodeFileChecked(inputs_[0], checked, EncodedMarker("anna"), AnnaKey(),
+                                  FileSubstitutionTable)
+                    .ok());
+    ASSERT_TRUE(EncodeFileWithoutTrailer(inputs_[1], unchecked, EncodedMarker("anna"), AnnaKey(),
+                                         FileSubstitutionTable)
+                    .ok());
+    GostKey wrong = AnnaKey();
+    wrong[2] ^= 8;
+    const struct {
+        const char* what;
+        fs::path file;
+        bool rightKey;
+        std::deque<bool> allow;  // answers to AllowUnverified
+        std::size_t allowAsked, replaceAsked;
+        bool replaced;
+    } cases[] = {
+        {"a wrong key", checked, false, {}, 0, 0, false},
+        {"the right key", checked, true, {}, 0, 1, true},
+        {"no check value, not allowed", unchecked, true, {false}, 1, 0, false},
+        {"no check value, allowed", unchecked, true, {true}, 1, 1, true},
+    };
+    for (const auto& c : cases) {
+        const fs::path output = *DecodedOutputPath({}, c.file);
+        WriteText(output, "the user's own file");
+        ScriptedFrontEnd front;
+        front.unverified = c.allow;
+        front.replaces = {Answer::Yes};
+        const BatchResult batch =
+            DecodeFiles("anna", c.rightKey ? AnnaKey() : wrong, {c.file}, {}, false, front);
+        EXPECT_EQ(front.unverifiedAsked.size(), c.allowAsked) << c.what;
+        EXPECT_EQ(front.replaceAsked.size(), c.replaceAsked) << c.what;
+        EXPECT_EQ(batch.files[0].status, c.replaced ? FileStatus::Done : FileStatus::Failed)
+            << c.what;
+        EXPECT_EQ(ReadText(output) == "the user's own file", !c.replaced) << c.what;
+    }
+}
+
 // A symbolic link given as an original is encoded from the file it points to; with deletion
 // asked neither the link nor that file is deleted, and the summary says what went and what
 // stayed.
@@ -550,8 +594,7 @@ TEST_F(Batch, FilesWithoutACheckValueAreDecodedOnlyWhenAllowed) {
             shown.push_back(PathText(encoded[0]) + " " + DescribeFailure(unverified));
         }
         if (!c.rightKey) {
-            shown.push_back(
-                WithReason(CanNotDecodeMessage(PathText(encoded[1])), "wrong key or damaged file"));
+            shown.push_back(ProvenCauseMessage(CanNotDecodeMessage(PathText(encoded[1]))));
         }
         if (!oldDecoded) {
             CodingResult unverified;
