@@ -7,6 +7,7 @@
 
 #include "cli/Passphrase.h"
 #include "cli/Terminal.h"
+#include "files/AtomicFile.h"
 #include "files/PathText.h"
 #include "workflow/Figures.h"
 
@@ -33,7 +34,16 @@ bool AskYesNo(std::string_view caption, std::string_view question) {
     return !answer.empty() && (answer[0] == 'y' || answer[0] == 'Y');
 }
 
+void TerminalFrontEnd::EndProgressLine() {
+    if (progressOpen_) {
+        std::fprintf(stderr, "\n");
+        progressOpen_ = false;
+        SetInterruptLineOpen(false);
+    }
+}
+
 void TerminalFrontEnd::Notice(const std::string& text) {
+    EndProgressLine();
     PrintNote(text);
 }
 
@@ -59,6 +69,7 @@ bool TerminalFrontEnd::AllowUnverified(const fs::path&) {
 }
 
 void TerminalFrontEnd::FileProblem(std::string_view message, std::string_view reason) {
+    EndProgressLine();
     // A message of several lines (a proven cause first) stays several lines.
     for (std::size_t end = message.find('\n'); end != std::string_view::npos;
          end = message.find('\n')) {
@@ -87,17 +98,22 @@ ProgressFn TerminalFrontEnd::FileProgress(const fs::path& file) {
     }
     const std::u8string leaf = file.filename().u8string();
     const std::string label = EscapeControls(std::string(leaf.begin(), leaf.end()));
-    return [label](std::uint64_t done, std::uint64_t total) {
+    return [this, label](std::uint64_t done, std::uint64_t total) {
         if (total < kProgressLineBytes) {
             return;
         }
-        if (done >= total) {
-            std::fprintf(stderr, "\r%s\r", std::string(label.size() + 6, ' ').c_str());
-        } else {
+        // Ctrl-C's notice starts a line of its own while the line is open: marked so before
+        // the line is written, and until it is cleared.
+        progressOpen_ = done < total;
+        if (progressOpen_) {
+            SetInterruptLineOpen(true);
             std::fprintf(stderr, "\r%s: %3d%%", label.c_str(),
                          static_cast<int>(done * 100 / total));
+        } else {
+            std::fprintf(stderr, "\r%s\r", std::string(label.size() + 6, ' ').c_str());
         }
         std::fflush(stderr);
+        SetInterruptLineOpen(progressOpen_);
     };
 }
 

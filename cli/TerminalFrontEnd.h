@@ -64,7 +64,11 @@ public:
     }
 
 private:
+    // Ends a progress line left open (a file that failed in the middle) before another line.
+    void EndProgressLine();
+
     Options options_;
+    bool progressOpen_ = false;  // a progress line without its end is on the terminal
     NullProgress bar_;
     bool unverifiedMet_ = false;
 };

@@ -5,7 +5,16 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <pty.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <csignal>
+#endif
+
+#include <cstdint>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -127,6 +136,50 @@ TEST_F(CodingCommands, TheSummaryTellsWhatWasDeletedKeptAndMade) {
     EXPECT_EQ(ReadText(Path("a")), "only copy of A");
     EXPECT_TRUE(fs::exists(Path("a.crp.crp")));
 }
+
+#ifndef _WIN32
+// Ctrl-C while a progress line shows on a terminal: "Cancelled" stands on a line of its own.
+TEST_F(CodingCommands, CtrlCIsToldOnALineOfItsOwn) {
+    std::ofstream(Path("large.bin"), std::ios::binary).flush();
+    fs::resize_file(Path("large.bin"), std::uintmax_t{1} << 30);
+    fs::create_directories(Path("enc"));
+    const std::string speakers = Path("Speakers").string();
+    const std::string input = Path("large.bin").string();
+    const std::string output = Path("enc").string();
+    int terminal = -1;
+    const pid_t child = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::execl(QUORVANE_CLI_EXE, QUORVANE_CLI_EXE, "--speakers", speakers.c_str(), "encode",
+                "anna", input.c_str(), "-o", output.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    // Interrupted once the progress line shows, as a user's Ctrl-C would.
+    std::string seen;
+    bool interrupted = false;
+    char buffer[256];
+    for (;;) {
+        const ssize_t count = ::read(terminal, buffer, sizeof buffer);
+        if (count <= 0) {
+            break;  // the child has ended: the terminal reports an error
+        }
+        seen.append(buffer, static_cast<std::size_t>(count));
+        if (!interrupted && seen.find('%') != std::string::npos) {
+            interrupted = true;
+            ::kill(child, SIGINT);
+        }
+    }
+    ::close(terminal);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(interrupted) << seen;
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 130) << seen;
+    const std::size_t notice = seen.find("Cancelled");
+    ASSERT_NE(notice, std::string::npos) << seen;
+    EXPECT_EQ(seen[notice - 1], '\n') << seen;
+    EXPECT_TRUE(fs::is_empty(Path("enc")));
+}
+#endif
 
 }  // namespace
 }  // namespace quorvane
