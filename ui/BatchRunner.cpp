@@ -63,7 +63,10 @@ public:
     }
     quorvane::Progress& Bar() override { return files_; }
     quorvane::ProgressFn FileProgress(const fs::path& file) override;
-    bool CancelRequested() override { return runner_.cancel_.load(); }
+    bool CancelRequested() override {
+        runner_.WaitWhilePaused();
+        return runner_.cancel_.load();
+    }
 
 private:
     // The workflow's bar counts files: each step is one more file dealt with, and the
@@ -110,6 +113,8 @@ private:
     // the one way a call of the batch reaches the window.
     template <typename Answer, typename... Parameters, typename... Arguments>
     Answer OnWindowFront(Answer (BatchFrontEnd::*call)(Parameters...), Arguments&&... arguments) {
+        // Nothing is shown over the window's close question.
+        runner_.WaitWhilePaused();
         if constexpr (std::is_void_v<Answer>) {
             OnWindow([&] { (runner_.front_.*call)(std::forward<Arguments>(arguments)...); });
         } else {
@@ -229,6 +234,7 @@ bool BatchRunner::Run(const std::vector<fs::path>& inputs, const Work& work) {
         // The application is quitting, which ends every event loop: stop the batch and
         // answer its remaining calls until it has cleaned up.
         cancel_ = true;
+        pauseChanged_.notify_all();
         while (!worker->wait(kQuitPollMs)) {
             QCoreApplication::processEvents();
         }
@@ -236,6 +242,7 @@ bool BatchRunner::Run(const std::vector<fs::path>& inputs, const Work& work) {
     worker->wait();
 
     running_ = false;
+    Resume();
     emit finished();
     if (error) {
         std::rethrow_exception(error);
@@ -246,5 +253,24 @@ bool BatchRunner::Run(const std::vector<fs::path>& inputs, const Work& work) {
 void BatchRunner::Cancel() {
     if (running_) {
         cancel_ = true;
+        pauseChanged_.notify_all();
     }
+}
+
+void BatchRunner::Pause() {
+    const std::lock_guard lock(pauseMutex_);
+    paused_ = running_;
+}
+
+void BatchRunner::Resume() {
+    {
+        const std::lock_guard lock(pauseMutex_);
+        paused_ = false;
+    }
+    pauseChanged_.notify_all();
+}
+
+void BatchRunner::WaitWhilePaused() {
+    std::unique_lock lock(pauseMutex_);
+    pauseChanged_.wait(lock, [this] { return !paused_ || cancel_.load(); });
 }

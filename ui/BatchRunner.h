@@ -3,8 +3,10 @@
 #include <QObject>
 #include <QString>
 #include <atomic>
+#include <condition_variable>
 #include <filesystem>
 #include <functional>
+#include <mutex>
 #include <vector>
 
 #include "interfaces/Progress.h"
@@ -19,7 +21,8 @@
 // the replace question, the question about files without a check value) to the window's
 // thread and waits there for the answer: the texts and the order of the boxes stay as they
 // are. Pr1 shows the bytes of the whole batch, the status panel the
-// file in work, its number and its speed. Cancel stops the batch after the current chunk.
+// file in work, its number and its speed. Cancel stops the batch after the current chunk;
+// Pause holds it there while the window asks whether to close.
 class BatchRunner final : public QObject {
     Q_OBJECT
 
@@ -47,6 +50,10 @@ public:
     [[nodiscard]] bool Running() const { return running_; }
     // Asks the running batch to stop after the current chunk; nothing when none runs.
     void Cancel();
+    // Holds the running batch after its current chunk, and before anything it would show or
+    // ask, until Resume or Cancel (the window's close question is open meanwhile).
+    void Pause();
+    void Resume();
     // Whether the running batch, or else the last one, was asked to stop.
     [[nodiscard]] bool Cancelled() const { return cancel_.load(); }
 
@@ -60,6 +67,12 @@ private:
     quorvane::BatchFrontEnd& front_;
     quorvane::Progress& bar_;
     std::function<void(const QString&)> status_;
+    // Waits while the batch is held by Pause (and not cancelled); on the worker thread.
+    void WaitWhilePaused();
+
     bool running_ = false;
     std::atomic<bool> cancel_{false};
+    std::mutex pauseMutex_;
+    std::condition_variable pauseChanged_;
+    bool paused_ = false;  // guarded by pauseMutex_
 };

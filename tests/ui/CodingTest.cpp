@@ -20,6 +20,7 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QTimer>
 #include <QUrl>
 #include <QtTest>
 #include <algorithm>
@@ -209,6 +210,7 @@ private slots:
     void cancelStopsTheBatch_data();
     void cancelStopsTheBatch();
     void closingDuringABatch();
+    void closingHoldsTheBatchWhileAsking();
     void protectedUser();
 
 private:
@@ -782,9 +784,8 @@ void CodingPagesTest::choosingEncodedFiles() {
     s.ChooseForDecoding({missing});
     QVERIFY(s.form1->enrolment.RecordedCount() > 0);
     QCOMPARE(ui.Label4->text(), QStringLiteral("Result: Negative"));
-    QCOMPARE(prompt.Messages(),
-             (QStringList{plain + QStringLiteral(": This file was not encoded"),
-                          missing + QStringLiteral(": no such file")}));
+    QCOMPARE(prompt.Messages(), (QStringList{plain + QStringLiteral(": This file was not encoded"),
+                                             missing + QStringLiteral(": no such file")}));
     QCOMPARE(ui.ComboBox3->currentText(), QStringLiteral("zoecr"));
     QVERIFY(!ui.ComboBox3->isEnabled());
 
@@ -870,8 +871,8 @@ void CodingPagesTest::lossGuard() {
     // before the question to replace a.txt, which is not asked.
     const QString wrongKey = QStringLiteral(
         "The key does not fit this file, or the file is damaged: nothing was written\nFile ");
-    QCOMPARE(prompt.Messages(), (QStringList{wrongKey + crp[0] + decodeFailure,
-                                             wrongKey + crp[1] + decodeFailure}));
+    QCOMPARE(prompt.Messages(),
+             (QStringList{wrongKey + crp[0] + decodeFailure, wrongKey + crp[1] + decodeFailure}));
     QVERIFY(prompt.Of(Kind::Replace).empty());
     QCOMPARE(ReadAll(out + kSep + QStringLiteral("a.txt")), QByteArray("edited by the user"));
     QVERIFY(!QFile::exists(out + kSep + QStringLiteral("b.bin")));
@@ -1160,9 +1161,6 @@ void CodingPagesTest::closingDuringABatch() {
     prompt.AnswerQuestion(true);
     Encode(s, QStringLiteral("anna"), files, out);
     QVERIFY(closing);
-    QCOMPARE(prompt.Messages(),
-             QStringList{QString::fromUtf8(quorvane::kCancelBatchQuestion.data(),
-                                           quorvane::kCancelBatchQuestion.size())});
     QCOMPARE(prompt.Of(Kind::Question)[0].caption, QStringLiteral("Quorvane 1.1"));
     QTRY_VERIFY(!s.form1->isVisible());
     QVERIFY(s.form1->users.List().empty());
@@ -1171,6 +1169,48 @@ void CodingPagesTest::closingDuringABatch() {
     QVERIFY2(left == QStringList{QStringLiteral("f1.bin.crp")} ||
                  left == (QStringList{QStringLiteral("f1.bin.crp"), QStringLiteral("f2.bin.crp")}),
              qPrintable(left.join(QLatin1Char(' '))));
+    // After the answer, before the window goes, the user is told how far the batch came.
+    QCOMPARE(prompt.Messages(),
+             (QStringList{QString::fromUtf8(quorvane::kCancelBatchQuestion.data(),
+                                            quorvane::kCancelBatchQuestion.size()),
+                          QStringLiteral("Cancelled after %1 of 3 files").arg(left.size())}));
+}
+
+// While the close question is open the batch waits after its current chunk (a real question
+// runs an event loop, in which the batch would otherwise go on); No lets it go on to its end.
+void CodingPagesTest::closingHoldsTheBatchWhileAsking() {
+    ScriptedPrompt prompt;
+    Session s(prompt, speakers_);
+    const QStringList files = LargeFiles(QStringLiteral("hold-src"));
+    const QString out = Folder(QStringLiteral("hold-out"));
+    bool closing = false;
+    OnProgress(s, [&](int position) {
+        if (!closing && position > 333 && position < 666) {
+            closing = true;
+            // From the event loop, as a click on the window's close button comes.
+            QTimer::singleShot(0, s.form1.get(), [&] { s.form1->close(); });
+        }
+    });
+    int atQuestion = -1;
+    int afterWaiting = -1;
+    prompt.onShown = [&](const ScriptedPrompt::Entry& entry) {
+        if (entry.kind == Kind::Question) {
+            atQuestion = s.ui().Pr1->value();
+            QTest::qWait(500);
+            afterWaiting = s.ui().Pr1->value();
+        }
+    };
+    prompt.AnswerQuestion(false);
+    Encode(s, QStringLiteral("anna"), files, out);
+    QVERIFY(closing);
+    QVERIFY(atQuestion > 333);
+    // At most the chunk in work and its progress step (4 MiB of 27) after the question; the
+    // batch has not gone on to its end (where Pr1 returns to 0).
+    QVERIFY2(afterWaiting >= atQuestion && afterWaiting - atQuestion <= 4 * 1000 / 27 + 1,
+             qPrintable(QStringLiteral("%1 -> %2").arg(atQuestion).arg(afterWaiting)));
+    QVERIFY(s.form1->isVisible());
+    QCOMPARE(s.form1->StatusText(), QStringLiteral("3 of 3 files encoded into ") + out);
+    QCOMPARE(prompt.Messages().size(), 1);
 }
 
 // A protected user in the window: nothing asked at start; encoding asks the passphrase in the
