@@ -1,5 +1,6 @@
 // How a folder's file system compares names, asked of the file system itself: on the scratch
-// folder's (byte for byte) and on one that ignores letter case (exFAT, mounted for the test).
+// folder's (byte for byte on Linux, ignoring case on Windows) and on one that ignores letter
+// case (exFAT, mounted for the test).
 
 #include <gtest/gtest.h>
 
@@ -32,9 +33,14 @@ void ExpectRules(const fs::path& folder, NameRules rules, const std::vector<std:
     EXPECT_TRUE(fs::is_empty(folder, error) || !fs::exists(folder)) << error.message();
 }
 
-TEST(NameComparison, ByteForByteFolder) {
+TEST(NameComparison, ScratchFolder) {
     const testing::ScratchFolder folder;
+#ifdef _WIN32
+    // NTFS ignores letter case (and so does Wine's view of a Linux folder).
+    ExpectRules(folder.Path(), {true, false}, {0, 0, 2, 2, 4, 0, 6});
+#else
     ExpectRules(folder.Path(), {false, false}, {0, 1, 2, 3, 4, 0, 6});
+#endif
     // A folder where nothing can be created compares byte for byte.
     ExpectRules(folder.Path() / "missing", {false, false}, {0, 1, 2, 3, 4, 0, 6});
 }

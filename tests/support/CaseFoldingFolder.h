@@ -1,10 +1,10 @@
 #pragma once
 
 // A folder whose file system ignores letter case, for the tests that need one: the folder that
-// QUORVANE_CASE_FOLDING_DIR names, when it is set, else a small exFAT image that the test
-// formats and mounts (as root, with exfatprogs and exfat-fuse, through a loop device), unmounted
-// and removed with the object. Where neither can be had, Path() is empty and Reason() says why,
-// for the test to skip with.
+// QUORVANE_CASE_FOLDING_DIR names, when it is set, else on Windows a scratch folder (NTFS ignores
+// case), else a small exFAT image that the test formats and mounts (as root, with exfatprogs and
+// exfat-fuse, through a loop device), unmounted and removed with the object. Where neither can be
+// had, Path() is empty and Reason() says why, for the test to skip with.
 
 #include <cstdlib>
 #include <filesystem>
@@ -28,7 +28,9 @@ public:
             return;
         }
 #ifdef _WIN32
-        reason_ = "set QUORVANE_CASE_FOLDING_DIR to a folder that ignores letter case";
+        // NTFS ignores letter case.
+        path_ = scratch_.Path() / "work";
+        std::filesystem::create_directories(path_);
 #else
         if (::geteuid() != 0) {
             reason_ = "mounting an exFAT image needs root (or set QUORVANE_CASE_FOLDING_DIR)";
