@@ -14,6 +14,7 @@
 
 #include "cipher/Gost.h"
 #include "speaker/UserList.h"
+#include "workflow/Batch.h"
 #include "workflow/Enrolment.h"
 #include "workflow/FrontEnd.h"
 
@@ -34,11 +35,6 @@ inline constexpr std::size_t kDroppedNameCharacters = 4;
 // name + "cryptedfile"
 [[nodiscard]] std::string EncodedMarker(std::string_view name);
 
-// Why `input` cannot be opened as the input of a command, in the words every command uses
-// for it ("no such file", "is a folder", "not a regular file", "permission denied"); empty when
-// it can be opened. A pipe or a device is refused without waiting for it.
-[[nodiscard]] std::string InputReason(const std::filesystem::path& input);
-
 struct OwnerResult : StepResult {
     std::string name;         // the owner, when done
     bool notEncoded = false;  // refused because the file is no encoded file
@@ -57,55 +53,7 @@ struct OwnerResult : StepResult {
 [[nodiscard]] std::optional<std::filesystem::path> DecodedOutputPath(
     const std::filesystem::path& folder, const std::filesystem::path& input);
 
-// ---- Batches ----
-
-enum class FileStatus {
-    Done,     // the output is complete
-    Failed,   // nothing was written for this file
-    Skipped,  // the output exists and was not to be replaced
-};
-
-struct FileOutcome {
-    std::filesystem::path input;
-    std::filesystem::path output;
-    FileStatus status = FileStatus::Failed;
-    bool inputDeleted = false;   // the original (encoding) or the encoded file (decoding)
-    bool inputKept = false;      // decoding: kept because its key was not confirmed
-    bool inputUnusable = false;  // the input could not be opened (missing, a folder, ...)
-    std::string message;         // the system's message for a failure, empty otherwise
-    std::string reason;          // what the system reported, empty when nothing
-};
-
-struct BatchResult {
-    std::vector<FileOutcome> files;
-    bool cancelled = false;      // cancelled at a replace question or by the user's Cancel
-    bool stopped = false;        // cancelled by the user's Cancel
-    bool deletionAsked = false;  // the sources of the files done were to be deleted
-    [[nodiscard]] int Count(FileStatus status) const;
-    // Decoding: the encoded files kept because no check value proved their key.
-    [[nodiscard]] int KeptCount() const;
-    // The sources of the files done that were to be deleted and were not, for whatever reason.
-    [[nodiscard]] std::vector<std::filesystem::path> SourcesKept() const;
-    // An input could not be opened at all (FileOutcome::inputUnusable).
-    [[nodiscard]] bool InputsUnusable() const;
-    // Every one of the `total` files given was done, and the batch was not cancelled.
-    [[nodiscard]] bool AllDone(std::size_t total) const;
-    // A source that was to be deleted stayed, other than an encoded file kept because no check
-    // value proved its key: a failed removal, or one kept because it is a symbolic link or
-    // because it or its output changed.
-    [[nodiscard]] bool RemovalsFailed() const;
-};
-
-// What a batch did, in one line: "3 of 3 files encoded into FOLDER" (or "decoded"),
-// then "; 1 failed", "; 1 not replaced", "; cancelled" and RemovalSummary as they apply; a batch
-// the user stopped says how far it came (CancelledAfterText), then RemovalSummary.
-// `total` is the number of files the batch was given; the folder is shown without a final
-// separator.
-[[nodiscard]] std::string BatchSummary(const BatchResult& batch, std::size_t total, bool encoding,
-                                       const std::filesystem::path& folder);
-// What became of the sources a batch was to delete: "; 2 originals deleted" (decoding: "encoded
-// files"), then ", 1 kept" and, withNames, ": " and their paths; empty when none was to go.
-[[nodiscard]] std::string RemovalSummary(const BatchResult& batch, bool encoding, bool withNames);
+// ---- Batches (workflow/Batch.h) ----
 
 struct OutputFolderResult : StepResult {
     bool created = false;  // it was missing and has been created
