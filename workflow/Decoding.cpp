@@ -104,9 +104,8 @@ std::optional<GostKey> KeyFor(const DecodeRequest& request, const DecodeOwnerRes
                 outcome.message = voice.message;
                 return std::nullopt;
             }
-            const GostKey key = voice.key;
-            WipeMemory(&voice.key, sizeof voice.key);
-            return key;
+            const WipeOnExit<GostKey> wipe(voice.key);
+            return voice.key;
         }
         case KeySource::TypedLines: {
             const std::optional<std::vector<std::string>> lines = steps.AskKeyLines(owner.name);
@@ -114,7 +113,8 @@ std::optional<GostKey> KeyFor(const DecodeRequest& request, const DecodeOwnerRes
                 outcome.ending = DecodeEnding::Cancelled;
                 return std::nullopt;
             }
-            const TypedKeyResult typed = KeyFromLines(*lines);
+            TypedKeyResult typed = KeyFromLines(*lines);
+            const WipeOnExit<GostKey> wipe(typed.key);
             if (!typed.done) {
                 outcome.message = typed.message;
                 return std::nullopt;
