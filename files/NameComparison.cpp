@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <unordered_map>
 #include <utility>
 
 #include "files/PlatformFile.h"
@@ -108,14 +109,9 @@ NameRules ProbeNameRules(const fs::path& folder) {
 std::vector<std::size_t> SameNames(const fs::path& folder, const std::vector<fs::path>& names) {
     std::vector<std::size_t> same(names.size());
     std::vector<std::size_t> distinct;  // the first of each run of byte-equal names
+    std::unordered_map<fs::path::string_type, std::size_t> first;
     for (std::size_t i = 0; i < names.size(); ++i) {
-        same[i] = i;
-        for (std::size_t j = 0; j < i; ++j) {
-            if (names[j] == names[i]) {
-                same[i] = same[j];
-                break;
-            }
-        }
+        same[i] = first.try_emplace(names[i].native(), i).first->second;
         if (same[i] == i) {
             distinct.push_back(i);
         }

@@ -1,6 +1,10 @@
 #include "workflow/BatchPlan.h"
 
+#include <algorithm>
+#include <cstdint>
+#include <map>
 #include <system_error>
+#include <utility>
 
 #include "files/FileIdentity.h"
 #include "files/NameComparison.h"
@@ -54,16 +58,7 @@ public:
             }
         }
     }
-    [[nodiscard]] bool Exists(std::size_t i) const { return entries_[i].identity.has_value(); }
-    [[nodiscard]] bool Same(std::size_t a, std::size_t b) const {
-        const Entry& x = entries_[a];
-        const Entry& y = entries_[b];
-        if (x.identity && y.identity && x.identity->device == y.identity->device &&
-            x.identity->index == y.identity->index) {
-            return true;
-        }
-        return x.folder == y.folder && x.name == y.name;
-    }
+    [[nodiscard]] const Entry& operator[](std::size_t i) const { return entries_[i]; }
 
 private:
     // One folder under two spellings (a link to it, another case of its name where that is
@@ -88,6 +83,46 @@ private:
 
 }  // namespace
 
+namespace {
+
+// The files and names of a batch's paths, each with the paths that have it, in order.
+class Index final {
+public:
+    void Add(const Entry& entry, std::size_t path) {
+        if (entry.identity) {
+            byFile_[{entry.identity->device, entry.identity->index}].push_back(path);
+        }
+        byName_[{entry.folder, entry.name}].push_back(path);
+    }
+    // The first path from `from` on that is the same file as `entry`, if any.
+    [[nodiscard]] std::optional<std::size_t> FirstFrom(const Entry& entry, std::size_t from) const {
+        std::optional<std::size_t> first;
+        if (entry.identity) {
+            first = FirstIn(byFile_, {entry.identity->device, entry.identity->index}, from);
+        }
+        const std::optional<std::size_t> named = FirstIn(byName_, {entry.folder, entry.name}, from);
+        return first && named ? std::min(*first, *named) : first ? first : named;
+    }
+
+private:
+    using FileKey = std::pair<std::uint64_t, std::uint64_t>;  // device, index
+    using NameKey = std::pair<std::size_t, std::size_t>;      // folder, name
+    template <typename Key>
+    static std::optional<std::size_t> FirstIn(const std::map<Key, std::vector<std::size_t>>& map,
+                                              const Key& key, std::size_t from) {
+        const auto found = map.find(key);
+        if (found == map.end()) {
+            return std::nullopt;
+        }
+        const auto next = std::lower_bound(found->second.begin(), found->second.end(), from);
+        return next == found->second.end() ? std::nullopt : std::optional(*next);
+    }
+    std::map<FileKey, std::vector<std::size_t>> byFile_;
+    std::map<NameKey, std::vector<std::size_t>> byName_;
+};
+
+}  // namespace
+
 std::vector<std::optional<OutputConflict>> PlanOutputs(
     const std::vector<fs::path>& inputs, const std::vector<std::optional<fs::path>>& outputs) {
     Entries entries;
@@ -98,20 +133,27 @@ std::vector<std::optional<OutputConflict>> PlanOutputs(
         out.push_back(outputs[i] ? std::optional(entries.Add(*outputs[i], true)) : std::nullopt);
     }
     entries.CompareNames();
+    // The inputs that exist, by file and by name; an input that does not exist conflicts with
+    // nothing (its file fails on its own).
+    Index existingInputs;
+    for (std::size_t i = 0; i < inputs.size(); ++i) {
+        if (entries[in[i]].identity) {
+            existingInputs.Add(entries[in[i]], i);
+        }
+    }
+    Index earlierOutputs;  // the outputs planned so far that are not refused
     std::vector<std::optional<OutputConflict>> conflicts(inputs.size());
     for (std::size_t i = 0; i < inputs.size(); ++i) {
         if (!out[i]) {
             continue;
         }
-        for (std::size_t later = i + 1; later < inputs.size() && !conflicts[i]; ++later) {
-            if (entries.Exists(in[later]) && entries.Same(*out[i], in[later])) {
-                conflicts[i] = OutputConflict{later, true};
-            }
-        }
-        for (std::size_t earlier = 0; earlier < i && !conflicts[i]; ++earlier) {
-            if (out[earlier] && !conflicts[earlier] && entries.Same(*out[i], *out[earlier])) {
-                conflicts[i] = OutputConflict{earlier, false};
-            }
+        const Entry& output = entries[*out[i]];
+        if (const std::optional<std::size_t> later = existingInputs.FirstFrom(output, i + 1)) {
+            conflicts[i] = OutputConflict{*later, true};
+        } else if (const std::optional<std::size_t> earlier = earlierOutputs.FirstFrom(output, 0)) {
+            conflicts[i] = OutputConflict{*earlier, false};
+        } else {
+            earlierOutputs.Add(output, i);
         }
     }
     return conflicts;
