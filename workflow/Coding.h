@@ -2,8 +2,8 @@
 
 // Encoding files for a registered user and decoding them again, after a voice
 // verification or with the typed security key: the rules both front ends share (the
-// owner of an encoded file, output names, when a file may be replaced or deleted) and
-// the batches themselves.
+// owner of an encoded file, output names, the keys) and encoding and decoding as the two
+// kinds of batch of workflow/Batch.h.
 
 #include <cstdint>
 #include <filesystem>
@@ -53,7 +53,7 @@ struct OwnerResult : StepResult {
 [[nodiscard]] std::optional<std::filesystem::path> DecodedOutputPath(
     const std::filesystem::path& folder, const std::filesystem::path& input);
 
-// ---- Batches (workflow/Batch.h) ----
+// ---- Batches ----
 
 struct OutputFolderResult : StepResult {
     bool created = false;  // it was missing and has been created
@@ -68,13 +68,13 @@ struct OutputFolderResult : StepResult {
 [[nodiscard]] const UserRecord* FindEncodingUser(const UserList& users, std::string_view name,
                                                  std::string& message);
 
-// Encodes each input for `user` into EncodedOutputPath(outputFolder, input), in order,
-// stepping the front end's bar once per file. An existing output is replaced only when
-// the front end agrees; an output that is the input itself, or that an earlier file of
-// the same batch wrote (two inputs of one name into one folder), is refused, naming both
-// inputs. With deleteOriginals the originals are deleted at the end of the batch, each only
-// while its own ".crp" file is still the file the batch committed and the original is still
-// the file it read (FileOutcome::message says why one was kept).
+// Encodes each input for `user` into EncodedOutputPath(outputFolder, input), in order, as
+// RunBatch runs a batch: an existing output is replaced only when the front end agrees; an
+// output that is the input itself, an input the batch has yet to read, or another output of
+// the batch is refused, naming both files. With deleteOriginals the originals are deleted at the
+// end of the batch, each only while its own ".crp" file is still the file the batch committed
+// and the original is still the file it read, and never a symbolic link (FileOutcome::message
+// says why one was kept).
 BatchResult EncodeFiles(const UserRecord& user, const std::vector<std::filesystem::path>& inputs,
                         const std::filesystem::path& outputFolder, bool deleteOriginals,
                         BatchFrontEnd& front);
@@ -111,8 +111,9 @@ struct KeyFileResult : TypedKeyResult {
 [[nodiscard]] KeyFileResult KeyFromFile(const std::filesystem::path& file, std::string_view name);
 
 // Decodes each input as a file of `name` into DecodedOutputPath(outputFolder, input),
-// in order, stepping the bar once per file, with the output rules of EncodeFiles. A file
-// whose check value refuses the key is not written, and its message gives the reason. A
+// in order, with the output rules of EncodeFiles. The key is tested on a file before an
+// existing output is asked to be replaced. A file whose check value refuses the key is not
+// written, and its message says so first (ProvenCauseMessage). A
 // file without a check value is decoded only when the front end allows it
 // (FrontEnd::AllowUnverified, asked once per batch when the first such file is met). With
 // deleteEncoded the encoded files are deleted at the end of the batch, as EncodeFiles
