@@ -183,6 +183,16 @@ CodingResult CheckEncodedFile(const std::filesystem::path& input, std::string_vi
     });
 }
 
+CodingResult CheckEncodedKey(const std::filesystem::path& input, std::string_view marker,
+                             const GostKey& key, const SubstitutionTable& table) {
+    return Reported(CodingStatus::InputUnreadable, [&] {
+        PlatformFile file;
+        FileSource source(file);
+        EncodedReader reader(source, key, table);
+        return OpenToDecode(file, input, reader, marker, true);
+    });
+}
+
 CodingResult DecodeToBufferChecked(const std::filesystem::path& input, std::string_view marker,
                                    const GostKey& key, const SubstitutionTable& table,
                                    std::vector<std::uint8_t>& plain, std::uint64_t maxBytes,

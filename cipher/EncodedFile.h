@@ -52,6 +52,14 @@ namespace quorvane {
                                             std::string_view marker, const GostKey& key,
                                             const SubstitutionTable& table);
 
+// Tests a key against the file's key check alone (the header and the trailer; no cipher data is
+// read, so it takes no longer for a large file): Done with tagged when the key check verifies,
+// Done without tagged for a file without a check value (its key cannot be tested here),
+// WrongKeyOrDamaged, NotEncoded, Truncated or InputUnreadable as decoding would say.
+[[nodiscard]] CodingResult CheckEncodedKey(const std::filesystem::path& input,
+                                           std::string_view marker, const GostKey& key,
+                                           const SubstitutionTable& table);
+
 // EncodeFileChecked for bytes held in memory, with the permissions of the new file.
 [[nodiscard]] CodingResult EncodeBufferChecked(std::span<const std::uint8_t> plain,
                                                const std::filesystem::path& output,

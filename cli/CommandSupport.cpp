@@ -1,12 +1,12 @@
 #include "cli/CommandSupport.h"
 
 #include <string>
-#include <system_error>
 
 #include "cli/RecordingFile.h"
 #include "cli/Terminal.h"
 #include "cli/TerminalFrontEnd.h"
 #include "files/PathText.h"
+#include "workflow/Coding.h"
 #include "workflow/Evaluation.h"
 #include "workflow/Messages.h"
 
@@ -58,14 +58,14 @@ int Refused(std::string_view what, const StepResult& result) {
     return kExitError;
 }
 
-bool OutputFolder(const std::string& outputDir, fs::path& folder) {
-    std::error_code error;
+bool OutputFolder(const std::string& outputDir, fs::path& folder, bool& created) {
     folder = PathFromText(outputDir);
-    if (!outputDir.empty() && !fs::is_directory(folder, error)) {
-        PrintError(outputDir + ": no such folder");
-        return false;
+    const OutputFolderResult prepared = PrepareOutputFolder(folder);
+    created = prepared.created;
+    if (!prepared.done) {
+        PrintError(prepared.message);
     }
-    return true;
+    return prepared.done;
 }
 
 }  // namespace quorvane

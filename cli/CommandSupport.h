@@ -32,8 +32,10 @@ namespace quorvane {
 // A step's refusal as an error line, prefixed with what it concerns; the exit code.
 int Refused(std::string_view what, const StepResult& result);
 
-// The folder the outputs go to: -o DIR, or else each input's own folder (empty). False, with
-// the error printed, when DIR is no folder.
-[[nodiscard]] bool OutputFolder(const std::string& outputDir, std::filesystem::path& folder);
+// The folder the outputs go to: -o DIR, created when missing (PrepareOutputFolder), or else each
+// input's own folder (empty). False, with the error printed, when DIR is no folder or cannot be
+// created; `created` tells whether it was.
+[[nodiscard]] bool OutputFolder(const std::string& outputDir, std::filesystem::path& folder,
+                                bool& created);
 
 }  // namespace quorvane

@@ -3,7 +3,6 @@
 
 #include <CLI/CLI.hpp>
 
-#include <algorithm>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -11,14 +10,12 @@
 
 #include "cli/CommandSupport.h"
 #include "cli/Commands.h"
-#include "cli/Passphrase.h"
 #include "cli/Terminal.h"
 #include "cli/TerminalFrontEnd.h"
 #include "files/PathText.h"
 #include "workflow/Coding.h"
 #include "workflow/Decoding.h"
 #include "workflow/Enrolment.h"
-#include "workflow/Figures.h"
 #include "workflow/Messages.h"
 
 namespace quorvane {
@@ -40,35 +37,32 @@ struct DecodeOptions {
 };
 
 // decode --check: whether the key is right for each file, nothing written.
-int ReportCheck(std::string_view name, const BatchResult& batch, std::size_t total) {
-    for (const FileOutcome& file : batch.files) {
+int ReportCheck(const DecodeOutcome& outcome) {
+    for (const FileOutcome& file : outcome.batch.files) {
         if (file.status == FileStatus::Done) {
             PrintLine(PathText(file.input) + ": the key is right");
         } else if (file.status == FileStatus::Skipped) {
             PrintLine(PathText(file.input) + ": " + file.reason);
         }
     }
-    const int right = batch.Count(FileStatus::Done);
-    PrintLine("The key is right for " + std::to_string(right) + " of " + std::to_string(total) +
-              " file(s) of " + std::string(name));
-    return right == static_cast<int>(total) ? kExitSuccess : kExitRejected;
+    PrintLine("The key is right for " + std::to_string(outcome.batch.Count(FileStatus::Done)) +
+              " of " + std::to_string(outcome.files.files.size()) + " file(s) of " + outcome.owner);
+    return outcome.Succeeded() ? kExitSuccess : kExitRejected;
 }
 
-// The owner stage's refusal as an error line.
-int OwnerRefused(const DecodeOptions& options, const DecodeOwnerResult& owner) {
-    switch (owner.refusal) {
-        case OwnerRefusal::File:
-            return Refused(owner.message == kNotEncodedMessage ? options.files.front() : "", owner);
+// A refused decode as an error line, saying what the refusal concerns.
+int DecodeRefused(const DecodeOptions& options, const DecodeOutcome& outcome) {
+    switch (outcome.refusal) {
         case OwnerRefusal::NoName:
-            PrintError("decode: " + owner.message + " (--name NAME, needed for several files)");
+            PrintError("decode: " + outcome.message + " (--name NAME, needed for several files)");
             return kExitError;
         case OwnerRefusal::KeyOfOtherUser:
-            return Refused(options.keyFile, owner);
-        case OwnerRefusal::KeyFile:
-        case OwnerRefusal::None:
-            break;
+            PrintError(options.keyFile + ": " + outcome.message);
+            return kExitError;
+        default:
+            PrintError(outcome.message);
+            return kExitError;
     }
-    return Refused({}, owner);
 }
 
 int RunDecode(const CliContext& context, const DecodeOptions& options) {
@@ -81,57 +75,45 @@ int RunDecode(const CliContext& context, const DecodeOptions& options) {
     request.name = options.name;
     request.keySource = options.voice.empty() ? KeySource::KeyFile : KeySource::Voice;
     request.keyFile = PathFromText(options.keyFile);
+    request.outputFolder = PathFromText(options.outputDir);
+    request.createOutputFolder = true;
     request.deleteEncoded = options.deleteEncoded;
     request.checkOnly = options.check;
-    const DecodeOwnerResult owner = DecodeOwner(request);
-    if (!owner.done) {
-        return OwnerRefused(options, owner);
-    }
-    if (!OutputFolder(options.outputDir, request.outputFolder)) {
-        return kExitError;
-    }
-
-    Users users = LoadUsers(context);
-    TerminalFrontEnd front(
-        {.overwrite = options.overwrite, .allowUnverified = options.allowUnverified});
-    const bool byVoice = request.keySource == KeySource::Voice;
-    // The voice is judged against the stored models: a protected user's are unlocked first.
-    if (byVoice && users.List().Find(owner.name) != nullptr &&
-        !UnlockForCli(context, users, owner.name)) {
-        return kExitError;
-    }
+    // The voice is judged against the registered users' models; the key file needs none.
     Enrolment take;
-    if (byVoice) {
-        if (!TakeRecordingFile(PathFromText(options.voice), take)) {
+    const bool byVoice = request.keySource == KeySource::Voice;
+    if (byVoice && !TakeRecordingFile(PathFromText(options.voice), take)) {
+        return kExitError;
+    }
+    request.recording = take.Recording();
+    Users users = byVoice ? LoadUsers(context) : Users(context.speakersDir);
+    TerminalFrontEnd front({.overwrite = options.overwrite,
+                            .allowUnverified = options.allowUnverified,
+                            .passphrases = &context});
+    const DecodeOutcome outcome = Decode(request, users, front, front);
+    switch (outcome.ending) {
+        case DecodeEnding::Refused:
+            return DecodeRefused(options, outcome);
+        case DecodeEnding::Rejected:
+            return kExitRejected;
+        case DecodeEnding::Cancelled:
+        case DecodeEnding::NotRun:
             return kExitError;
-        }
-        request.recording = take.Recording();
-    }
-    const VoiceKeyResult key = DecodeKey(request, owner, users.List(), front);
-    if (key.trained) {
-        PrintLine(key.verdictText + " (threshold " + FixedText(key.threshold) + ", distance " +
-                  FixedText(key.distance) + ")");
-    }
-    if (!key.done) {
-        return key.trained ? kExitRejected : Refused({}, key);
-    }
-    const BatchResult batch = RunDecodeRequest(request, owner.name, key.key, front);
-    if (options.check) {
-        return ReportCheck(owner.name, batch, options.files.size());
+        case DecodeEnding::Checked:
+            return ReportCheck(outcome);
+        case DecodeEnding::Decoded:
+            break;
     }
     if (front.UnverifiedMet() && !options.allowUnverified) {
         PrintNote(std::string(kAllowUnverifiedHint));
     }
-    const int decoded = batch.Count(FileStatus::Done);
-    PrintLine("Decoded " + std::to_string(decoded) + " of " + std::to_string(options.files.size()) +
-              " file(s) of " + owner.name);
-    const bool removalsFailed =
-        std::any_of(batch.files.begin(), batch.files.end(), [&](const FileOutcome& f) {
-            return options.deleteEncoded && f.status == FileStatus::Done && !f.inputDeleted &&
-                   !f.inputKept;
-        });
-    return decoded == static_cast<int>(options.files.size()) && !removalsFailed ? kExitSuccess
-                                                                                : kExitRejected;
+    const BatchResult& batch = outcome.batch;
+    PrintLine("Decoded " + std::to_string(batch.Count(FileStatus::Done)) + " of " +
+              std::to_string(outcome.files.files.size()) + " file(s) of " + outcome.owner +
+              RemovalSummary(batch, false, true) +
+              (outcome.folderCreated ? FolderCreatedText(PathText(outcome.files.outputFolder))
+                                     : std::string()));
+    return outcome.Succeeded() ? kExitSuccess : batch.InputsUnusable() ? kExitError : kExitRejected;
 }
 
 }  // namespace
@@ -149,10 +131,12 @@ void RegisterDecodeCommand(CLI::App& app, CliContext& context) {
     decodeCommand->add_option("--name", decode->name,
                               "The owner (default: read from the file when one file is given)");
     decodeCommand->add_option("-o,--output", decode->outputDir,
-                              "Write the decoded files to this folder (default: beside each file)");
+                              "Write the decoded files to this folder, created (owner-only) when "
+                              "missing (default: beside each file)");
     decodeCommand->add_flag("--delete-encoded", decode->deleteEncoded,
                             "Delete each encoded file after its decoding succeeded, when the "
-                            "key is confirmed");
+                            "key is confirmed (a symbolic link given as a file is kept, and so "
+                            "is the file it points to)");
     decodeCommand->add_flag("--overwrite", decode->overwrite, "Replace existing output files");
     decodeCommand->add_flag("--allow-unverified", decode->allowUnverified,
                             "Also decode files without a check value (from earlier versions): "

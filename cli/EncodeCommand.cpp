@@ -3,7 +3,6 @@
 
 #include <CLI/CLI.hpp>
 
-#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -13,7 +12,9 @@
 #include "cli/Passphrase.h"
 #include "cli/Terminal.h"
 #include "cli/TerminalFrontEnd.h"
+#include "files/PathText.h"
 #include "workflow/Coding.h"
+#include "workflow/Messages.h"
 
 namespace quorvane {
 
@@ -41,23 +42,21 @@ int RunEncode(const CliContext& context, const EncodeOptions& options) {
         return kExitError;
     }
     fs::path folder;
-    if (!OutputFolder(options.outputDir, folder)) {
+    bool created = false;
+    if (!OutputFolder(options.outputDir, folder, created)) {
         return kExitError;
     }
     TerminalFrontEnd front({.overwrite = options.overwrite});
     const BatchResult batch =
         EncodeFiles(*record, PathsFromTexts(options.files), folder, options.deleteOriginals, front);
-    const int encoded = batch.Count(FileStatus::Done);
-    PrintLine(
-        "Encoded " + std::to_string(encoded) + " of " + std::to_string(options.files.size()) +
-        " file(s) for " + record->name +
-        (options.deleteOriginals && encoded > 0 ? "; the originals encoded were deleted" : ""));
-    const bool allDone =
-        encoded == static_cast<int>(options.files.size()) &&
-        std::all_of(batch.files.begin(), batch.files.end(), [&](const FileOutcome& f) {
-            return !options.deleteOriginals || f.inputDeleted;
-        });
-    return allDone ? kExitSuccess : kExitRejected;
+    PrintLine("Encoded " + std::to_string(batch.Count(FileStatus::Done)) + " of " +
+              std::to_string(options.files.size()) + " file(s) for " + record->name +
+              RemovalSummary(batch, true, true) +
+              (created ? FolderCreatedText(PathText(folder)) : std::string()));
+    if (batch.AllDone(options.files.size()) && !batch.RemovalsFailed()) {
+        return kExitSuccess;
+    }
+    return batch.InputsUnusable() ? kExitError : kExitRejected;
 }
 
 }  // namespace
@@ -68,10 +67,13 @@ void RegisterEncodeCommand(CLI::App& app, CliContext& context) {
         app.add_subcommand("encode", "Encode files for a registered user (FILE -> FILE.crp)");
     encodeCommand->add_option("NAME", encode->name, "The registered user")->required();
     encodeCommand->add_option("FILE", encode->files, "Files to encode")->required();
-    encodeCommand->add_option("-o,--output", encode->outputDir,
-                              "Write the encoded files to this folder (default: beside each file)");
+    encodeCommand->add_option(
+        "-o,--output", encode->outputDir,
+        "Write the encoded files to this folder, created (owner-only) when missing "
+        "(default: beside each file)");
     encodeCommand->add_flag("--delete-originals", encode->deleteOriginals,
-                            "Delete each original after its encoding succeeded");
+                            "Delete each original after its encoding succeeded (a symbolic link "
+                            "given as a file is kept, and so is the file it points to)");
     encodeCommand->add_flag("--overwrite", encode->overwrite, "Replace existing .crp files");
     encodeCommand->callback([&context, encode] { context.exitCode = RunEncode(context, *encode); });
 }

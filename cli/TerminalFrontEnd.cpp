@@ -7,7 +7,9 @@
 
 #include "cli/Passphrase.h"
 #include "cli/Terminal.h"
+#include "files/AtomicFile.h"
 #include "files/PathText.h"
+#include "workflow/Figures.h"
 
 namespace quorvane {
 
@@ -32,7 +34,16 @@ bool AskYesNo(std::string_view caption, std::string_view question) {
     return !answer.empty() && (answer[0] == 'y' || answer[0] == 'Y');
 }
 
+void TerminalFrontEnd::EndProgressLine() {
+    if (progressOpen_) {
+        std::fprintf(stderr, "\n");
+        progressOpen_ = false;
+        SetInterruptLineOpen(false);
+    }
+}
+
 void TerminalFrontEnd::Notice(const std::string& text) {
+    EndProgressLine();
     PrintNote(text);
 }
 
@@ -58,6 +69,13 @@ bool TerminalFrontEnd::AllowUnverified(const fs::path&) {
 }
 
 void TerminalFrontEnd::FileProblem(std::string_view message, std::string_view reason) {
+    EndProgressLine();
+    // A message of several lines (a proven cause first) stays several lines.
+    for (std::size_t end = message.find('\n'); end != std::string_view::npos;
+         end = message.find('\n')) {
+        PrintError(message.substr(0, end));
+        message.remove_prefix(end + 1);
+    }
     PrintError(reason.empty() ? std::string(message)
                               : std::string(message) + " (" + std::string(reason) + ")");
 }
@@ -69,23 +87,33 @@ PassphraseAnswer TerminalFrontEnd::AskPassphrase(std::string_view name, bool con
     return AskCliPassphrase(*options_.passphrases, name, confirm);
 }
 
+void TerminalFrontEnd::ShowVerdict(const VoiceKeyResult& voice) {
+    PrintLine(voice.verdictText + " (threshold " + FixedText(voice.verdict.threshold) +
+              ", distance " + FixedText(voice.verdict.distance) + ")");
+}
+
 ProgressFn TerminalFrontEnd::FileProgress(const fs::path& file) {
     if (!IsTerminal(stderr)) {
         return {};
     }
     const std::u8string leaf = file.filename().u8string();
     const std::string label = EscapeControls(std::string(leaf.begin(), leaf.end()));
-    return [label](std::uint64_t done, std::uint64_t total) {
+    return [this, label](std::uint64_t done, std::uint64_t total) {
         if (total < kProgressLineBytes) {
             return;
         }
-        if (done >= total) {
-            std::fprintf(stderr, "\r%s\r", std::string(label.size() + 6, ' ').c_str());
-        } else {
+        // Ctrl-C's notice starts a line of its own while the line is open: marked so before
+        // the line is written, and until it is cleared.
+        progressOpen_ = done < total;
+        if (progressOpen_) {
+            SetInterruptLineOpen(true);
             std::fprintf(stderr, "\r%s: %3d%%", label.c_str(),
                          static_cast<int>(done * 100 / total));
+        } else {
+            std::fprintf(stderr, "\r%s\r", std::string(label.size() + 6, ' ').c_str());
         }
         std::fflush(stderr);
+        SetInterruptLineOpen(progressOpen_);
     };
 }
 

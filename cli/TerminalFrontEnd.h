@@ -2,8 +2,9 @@
 
 // The command line as the workflows' front end: notices as notes on standard error,
 // questions on the terminal (or answered by --yes), replacing only with --overwrite,
-// passphrases from --passphrase-file or the terminal, and a progress line for long files
-// on a terminal.
+// passphrases from --passphrase-file or the terminal, a progress line for long files on a
+// terminal, and a decode's steps as its options give them (the verdict printed, the files and
+// the output folder as given, the batch run at once).
 
 #include <filesystem>
 #include <string>
@@ -12,6 +13,7 @@
 #include "cli/Commands.h"
 #include "interfaces/Progress.h"
 #include "speaker/Decision.h"
+#include "workflow/Decoding.h"
 #include "workflow/FrontEnd.h"
 
 namespace quorvane {
@@ -20,7 +22,7 @@ namespace quorvane {
 // but an answer starting with y or Y, including the end of input, is No.
 [[nodiscard]] bool AskYesNo(std::string_view caption, std::string_view question);
 
-class TerminalFrontEnd final : public FrontEnd {
+class TerminalFrontEnd final : public FrontEnd, public DecodeSteps {
 public:
     struct Options {
         bool yes = false;              // answer Yes to every question
@@ -46,8 +48,27 @@ public:
     Progress& Bar() override { return bar_; }
     ProgressFn FileProgress(const std::filesystem::path& file) override;
 
+    // DecodeSteps: "Result:Positive (threshold T, distance D)" on standard output; no key lines
+    // to type; the files as given; the batch at once.
+    void ShowVerdict(const VoiceKeyResult& voice) override;
+    std::optional<std::vector<std::string>> AskKeyLines(std::string_view) override {
+        return std::nullopt;
+    }
+    std::optional<Files> ConfirmFiles(std::string_view, const Files& proposed) override {
+        return proposed;
+    }
+    bool RunBatch(const std::vector<std::filesystem::path>&,
+                  const std::function<void(BatchFrontEnd&)>& work) override {
+        work(*this);
+        return true;
+    }
+
 private:
+    // Ends a progress line left open (a file that failed in the middle) before another line.
+    void EndProgressLine();
+
     Options options_;
+    bool progressOpen_ = false;  // a progress line without its end is on the terminal
     NullProgress bar_;
     bool unverifiedMet_ = false;
 };

@@ -13,7 +13,6 @@
 #include "cli/TerminalFrontEnd.h"
 #include "files/PathText.h"
 #include "workflow/Enrolment.h"
-#include "workflow/Figures.h"
 #include "workflow/Messages.h"
 
 namespace quorvane {
@@ -37,16 +36,15 @@ int RunVerify(const CliContext& context, const std::string& name, const std::str
         return kExitError;
     }
     TerminalFrontEnd front;
-    const Verdict verdict =
-        JudgeRecording(record->codebooks, record->threshold, take.Recording(), front);
-    if (!verdict.trained) {
-        PrintError(PathText(PathFromText(recording)) + ": " + std::string(kTooFewVectorsText));
+    const VerifyResult verified =
+        VerifyRecording(record->codebooks, record->threshold, take.Recording(), front);
+    if (!verified.done) {
+        PrintError(PathText(PathFromText(recording)) + ": " + verified.message);
         return kExitError;
     }
-    PrintLine(verdict.accepted ? kVerifyPositiveText : kVerifyNegativeText);
-    PrintLine(std::string(kThresholdStatusPrefix) + FixedText(record->threshold) +
-              std::string(kDistanceStatusInfix) + FixedText(verdict.distance));
-    return verdict.accepted ? kExitSuccess : kExitRejected;
+    PrintLine(verified.verdictText);
+    PrintLine(verified.statusText);
+    return verified.accepted ? kExitSuccess : kExitRejected;
 }
 
 }  // namespace

@@ -84,13 +84,21 @@ constexpr std::size_t kNoticeChars = 256;
 char gInterruptNotice[kNoticeChars];
 std::size_t gInterruptNoticeLength = 0;
 constexpr int kInterruptedStatus = 130;  // 128 + SIGINT, as shells report an interrupted program
+// A line without its end is open on the standard error (SetInterruptLineOpen).
+volatile std::sig_atomic_t gLineOpen = 0;
 
 extern "C" void TemporaryCleanupHandler(int signal) {
     UnlinkLiveTemporaries();
     if (signal == SIGINT && gInterruptNoticeLength > 0) {
 #ifdef _WIN32
+        if (gLineOpen != 0) {
+            _write(2, "\n", 1);
+        }
         _write(2, gInterruptNotice, static_cast<unsigned int>(gInterruptNoticeLength));
 #else
+        if (gLineOpen != 0) {
+            static_cast<void>(::write(2, "\n", 1));
+        }
         static_cast<void>(::write(2, gInterruptNotice, gInterruptNoticeLength));
 #endif
         _exit(kInterruptedStatus);
@@ -162,6 +170,10 @@ std::vector<std::filesystem::path> RemoveStaleTemporaries(const std::filesystem:
         }
     }
     return removed;
+}
+
+void SetInterruptLineOpen(bool open) {
+    gLineOpen = open ? 1 : 0;
 }
 
 void InstallTemporaryCleanup(std::string_view interruptNotice) {

@@ -104,6 +104,10 @@ std::vector<std::filesystem::path> RemoveStaleTemporaries(const std::filesystem:
 // called (nohup) stays ignored.
 void InstallTemporaryCleanup(std::string_view interruptNotice = {});
 
+// Whether a line without its end (a progress line on a terminal) is open on the standard error:
+// the interrupt notice then ends that line first, so that it stands on a line of its own.
+void SetInterruptLineOpen(bool open);
+
 // Removes every live temporary file now (a window's quit); their writers then fail cleanly.
 void RemoveLiveTemporaries();
 

@@ -9,7 +9,9 @@
 #include <cstdint>
 #include <exception>
 #include <memory>
+#include <optional>
 #include <system_error>
+#include <type_traits>
 #include <utility>
 
 #include "files/PathText.h"
@@ -35,9 +37,10 @@ std::uint64_t SizeOf(const fs::path& file) {
 
 }  // namespace
 
-// The front end the batch sees, called on the worker thread. Whatever it shows or asks is
-// done on the runner's thread through the window's front end, the worker waiting for it.
-class BatchRunner::Front final : public quorvane::FrontEnd {
+// The front end the batch sees, called on the worker thread. What it shows or asks goes to
+// the window's front end on the runner's thread, the worker waiting for the answer; the bar
+// and the byte progress are the runner's own.
+class BatchRunner::Front final : public quorvane::BatchFrontEnd {
 public:
     Front(BatchRunner& runner, const std::vector<fs::path>& inputs)
         : runner_(runner), inputs_(inputs), files_(*this) {
@@ -48,46 +51,22 @@ public:
         }
     }
 
-    void Notice(const std::string& text) override {
-        OnWindow([&] { runner_.front_.Notice(text); });
-    }
-    void Warning(const std::string& text, const std::string& caption) override {
-        OnWindow([&] { runner_.front_.Warning(text, caption); });
-    }
-    bool Ask(std::string_view text, std::string_view caption, Icon icon) override {
-        bool yes = false;
-        OnWindow([&] { yes = runner_.front_.Ask(text, caption, icon); });
-        return yes;
-    }
-    int ChooseSecurityLevel() override {
-        int level = 0;
-        OnWindow([&] { level = runner_.front_.ChooseSecurityLevel(); });
-        return level;
-    }
-    fs::path ChooseKeyFile(std::string_view defaultName) override {
-        fs::path chosen;
-        OnWindow([&] { chosen = runner_.front_.ChooseKeyFile(defaultName); });
-        return chosen;
+    void Notice(const std::string& text) override { OnWindowFront(&BatchFrontEnd::Notice, text); }
+    void FileProblem(std::string_view message, std::string_view reason) override {
+        OnWindowFront(&BatchFrontEnd::FileProblem, message, reason);
     }
     ReplaceAnswer AskReplace(const fs::path& output) override {
-        ReplaceAnswer answer = ReplaceAnswer::Cancel;
-        OnWindow([&] { answer = runner_.front_.AskReplace(output); });
-        return answer;
-    }
-    void FileProblem(std::string_view message, std::string_view reason) override {
-        OnWindow([&] { runner_.front_.FileProblem(message, reason); });
+        return OnWindowFront(&BatchFrontEnd::AskReplace, output);
     }
     bool AllowUnverified(const fs::path& file) override {
-        bool allow = false;
-        OnWindow([&] { allow = runner_.front_.AllowUnverified(file); });
-        return allow;
-    }
-    void UserAdded(std::string_view name) override {
-        OnWindow([&] { runner_.front_.UserAdded(name); });
+        return OnWindowFront(&BatchFrontEnd::AllowUnverified, file);
     }
     quorvane::Progress& Bar() override { return files_; }
     quorvane::ProgressFn FileProgress(const fs::path& file) override;
-    bool CancelRequested() override { return runner_.cancel_.load(); }
+    bool CancelRequested() override {
+        runner_.WaitWhilePaused();
+        return runner_.cancel_.load();
+    }
 
 private:
     // The workflow's bar counts files: each step is one more file dealt with, and the
@@ -127,6 +106,22 @@ private:
             Qt::BlockingQueuedConnection);
         if (error) {
             std::rethrow_exception(error);
+        }
+    }
+
+    // Calls `call` of the window's front end on the runner's thread and returns its answer:
+    // the one way a call of the batch reaches the window.
+    template <typename Answer, typename... Parameters, typename... Arguments>
+    Answer OnWindowFront(Answer (BatchFrontEnd::*call)(Parameters...), Arguments&&... arguments) {
+        // Nothing is shown over the window's close question.
+        runner_.WaitWhilePaused();
+        if constexpr (std::is_void_v<Answer>) {
+            OnWindow([&] { (runner_.front_.*call)(std::forward<Arguments>(arguments)...); });
+        } else {
+            std::optional<Answer> answer;
+            OnWindow(
+                [&] { answer = (runner_.front_.*call)(std::forward<Arguments>(arguments)...); });
+            return *answer;
         }
     }
 
@@ -205,7 +200,7 @@ quorvane::ProgressFn BatchRunner::Front::FileProgress(const fs::path& file) {
     };
 }
 
-BatchRunner::BatchRunner(quorvane::FrontEnd& front, quorvane::Progress& bar,
+BatchRunner::BatchRunner(quorvane::BatchFrontEnd& front, quorvane::Progress& bar,
                          std::function<void(const QString&)> status, QObject* parent)
     : QObject(parent), front_(front), bar_(bar), status_(std::move(status)) {}
 
@@ -239,6 +234,7 @@ bool BatchRunner::Run(const std::vector<fs::path>& inputs, const Work& work) {
         // The application is quitting, which ends every event loop: stop the batch and
         // answer its remaining calls until it has cleaned up.
         cancel_ = true;
+        pauseChanged_.notify_all();
         while (!worker->wait(kQuitPollMs)) {
             QCoreApplication::processEvents();
         }
@@ -246,6 +242,7 @@ bool BatchRunner::Run(const std::vector<fs::path>& inputs, const Work& work) {
     worker->wait();
 
     running_ = false;
+    Resume();
     emit finished();
     if (error) {
         std::rethrow_exception(error);
@@ -256,5 +253,24 @@ bool BatchRunner::Run(const std::vector<fs::path>& inputs, const Work& work) {
 void BatchRunner::Cancel() {
     if (running_) {
         cancel_ = true;
+        pauseChanged_.notify_all();
     }
+}
+
+void BatchRunner::Pause() {
+    const std::lock_guard lock(pauseMutex_);
+    paused_ = running_;
+}
+
+void BatchRunner::Resume() {
+    {
+        const std::lock_guard lock(pauseMutex_);
+        paused_ = false;
+    }
+    pauseChanged_.notify_all();
+}
+
+void BatchRunner::WaitWhilePaused() {
+    std::unique_lock lock(pauseMutex_);
+    pauseChanged_.wait(lock, [this] { return !paused_ || cancel_.load(); });
 }

@@ -3,8 +3,10 @@
 #include <QObject>
 #include <QString>
 #include <atomic>
+#include <condition_variable>
 #include <filesystem>
 #include <functional>
+#include <mutex>
 #include <vector>
 
 #include "interfaces/Progress.h"
@@ -14,11 +16,13 @@
 // window goes on painting and answering: Run starts the worker and runs a local event
 // loop until the batch has ended, so that its caller reads like the plain call it wraps.
 //
-// The batch talks to a front end of its own, which hands every call meant for the
-// window's front end (message boxes, the replace question, file problems, notices) to
-// the window's thread and waits there for the answer: the texts and the order of the
-// boxes stay as they are. Pr1 shows the bytes of the whole batch, the status panel the
-// file in work, its number and its speed. Cancel stops the batch after the current chunk.
+// The batch talks to a front end of its own (quorvane::BatchFrontEnd, the calls a batch
+// makes), which hands every call meant for the window's front end (notices, file problems,
+// the replace question, the question about files without a check value) to the window's
+// thread and waits there for the answer: the texts and the order of the boxes stay as they
+// are. Pr1 shows the bytes of the whole batch, the status panel the
+// file in work, its number and its speed. Cancel stops the batch after the current chunk;
+// Pause holds it there while the window asks whether to close.
 class BatchRunner final : public QObject {
     Q_OBJECT
 
@@ -30,13 +34,13 @@ public:
 
     // `front` answers the batch's questions, `bar` is Pr1 and `status` shows a status
     // text; all three are used on this object's thread only.
-    BatchRunner(quorvane::FrontEnd& front, quorvane::Progress& bar,
+    BatchRunner(quorvane::BatchFrontEnd& front, quorvane::Progress& bar,
                 std::function<void(const QString&)> status, QObject* parent = nullptr);
     ~BatchRunner() override;
     BatchRunner(const BatchRunner&) = delete;
     BatchRunner& operator=(const BatchRunner&) = delete;
 
-    using Work = std::function<void(quorvane::FrontEnd& front)>;
+    using Work = std::function<void(quorvane::BatchFrontEnd& front)>;
     // Runs `work` on a worker thread with the batch's front end and returns once it has
     // ended; an exception that escapes `work` is thrown again here. `inputs` are the
     // batch's files in order: their sizes weigh Pr1. Emits started() before and
@@ -46,6 +50,10 @@ public:
     [[nodiscard]] bool Running() const { return running_; }
     // Asks the running batch to stop after the current chunk; nothing when none runs.
     void Cancel();
+    // Holds the running batch after its current chunk, and before anything it would show or
+    // ask, until Resume or Cancel (the window's close question is open meanwhile).
+    void Pause();
+    void Resume();
     // Whether the running batch, or else the last one, was asked to stop.
     [[nodiscard]] bool Cancelled() const { return cancel_.load(); }
 
@@ -56,9 +64,15 @@ signals:
 private:
     class Front;
 
-    quorvane::FrontEnd& front_;
+    quorvane::BatchFrontEnd& front_;
     quorvane::Progress& bar_;
     std::function<void(const QString&)> status_;
+    // Waits while the batch is held by Pause (and not cancelled); on the worker thread.
+    void WaitWhilePaused();
+
     bool running_ = false;
     std::atomic<bool> cancel_{false};
+    std::mutex pauseMutex_;
+    std::condition_variable pauseChanged_;
+    bool paused_ = false;  // guarded by pauseMutex_
 };

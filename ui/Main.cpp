@@ -238,8 +238,15 @@ void TForm1::closeEvent(QCloseEvent* event) {
     if (BatchRunning()) {
         // The window closes once the batch has stopped and cleaned up after itself.
         event->ignore();
-        if (closeAfterBatch_ || !prompt.Question(FromUtf8(quorvane::kCancelBatchQuestion),
-                                                 kApplicationTitle, Prompt::Icon::Question)) {
+        if (closeAfterBatch_) {
+            return;
+        }
+        // The batch waits after its current chunk while the question is open.
+        batchRunner->Pause();
+        const bool cancel = prompt.Question(FromUtf8(quorvane::kCancelBatchQuestion),
+                                            kApplicationTitle, Prompt::Icon::Question);
+        if (!cancel) {
+            batchRunner->Resume();
             return;
         }
         closeAfterBatch_ = true;
@@ -249,6 +256,12 @@ void TForm1::closeEvent(QCloseEvent* event) {
             QTimer::singleShot(0, this, &QWidget::close);
         }
         return;
+    }
+    if (closeAfterBatch_) {
+        // Closed on the answer to the question during a batch: what the batch did (how far it
+        // came, or that it finished), before the window goes.
+        closeAfterBatch_ = false;
+        prompt.Message(StatusText());
     }
     FormClose();
     event->accept();
@@ -264,7 +277,7 @@ void TForm1::keyPressEvent(QKeyEvent* event) {
 }
 
 bool TForm1::RunFileBatch(const std::vector<std::filesystem::path>& inputs,
-                          const std::function<void(quorvane::FrontEnd& front)>& work) {
+                          const std::function<void(quorvane::BatchFrontEnd& front)>& work) {
     return batchRunner->Run(inputs, work);
 }
 

@@ -120,8 +120,9 @@ public:
     // panel the file in work, CancelBatch and Escape stop it, and the controls that
     // would start another command are disabled meanwhile.
     // False, running nothing, while another batch runs.
-    [[nodiscard]] bool RunFileBatch(const std::vector<std::filesystem::path>& inputs,
-                                    const std::function<void(quorvane::FrontEnd& front)>& work);
+    [[nodiscard]] bool RunFileBatch(
+        const std::vector<std::filesystem::path>& inputs,
+        const std::function<void(quorvane::BatchFrontEnd& front)>& work);
     // Whether a file batch is running.
     [[nodiscard]] bool BatchRunning() const;
 

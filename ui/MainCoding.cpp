@@ -21,7 +21,9 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <system_error>
+#include <vector>
 
 #include "files/PathText.h"
 #include "ui/Accessible.h"
@@ -63,12 +65,10 @@ void SetResult(QLabel& label, const QString& text, const QColor& color) {
     ui::NameAfterText(label, ui::kDecodingResultName);
 }
 
-// What a batch did, for the status panel; a batch the user stopped says how far it came.
+// What a batch did, for the status panel.
 QString BatchStatus(const quorvane::BatchResult& batch, std::size_t total, bool encoding,
-                    const std::filesystem::path& folder, bool stoppedByUser) {
-    return FromUtf8(batch.cancelled && stoppedByUser
-                        ? quorvane::CancelledAfterText(batch.files.size(), total)
-                        : quorvane::BatchSummary(batch, total, encoding, folder));
+                    const std::filesystem::path& folder) {
+    return FromUtf8(quorvane::BatchSummary(batch, total, encoding, folder));
 }
 
 // The local files of a drop, in the drop's order; folders and non-local items
@@ -240,11 +240,10 @@ void TForm1::EncodeChosenFiles(const QStringList& files) {
         const std::vector<std::filesystem::path> listed = ListedFiles(form);
         const bool deleteOriginals = form.CheckBox1->isChecked();
         quorvane::BatchResult batch;
-        if (RunFileBatch(listed, [&](quorvane::FrontEnd& worker) {
+        if (RunFileBatch(listed, [&](quorvane::BatchFrontEnd& worker) {
                 batch = quorvane::EncodeFiles(*record, listed, folder, deleteOriginals, worker);
             })) {
-            SetStatusText(
-                BatchStatus(batch, listed.size(), true, folder, batchRunner->Cancelled()));
+            SetStatusText(BatchStatus(batch, listed.size(), true, folder));
         }
     }
     pr1Progress.SetPosition(0);
@@ -299,7 +298,7 @@ void TForm1::DecodeChosenFiles(const QStringList& files) {
     const quorvane::DecodeOwnerResult owner = quorvane::DecodeOwner(request);
     // A single file that cannot be read at all is reported before anything else
     // happens, so the recording, the verdict and the name box stay as they were.
-    if (owner.fromFile && !owner.done && owner.message != quorvane::kNotEncodedMessage) {
+    if (owner.fromFile && !owner.done && !owner.notEncoded) {
         Show(owner);
         return;
     }
@@ -317,77 +316,89 @@ void TForm1::DecodeChosenFiles(const QStringList& files) {
     ui->ComboBox3->setCurrentText(QString());
 }
 
+namespace {
+
+// The Decode page's part of a decode: the verdict in Label4, the security key dialog TForm4,
+// the files dialog TForm3 and the batch on a worker thread.
+class DecodePage final : public quorvane::DecodeSteps {
+public:
+    explicit DecodePage(TForm1& form) : form_(form) {}
+
+    void ShowVerdict(const quorvane::VoiceKeyResult& voice) override {
+        SetResult(*form_.ui->Label4, FromUtf8(voice.verdictText),
+                  voice.verdict.accepted ? TForm1::kClGreen : TForm1::kClRed);
+    }
+    std::optional<std::vector<std::string>> AskKeyLines(std::string_view name) override {
+        if (form_.Form4 == nullptr) {
+            return std::nullopt;
+        }
+        TForm4& keyForm = *form_.Form4;
+        keyForm.Edit1->setText(FromUtf8(name));
+        keyForm.SetPrompt(&form_.prompt);
+        keyForm.Memo1->clear();
+        if (form_.prompt.ShowModal(keyForm) != QDialog::Accepted) {
+            return std::nullopt;
+        }
+        std::vector<std::string> lines;
+        for (const QString& line : keyForm.KeyLines()) {
+            lines.push_back(line.toStdString());
+        }
+        return lines;
+    }
+    std::optional<Files> ConfirmFiles(std::string_view owner, const Files&) override {
+        if (form_.Form3 == nullptr) {
+            return std::nullopt;
+        }
+        TForm3& form = *form_.Form3;
+        form.SetPrompt(&form_.prompt);
+        PrepareFilesDialog(form, FromUtf8(owner), form_.decodeFiles);
+        CaptionFilesDialog(form, quorvane::kDecodingDialogCaption, quorvane::kDecodingGroupCaption,
+                           quorvane::kDeleteEncodedCaption, quorvane::kDecodingFolderCaption);
+        if (form_.prompt.ShowModal(form) != QDialog::Accepted) {
+            return std::nullopt;
+        }
+        const std::filesystem::path folder = ToPath(OutputFolder(form));
+        return Files{ListedFiles(form), folder, form.CheckBox1->isChecked()};
+    }
+    bool RunBatch(const std::vector<std::filesystem::path>& files,
+                  const std::function<void(quorvane::BatchFrontEnd&)>& work) override {
+        return form_.RunFileBatch(files, work);
+    }
+
+private:
+    TForm1& form_;
+};
+
+}  // namespace
+
 void TForm1::Button7Click() {
     SetResult(*ui->Label4, FromUtf8(quorvane::kResultRestText), TForm1::kClGreen);
-    if (decodeFiles.isEmpty()) {
-        prompt.Message(FromUtf8(quorvane::kSelectFilesFirstMessage));
-        return;
-    }
-    // The name box holds the owner the files named when they were chosen.
-    const QString name = ui->ComboBox3->currentText();
-    if (name.isEmpty()) {
-        prompt.Message(FromUtf8(quorvane::kEnterNameFirstMessage));
-        return;
-    }
+    // The files chosen, the owner the name box holds (from the single file's header, or typed),
+    // the decoding type; the workflow does the rest through the page's steps.
     quorvane::DecodeRequest request;
-    request.name = name.toStdString();
+    for (const QString& file : decodeFiles) {
+        request.files.push_back(ToPath(QDir::toNativeSeparators(file)));
+    }
+    request.name = ui->ComboBox3->currentText().toStdString();
+    request.nameRequired = true;
     request.keySource =
         RadioGroup3ItemIndex() == 0 ? quorvane::KeySource::Voice : quorvane::KeySource::TypedLines;
     request.recording = enrolment.Recording();
-    const quorvane::DecodeOwnerResult owner = quorvane::DecodeOwner(request);
-    if (!Show(owner)) {
-        return;
-    }
-    // The voice is judged against the stored models: a protected user's are unlocked first.
-    if (request.keySource == quorvane::KeySource::Voice &&
-        users.List().Find(owner.name) != nullptr &&
-        !Show(quorvane::UnlockUser(users, owner.name, front))) {
-        return;
-    }
-    if (request.keySource == quorvane::KeySource::TypedLines) {
-        if (Form4 == nullptr) {
-            return;
-        }
-        TForm4& keyForm = *Form4;
-        keyForm.Edit1->setText(name);
-        keyForm.SetPrompt(&prompt);
-        keyForm.Memo1->clear();
-        if (prompt.ShowModal(keyForm) != QDialog::Accepted) {
-            return;
-        }
-        for (const QString& line : keyForm.KeyLines()) {
-            request.keyLines.push_back(line.toStdString());
-        }
-    }
-    const quorvane::VoiceKeyResult key = quorvane::DecodeKey(request, owner, users.List(), front);
-    if (key.trained) {
-        SetResult(*ui->Label4, FromUtf8(key.verdictText),
-                  key.accepted ? TForm1::kClGreen : TForm1::kClRed);
-    }
-    if (!Show(key)) {
-        return;
-    }
-
-    if (Form3 == nullptr) {
-        return;
-    }
-    TForm3& form = *Form3;
-    form.SetPrompt(&prompt);
-    PrepareFilesDialog(form, name, decodeFiles);
-    CaptionFilesDialog(form, quorvane::kDecodingDialogCaption, quorvane::kDecodingGroupCaption,
-                       quorvane::kDeleteEncodedCaption, quorvane::kDecodingFolderCaption);
-    if (prompt.ShowModal(form) != QDialog::Accepted) {
-        return;
-    }
-    request.outputFolder = ToPath(OutputFolder(form));
-    request.files = ListedFiles(form);
-    request.deleteEncoded = form.CheckBox1->isChecked();
-    quorvane::BatchResult batch;
-    if (RunFileBatch(request.files, [&](quorvane::FrontEnd& worker) {
-            batch = quorvane::RunDecodeRequest(request, owner.name, key.key, worker);
-        })) {
-        SetStatusText(BatchStatus(batch, request.files.size(), false, request.outputFolder,
-                                  batchRunner->Cancelled()));
+    DecodePage page(*this);
+    const quorvane::DecodeOutcome outcome = quorvane::Decode(request, users, front, page);
+    switch (outcome.ending) {
+        case quorvane::DecodeEnding::Refused:
+            prompt.Message(FromUtf8(outcome.message));
+            break;
+        case quorvane::DecodeEnding::Checked:
+        case quorvane::DecodeEnding::Decoded:
+            SetStatusText(BatchStatus(outcome.batch, outcome.files.files.size(), false,
+                                      outcome.files.outputFolder));
+            break;
+        case quorvane::DecodeEnding::Rejected:
+        case quorvane::DecodeEnding::Cancelled:
+        case quorvane::DecodeEnding::NotRun:
+            break;
     }
 }
 

@@ -1,16 +1,11 @@
 #include "workflow/Coding.h"
 
-#include <algorithm>
-#include <fstream>
-#include <functional>
 #include <system_error>
 
 #include "cipher/EncodedFile.h"
-#include "files/AtomicFile.h"
-#include "files/FileIdentity.h"
+#include "files/PathText.h"
+#include "files/PlatformFile.h"
 #include "speaker/KeyFile.h"
-#include "speaker/SpeakerStore.h"
-#include "speaker/Training.h"
 #include "speaker/UserKey.h"
 #include "workflow/Messages.h"
 #include "workflow/Protection.h"
@@ -48,83 +43,6 @@ std::optional<std::u8string> DropLastCharacters(const std::u8string& text, std::
     return text.substr(0, end);
 }
 
-// What stands in the way of writing `output` for `input`: the output being the input
-// itself, or an existing output the front end does not let go. Returns the status the
-// file gets, or nothing when it may be written.
-struct OutputCheck {
-    std::optional<FileStatus> refusal;
-    std::string reason;
-    bool existed = false;  // the output existed and may be replaced
-};
-
-class ReplacePolicy final {
-public:
-    explicit ReplacePolicy(FrontEnd& front) : front_(front) {}
-
-    OutputCheck Check(const fs::path& input, const fs::path& output) {
-        std::error_code error;
-        if (!fs::exists(fs::symlink_status(output, error))) {
-            return {};
-        }
-        // A name an interrupted run reserved (FAT, exFAT) is free again once its left-overs go.
-        for (const fs::path& leftover : RemoveStaleTemporaries(output.parent_path())) {
-            front_.Notice(LeftoverRemovedMessage(PathText(leftover)));
-        }
-        if (!fs::exists(fs::symlink_status(output, error))) {
-            return {};
-        }
-        // An output that resolves to the input (a link, another name of the same file)
-        // would be destroyed by the very write that reads it.
-        if (fs::equivalent(input, output, error) && !error) {
-            CodingResult same;
-            same.status = CodingStatus::SameFile;
-            return {FileStatus::Failed, DescribeFailure(same)};
-        }
-        if (fs::is_directory(output, error)) {
-            return {FileStatus::Failed, "the output is a folder"};
-        }
-        const OutputCheck replaceable{std::nullopt, {}, true};
-        if (replaceAll_) {
-            return replaceable;
-        }
-        switch (front_.AskReplace(output)) {
-            case FrontEnd::ReplaceAnswer::Yes:
-                return replaceable;
-            case FrontEnd::ReplaceAnswer::YesToAll:
-                replaceAll_ = true;
-                return replaceable;
-            case FrontEnd::ReplaceAnswer::No:
-                return {FileStatus::Skipped, "already exists"};
-            case FrontEnd::ReplaceAnswer::Cancel:
-                cancelled_ = true;
-                return {FileStatus::Skipped, "already exists"};
-        }
-        return {FileStatus::Skipped, "already exists"};
-    }
-    [[nodiscard]] bool Cancelled() const { return cancelled_; }
-
-private:
-    FrontEnd& front_;
-    bool replaceAll_ = false;
-    bool cancelled_ = false;
-};
-
-// Why a file of a batch could not be read or written, as far as the file system tells.
-std::string InputReason(const fs::path& input) {
-    std::error_code error;
-    const fs::file_status status = fs::status(input, error);
-    if (!fs::exists(status)) {
-        return "no such file";
-    }
-    if (fs::is_directory(status)) {
-        return "is a folder";
-    }
-    if (!fs::is_regular_file(status)) {
-        return "not a regular file";
-    }
-    return {};
-}
-
 // Why a decoding failed, as far as the file's header tells.
 std::string DecodeReason(const fs::path& input, std::string_view name) {
     std::string token;
@@ -137,25 +55,6 @@ std::string DecodeReason(const fs::path& input, std::string_view name) {
     return {};
 }
 
-// Left-over temporary files of an interrupted run that the write removed: told once each.
-void TellLeftovers(const CodingResult& result, FrontEnd& front) {
-    for (const fs::path& leftover : result.staleRemoved) {
-        front.Notice(LeftoverRemovedMessage(PathText(leftover)));
-    }
-}
-
-void StartBar(Progress& bar, std::size_t count) {
-    bar.SetRange(0, static_cast<int>(count));
-    bar.SetStep(1);
-    bar.SetPosition(0);
-}
-
-// A regular input whose size does not stand for a device or pipe that would block.
-bool IsRegularInput(const fs::path& input) {
-    std::error_code error;
-    return fs::is_regular_file(input, error);
-}
-
 }  // namespace
 
 std::string EncodedMarker(std::string_view name) {
@@ -164,14 +63,15 @@ std::string EncodedMarker(std::string_view name) {
 
 OwnerResult OwnerOfEncodedFile(const fs::path& file) {
     OwnerResult result;
-    if (!IsRegularInput(file) || !std::ifstream(file, std::ios::binary).is_open()) {
-        result.message = CanNotOpenMessage(PathText(file));
+    if (const std::string reason = InputReason(file); !reason.empty()) {
+        result.message = InputProblemMessage(PathText(file), reason);
         return result;
     }
     std::string token;
     if (!ReadMarker(file, token) || token.size() < kMarkerSuffix.size() ||
         token.size() > kMaxOwnerTokenLength || token.find(kMarkerSuffix) == std::string::npos) {
-        result.message = kNotEncodedMessage;
+        result.notEncoded = true;
+        result.message = NotEncodedMessage(PathText(file));
         return result;
     }
     // The name is the token less its last 11 bytes, wherever "cryptedfile" stood.
@@ -195,34 +95,36 @@ std::optional<fs::path> DecodedOutputPath(const fs::path& folder, const fs::path
     return FolderFor(folder, input) / fs::path(*name);
 }
 
-int BatchResult::Count(FileStatus status) const {
-    return static_cast<int>(std::count_if(
-        files.begin(), files.end(), [status](const FileOutcome& f) { return f.status == status; }));
-}
-
-int BatchResult::KeptCount() const {
-    return static_cast<int>(std::count_if(files.begin(), files.end(),
-                                          [](const FileOutcome& f) { return f.inputKept; }));
-}
-
-std::string BatchSummary(const BatchResult& batch, std::size_t total, bool encoding,
-                         const fs::path& folder) {
-    // "out/" names the folder "out"; a root folder keeps its only separator.
-    const fs::path shown =
-        folder.has_relative_path() && !folder.has_filename() ? folder.parent_path() : folder;
-    std::string text = std::to_string(batch.Count(FileStatus::Done)) + " of " +
-                       std::to_string(total) + (total == 1 ? " file " : " files ") +
-                       (encoding ? "encoded" : "decoded") + " into " + PathText(shown);
-    if (const int failed = batch.Count(FileStatus::Failed); failed > 0) {
-        text += "; " + std::to_string(failed) + " failed";
+OutputFolderResult PrepareOutputFolder(const fs::path& folder) {
+    OutputFolderResult result;
+    std::error_code error;
+    const fs::path path = folder.has_filename() ? folder : folder.parent_path();
+    if (path.empty() || fs::is_directory(path, error)) {
+        result.done = true;
+        return result;
     }
-    if (const int skipped = batch.Count(FileStatus::Skipped); skipped > 0) {
-        text += "; " + std::to_string(skipped) + " not replaced";
+    if (fs::exists(fs::symlink_status(path, error))) {
+        result.message = InputProblemMessage(PathText(path), kNotAFolderReason);
+        return result;
     }
-    if (batch.cancelled) {
-        text += "; cancelled";
+    // The missing folders of the path, innermost first.
+    std::vector<fs::path> missing;
+    for (fs::path part = path; !part.empty() && !fs::exists(part, error);
+         part = part.parent_path()) {
+        missing.push_back(part);
+        if (part == part.parent_path()) {
+            break;
+        }
     }
-    return text;
+    for (auto part = missing.rbegin(); part != missing.rend(); ++part) {
+        if (!CreatePrivateFolder(*part, error) && error != std::errc::file_exists) {
+            result.message = FolderNotCreatedMessage(PathText(path), error.message());
+            return result;
+        }
+    }
+    result.created = true;
+    result.done = true;
+    return result;
 }
 
 const UserRecord* FindEncodingUser(const UserList& users, std::string_view name,
@@ -242,193 +144,8 @@ const UserRecord* FindEncodingUser(const UserList& users, std::string_view name,
     return record;
 }
 
-namespace {
-
-// What tells an encoding batch from a decoding one; the steps around them are the same.
-struct BatchKind {
-    std::function<std::optional<fs::path>(const fs::path& input)> outputFor;
-    std::function<CodingResult(const fs::path& input, const fs::path& output,
-                               const CodingOptions& options)>
-        code;
-    std::function<std::string(const fs::path& input, const CodingResult& result)> reasonFor;
-    std::function<std::string(std::string_view input)> failedMessage;
-    std::function<std::string(std::string_view input)> notRemovedMessage;
-    bool encoding = true;
-    bool deleteInputs = false;
-    bool deleteOnlyWhenProved = false;  // decoding: the file's own check value proved the key
-};
-
-// An output the batch committed, with what it and its source were at that moment: a source is
-// deleted at the end only when both are still those files.
-struct Committed {
-    std::size_t file = 0;  // index into BatchResult::files
-    std::optional<FileIdentity> output;
-    std::optional<FileIdentity> input;
-    bool proved = false;
-};
-
-bool SameFile(const std::optional<FileIdentity>& a, const FileIdentity& b) {
-    return a && quorvane::SameFile(*a, b);
-}
-
-// The file of the batch whose committed output `identity` is, if any.
-std::optional<std::size_t> CommittedAs(const std::vector<Committed>& committed,
-                                       const std::optional<FileIdentity>& identity,
-                                       std::size_t except = static_cast<std::size_t>(-1)) {
-    if (!identity) {
-        return std::nullopt;
-    }
-    for (const Committed& c : committed) {
-        if (c.file != except && SameFile(c.output, *identity)) {
-            return c.file;
-        }
-    }
-    return std::nullopt;
-}
-
-// Why a done file's source must stay: empty when it may be deleted.
-std::string SourceKeptReason(const FileOutcome& file, const Committed& done,
-                             const std::vector<Committed>& committed) {
-    const std::optional<FileIdentity> output = IdentityOf(file.output);
-    if (!done.output || output != done.output) {
-        return OutputChangedReason(PathText(file.output));
-    }
-    const std::optional<FileIdentity> input = IdentityOf(file.input);
-    if (!done.input || input != done.input) {
-        return std::string(kSourceChangedReason);
-    }
-    if (CommittedAs(committed, input, done.file)) {
-        return std::string(kSourceIsBatchOutputReason);
-    }
-    return {};
-}
-
-// Deletes the sources of the done files once every output of the batch is committed, each
-// only while its output still holds what the batch wrote and the source is the file read.
-void DeleteSources(BatchResult& batch, const std::vector<Committed>& committed,
-                   const BatchKind& kind, FrontEnd& front) {
-    for (const Committed& done : committed) {
-        FileOutcome& file = batch.files[done.file];
-        if (kind.deleteOnlyWhenProved && !done.proved) {
-            file.inputKept = true;
-            continue;
-        }
-        const std::string inputText = PathText(file.input);
-        if (const std::string why = SourceKeptReason(file, done, committed); !why.empty()) {
-            file.message = SourceKeptMessage(inputText, kind.encoding, why);
-            front.FileProblem(file.message, {});
-            continue;
-        }
-        std::error_code error;
-        file.inputDeleted = fs::remove(file.input, error);
-        if (!file.inputDeleted) {
-            file.message = kind.notRemovedMessage(inputText);
-            front.FileProblem(file.message, error.message());
-        }
-    }
-}
-
-// Codes each input in order, stepping the bar once per file: refuses inputs that are no
-// regular files and outputs that would replace an output of this very batch, asks before
-// replacing an existing output (a new one is committed without replacing, so a file that
-// appears meanwhile is never overwritten), asks once whether files without a check value may
-// be decoded, tells each failure, and deletes the sources only at the end (DeleteSources).
-BatchResult RunBatch(const std::vector<fs::path>& inputs, const BatchKind& kind, FrontEnd& front) {
-    BatchResult batch;
-    Progress& bar = front.Bar();
-    StartBar(bar, inputs.size());
-    ReplacePolicy replace(front);
-    std::vector<Committed> committed;
-    std::optional<bool> allowUnverified;  // the front end's answer, once asked
-    for (const fs::path& input : inputs) {
-        if (front.CancelRequested()) {
-            batch.cancelled = true;
-            break;
-        }
-        FileOutcome file;
-        file.input = input;
-        const std::string inputText = PathText(input);
-        bool reasonInMessage = false;
-        const std::optional<fs::path> output = kind.outputFor(input);
-        if (!output) {
-            file.reason = "its name is too short to drop the four characters of \".crp\"";
-        } else if (file.output = *output; !IsRegularInput(input)) {
-            file.reason = InputReason(input);
-            file.message = InputProblemMessage(inputText, file.reason);
-            reasonInMessage = true;
-        } else if (const std::optional<std::size_t> earlier =
-                       CommittedAs(committed, IdentityOf(file.output))) {
-            file.message =
-                BatchOutputTakenMessage(inputText, PathText(file.output),
-                                        PathText(batch.files[*earlier].input), kind.encoding);
-            reasonInMessage = true;
-        } else if (OutputCheck check = replace.Check(input, file.output); check.refusal) {
-            file.status = *check.refusal;
-            file.reason = check.reason;
-        } else {
-            const std::optional<FileIdentity> source = IdentityOf(input);
-            CodingOptions options{
-                .mode = check.existed ? OutputMode::Replace : OutputMode::NoReplace,
-                .progress = front.FileProgress(input),
-                .allowUnverified = allowUnverified.value_or(false),
-                .cancelled = [&front] { return front.CancelRequested(); }};
-            CodingResult coded = kind.code(input, file.output, options);
-            TellLeftovers(coded, front);
-            if (coded.status == CodingStatus::Unverified && !allowUnverified) {
-                allowUnverified = front.AllowUnverified(input);
-                if (*allowUnverified) {
-                    options.allowUnverified = true;
-                    coded = kind.code(input, file.output, options);
-                    TellLeftovers(coded, front);
-                }
-            }
-            // A file stopped by the user left nothing; it does not count among the files.
-            if (coded.status == CodingStatus::Cancelled) {
-                batch.cancelled = true;
-                break;
-            }
-            if (coded.ok()) {
-                file.status = FileStatus::Done;
-                committed.push_back(
-                    {batch.files.size(), IdentityOf(file.output), source, coded.tagVerified});
-            } else if (file.reason = kind.reasonFor(input, coded);
-                       coded.status == CodingStatus::InputUnreadable ||
-                       coded.status == CodingStatus::InputChanged) {
-                // The input is at fault, not the output the described text names.
-                file.message = InputProblemMessage(inputText, file.reason);
-                reasonInMessage = true;
-            } else if (coded.status == CodingStatus::Unverified) {
-                file.message = inputText + " " + file.reason;
-                reasonInMessage = true;
-            } else if (coded.status == CodingStatus::WrongKeyOrDamaged) {
-                file.message = WithReason(kind.failedMessage(inputText), file.reason);
-                reasonInMessage = true;
-            }
-        }
-        if (replace.Cancelled()) {
-            batch.cancelled = true;
-            break;
-        }
-        if (file.status == FileStatus::Failed) {
-            if (file.message.empty()) {
-                file.message = kind.failedMessage(inputText);
-            }
-            front.FileProblem(file.message, reasonInMessage ? std::string() : file.reason);
-        }
-        batch.files.push_back(std::move(file));
-        bar.StepIt();
-    }
-    if (kind.deleteInputs) {
-        DeleteSources(batch, committed, kind, front);
-    }
-    bar.SetPosition(0);
-    return batch;
-}
-
-}  // namespace
-
 BatchResult EncodeFiles(const UserRecord& user, const std::vector<fs::path>& inputs,
-                        const fs::path& outputFolder, bool deleteOriginals, FrontEnd& front) {
+                        const fs::path& outputFolder, bool deleteOriginals, BatchFrontEnd& front) {
     if (user.locked) {
         // No key without the models: every file fails, nothing is written.
         BatchResult locked;
@@ -473,17 +190,13 @@ VoiceKeyResult KeyFromVoice(const UserList& users, std::string_view name,
         result.message = kRecordForVerificationMessage;
         return result;
     }
-    const Verdict verdict = JudgeRecording(record->codebooks, record->threshold, recording, front);
-    result.threshold = record->threshold;
-    if (!verdict.trained) {
-        result.message = kTooFewVectorsText;
+    result.verdict = VerifyRecording(record->codebooks, record->threshold, recording, front);
+    if (!result.verdict.done) {
+        result.message = result.verdict.message;
         return result;
     }
-    result.trained = true;
-    result.accepted = verdict.accepted;
-    result.distance = verdict.distance;
-    result.verdictText = verdict.accepted ? kResultPositiveText : kResultNegativeText;
-    if (verdict.accepted) {
+    result.verdictText = result.verdict.accepted ? kResultPositiveText : kResultNegativeText;
+    if (result.verdict.accepted) {
         result.key = DeriveUserKey(record->codebooks);
         result.done = true;
     }
@@ -516,6 +229,10 @@ std::optional<std::string> KeyOfAnotherUser(std::string_view keyName, std::strin
 
 KeyFileResult KeyFromFile(const fs::path& file, std::string_view name) {
     KeyFileResult result;
+    if (const std::string reason = InputReason(file); !reason.empty()) {
+        result.message = InputProblemMessage(PathText(file), reason);
+        return result;
+    }
     if (!ReadKeyFile(file, result.keyName, result.key)) {
         result.message = PathText(file) + ": " + std::string(kNotKeyFileMessage);
         result.key = {};
@@ -531,7 +248,7 @@ KeyFileResult KeyFromFile(const fs::path& file, std::string_view name) {
 
 BatchResult DecodeFiles(std::string_view name, const GostKey& key,
                         const std::vector<fs::path>& inputs, const fs::path& outputFolder,
-                        bool deleteEncoded, FrontEnd& front) {
+                        bool deleteEncoded, BatchFrontEnd& front) {
     // A wrong key still "decodes" a file without a check value, and a file of an earlier
     // enrolment under the same name decodes to garbage under the new key: an encoded file
     // is deleted only when its own check value proved the key, whatever the key's source.
@@ -550,6 +267,9 @@ BatchResult DecodeFiles(std::string_view name, const GostKey& key,
     kind.encoding = false;
     kind.deleteInputs = deleteEncoded;
     kind.deleteOnlyWhenProved = true;
+    kind.checkKey = [&](const fs::path& input) {
+        return CheckEncodedKey(input, marker, key, FileSubstitutionTable);
+    };
     BatchResult batch = RunBatch(inputs, kind, front);
     if (batch.KeptCount() > 0) {
         front.Notice(std::string(kEncodedKeptMessage));
@@ -558,7 +278,7 @@ BatchResult DecodeFiles(std::string_view name, const GostKey& key,
 }
 
 BatchResult CheckKeyOnFiles(std::string_view name, const GostKey& key,
-                            const std::vector<fs::path>& inputs, FrontEnd& front) {
+                            const std::vector<fs::path>& inputs, BatchFrontEnd& front) {
     BatchResult batch;
     const std::string marker = EncodedMarker(name);
     for (const fs::path& input : inputs) {

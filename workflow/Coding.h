@@ -2,8 +2,8 @@
 
 // Encoding files for a registered user and decoding them again, after a voice
 // verification or with the typed security key: the rules both front ends share (the
-// owner of an encoded file, output names, when a file may be replaced or deleted) and
-// the batches themselves.
+// owner of an encoded file, output names, the keys) and encoding and decoding as the two
+// kinds of batch of workflow/Batch.h.
 
 #include <cstdint>
 #include <filesystem>
@@ -14,6 +14,7 @@
 
 #include "cipher/Gost.h"
 #include "speaker/UserList.h"
+#include "workflow/Batch.h"
 #include "workflow/Enrolment.h"
 #include "workflow/FrontEnd.h"
 
@@ -35,12 +36,13 @@ inline constexpr std::size_t kDroppedNameCharacters = 4;
 [[nodiscard]] std::string EncodedMarker(std::string_view name);
 
 struct OwnerResult : StepResult {
-    std::string name;  // the owner, when done
+    std::string name;         // the owner, when done
+    bool notEncoded = false;  // refused because the file is no encoded file
 };
 // The owner of an encoded file from its first token: "cryptedfile" somewhere in a token
 // of 11 to 911 bytes, the name being the token less its last 11 bytes. A file that
-// cannot be read is refused with CanNotOpenMessage, anything else that does not fit
-// with kNotEncodedMessage.
+// cannot be opened is refused with InputProblemMessage, anything else that does not fit
+// with NotEncodedMessage.
 [[nodiscard]] OwnerResult OwnerOfEncodedFile(const std::filesystem::path& file);
 
 // folder / (input's file name + ".crp"); with an empty folder, beside the input.
@@ -53,57 +55,34 @@ struct OwnerResult : StepResult {
 
 // ---- Batches ----
 
-enum class FileStatus {
-    Done,     // the output is complete
-    Failed,   // nothing was written for this file
-    Skipped,  // the output exists and was not to be replaced
+struct OutputFolderResult : StepResult {
+    bool created = false;  // it was missing and has been created
 };
-
-struct FileOutcome {
-    std::filesystem::path input;
-    std::filesystem::path output;
-    FileStatus status = FileStatus::Failed;
-    bool inputDeleted = false;  // the original (encoding) or the encoded file (decoding)
-    bool inputKept = false;     // decoding: kept because its key was not confirmed
-    std::string message;        // the system's message for a failure, empty otherwise
-    std::string reason;         // what the system reported, empty when nothing
-};
-
-struct BatchResult {
-    std::vector<FileOutcome> files;
-    bool cancelled = false;  // cancelled at a replace question or by the user's Cancel
-    [[nodiscard]] int Count(FileStatus status) const;
-    [[nodiscard]] int KeptCount() const;
-};
-
-// What a batch did, in one line: "3 of 3 files encoded into FOLDER" (or "decoded"),
-// then "; 1 failed", "; 1 not replaced" and "; cancelled" as they apply. `total` is the
-// number of files the batch was given; the folder is shown without a final separator.
-[[nodiscard]] std::string BatchSummary(const BatchResult& batch, std::size_t total, bool encoding,
-                                       const std::filesystem::path& folder);
+// The output folder a batch of the command line was given (-o DIR): when missing, it is created
+// with every missing folder of its path, readable by its owner only, and the summary tells it
+// (FolderCreatedText). Done at once for an existing folder or none (beside each input); refused
+// with the path and the reason when it is no folder or cannot be created.
+[[nodiscard]] OutputFolderResult PrepareOutputFolder(const std::filesystem::path& folder);
 
 // The registered user the Encode page names, or nullptr with the refusal in `message`.
 [[nodiscard]] const UserRecord* FindEncodingUser(const UserList& users, std::string_view name,
                                                  std::string& message);
 
-// Encodes each input for `user` into EncodedOutputPath(outputFolder, input), in order,
-// stepping the front end's bar once per file. An existing output is replaced only when
-// the front end agrees; an output that is the input itself, or that an earlier file of
-// the same batch wrote (two inputs of one name into one folder), is refused, naming both
-// inputs. With deleteOriginals the originals are deleted at the end of the batch, each only
-// while its own ".crp" file is still the file the batch committed and the original is still
-// the file it read (FileOutcome::message says why one was kept).
+// Encodes each input for `user` into EncodedOutputPath(outputFolder, input), in order, as
+// RunBatch runs a batch: an existing output is replaced only when the front end agrees; an
+// output that is the input itself, an input the batch has yet to read, or another output of
+// the batch is refused, naming both files. With deleteOriginals the originals are deleted at the
+// end of the batch, each only while its own ".crp" file is still the file the batch committed
+// and the original is still the file it read, and never a symbolic link (FileOutcome::message
+// says why one was kept).
 BatchResult EncodeFiles(const UserRecord& user, const std::vector<std::filesystem::path>& inputs,
                         const std::filesystem::path& outputFolder, bool deleteOriginals,
-                        FrontEnd& front);
+                        BatchFrontEnd& front);
 
-struct VoiceKeyResult : StepResult {
-    bool trained = false;  // the recording gave enough feature vectors
-    bool accepted = false;
-    float distance = 0.0f;
-    float threshold = 0.0f;
-    std::string verdictText;  // "Result:Positive" or "Result: Negative" once judged
-    GostKey key{};            // the user's key, when accepted
+struct VoiceKeyResult : StepResult {  // done: accepted, with the key
+    VerifyResult verdict;             // the recording's verification; done once it was judged
+    std::string verdictText;          // "Result:Positive" or "Result: Negative" once judged
+    GostKey key{};                    // the user's key, when accepted
 };
 // The voice path of decoding: the registered user `name`, a recording, its verdict; on
 // acceptance the key derived from the user's stored models.
@@ -132,8 +111,9 @@ struct KeyFileResult : TypedKeyResult {
 [[nodiscard]] KeyFileResult KeyFromFile(const std::filesystem::path& file, std::string_view name);
 
 // Decodes each input as a file of `name` into DecodedOutputPath(outputFolder, input),
-// in order, stepping the bar once per file, with the output rules of EncodeFiles. A file
-// whose check value refuses the key is not written, and its message gives the reason. A
+// in order, with the output rules of EncodeFiles. The key is tested on a file before an
+// existing output is asked to be replaced. A file whose check value refuses the key is not
+// written, and its message says so first (ProvenCauseMessage). A
 // file without a check value is decoded only when the front end allows it
 // (FrontEnd::AllowUnverified, asked once per batch when the first such file is met). With
 // deleteEncoded the encoded files are deleted at the end of the batch, as EncodeFiles
@@ -142,12 +122,12 @@ struct KeyFileResult : TypedKeyResult {
 BatchResult DecodeFiles(std::string_view name, const GostKey& key,
                         const std::vector<std::filesystem::path>& inputs,
                         const std::filesystem::path& outputFolder, bool deleteEncoded,
-                        FrontEnd& front);
+                        BatchFrontEnd& front);
 
 // Tests the key on each file without writing anything: Done when the file's check value
 // proves the key, Skipped for a file without one (its key cannot be tested), Failed
 // otherwise (wrong key or damaged file, another owner, unreadable), with the message told.
 BatchResult CheckKeyOnFiles(std::string_view name, const GostKey& key,
-                            const std::vector<std::filesystem::path>& inputs, FrontEnd& front);
+                            const std::vector<std::filesystem::path>& inputs, BatchFrontEnd& front);
 
 }  // namespace quorvane

@@ -1,7 +1,9 @@
 #include "workflow/Decoding.h"
 
 #include "files/PathText.h"
+#include "files/Secret.h"
 #include "workflow/Messages.h"
+#include "workflow/Protection.h"
 
 namespace quorvane {
 
@@ -15,8 +17,6 @@ std::vector<std::filesystem::path> ChoosableEncodedFiles(
         const OwnerResult owner = OwnerOfEncodedFile(file);
         if (owner.done) {
             kept.push_back(file);
-        } else if (owner.message == kNotEncodedMessage) {
-            front.Notice(PathText(file) + ": " + owner.message);
         } else {
             front.Notice(owner.message);
         }
@@ -37,16 +37,17 @@ DecodeOwnerResult DecodeOwner(const DecodeRequest& request) {
         result.key = read.key;
     }
     result.name = request.name;
-    if (result.name.empty() && request.files.size() == 1) {
+    if (result.name.empty() && !request.nameRequired && request.files.size() == 1) {
         const OwnerResult owner = OwnerOfEncodedFile(request.files.front());
         result.fromFile = true;
+        result.notEncoded = owner.notEncoded;
         if (!owner.done) {
             result.refusal = OwnerRefusal::File;
             result.message = owner.message;
             return result;
         }
         result.name = owner.name;
-    } else if (result.name.empty()) {
+    } else if (result.name.empty() && !request.nameRequired) {
         result.name = result.keyName;
     }
     if (result.name.empty()) {
@@ -63,35 +64,116 @@ DecodeOwnerResult DecodeOwner(const DecodeRequest& request) {
     return result;
 }
 
-VoiceKeyResult DecodeKey(const DecodeRequest& request, const DecodeOwnerResult& owner,
-                         const UserList& users, FrontEnd& front) {
+bool DecodeOutcome::Succeeded() const {
+    const std::size_t total = files.files.size();
+    switch (ending) {
+        case DecodeEnding::Checked:
+            return batch.Count(FileStatus::Done) == static_cast<int>(total);
+        case DecodeEnding::Decoded:
+            return batch.AllDone(total) && !batch.RemovalsFailed();
+        default:
+            return false;
+    }
+}
+
+namespace {
+
+// The key for the owner's files from the request's source; the voice's verdict is shown as
+// soon as the recording was judged. Ends the outcome when there is none.
+std::optional<GostKey> KeyFor(const DecodeRequest& request, const DecodeOwnerResult& owner,
+                              Users& users, FrontEnd& front, DecodeSteps& steps,
+                              DecodeOutcome& outcome) {
     switch (request.keySource) {
-        case KeySource::Voice:
-            return KeyFromVoice(users, owner.name, request.recording, front);
+        case KeySource::Voice: {
+            // The voice is judged against the stored models: a protected user's are unlocked
+            // first.
+            if (users.List().Find(owner.name) != nullptr) {
+                const StepResult unlocked = UnlockUser(users, owner.name, front);
+                if (!unlocked.done) {
+                    outcome.message = unlocked.message;
+                    return std::nullopt;
+                }
+            }
+            VoiceKeyResult voice = KeyFromVoice(users.List(), owner.name, request.recording, front);
+            if (voice.verdict.done) {
+                steps.ShowVerdict(voice);
+            }
+            if (!voice.done) {
+                outcome.ending =
+                    voice.verdict.done ? DecodeEnding::Rejected : DecodeEnding::Refused;
+                outcome.message = voice.message;
+                return std::nullopt;
+            }
+            const WipeOnExit<GostKey> wipe(voice.key);
+            return voice.key;
+        }
         case KeySource::TypedLines: {
-            const TypedKeyResult typed = KeyFromLines(request.keyLines);
-            VoiceKeyResult result;
-            result.done = typed.done;
-            result.message = typed.message;
-            result.key = typed.key;
-            return result;
+            const std::optional<std::vector<std::string>> lines = steps.AskKeyLines(owner.name);
+            if (!lines) {
+                outcome.ending = DecodeEnding::Cancelled;
+                return std::nullopt;
+            }
+            TypedKeyResult typed = KeyFromLines(*lines);
+            const WipeOnExit<GostKey> wipe(typed.key);
+            if (!typed.done) {
+                outcome.message = typed.message;
+                return std::nullopt;
+            }
+            return typed.key;
         }
         case KeySource::KeyFile:
             break;
     }
-    VoiceKeyResult result;
-    result.done = owner.done;
-    result.key = owner.key;
-    return result;
+    return owner.key;
 }
 
-BatchResult RunDecodeRequest(const DecodeRequest& request, std::string_view owner,
-                             const GostKey& key, FrontEnd& front) {
-    if (request.checkOnly) {
-        return CheckKeyOnFiles(owner, key, request.files, front);
+}  // namespace
+
+DecodeOutcome Decode(const DecodeRequest& request, Users& users, FrontEnd& front,
+                     DecodeSteps& steps) {
+    DecodeOutcome outcome;
+    if (request.files.empty()) {
+        outcome.message = kSelectFilesFirstMessage;
+        return outcome;
     }
-    return DecodeFiles(owner, key, request.files, request.outputFolder, request.deleteEncoded,
-                       front);
+    DecodeOwnerResult owner = DecodeOwner(request);
+    const WipeOnExit<GostKey> wipeOwnerKey(owner.key);
+    if (!owner.done) {
+        outcome.message = owner.message;
+        outcome.refusal = owner.refusal;
+        return outcome;
+    }
+    outcome.owner = owner.name;
+    std::optional<GostKey> key = KeyFor(request, owner, users, front, steps, outcome);
+    if (!key) {
+        return outcome;
+    }
+    const WipeOnExit<GostKey> wipeKey(*key);
+    const std::optional<DecodeSteps::Files> files = steps.ConfirmFiles(
+        owner.name, {request.files, request.outputFolder, request.deleteEncoded});
+    if (!files) {
+        outcome.ending = DecodeEnding::Cancelled;
+        return outcome;
+    }
+    outcome.files = *files;
+    if (request.createOutputFolder && !request.checkOnly) {
+        const OutputFolderResult folder = PrepareOutputFolder(files->outputFolder);
+        if (!folder.done) {
+            outcome.message = folder.message;
+            return outcome;
+        }
+        outcome.folderCreated = folder.created;
+    }
+    const bool ran = steps.RunBatch(files->files, [&](BatchFrontEnd& worker) {
+        outcome.batch = request.checkOnly
+                            ? CheckKeyOnFiles(owner.name, *key, files->files, worker)
+                            : DecodeFiles(owner.name, *key, files->files, files->outputFolder,
+                                          files->deleteEncoded, worker);
+    });
+    outcome.ending = !ran                ? DecodeEnding::NotRun
+                     : request.checkOnly ? DecodeEnding::Checked
+                                         : DecodeEnding::Decoded;
+    return outcome;
 }
 
 }  // namespace quorvane

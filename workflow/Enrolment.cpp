@@ -13,15 +13,21 @@ bool TrainRecording(VoiceCodebook& codebook, std::span<const std::int16_t> recor
                          kSampleRate, kMaxCodewords, front.Bar(), front);
 }
 
-Verdict JudgeRecording(std::span<const VoiceCodebook, 3> models, float threshold,
-                       std::span<const std::int16_t> recording, FrontEnd& front) {
-    Verdict verdict;
+VerifyResult VerifyRecording(std::span<const VoiceCodebook, 3> models, float threshold,
+                             std::span<const std::int16_t> recording, FrontEnd& front) {
+    VerifyResult result;
+    result.threshold = threshold;
     VoiceCodebook test;
-    verdict.trained = TrainRecording(test, recording, front);
-    if (verdict.trained) {
-        verdict.accepted = VerifySpeaker(models, test, threshold, verdict.distance);
+    if (!TrainRecording(test, recording, front)) {
+        result.message = kTooFewVectorsText;
+        return result;
     }
-    return verdict;
+    result.done = true;
+    result.accepted = VerifySpeaker(models, test, threshold, result.distance);
+    result.verdictText = result.accepted ? kVerifyPositiveText : kVerifyNegativeText;
+    result.statusText = std::string(kThresholdStatusPrefix) + FixedText(threshold) +
+                        std::string(kDistanceStatusInfix) + FixedText(result.distance);
+    return result;
 }
 
 Enrolment::Enrolment()
@@ -96,18 +102,7 @@ VerifyResult Enrolment::Verify(FrontEnd& front) const {
         result.message = kRecordForRecognitionMessage;
         return result;
     }
-    const Verdict verdict = JudgeRecording(phrases_, threshold_, Recording(), front);
-    if (!verdict.trained) {
-        result.message = kTooFewVectorsText;
-        return result;
-    }
-    result.done = true;
-    result.accepted = verdict.accepted;
-    result.distance = verdict.distance;
-    result.verdictText = verdict.accepted ? kVerifyPositiveText : kVerifyNegativeText;
-    result.statusText = std::string(kThresholdStatusPrefix) + FixedText(threshold_) +
-                        std::string(kDistanceStatusInfix) + FixedText(verdict.distance);
-    return result;
+    return VerifyRecording(phrases_, threshold_, Recording(), front);
 }
 
 }  // namespace quorvane

@@ -30,30 +30,28 @@ struct TrainResult : StepResult {
     std::string statusText;  // "Threshold: " + the threshold in general notation
 };
 
-// A fresh recording judged against three voice models and a threshold.
-struct Verdict {
-    bool trained = false;  // false: too few feature vectors in the recording
-    bool accepted = false;
-    float distance = 0.0f;  // the smallest codebook distance
-};
-
 // Trains `codebook` on a recording as "Add phrase", "Verify" and voice decoding do (11025 Hz,
 // at most 64 codewords; progress on the front end's bar, notices through it). False when
 // the recording gives too few feature vectors.
 [[nodiscard]] bool TrainRecording(VoiceCodebook& codebook, std::span<const std::int16_t> recording,
                                   FrontEnd& front);
 
-// Trains a temporary codebook on the recording and verifies it against `models`
-// (progress on the front end's bar, lower-layer notices through it).
-[[nodiscard]] Verdict JudgeRecording(std::span<const VoiceCodebook, 3> models, float threshold,
-                                     std::span<const std::int16_t> recording, FrontEnd& front);
-
-struct VerifyResult : StepResult {
+// A fresh recording judged against three voice models and their threshold.
+struct VerifyResult : StepResult {  // done: the recording was judged
     bool accepted = false;
-    float distance = 0.0f;
+    float distance = 0.0f;  // the smallest codebook distance
+    float threshold = 0.0f;
     std::string verdictText;  // "Your result: Positive" or "Your result: Negative"
     std::string statusText;   // "Threshold: T  Distance:D", fixed notation
 };
+
+// The one verification of the program, as "Verify", the verify command and decoding by voice
+// make it: trains a temporary codebook on the recording (progress on the front end's bar,
+// lower-layer notices through it) and verifies it against `models`; a recording with too few
+// feature vectors is refused with kTooFewVectorsText.
+[[nodiscard]] VerifyResult VerifyRecording(std::span<const VoiceCodebook, 3> models,
+                                           float threshold, std::span<const std::int16_t> recording,
+                                           FrontEnd& front);
 
 class Enrolment final {
 public:

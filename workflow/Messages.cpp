@@ -50,8 +50,8 @@ std::string EncodedNotRemovedMessage(std::string_view input) {
     return Joined("Encoded file ", input, " can not be removed!");
 }
 
-std::string CanNotOpenMessage(std::string_view path) {
-    return Joined("File ", path, " can not be opened for reading");
+std::string NotEncodedMessage(std::string_view path) {
+    return Joined(path, ": ", kNotEncodedMessage);
 }
 
 std::string ReplaceQuestion(std::string_view path) {
@@ -62,12 +62,20 @@ std::string LeftoverRemovedMessage(std::string_view path) {
     return Joined("Removed a temporary file left by an interrupted run: ", path, "");
 }
 
+std::string FolderNotCreatedMessage(std::string_view path, std::string_view reason) {
+    return Joined(path, ": the folder can not be created (", reason).append(")");
+}
+
+std::string FolderCreatedText(std::string_view path) {
+    return Joined("; the folder ", path, " was created");
+}
+
 std::string InputProblemMessage(std::string_view input, std::string_view reason) {
     return Joined(input, ": ", reason);
 }
 
-std::string WithReason(std::string_view message, std::string_view reason) {
-    return Joined(message, " (", reason).append(")");
+std::string ProvenCauseMessage(std::string_view message) {
+    return Joined(kKeyDoesNotFitText, "\n", message);
 }
 
 std::string BatchOutputTakenMessage(std::string_view input, std::string_view output,
@@ -77,6 +85,15 @@ std::string BatchOutputTakenMessage(std::string_view input, std::string_view out
         .append(encoding ? " would replace the encoding of " : " would replace the decoding of ")
         .append(earlier)
         .append(" written by this batch");
+}
+
+std::string BatchInputTakenMessage(std::string_view input, std::string_view output,
+                                   std::string_view later, bool encoding) {
+    return Joined("File ", input, encoding ? " can not be encoded: " : " can not be decoded: ")
+        .append(output)
+        .append(" would replace ")
+        .append(later)
+        .append(", which this batch has yet to read");
 }
 
 std::string SourceKeptMessage(std::string_view input, bool encoding, std::string_view why) {

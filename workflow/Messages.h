@@ -107,6 +107,8 @@ inline constexpr std::string_view kRecognizeCaption = "Recognize/Decode...";
 inline constexpr std::string_view kEnterKeyCaption = "Enter key...";
 inline constexpr std::string_view kOpenForDecodingFilter = "Encoded files|*.crp|All files|*.*";
 inline constexpr std::string_view kNotEncodedMessage = "This file was not encoded";
+// A chosen file that is not encoded, named: path + ": This file was not encoded"
+[[nodiscard]] std::string NotEncodedMessage(std::string_view path);
 inline constexpr std::string_view kResultRestText = "Result";
 inline constexpr std::string_view kResultPositiveText = "Result:Positive";
 inline constexpr std::string_view kResultNegativeText = "Result: Negative";
@@ -128,8 +130,6 @@ inline constexpr std::string_view kDecodingFolderCaption = "Write decoded files 
 [[nodiscard]] std::string CanNotDecodeMessage(std::string_view input);
 // "Encoded file " + input + " can not be removed!"
 [[nodiscard]] std::string EncodedNotRemovedMessage(std::string_view input);
-// "File " + path + " can not be opened for reading"
-[[nodiscard]] std::string CanNotOpenMessage(std::string_view path);
 // The question before an existing output file of a batch is replaced (Yes, Yes to all,
 // No, Cancel): "File " + path + " already exists. Do you want to replace it?"
 inline constexpr std::string_view kReplaceCaption = "Confirm file replace";
@@ -142,17 +142,26 @@ inline constexpr std::string_view kEncodedKeptMessage =
 // A file without a check value, whose key cannot be tested without decoding.
 inline constexpr std::string_view kKeyNotTestableMessage =
     "written without a check value; the key can not be tested";
-// An input of a batch that is missing, a folder or cannot be read, named as the input:
-// input + ": " + reason ("notes.txt: no such file").
+// An input of a command that is missing, a folder or cannot be opened, named as the user
+// named it, in every command alike: input + ": " + reason ("notes.txt: no such file").
+inline constexpr std::string_view kNoSuchFileReason = "no such file";
 [[nodiscard]] std::string InputProblemMessage(std::string_view input, std::string_view reason);
-// A failure whose reason the file's own check value proved (a wrong key, a damaged file):
-// message + " (" + reason + ")", shown whole by both front ends.
-[[nodiscard]] std::string WithReason(std::string_view message, std::string_view reason);
+// A failure whose cause the file's own check value proved (a wrong key, a damaged file): the
+// cause worded for a person on a line of its own, first, then the described message, shown
+// whole by both front ends: kKeyDoesNotFitText + "\n" + message.
+inline constexpr std::string_view kKeyDoesNotFitText =
+    "The key does not fit this file, or the file is damaged: nothing was written";
+[[nodiscard]] std::string ProvenCauseMessage(std::string_view message);
 // A later file of a batch whose output is the output an earlier file of the same batch wrote:
 // "File " + input + " can not be encoded: " + output + " would replace the encoding of " +
 // earlier + " written by this batch" (decoding: "decoded", "the decoding of").
 [[nodiscard]] std::string BatchOutputTakenMessage(std::string_view input, std::string_view output,
                                                   std::string_view earlier, bool encoding);
+// A file of a batch whose output is the input of a later file, which the write would destroy
+// before it is read: "File " + input + " can not be encoded: " + output + " would replace " +
+// later + ", which this batch has yet to read" (decoding: "decoded").
+[[nodiscard]] std::string BatchInputTakenMessage(std::string_view input, std::string_view output,
+                                                 std::string_view later, bool encoding);
 // A source a batch was to delete and kept, because its output no longer holds what the batch
 // wrote, or the source changed after it was read, or it is itself an output of the batch:
 // ("Original file " | "Encoded file ") + input + " was kept: " + why.
@@ -163,6 +172,8 @@ inline constexpr std::string_view kKeyNotTestableMessage =
 inline constexpr std::string_view kSourceChangedReason = "it changed after it was read";
 inline constexpr std::string_view kSourceIsBatchOutputReason =
     "it is the output of another file of this batch";
+inline constexpr std::string_view kSymbolicLinkKeptReason =
+    "it is a symbolic link; neither it nor the file it points to is deleted";
 // The question when a batch meets a file without a check value (Yes/No, warning icon, so No is
 // the default), asked once per batch; the answer holds for every such file of the batch.
 inline constexpr std::string_view kUnverifiedCaption = "No check value";
@@ -172,6 +183,12 @@ inline constexpr std::string_view kUnverifiedCaption = "No check value";
 inline constexpr std::string_view kAllowUnverifiedHint =
     "files without a check value are decoded only with --allow-unverified; their key can not be "
     "confirmed, and a wrong key decodes them to garbage";
+// The output folder of a batch: path + ": is not a folder", path + ": the folder can not be
+// created (" + reason + ")", and what the summary adds once it was created: "; the folder " +
+// path + " was created".
+inline constexpr std::string_view kNotAFolderReason = "is not a folder";
+[[nodiscard]] std::string FolderNotCreatedMessage(std::string_view path, std::string_view reason);
+[[nodiscard]] std::string FolderCreatedText(std::string_view path);
 // "Removed a temporary file left by an interrupted run: " + path
 [[nodiscard]] std::string LeftoverRemovedMessage(std::string_view path);
 

@@ -1,8 +1,10 @@
 #pragma once
 
 // A front end for workflow tests: answers from prepared lists and records what the
-// workflow showed, in order. When a list runs out it answers as a user who cancels.
+// workflow showed, in order. When a list runs out it answers as a user who cancels; the
+// user's Cancel of a batch is `cancel`, set when the test wants it.
 
+#include <cstdint>
 #include <deque>
 #include <filesystem>
 #include <functional>
@@ -25,6 +27,10 @@ public:
     int level = 2;
     // Runs before each file of a batch is coded (the outputs of earlier files are committed).
     std::function<void(const std::filesystem::path& input)> beforeFile;
+    // Runs at each step of a file's byte progress (bytes of its blocks done, of all).
+    std::function<void(std::uint64_t done, std::uint64_t total)> onProgress;
+    // The user's Cancel, as CancelRequested answers it; beforeFile or onProgress may set it.
+    bool cancel = false;
 
     std::vector<std::string> shown;    // notices, warnings and questions, in order
     std::vector<std::string> reasons;  // the reason of each FileProblem, in order
@@ -63,8 +69,12 @@ public:
         if (beforeFile) {
             beforeFile(input);
         }
-        return {};
+        if (!onProgress) {
+            return {};
+        }
+        return [this](std::uint64_t done, std::uint64_t total) { onProgress(done, total); };
     }
+    bool CancelRequested() override { return cancel; }
 
 private:
     template <typename T>

@@ -20,6 +20,7 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QTimer>
 #include <QUrl>
 #include <QtTest>
 #include <algorithm>
@@ -210,6 +211,7 @@ private slots:
     void cancelStopsTheBatch_data();
     void cancelStopsTheBatch();
     void closingDuringABatch();
+    void closingHoldsTheBatchWhileAsking();
     void protectedUser();
 
 private:
@@ -783,10 +785,8 @@ void CodingPagesTest::choosingEncodedFiles() {
     s.ChooseForDecoding({missing});
     QVERIFY(s.form1->enrolment.RecordedCount() > 0);
     QCOMPARE(ui.Label4->text(), QStringLiteral("Result: Negative"));
-    QCOMPARE(prompt.Messages(),
-             (QStringList{QStringLiteral("This file was not encoded"),
-                          QStringLiteral("File ") + missing +
-                              QStringLiteral(" can not be opened for reading")}));
+    QCOMPARE(prompt.Messages(), (QStringList{plain + QStringLiteral(": This file was not encoded"),
+                                             missing + QStringLiteral(": no such file")}));
     QCOMPARE(ui.ComboBox3->currentText(), QStringLiteral("zoecr"));
     QVERIFY(!ui.ComboBox3->isEnabled());
 
@@ -868,13 +868,13 @@ void CodingPagesTest::lossGuard() {
     prompt.OnShowModal(ConfirmFiles(prompt, out, true));
     prompt.AnswerReplace(Prompt::ReplaceAnswer::Yes);
     s.Click(ui.Button7);
-    // The check value proved the key wrong: the message says so.
-    const QString wrongKey = decodeFailure + QStringLiteral(" (wrong key or damaged file)");
+    // The check value proved the key wrong: the message says so first, and the key is tested
+    // before the question to replace a.txt, which is not asked.
+    const QString wrongKey = QStringLiteral(
+        "The key does not fit this file, or the file is damaged: nothing was written\nFile ");
     QCOMPARE(prompt.Messages(),
-             (QStringList{QStringLiteral("File ") + out + kSep +
-                              QStringLiteral("a.txt already exists. Do you want to replace it?"),
-                          QStringLiteral("File ") + crp[0] + wrongKey,
-                          QStringLiteral("File ") + crp[1] + wrongKey}));
+             (QStringList{wrongKey + crp[0] + decodeFailure, wrongKey + crp[1] + decodeFailure}));
+    QVERIFY(prompt.Of(Kind::Replace).empty());
     QCOMPARE(ReadAll(out + kSep + QStringLiteral("a.txt")), QByteArray("edited by the user"));
     QVERIFY(!QFile::exists(out + kSep + QStringLiteral("b.bin")));
     for (const QString& file : crp) {
@@ -885,9 +885,8 @@ void CodingPagesTest::lossGuard() {
     prompt.ClearShown();
     s.PrepareKey(KeyLines(bobKey_));
     prompt.OnShowModal(ConfirmFiles(prompt, out, true));
-    prompt.AnswerReplace(Prompt::ReplaceAnswer::No);
     s.Click(ui.Button7);
-    QCOMPARE(prompt.Messages().size(), 2);  // a.txt is not replaced; b.bin is refused
+    QCOMPARE(prompt.Messages().size(), 2);  // both refused, nothing asked
     QCOMPARE(ReadAll(out + kSep + QStringLiteral("a.txt")), QByteArray("edited by the user"));
     for (const QString& file : crp) {
         QVERIFY(QFile::exists(file));
@@ -1128,7 +1127,8 @@ void CodingPagesTest::cancelStopsTheBatch() {
     // finished it before it looked at the request again.
     const bool second = QFile::exists(out + kSep + QStringLiteral("f2.bin.crp"));
     QCOMPARE(s.form1->StatusText(),
-             QStringLiteral("Cancelled after %1 of 3 files").arg(second ? 2 : 1));
+             second ? QStringLiteral("Cancelled after 2 of 3 files; 2 originals deleted")
+                    : QStringLiteral("Cancelled after 1 of 3 files; 1 original deleted"));
     QStringList written{QStringLiteral("f1.bin.crp")};
     QStringList kept{QStringLiteral("f2.bin"), QStringLiteral("f3.bin")};
     if (second) {
@@ -1162,9 +1162,6 @@ void CodingPagesTest::closingDuringABatch() {
     prompt.AnswerQuestion(true);
     Encode(s, QStringLiteral("anna"), files, out);
     QVERIFY(closing);
-    QCOMPARE(prompt.Messages(),
-             QStringList{QString::fromUtf8(quorvane::kCancelBatchQuestion.data(),
-                                           quorvane::kCancelBatchQuestion.size())});
     QCOMPARE(prompt.Of(Kind::Question)[0].caption, QStringLiteral("Quorvane 1.1"));
     QTRY_VERIFY(!s.form1->isVisible());
     QVERIFY(s.form1->users.List().empty());
@@ -1173,6 +1170,48 @@ void CodingPagesTest::closingDuringABatch() {
     QVERIFY2(left == QStringList{QStringLiteral("f1.bin.crp")} ||
                  left == (QStringList{QStringLiteral("f1.bin.crp"), QStringLiteral("f2.bin.crp")}),
              qPrintable(left.join(QLatin1Char(' '))));
+    // After the answer, before the window goes, the user is told how far the batch came.
+    QCOMPARE(prompt.Messages(),
+             (QStringList{QString::fromUtf8(quorvane::kCancelBatchQuestion.data(),
+                                            quorvane::kCancelBatchQuestion.size()),
+                          QStringLiteral("Cancelled after %1 of 3 files").arg(left.size())}));
+}
+
+// While the close question is open the batch waits after its current chunk (a real question
+// runs an event loop, in which the batch would otherwise go on); No lets it go on to its end.
+void CodingPagesTest::closingHoldsTheBatchWhileAsking() {
+    ScriptedPrompt prompt;
+    Session s(prompt, speakers_);
+    const QStringList files = LargeFiles(QStringLiteral("hold-src"));
+    const QString out = Folder(QStringLiteral("hold-out"));
+    bool closing = false;
+    OnProgress(s, [&](int position) {
+        if (!closing && position > 333 && position < 666) {
+            closing = true;
+            // From the event loop, as a click on the window's close button comes.
+            QTimer::singleShot(0, s.form1.get(), [&] { s.form1->close(); });
+        }
+    });
+    int atQuestion = -1;
+    int afterWaiting = -1;
+    prompt.onShown = [&](const ScriptedPrompt::Entry& entry) {
+        if (entry.kind == Kind::Question) {
+            atQuestion = s.ui().Pr1->value();
+            QTest::qWait(500);
+            afterWaiting = s.ui().Pr1->value();
+        }
+    };
+    prompt.AnswerQuestion(false);
+    Encode(s, QStringLiteral("anna"), files, out);
+    QVERIFY(closing);
+    QVERIFY(atQuestion > 333);
+    // At most the chunk in work and its progress step (4 MiB of 27) after the question; the
+    // batch has not gone on to its end (where Pr1 returns to 0).
+    QVERIFY2(afterWaiting >= atQuestion && afterWaiting - atQuestion <= 4 * 1000 / 27 + 1,
+             qPrintable(QStringLiteral("%1 -> %2").arg(atQuestion).arg(afterWaiting)));
+    QVERIFY(s.form1->isVisible());
+    QCOMPARE(s.form1->StatusText(), QStringLiteral("3 of 3 files encoded into ") + out);
+    QCOMPARE(prompt.Messages().size(), 1);
 }
 
 // A protected user in the window: nothing asked at start; encoding asks the passphrase in the

@@ -13,6 +13,7 @@
 #include "speaker/KeyFile.h"
 #include "speaker/UserKey.h"
 #include "tests/support/EarlierFormats.h"
+#include "tests/support/ScriptedDecodeSteps.h"
 #include "tests/support/ScriptedFrontEnd.h"
 #include "tests/support/TestFiles.h"
 #include "tests/workflow/Fixtures.h"
@@ -26,6 +27,7 @@ namespace fs = std::filesystem;
 using testing::Phrases;
 using testing::ReadText;
 using testing::ScratchFolder;
+using testing::ScriptedDecodeSteps;
 using testing::ScriptedFrontEnd;
 using testing::WriteText;
 
@@ -58,6 +60,14 @@ protected:
         WriteText(Path("plain.txt"), "not encoded");
     }
     fs::path Path(const std::string& leaf) const { return folder_.Path() / leaf; }
+    // anna's key as the lines typed into the security key dialog.
+    std::vector<std::string> KeyLines() const {
+        std::vector<std::string> lines;
+        for (const std::uint32_t word : Key("anna")) {
+            lines.push_back(std::to_string(static_cast<std::int32_t>(word)));
+        }
+        return lines;
+    }
     GostKey Key(const std::string& name) const {
         return DeriveUserKey(users_.Find(name)->codebooks);
     }
@@ -91,7 +101,12 @@ TEST_F(Decoding, TheOwnerIsTheNameGivenElseTheSingleFilesElseTheKeyFiles) {
          "",
          OwnerRefusal::NoName,
          std::string(kEnterNameFirstMessage)},
-        {{"plain.txt"}, "", "", "", OwnerRefusal::File, std::string(kNotEncodedMessage)},
+        {{"plain.txt"},
+         "",
+         "",
+         "",
+         OwnerRefusal::File,
+         NotEncodedMessage(PathText(Path("plain.txt")))},
         {{"a.txt.crp"},
          "anna",
          "bob.key",
@@ -128,7 +143,8 @@ TEST_F(Decoding, TheOwnerIsTheNameGivenElseTheSingleFilesElseTheKeyFiles) {
     }
     DecodeRequest missing;
     missing.files = {Path("missing.crp")};
-    EXPECT_EQ(DecodeOwner(missing).message, CanNotOpenMessage(PathText(Path("missing.crp"))));
+    EXPECT_EQ(DecodeOwner(missing).message,
+              InputProblemMessage(PathText(Path("missing.crp")), kNoSuchFileReason));
     EXPECT_TRUE(DecodeOwner(missing).fromFile);
 }
 
@@ -168,11 +184,11 @@ TEST_F(Decoding, EachKeySourceDecodesTheOwnersFiles) {
     const struct {
         KeySource source;
         std::vector<std::string> lines;
-        bool done;
+        std::string refusal;  // empty: decoded
     } cases[] = {
-        {KeySource::KeyFile, {}, true},
-        {KeySource::TypedLines, lines, true},
-        {KeySource::TypedLines, {"1", "2"}, false},
+        {KeySource::KeyFile, {}, ""},
+        {KeySource::TypedLines, lines, ""},
+        {KeySource::TypedLines, {"1", "2"}, std::string(kKeyMustBe8DigitsMessage)},
     };
     for (const auto& c : cases) {
         const ScratchFolder out;
@@ -181,26 +197,136 @@ TEST_F(Decoding, EachKeySourceDecodesTheOwnersFiles) {
         request.name = "anna";
         request.keySource = c.source;
         request.keyFile = Path("anna.key");
-        request.keyLines = c.lines;
         request.outputFolder = out.Path();
+        Users users(folder_.Path());
         ScriptedFrontEnd front;
-        const DecodeOwnerResult owner = DecodeOwner(request);
-        ASSERT_TRUE(owner.done);
-        const VoiceKeyResult key = DecodeKey(request, owner, users_, front);
-        ASSERT_EQ(key.done, c.done);
-        if (!c.done) {
-            EXPECT_EQ(key.message, kKeyMustBe8DigitsMessage);
-            continue;
-        }
-        EXPECT_EQ(key.key, Key("anna"));
+        ScriptedDecodeSteps steps(front);
+        steps.keyLines = c.lines;
         // Checking only writes nothing.
         request.checkOnly = true;
-        EXPECT_EQ(RunDecodeRequest(request, owner.name, key.key, front).Count(FileStatus::Done), 2);
+        const DecodeOutcome checked = Decode(request, users, front, steps);
+        EXPECT_EQ(checked.message, c.refusal);
+        if (!c.refusal.empty()) {
+            EXPECT_EQ(checked.ending, DecodeEnding::Refused);
+            EXPECT_EQ(steps.batchesRun, 0);
+            continue;
+        }
+        EXPECT_EQ(checked.ending, DecodeEnding::Checked);
+        EXPECT_EQ(checked.batch.Count(FileStatus::Done), 2);
         EXPECT_TRUE(fs::is_empty(out.Path()));
         request.checkOnly = false;
-        EXPECT_EQ(RunDecodeRequest(request, owner.name, key.key, front).Count(FileStatus::Done), 2);
+        const DecodeOutcome decoded = Decode(request, users, front, steps);
+        EXPECT_EQ(decoded.ending, DecodeEnding::Decoded);
+        EXPECT_EQ(decoded.owner, "anna");
         EXPECT_EQ(ReadText(out.Path() / "a.txt"), "plain a.txt");
         EXPECT_EQ(ReadText(out.Path() / "b.txt"), "plain b.txt");
+        EXPECT_EQ(steps.keyLinesAsked.size(), c.source == KeySource::TypedLines ? 2u : 0u);
+    }
+}
+
+// The steps of a decode in their order, and what ends it early: no files, no name where the
+// window requires one, a cancelled key or files dialog, another batch running, a missing output
+// folder that is made only where asked.
+TEST_F(Decoding, TheDecodeEndsWhereItsStepsEnd) {
+    const struct {
+        const char* what;
+        std::vector<std::string> files;
+        bool nameRequired;
+        std::optional<std::vector<std::string>> keyLines;
+        bool confirm;
+        bool canRun;
+        bool createFolder;
+        DecodeEnding ending;
+        std::string message;
+    } cases[] = {
+        {"no files",
+         {},
+         false,
+         {},
+         true,
+         true,
+         false,
+         DecodeEnding::Refused,
+         std::string(kSelectFilesFirstMessage)},
+        {"no name in the window",
+         {"a.txt.crp"},
+         true,
+         {},
+         true,
+         true,
+         false,
+         DecodeEnding::Refused,
+         std::string(kEnterNameFirstMessage)},
+        {"key dialog cancelled",
+         {"a.txt.crp"},
+         false,
+         std::nullopt,
+         true,
+         true,
+         false,
+         DecodeEnding::Cancelled,
+         ""},
+        {"files dialog cancelled",
+         {"a.txt.crp"},
+         false,
+         KeyLines(),
+         false,
+         true,
+         false,
+         DecodeEnding::Cancelled,
+         ""},
+        {"another batch runs",
+         {"a.txt.crp"},
+         false,
+         KeyLines(),
+         true,
+         false,
+         true,
+         DecodeEnding::NotRun,
+         ""},
+        {"the folder not made",
+         {"a.txt.crp"},
+         false,
+         KeyLines(),
+         true,
+         true,
+         false,
+         DecodeEnding::Decoded,
+         ""},
+        {"the folder made",
+         {"a.txt.crp"},
+         false,
+         KeyLines(),
+         true,
+         true,
+         true,
+         DecodeEnding::Decoded,
+         ""},
+    };
+    for (const auto& c : cases) {
+        const ScratchFolder work;
+        DecodeRequest request;
+        for (const std::string& file : c.files) {
+            request.files.push_back(Path(file));
+        }
+        request.nameRequired = c.nameRequired;
+        request.keySource = KeySource::TypedLines;
+        request.outputFolder = work.Path() / "new" / "out";
+        request.createOutputFolder = c.createFolder;
+        Users users(folder_.Path());
+        ScriptedFrontEnd front;
+        ScriptedDecodeSteps steps(front);
+        steps.keyLines = c.keyLines;
+        steps.confirmFiles = c.confirm;
+        steps.canRun = c.canRun;
+        const DecodeOutcome outcome = Decode(request, users, front, steps);
+        EXPECT_EQ(outcome.ending, c.ending) << c.what;
+        EXPECT_EQ(outcome.message, c.message) << c.what;
+        EXPECT_EQ(outcome.folderCreated, c.createFolder && c.confirm) << c.what;
+        EXPECT_EQ(fs::is_directory(request.outputFolder), c.createFolder) << c.what;
+        EXPECT_EQ(fs::exists(request.outputFolder / "a.txt"),
+                  c.ending == DecodeEnding::Decoded && c.createFolder)
+            << c.what;
     }
 }
 
@@ -244,8 +370,8 @@ TEST_F(Decoding, FilesNamedOutsideTheDialogAreToldWhenTheyCannotBeChosen) {
     EXPECT_EQ(ChoosableEncodedFiles(given, front), std::vector<fs::path>{Path("a.txt.crp")});
     EXPECT_EQ(front.shown,
               (std::vector<std::string>{
-                  CanNotOpenMessage(PathText(Path("missing.crp"))),
-                  PathText(Path("plain.txt")) + ": " + std::string(kNotEncodedMessage)}));
+                  InputProblemMessage(PathText(Path("missing.crp")), kNoSuchFileReason),
+                  NotEncodedMessage(PathText(Path("plain.txt")))}));
     ScriptedFrontEnd single;
     EXPECT_EQ(ChoosableEncodedFiles({Path("plain.txt")}, single),
               std::vector<fs::path>{Path("plain.txt")});
@@ -253,14 +379,21 @@ TEST_F(Decoding, FilesNamedOutsideTheDialogAreToldWhenTheyCannotBeChosen) {
 }
 
 TEST(BatchSummary, CountsWhatWasDoneFailedAndKept) {
-    const auto batch = [](std::vector<FileStatus> statuses, bool cancelled) {
+    // D: done and its source deleted; K: done and its source kept.
+    enum Extra { None, D, K };
+    const auto batch = [](std::vector<FileStatus> statuses, bool cancelled,
+                          std::vector<Extra> sources = {}, bool stopped = false) {
         BatchResult result;
-        for (const FileStatus status : statuses) {
+        for (std::size_t i = 0; i < statuses.size(); ++i) {
             FileOutcome file;
-            file.status = status;
+            file.status = statuses[i];
+            file.input = "f" + std::to_string(i);
+            file.inputDeleted = i < sources.size() && sources[i] == D;
             result.files.push_back(file);
         }
-        result.cancelled = cancelled;
+        result.cancelled = cancelled || stopped;
+        result.stopped = stopped;
+        result.deletionAsked = !sources.empty();
         return result;
     };
     using S = FileStatus;
@@ -277,6 +410,12 @@ TEST(BatchSummary, CountsWhatWasDoneFailedAndKept) {
         {batch({S::Done, S::Failed, S::Skipped}, true), 4, false, out,
          "1 of 4 files decoded into out; 1 failed; 1 not replaced; cancelled"},
         {batch({}, false), 2, true, fs::path("/"), "0 of 2 files encoded into /"},
+        {batch({S::Done, S::Done, S::Done}, false, {D, D, K}), 3, true, out,
+         "3 of 3 files encoded into out; 2 originals deleted, 1 kept"},
+        {batch({S::Done, S::Failed}, false, {D, None}), 2, false, out,
+         "1 of 2 files decoded into out; 1 failed; 1 encoded file deleted"},
+        {batch({S::Done}, false, {D}, true), 3, true, out,
+         "Cancelled after 1 of 3 files; 1 original deleted"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(BatchSummary(c.batch, c.total, c.encoding, c.folder), c.text);

@@ -10,9 +10,12 @@
 
 #include "speaker/UserKey.h"
 #include "tests/speaker/SpokenPhrase.h"
+#include "tests/support/ScriptedDecodeSteps.h"
 #include "tests/support/ScriptedFrontEnd.h"
 #include "tests/support/TestFiles.h"
+#include "tests/workflow/Fixtures.h"
 #include "workflow/Coding.h"
+#include "workflow/Decoding.h"
 #include "workflow/Enrolment.h"
 #include "workflow/Figures.h"
 #include "workflow/Messages.h"
@@ -20,6 +23,7 @@
 namespace quorvane {
 namespace {
 
+namespace fs = std::filesystem;
 using testing::ScriptedFrontEnd;
 
 // A phrase spoken by espeak-ng, compressed as a close microphone would record it (raw
@@ -135,8 +139,8 @@ TEST_F(SpokenEnrolment, TheVoiceGivesTheKeyOnlyWhenAccepted) {
     };
     for (const auto& c : cases) {
         const VoiceKeyResult voice = KeyFromVoice(users, c.name, c.recording, front_);
-        EXPECT_EQ(voice.trained, c.trained) << c.name;
-        EXPECT_EQ(voice.accepted, c.accepted) << c.name;
+        EXPECT_EQ(voice.verdict.done, c.trained) << c.name;
+        EXPECT_EQ(voice.verdict.accepted, c.accepted) << c.name;
         EXPECT_EQ(voice.done, c.accepted) << c.name;
         EXPECT_EQ(voice.message, c.message) << c.name;
         EXPECT_EQ(voice.key, c.accepted ? DeriveUserKey(enrolment.PhraseCodebooks()) : GostKey{})
@@ -144,6 +148,44 @@ TEST_F(SpokenEnrolment, TheVoiceGivesTheKeyOnlyWhenAccepted) {
         if (c.trained) {
             EXPECT_EQ(voice.verdictText, c.accepted ? kResultPositiveText : kResultNegativeText);
         }
+    }
+}
+
+// Decoding by voice shows the verdict as soon as the recording is judged, and goes on to the
+// files only when it is positive.
+TEST_F(SpokenEnrolment, DecodingByVoiceShowsTheVerdictAndGoesOnOnlyWhenAccepted) {
+    const Enrolment enrolment = Enrolled(kSecurityLow);
+    const testing::ScratchFolder folder;
+    const fs::path plain = folder.Path() / "notes.txt";
+    testing::WriteText(plain, "plain notes");
+    const struct {
+        float threshold;
+        DecodeEnding ending;
+        std::string verdict;
+    } cases[] = {{1.0e9f, DecodeEnding::Decoded, std::string(kResultPositiveText)},
+                 {1.0e-9f, DecodeEnding::Rejected, std::string(kResultNegativeText)}};
+    for (const auto& c : cases) {
+        Users users(folder.Path() / "Speakers");
+        AppendUser(users.Records(), enrolment.PhraseCodebooks(), "anna", c.threshold);
+        ScriptedFrontEnd front;
+        const fs::path encoded = EncodedOutputPath({}, plain);
+        fs::remove(encoded);
+        fs::remove_all(folder.Path() / "out");
+        ASSERT_EQ(EncodeFiles(*users.List().Find("anna"), {plain}, {}, false, front)
+                      .Count(FileStatus::Done),
+                  1);
+        DecodeRequest request;
+        request.files = {encoded};
+        request.recording = Spoken()[3];
+        request.outputFolder = folder.Path() / "out";
+        request.createOutputFolder = true;
+        testing::ScriptedDecodeSteps steps(front);
+        const DecodeOutcome outcome = Decode(request, users, front, steps);
+        EXPECT_EQ(outcome.ending, c.ending);
+        EXPECT_EQ(steps.verdicts, std::vector<std::string>{c.verdict});
+        EXPECT_EQ(steps.batchesRun, c.ending == DecodeEnding::Decoded ? 1 : 0);
+        EXPECT_EQ(testing::ReadText(folder.Path() / "out" / "notes.txt"),
+                  c.ending == DecodeEnding::Decoded ? "plain notes" : "");
     }
 }
 

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -146,14 +148,15 @@ TEST(EncodedNames, OwnerIsTheFirstTokenLessElevenCharacters) {
         const OwnerResult owner = OwnerOfEncodedFile(file);
         if (c.owner.empty() && c.header.rfind("cryptedfile\n", 0) != 0) {
             EXPECT_FALSE(owner.done) << c.header;
-            EXPECT_EQ(owner.message, kNotEncodedMessage) << c.header;
+            EXPECT_EQ(owner.message, NotEncodedMessage(PathText(file))) << c.header;
         } else {
             EXPECT_TRUE(owner.done) << c.header;
             EXPECT_EQ(owner.name, c.owner) << c.header;
         }
     }
     const OwnerResult missing = OwnerOfEncodedFile(folder.Path() / "missing.crp");
-    EXPECT_EQ(missing.message, CanNotOpenMessage(PathText(folder.Path() / "missing.crp")));
+    EXPECT_EQ(missing.message,
+              InputProblemMessage(PathText(folder.Path() / "missing.crp"), kNoSuchFileReason));
 }
 
 TEST(EncodedNames, OutputsAppendCrpAndDropFourCharacters) {
@@ -286,13 +289,13 @@ TEST_F(Batch, EncodedFilesAreDeletedOnlyWhenTheirOwnCheckValueProvesTheKey) {
     GostKey other = AnnaKey();
     other[0] ^= 1;
     {
-        // The check value proved it: both front ends show the reason with the message.
+        // The check value proved it: both front ends show the cause first, then the message.
         ScriptedFrontEnd front;
         const BatchResult refused = DecodeFiles("anna", other, encoded, {}, true, front);
         EXPECT_EQ(refused.Count(FileStatus::Failed), 3);
         for (std::size_t i = 0; i < inputs_.size(); ++i) {
-            EXPECT_EQ(front.shown[i], WithReason(CanNotDecodeMessage(PathText(encoded[i])),
-                                                 "wrong key or damaged file"));
+            EXPECT_EQ(front.shown[i],
+                      ProvenCauseMessage(CanNotDecodeMessage(PathText(encoded[i]))));
             EXPECT_EQ(front.reasons[i], "");
             EXPECT_TRUE(fs::exists(encoded[i]));
             EXPECT_FALSE(fs::exists(inputs_[i]));
@@ -448,6 +451,150 @@ TEST_F(Batch, SourcesAreDeletedAtTheEndOnlyWhileTheirOutputHoldsTheirCoding) {
                                PathText(first), true, kSourceIsBatchOutputReason)}));
 }
 
+// A decoding onto an existing output tests the key on the file first: a key the file's check
+// value refuses, or a file without one whose decoding is not allowed, asks nothing about
+// replacing, and the user's file stays.
+TEST_F(Batch, TheKeyIsTestedBeforeReplacingAnOutputIsAsked) {
+    const fs::path checked = EncodedOutputPath({}, inputs_[0]);
+    const fs::path unchecked = EncodedOutputPath({}, inputs_[1]);
+    ASSERT_TRUE(EncodeFileChecked(inputs_[0], checked, EncodedMarker("anna"), AnnaKey(),
+                                  FileSubstitutionTable)
+                    .ok());
+    ASSERT_TRUE(EncodeFileWithoutTrailer(inputs_[1], unchecked, EncodedMarker("anna"), AnnaKey(),
+                                         FileSubstitutionTable)
+                    .ok());
+    GostKey wrong = AnnaKey();
+    wrong[2] ^= 8;
+    const struct {
+        const char* what;
+        fs::path file;
+        bool rightKey;
+        std::deque<bool> allow;  // answers to AllowUnverified
+        std::size_t allowAsked, replaceAsked;
+        bool replaced;
+    } cases[] = {
+        {"a wrong key", checked, false, {}, 0, 0, false},
+        {"the right key", checked, true, {}, 0, 1, true},
+        {"no check value, not allowed", unchecked, true, {false}, 1, 0, false},
+        {"no check value, allowed", unchecked, true, {true}, 1, 1, true},
+    };
+    for (const auto& c : cases) {
+        const fs::path output = *DecodedOutputPath({}, c.file);
+        WriteText(output, "the user's own file");
+        ScriptedFrontEnd front;
+        front.unverified = c.allow;
+        front.replaces = {Answer::Yes};
+        const BatchResult batch =
+            DecodeFiles("anna", c.rightKey ? AnnaKey() : wrong, {c.file}, {}, false, front);
+        EXPECT_EQ(front.unverifiedAsked.size(), c.allowAsked) << c.what;
+        EXPECT_EQ(front.replaceAsked.size(), c.replaceAsked) << c.what;
+        EXPECT_EQ(batch.files[0].status, c.replaced ? FileStatus::Done : FileStatus::Failed)
+            << c.what;
+        EXPECT_EQ(ReadText(output) == "the user's own file", !c.replaced) << c.what;
+    }
+}
+
+// A symbolic link given as an original is encoded from the file it points to; with deletion
+// asked neither the link nor that file is deleted, and the summary says what went and what
+// stayed.
+TEST_F(Batch, ASymbolicLinkIsKeptAndSoIsTheFileItPointsTo) {
+#ifdef _WIN32
+    GTEST_SKIP() << "symbolic links need an administrator on Windows";
+#else
+    const fs::path link = folder_.Path() / "link.txt";
+    fs::create_symlink(inputs_[0], link);
+    const BatchResult batch = EncodeFiles(*anna_, {link, inputs_[1]}, {}, true, front_);
+    EXPECT_EQ(batch.Count(FileStatus::Done), 2);
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(ReadText(inputs_[0]), "plain a.txt");
+    EXPECT_FALSE(fs::exists(inputs_[1]));
+    EXPECT_EQ(front_.shown, (std::vector<std::string>{
+                                SourceKeptMessage(PathText(link), true, kSymbolicLinkKeptReason)}));
+    EXPECT_TRUE(batch.RemovalsFailed());
+    EXPECT_EQ(RemovalSummary(batch, true, true), "; 1 original deleted, 1 kept: " + PathText(link));
+    const fs::path back = folder_.Path() / "back";
+    ASSERT_TRUE(DecodeFileChecked(EncodedOutputPath({}, link), back, EncodedMarker("anna"),
+                                  AnnaKey(), FileSubstitutionTable)
+                    .ok());
+    EXPECT_EQ(ReadText(back), "plain a.txt");
+#endif
+}
+
+// A missing output folder of the command line is made with the folders of its path, owner-only;
+// an existing one is taken as it is, and a file in its place refuses the batch.
+TEST(OutputFolder, AMissingOneIsMadeOwnerOnly) {
+    const ScratchFolder work;
+    WriteText(work.Path() / "file", "a file");
+    const struct {
+        fs::path folder;
+        bool done, created;
+        std::string message;
+    } cases[] = {
+        {{}, true, false, ""},
+        {work.Path(), true, false, ""},
+        {work.Path() / "new" / "out" / "", true, true, ""},
+        {work.Path() / "file", false, false,
+         InputProblemMessage(PathText(work.Path() / "file"), kNotAFolderReason)},
+    };
+    for (const auto& c : cases) {
+        const OutputFolderResult result = PrepareOutputFolder(c.folder);
+        EXPECT_EQ(result.done, c.done) << c.folder;
+        EXPECT_EQ(result.created, c.created) << c.folder;
+        EXPECT_EQ(result.message, c.message) << c.folder;
+    }
+#ifndef _WIN32
+    for (const fs::path& made : {work.Path() / "new", work.Path() / "new" / "out"}) {
+        EXPECT_EQ(fs::status(made).permissions() & fs::perms::all, fs::perms::owner_all) << made;
+    }
+#endif
+}
+
+// The user's Cancel stops the batch: between files nothing more is begun, and a file in work
+// stops after its chunk and leaves nothing; the files done keep their outputs and, asked to,
+// lose their originals; the cancelled file and those after it are neither written nor told.
+TEST_F(Batch, CancelStopsTheBatchAndTheFileInWorkLeavesNothing) {
+    const struct {
+        const char* what;
+        std::size_t at;    // the file whose progress cancels
+        bool midFile;      // at its first progress, else once it is done
+        std::size_t done;  // the files dealt with
+    } cases[] = {{"after the first file", 0, false, 1}, {"in the third file", 2, true, 2}};
+    for (const auto& c : cases) {
+        const ScratchFolder work;
+        // A small file, an empty one (no chunk of its own asks the cancel), and one long
+        // enough for its progress to be told before its end (every 4 MiB).
+        const std::vector<fs::path> inputs = {work.Path() / "a.txt", work.Path() / "empty",
+                                              work.Path() / "big.bin"};
+        WriteText(inputs[0], "plain a.txt");
+        WriteText(inputs[1], "");
+        WriteText(inputs[2], std::string(9u << 20, 'b'));
+        ScriptedFrontEnd front;
+        std::size_t file = 0;
+        front.beforeFile = [&](const fs::path& input) {
+            file = static_cast<std::size_t>(std::find(inputs.begin(), inputs.end(), input) -
+                                            inputs.begin());
+        };
+        front.onProgress = [&](std::uint64_t done, std::uint64_t total) {
+            front.cancel = front.cancel || (file == c.at && (c.midFile || done == total));
+        };
+        const BatchResult batch = EncodeFiles(*anna_, inputs, {}, true, front);
+        EXPECT_TRUE(batch.cancelled) << c.what;
+        EXPECT_EQ(batch.files.size(), c.done) << c.what;
+        EXPECT_EQ(batch.Count(FileStatus::Done), static_cast<int>(c.done)) << c.what;
+        EXPECT_TRUE(front.shown.empty()) << c.what;
+        EXPECT_EQ(front.bar.position, 0) << c.what;
+        // The outputs of the files done and no temporary; their originals alone deleted.
+        std::vector<fs::path> expected;
+        for (std::size_t i = 0; i < inputs.size(); ++i) {
+            expected.push_back(i < c.done ? EncodedOutputPath({}, inputs[i]) : inputs[i]);
+        }
+        std::vector<fs::path> left(fs::directory_iterator(work.Path()), {});
+        std::sort(left.begin(), left.end());
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(left, expected) << c.what;
+    }
+}
+
 // A file without a check value (one of an earlier version, or one whose check value was cut
 // off) is decoded only when the front end allows it, asked once per batch; it is never deleted.
 TEST_F(Batch, FilesWithoutACheckValueAreDecodedOnlyWhenAllowed) {
@@ -492,8 +639,7 @@ TEST_F(Batch, FilesWithoutACheckValueAreDecodedOnlyWhenAllowed) {
             shown.push_back(PathText(encoded[0]) + " " + DescribeFailure(unverified));
         }
         if (!c.rightKey) {
-            shown.push_back(
-                WithReason(CanNotDecodeMessage(PathText(encoded[1])), "wrong key or damaged file"));
+            shown.push_back(ProvenCauseMessage(CanNotDecodeMessage(PathText(encoded[1]))));
         }
         if (!oldDecoded) {
             CodingResult unverified;
