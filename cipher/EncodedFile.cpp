@@ -15,10 +15,9 @@ namespace {
 class AtomicSink final : public PlainSink {
 public:
     explicit AtomicSink(AtomicFile& file) : file_(file) {}
-    [[nodiscard]] bool Write(std::span<const std::uint8_t> bytes) override {
+    [[nodiscard]] Status Write(std::span<const std::uint8_t> bytes) override {
         return file_.Write(bytes);
     }
-    [[nodiscard]] std::error_code Error() const override { return file_.Error(); }
 
 private:
     AtomicFile& file_;
@@ -27,8 +26,7 @@ private:
 // Testing a key: the plain data go nowhere.
 class DiscardSink final : public PlainSink {
 public:
-    [[nodiscard]] bool Write(std::span<const std::uint8_t>) override { return true; }
-    [[nodiscard]] std::error_code Error() const override { return {}; }
+    [[nodiscard]] Status Write(std::span<const std::uint8_t>) override { return {}; }
 };
 
 // Runs an operation that does not throw to its caller: std::bad_alloc (no memory for a buffer
@@ -59,8 +57,8 @@ bool IsSameFile(const std::filesystem::path& input, const std::filesystem::path&
 // Opens input and reads its layout with reader; Done when it may be decoded.
 CodingResult OpenToDecode(PlatformFile& file, const std::filesystem::path& input,
                           EncodedReader& reader, std::string_view marker, bool allowUnverified) {
-    if (!file.OpenForReading(input)) {
-        return MakeResult(CodingStatus::InputUnreadable, file.Error());
+    if (const Status opened = file.OpenForReading(input); !opened) {
+        return MakeResult(CodingStatus::InputUnreadable, opened.error().code());
     }
     CodingResult opened = reader.Open(marker);
     if (opened.ok() && !reader.Tagged() && !allowUnverified) {
@@ -84,11 +82,11 @@ CodingResult DecodeToFile(const std::filesystem::path& input, const std::filesys
         return result;
     }
     AtomicFile out(output, options.mode);
-    const bool created = out.Open();
+    Status step = out.Open();
     result.staleRemoved = out.StaleRemoved();
-    if (!created || !out.Expect(reader.Header().PlainBytes())) {
-        result.status = OutputStatus(out.Error());
-        result.error = out.Error();
+    if (!step || !(step = out.Expect(reader.Header().PlainBytes()))) {
+        result.status = OutputStatus(step.error().code());
+        result.error = step.error().code();
         return result;
     }
     AtomicSink sink(out);
@@ -96,9 +94,9 @@ CodingResult DecodeToFile(const std::filesystem::path& input, const std::filesys
     decoded.staleRemoved = std::move(result.staleRemoved);
     if (!decoded.ok()) {
         out.Discard();
-    } else if (!out.Commit()) {
-        decoded.status = OutputStatus(out.Error());
-        decoded.error = out.Error();
+    } else if (const Status committed = out.Commit(); !committed) {
+        decoded.status = OutputStatus(committed.error().code());
+        decoded.error = committed.error().code();
         decoded.tagVerified = false;
     }
     return decoded;

@@ -11,53 +11,50 @@
 
 namespace quorvane {
 
-bool MemorySource::Size(std::uint64_t& bytes) {
-    bytes = bytes_.size();
-    return true;
-}
-
-bool MemorySource::ReadPrefix(std::uint64_t size, std::size_t limit,
-                              std::vector<std::uint8_t>& prefix) {
+Result<std::vector<std::uint8_t>> MemorySource::ReadPrefix(std::uint64_t size, std::size_t limit) {
     const auto n = static_cast<std::size_t>(std::min<std::uint64_t>({size, limit, bytes_.size()}));
-    prefix.assign(bytes_.begin(), bytes_.begin() + static_cast<std::ptrdiff_t>(n));
     at_ = n;
-    return true;
+    return std::vector<std::uint8_t>(bytes_.begin(),
+                                     bytes_.begin() + static_cast<std::ptrdiff_t>(n));
 }
 
-bool MemorySource::Seek(std::uint64_t offset) {
+Status MemorySource::Seek(std::uint64_t offset) {
     if (offset > bytes_.size()) {
-        error_ = std::make_error_code(std::errc::invalid_seek);
-        return false;
+        return Failure(std::make_error_code(std::errc::invalid_seek));
     }
     at_ = static_cast<std::size_t>(offset);
-    return true;
+    return {};
 }
 
-bool MemorySource::ReadExactly(std::span<std::uint8_t> bytes) {
+Status MemorySource::ReadExactly(std::span<std::uint8_t> bytes) {
     if (bytes.size() > bytes_.size() - at_) {
-        error_ = MakeError(FileError::EndOfFile);
-        return false;
+        return Failure(MakeError(FileError::EndOfFile));
     }
     std::copy_n(bytes_.begin() + static_cast<std::ptrdiff_t>(at_), bytes.size(), bytes.begin());
     at_ += bytes.size();
-    return true;
+    return {};
 }
 
-bool SpanSink::Write(std::span<const std::uint8_t> bytes) {
+Status SpanSink::Write(std::span<const std::uint8_t> bytes) {
     if (bytes.size() > target_.size() - at_) {
-        return false;
+        return Failure(std::make_error_code(std::errc::no_buffer_space));
     }
     std::copy(bytes.begin(), bytes.end(), target_.begin() + static_cast<std::ptrdiff_t>(at_));
     at_ += bytes.size();
-    return true;
+    return {};
 }
 
 CodingResult EncodedReader::Open(std::string_view marker) {
-    std::uint64_t size = 0;
-    std::vector<std::uint8_t> prefix;
-    if (!source_.Size(size) || !source_.ReadPrefix(size, kHeaderWindow, prefix)) {
-        return MakeResult(CodingStatus::InputUnreadable, source_.Error());
+    const Result<std::uint64_t> measured = source_.Size();
+    if (!measured) {
+        return MakeResult(CodingStatus::InputUnreadable, measured.error().code());
     }
+    const std::uint64_t size = *measured;
+    const Result<std::vector<std::uint8_t>> read = source_.ReadPrefix(size, kHeaderWindow);
+    if (!read) {
+        return MakeResult(CodingStatus::InputUnreadable, read.error().code());
+    }
+    const std::vector<std::uint8_t>& prefix = *read;
     const std::error_code parsed = ParseHeader(prefix, header_);
     // Another owner's file is told as such, whatever its header holds after the marker.
     if (header_.marker != marker) {
@@ -74,8 +71,10 @@ CodingResult EncodedReader::Open(std::string_view marker) {
         return MakeResult(CodingStatus::Truncated);
     }
     CodingResult result = ReadTrailer(size, dataEnd);
-    if (result.ok() && !source_.Seek(header_.length)) {
-        return MakeResult(CodingStatus::InputUnreadable, source_.Error());
+    if (result.ok()) {
+        if (const Status at = source_.Seek(header_.length); !at) {
+            return MakeResult(CodingStatus::InputUnreadable, at.error().code());
+        }
     }
     return result;
 }
@@ -84,8 +83,14 @@ CodingResult EncodedReader::ReadTrailer(std::uint64_t size, std::uint64_t dataEn
     const std::uint64_t extra = size - dataEnd;
     const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(extra, kTrailerBytes));
     const std::span<std::uint8_t> first = std::span(trailerBytes_).first(n);
-    if (n > 0 && (!source_.Seek(dataEnd) || !source_.ReadExactly(first))) {
-        return MakeResult(CodingStatus::InputUnreadable, source_.Error());
+    if (n > 0) {
+        Status read = source_.Seek(dataEnd);
+        if (read) {
+            read = source_.ReadExactly(first);
+        }
+        if (!read) {
+            return MakeResult(CodingStatus::InputUnreadable, read.error().code());
+        }
     }
     trailer_ = LocateTrailer(extra, first);
     CodingResult result = MakeResult(CodingStatus::Done);
@@ -111,14 +116,16 @@ CodingResult EncodedReader::Decode(const CodingOptions& options, PlainSink& sink
     }
     CodingResult result;
     result.tagged = Tagged();
-    switch (Decipher(options, sink, tagKey ? &*tagKey : nullptr, tagger ? &*tagger : nullptr)) {
+    const Stopped stopped =
+        Decipher(options, sink, tagKey ? &*tagKey : nullptr, tagger ? &*tagger : nullptr);
+    switch (stopped.stop) {
         case Stop::None:
             break;
         case Stop::Cancelled:
             result.status = CodingStatus::Cancelled;
             return result;
         case Stop::Read:
-            result.error = source_.Error();
+            result.error = stopped.failure->code();
             // The file shrank while it was read.
             result.status = result.error == MakeError(FileError::EndOfFile)
                                 ? CodingStatus::Truncated
@@ -126,7 +133,7 @@ CodingResult EncodedReader::Decode(const CodingOptions& options, PlainSink& sink
             return result;
         case Stop::Write:
             result.status = CodingStatus::OutputUnwritable;
-            result.error = sink.Error();
+            result.error = stopped.failure->code();
             return result;
     }
     if (tagger && !TagsEqual(tagger->Finish(), TrailerFileTag(trailerBytes_))) {
@@ -139,11 +146,12 @@ CodingResult EncodedReader::Decode(const CodingOptions& options, PlainSink& sink
     return result;
 }
 
-EncodedReader::Stop EncodedReader::Decipher(const CodingOptions& options, PlainSink& sink,
-                                            const TagKey* tagKey, FileTagger* tagger) {
+EncodedReader::Stopped EncodedReader::Decipher(const CodingOptions& options, PlainSink& sink,
+                                               const TagKey* tagKey, FileTagger* tagger) {
     const GostFast cipher(key_, table_);
-    bool readFailed = false;  // set on the reader's thread
-    bool cancelled = false;   // set on the caller's
+    std::optional<Failure> readFailure;   // set on the reader's thread
+    std::optional<Failure> writeFailure;  // set on the caller's
+    bool cancelled = false;               // set on the caller's
     source_.AdviseSequentialRead();
     std::uint64_t plainLeft = header_.PlainBytes();
     ProgressPacer pacer(options.progress, header_.DataBytes());
@@ -151,8 +159,11 @@ EncodedReader::Stop EncodedReader::Decipher(const CodingOptions& options, PlainS
     pipeline.chunkBytes = kTagChunkBytes;
     pipeline.sideBytes = tagKey != nullptr ? tagKey->ChunkValueBytes() : 0;
     pipeline.read = [&](std::span<std::uint8_t> chunk) {
-        readFailed = !source_.ReadExactly(chunk);
-        return !readFailed;
+        const Status read = source_.ReadExactly(chunk);
+        if (!read) {
+            readFailure = read.error();
+        }
+        return static_cast<bool>(read);
     };
     pipeline.transform = [&](std::uint64_t index, std::span<std::uint8_t> chunk,
                              std::span<std::uint8_t> side) {
@@ -175,16 +186,20 @@ EncodedReader::Stop EncodedReader::Decipher(const CodingOptions& options, PlainS
         const std::size_t keep =
             static_cast<std::size_t>(std::min<std::uint64_t>(plainLeft, chunk.size()));
         plainLeft -= keep;
-        if (!sink.Write(chunk.first(keep))) {
+        if (const Status written = sink.Write(chunk.first(keep)); !written) {
+            writeFailure = written.error();
             return false;
         }
         pacer.Add(chunk.size());
         return true;
     };
     if (pipeline.Run(header_.DataBytes())) {
-        return Stop::None;
+        return {};
     }
-    return cancelled ? Stop::Cancelled : readFailed ? Stop::Read : Stop::Write;
+    if (cancelled) {
+        return {Stop::Cancelled, std::nullopt};
+    }
+    return readFailure ? Stopped{Stop::Read, readFailure} : Stopped{Stop::Write, writeFailure};
 }
 
 }  // namespace quorvane

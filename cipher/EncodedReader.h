@@ -11,6 +11,7 @@
 // received.
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string_view>
 #include <system_error>
@@ -22,23 +23,24 @@
 #include "cipher/FileTag.h"
 #include "cipher/Gost.h"
 #include "files/PlatformFile.h"
+#include "files/Result.h"
 
 namespace quorvane {
 
-// Where the bytes of an encoded file come from, read as PlatformFile reads a file.
+// Where the bytes of an encoded file come from, read as PlatformFile reads a file; a failure
+// names the file (none for bytes in memory).
 class EncodedSource {
 public:
     virtual ~EncodedSource() = default;
-    [[nodiscard]] virtual bool Size(std::uint64_t& bytes) = 0;
-    // Reads up to `limit` bytes from the start of a source of `size` bytes into prefix (fewer
-    // when it ends earlier).
-    [[nodiscard]] virtual bool ReadPrefix(std::uint64_t size, std::size_t limit,
-                                          std::vector<std::uint8_t>& prefix) = 0;
-    [[nodiscard]] virtual bool Seek(std::uint64_t offset) = 0;
-    // Fills `bytes` from the current position; false on an error or an early end
+    [[nodiscard]] virtual Result<std::uint64_t> Size() = 0;
+    // Reads up to `limit` bytes from the start of a source of `size` bytes (fewer when it ends
+    // earlier).
+    [[nodiscard]] virtual Result<std::vector<std::uint8_t>> ReadPrefix(std::uint64_t size,
+                                                                       std::size_t limit) = 0;
+    [[nodiscard]] virtual Status Seek(std::uint64_t offset) = 0;
+    // Fills `bytes` from the current position; fails on an error or an early end
     // (FileError::EndOfFile).
-    [[nodiscard]] virtual bool ReadExactly(std::span<std::uint8_t> bytes) = 0;
-    [[nodiscard]] virtual std::error_code Error() const = 0;
+    [[nodiscard]] virtual Status ReadExactly(std::span<std::uint8_t> bytes) = 0;
     // A hint that the rest is read once, in order.
     virtual void AdviseSequentialRead() {}
 };
@@ -47,16 +49,15 @@ public:
 class FileSource final : public EncodedSource {
 public:
     explicit FileSource(PlatformFile& file) : file_(file) {}
-    [[nodiscard]] bool Size(std::uint64_t& bytes) override { return file_.Size(bytes); }
-    [[nodiscard]] bool ReadPrefix(std::uint64_t size, std::size_t limit,
-                                  std::vector<std::uint8_t>& prefix) override {
-        return quorvane::ReadPrefix(file_, size, limit, prefix);
+    [[nodiscard]] Result<std::uint64_t> Size() override { return file_.Size(); }
+    [[nodiscard]] Result<std::vector<std::uint8_t>> ReadPrefix(std::uint64_t size,
+                                                               std::size_t limit) override {
+        return quorvane::ReadPrefix(file_, size, limit);
     }
-    [[nodiscard]] bool Seek(std::uint64_t offset) override { return file_.Seek(offset); }
-    [[nodiscard]] bool ReadExactly(std::span<std::uint8_t> bytes) override {
+    [[nodiscard]] Status Seek(std::uint64_t offset) override { return file_.Seek(offset); }
+    [[nodiscard]] Status ReadExactly(std::span<std::uint8_t> bytes) override {
         return file_.ReadExactly(bytes);
     }
-    [[nodiscard]] std::error_code Error() const override { return file_.Error(); }
     void AdviseSequentialRead() override { file_.AdviseSequentialRead(); }
 
 private:
@@ -67,33 +68,29 @@ private:
 class MemorySource final : public EncodedSource {
 public:
     explicit MemorySource(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
-    [[nodiscard]] bool Size(std::uint64_t& bytes) override;
-    [[nodiscard]] bool ReadPrefix(std::uint64_t size, std::size_t limit,
-                                  std::vector<std::uint8_t>& prefix) override;
-    [[nodiscard]] bool Seek(std::uint64_t offset) override;
-    [[nodiscard]] bool ReadExactly(std::span<std::uint8_t> bytes) override;
-    [[nodiscard]] std::error_code Error() const override { return error_; }
+    [[nodiscard]] Result<std::uint64_t> Size() override { return bytes_.size(); }
+    [[nodiscard]] Result<std::vector<std::uint8_t>> ReadPrefix(std::uint64_t size,
+                                                               std::size_t limit) override;
+    [[nodiscard]] Status Seek(std::uint64_t offset) override;
+    [[nodiscard]] Status ReadExactly(std::span<std::uint8_t> bytes) override;
 
 private:
     std::span<const std::uint8_t> bytes_;
     std::size_t at_ = 0;
-    std::error_code error_;
 };
 
 // Where the plain data go, in order.
 class PlainSink {
 public:
     virtual ~PlainSink() = default;
-    [[nodiscard]] virtual bool Write(std::span<const std::uint8_t> bytes) = 0;
-    [[nodiscard]] virtual std::error_code Error() const = 0;
+    [[nodiscard]] virtual Status Write(std::span<const std::uint8_t> bytes) = 0;
 };
 
 // Plain data into memory the caller sized to the plain length.
 class SpanSink final : public PlainSink {
 public:
     explicit SpanSink(std::span<std::uint8_t> target) : target_(target) {}
-    [[nodiscard]] bool Write(std::span<const std::uint8_t> bytes) override;
-    [[nodiscard]] std::error_code Error() const override { return {}; }
+    [[nodiscard]] Status Write(std::span<const std::uint8_t> bytes) override;
 
 private:
     std::span<std::uint8_t> target_;
@@ -120,14 +117,18 @@ public:
 
 private:
     // Why deciphering stopped before the end: nothing did, a cancel request, a failed read of
-    // the source, a failed write to the sink.
+    // the source, a failed write to the sink; with the failure of the read or the write.
     enum class Stop { None, Cancelled, Read, Write };
+    struct Stopped {
+        Stop stop = Stop::None;
+        std::optional<Failure> failure;
+    };
 
     [[nodiscard]] CodingResult ReadTrailer(std::uint64_t size, std::uint64_t dataEnd);
     // The cipher data through the pipeline: each chunk's value taken for the tag (with a
     // trailer), the chunk deciphered and its plain bytes, without the padding, given to sink.
-    [[nodiscard]] Stop Decipher(const CodingOptions& options, PlainSink& sink, const TagKey* tagKey,
-                                FileTagger* tagger);
+    [[nodiscard]] Stopped Decipher(const CodingOptions& options, PlainSink& sink,
+                                   const TagKey* tagKey, FileTagger* tagger);
 
     EncodedSource& source_;
     const GostKey& key_;

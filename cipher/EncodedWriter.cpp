@@ -44,16 +44,18 @@ public:
 
 private:
     bool OpenWithHeader() {
-        const bool opened = file_.Open();
+        Status step = file_.Open();
         result_.staleRemoved = file_.StaleRemoved();
-        if (!opened) {
-            return OutputFailed(OutputStatus(file_.Error()));
+        if (!step) {
+            return OutputFailed(OutputStatus(step.error().code()), step);
         }
         // A file system's size limit (FAT32's 4 GiB) refuses the whole file before a byte.
         const std::uint64_t total =
             header_.size() + blockCount_ * kGostBlockBytes + (target_.trailer ? kTrailerBytes : 0);
-        return (file_.Expect(total) && file_.Write(AsBytes(header_))) ||
-               OutputFailed(CodingStatus::OutputUnwritable);
+        if ((step = file_.Expect(total)) && (step = file_.Write(AsBytes(header_)))) {
+            return true;
+        }
+        return OutputFailed(CodingStatus::OutputUnwritable, step);
     }
 
     // The plain data, zero-padded to whole blocks, enciphered and written chunk by chunk.
@@ -61,7 +63,8 @@ private:
         const GostFast cipher(target_.key, target_.table);
         const std::uint64_t plainBytes = source_.Size();
         std::uint64_t offered = 0;
-        bool readFailed = false;
+        Status read;     // on the reader's thread
+        Status written;  // on the caller's
         bool cancelled = false;
         ProgressPacer pacer(options_.progress, blockCount_ * kGostBlockBytes);
         BlockPipeline pipeline;
@@ -74,8 +77,8 @@ private:
             std::fill(chunk.begin() + static_cast<std::ptrdiff_t>(real), chunk.end(),
                       std::uint8_t{0});
             offered += real;
-            readFailed = !source_.Read(chunk.first(real));
-            return !readFailed;
+            read = source_.Read(chunk.first(real));
+            return static_cast<bool>(read);
         };
         pipeline.transform = [&](std::uint64_t index, std::span<std::uint8_t> chunk,
                                  std::span<std::uint8_t> side) {
@@ -94,7 +97,7 @@ private:
             if (tagger_) {
                 tagger_->Add(side);
             }
-            if (!file_.Write(chunk)) {
+            if (!(written = file_.Write(chunk))) {
                 return false;
             }
             pacer.Add(chunk.size());
@@ -107,37 +110,38 @@ private:
             result_.status = CodingStatus::Cancelled;
             return false;
         }
-        if (readFailed) {
-            return InputFailed(source_.Error());
+        if (!read) {
+            return InputFailed(read);
         }
-        return OutputFailed(CodingStatus::OutputUnwritable);
+        return OutputFailed(CodingStatus::OutputUnwritable, written);
     }
 
     bool InputUnchanged() {
-        const std::error_code ended = source_.Ended();
-        return !ended || InputFailed(ended);
+        const Status ended = source_.Ended();
+        return ended || InputFailed(ended);
     }
 
     bool TrailerAndCommit() {
         if (target_.trailer) {
             const Trailer trailer = MakeTrailer(
                 *target_.trailer, tagKey_->KeyCheck(AsBytes(header_)), tagger_->Finish());
-            if (!file_.Write(trailer)) {
-                return OutputFailed(CodingStatus::OutputUnwritable);
+            if (const Status written = file_.Write(trailer); !written) {
+                return OutputFailed(CodingStatus::OutputUnwritable, written);
             }
         }
-        return file_.Commit() || OutputFailed(OutputStatus(file_.Error()));
+        const Status committed = file_.Commit();
+        return committed || OutputFailed(OutputStatus(committed.error().code()), committed);
     }
 
-    bool OutputFailed(CodingStatus status) {
+    bool OutputFailed(CodingStatus status, const Status& failed) {
         result_.status = status;
-        result_.error = file_.Error();
+        result_.error = failed.error().code();
         return false;
     }
 
-    bool InputFailed(const std::error_code& error) {
-        result_.status = InputStatus(error);
-        result_.error = error;
+    bool InputFailed(const Status& failed) {
+        result_.status = InputStatus(failed.error().code());
+        result_.error = failed.error().code();
         return false;
     }
 
@@ -154,10 +158,10 @@ private:
 
 }  // namespace
 
-bool MemoryPlain::Read(std::span<std::uint8_t> bytes) {
+Status MemoryPlain::Read(std::span<std::uint8_t> bytes) {
     std::copy_n(bytes_.begin() + static_cast<std::ptrdiff_t>(at_), bytes.size(), bytes.begin());
     at_ += bytes.size();
-    return true;
+    return {};
 }
 
 CodingResult EncodeFrom(PlainSource& source, const EncodeTarget& target,

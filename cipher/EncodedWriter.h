@@ -20,6 +20,7 @@
 #include "cipher/Gost.h"
 #include "files/AtomicFile.h"
 #include "files/PlatformFile.h"
+#include "files/Result.h"
 
 namespace quorvane {
 
@@ -29,12 +30,11 @@ public:
     virtual ~PlainSource() = default;
     // The count of plain bytes, known before the first read.
     [[nodiscard]] virtual std::uint64_t Size() const = 0;
-    // Fills `bytes` with the next plain bytes; false on failure, Error() then says why
-    // (FileError::Changed when the input is no longer what was measured).
-    [[nodiscard]] virtual bool Read(std::span<std::uint8_t> bytes) = 0;
-    [[nodiscard]] virtual std::error_code Error() const = 0;
-    // After the last read: empty when the input is still what was measured, else why not.
-    [[nodiscard]] virtual std::error_code Ended() = 0;
+    // Fills `bytes` with the next plain bytes; fails with FileError::Changed when the input is
+    // no longer what was measured.
+    [[nodiscard]] virtual Status Read(std::span<std::uint8_t> bytes) = 0;
+    // After the last read: fails when the input is no longer what was measured.
+    [[nodiscard]] virtual Status Ended() = 0;
 };
 
 // Plain bytes in memory as the source (the caller keeps them alive).
@@ -42,9 +42,8 @@ class MemoryPlain final : public PlainSource {
 public:
     explicit MemoryPlain(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
     [[nodiscard]] std::uint64_t Size() const override { return bytes_.size(); }
-    [[nodiscard]] bool Read(std::span<std::uint8_t> bytes) override;
-    [[nodiscard]] std::error_code Error() const override { return {}; }
-    [[nodiscard]] std::error_code Ended() override { return {}; }
+    [[nodiscard]] Status Read(std::span<std::uint8_t> bytes) override;
+    [[nodiscard]] Status Ended() override { return {}; }
 
 private:
     std::span<const std::uint8_t> bytes_;

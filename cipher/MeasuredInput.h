@@ -28,12 +28,11 @@ public:
     [[nodiscard]] CodingResult Open(const std::filesystem::path& input);
 
     [[nodiscard]] std::uint64_t Size() const override;
-    [[nodiscard]] bool Read(std::span<std::uint8_t> bytes) override;
-    [[nodiscard]] std::error_code Error() const override;
-    [[nodiscard]] std::error_code Ended() override;
+    [[nodiscard]] Status Read(std::span<std::uint8_t> bytes) override;
+    [[nodiscard]] Status Ended() override;
 
 private:
-    [[nodiscard]] bool ReadToMeasure(std::error_code& error);
+    [[nodiscard]] Status ReadToMeasure();
 
     PlatformFile file_;
     FileIdentity opened_;

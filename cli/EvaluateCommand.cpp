@@ -21,8 +21,8 @@
 #include "cli/SoundFile.h"
 #include "cli/Terminal.h"
 #include "cli/Text.h"
-#include "files/AtomicFile.h"
 #include "files/PathText.h"
+#include "files/SmallFile.h"
 #include "workflow/Evaluation.h"
 
 namespace quorvane {
@@ -95,13 +95,14 @@ std::string ScoresCsv(const EvaluationResult& r) {
 }
 
 bool WriteScores(const fs::path& file, const std::string& csv) {
-    AtomicFile out(file);
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(csv.data());
-    if (out.Open() && out.Write(std::span<const std::uint8_t>(bytes, csv.size())) && out.Commit()) {
-        return true;
+    const Status written =
+        WriteFileAtomically(file, std::span<const std::uint8_t>(bytes, csv.size()), false);
+    if (!written) {
+        PrintError(PathText(file) + ": the scores can not be written (" + written.error().Reason() +
+                   ")");
     }
-    PrintError(PathText(file) + ": the scores can not be written (" + out.Error().message() + ")");
-    return false;
+    return static_cast<bool>(written);
 }
 
 std::int32_t RefusedCount(const EvaluationResult& r) {

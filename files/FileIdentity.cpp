@@ -21,11 +21,14 @@ std::optional<FileIdentity> IdentityOf(const std::filesystem::path& path) {
     // Opened for reading only to ask the system about it: reading changes neither its content
     // nor its times, and a file that cannot be read counts as unknown.
     PlatformFile file;
-    FileIdentity identity;
-    if (!file.OpenForReading(path) || !file.Identify(identity)) {
+    if (!file.OpenForReading(path)) {
         return std::nullopt;
     }
-    return identity;
+    Result<FileIdentity> identity = file.Identify();
+    if (!identity) {
+        return std::nullopt;
+    }
+    return *identity;
 }
 
 }  // namespace quorvane

@@ -13,24 +13,28 @@ std::mutex gObserverMutex;
 std::shared_ptr<const FileOperationObserver> gObserver;
 std::atomic<bool> gReservationForced{false};
 
-// Tells the observer, if any, of a step the system carried out; its answer.
-std::error_code Note(FileOperation operation, const std::filesystem::path& path) {
+// Tells the observer, if any, of a step the system carried out; its answer, as a failure of
+// the step at `path`.
+Status Note(FileOperation operation, const std::filesystem::path& path) {
     std::shared_ptr<const FileOperationObserver> observer;
     {
         const std::lock_guard<std::mutex> lock(gObserverMutex);
         observer = gObserver;
     }
-    return observer ? (*observer)(operation, path) : std::error_code();
+    if (const std::error_code refused =
+            observer ? (*observer)(operation, path) : std::error_code()) {
+        return Failure(refused, path);
+    }
+    return {};
 }
 
 // An exclusive creation the observer may fail: the file is then closed and removed again.
-std::error_code Create(PlatformFile& file, const std::filesystem::path& path,
-                       FileOperation operation) {
-    if (!file.CreateExclusive(path)) {
-        return file.Error();
+Status Create(PlatformFile& file, const std::filesystem::path& path, FileOperation operation) {
+    if (Status created = file.CreateExclusive(path); !created) {
+        return created;
     }
-    const std::error_code noted = Note(operation, path);
-    if (noted) {
+    Status noted = Note(operation, path);
+    if (!noted) {
         static_cast<void>(file.Close());
         std::error_code ignored;
         std::filesystem::remove(path, ignored);
@@ -55,48 +59,46 @@ bool RenameByReservationForced() {
     return gReservationForced.load();
 }
 
-std::error_code DoCreateTemporary(PlatformFile& file, const std::filesystem::path& path) {
+Status DoCreateTemporary(PlatformFile& file, const std::filesystem::path& path) {
     return Create(file, path, FileOperation::CreateTemporary);
 }
 
-std::error_code DoReserve(PlatformFile& file, const std::filesystem::path& target) {
+Status DoReserve(PlatformFile& file, const std::filesystem::path& target) {
     return Create(file, target, FileOperation::Reserve);
 }
 
-std::error_code DoWrite(PlatformFile& file, const std::filesystem::path& path,
-                        std::span<const std::uint8_t> bytes) {
-    if (!file.Write(bytes)) {
-        return file.Error();
+Status DoWrite(PlatformFile& file, const std::filesystem::path& path,
+               std::span<const std::uint8_t> bytes) {
+    if (Status written = file.Write(bytes); !written) {
+        return written;
     }
     return Note(FileOperation::Write, path);
 }
 
-std::error_code DoSync(PlatformFile& file, const std::filesystem::path& path) {
-    if (!file.Sync()) {
-        return file.Error();
+Status DoSync(PlatformFile& file, const std::filesystem::path& path) {
+    if (Status synced = file.Sync(); !synced) {
+        return synced;
     }
     return Note(FileOperation::SyncFile, path);
 }
 
-std::error_code DoClose(PlatformFile& file, const std::filesystem::path& path) {
-    if (!file.Close()) {
-        return file.Error();
+Status DoClose(PlatformFile& file, const std::filesystem::path& path) {
+    if (Status closed = file.Close(); !closed) {
+        return closed;
     }
     return Note(FileOperation::Close, path);
 }
 
-std::error_code DoRename(const std::filesystem::path& from, const std::filesystem::path& to,
-                         bool replace) {
-    if (const std::error_code error =
-            replace ? RenameReplace(from, to) : RenameNoReplace(from, to)) {
-        return error;
+Status DoRename(const std::filesystem::path& from, const std::filesystem::path& to, bool replace) {
+    if (Status renamed = replace ? RenameReplace(from, to) : RenameNoReplace(from, to); !renamed) {
+        return renamed;
     }
     return Note(FileOperation::Rename, to);
 }
 
-std::error_code DoSyncFolder(const std::filesystem::path& folder) {
-    if (const std::error_code error = SyncFolder(folder)) {
-        return error;
+Status DoSyncFolder(const std::filesystem::path& folder) {
+    if (Status synced = SyncFolder(folder); !synced) {
+        return synced;
     }
     return Note(FileOperation::SyncFolder, folder);
 }
@@ -110,18 +112,19 @@ bool DoRemove(const std::filesystem::path& path) {
     return true;
 }
 
-std::error_code DoOverwriteAndRemove(const std::filesystem::path& path) {
-    if (const std::error_code error = OverwriteWithZeros(path)) {
-        return error;
+Status DoOverwriteAndRemove(const std::filesystem::path& path) {
+    if (Status overwritten = OverwriteWithZeros(path); !overwritten) {
+        return overwritten;
     }
-    if (const std::error_code noted = Note(FileOperation::Overwrite, path)) {
+    if (Status noted = Note(FileOperation::Overwrite, path); !noted) {
         return noted;
     }
     std::error_code error;
     if (!std::filesystem::remove(path, error)) {
-        return error ? error : std::make_error_code(std::errc::no_such_file_or_directory);
+        return Failure(error ? error : std::make_error_code(std::errc::no_such_file_or_directory),
+                       path);
     }
-    if (const std::error_code noted = Note(FileOperation::Remove, path)) {
+    if (Status noted = Note(FileOperation::Remove, path); !noted) {
         return noted;
     }
     return DoSyncFolder(path.parent_path().empty() ? std::filesystem::path(".")

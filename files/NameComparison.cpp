@@ -34,20 +34,18 @@ public:
     Probes(const Probes&) = delete;
     Probes& operator=(const Probes&) = delete;
 
-    // Creates the probe of `name` holding `content`; false with the system's reason otherwise.
-    bool Create(const fs::path& name, std::string_view content, std::error_code& error) {
+    // Creates the probe of `name` holding `content`.
+    Status Create(const fs::path& name, std::string_view content) {
         PlatformFile file;
-        if (!file.CreateExclusive(PathOf(name))) {
-            error = file.Error();
-            return false;
+        if (Status created = file.CreateExclusive(PathOf(name)); !created) {
+            return created;
         }
         created_.push_back(PathOf(name));
         const auto* bytes = reinterpret_cast<const std::uint8_t*>(content.data());
-        if (!file.Write(std::span(bytes, content.size())) || !file.Close()) {
-            error = file.Error();
-            return false;
+        if (Status written = file.Write(std::span(bytes, content.size())); !written) {
+            return written;
         }
-        return true;
+        return file.Close();
     }
     // Whether the file system finds a probe under the name of `name`'s probe.
     [[nodiscard]] bool Exists(const fs::path& name) const {
@@ -61,11 +59,11 @@ public:
         if (!file.OpenForReading(PathOf(name))) {
             return std::nullopt;
         }
-        const std::int64_t count = file.ReadSome(bytes);
-        if (count < 0) {
+        const Result<std::size_t> count = file.ReadSome(bytes);
+        if (!count) {
             return std::nullopt;
         }
-        return std::string(bytes.begin(), bytes.begin() + count);
+        return std::string(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(*count));
     }
 
 private:
@@ -97,8 +95,7 @@ private:
 NameRules ProbeNameRules(const fs::path& folder) {
     NameRules rules;
     Probes probes(folder);
-    std::error_code error;
-    if (!probes.Create(fs::path(u8"Q\u00E9"), {}, error)) {
+    if (!probes.Create(fs::path(u8"Q\u00E9"), {})) {
         return rules;
     }
     rules.ignoresCase = probes.Exists(fs::path(u8"q\u00E9"));
@@ -122,8 +119,8 @@ std::vector<std::size_t> SameNames(const fs::path& folder, const std::vector<fs:
     }
     Probes probes(folder);
     for (const std::size_t i : distinct) {
-        std::error_code error;
-        if (probes.Create(names[i], std::to_string(i), error) || error != std::errc::file_exists) {
+        if (const Status created = probes.Create(names[i], std::to_string(i));
+            created || created.error().code() != std::errc::file_exists) {
             continue;
         }
         // The probe of an earlier name answers to this one: it holds that name's index.

@@ -48,24 +48,22 @@ PlatformFile::~PlatformFile() {
     ReleaseLock();
 }
 
-bool PlatformFile::Fail() {
-    error_ = detail::LastSystemError();
-    return false;
+Failure PlatformFile::Fail() const {
+    return Fail(detail::LastSystemError());
 }
 
-bool PlatformFile::ReadExactly(std::span<std::uint8_t> bytes) {
+Status PlatformFile::ReadExactly(std::span<std::uint8_t> bytes) {
     while (!bytes.empty()) {
-        const std::int64_t got = ReadSome(bytes);
-        if (got < 0) {
-            return false;
+        const Result<std::size_t> got = ReadSome(bytes);
+        if (!got) {
+            return got.error();
         }
-        if (got == 0) {
-            error_ = MakeError(FileError::EndOfFile);
-            return false;
+        if (*got == 0) {
+            return Fail(MakeError(FileError::EndOfFile));
         }
-        bytes = bytes.subspan(static_cast<std::size_t>(got));
+        bytes = bytes.subspan(*got);
     }
-    return true;
+    return {};
 }
 
 }  // namespace quorvane

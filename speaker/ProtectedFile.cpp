@@ -265,14 +265,15 @@ Status WriteProtectedFile(const std::filesystem::path& path, std::string_view na
 Result<ProtectedImage> ReadProtectedImage(const std::filesystem::path& path) {
     ProtectedImage image;
     image.path = path;
-    if (!ReadSmallFile(path, kMaxProtectedFileBytes, image.bytes)) {
-        // Tell a file that cannot be read from one too large to be a protected file.
-        std::error_code error;
-        if (std::filesystem::file_size(path, error) > kMaxProtectedFileBytes && !error) {
+    Result<std::vector<std::uint8_t>> bytes = ReadSmallFile(path, kMaxProtectedFileBytes);
+    if (!bytes) {
+        // A file too large to be a protected file is none; one that cannot be read says why.
+        if (bytes.error().code() == std::errc::file_too_large) {
             return Failure(MakeError(ProtectedFileError::NotProtectedFile), path);
         }
-        return Failure(error ? error : std::make_error_code(std::errc::io_error), path);
+        return bytes.error();
     }
+    image.bytes = std::move(*bytes);
     std::string marker;
     if (ReadHeaderToken(image.bytes, marker) == 0 || !ParseProtectedMarker(marker, image.header)) {
         return Failure(MakeError(ProtectedFileError::NotProtectedFile), path);

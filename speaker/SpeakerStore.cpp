@@ -34,9 +34,11 @@ bool CreateSpeakersFolder(const std::filesystem::path& speakersDir, std::error_c
             return false;
         }
     }
-    if (CreatePrivateFolder(speakersDir, error)) {
+    const Status created = CreatePrivateFolder(speakersDir);
+    if (created) {
         return true;
     }
+    error = created.error().code();
     // Another process may have created it in the meantime.
     std::error_code again;
     if (error == std::errc::file_exists && std::filesystem::is_directory(speakersDir, again)) {
@@ -78,10 +80,12 @@ std::filesystem::path MoveAside(const std::filesystem::path& path, std::error_co
     for (int number = 1; number <= kMaxKept; ++number) {
         std::filesystem::path aside = path;
         aside += std::string(kKeptSpeakerFileInfix) + std::to_string(number);
-        error = RenameNoReplace(path, aside);
-        if (!error) {
+        const Status renamed = RenameNoReplace(path, aside);
+        if (renamed) {
+            error.clear();
             return aside;
         }
+        error = renamed.error().code();
         if (error != std::errc::file_exists) {
             return {};
         }

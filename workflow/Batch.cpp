@@ -368,10 +368,11 @@ private:
 std::string InputReason(const fs::path& input) {
     // Opened as the batch will open it: a folder, a pipe or a device is refused without waiting.
     PlatformFile file;
-    if (file.OpenForReading(input)) {
+    const Status opened = file.OpenForReading(input);
+    if (opened) {
         return {};
     }
-    const std::error_code error = file.Error();
+    const std::error_code error = opened.error().code();
     if (error == std::errc::no_such_file_or_directory) {
         return std::string(kNoSuchFileReason);
     }

@@ -117,8 +117,9 @@ OutputFolderResult PrepareOutputFolder(const fs::path& folder) {
         }
     }
     for (auto part = missing.rbegin(); part != missing.rend(); ++part) {
-        if (!CreatePrivateFolder(*part, error) && error != std::errc::file_exists) {
-            result.message = FolderNotCreatedMessage(PathText(path), error.message());
+        if (const Status created = CreatePrivateFolder(*part);
+            !created && created.error().code() != std::errc::file_exists) {
+            result.message = FolderNotCreatedMessage(PathText(path), created.error().Reason());
             return result;
         }
     }

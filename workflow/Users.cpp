@@ -30,11 +30,12 @@ public:
     // may be the only key of older files.
     explicit PendingKeyFile(const fs::path& path)
         : file_(path, OutputMode::NoReplace, FilePrivacy::OwnerOnly) {}
-    [[nodiscard]] bool Open() { return file_.Open(); }
-    [[nodiscard]] bool Commit(std::string_view name, const GostKey& key) {
+    [[nodiscard]] Status Open() { return file_.Open(); }
+    [[nodiscard]] Status Commit(std::string_view name, const GostKey& key) {
         const std::string text = FormatKeyFile(name, key);
         const auto* data = reinterpret_cast<const std::uint8_t*>(text.data());
-        return file_.Write(std::span<const std::uint8_t>(data, text.size())) && file_.Commit();
+        const Status written = file_.Write(std::span<const std::uint8_t>(data, text.size()));
+        return written ? file_.Commit() : written;
     }
 
 private:
@@ -214,7 +215,7 @@ AddUserResult Users::Add(std::string_view name, const Enrolment& enrolment, Fron
 
     const GostKey key = DeriveUserKey(enrolment.PhraseCodebooks());
     if (early) {
-        result.keySaved = early->Commit(name, key);
+        result.keySaved = static_cast<bool>(early->Commit(name, key));
     } else {
         if (!front.Ask(kSecurityKeyQuestion, kSecurityKeyCaption, FrontEnd::Icon::Question)) {
             return result;
