@@ -44,110 +44,81 @@ Status SpanSink::Write(std::span<const std::uint8_t> bytes) {
     return {};
 }
 
-CodingResult EncodedReader::Open(std::string_view marker) {
-    const Result<std::uint64_t> measured = source_.Size();
-    if (!measured) {
-        return MakeResult(CodingStatus::InputUnreadable, measured.error().code());
-    }
-    const std::uint64_t size = *measured;
-    const Result<std::vector<std::uint8_t>> read = source_.ReadPrefix(size, kHeaderWindow);
-    if (!read) {
-        return MakeResult(CodingStatus::InputUnreadable, read.error().code());
-    }
-    const std::vector<std::uint8_t>& prefix = *read;
-    const std::error_code parsed = ParseHeader(prefix, header_);
-    // Another owner's file is told as such, whatever its header holds after the marker.
-    if (header_.marker != marker) {
-        return MakeResult(CodingStatus::NotEncoded);
-    }
-    if (parsed) {
-        return MakeResult(CodingStatus::NotEncoded, parsed);
-    }
-    headerBytes_.assign(prefix.begin(),
-                        prefix.begin() + static_cast<std::ptrdiff_t>(header_.length));
-    // A file cut short cannot decode correctly: refuse it before anything is written.
-    const std::uint64_t dataEnd = header_.length + header_.DataBytes();
-    if (size < dataEnd) {
-        return MakeResult(CodingStatus::Truncated);
-    }
-    CodingResult result = ReadTrailer(size, dataEnd);
-    if (result.ok()) {
-        if (const Status at = source_.Seek(header_.length); !at) {
-            return MakeResult(CodingStatus::InputUnreadable, at.error().code());
-        }
-    }
-    return result;
+Failure EncodedReader::Refused(CipherError error) const {
+    return Failure(MakeError(error), source_.Path());
 }
 
-CodingResult EncodedReader::ReadTrailer(std::uint64_t size, std::uint64_t dataEnd) {
+Status EncodedReader::Open(std::string_view marker) {
+    const Result<std::uint64_t> size = source_.Size();
+    if (!size) {
+        return size.error();
+    }
+    const Result<std::vector<std::uint8_t>> prefix = source_.ReadPrefix(*size, kHeaderWindow);
+    if (!prefix) {
+        return prefix.error();
+    }
+    const std::error_code parsed = ParseHeader(*prefix, header_);
+    // Another owner's file is told as such, whatever its header holds after the marker.
+    if (header_.marker != marker) {
+        return Refused(CipherError::NotEncoded);
+    }
+    if (parsed) {
+        return Failure(parsed, source_.Path());
+    }
+    headerBytes_.assign(prefix->begin(),
+                        prefix->begin() + static_cast<std::ptrdiff_t>(header_.length));
+    // A file cut short cannot decode correctly: refuse it before anything is written.
+    const std::uint64_t dataEnd = header_.length + header_.DataBytes();
+    if (*size < dataEnd) {
+        return Refused(CipherError::Truncated);
+    }
+    if (const Status trailer = ReadTrailer(*size, dataEnd); !trailer) {
+        return trailer;
+    }
+    return source_.Seek(header_.length);
+}
+
+Status EncodedReader::ReadTrailer(std::uint64_t size, std::uint64_t dataEnd) {
     const std::uint64_t extra = size - dataEnd;
     const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(extra, kTrailerBytes));
     const std::span<std::uint8_t> first = std::span(trailerBytes_).first(n);
     if (n > 0) {
-        Status read = source_.Seek(dataEnd);
-        if (read) {
-            read = source_.ReadExactly(first);
-        }
-        if (!read) {
-            return MakeResult(CodingStatus::InputUnreadable, read.error().code());
+        if (Status read = source_.Seek(dataEnd); !read || !(read = source_.ReadExactly(first))) {
+            return read;
         }
     }
     trailer_ = LocateTrailer(extra, first);
-    CodingResult result = MakeResult(CodingStatus::Done);
-    result.tagged = Tagged();
     if (trailer_.place == TrailerPlace::Damaged) {
-        result.status = CodingStatus::WrongKeyOrDamaged;
-        result.error = MakeError(CipherError::Damaged);
-    } else if (trailer_.place == TrailerPlace::Whole &&
-               !TagsEqual(TagKey(key_, table_, trailer_.version).KeyCheck(headerBytes_),
-                          TrailerKeyCheck(trailerBytes_))) {
-        result.status = CodingStatus::WrongKeyOrDamaged;
-        result.error = MakeError(CipherError::WrongKey);
+        return Refused(CipherError::Damaged);
     }
-    return result;
+    if (trailer_.place == TrailerPlace::Whole &&
+        !TagsEqual(TagKey(key_, table_, trailer_.version).KeyCheck(headerBytes_),
+                   TrailerKeyCheck(trailerBytes_))) {
+        return Refused(CipherError::WrongKey);
+    }
+    return {};
 }
 
-CodingResult EncodedReader::Decode(const CodingOptions& options, PlainSink& sink) {
+Status EncodedReader::Decode(const CodingOptions& options, PlainSink& sink) {
     std::optional<TagKey> tagKey;
     std::optional<FileTagger> tagger;
     if (Tagged()) {
         tagKey.emplace(key_, table_, trailer_.version);
         tagger.emplace(*tagKey, headerBytes_);
     }
-    CodingResult result;
-    result.tagged = Tagged();
-    const Stopped stopped =
-        Decipher(options, sink, tagKey ? &*tagKey : nullptr, tagger ? &*tagger : nullptr);
-    switch (stopped.stop) {
-        case Stop::None:
-            break;
-        case Stop::Cancelled:
-            result.status = CodingStatus::Cancelled;
-            return result;
-        case Stop::Read:
-            result.error = stopped.failure->code();
-            // The file shrank while it was read.
-            result.status = result.error == MakeError(FileError::EndOfFile)
-                                ? CodingStatus::Truncated
-                                : CodingStatus::InputUnreadable;
-            return result;
-        case Stop::Write:
-            result.status = CodingStatus::OutputUnwritable;
-            result.error = stopped.failure->code();
-            return result;
+    if (const Status deciphered =
+            Decipher(options, sink, tagKey ? &*tagKey : nullptr, tagger ? &*tagger : nullptr);
+        !deciphered) {
+        return deciphered;
     }
     if (tagger && !TagsEqual(tagger->Finish(), TrailerFileTag(trailerBytes_))) {
-        result.status = CodingStatus::WrongKeyOrDamaged;
-        result.error = MakeError(CipherError::Damaged);
-        return result;
+        return Refused(CipherError::Damaged);
     }
-    result.tagVerified = Tagged();
-    result.status = CodingStatus::Done;
-    return result;
+    return {};
 }
 
-EncodedReader::Stopped EncodedReader::Decipher(const CodingOptions& options, PlainSink& sink,
-                                               const TagKey* tagKey, FileTagger* tagger) {
+Status EncodedReader::Decipher(const CodingOptions& options, PlainSink& sink, const TagKey* tagKey,
+                               FileTagger* tagger) {
     const GostFast cipher(key_, table_);
     std::optional<Failure> readFailure;   // set on the reader's thread
     std::optional<Failure> writeFailure;  // set on the caller's
@@ -197,9 +168,15 @@ EncodedReader::Stopped EncodedReader::Decipher(const CodingOptions& options, Pla
         return {};
     }
     if (cancelled) {
-        return {Stop::Cancelled, std::nullopt};
+        return Refused(CipherError::Cancelled);
     }
-    return readFailure ? Stopped{Stop::Read, readFailure} : Stopped{Stop::Write, writeFailure};
+    if (readFailure) {
+        // The file shrank while it was read.
+        return readFailure->code() == MakeError(FileError::EndOfFile)
+                   ? Refused(CipherError::Truncated)
+                   : *readFailure;
+    }
+    return *writeFailure;
 }
 
 }  // namespace quorvane

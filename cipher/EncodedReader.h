@@ -11,13 +11,15 @@
 // received.
 
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <span>
 #include <string_view>
 #include <system_error>
 #include <vector>
 
-#include "cipher/CodingResult.h"
+#include "cipher/CipherError.h"
+#include "cipher/Coded.h"
 #include "cipher/EncodedFormat.h"
 #include "cipher/EncodedHeader.h"
 #include "cipher/FileTag.h"
@@ -43,6 +45,8 @@ public:
     [[nodiscard]] virtual Status ReadExactly(std::span<std::uint8_t> bytes) = 0;
     // A hint that the rest is read once, in order.
     virtual void AdviseSequentialRead() {}
+    // The file the bytes come from, which a refusal of them names; empty for none.
+    [[nodiscard]] virtual std::filesystem::path Path() const { return {}; }
 };
 
 // An open file as the source.
@@ -59,6 +63,7 @@ public:
         return file_.ReadExactly(bytes);
     }
     void AdviseSequentialRead() override { file_.AdviseSequentialRead(); }
+    [[nodiscard]] std::filesystem::path Path() const override { return file_.Path(); }
 
 private:
     PlatformFile& file_;
@@ -103,32 +108,29 @@ public:
     EncodedReader(EncodedSource& source, const GostKey& key, const SubstitutionTable& table)
         : source_(source), key_(key), table_(table) {}
 
-    // Done when the header names `marker`, the cipher data is whole and the trailer, if any,
+    // Succeeds when the header names `marker`, the cipher data is whole and the trailer, if any,
     // is whole and its key check accepts the key; the source is then at the cipher data.
-    // Otherwise NotEncoded, Truncated, WrongKeyOrDamaged (tagged) or InputUnreadable.
-    [[nodiscard]] CodingResult Open(std::string_view marker);
+    // Otherwise fails, naming the source's file, with CipherError::NotEncoded (or the
+    // HeaderError of a damaged field), Truncated, WrongKey, Damaged, or the source's failure.
+    [[nodiscard]] Status Open(std::string_view marker);
     [[nodiscard]] const EncodedHeader& Header() const { return header_; }
     [[nodiscard]] bool Tagged() const { return trailer_.place != TrailerPlace::None; }
 
-    // After a Done Open: deciphers the cipher data into sink, honouring options.progress and
-    // options.cancelled. Done (tagVerified when tagged) only when every read and write
-    // succeeded and the file tag matches.
-    [[nodiscard]] CodingResult Decode(const CodingOptions& options, PlainSink& sink);
+    // After a successful Open: deciphers the cipher data into sink, honouring options.progress
+    // and options.cancelled. Succeeds (the data verified, when tagged) only when every read and
+    // write succeeded and the file tag matches; fails with the sink's failure, the source's
+    // (CipherError::Truncated for a source that ends early), CipherError::Damaged or Cancelled.
+    [[nodiscard]] Status Decode(const CodingOptions& options, PlainSink& sink);
 
 private:
-    // Why deciphering stopped before the end: nothing did, a cancel request, a failed read of
-    // the source, a failed write to the sink; with the failure of the read or the write.
-    enum class Stop { None, Cancelled, Read, Write };
-    struct Stopped {
-        Stop stop = Stop::None;
-        std::optional<Failure> failure;
-    };
-
-    [[nodiscard]] CodingResult ReadTrailer(std::uint64_t size, std::uint64_t dataEnd);
+    [[nodiscard]] Status ReadTrailer(std::uint64_t size, std::uint64_t dataEnd);
+    // A refusal of the source's content, naming its file.
+    [[nodiscard]] Failure Refused(CipherError error) const;
     // The cipher data through the pipeline: each chunk's value taken for the tag (with a
     // trailer), the chunk deciphered and its plain bytes, without the padding, given to sink.
-    [[nodiscard]] Stopped Decipher(const CodingOptions& options, PlainSink& sink,
-                                   const TagKey* tagKey, FileTagger* tagger);
+    // Fails when a read or a write failed, or with CipherError::Cancelled.
+    [[nodiscard]] Status Decipher(const CodingOptions& options, PlainSink& sink,
+                                  const TagKey* tagKey, FileTagger* tagger);
 
     EncodedSource& source_;
     const GostKey& key_;

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "cipher/BlockPipeline.h"
+#include "cipher/CipherError.h"
 #include "cipher/EncodedFormat.h"
 #include "cipher/EncodedHeader.h"
 #include "cipher/GostFast.h"
@@ -18,7 +19,7 @@ std::span<const std::uint8_t> AsBytes(std::string_view text) {
 }
 
 // One encoding: the header, the cipher data through the pipeline with their chunk values, the
-// trailer, the commit. Each step records its failure in the result and says whether to go on.
+// trailer, the commit. Each step fails with its reason, and the first failure ends the encoding.
 class Encoding final {
 public:
     Encoding(PlainSource& source, const EncodeTarget& target, const CodingOptions& options)
@@ -35,31 +36,33 @@ public:
         }
     }
 
-    CodingResult Run() {
-        if (OpenWithHeader() && Encipher() && InputUnchanged() && TrailerAndCommit()) {
-            result_.status = CodingStatus::Done;
+    Status Run() {
+        Status step = OpenWithHeader();
+        if (step && (step = Encipher()) && (step = source_.Ended())) {
+            step = TrailerAndCommit();
         }
-        return std::move(result_);
+        return step;
     }
 
 private:
-    bool OpenWithHeader() {
+    Status OpenWithHeader() {
         Status step = file_.Open();
-        result_.staleRemoved = file_.StaleRemoved();
-        if (!step) {
-            return OutputFailed(OutputStatus(step.error().code()), step);
+        if (options_.leftoverRemoved) {
+            for (const std::filesystem::path& leftover : file_.StaleRemoved()) {
+                options_.leftoverRemoved(leftover);
+            }
         }
         // A file system's size limit (FAT32's 4 GiB) refuses the whole file before a byte.
         const std::uint64_t total =
             header_.size() + blockCount_ * kGostBlockBytes + (target_.trailer ? kTrailerBytes : 0);
-        if ((step = file_.Expect(total)) && (step = file_.Write(AsBytes(header_)))) {
-            return true;
+        if (step && (step = file_.Expect(total))) {
+            step = file_.Write(AsBytes(header_));
         }
-        return OutputFailed(CodingStatus::OutputUnwritable, step);
+        return step;
     }
 
     // The plain data, zero-padded to whole blocks, enciphered and written chunk by chunk.
-    bool Encipher() {
+    Status Encipher() {
         const GostFast cipher(target_.key, target_.table);
         const std::uint64_t plainBytes = source_.Size();
         std::uint64_t offered = 0;
@@ -104,45 +107,23 @@ private:
             return true;
         };
         if (pipeline.Run(blockCount_ * kGostBlockBytes)) {
-            return true;
+            return {};
         }
         if (cancelled) {
-            result_.status = CodingStatus::Cancelled;
-            return false;
+            return Failure(MakeError(CipherError::Cancelled), source_.Path());
         }
-        if (!read) {
-            return InputFailed(read);
-        }
-        return OutputFailed(CodingStatus::OutputUnwritable, written);
+        return !read ? read : written;
     }
 
-    bool InputUnchanged() {
-        const Status ended = source_.Ended();
-        return ended || InputFailed(ended);
-    }
-
-    bool TrailerAndCommit() {
+    Status TrailerAndCommit() {
         if (target_.trailer) {
             const Trailer trailer = MakeTrailer(
                 *target_.trailer, tagKey_->KeyCheck(AsBytes(header_)), tagger_->Finish());
-            if (const Status written = file_.Write(trailer); !written) {
-                return OutputFailed(CodingStatus::OutputUnwritable, written);
+            if (Status written = file_.Write(trailer); !written) {
+                return written;
             }
         }
-        const Status committed = file_.Commit();
-        return committed || OutputFailed(OutputStatus(committed.error().code()), committed);
-    }
-
-    bool OutputFailed(CodingStatus status, const Status& failed) {
-        result_.status = status;
-        result_.error = failed.error().code();
-        return false;
-    }
-
-    bool InputFailed(const Status& failed) {
-        result_.status = InputStatus(failed.error().code());
-        result_.error = failed.error().code();
-        return false;
+        return file_.Commit();
     }
 
     PlainSource& source_;
@@ -153,7 +134,6 @@ private:
     AtomicFile file_;
     std::optional<TagKey> tagKey_;
     std::optional<FileTagger> tagger_;
-    CodingResult result_;
 };
 
 }  // namespace
@@ -164,10 +144,9 @@ Status MemoryPlain::Read(std::span<std::uint8_t> bytes) {
     return {};
 }
 
-CodingResult EncodeFrom(PlainSource& source, const EncodeTarget& target,
-                        const CodingOptions& options) {
+Status EncodeFrom(PlainSource& source, const EncodeTarget& target, const CodingOptions& options) {
     if (!IsWritableMarker(target.marker)) {
-        return MakeResult(CodingStatus::BadMarker);
+        return Failure(MakeError(CipherError::BadMarker), target.output);
     }
     return Encoding(source, target, options).Run();
 }

@@ -15,7 +15,7 @@
 #include <string_view>
 #include <system_error>
 
-#include "cipher/CodingResult.h"
+#include "cipher/Coded.h"
 #include "cipher/FileTag.h"
 #include "cipher/Gost.h"
 #include "files/AtomicFile.h"
@@ -35,6 +35,8 @@ public:
     [[nodiscard]] virtual Status Read(std::span<std::uint8_t> bytes) = 0;
     // After the last read: fails when the input is no longer what was measured.
     [[nodiscard]] virtual Status Ended() = 0;
+    // The file the plain data come from; empty for none.
+    [[nodiscard]] virtual std::filesystem::path Path() const { return {}; }
 };
 
 // Plain bytes in memory as the source (the caller keeps them alive).
@@ -63,8 +65,9 @@ struct EncodeTarget {
 };
 
 // Encodes the plain data of `source` into target.output; options give the output mode, the
-// progress and the cancel request. BadMarker for a marker that cannot be written.
-[[nodiscard]] CodingResult EncodeFrom(PlainSource& source, const EncodeTarget& target,
-                                      const CodingOptions& options);
+// progress, the cancel request and where left-overs removed from the output's folder are told.
+// Fails as cipher/Coded.h says (CipherError::BadMarker for a marker that cannot be written).
+[[nodiscard]] Status EncodeFrom(PlainSource& source, const EncodeTarget& target,
+                                const CodingOptions& options);
 
 }  // namespace quorvane

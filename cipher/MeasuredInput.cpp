@@ -7,29 +7,25 @@
 
 namespace quorvane {
 
-CodingResult MeasuredInput::Open(const std::filesystem::path& input) {
-    if (const Status opened = file_.OpenForReading(input); !opened) {
-        return MakeResult(CodingStatus::InputUnreadable, opened.error().code());
+Status MeasuredInput::Open(const std::filesystem::path& input) {
+    if (Status opened = file_.OpenForReading(input); !opened) {
+        return opened;
     }
     const Result<FileIdentity> identity = file_.Identify();
     if (!identity) {
-        return MakeResult(CodingStatus::InputUnreadable, identity.error().code());
+        return identity.error();
     }
     opened_ = *identity;
     if (opened_.size / kGostBlockBytes >= kMaxBlockCount) {
-        return MakeResult(CodingStatus::InputUnreadable,
-                          std::make_error_code(std::errc::file_too_large));
+        return Failure(std::make_error_code(std::errc::file_too_large), input);
     }
     // Size 0 says nothing about a pseudo-file's content: it is measured by reading it.
     fromMemory_ = opened_.size == 0;
     if (fromMemory_) {
-        if (const Status measured = ReadToMeasure(); !measured) {
-            return MakeResult(CodingStatus::InputUnreadable, measured.error().code());
-        }
-    } else {
-        file_.AdviseSequentialRead();
+        return ReadToMeasure();
     }
-    return MakeResult(CodingStatus::Done);
+    file_.AdviseSequentialRead();
+    return {};
 }
 
 std::uint64_t MeasuredInput::Size() const {

@@ -249,17 +249,11 @@ Status WriteProtectedFile(const std::filesystem::path& path, std::string_view na
         return Failure(std::make_error_code(std::errc::not_enough_memory), path);
     }
     std::vector<std::uint8_t> model = SerialiseModelFile(codebooks, threshold);
-    const CodingResult written =
+    const Status written =
         EncodeBufferChecked(model, path, ProtectedMarker(header), key, StoreSubstitutionTable, mode,
                             FilePrivacy::OwnerOnly);
     WipeMemory(model.data(), model.size());
-    if (written.ok()) {
-        return {};
-    }
-    if (written.status == CodingStatus::OutputExists) {
-        return Failure(std::make_error_code(std::errc::file_exists), path);
-    }
-    return Failure(written.error ? written.error : std::make_error_code(std::errc::io_error), path);
+    return written ? written : written.error().At(path);
 }
 
 Result<ProtectedImage> ReadProtectedImage(const std::filesystem::path& path) {

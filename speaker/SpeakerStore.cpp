@@ -156,15 +156,14 @@ StoreResult StoreUser(const std::filesystem::path& speakersDir, std::string_view
         return result;
     }
     const std::vector<std::uint8_t> model = SerialiseModelFile(codebooks, threshold);
-    const CodingResult written =
-        EncodeBufferChecked(model, path, name, StoreKey, StoreSubstitutionTable,
-                            OutputMode::NoReplace, FilePrivacy::OwnerOnly);
-    if (written.ok()) {
+    const Status written = EncodeBufferChecked(model, path, name, StoreKey, StoreSubstitutionTable,
+                                               OutputMode::NoReplace, FilePrivacy::OwnerOnly);
+    if (written) {
         result.status = StoreStatus::Stored;
-    } else if (written.status == CodingStatus::OutputExists) {
+    } else if (written.error().code() == std::errc::file_exists) {
         result.status = StoreStatus::AlreadyStored;
     } else {
-        result.error = written.error;
+        result.error = written.error().code();
     }
     return result;
 }
@@ -191,19 +190,18 @@ bool ReadSpeakerFile(const std::filesystem::path& path, std::string& name,
     if (!ReadMarker(path, token)) {
         return false;
     }
-    std::vector<std::uint8_t> model;
     // Speaker files of earlier versions carry no check value; their key is the store's own,
     // so they still load.
     CodingOptions options;
     options.allowUnverified = true;
-    if (!DecodeToBufferChecked(path, token, StoreKey, StoreSubstitutionTable, model,
-                               kModelFileMaxBytes, options)
-             .ok()) {
+    const Result<DecodedBuffer<std::vector<std::uint8_t>>> model = DecodeToBufferChecked(
+        path, token, StoreKey, StoreSubstitutionTable, kModelFileMaxBytes, options);
+    if (!model) {
         return false;
     }
     std::array<VoiceCodebook, 3> loaded;
     float loadedThreshold = 0.0f;
-    if (!ParseModelFile(model, loaded, loadedThreshold)) {
+    if (!ParseModelFile(model->plain, loaded, loadedThreshold)) {
         return false;
     }
     name = std::move(token);

@@ -187,20 +187,22 @@ TEST_F(AtomicFileTest, LeftOversOfEndedProcessesAreRemovedAndReported) {
     std::ofstream(dir_ / live) << "in use";
     std::ofstream(dir_ / ".notours.tmp") << "someone else's";
     std::ofstream(dir_ / "plain") << "text";
-    const CodingResult result =
-        EncodeFileChecked(dir_ / "plain", dir_ / "plain.crp", "a", StoreKey, FileSubstitutionTable);
-    ASSERT_TRUE(result.ok());
-    EXPECT_EQ(result.staleRemoved, std::vector<fs::path>{stale});
+    std::vector<fs::path> removed;
+    CodingOptions told;
+    told.leftoverRemoved = [&removed](const fs::path& leftover) { removed.push_back(leftover); };
+    ASSERT_TRUE(EncodeFileChecked(dir_ / "plain", dir_ / "plain.crp", "a", StoreKey,
+                                  FileSubstitutionTable, told));
+    EXPECT_EQ(removed, std::vector<fs::path>{stale});
     EXPECT_FALSE(fs::exists(stale));
     EXPECT_TRUE(fs::exists(dir_ / live));
     EXPECT_TRUE(fs::exists(dir_ / ".notours.tmp"));
 
     AtomicFile writing(dir_ / "mine");
     ASSERT_TRUE(writing.Open());
-    const CodingResult again =
-        EncodeFileChecked(dir_ / "plain", dir_ / "plain.crp", "a", StoreKey, FileSubstitutionTable);
-    ASSERT_TRUE(again.ok());
-    EXPECT_TRUE(again.staleRemoved.empty());
+    removed.clear();
+    ASSERT_TRUE(EncodeFileChecked(dir_ / "plain", dir_ / "plain.crp", "a", StoreKey,
+                                  FileSubstitutionTable, told));
+    EXPECT_TRUE(removed.empty());
     EXPECT_TRUE(fs::exists(writing.TemporaryPath()));
     EXPECT_TRUE(fs::exists(dir_ / live));
 }

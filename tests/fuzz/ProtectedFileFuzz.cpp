@@ -145,12 +145,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             ReferenceRead(bytes, token, *key, StoreSubstitutionTable, false);
         std::array<VoiceCodebook, kModelPhraseCount> expected;
         float expectedThreshold = 0.0f;
-        const bool modelParses = reference.status == CodingStatus::Done && reference.tagVerified &&
+        const bool modelParses = reference.status == Verdict::Decoded && reference.tagVerified &&
                                  ParseModelFile(reference.plain, expected, expectedThreshold);
         Require((status == UnlockStatus::Done) == modelParses,
                 "unlocking succeeds exactly for a verified file holding a model");
         if (status == UnlockStatus::WrongPassphrase) {
-            Require(reference.status == CodingStatus::WrongKeyOrDamaged && reference.refusedAtOpen,
+            Require(reference.status == Verdict::WrongKeyOrDamaged && reference.refusedAtOpen,
                     "a wrong passphrase is told only when the key check refuses the key");
         }
         if (status != UnlockStatus::Done) {

@@ -105,14 +105,14 @@ TEST(ProtectedFile, TheDocumentedReaderReadsTheModel) {
 
     const fuzz::ReferenceResult read = fuzz::ReferenceRead(
         bytes, marker, DocumentedKey("pass word", fields), StoreSubstitutionTable, false);
-    ASSERT_EQ(read.status, CodingStatus::Done);
+    ASSERT_EQ(read.status, fuzz::Verdict::Decoded);
     EXPECT_TRUE(read.tagVerified);
     EXPECT_EQ(read.plain, SerialiseModelFile(books, 0.625f));
     // Another passphrase, and the program's constant store key, fail the key check.
     for (const GostKey& key : {DocumentedKey("pass wore", fields), StoreKey}) {
         const fuzz::ReferenceResult refused =
             fuzz::ReferenceRead(bytes, marker, key, StoreSubstitutionTable, false);
-        EXPECT_EQ(refused.status, CodingStatus::WrongKeyOrDamaged);
+        EXPECT_EQ(refused.status, fuzz::Verdict::WrongKeyOrDamaged);
         EXPECT_TRUE(refused.refusedAtOpen);
     }
     // Each file gets its own salt.

@@ -389,8 +389,7 @@ TEST_F(SpeakerStoreTest, AFlippedBitIsRefusedAtLoadingButOldFilesLoad) {
         .write(reinterpret_cast<const char*>(model.data()),
                static_cast<std::streamsize>(model.size()));
     ASSERT_TRUE(
-        EncodeFileWithoutTrailer(root_ / "model", path, "anna", StoreKey, StoreSubstitutionTable)
-            .ok());
+        EncodeFileWithoutTrailer(root_ / "model", path, "anna", StoreKey, StoreSubstitutionTable));
     RecordingNotifier notifier;
     UserList users;
     EXPECT_EQ(LoadRegisteredUsers(speakers_, users, notifier), 1);

@@ -40,6 +40,7 @@ namespace quorvane {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::CodeOf;
 using testing::ReadBytes;
 using testing::ReadText;
 using testing::ScratchFolder;
@@ -262,10 +263,9 @@ TEST_F(Protection, ProtectUnprotectAndChangeKeepTheKeySoOldFilesStillDecode) {
         EXPECT_EQ(DeriveUserKey(fresh.List().Find("anna")->codebooks), key);
     }
     // The old ".crp" file decodes under the unchanged key.
-    EXPECT_EQ(CheckEncodedFile(folder_.Path() / "old.txt.crp", EncodedMarker("anna"), key,
-                               FileSubstitutionTable)
-                  .tagVerified,
-              true);
+    const Result<Coded> checked = CheckEncodedFile(
+        folder_.Path() / "old.txt.crp", EncodedMarker("anna"), key, FileSubstitutionTable);
+    EXPECT_TRUE(checked && checked->tagVerified);
 }
 
 TEST_F(Protection, ACopiedFolderGivesNoKeyWithoutThePassphrase) {
@@ -281,11 +281,9 @@ TEST_F(Protection, ACopiedFolderGivesNoKeyWithoutThePassphrase) {
     // Under the program's constant store key its own check value refuses it.
     std::string marker;
     ASSERT_TRUE(ReadMarker(copy, marker));
-    std::vector<std::uint8_t> plain;
-    EXPECT_EQ(DecodeToBufferChecked(copy, marker, StoreKey, StoreSubstitutionTable, plain,
-                                    kModelFileMaxBytes)
-                  .status,
-              CodingStatus::WrongKeyOrDamaged);
+    EXPECT_EQ(CodeOf(DecodeToBufferChecked(copy, marker, StoreKey, StoreSubstitutionTable,
+                                           kModelFileMaxBytes)),
+              MakeError(CipherError::WrongKey));
     // The copy is listed, locked; without a passphrase there are no models and no key.
     Users users(elsewhere.Path());
     users.Load(front_);
