@@ -139,6 +139,11 @@ Status CheckKdfBounds(const KdfParameters& kdf) {
     return {};
 }
 
+bool IsCostOutOfBounds(const Failure& failure) {
+    return failure.code().category() == ProtectedFileErrorCategory() &&
+           failure.code() != MakeError(ProtectedFileError::NotProtectedFile);
+}
+
 std::string SaltText(const Salt& salt) {
     std::string text;
     for (const std::uint8_t byte : salt) {
@@ -278,8 +283,8 @@ Result<ProtectedImage> ReadProtectedImage(const std::filesystem::path& path) {
     return image;
 }
 
-UnlockStatus DecodeProtectedImage(const ProtectedImage& image, const GostKey& key,
-                                  std::array<VoiceCodebook, 3>& codebooks, float& threshold) {
+Status DecodeProtectedImage(const ProtectedImage& image, const GostKey& key,
+                            std::array<VoiceCodebook, 3>& codebooks, float& threshold) {
     // The bytes read once, decoded by the one reader of the format: it checks the key check
     // before it deciphers anything (a refusal there is the passphrase's), then the file tag.
     BufferDecodeOptions options;
@@ -287,41 +292,40 @@ UnlockStatus DecodeProtectedImage(const ProtectedImage& image, const GostKey& ke
     const Result<DecodedBuffer<SecretBytes>> decoded = DecodeEncodedBuffer(
         image.bytes, ProtectedMarker(image.header), key, StoreSubstitutionTable, options);
     if (!decoded) {
-        return decoded.error().code() == CipherError::WrongKey ? UnlockStatus::WrongPassphrase
-                                                               : UnlockStatus::Damaged;
+        return Failure(decoded.error().code() == CipherError::WrongKey
+                           ? MakeError(SpeakerError::WrongPassphrase)
+                           : decoded.error().code(),
+                       image.path);
     }
     std::array<VoiceCodebook, 3> loaded;
     float loadedThreshold = 0.0f;
     if (!decoded->tagVerified || !ParseModelFile(decoded->plain, loaded, loadedThreshold)) {
-        return UnlockStatus::Damaged;
+        return Failure(MakeError(SpeakerError::Damaged), image.path);
     }
     codebooks = std::move(loaded);
     threshold = loadedThreshold;
-    return UnlockStatus::Done;
+    return {};
 }
 
-UnlockStatus UnlockProtectedImage(const ProtectedImage& image, std::span<const char> passphrase,
-                                  std::array<VoiceCodebook, 3>& codebooks, float& threshold) {
+Status UnlockProtectedImage(const ProtectedImage& image, std::span<const char> passphrase,
+                            std::array<VoiceCodebook, 3>& codebooks, float& threshold) {
     // The bounds again: an image is judged when it is read, and this is where the work starts.
-    if (!CheckKdfBounds(image.header.kdf)) {
-        return UnlockStatus::OutOfBounds;
+    if (const Status bounds = CheckKdfBounds(image.header.kdf); !bounds) {
+        return bounds.error().At(image.path);
     }
     GostKey key{};
     const WipeOnExit<GostKey> wipeKey(key);
     if (!DerivePassphraseKey(passphrase, image.header.salt, image.header.kdf, key)) {
-        return UnlockStatus::Damaged;
+        return Failure(MakeError(SpeakerError::KeyNotDerived), image.path);
     }
     return DecodeProtectedImage(image, key, codebooks, threshold);
 }
 
-UnlockStatus ReadProtectedFile(const std::filesystem::path& path, std::span<const char> passphrase,
-                               std::array<VoiceCodebook, 3>& codebooks, float& threshold) {
+Status ReadProtectedFile(const std::filesystem::path& path, std::span<const char> passphrase,
+                         std::array<VoiceCodebook, 3>& codebooks, float& threshold) {
     const Result<ProtectedImage> image = ReadProtectedImage(path);
     if (!image) {
-        return image.error().code().category() == ProtectedFileErrorCategory() &&
-                       image.error().code() != MakeError(ProtectedFileError::NotProtectedFile)
-                   ? UnlockStatus::OutOfBounds
-                   : UnlockStatus::Damaged;
+        return image.error();
     }
     return UnlockProtectedImage(*image, passphrase, codebooks, threshold);
 }

@@ -31,15 +31,8 @@ StepResult UnableToSave(const fs::path& path, std::string_view reason) {
                    std::string(reason) + ")");
 }
 
-StepResult UnableToSave(const StoreResult& stored) {
-    if (stored.status == StoreStatus::OtherUsersFile) {
-        return UnableToSave(stored.path, "the file holds another user");
-    }
-    if (stored.status == StoreStatus::AlreadyStored) {
-        return UnableToSave(stored.path, "a speaker file of the user is there already");
-    }
-    return UnableToSave(stored.path,
-                        stored.error ? stored.error.message() : std::string("not written"));
+StepResult UnableToSave(const Failure& failure) {
+    return UnableToSave(failure.path(), failure.Reason());
 }
 
 StepResult CanNotDelete(const Failure& failure) {
@@ -62,7 +55,7 @@ std::optional<GostKey> OrdinaryFileKey(const fs::path& path) {
 std::optional<GostKey> ProtectedFileKey(const fs::path& path, std::span<const char> passphrase) {
     std::array<VoiceCodebook, 3> codebooks;
     float threshold = 0.0f;
-    if (ReadProtectedFile(path, passphrase, codebooks, threshold) != UnlockStatus::Done) {
+    if (!ReadProtectedFile(path, passphrase, codebooks, threshold)) {
         return std::nullopt;
     }
     return DeriveUserKey(codebooks);
@@ -71,8 +64,7 @@ std::optional<GostKey> ProtectedFileKey(const fs::path& path, std::span<const ch
 // The refusal of a protected file before any key is derived from it: one that cannot be read or
 // is no protected file, or whose costs lie outside the bounds (named with its reason).
 StepResult ImageRefusal(const Failure& failure) {
-    if (failure.code().category() == ProtectedFileErrorCategory() &&
-        failure.code() != MakeError(ProtectedFileError::NotProtectedFile)) {
+    if (IsCostOutOfBounds(failure)) {
         return Refusal(PathText(failure.path()) + ": " + failure.Reason());
     }
     return Refusal(std::string(kCanNotLoadFilePrefix) + PathText(failure.path()));
@@ -152,10 +144,13 @@ StepResult UnlockUser(Users& users, std::string_view name, FrontEnd& front) {
     float threshold = 0.0f;
     SecretText recalled;
     // A remembered passphrase that no longer fits (changed elsewhere) is asked for instead.
-    UnlockStatus status = RecallPassphrase(entry, recalled) == KeyringStatus::Done
-                              ? UnlockProtectedImage(*image, recalled, codebooks, threshold)
-                              : UnlockStatus::WrongPassphrase;
-    if (status == UnlockStatus::WrongPassphrase) {
+    const auto wrongPassphrase = [](const Status& status) {
+        return !status && status.error().code() == SpeakerError::WrongPassphrase;
+    };
+    Status status = RecallPassphrase(entry, recalled) == KeyringStatus::Done
+                        ? UnlockProtectedImage(*image, recalled, codebooks, threshold)
+                        : Status(Failure(MakeError(SpeakerError::WrongPassphrase), image->path));
+    if (wrongPassphrase(status)) {
         const PassphraseAnswer answer = front.AskPassphrase(name, false);
         if (!answer.given) {
             return Refusal(NoPassphraseMessage(name, answer.refusal));
@@ -164,14 +159,14 @@ StepResult UnlockUser(Users& users, std::string_view name, FrontEnd& front) {
             return Refusal(std::string(kEmptyPassphraseMessage));
         }
         status = UnlockProtectedImage(*image, answer.passphrase, codebooks, threshold);
-        if (status == UnlockStatus::Done) {
+        if (status) {
             RememberIfAsked(entry, answer, front);
         }
     }
-    if (status == UnlockStatus::WrongPassphrase) {
+    if (wrongPassphrase(status)) {
         return Refusal(WrongPassphraseMessage(name));
     }
-    if (status != UnlockStatus::Done) {
+    if (!status) {
         return Refusal(std::string(kCanNotLoadFilePrefix) + PathText(record->protectedFile));
     }
     record->codebooks = std::move(codebooks);
@@ -207,19 +202,20 @@ StepResult ProtectUser(Users& users, std::string_view name, FrontEnd& front) {
     StoreForm form;
     form.passphrase = std::span<const char>(answer.passphrase);
     form.besideOtherForm = true;
-    const StoreResult stored = StoreUser(folder, name, record->codebooks, record->threshold, form);
-    if (!stored.ok()) {
-        return UnableToSave(stored);
+    const Result<fs::path> stored =
+        StoreUser(folder, name, record->codebooks, record->threshold, form);
+    if (!stored) {
+        return UnableToSave(stored.error());
     }
     // The ordinary files go only once the protected one gives the user's key.
-    if (ProtectedFileKey(stored.path, answer.passphrase) != DeriveUserKey(record->codebooks)) {
-        static_cast<void>(RemoveOverwritten({stored.path}));
-        return UnableToSave(stored.path, "it does not read back to the user's key");
+    if (ProtectedFileKey(*stored, answer.passphrase) != DeriveUserKey(record->codebooks)) {
+        static_cast<void>(RemoveOverwritten({*stored}));
+        return UnableToSave(*stored, "it does not read back to the user's key");
     }
-    record->protectedFile = stored.path;
+    record->protectedFile = *stored;
     ProtectedHeader header;
-    if (ReadProtectedHeader(stored.path, header)) {
-        RememberIfAsked(EntryOf(stored.path, header), answer, front);
+    if (ReadProtectedHeader(*stored, header)) {
+        RememberIfAsked(EntryOf(*stored, header), answer, front);
     }
     const UserFileDeletion ordinary = RemoveOverwritten(FindOrdinaryFiles(folder, name));
     if (!ordinary.failed.empty()) {
@@ -263,13 +259,14 @@ StepResult UnprotectUser(Users& users, std::string_view name, FrontEnd& front) {
     }
     StoreForm form;
     form.besideOtherForm = true;
-    const StoreResult stored = StoreUser(folder, name, record->codebooks, record->threshold, form);
-    if (!stored.ok()) {
-        return UnableToSave(stored);
+    const Result<fs::path> stored =
+        StoreUser(folder, name, record->codebooks, record->threshold, form);
+    if (!stored) {
+        return UnableToSave(stored.error());
     }
-    if (OrdinaryFileKey(stored.path) != DeriveUserKey(record->codebooks)) {
-        static_cast<void>(RemoveOverwritten({stored.path}));
-        return UnableToSave(stored.path, "it does not read back to the user's key");
+    if (OrdinaryFileKey(*stored) != DeriveUserKey(record->codebooks)) {
+        static_cast<void>(RemoveOverwritten({*stored}));
+        return UnableToSave(*stored, "it does not read back to the user's key");
     }
     ProtectedHeader header;
     const bool remembered = ReadProtectedHeader(record->protectedFile, header);

@@ -38,7 +38,7 @@ class ProtectionCommands : public ::testing::Test {
 protected:
     ProtectionCommands() {
         fs::create_directories(speakers_);
-        EXPECT_TRUE(StoreSpeakerFile(speakers_, "anna", testing::Phrases(1.0f), 0.5f).ok());
+        EXPECT_TRUE(StoreSpeakerFile(speakers_, "anna", testing::Phrases(1.0f), 0.5f));
     }
     fs::path Dir(const std::string& leaf) const { return work_.Path() / leaf; }
     // A passphrase file with its permissions.

@@ -441,7 +441,7 @@ TEST_F(Protection, TwoDifferentModelsOfOneNameAreLeftToTheUser) {
     AddProtectedAnna();
     StoreForm plainBeside;
     plainBeside.besideOtherForm = true;
-    ASSERT_TRUE(StoreUser(Speakers(), "anna", testing::Phrases(3.0f), 0.25f, plainBeside).ok());
+    ASSERT_TRUE(StoreUser(Speakers(), "anna", testing::Phrases(3.0f), 0.25f, plainBeside));
     const std::vector<std::uint8_t> ordinary = ReadBytes(Annas(kSpeakerFileExtension));
     const std::vector<std::uint8_t> locked = ReadBytes(Annas(kProtectedFileExtension));
     const std::string twoModels =
