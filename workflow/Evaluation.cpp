@@ -61,6 +61,8 @@ void RunIndexed(std::size_t count, int threads, const std::function<void(std::si
     std::exception_ptr failure;
     std::mutex failureLock;
     const auto worker = [&] {
+        // A worker thread is a boundary: an exception stops the other workers and is rethrown,
+        // as it is, on the calling thread once all have ended.
         try {
             for (std::size_t i = next++; i < count; i = next++) {
                 work(i);
