@@ -5,6 +5,8 @@
 #include <mutex>
 #include <utility>
 
+#include "files/TemporaryName.h"
+
 namespace quorvane {
 
 namespace {
@@ -110,13 +112,29 @@ bool DoRemove(const std::filesystem::path& path) {
     return true;
 }
 
-std::error_code DoOverwriteAndRemove(const std::filesystem::path& path) {
-    if (const std::error_code error = OverwriteWithZeros(path)) {
-        return error;
+namespace {
+
+// Why `path` is not renamed to be overwritten: it is missing, or no regular file (a link is
+// never followed, a folder or device never emptied).
+std::error_code NotRemovableReason(const std::filesystem::path& path) {
+    std::error_code error;
+    const std::filesystem::file_status status = std::filesystem::symlink_status(path, error);
+    switch (status.type()) {
+        case std::filesystem::file_type::regular:
+            return {};
+        case std::filesystem::file_type::not_found:
+            return std::make_error_code(std::errc::no_such_file_or_directory);
+        case std::filesystem::file_type::symlink:
+            return std::make_error_code(std::errc::too_many_symbolic_link_levels);
+        case std::filesystem::file_type::directory:
+            return std::make_error_code(std::errc::is_a_directory);
+        default:
+            return error ? error : MakeError(FileError::NotRegularFile);
     }
-    if (const std::error_code noted = Note(FileOperation::Overwrite, path)) {
-        return noted;
-    }
+}
+
+// Removes the overwritten file and flushes its folder.
+std::error_code RemoveAndSyncFolder(const std::filesystem::path& path) {
     std::error_code error;
     if (!std::filesystem::remove(path, error)) {
         return error ? error : std::make_error_code(std::errc::no_such_file_or_directory);
@@ -126,6 +144,57 @@ std::error_code DoOverwriteAndRemove(const std::filesystem::path& path) {
     }
     return DoSyncFolder(path.parent_path().empty() ? std::filesystem::path(".")
                                                    : path.parent_path());
+}
+
+std::error_code Overwrite(const std::filesystem::path& path) {
+    if (const std::error_code error = OverwriteWithZeros(path)) {
+        return error;
+    }
+    return Note(FileOperation::Overwrite, path);
+}
+
+}  // namespace
+
+std::error_code DoOverwriteAndRemove(const std::filesystem::path& path) {
+    if (const std::error_code refused = NotRemovableReason(path)) {
+        return refused;
+    }
+    // Moved aside first: where the name cannot go, nothing is destroyed.
+    const std::filesystem::path aside = LeftoverName(path, LeftoverKind::Removal);
+    if (const std::error_code error = RenameNoReplace(path, aside)) {
+        // A rename by hard link whose second step failed leaves the removal name as a second
+        // name of the file: that name goes, the file keeps its own.
+        std::error_code ignored;
+        if (std::filesystem::exists(std::filesystem::symlink_status(aside, ignored))) {
+            std::filesystem::remove(aside, ignored);
+        }
+        return error;
+    }
+    if (const std::error_code noted = Note(FileOperation::Rename, aside)) {
+        static_cast<void>(RenameNoReplace(aside, path));
+        return noted;
+    }
+    if (const std::error_code error = Overwrite(aside)) {
+        // The file gets its name back; where even that fails, the next clean-up finishes it.
+        static_cast<void>(RenameNoReplace(aside, path));
+        return error;
+    }
+    return RemoveAndSyncFolder(aside);
+}
+
+std::error_code DoRemoveLeftoverRemoval(const std::filesystem::path& path) {
+    // A removal name that is a second name of a file (see above) is only a name: the file's
+    // content is not ours to overwrite.
+    std::error_code counted;
+    if (std::filesystem::hard_link_count(path, counted) > 1 && !counted) {
+        std::error_code removed;
+        std::filesystem::remove(path, removed);
+        return removed;
+    }
+    if (const std::error_code error = Overwrite(path)) {
+        return error;
+    }
+    return RemoveAndSyncFolder(path);
 }
 
 bool DoRemoveUnlocked(const std::filesystem::path& path) {

@@ -17,11 +17,18 @@ using PathString = std::filesystem::path::string_type;
 // Characters of the target's name kept in the name (name limits are near 255).
 constexpr std::size_t kMaxNamePart = 128;
 constexpr std::size_t kSuffixDigits = 16;
-constexpr std::size_t kKindChars = 4;  // ".tmp", ".rsv"
+constexpr std::size_t kKindChars = 4;  // ".tmp", ".rsv", ".del"
 
 PathString KindText(LeftoverKind kind) {
-    return kind == LeftoverKind::Temporary ? PathString{'.', 't', 'm', 'p'}
-                                           : PathString{'.', 'r', 's', 'v'};
+    switch (kind) {
+        case LeftoverKind::Temporary:
+            return PathString{'.', 't', 'm', 'p'};
+        case LeftoverKind::ReservationNote:
+            return PathString{'.', 'r', 's', 'v'};
+        case LeftoverKind::Removal:
+            break;
+    }
+    return PathString{'.', 'd', 'e', 'l'};
 }
 
 // A name nobody else is likely to pick: random bits from the system, a clock reading and a

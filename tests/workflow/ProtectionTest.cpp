@@ -294,8 +294,9 @@ TEST_F(Protection, ACopiedFolderGivesNoKeyWithoutThePassphrase) {
     EXPECT_NE(DeriveUserKey(users.List().Find("anna")->codebooks), key);
 }
 
-// Records the file operations on one file (and on the temporary files of its writing): each
-// with what the file held at an Overwrite; fails the operation `failing` on them.
+// Records the file operations on one file (and on the temporary files of its writing, and its
+// removal name): each with what the file held at an Overwrite; fails the operation `failing` on
+// them.
 class FileRecorder {
 public:
     explicit FileRecorder(fs::path file, std::optional<FileOperation> failing = std::nullopt)
@@ -324,6 +325,12 @@ private:
     fs::path file_;
 };
 
+// A file's removal with its content overwritten, as the recorder sees it: moved to its removal
+// name, overwritten there, removed.
+std::vector<FileOperation> Overwritten() {
+    return {FileOperation::Rename, FileOperation::Overwrite, FileOperation::Remove};
+}
+
 // Protecting, unprotecting and removing leave no model behind in free space: each file they
 // remove is overwritten with zeros, flushed, and only then unlinked.
 TEST_F(Protection, EveryRemovedSpeakerFileIsOverwrittenBeforeItIsUnlinked) {
@@ -343,9 +350,7 @@ TEST_F(Protection, EveryRemovedSpeakerFileIsOverwrittenBeforeItIsUnlinked) {
         front_.passphrases.assign(s.answers.begin(), s.answers.end());
         const FileRecorder recorder(removed);
         ASSERT_TRUE(s.step(users, "anna", front_).done);
-        EXPECT_EQ(recorder.operations,
-                  (std::vector<FileOperation>{FileOperation::Overwrite, FileOperation::Remove}))
-            << PathText(removed);
+        EXPECT_EQ(recorder.operations, Overwritten()) << PathText(removed);
         EXPECT_EQ(recorder.heldAtOverwrite, std::string(size, '\0'));
         EXPECT_FALSE(fs::exists(removed));
     }
@@ -353,8 +358,7 @@ TEST_F(Protection, EveryRemovedSpeakerFileIsOverwrittenBeforeItIsUnlinked) {
     const FileRecorder recorder(Annas(kSpeakerFileExtension));
     front_.asks = {true};
     EXPECT_EQ(users.Remove("anna", front_).deleted, 1);
-    EXPECT_EQ(recorder.operations,
-              (std::vector<FileOperation>{FileOperation::Overwrite, FileOperation::Remove}));
+    EXPECT_EQ(recorder.operations, Overwritten());
     EXPECT_TRUE(fs::is_empty(Speakers()));
 }
 
@@ -428,8 +432,7 @@ TEST_F(Protection, AProtectionKilledHalfwayIsFinishedByTheNextUnlock) {
     front_.passphrases = {Typed("open sesame")};
     const FileRecorder recorder(Annas(kSpeakerFileExtension));
     ASSERT_TRUE(UnlockUser(users, "anna", front_).done);
-    EXPECT_EQ(recorder.operations,
-              (std::vector<FileOperation>{FileOperation::Overwrite, FileOperation::Remove}));
+    EXPECT_EQ(recorder.operations, Overwritten());
     EXPECT_TRUE(Shown(ProtectionFinishedMessage("anna", {Annas(kSpeakerFileExtension)})));
     EXPECT_EQ(DeriveUserKey(users.List().Find("anna")->codebooks), key);
     EXPECT_EQ(FindUserFiles(Speakers(), "anna"),
@@ -492,10 +495,7 @@ TEST_F(Protection, FilesKeptAsideAreRemovedOnlyWithConsent) {
         for (const fs::path& file : kept) {
             EXPECT_EQ(fs::exists(file), !c.consent);
         }
-        EXPECT_EQ(recorder.operations, c.consent
-                                           ? (std::vector<FileOperation>{FileOperation::Overwrite,
-                                                                         FileOperation::Remove})
-                                           : std::vector<FileOperation>{});
+        EXPECT_EQ(recorder.operations, c.consent ? Overwritten() : std::vector<FileOperation>{});
     }
 }
 
