@@ -86,6 +86,17 @@ std::string KeptFilesStayMessage(std::string_view name,
            std::string(name);
 }
 
+std::string KeptFilesStayNote(std::string_view name,
+                              const std::vector<std::filesystem::path>& kept) {
+    return KeptFilesStayMessage(name, kept) + ". To overwrite and remove " +
+           (kept.size() == 1 ? "it" : "them") + ", protect " + std::string(name) +
+           " again and answer Yes (command line: protect " + std::string(name) + " --yes)";
+}
+
+std::string KeptFilesRemovedMessage(const std::vector<std::filesystem::path>& kept) {
+    return Leaves(kept) + (kept.size() == 1 ? " was" : " were") + " overwritten and removed";
+}
+
 StepResult AskNewPassphrase(std::string_view name, FrontEnd& front, PassphraseAnswer& answer) {
     answer = front.AskPassphrase(name, true);
     if (!answer.given) {

@@ -1,5 +1,6 @@
 #include "workflow/Protection.h"
 
+#include <algorithm>
 #include <array>
 #include <optional>
 #include <system_error>
@@ -13,6 +14,7 @@
 #include "speaker/SpeakerStore.h"
 #include "speaker/UserKey.h"
 #include "workflow/Messages.h"
+#include "workflow/Users.h"
 
 namespace quorvane {
 
@@ -71,8 +73,7 @@ std::optional<GostKey> ProtectedFileKey(const fs::path& path, std::span<const ch
 // The refusal of a protected file before any key is derived from it: one that cannot be read or
 // is no protected file, or whose costs lie outside the bounds (named with its reason).
 StepResult ImageRefusal(const Failure& failure) {
-    if (failure.code().category() == ProtectedFileErrorCategory() &&
-        failure.code() != MakeError(ProtectedFileError::NotProtectedFile)) {
+    if (IsOutOfBounds(failure.code())) {
         return Refusal(PathText(failure.path()) + ": " + failure.Reason());
     }
     return Refusal(std::string(kCanNotLoadFilePrefix) + PathText(failure.path()));
@@ -116,6 +117,41 @@ StepResult FindProtectedUser(Users& users, std::string_view name) {
     }
     if (found->protectedFile.empty()) {
         return Refusal(NotProtectedMessage(name));
+    }
+    return {true, {}};
+}
+
+// Protecting a protected user again: the files kept aside for the name, which may hold its
+// unprotected model, are overwritten and removed with the user's consent; without any, or
+// without consent, the user is protected already.
+StepResult RemoveKeptFilesOfProtected(Users& users, std::string_view name, FrontEnd& front) {
+    const fs::path& folder = users.SpeakersDir();
+    const std::vector<fs::path> kept = FindKeptFiles(folder, name, kSpeakerFileExtension);
+    if (kept.empty()) {
+        return Refusal(AlreadyProtectedMessage(name));
+    }
+    if (!front.Ask(KeptFilesQuestion(name, kept), kKeptFilesCaption, FrontEnd::Icon::Warning)) {
+        front.Notice(KeptFilesStayNote(name, kept));
+        return Refusal(AlreadyProtectedMessage(name));
+    }
+    const Result<NameLock> lock = NameLock::Acquire(folder, name);
+    if (!lock) {
+        return Refusal(NameNotLockedMessage(name, PathText(lock.error().path())) + " (" +
+                       lock.error().Reason() + ")");
+    }
+    const UserFileDeletion removed = RemoveOverwritten(kept);
+    std::vector<fs::path> gone;
+    for (const fs::path& path : kept) {
+        if (std::none_of(removed.failed.begin(), removed.failed.end(),
+                         [&path](const Failure& failure) { return failure.path() == path; })) {
+            gone.push_back(path);
+        }
+    }
+    if (!gone.empty()) {
+        front.Notice(KeptFilesRemovedMessage(gone));
+    }
+    if (!removed.failed.empty()) {
+        return CanNotDelete(removed.failed.front());
     }
     return {true, {}};
 }
@@ -189,7 +225,7 @@ StepResult ProtectUser(Users& users, std::string_view name, FrontEnd& front) {
         return Refusal(UserNotFoundMessage(name));
     }
     if (!record->protectedFile.empty()) {
-        return Refusal(AlreadyProtectedMessage(name));
+        return RemoveKeptFilesOfProtected(users, name, front);
     }
     PassphraseAnswer answer;
     if (const StepResult asked = AskNewPassphrase(name, front, answer); !asked.done) {
@@ -238,7 +274,7 @@ StepResult ProtectUser(Users& users, std::string_view name, FrontEnd& front) {
         }
     }
     if (!stay.empty()) {
-        front.Notice(KeptFilesStayMessage(name, stay));
+        front.Notice(KeptFilesStayNote(name, stay));
     }
     return {true, {}};
 }

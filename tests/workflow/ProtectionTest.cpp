@@ -466,12 +466,15 @@ TEST_F(Protection, TwoDifferentModelsOfOneNameAreLeftToTheUser) {
 // Speaker files kept aside for the name may hold the unprotected model: protecting and removing
 // ask, and with Yes overwrite and remove them; with No they stay and the user is told.
 TEST_F(Protection, FilesKeptAsideAreRemovedOnlyWithConsent) {
+    enum class Command { Remove, Protect, ProtectAgain };  // again: anna is protected already
     const struct {
-        bool remove;  // the command: remove, else protect
+        Command command;
         bool consent;
-    } cases[] = {{false, true}, {false, false}, {true, true}, {true, false}};
+    } cases[] = {{Command::Protect, true},      {Command::Protect, false},
+                 {Command::Remove, true},       {Command::Remove, false},
+                 {Command::ProtectAgain, true}, {Command::ProtectAgain, false}};
     for (const auto& c : cases) {
-        SCOPED_TRACE(::testing::Message() << (c.remove ? "remove" : "protect") << c.consent);
+        SCOPED_TRACE(::testing::Message() << static_cast<int>(c.command) << c.consent);
         fs::remove_all(Speakers());
         AddPlainAnna();
         const std::vector<fs::path> kept = {Speakers() / "anna.spk.kept-1",
@@ -480,22 +483,37 @@ TEST_F(Protection, FilesKeptAsideAreRemovedOnlyWithConsent) {
             fs::copy_file(Annas(kSpeakerFileExtension), file);
         }
         Users users = Restart();
-        front_.shown.clear();
-        const FileRecorder recorder(kept[1]);
-        if (c.remove) {
-            front_.asks = {true, c.consent};
-            ASSERT_TRUE(users.Remove("anna", front_).done);
-        } else {
-            front_.asks = {c.consent};
+        if (c.command == Command::ProtectAgain) {
+            front_.asks = {false};
             front_.passphrases = {Typed("open sesame")};
             ASSERT_TRUE(ProtectUser(users, "anna", front_).done);
         }
+        front_.shown.clear();
+        const FileRecorder recorder(kept[1]);
+        StepResult step;
+        if (c.command == Command::Remove) {
+            front_.asks = {true, c.consent};
+            step = users.Remove("anna", front_);
+        } else {
+            front_.asks = {c.consent};
+            front_.passphrases = {Typed("open sesame")};
+            step = ProtectUser(users, "anna", front_);
+        }
+        // Protecting again without consent is refused: the user is protected already.
+        EXPECT_EQ(step.done, c.consent || c.command != Command::ProtectAgain);
+        EXPECT_EQ(step.message, step.done ? std::string() : AlreadyProtectedMessage("anna"));
         EXPECT_TRUE(Shown(KeptFilesQuestion("anna", kept)));
-        EXPECT_EQ(Shown(KeptFilesStayMessage("anna", kept)), !c.consent);
+        EXPECT_EQ(Shown(c.command == Command::Remove ? KeptFilesStayMessage("anna", kept)
+                                                     : KeptFilesStayNote("anna", kept)),
+                  !c.consent);
+        EXPECT_EQ(Shown(KeptFilesRemovedMessage(kept)),
+                  c.consent && c.command == Command::ProtectAgain);
         for (const fs::path& file : kept) {
             EXPECT_EQ(fs::exists(file), !c.consent);
         }
         EXPECT_EQ(recorder.operations, c.consent ? Overwritten() : std::vector<FileOperation>{});
+        EXPECT_FALSE(users.List().Find("anna") != nullptr &&
+                     users.List().Find("anna")->protectedFile.empty());
     }
 }
 
