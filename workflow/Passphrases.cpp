@@ -55,7 +55,8 @@ std::string InterruptedProtectionNote(std::string_view name, const std::filesyst
                                       const std::filesystem::path& protectedFile) {
     return std::string(name) + " is protected (" + Leaf(protectedFile) + "), but " +
            Leaf(ordinary) + " is still there: the protection was interrupted. The next unlock " +
-           "with the passphrase finishes it";
+           "with the passphrase finishes it when both hold the same voice model, and otherwise " +
+           "says which command resolves it";
 }
 
 std::string ProtectionFinishedMessage(std::string_view name,

@@ -70,13 +70,14 @@ std::optional<GostKey> ProtectedFileKey(const fs::path& path, std::span<const ch
     return DeriveUserKey(codebooks);
 }
 
-// The refusal of a protected file before any key is derived from it: one that cannot be read or
-// is no protected file, or whose costs lie outside the bounds (named with its reason).
+// The refusal of a protected file before any key is derived from it, with its reason: costs
+// outside the bounds, or a file that cannot be read, is too large or is no protected file.
 StepResult ImageRefusal(const Failure& failure) {
     if (IsOutOfBounds(failure.code())) {
         return Refusal(PathText(failure.path()) + ": " + failure.Reason());
     }
-    return Refusal(std::string(kCanNotLoadFilePrefix) + PathText(failure.path()));
+    return Refusal(std::string(kCanNotLoadFilePrefix) + PathText(failure.path()) + " (" +
+                   failure.Reason() + ")");
 }
 
 // The ordinary files beside an unlocked protected user (an interrupted protection): removed,
@@ -164,6 +165,10 @@ std::string LockedUserMessage(std::string_view name) {
 
 std::string AlreadyProtectedMessage(std::string_view name) {
     return std::string(name) + " is protected already";
+}
+
+std::string StillProtectedMessage(std::string_view name) {
+    return std::string(name) + " stays protected: its speaker files hold different voice models";
 }
 
 std::string NotProtectedMessage(std::string_view name) {
@@ -283,13 +288,19 @@ StepResult UnprotectUser(Users& users, std::string_view name, FrontEnd& front) {
     if (StepResult found = FindProtectedUser(users, name); !found.done) {
         return found;
     }
+    // An unlock done here tells of two different models in its own note (UnlockUser).
+    const bool unlockedHere = users.List().Find(name)->locked;
     if (StepResult unlocked = UnlockUser(users, name, front); !unlocked.done) {
         return unlocked;
     }
     UserRecord* record = users.Records().FindToChange(name);
     const fs::path& folder = users.SpeakersDir();
     if (record->unprotectedCopy) {
-        // Two different models of the name: which one to keep is the user's decision.
+        // Two different models of the name: which one to keep is the user's decision. It is
+        // told once.
+        if (unlockedHere) {
+            return Refusal(StillProtectedMessage(name));
+        }
         return Refusal(
             TwoModelsMessage(name, FindOrdinaryFiles(folder, name), record->protectedFile));
     }

@@ -30,6 +30,9 @@ namespace quorvane {
 [[nodiscard]] std::string LockedUserMessage(std::string_view name);
 // "anna is protected already" / "anna is not protected"
 [[nodiscard]] std::string AlreadyProtectedMessage(std::string_view name);
+// "anna stays protected: its speaker files hold different voice models" (an unprotection refused
+// after the unlock's note told the two models)
+[[nodiscard]] std::string StillProtectedMessage(std::string_view name);
 [[nodiscard]] std::string NotProtectedMessage(std::string_view name);
 
 // ---- Registered users ----

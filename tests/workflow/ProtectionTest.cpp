@@ -459,6 +459,15 @@ TEST_F(Protection, TwoDifferentModelsOfOneNameAreLeftToTheUser) {
     const StepResult unprotected = UnprotectUser(users, "anna", front_);
     EXPECT_FALSE(unprotected.done);
     EXPECT_EQ(unprotected.message, twoModels);
+    // Unprotecting a locked user: the unlock's note tells the two models, the refusal only that
+    // the user stays protected.
+    users = Restart();
+    front_.shown.clear();
+    front_.passphrases = {Typed("open sesame")};
+    const StepResult refused = UnprotectUser(users, "anna", front_);
+    EXPECT_FALSE(refused.done);
+    EXPECT_EQ(refused.message, StillProtectedMessage("anna"));
+    EXPECT_EQ(std::count(front_.shown.begin(), front_.shown.end(), twoModels), 1);
     EXPECT_EQ(ReadBytes(Annas(kSpeakerFileExtension)), ordinary);
     EXPECT_EQ(ReadBytes(Annas(kProtectedFileExtension)), locked);
 }
@@ -493,7 +502,10 @@ TEST_F(Protection, FilesKeptAsideAreRemovedOnlyWithConsent) {
         StepResult step;
         if (c.command == Command::Remove) {
             front_.asks = {true, c.consent};
-            step = users.Remove("anna", front_);
+            const RemoveUserResult removed = users.Remove("anna", front_);
+            // The summary counts the kept files removed beside the speaker file.
+            EXPECT_EQ(removed.keptDeleted, c.consent ? 2 : 0);
+            step = removed;
         } else {
             front_.asks = {c.consent};
             front_.passphrases = {Typed("open sesame")};
@@ -534,6 +546,21 @@ TEST_F(Protection, CostsOutOfBoundsAreRefusedBeforeThePassphraseIsAsked) {
     EXPECT_FALSE(unlocked.done);
     EXPECT_EQ(unlocked.message,
               PathText(file) + ": " + MakeError(ProtectedFileError::TooManyLanes).message());
+    EXPECT_TRUE(front_.passphraseConfirms.empty());
+}
+
+// A file padded beyond any protected file is refused with that cause, before anything is asked.
+TEST_F(Protection, AFileTooLargeIsRefusedAsTooLarge) {
+    AddProtectedAnna();
+    const fs::path file = Annas(kProtectedFileExtension);
+    fs::resize_file(file, kMaxProtectedFileBytes + 1);
+    Users users = Restart();
+    front_.passphraseConfirms.clear();
+    const StepResult unlocked = UnlockUser(users, "anna", front_);
+    EXPECT_FALSE(unlocked.done);
+    EXPECT_EQ(unlocked.message,
+              std::string(kCanNotLoadFilePrefix) + PathText(file) + " (" +
+                  Failure(MakeError(ProtectedFileError::TooLarge), file).Reason() + ")");
     EXPECT_TRUE(front_.passphraseConfirms.empty());
 }
 
