@@ -191,6 +191,9 @@ inline constexpr std::string_view kNotAFolderReason = "is not a folder";
 [[nodiscard]] std::string FolderCreatedText(std::string_view path);
 // "Removed a temporary file left by an interrupted run: " + path
 [[nodiscard]] std::string LeftoverRemovedMessage(std::string_view path);
+// "Freed the name " + path + ", which an interrupted run had reserved": the placeholder file a
+// no-replace write leaves at its output's name on FAT and exFAT when it is killed.
+[[nodiscard]] std::string ReservationRemovedMessage(std::string_view path);
 
 // ---- What a command did, in the window's status panel ----
 
