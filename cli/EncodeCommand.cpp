@@ -73,7 +73,8 @@ void RegisterEncodeCommand(CLI::App& app, CliContext& context) {
         "(default: beside each file)");
     encodeCommand->add_flag("--delete-originals", encode->deleteOriginals,
                             "Delete each original after its encoding succeeded (a symbolic link "
-                            "given as a file is kept, and so is the file it points to)");
+                            "given as a file is kept, and so is the file it points to; so is a "
+                            "file with other names, hard links)");
     encodeCommand->add_flag("--overwrite", encode->overwrite, "Replace existing .crp files");
     encodeCommand->callback([&context, encode] { context.exitCode = RunEncode(context, *encode); });
 }

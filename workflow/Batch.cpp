@@ -116,12 +116,17 @@ std::optional<std::size_t> CommittedAs(const std::vector<Committed>& committed,
 // Why a done file's source must stay: empty when it may be deleted. A symbolic link given as
 // the source is kept, and so is the file it points to: removing the link would leave the file
 // that was read (a plain original) where it was, while the user was told it went, and following
-// it would delete a file the user did not name.
+// it would delete a file the user did not name. A file with other names (hard links) is kept
+// for the first reason: removing one name leaves the content under the others.
 std::string SourceKeptReason(const FileOutcome& file, const Committed& done,
                              const std::vector<Committed>& committed) {
     std::error_code error;
     if (fs::is_symlink(fs::symlink_status(file.input, error))) {
         return std::string(kSymbolicLinkKeptReason);
+    }
+    const std::uintmax_t links = fs::hard_link_count(file.input, error);
+    if (!error && links > 1) {
+        return std::string(kHardLinkKeptReason);
     }
     const std::optional<FileIdentity> output = IdentityOf(file.output);
     if (!done.output || output != done.output) {

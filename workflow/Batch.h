@@ -65,8 +65,8 @@ struct BatchResult {
     // Every one of the `total` files given was done, and the batch was not cancelled.
     [[nodiscard]] bool AllDone(std::size_t total) const;
     // A source that was to be deleted stayed, other than an encoded file kept because no check
-    // value proved its key: a failed removal, or one kept because it is a symbolic link or
-    // because it or its output changed.
+    // value proved its key: a failed removal, or one kept because it is a symbolic link or has
+    // other names (hard links), or because it or its output changed.
     [[nodiscard]] bool RemovalsFailed() const;
 };
 
@@ -107,7 +107,7 @@ struct BatchKind {
 // before replacing one and once whether files without a check value may be decoded, and tells each
 // failure. With kind.deleteInputs the sources of the files done are deleted at the end, each only
 // while its output still holds what the batch wrote and it is still the file that was read (a
-// symbolic link never, nor the file it points to).
+// symbolic link never, nor the file it points to, nor a file with other names).
 BatchResult RunBatch(const std::vector<std::filesystem::path>& inputs, const BatchKind& kind,
                      BatchFrontEnd& front);
 

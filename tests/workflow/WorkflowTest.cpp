@@ -544,30 +544,53 @@ TEST_F(Batch, TheKeyIsTestedBeforeReplacingAnOutputIsAsked) {
     }
 }
 
-// A symbolic link given as an original is encoded from the file it points to; with deletion
-// asked neither the link nor that file is deleted, and the summary says what went and what
-// stayed.
-TEST_F(Batch, ASymbolicLinkIsKeptAndSoIsTheFileItPointsTo) {
-#ifdef _WIN32
-    GTEST_SKIP() << "symbolic links need an administrator on Windows";
-#else
-    const fs::path link = folder_.Path() / "link.txt";
-    fs::create_symlink(inputs_[0], link);
-    const BatchResult batch = EncodeFiles(*anna_, {link, inputs_[1]}, {}, true, front_);
-    EXPECT_EQ(batch.Count(FileStatus::Done), 2);
-    EXPECT_TRUE(fs::is_symlink(link));
-    EXPECT_EQ(ReadText(inputs_[0]), "plain a.txt");
-    EXPECT_FALSE(fs::exists(inputs_[1]));
-    EXPECT_EQ(front_.shown, (std::vector<std::string>{
-                                SourceKeptMessage(PathText(link), true, kSymbolicLinkKeptReason)}));
-    EXPECT_TRUE(batch.RemovalsFailed());
-    EXPECT_EQ(RemovalSummary(batch, true, true), "; 1 original deleted, 1 kept: " + PathText(link));
-    const fs::path back = folder_.Path() / "back";
-    ASSERT_TRUE(DecodeFileChecked(EncodedOutputPath({}, link), back, EncodedMarker("anna"),
-                                  AnnaKey(), FileSubstitutionTable)
-                    .ok());
-    EXPECT_EQ(ReadText(back), "plain a.txt");
+// A source reachable under another name is kept, told, and counted as kept: a symbolic link
+// (neither it nor the file it points to is deleted) and a file with other names (hard links),
+// whose content would stay readable under them.
+TEST_F(Batch, ASourceWithAnotherNameIsKeptWithItsContent) {
+    const struct {
+        const char* what;
+        std::function<void(const fs::path& file, const fs::path& name)> make;
+        std::string_view reason;
+    } cases[] = {
+#ifndef _WIN32  // symbolic links need an administrator on Windows
+        {"symbolic link",
+         [](const fs::path& file, const fs::path& name) { fs::create_symlink(file, name); },
+         kSymbolicLinkKeptReason},
 #endif
+        {"hard link",
+         [](const fs::path& file, const fs::path& name) { fs::create_hard_link(file, name); },
+         kHardLinkKeptReason},
+    };
+    for (const auto& c : cases) {
+        WriteText(inputs_[0], "plain a.txt");
+        WriteText(inputs_[1], "plain b.txt");
+        const fs::path link = folder_.Path() / "link.txt";
+        c.make(inputs_[0], link);
+        ScriptedFrontEnd front;
+        const BatchResult batch = EncodeFiles(*anna_, {link, inputs_[1]}, {}, true, front);
+        EXPECT_EQ(batch.Count(FileStatus::Done), 2) << c.what;
+        EXPECT_EQ(ReadText(link), "plain a.txt") << c.what;
+        EXPECT_EQ(ReadText(inputs_[0]), "plain a.txt") << c.what;
+        EXPECT_FALSE(fs::exists(inputs_[1])) << c.what;
+        EXPECT_EQ(front.shown,
+                  (std::vector<std::string>{SourceKeptMessage(PathText(link), true, c.reason)}))
+            << c.what;
+        EXPECT_TRUE(batch.RemovalsFailed()) << c.what;
+        EXPECT_EQ(RemovalSummary(batch, true, true),
+                  "; 1 original deleted, 1 kept: " + PathText(link))
+            << c.what;
+        const fs::path back = folder_.Path() / "back";
+        ASSERT_TRUE(DecodeFileChecked(EncodedOutputPath({}, link), back, EncodedMarker("anna"),
+                                      AnnaKey(), FileSubstitutionTable)
+                        .ok())
+            << c.what;
+        EXPECT_EQ(ReadText(back), "plain a.txt") << c.what;
+        for (const fs::path& made :
+             {link, back, EncodedOutputPath({}, link), EncodedOutputPath({}, inputs_[1])}) {
+            fs::remove(made);
+        }
+    }
 }
 
 // A missing output folder of the command line is made with the folders of its path, owner-only;
