@@ -42,13 +42,14 @@ int RunEncode(const CliContext& context, const EncodeOptions& options) {
         return kExitError;
     }
     fs::path folder;
-    bool created = false;
-    if (!OutputFolder(options.outputDir, folder, created)) {
+    OutputFolderResult prepared;
+    if (!OutputFolder(options.outputDir, folder, prepared)) {
         return kExitError;
     }
     TerminalFrontEnd front({.overwrite = options.overwrite});
     const BatchResult batch =
         EncodeFiles(*record, PathsFromTexts(options.files), folder, options.deleteOriginals, front);
+    const bool created = KeepOutputFolderIfUsed(prepared);
     PrintLine("Encoded " + std::to_string(batch.Count(FileStatus::Done)) + " of " +
               std::to_string(options.files.size()) + " file(s) for " + record->name +
               RemovalSummary(batch, true, true) +

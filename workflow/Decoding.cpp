@@ -160,13 +160,13 @@ DecodeOutcome Decode(const DecodeRequest& request, Users& users, FrontEnd& front
         return outcome;
     }
     outcome.files = *files;
+    OutputFolderResult folder;
     if (request.createOutputFolder && !request.checkOnly) {
-        const OutputFolderResult folder = PrepareOutputFolder(files->outputFolder);
+        folder = PrepareOutputFolder(files->outputFolder);
         if (!folder.done) {
             outcome.message = folder.message;
             return outcome;
         }
-        outcome.folderCreated = folder.created;
     }
     const bool ran = steps.RunBatch(files->files, [&](BatchFrontEnd& worker) {
         outcome.batch = request.checkOnly
@@ -174,6 +174,7 @@ DecodeOutcome Decode(const DecodeRequest& request, Users& users, FrontEnd& front
                             : DecodeFiles(owner.name, *key, files->files, files->outputFolder,
                                           files->deleteEncoded, worker);
     });
+    outcome.folderCreated = KeepOutputFolderIfUsed(folder);
     outcome.ending = !ran                ? DecodeEnding::NotRun
                      : request.checkOnly ? DecodeEnding::Checked
                                          : DecodeEnding::Decoded;

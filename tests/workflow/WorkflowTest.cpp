@@ -595,6 +595,37 @@ TEST_F(Batch, ASourceWithAnotherNameIsKeptWithItsContent) {
 
 // A missing output folder of the command line is made with the folders of its path, owner-only;
 // an existing one is taken as it is, and a file in its place refuses the batch.
+// The folders made for the outputs that received nothing are removed again after the batch,
+// innermost first, and only they: the summary tells the folder only while it is there.
+TEST(OutputFolder, FoldersMadeForNothingAreRemovedAgain) {
+    const struct {
+        const char* what;
+        fs::path written;  // a file put there after the folder was made; empty: none
+        bool kept;         // the output folder itself stays
+        bool outerKept;    // the folder made around it stays
+    } cases[] = {
+        {"nothing written", {}, false, false},
+        {"an output written", "new/out/a.crp", true, true},
+        {"a file beside it", "new/other", false, true},
+    };
+    for (const auto& c : cases) {
+        const ScratchFolder work;
+        const OutputFolderResult made = PrepareOutputFolder(work.Path() / "new" / "out");
+        ASSERT_TRUE(made.done) << c.what;
+        if (!c.written.empty()) {
+            WriteText(work.Path() / c.written, "data");
+        }
+        EXPECT_EQ(KeepOutputFolderIfUsed(made), c.kept) << c.what;
+        EXPECT_EQ(fs::exists(work.Path() / "new" / "out"), c.kept) << c.what;
+        EXPECT_EQ(fs::exists(work.Path() / "new"), c.outerKept) << c.what;
+        EXPECT_TRUE(fs::exists(work.Path())) << c.what;
+    }
+    // A folder that was there already is never removed, nor told as made.
+    const ScratchFolder work;
+    EXPECT_FALSE(KeepOutputFolderIfUsed(PrepareOutputFolder(work.Path())));
+    EXPECT_TRUE(fs::exists(work.Path()));
+}
+
 TEST(OutputFolder, AMissingOneIsMadeOwnerOnly) {
     const ScratchFolder work;
     WriteText(work.Path() / "file", "a file");
