@@ -58,10 +58,9 @@ int Refused(std::string_view what, const StepResult& result) {
     return kExitError;
 }
 
-bool OutputFolder(const std::string& outputDir, fs::path& folder, bool& created) {
+bool OutputFolder(const std::string& outputDir, fs::path& folder, OutputFolderResult& prepared) {
     folder = PathFromText(outputDir);
-    const OutputFolderResult prepared = PrepareOutputFolder(folder);
-    created = prepared.created;
+    prepared = PrepareOutputFolder(folder);
     if (!prepared.done) {
         PrintError(prepared.message);
     }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "cli/Commands.h"
+#include "workflow/Coding.h"
 #include "workflow/Enrolment.h"
 #include "workflow/Users.h"
 
@@ -34,8 +35,8 @@ int Refused(std::string_view what, const StepResult& result);
 
 // The folder the outputs go to: -o DIR, created when missing (PrepareOutputFolder), or else each
 // input's own folder (empty). False, with the error printed, when DIR is no folder or cannot be
-// created; `created` tells whether it was.
+// created; `prepared` tells what was created (for KeepOutputFolderIfUsed after the batch).
 [[nodiscard]] bool OutputFolder(const std::string& outputDir, std::filesystem::path& folder,
-                                bool& created);
+                                OutputFolderResult& prepared);
 
 }  // namespace quorvane

@@ -104,6 +104,21 @@ bool ParseLeftoverName(const std::filesystem::path& name, LeftoverKind kind,
     return true;
 }
 
+bool IsLeftoverOf(const std::filesystem::path& leftover, const std::filesystem::path& target,
+                  LeftoverKind kind) {
+    std::uint64_t id = 0;
+    if (leftover.parent_path() != target.parent_path() || !ParseLeftoverName(leftover, kind, id)) {
+        return false;
+    }
+    // ".<name>.<pid>.<16 hex>" + kind: what follows the name is the process and the digits.
+    PathString prefix{'.'};
+    prefix += target.filename().native().substr(0, kMaxNamePart);
+    const PathString text = leftover.filename().native();
+    const std::size_t tail = std::to_string(id).size() + 1 + kSuffixDigits + kKindChars;
+    return text.size() == prefix.size() + 1 + tail && text.starts_with(prefix) &&
+           text[prefix.size()] == '.';
+}
+
 bool ParseTemporaryName(const std::filesystem::path& name, std::uint64_t& processId) {
     return ParseLeftoverName(name, LeftoverKind::Temporary, processId);
 }

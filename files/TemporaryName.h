@@ -28,6 +28,11 @@ enum class LeftoverKind {
 [[nodiscard]] bool ParseLeftoverName(const std::filesystem::path& name, LeftoverKind kind,
                                      std::uint64_t& processId);
 
+// Whether `leftover` is a left-over of that kind made for `target`: in its folder, with the form
+// above and the start of its name.
+[[nodiscard]] bool IsLeftoverOf(const std::filesystem::path& leftover,
+                                const std::filesystem::path& target, LeftoverKind kind);
+
 // Whether a file name has the form of this program's temporary files, and which process made
 // it. For the clean-up of left-overs; exposed for tests.
 [[nodiscard]] bool ParseTemporaryName(const std::filesystem::path& name, std::uint64_t& processId);
