@@ -47,6 +47,7 @@ static void InitQuorvaneResources() {
 namespace {
 
 constexpr int kMeterIntervalMs = 200;  // level meter period, the interval of Timer1
+constexpr int kStatusBarInset = 2;     // QStatusBar's space before its first item, in pixels
 
 const QColor kLinkBlue(0x00, 0x00, 0xFF);
 
@@ -123,6 +124,9 @@ TForm1::TForm1(Prompt& prompt_, std::unique_ptr<quorvane::WaveDevice> device,
     statusPanel1_ = new ElidedLabel(this);
     statusPanel1_->setObjectName(QStringLiteral("StatusBar1Panel1"));
     statusPanel1_->Name(ui::kStatusName, QStringLiteral("What the last command did"));
+    // The status bar sets its items 2 pixels in from the left; the text keeps as much from
+    // the window's right edge.
+    statusPanel1_->setContentsMargins(0, 0, kStatusBarInset, 0);
     ui->StatusBar1->addWidget(statusPanel1_, 1);
 
     // File batches run off the interface thread; Cancel (or Escape) stops them. Cancel
