@@ -15,6 +15,7 @@
 
 #include "analysis/LevelCheck.h"
 #include "analysis/LpcFeatures.h"
+#include "analysis/RecordingAnalysis.h"
 #include "analysis/VoiceCodebook.h"
 #include "cli/Commands.h"
 #include "cli/JsonOutput.h"

@@ -70,7 +70,11 @@ TForm1::TForm1(Prompt& prompt_, std::unique_ptr<quorvane::WaveDevice> device,
                std::filesystem::path speakers, QWidget* parent)
     : QMainWindow(parent),
       prompt(prompt_),
-      front(*this),
+      front({.prompt = prompt_,
+             .widget = *this,
+             .securityDialog = [this] { return Form2; },
+             .bar = pr1Progress,
+             .userAdded = [this](const QString& name) { AddUserName(name); }}),
       users(std::move(speakers)),
       ui(std::make_unique<Ui::TForm1>()),
       installedHelpPages(quorvane::InstalledHelpPages(ProgramFolder())) {
