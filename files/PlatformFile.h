@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <span>
 #include <system_error>
 
@@ -135,5 +136,9 @@ private:
 [[nodiscard]] std::error_code OverwriteWithZeros(const std::filesystem::path& path);
 
 [[nodiscard]] bool CreatePrivateFolder(const std::filesystem::path& path, std::error_code& error);
+
+// The identity of the regular file `path` names (links followed); nothing when there is none, it
+// is not a regular file, or it cannot be read.
+[[nodiscard]] std::optional<FileIdentity> IdentityOf(const std::filesystem::path& path);
 
 }  // namespace quorvane

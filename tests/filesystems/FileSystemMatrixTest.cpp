@@ -23,6 +23,7 @@
 #include "files/AtomicFile.h"
 #include "files/FileIdentity.h"
 #include "files/FileSystem.h"
+#include "files/PlatformFile.h"
 #include "tests/cli/RunCli.h"
 #include "tests/support/TestFiles.h"
 
