@@ -76,12 +76,6 @@ std::vector<std::string> SpeakersFolderNotes(const fs::path& speakersDir, bool n
     static_cast<void>(RemoveStaleTemporaries(speakersDir));
     if (named && !fs::is_directory(speakersDir, error)) {
         notes.push_back(PathText(speakersDir) + ": the Speakers folder does not exist");
-    } else if (!KeepsOwnerOnly(speakersDir)) {
-        notes.push_back(PathText(speakersDir) +
-                        ": the Speakers folder can not be made readable by its owner only on "
-                        "this file system (the mount decides who may read it): the voice models "
-                        "of users without a passphrase, and so their keys, are readable by "
-                        "whoever can read the mount; protect them with a passphrase");
     }
     for (const fs::path& file : ListSpeakerFiles(speakersDir)) {
         if (fs::file_size(file, error) == 0 && !error) {
@@ -91,6 +85,21 @@ std::vector<std::string> SpeakersFolderNotes(const fs::path& speakersDir, bool n
         }
     }
     return notes;
+}
+
+std::optional<std::string> SpeakersFolderPrivacyNote(const fs::path& speakersDir,
+                                                     const UserList& users) {
+    const bool anyUnprotected = std::any_of(
+        users.begin(), users.end(), [](const UserRecord& r) { return r.protectedFile.empty(); });
+    std::error_code error;
+    if (!anyUnprotected || !fs::is_directory(speakersDir, error) || KeepsOwnerOnly(speakersDir)) {
+        return std::nullopt;
+    }
+    return PathText(speakersDir) +
+           ": the Speakers folder can not be made readable by its owner only on this file system "
+           "(the mount decides who may read it): the voice models of users without a passphrase, "
+           "and so their keys, are readable by whoever can read the mount; protect them with a "
+           "passphrase";
 }
 
 Users::Users(fs::path speakersDir) : speakersDir_(std::move(speakersDir)) {}

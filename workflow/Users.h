@@ -118,12 +118,17 @@ private:
                                              const RemoveUserResult& removed);
 
 // What loading the Speakers folder passes over without a word, as notes for a front end
-// that tells them: a folder the user named (`named`) that does not exist, a folder on a file
-// system that cannot keep it readable by its owner only (FAT, exFAT, NTFS through FUSE), and
-// speaker files that are empty or cannot be read. Left-overs of ended writers are removed
+// that tells them: a folder the user named (`named`) that does not exist, and speaker files
+// that are empty or cannot be read. Left-overs of ended writers are removed
 // first.
 [[nodiscard]] std::vector<std::string> SpeakersFolderNotes(const std::filesystem::path& speakersDir,
                                                            bool named);
+
+// The note that the Speakers folder lies on a file system that cannot keep it readable by its
+// owner only (FAT, exFAT, NTFS through FUSE), while a user of `users` has no passphrase: told
+// where the users are listed or added, not on every command.
+[[nodiscard]] std::optional<std::string> SpeakersFolderPrivacyNote(
+    const std::filesystem::path& speakersDir, const UserList& users);
 
 // Checks a key file path given before the enrolment (AddUserOptions::keyFile): it must
 // not exist and its folder must. Returns the refusal, or nothing.
