@@ -185,8 +185,7 @@ std::error_code DoOverwriteAndRemove(const std::filesystem::path& path) {
 std::error_code DoRemoveLeftoverRemoval(const std::filesystem::path& path) {
     // A removal name that is a second name of a file (see above) is only a name: the file's
     // content is not ours to overwrite.
-    std::error_code counted;
-    if (std::filesystem::hard_link_count(path, counted) > 1 && !counted) {
+    if (LinkCount(path).value_or(1) > 1) {
         std::error_code removed;
         std::filesystem::remove(path, removed);
         return removed;

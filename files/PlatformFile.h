@@ -141,4 +141,9 @@ private:
 // is not a regular file, or it cannot be read.
 [[nodiscard]] std::optional<FileIdentity> IdentityOf(const std::filesystem::path& path);
 
+// How many names (hard links) the file `path` names has, the link itself where it is one;
+// nothing when it cannot be asked. Asked of the system itself: the C library's stat of
+// MinGW always answers one.
+[[nodiscard]] std::optional<std::uint64_t> LinkCount(const std::filesystem::path& path);
+
 }  // namespace quorvane

@@ -124,8 +124,7 @@ std::string SourceKeptReason(const FileOutcome& file, const Committed& done,
     if (fs::is_symlink(fs::symlink_status(file.input, error))) {
         return std::string(kSymbolicLinkKeptReason);
     }
-    const std::uintmax_t links = fs::hard_link_count(file.input, error);
-    if (!error && links > 1) {
+    if (LinkCount(file.input).value_or(1) > 1) {
         return std::string(kHardLinkKeptReason);
     }
     const std::optional<FileIdentity> output = IdentityOf(file.output);

@@ -17,6 +17,7 @@
 
 #include "cipher/EncodedFile.h"
 #include "files/PathText.h"
+#include "files/PlatformFile.h"
 #include "speaker/UserKey.h"
 #include "tests/support/CaseFoldingFolder.h"
 #include "tests/support/ScriptedFrontEnd.h"
@@ -87,7 +88,7 @@ protected:
         for (const std::string& input : c.inputs) {
             inputs.push_back(folder / fs::path(input));
             before.push_back(ReadBytes(inputs.back()));
-            otherNames.push_back(fs::hard_link_count(inputs.back()) > 1);
+            otherNames.push_back(LinkCount(inputs.back()).value_or(1) > 1);
         }
         const fs::path out = c.outputFolder.empty() ? fs::path() : folder / c.outputFolder;
         if (!out.empty()) {
