@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "analysis/FrameWorkers.h"
+#include "analysis/RecordingAnalysis.h"
 #include "analysis/VoiceCodebook.h"
 #include "tests/analysis/SyntheticVoice.h"
 

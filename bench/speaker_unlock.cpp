@@ -1,7 +1,8 @@
 // Times one unlock of a protected speaker file with the costs the program writes (Argon2id,
 // t = 3, m = 64 MiB, p = 4): the key derivation alone, and the whole unlock (derivation, key
-// check, decoding and parsing the model). Its own executable, so that `/usr/bin/time -v`
-// gives the peak memory of an unlock and nothing else.
+// check, decoding and parsing the model); and the derivation at the two corners of the costs a
+// reader accepts, the most a file can make an unlock cost. Its own executable, so that
+// `/usr/bin/time -v` with one --benchmark_filter gives the peak memory of that case alone.
 
 #include <benchmark/benchmark.h>
 
@@ -48,6 +49,32 @@ void BM_DeriveKey(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_DeriveKey)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The derivation at the ceiling: passes x memory at kMaxKdfWork, with the most memory (3 x
+// 512 MiB) or the most passes (10 x 153.6 MiB), and the most lanes.
+void BM_DeriveKeyAtCeiling(benchmark::State& state) {
+    const auto passes = static_cast<std::uint32_t>(state.range(0));
+    const quorvane::KdfParameters kdf{passes,
+                                      static_cast<std::uint32_t>(quorvane::kMaxKdfWork / passes),
+                                      quorvane::kMaxKdf.lanes};
+    if (!quorvane::CheckKdfBounds(kdf)) {
+        state.SkipWithError("the costs lie outside the bounds");
+        return;
+    }
+    quorvane::GostKey key{};
+    const quorvane::Salt salt{};
+    for (auto _ : state) {
+        if (!quorvane::DerivePassphraseKey(Passphrase(), salt, kdf, key)) {
+            state.SkipWithError("Argon2id failed");
+        }
+        benchmark::DoNotOptimize(key);
+    }
+}
+BENCHMARK(BM_DeriveKeyAtCeiling)
+    ->Arg(quorvane::kMinKdf.passes)
+    ->Arg(quorvane::kMaxKdf.passes)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 void BM_Unlock(benchmark::State& state) {
     const fs::path path = fs::temp_directory_path() / "quorvane-bench-unlock.qvlock";

@@ -26,14 +26,19 @@ std::vector<fs::path> PathsFromTexts(const std::vector<std::string>& texts) {
     return paths;
 }
 
-Users LoadUsers(const CliContext& context) {
+Users LoadUsers(const CliContext& context, FolderNotes told) {
     for (const std::string& note :
-         SpeakersFolderNotes(context.speakersDir, context.speakersGiven)) {
+         SpeakersFolderNotes(context.speakersDir, context.speakersGiven && told.missing)) {
         PrintNote(note);
     }
     TerminalFrontEnd notes;
     Users users(context.speakersDir);
     users.Load(notes);
+    if (told.privacy) {
+        if (const auto note = SpeakersFolderPrivacyNote(context.speakersDir, users.List())) {
+            PrintNote(*note);
+        }
+    }
     return users;
 }
 
@@ -58,10 +63,9 @@ int Refused(std::string_view what, const StepResult& result) {
     return kExitError;
 }
 
-bool OutputFolder(const std::string& outputDir, fs::path& folder, bool& created) {
+bool OutputFolder(const std::string& outputDir, fs::path& folder, OutputFolderResult& prepared) {
     folder = PathFromText(outputDir);
-    const OutputFolderResult prepared = PrepareOutputFolder(folder);
-    created = prepared.created;
+    prepared = PrepareOutputFolder(folder);
     if (!prepared.done) {
         PrintError(prepared.message);
     }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "cli/Commands.h"
+#include "workflow/Coding.h"
 #include "workflow/Enrolment.h"
 #include "workflow/Users.h"
 
@@ -22,7 +23,14 @@ namespace quorvane {
 
 // The registered users of the Speakers folder. A folder given with --speakers that does
 // not exist, and speaker files that the loading skips without a word, are told as notes.
-[[nodiscard]] Users LoadUsers(const CliContext& context);
+// Which notes on the Speakers folder loading tells besides its skipped files: a named folder
+// that does not exist (not for a command that creates it) and the folder's privacy on a file
+// system without permissions (for the commands that list or add users).
+struct FolderNotes {
+    bool missing = true;
+    bool privacy = false;
+};
+[[nodiscard]] Users LoadUsers(const CliContext& context, FolderNotes told = {});
 
 // Reads a recording and takes it as the enrolment's current one, with the level checks
 // of a recording made with the Record button. False, with the error printed, when the
@@ -34,8 +42,8 @@ int Refused(std::string_view what, const StepResult& result);
 
 // The folder the outputs go to: -o DIR, created when missing (PrepareOutputFolder), or else each
 // input's own folder (empty). False, with the error printed, when DIR is no folder or cannot be
-// created; `created` tells whether it was.
+// created; `prepared` tells what was created (for KeepOutputFolderIfUsed after the batch).
 [[nodiscard]] bool OutputFolder(const std::string& outputDir, std::filesystem::path& folder,
-                                bool& created);
+                                OutputFolderResult& prepared);
 
 }  // namespace quorvane

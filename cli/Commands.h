@@ -33,9 +33,11 @@ struct CliContext {
     int exitCode = kExitSuccess;
 };
 
-// inspect FILE [--json] and distance A B: the analysis and training of sound
-// files, shown stage by stage.
-void RegisterInspectCommands(CLI::App& app, CliContext& context);
+// inspect FILE [--json] and distance A B: the analysis and training of sound files, shown
+// stage by stage, and the distance of two trained files (cli/InspectCommand.cpp,
+// cli/DistanceCommand.cpp).
+void RegisterInspectCommand(CLI::App& app, CliContext& context);
+void RegisterDistanceCommand(CLI::App& app, CliContext& context);
 
 // The commands that work with registered users and their files, one a file
 // (cli/NameCommand.cpp): enrol, verify, users, remove, encode, decode.

@@ -136,7 +136,8 @@ void RegisterDecodeCommand(CLI::App& app, CliContext& context) {
     decodeCommand->add_flag("--delete-encoded", decode->deleteEncoded,
                             "Delete each encoded file after its decoding succeeded, when the "
                             "key is confirmed (a symbolic link given as a file is kept, and so "
-                            "is the file it points to)");
+                            "is the file it points to; so is a file with other names, hard "
+                            "links)");
     decodeCommand->add_flag("--overwrite", decode->overwrite, "Replace existing output files");
     decodeCommand->add_flag("--allow-unverified", decode->allowUnverified,
                             "Also decode files without a check value (from earlier versions): "

@@ -42,13 +42,14 @@ int RunEncode(const CliContext& context, const EncodeOptions& options) {
         return kExitError;
     }
     fs::path folder;
-    bool created = false;
-    if (!OutputFolder(options.outputDir, folder, created)) {
+    OutputFolderResult prepared;
+    if (!OutputFolder(options.outputDir, folder, prepared)) {
         return kExitError;
     }
     TerminalFrontEnd front({.overwrite = options.overwrite});
     const BatchResult batch =
         EncodeFiles(*record, PathsFromTexts(options.files), folder, options.deleteOriginals, front);
+    const bool created = KeepOutputFolderIfUsed(prepared);
     PrintLine("Encoded " + std::to_string(batch.Count(FileStatus::Done)) + " of " +
               std::to_string(options.files.size()) + " file(s) for " + record->name +
               RemovalSummary(batch, true, true) +
@@ -73,7 +74,8 @@ void RegisterEncodeCommand(CLI::App& app, CliContext& context) {
         "(default: beside each file)");
     encodeCommand->add_flag("--delete-originals", encode->deleteOriginals,
                             "Delete each original after its encoding succeeded (a symbolic link "
-                            "given as a file is kept, and so is the file it points to)");
+                            "given as a file is kept, and so is the file it points to; so is a "
+                            "file with other names, hard links)");
     encodeCommand->add_flag("--overwrite", encode->overwrite, "Replace existing .crp files");
     encodeCommand->callback([&context, encode] { context.exitCode = RunEncode(context, *encode); });
 }

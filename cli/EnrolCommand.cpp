@@ -46,7 +46,8 @@ int RunEnrol(const CliContext& context, const EnrolOptions& options) {
         PrintError("enrol: " + std::string(*refusal));
         return kExitError;
     }
-    Users users = LoadUsers(context);
+    // The folder this command creates is not told as missing.
+    Users users = LoadUsers(context, {.missing = false});
     if (const auto refusal = users.CheckNewName(name)) {
         PrintError(name + ": " + std::string(*refusal));
         return kExitError;
@@ -90,6 +91,9 @@ int RunEnrol(const CliContext& context, const EnrolOptions& options) {
     }
     if (added.createdFolder) {
         PrintLine("Created the Speakers folder " + PathText(context.speakersDir));
+    }
+    if (const auto note = SpeakersFolderPrivacyNote(context.speakersDir, users.List())) {
+        PrintNote(*note);
     }
     if (options.protect) {
         PrintLine("The voice model of " + name + " is protected by its passphrase.");

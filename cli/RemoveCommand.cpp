@@ -34,10 +34,12 @@ int RunRemove(const CliContext& context, const std::string& name, bool yes) {
                   " stay, and the user is loaded again next time.");
         return kExitRejected;
     }
-    PrintLine("User " + name + " removed (" + std::to_string(removed.deleted) +
-              " speaker file(s) deleted). Files encoded for " + name +
-              " can now be decoded only with the security key file.");
-    return removed.failed.empty() ? kExitSuccess : kExitError;
+    if (!removed.done) {
+        return Refused({}, removed);
+    }
+    // A kept file that could not be removed was told; the user is removed all the same.
+    PrintLine(UserRemovedSummary(name, removed));
+    return kExitSuccess;
 }
 
 }  // namespace

@@ -14,7 +14,7 @@ namespace {
 namespace fs = std::filesystem;
 
 int RunUsers(const CliContext& context) {
-    const Users users = LoadUsers(context);
+    const Users users = LoadUsers(context, {.privacy = true});
     if (users.List().empty()) {
         PrintLine(kNoRegisteredUsersMessage);
         return kExitSuccess;

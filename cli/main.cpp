@@ -89,7 +89,8 @@ int main(int argc, char** argv) {
     app.add_flag("--remember", context.remember,
                  "Let the desktop's keyring remember a passphrase that is set or typed");
 
-    quorvane::RegisterInspectCommands(app, context);
+    quorvane::RegisterInspectCommand(app, context);
+    quorvane::RegisterDistanceCommand(app, context);
     quorvane::RegisterEnrolCommand(app, context);
     quorvane::RegisterVerifyCommand(app, context);
     quorvane::RegisterUsersCommand(app, context);

@@ -167,6 +167,11 @@ std::vector<std::filesystem::path> RemoveStaleTemporaries(const std::filesystem:
                     removed.push_back(std::move(gone));
                 }
             }
+        } else if (ParseLeftoverName(path, LeftoverKind::Removal, id)) {
+            // A removal that did not finish: the file may still hold its secret.
+            if (id != self && !ProcessMayBeRunning(id) && DoRemoveLeftoverRemoval(path)) {
+                removed.push_back(path);
+            }
         }
     }
     return removed;

@@ -96,8 +96,9 @@ private:
     bool committed_ = false;
 };
 
-// Removes the left-over temporary files of ended processes from `folder`, and the reservations
-// they left with their notes; returns their paths.
+// Removes the left-over temporary files of ended processes from `folder`, the reservations
+// they left with their notes, and overwrites and removes the files their removals left
+// (files/Overwrite.h); returns their paths.
 std::vector<std::filesystem::path> RemoveStaleTemporaries(const std::filesystem::path& folder);
 
 // On SIGINT, SIGTERM or SIGHUP (Windows: SIGINT, SIGTERM) the live temporary files are removed

@@ -5,8 +5,6 @@
 // file it read.
 
 #include <cstdint>
-#include <filesystem>
-#include <optional>
 
 namespace quorvane {
 
@@ -36,9 +34,5 @@ struct FileIdentity {
 // Whether two identities are of one file: the same device and number where numbers last;
 // elsewhere, having nothing better, the same state.
 [[nodiscard]] bool SameFile(const FileIdentity& a, const FileIdentity& b);
-
-// The identity of the regular file `path` names (links followed); nothing when there is none, it
-// is not a regular file, or it cannot be read.
-[[nodiscard]] std::optional<FileIdentity> IdentityOf(const std::filesystem::path& path);
 
 }  // namespace quorvane

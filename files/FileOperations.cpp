@@ -5,6 +5,8 @@
 #include <mutex>
 #include <utility>
 
+#include "files/TemporaryName.h"
+
 namespace quorvane {
 
 namespace {
@@ -112,13 +114,29 @@ bool DoRemove(const std::filesystem::path& path) {
     return true;
 }
 
-Status DoOverwriteAndRemove(const std::filesystem::path& path) {
-    if (Status overwritten = OverwriteWithZeros(path); !overwritten) {
-        return overwritten;
+namespace {
+
+// Why `path` is not renamed to be overwritten: it is missing, or no regular file (a link is
+// never followed, a folder or device never emptied).
+Status NotRemovableReason(const std::filesystem::path& path) {
+    std::error_code error;
+    const std::filesystem::file_status status = std::filesystem::symlink_status(path, error);
+    switch (status.type()) {
+        case std::filesystem::file_type::regular:
+            return {};
+        case std::filesystem::file_type::not_found:
+            return Failure(std::make_error_code(std::errc::no_such_file_or_directory), path);
+        case std::filesystem::file_type::symlink:
+            return Failure(std::make_error_code(std::errc::too_many_symbolic_link_levels), path);
+        case std::filesystem::file_type::directory:
+            return Failure(std::make_error_code(std::errc::is_a_directory), path);
+        default:
+            return Failure(error ? error : MakeError(FileError::NotRegularFile), path);
     }
-    if (Status noted = Note(FileOperation::Overwrite, path); !noted) {
-        return noted;
-    }
+}
+
+// Removes the overwritten file and flushes its folder.
+Status RemoveAndSyncFolder(const std::filesystem::path& path) {
     std::error_code error;
     if (!std::filesystem::remove(path, error)) {
         return Failure(error ? error : std::make_error_code(std::errc::no_such_file_or_directory),
@@ -129,6 +147,59 @@ Status DoOverwriteAndRemove(const std::filesystem::path& path) {
     }
     return DoSyncFolder(path.parent_path().empty() ? std::filesystem::path(".")
                                                    : path.parent_path());
+}
+
+Status Overwrite(const std::filesystem::path& path) {
+    if (Status overwritten = OverwriteWithZeros(path); !overwritten) {
+        return overwritten;
+    }
+    return Note(FileOperation::Overwrite, path);
+}
+
+}  // namespace
+
+Status DoOverwriteAndRemove(const std::filesystem::path& path) {
+    if (Status refused = NotRemovableReason(path); !refused) {
+        return refused;
+    }
+    // Moved aside first: where the name cannot go, nothing is destroyed.
+    const std::filesystem::path aside = LeftoverName(path, LeftoverKind::Removal);
+    if (Status renamed = RenameNoReplace(path, aside); !renamed) {
+        // A rename by hard link whose second step failed leaves the removal name as a second
+        // name of the file: that name goes, the file keeps its own.
+        std::error_code ignored;
+        if (std::filesystem::exists(std::filesystem::symlink_status(aside, ignored))) {
+            std::filesystem::remove(aside, ignored);
+        }
+        return Failure(renamed.error().code(), path);
+    }
+    if (Status noted = Note(FileOperation::Rename, aside); !noted) {
+        static_cast<void>(RenameNoReplace(aside, path));
+        return noted;
+    }
+    if (Status overwritten = Overwrite(aside); !overwritten) {
+        // The file gets its name back; where even that fails, the next clean-up finishes it.
+        static_cast<void>(RenameNoReplace(aside, path));
+        return Failure(overwritten.error().code(), path);
+    }
+    return RemoveAndSyncFolder(aside);
+}
+
+Status DoRemoveLeftoverRemoval(const std::filesystem::path& path) {
+    // A removal name that is a second name of a file (see above) is only a name: the file's
+    // content is not ours to overwrite.
+    if (LinkCount(path).value_or(1) > 1) {
+        std::error_code removed;
+        std::filesystem::remove(path, removed);
+        if (removed) {
+            return Failure(removed, path);
+        }
+        return {};
+    }
+    if (Status overwritten = Overwrite(path); !overwritten) {
+        return overwritten;
+    }
+    return RemoveAndSyncFolder(path);
 }
 
 bool DoRemoveUnlocked(const std::filesystem::path& path) {

@@ -23,7 +23,8 @@ enum class FileOperation {
     SyncFile,         // it was flushed to the device
     Close,            // it was closed
     Reserve,          // a no-replace rename reserved the free target name (Reservation.h)
-    Rename,           // it was renamed to its target
+    Rename,           // it was renamed to its target (or a file to be removed, to its removal
+                      // name: Overwrite.h)
     SyncFolder,       // the target's folder was flushed
     Remove,           // a file of ours was removed (a failure, a discard, a stale left-over),
                       // or an overwritten file (files/Overwrite.h)
@@ -64,10 +65,17 @@ void ForceRenameByReservation(bool forced);
 [[nodiscard]] Status DoSyncFolder(const std::filesystem::path& folder);
 // Removes a file this process made; true when it was there and is gone.
 bool DoRemove(const std::filesystem::path& path);
-// Overwrites a file's content with zeros and flushes it (OverwriteWithZeros), then removes
-// its name and flushes the folder: the removal of a file that held a secret. The first
-// failing step's reason, the file still there (its content perhaps overwritten already).
+// The removal of a file that held a secret: renames the regular file to a fresh removal name
+// beside it (LeftoverKind::Removal; recorded as Rename of that name), overwrites its content
+// there with zeros and flushes it (OverwriteWithZeros), removes it and flushes the folder. A
+// folder that lets nothing be renamed or removed (immutable, append-only), or a file that may not
+// be renamed, refuses the rename, before anything is overwritten. Returns the first failing
+// step's reason; the file then keeps its name, its content perhaps overwritten already (a failed
+// overwrite renames it back). A removal name left by a crash or a failed removal is finished by
+// the next clean-up of the folder (DoRemoveLeftoverRemoval).
 [[nodiscard]] Status DoOverwriteAndRemove(const std::filesystem::path& path);
+// Overwrites and removes a file a removal of an ended process left under its removal name.
+[[nodiscard]] Status DoRemoveLeftoverRemoval(const std::filesystem::path& path);
 // Removes a left-over whose writer has ended (RemoveUnlockedFile); true when it is gone.
 bool DoRemoveUnlocked(const std::filesystem::path& path);
 

@@ -90,16 +90,29 @@ private:
     std::vector<fs::path> created_;
 };
 
+// The name with its ASCII letters in lower case: what every file system that ignores case
+// takes for one name (the folding of other letters differs between them).
+fs::path::string_type AsciiFolded(const fs::path& name) {
+    fs::path::string_type text = name.native();
+    for (auto& c : text) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<fs::path::value_type>(c - 'A' + 'a');
+        }
+    }
+    return text;
+}
+
 }  // namespace
 
 NameRules ProbeNameRules(const fs::path& folder) {
-    NameRules rules;
     Probes probes(folder);
-    if (!probes.Create(fs::path(u8"Q\u00E9"), {})) {
-        return rules;
-    }
-    rules.ignoresCase = probes.Exists(fs::path(u8"q\u00E9"));
-    rules.ignoresNormalisation = probes.Exists(fs::path(u8"Qe\u0301"));
+    NameRules rules;
+    // Letter case with ASCII letters, which every file system holds (fusefat refuses any other
+    // character); normalisation with a probe of its own. A probe that cannot be made leaves its
+    // question open, and the safe answer is taken: names are compared as if folded.
+    rules.ignoresCase = !probes.Create(fs::path("Qz"), {}) || probes.Exists(fs::path("qZ"));
+    rules.ignoresNormalisation =
+        !probes.Create(fs::path(u8"\u00E9"), {}) || probes.Exists(fs::path(u8"e\u0301"));
     return rules;
 }
 
@@ -118,9 +131,14 @@ std::vector<std::size_t> SameNames(const fs::path& folder, const std::vector<fs:
         return same;
     }
     Probes probes(folder);
+    std::vector<bool> unasked(names.size(), false);  // its probe could not be made
     for (const std::size_t i : distinct) {
-        if (const Status created = probes.Create(names[i], std::to_string(i));
-            created || created.error().code() != std::errc::file_exists) {
+        const Status created = probes.Create(names[i], std::to_string(i));
+        if (created) {
+            continue;
+        }
+        if (created.error().code() != std::errc::file_exists) {
+            unasked[i] = true;
             continue;
         }
         // The probe of an earlier name answers to this one: it holds that name's index.
@@ -130,6 +148,17 @@ std::vector<std::size_t> SameNames(const fs::path& folder, const std::vector<fs:
             std::from_chars(held->data(), held->data() + held->size(), earlier).ec == std::errc() &&
             earlier < i) {
             same[i] = same[earlier];
+        }
+    }
+    // A name the file system could not be asked about (too long for a probe's name, a character
+    // it refuses) is compared as if folded, so that the doubt refuses rather than replaces.
+    if (rules.ignoresCase) {
+        std::unordered_map<fs::path::string_type, std::size_t> folded;
+        for (const std::size_t i : distinct) {
+            const auto [found, added] = folded.try_emplace(AsciiFolded(names[i]), i);
+            if (!added && same[i] == i && (unasked[i] || unasked[found->second])) {
+                same[i] = same[found->second];
+            }
         }
     }
     // Byte-equal names follow the first of them.

@@ -12,11 +12,16 @@
 
 namespace quorvane {
 
-// Overwrites the whole content of the regular file at `path` with zeros, flushes it, removes the
-// name and flushes the folder. A link is never followed; a file that is not regular is refused
-// (FileError::NotRegularFile). On failure the file is still there (its content maybe overwritten
-// already) and the Failure says why. The steps are recorded as FileOperation::Overwrite and
-// FileOperation::Remove (files/FileOperations.h).
+// Removes the regular file at `path` with its content overwritten: first renames it to a removal
+// name of ours beside it (so that a folder or file that lets the name not go refuses before
+// anything is destroyed, and a crash leaves no zeroed file under the user's name), then
+// overwrites the whole content with zeros, flushes it, removes it and flushes the folder. A link
+// is never followed; a file that is not regular is refused (FileError::NotRegularFile, or the
+// system's reason for a link, a folder, a missing file). On failure the file is still there
+// under its name (its content perhaps overwritten already) and the Failure says why. A crash
+// after the rename leaves the removal name, which the next clean-up of the folder
+// (RemoveStaleTemporaries) overwrites and removes. The steps are recorded as
+// FileOperation::Rename (to the removal name), Overwrite and Remove (files/FileOperations.h).
 [[nodiscard]] Status OverwriteAndRemove(const std::filesystem::path& path);
 
 }  // namespace quorvane

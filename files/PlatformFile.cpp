@@ -66,4 +66,18 @@ Status PlatformFile::ReadExactly(std::span<std::uint8_t> bytes) {
     return {};
 }
 
+std::optional<FileIdentity> IdentityOf(const std::filesystem::path& path) {
+    // Opened for reading only to ask the system about it: reading changes neither its content
+    // nor its times, and a file that cannot be read counts as unknown.
+    PlatformFile file;
+    if (!file.OpenForReading(path)) {
+        return std::nullopt;
+    }
+    Result<FileIdentity> identity = file.Identify();
+    if (!identity) {
+        return std::nullopt;
+    }
+    return *identity;
+}
+
 }  // namespace quorvane

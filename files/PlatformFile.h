@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <span>
 #include <system_error>
 
@@ -141,5 +142,14 @@ private:
 // system has permissions (KeepsOwnerOnly tells). Fails with file_exists when something of that
 // name is there.
 [[nodiscard]] Status CreatePrivateFolder(const std::filesystem::path& path);
+
+// The identity of the regular file `path` names (links followed); nothing when there is none, it
+// is not a regular file, or it cannot be read.
+[[nodiscard]] std::optional<FileIdentity> IdentityOf(const std::filesystem::path& path);
+
+// How many names (hard links) the file `path` names has, the link itself where it is one;
+// nothing when it cannot be asked. Asked of the system itself: the C library's stat of
+// MinGW always answers one.
+[[nodiscard]] std::optional<std::uint64_t> LinkCount(const std::filesystem::path& path);
 
 }  // namespace quorvane

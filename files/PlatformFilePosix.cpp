@@ -473,4 +473,12 @@ Status OverwriteWithZeros(const std::filesystem::path& path) {
     return {};
 }
 
+std::optional<std::uint64_t> LinkCount(const std::filesystem::path& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint64_t>(st.st_nlink);
+}
+
 }  // namespace quorvane

@@ -265,4 +265,21 @@ Status OverwriteWithZeros(const std::filesystem::path& path) {
     return {};
 }
 
+std::optional<std::uint64_t> LinkCount(const std::filesystem::path& path) {
+    // Opened for its attributes only, the link itself rather than its target.
+    const HANDLE file = CreateFileW(
+        path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return std::nullopt;
+    }
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool asked = GetFileInformationByHandle(file, &info) != 0;
+    CloseHandle(file);
+    if (!asked) {
+        return std::nullopt;
+    }
+    return std::uint64_t{info.nNumberOfLinks};
+}
+
 }  // namespace quorvane

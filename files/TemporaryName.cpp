@@ -18,11 +18,18 @@ using PathString = std::filesystem::path::string_type;
 // Characters of the target's name kept in the name (name limits are near 255).
 constexpr std::size_t kMaxNamePart = 128;
 constexpr std::size_t kSuffixDigits = 16;
-constexpr std::size_t kKindChars = 4;  // ".tmp", ".rsv"
+constexpr std::size_t kKindChars = 4;  // ".tmp", ".rsv", ".del"
 
 PathString KindText(LeftoverKind kind) {
-    return kind == LeftoverKind::Temporary ? PathString{'.', 't', 'm', 'p'}
-                                           : PathString{'.', 'r', 's', 'v'};
+    switch (kind) {
+        case LeftoverKind::Temporary:
+            return PathString{'.', 't', 'm', 'p'};
+        case LeftoverKind::ReservationNote:
+            return PathString{'.', 'r', 's', 'v'};
+        case LeftoverKind::Removal:
+            break;
+    }
+    return PathString{'.', 'd', 'e', 'l'};
 }
 
 // A name nobody else is likely to pick: random bits from the system, a clock reading and a
@@ -96,6 +103,21 @@ bool ParseLeftoverName(const std::filesystem::path& name, LeftoverKind kind,
     }
     processId = id;
     return true;
+}
+
+bool IsLeftoverOf(const std::filesystem::path& leftover, const std::filesystem::path& target,
+                  LeftoverKind kind) {
+    std::uint64_t id = 0;
+    if (leftover.parent_path() != target.parent_path() || !ParseLeftoverName(leftover, kind, id)) {
+        return false;
+    }
+    // ".<name>.<pid>.<16 hex>" + kind: what follows the name is the process and the digits.
+    PathString prefix{'.'};
+    prefix += target.filename().native().substr(0, kMaxNamePart);
+    const PathString text = leftover.filename().native();
+    const std::size_t tail = std::to_string(id).size() + 1 + kSuffixDigits + kKindChars;
+    return text.size() == prefix.size() + 1 + tail && text.starts_with(prefix) &&
+           text[prefix.size()] == '.';
 }
 
 bool ParseTemporaryName(const std::filesystem::path& name, std::uint64_t& processId) {

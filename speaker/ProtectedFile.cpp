@@ -20,8 +20,6 @@ namespace quorvane {
 namespace {
 
 constexpr std::string_view kHexDigits = "0123456789abcdef";
-// Header, cipher data of the largest model and trailer, with room to spare.
-constexpr std::uint64_t kMaxProtectedFileBytes = 64u << 10;
 
 bool InitialiseLibrary() {
     static std::once_flag once;
@@ -53,11 +51,11 @@ public:
                    std::to_string(kMinKdf.memoryKiB >> 10) + " MiB to " +
                    std::to_string(kMaxKdf.memoryKiB >> 10) + " MiB, " +
                    std::to_string(kMinKdf.lanes) + " to " + std::to_string(kMaxKdf.lanes) +
-                   " lanes)";
+                   " lanes, passes x memory at most " + std::to_string(kMaxKdfWork >> 10) + " MiB)";
         };
         switch (static_cast<ProtectedFileError>(value)) {
             case ProtectedFileError::NotProtectedFile:
-                return "is not a protected speaker file";
+                return "it is not a protected speaker file";
             case ProtectedFileError::TooFewPasses:
                 return costs("fewer passes");
             case ProtectedFileError::TooManyPasses:
@@ -70,6 +68,11 @@ public:
                 return costs("fewer lanes");
             case ProtectedFileError::TooManyLanes:
                 return costs("more lanes");
+            case ProtectedFileError::TooMuchWork:
+                return costs("more work (passes x memory)");
+            case ProtectedFileError::TooLarge:
+                return "it is too large for a protected speaker file (those are at most " +
+                       std::to_string(kMaxProtectedFileBytes >> 10) + " KiB)";
         }
         return "protected file error";
     }
@@ -136,12 +139,16 @@ Status CheckKdfBounds(const KdfParameters& kdf) {
             return Failure(MakeError(bound.above));
         }
     }
+    if (std::uint64_t{kdf.passes} * kdf.memoryKiB > kMaxKdfWork) {
+        return Failure(MakeError(ProtectedFileError::TooMuchWork));
+    }
     return {};
 }
 
 bool IsCostOutOfBounds(const Failure& failure) {
     return failure.code().category() == ProtectedFileErrorCategory() &&
-           failure.code() != MakeError(ProtectedFileError::NotProtectedFile);
+           failure.code() != MakeError(ProtectedFileError::NotProtectedFile) &&
+           failure.code() != MakeError(ProtectedFileError::TooLarge);
 }
 
 std::string SaltText(const Salt& salt) {
@@ -266,9 +273,9 @@ Result<ProtectedImage> ReadProtectedImage(const std::filesystem::path& path) {
     image.path = path;
     Result<std::vector<std::uint8_t>> bytes = ReadSmallFile(path, kMaxProtectedFileBytes);
     if (!bytes) {
-        // A file too large to be a protected file is none; one that cannot be read says why.
+        // Tell a file that cannot be read from one too large to be a protected file.
         if (bytes.error().code() == std::errc::file_too_large) {
-            return Failure(MakeError(ProtectedFileError::NotProtectedFile), path);
+            return Failure(MakeError(ProtectedFileError::TooLarge), path);
         }
         return bytes.error();
     }

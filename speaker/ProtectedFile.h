@@ -21,9 +21,10 @@
 // the trailer's key check covers, so the parameters, the salt and the name are all bound to the
 // passphrase, and a wrong passphrase is told by the key check before anything is deciphered.
 // The program writes kProtectionKdf (RFC 9106's second recommended choice). A reader accepts the
-// costs a file states only within kMinKdf .. kMaxKdf, checked before any key is derived: anyone
-// can edit them without the passphrase, so a file could otherwise make each unlock take minutes
-// and gigabytes, or unlock a file far more cheaply than its owner was promised.
+// costs a file states only within kMinKdf .. kMaxKdf and kMaxKdfWork, checked before any key is
+// derived: anyone can edit them without the passphrase, so a file could otherwise make each
+// unlock take minutes and gigabytes, or unlock a file far more cheaply than its owner was
+// promised.
 //
 // The file is named NAME + ".qvlock": readers of the ordinary speaker files take only names
 // ending in ".spk", and no 8.3 short name of such a file ends in ".SPK" either. The name is
@@ -54,6 +55,9 @@ inline constexpr std::string_view kProtectedKdfName = "argon2id";
 inline constexpr char kProtectedFieldSeparator = ':';
 inline constexpr std::size_t kProtectedSaltBytes = 16;
 inline constexpr std::size_t kPassphraseKeyBytes = 32;  // Argon2id output, the eight key words
+// The largest protected file a reader takes: header, the cipher data of the largest model and
+// the trailer, with room to spare.
+inline constexpr std::uint64_t kMaxProtectedFileBytes = 64u << 10;
 
 struct KdfParameters {
     std::uint32_t passes = 0;     // t
@@ -65,24 +69,33 @@ struct KdfParameters {
 // What the program writes: t = 3, m = 64 MiB, p = 4.
 inline constexpr KdfParameters kProtectionKdf{3, 65536, 4};
 // The costs a reader accepts from a file, each bound included: at least what the program writes,
-// at most what keeps one unlock within a few seconds and 1 GiB of memory.
+// at most what keeps one unlock within a few seconds of processor time and 512 MiB of memory.
 inline constexpr KdfParameters kMinKdf = kProtectionKdf;
-inline constexpr KdfParameters kMaxKdf{10, 1u << 20, 16};  // 10 passes, 1 GiB, 16 lanes
+inline constexpr KdfParameters kMaxKdf{10, 1u << 19, 16};  // 10 passes, 512 MiB, 16 lanes
+// The work of one derivation is passes x memory (every pass fills the whole memory once, one lane
+// after the other): at most 8 times what the program writes (3 x 64 MiB), so that no pair of
+// costs within the bounds above asks for both many passes and much memory (10 x 512 MiB would
+// take over 5 GiB of passes).
+inline constexpr std::uint64_t kMaxKdfWork =
+    8 * std::uint64_t{kProtectionKdf.passes} * kProtectionKdf.memoryKiB;  // KiB x passes
 
 // Why a protected file is refused before any key is derived from it.
 enum class ProtectedFileError {
-    NotProtectedFile = 1,  // the first token is no protected marker, or the file is too large
+    NotProtectedFile = 1,  // the first token is no protected marker
     TooFewPasses,
     TooManyPasses,
     TooLittleMemory,
     TooMuchMemory,
     TooFewLanes,
     TooManyLanes,
+    TooMuchWork,  // passes x memory above kMaxKdfWork
+    TooLarge,     // larger than any protected file the program writes (kMaxProtectedFileBytes)
 };
 [[nodiscard]] const std::error_category& ProtectedFileErrorCategory();
 [[nodiscard]] std::error_code MakeError(ProtectedFileError error);
 
-// Whether the costs lie within kMinKdf .. kMaxKdf; the failure names the first cost outside.
+// Whether the costs lie within kMinKdf .. kMaxKdf and their work within kMaxKdfWork; the failure
+// names the first cost outside.
 [[nodiscard]] Status CheckKdfBounds(const KdfParameters& kdf);
 // Whether a failure is a cost outside the bounds (CheckKdfBounds's).
 [[nodiscard]] bool IsCostOutOfBounds(const Failure& failure);
@@ -136,8 +149,8 @@ struct ProtectedImage {
 };
 
 // Reads a protected file whole and judges its marker and its costs, before any key is derived:
-// fails with the system's reason, ProtectedFileError::NotProtectedFile, or the cost outside the
-// bounds.
+// fails with the system's reason, ProtectedFileError::TooLarge, NotProtectedFile, or the cost
+// outside the bounds.
 [[nodiscard]] Result<ProtectedImage> ReadProtectedImage(const std::filesystem::path& path);
 
 // The models of an image under a key: the key check first, then the whole file under its tag,

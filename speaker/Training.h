@@ -5,6 +5,7 @@
 #include <string_view>
 #include <vector>
 
+#include "analysis/RecordingAnalysis.h"
 #include "analysis/VoiceCodebook.h"
 #include "interfaces/Notifier.h"
 #include "interfaces/Progress.h"

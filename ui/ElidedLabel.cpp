@@ -3,6 +3,8 @@
 #include <QFontMetrics>
 #include <QResizeEvent>
 #include <QSizePolicy>
+#include <algorithm>
+#include <utility>
 
 #include "ui/Accessible.h"
 
@@ -31,7 +33,21 @@ void ElidedLabel::resizeEvent(QResizeEvent* event) {
 void ElidedLabel::Fit() {
     const int room = contentsRect().width();
     const QFontMetrics metrics = fontMetrics();
-    const bool fits = metrics.horizontalAdvance(whole_) <= room;
-    setText(fits ? whole_ : metrics.elidedText(whole_, Qt::ElideMiddle, room));
+    // What is drawn: the advance, or the glyphs' ink where it reaches beyond (a last "s"
+    // antialiased past its advance).
+    const auto drawn = [&metrics](const QString& text) {
+        return std::max(metrics.horizontalAdvance(text), metrics.boundingRect(text).right() + 1);
+    };
+    const bool fits = drawn(whole_) <= room;
+    QString shown = fits ? whole_ : QString();
+    // elidedText sums fractional advances and may return a text a pixel or two wider than
+    // asked; it is asked again for less until what it returns is drawn inside the room.
+    for (int width = room; !fits && shown.isEmpty() && width > 0; --width) {
+        if (QString elided = metrics.elidedText(whole_, Qt::ElideMiddle, width);
+            drawn(elided) <= room) {
+            shown = std::move(elided);
+        }
+    }
+    setText(shown);
     setToolTip(fits ? QString() : whole_);
 }

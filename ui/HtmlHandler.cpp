@@ -3,6 +3,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
+#include <QStandardPaths>
 #include <QStringList>
 #include <QTextStream>
 #include <QtGlobal>
@@ -54,6 +56,10 @@ constexpr std::array kTerminalPrograms = {
     QLatin1String("rxvt"),
     QLatin1String("st"),
 };
+
+// Shells whose -c runs a command line of its own.
+const QStringList kShells = {QStringLiteral("sh"),  QStringLiteral("bash"), QStringLiteral("dash"),
+                             QStringLiteral("zsh"), QStringLiteral("ksh"),  QStringLiteral("mksh")};
 
 // An XDG variable's folders, or the default when it is unset or empty; relative folders
 // are ignored, as the base directory rules say.
@@ -116,24 +122,140 @@ QString DesktopEntry(const QStringList& applicationFolders, const QString& id) {
     return {};
 }
 
-// Whether a desktop entry runs a graphical program.
+// The value of a desktop entry's string with its escapes (\s \n \t \r \\) resolved.
+QString Unescaped(const QString& value) {
+    QString text;
+    for (qsizetype i = 0; i < value.size(); ++i) {
+        if (value[i] != QLatin1Char('\\') || i + 1 == value.size()) {
+            text += value[i];
+            continue;
+        }
+        switch (const QChar next = value[++i]; next.unicode()) {
+            case 's':
+                text += QLatin1Char(' ');
+                break;
+            case 'n':
+                text += QLatin1Char('\n');
+                break;
+            case 't':
+                text += QLatin1Char('\t');
+                break;
+            case 'r':
+                text += QLatin1Char('\r');
+                break;
+            default:
+                // "\\" and the quoting escapes of Exec stay for the word splitting.
+                text += QLatin1Char('\\');
+                text += next;
+        }
+    }
+    return text;
+}
+
+// Words as a POSIX shell splits a simple command: blanks separate them, '...' is literal,
+// inside "..." and outside quotes a backslash takes the next character as it is; the first
+// unquoted ; & | or line end ends the command. A desktop entry's Exec follows a subset of
+// these rules.
+QStringList ShellWords(const QString& command) {
+    QStringList words;
+    QString word;
+    bool inWord = false;
+    QChar quote;  // the open quote, or none
+    for (qsizetype i = 0; i < command.size(); ++i) {
+        const QChar c = command[i];
+        if (!quote.isNull() && c == quote) {
+            quote = QChar();
+        } else if (quote != QLatin1Char('\'') && c == QLatin1Char('\\') && i + 1 < command.size()) {
+            word += command[++i];
+        } else if (!quote.isNull()) {
+            word += c;
+        } else if (c == QLatin1Char('\'') || c == QLatin1Char('"')) {
+            quote = c;
+        } else if (QStringLiteral(";&|\n").contains(c)) {
+            break;
+        } else if (c.isSpace()) {
+            if (inWord) {
+                words << word;
+            }
+            word.clear();
+            inWord = false;
+            continue;
+        } else {
+            word += c;
+        }
+        inWord = true;
+    }
+    if (inWord) {
+        words << word;
+    }
+    return words;
+}
+
+bool IsAssignment(const QString& word) {
+    static const QRegularExpression assignment(QStringLiteral("^[A-Za-z_][A-Za-z0-9_]*="));
+    return assignment.match(word).hasMatch();
+}
+
+// The program a command runs, looking through the wrappers that run another one: env with
+// its settings and options, exec, nohup and setsid, and a shell's -c command. Empty when the
+// command names none.
+QString ProgramOf(QStringList words) {
+    while (!words.isEmpty()) {
+        const QString word = words.takeFirst();
+        const QString name = QFileInfo(word).fileName();
+        if (IsAssignment(word) || name == QLatin1String("exec") || name == QLatin1String("nohup") ||
+            name == QLatin1String("setsid")) {
+            continue;
+        }
+        if (name == QLatin1String("env")) {
+            while (!words.isEmpty() &&
+                   (words.first().startsWith(QLatin1Char('-')) || IsAssignment(words.first()))) {
+                const QString option = words.takeFirst();
+                // The two options that take a value of their own.
+                if ((option == QLatin1String("-u") || option == QLatin1String("-C")) &&
+                    !words.isEmpty()) {
+                    words.removeFirst();
+                }
+            }
+            continue;
+        }
+        if (kShells.contains(name)) {
+            // sh -c COMMAND (options such as -e or -ec before it): the program is COMMAND's.
+            while (!words.isEmpty() && words.first().startsWith(QLatin1Char('-')) &&
+                   words.first() != QLatin1String("--")) {
+                const QString option = words.takeFirst();
+                if (!option.startsWith(QLatin1String("--")) && option.contains(QLatin1Char('c'))) {
+                    return words.isEmpty() ? QString() : ProgramOf(ShellWords(words.first()));
+                }
+            }
+        }
+        return word;
+    }
+    return {};
+}
+
+// Whether a program can be run: a path to an executable file, or a name found on PATH.
+bool Installed(const QString& program) {
+    if (program.contains(QLatin1Char('/'))) {
+        const QFileInfo file(program);
+        return file.isFile() && file.isExecutable();
+    }
+    return !QStandardPaths::findExecutable(program).isEmpty();
+}
+
+// Whether a desktop entry runs a graphical program that is installed.
 bool Graphical(const QString& entry) {
     const QString group = QStringLiteral("Desktop Entry");
     if (GroupValue(entry, group, QStringLiteral("Terminal"))
             .compare(QLatin1String("true"), Qt::CaseInsensitive) == 0) {
         return false;
     }
-    // The program is the first word that is not "env" or one of its NAME=value settings.
-    const QStringList words = GroupValue(entry, group, QStringLiteral("Exec"))
-                                  .split(QLatin1Char(' '), Qt::SkipEmptyParts);
-    const auto program = std::find_if(words.begin(), words.end(), [](const QString& word) {
-        return word != QLatin1String("env") && !word.contains(QLatin1Char('='));
-    });
-    if (program == words.end()) {
+    const QString program =
+        ProgramOf(ShellWords(Unescaped(GroupValue(entry, group, QStringLiteral("Exec")))));
+    if (program.isEmpty() || !Installed(program)) {
         return false;
     }
-    QString name = QFileInfo(*program).fileName();
-    name.remove(QLatin1Char('"'));
+    const QString name = QFileInfo(program).fileName();
     return std::none_of(kTerminalPrograms.begin(), kTerminalPrograms.end(),
                         [&name](QLatin1String terminal) { return name == terminal; });
 }

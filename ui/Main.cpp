@@ -47,6 +47,7 @@ static void InitQuorvaneResources() {
 namespace {
 
 constexpr int kMeterIntervalMs = 200;  // level meter period, the interval of Timer1
+constexpr int kStatusBarInset = 2;     // QStatusBar's space before its first item, in pixels
 
 const QColor kLinkBlue(0x00, 0x00, 0xFF);
 
@@ -69,7 +70,11 @@ TForm1::TForm1(Prompt& prompt_, std::unique_ptr<quorvane::WaveDevice> device,
                std::filesystem::path speakers, QWidget* parent)
     : QMainWindow(parent),
       prompt(prompt_),
-      front(*this),
+      front({.prompt = prompt_,
+             .widget = *this,
+             .securityDialog = [this] { return Form2; },
+             .bar = pr1Progress,
+             .userAdded = [this](const QString& name) { AddUserName(name); }}),
       users(std::move(speakers)),
       ui(std::make_unique<Ui::TForm1>()),
       installedHelpPages(quorvane::InstalledHelpPages(ProgramFolder())) {
@@ -123,6 +128,9 @@ TForm1::TForm1(Prompt& prompt_, std::unique_ptr<quorvane::WaveDevice> device,
     statusPanel1_ = new ElidedLabel(this);
     statusPanel1_->setObjectName(QStringLiteral("StatusBar1Panel1"));
     statusPanel1_->Name(ui::kStatusName, QStringLiteral("What the last command did"));
+    // The status bar sets its items 2 pixels in from the left; the text keeps as much from
+    // the window's right edge.
+    statusPanel1_->setContentsMargins(0, 0, kStatusBarInset, 0);
     ui->StatusBar1->addWidget(statusPanel1_, 1);
 
     // File batches run off the interface thread; Cancel (or Escape) stops them. Cancel

@@ -214,8 +214,6 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
-    friend class WindowFrontEnd;  // tells the user boxes of a user added
-
     // The work of eventFilter: the mouse on Record, Play, the window surface and links.
     bool FilterEvent(QObject* watched, QEvent* event);
     void LoadUsers();

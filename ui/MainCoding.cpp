@@ -34,6 +34,7 @@
 #include "ui/QtText.h"
 #include "ui/Seckey.h"
 #include "ui_Main.h"
+#include "workflow/Batch.h"
 #include "workflow/Coding.h"
 #include "workflow/Decoding.h"
 #include "workflow/Messages.h"
@@ -296,6 +297,7 @@ void TForm1::DecodeChosenFiles(const QStringList& files) {
         request.files.push_back(ToPath(QDir::toNativeSeparators(file)));
     }
     const quorvane::DecodeOwnerResult owner = quorvane::DecodeOwner(request);
+    quorvane::TellLeftovers(owner.leftoversRemoved, front);
     // A single file that cannot be read at all is reported before anything else
     // happens, so the recording, the verdict and the name box stay as they were.
     if (owner.fromFile && !owner.done && !owner.notEncoded) {

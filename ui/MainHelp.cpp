@@ -36,12 +36,14 @@ void TForm1::BitBtn3Click() {
         return;
     }
     const QUrl page = QUrl::fromLocalFile(FromPath(help));
-    // A desktop whose handler for HTML is no browser (none at all, or a terminal editor)
-    // would show the page's source, or nothing; one that fails to open it shows nothing. The
-    // page is there, so the program shows it itself.
-    if (!ui::DesktopShowsHtml() || !prompt.OpenUrl(page.toString())) {
+    // A desktop whose handler for HTML is no browser (none at all, one not installed, or a
+    // terminal editor) would show the page's source, or nothing; one whose opener fails shows
+    // nothing. The page is there, so the program shows it itself.
+    if (!ui::DesktopShowsHtml()) {
         ShowHelpWindow(page);
+        return;
     }
+    prompt.OpenUrl(page.toString(), [this, page] { ShowHelpWindow(page); });
 }
 
 void TForm1::ShowHelpWindow(const QUrl& page) {
@@ -68,7 +70,7 @@ void TForm1::ShowHelpWindow(const QUrl& page) {
 
 void TForm1::OpenLink(const QString& address) {
     // A link that cannot be opened (no mail program, no browser) fails silently.
-    static_cast<void>(prompt.OpenUrl(address));
+    prompt.OpenUrl(address, {});
 }
 
 void TForm1::Label6Click() {

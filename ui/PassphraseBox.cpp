@@ -8,6 +8,7 @@
 #include <QVBoxLayout>
 
 #include "keyring/Keyring.h"
+#include "ui/TitleBar.h"
 
 namespace {
 
@@ -53,6 +54,8 @@ PassphraseBox::PassphraseBox(const QString& name, bool confirm, QWidget* parent)
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     layout->addWidget(buttons);
+    // As wide as its caption with the title bar's buttons, as the program's other dialogs.
+    setMinimumWidth(ui::TitleBarWidth(*this));
 }
 
 PassphraseBox::~PassphraseBox() {

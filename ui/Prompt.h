@@ -44,6 +44,8 @@ public:
     // Shows one of the program's dialogs modally; returns its result code (QDialog::Accepted or
     // Rejected).
     virtual int ShowModal(QDialog& dialog) = 0;
-    // Opens a document or address with the desktop; false when that fails.
-    virtual bool OpenUrl(const QString& url) = 0;
+    // Opens a document or address with the desktop. `failed`, when given, is called (on this
+    // thread, perhaps later) when the desktop could not open it; without it a failure passes
+    // unnoticed.
+    virtual void OpenUrl(const QString& url, std::function<void()> failed) = 0;
 };

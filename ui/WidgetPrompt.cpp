@@ -1,5 +1,6 @@
 #include "ui/WidgetPrompt.h"
 
+#include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDialog>
 #include <QDir>
@@ -12,7 +13,9 @@
 #include <QRegularExpression>
 #include <QSpacerItem>
 #include <QUrl>
+#include <utility>
 
+#include "ui/DesktopOpener.h"
 #include "ui/TitleBar.h"
 #include "workflow/Messages.h"
 
@@ -126,10 +129,23 @@ int WidgetPrompt::ShowModal(QDialog& dialog) {
     return dialog.exec();
 }
 
-bool WidgetPrompt::OpenUrl(const QString& url) {
+void WidgetPrompt::OpenUrl(const QString& url, std::function<void()> failed) {
     const QUrl address(url);
     if (address.isLocalFile() && !QFileInfo(address.toLocalFile()).isFile()) {
-        return false;
+        if (failed) {
+            failed();
+        }
+        return;
     }
-    return QDesktopServices::openUrl(address);
+    if (!failed) {
+        static_cast<void>(QDesktopServices::openUrl(address));
+        return;
+    }
+    QObject* const context =
+        parent_ != nullptr ? static_cast<QObject*>(parent_) : QCoreApplication::instance();
+    ui::OpenWithDesktop(address, *context, [failed = std::move(failed)](bool opened) {
+        if (!opened) {
+            failed();
+        }
+    });
 }

@@ -25,7 +25,9 @@ public:
     QString SaveFile(const FileDialogOptions& options) override;
     QString ChooseFolder(const QString& caption, const QString& start) override;
     int ShowModal(QDialog& dialog) override;
-    bool OpenUrl(const QString& url) override;
+    // A local file that is missing is not handed over. With `failed`, the desktop's opener
+    // is run so that its failure is known (OpenWithDesktop).
+    void OpenUrl(const QString& url, std::function<void()> failed) override;
 
     // Window managers cut a caption that is wider than its box ("Quo…1.1"): every box
     // is made at least as wide as its caption with the title bar's buttons.

@@ -4,7 +4,6 @@
 #include <QString>
 
 #include "files/PathText.h"
-#include "ui/Main.h"
 #include "ui/PassphraseBox.h"
 #include "ui/Prompt.h"
 #include "ui/QtText.h"
@@ -19,26 +18,27 @@ using ui::ToPath;
 
 void WindowFrontEnd::Notice(const std::string& text) {
     ++shown_;
-    form_.prompt.Message(FromUtf8(text));
+    window_.prompt.Message(FromUtf8(text));
 }
 
 void WindowFrontEnd::Warning(const std::string& text, const std::string& caption) {
     ++shown_;
-    form_.prompt.Box(FromUtf8(text), FromUtf8(caption), Prompt::Icon::Warning);
+    window_.prompt.Box(FromUtf8(text), FromUtf8(caption), Prompt::Icon::Warning);
 }
 
 bool WindowFrontEnd::Ask(std::string_view text, std::string_view caption, Icon icon) {
-    return form_.prompt.Question(FromUtf8(text), FromUtf8(caption),
-                                 static_cast<Prompt::Icon>(icon));
+    return window_.prompt.Question(FromUtf8(text), FromUtf8(caption),
+                                   static_cast<Prompt::Icon>(icon));
 }
 
 int WindowFrontEnd::ChooseSecurityLevel() {
-    if (form_.Form2 == nullptr) {
+    TForm2* const dialog = window_.securityDialog();
+    if (dialog == nullptr) {
         return quorvane::kSecurityLow;
     }
     // The level is read whichever way the dialog was closed.
-    static_cast<void>(form_.prompt.ShowModal(*form_.Form2));
-    return form_.Form2->ItemIndex();
+    static_cast<void>(window_.prompt.ShowModal(*dialog));
+    return dialog->ItemIndex();
 }
 
 std::filesystem::path WindowFrontEnd::ChooseKeyFile(std::string_view defaultName) {
@@ -47,25 +47,25 @@ std::filesystem::path WindowFrontEnd::ChooseKeyFile(std::string_view defaultName
     options.filter = QtFilter(quorvane::kKeyFileDialogFilter);
     options.defaultName = FromUtf8(defaultName);
     options.directory = ui::KeyFileFolder();
-    const QString chosen = form_.prompt.SaveFile(options);
+    const QString chosen = window_.prompt.SaveFile(options);
     return chosen.isEmpty() ? std::filesystem::path() : ToPath(chosen);
 }
 
 quorvane::FrontEnd::ReplaceAnswer WindowFrontEnd::AskReplace(const std::filesystem::path& output) {
-    return form_.prompt.Replace(FromUtf8(quorvane::ReplaceQuestion(quorvane::PathText(output))),
-                                FromUtf8(quorvane::kReplaceCaption));
+    return window_.prompt.Replace(FromUtf8(quorvane::ReplaceQuestion(quorvane::PathText(output))),
+                                  FromUtf8(quorvane::kReplaceCaption));
 }
 
 bool WindowFrontEnd::AllowUnverified(const std::filesystem::path& file) {
-    return form_.prompt.Question(FromUtf8(quorvane::UnverifiedQuestion(quorvane::PathText(file))),
-                                 FromUtf8(quorvane::kUnverifiedCaption), Prompt::Icon::Warning);
+    return window_.prompt.Question(FromUtf8(quorvane::UnverifiedQuestion(quorvane::PathText(file))),
+                                   FromUtf8(quorvane::kUnverifiedCaption), Prompt::Icon::Warning);
 }
 
 quorvane::PassphraseAnswer WindowFrontEnd::AskPassphrase(std::string_view name, bool confirm) {
     // A new passphrase is typed twice; two different entries are told and asked again.
     for (;;) {
-        PassphraseBox box(FromUtf8(name), confirm, &form_);
-        if (form_.prompt.ShowModal(box) != QDialog::Accepted) {
+        PassphraseBox box(FromUtf8(name), confirm, &window_.widget);
+        if (window_.prompt.ShowModal(box) != QDialog::Accepted) {
             return {};
         }
         quorvane::PassphraseAnswer answer;
@@ -80,9 +80,9 @@ quorvane::PassphraseAnswer WindowFrontEnd::AskPassphrase(std::string_view name, 
 }
 
 void WindowFrontEnd::UserAdded(std::string_view name) {
-    form_.AddUserName(FromUtf8(name));
+    window_.userAdded(FromUtf8(name));
 }
 
 quorvane::Progress& WindowFrontEnd::Bar() {
-    return form_.pr1Progress;
+    return window_.bar;
 }

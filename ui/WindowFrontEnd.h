@@ -4,17 +4,33 @@
 // pages asks or tells goes to the window's prompt, the security level to TForm2, the
 // passphrase to the masked passphrase box, progress to Pr1.
 
+#include <QString>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "workflow/FrontEnd.h"
 
-class TForm1;
+class Prompt;
+class QWidget;
+class TForm2;
 
 class WindowFrontEnd final : public quorvane::FrontEnd {
 public:
-    explicit WindowFrontEnd(TForm1& form) : form_(form) {}
+    // What the window lends its front end: its prompt, itself as the parent of the passphrase
+    // box, the security level dialog (null until the dialogs are attached), Pr1, and what
+    // tells the user boxes of a user added. The window holds the front end, not the reverse.
+    struct Window {
+        Prompt& prompt;
+        QWidget& widget;
+        std::function<TForm2*()> securityDialog;
+        quorvane::Progress& bar;
+        std::function<void(const QString& name)> userAdded;
+    };
+
+    explicit WindowFrontEnd(Window window) : window_(std::move(window)) {}
     void Notice(const std::string& text) override;
     void Warning(const std::string& text, const std::string& caption) override;
     bool Ask(std::string_view text, std::string_view caption, Icon icon) override;
@@ -30,6 +46,6 @@ public:
     [[nodiscard]] int Shown() const { return shown_; }
 
 private:
-    TForm1& form_;
+    Window window_;
     int shown_ = 0;
 };

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
+#include <set>
 #include <system_error>
 
 #include "cipher/CipherError.h"
@@ -9,6 +11,7 @@
 #include "files/FileIdentity.h"
 #include "files/PathText.h"
 #include "files/PlatformFile.h"
+#include "files/TemporaryName.h"
 #include "workflow/BatchPlan.h"
 #include "workflow/Messages.h"
 
@@ -37,9 +40,7 @@ public:
             return {};
         }
         // A name an interrupted run reserved (FAT, exFAT) is free again once its left-overs go.
-        for (const fs::path& leftover : RemoveStaleTemporaries(output.parent_path())) {
-            front_.Notice(LeftoverRemovedMessage(PathText(leftover)));
-        }
+        TellLeftovers(RemoveStaleTemporaries(output.parent_path()), front_);
         if (!fs::exists(fs::symlink_status(output, error))) {
             return {};
         }
@@ -78,14 +79,6 @@ private:
     bool cancelled_ = false;
 };
 
-// Left-over temporary files of an interrupted run that the write removed: told once each, once
-// the file's coding is over.
-void TellLeftovers(const std::vector<fs::path>& leftovers, BatchFrontEnd& front) {
-    for (const fs::path& leftover : leftovers) {
-        front.Notice(LeftoverRemovedMessage(PathText(leftover)));
-    }
-}
-
 void StartBar(Progress& bar, std::size_t count) {
     bar.SetRange(0, static_cast<int>(count));
     bar.SetStep(1);
@@ -123,12 +116,16 @@ std::optional<std::size_t> CommittedAs(const std::vector<Committed>& committed,
 // Why a done file's source must stay: empty when it may be deleted. A symbolic link given as
 // the source is kept, and so is the file it points to: removing the link would leave the file
 // that was read (a plain original) where it was, while the user was told it went, and following
-// it would delete a file the user did not name.
+// it would delete a file the user did not name. A file with other names (hard links) is kept
+// for the first reason: removing one name leaves the content under the others.
 std::string SourceKeptReason(const FileOutcome& file, const Committed& done,
                              const std::vector<Committed>& committed) {
     std::error_code error;
     if (fs::is_symlink(fs::symlink_status(file.input, error))) {
         return std::string(kSymbolicLinkKeptReason);
+    }
+    if (LinkCount(file.input).value_or(1) > 1) {
+        return std::string(kHardLinkKeptReason);
     }
     const std::optional<FileIdentity> output = IdentityOf(file.output);
     if (!done.output || output != done.output) {
@@ -180,9 +177,14 @@ class BatchRun final {
 public:
     BatchRun(const std::vector<fs::path>& inputs, const BatchKind& kind, BatchFrontEnd& front)
         : inputs_(inputs), kind_(kind), front_(front), replace_(front) {
+        std::vector<fs::path> paths = inputs;
         for (const fs::path& input : inputs) {
             outputs_.push_back(kind.outputFor(input));
+            if (outputs_.back()) {
+                paths.push_back(*outputs_.back());
+            }
         }
+        TellLeftovers(RemoveLeftoversBeside(paths), front);
         conflicts_ = PlanOutputs(inputs, outputs_);
     }
 
@@ -368,6 +370,34 @@ private:
 };
 
 }  // namespace
+
+std::vector<fs::path> RemoveLeftoversBeside(const std::vector<fs::path>& paths) {
+    std::set<fs::path> folders;
+    std::vector<fs::path> removed;
+    for (const fs::path& path : paths) {
+        const fs::path folder = path.parent_path().empty() ? fs::path(".") : path.parent_path();
+        if (folders.insert(folder).second) {
+            std::vector<fs::path> gone = RemoveStaleTemporaries(folder);
+            removed.insert(removed.end(), gone.begin(), gone.end());
+        }
+    }
+    return removed;
+}
+
+void TellLeftovers(const std::vector<fs::path>& removed, BatchFrontEnd& front) {
+    for (const fs::path& path : removed) {
+        std::uint64_t id = 0;
+        if (ParseLeftoverName(path, LeftoverKind::Temporary, id)) {
+            front.Notice(LeftoverRemovedMessage(PathText(path)));
+        } else if (!ParseLeftoverName(path, LeftoverKind::ReservationNote, id)) {
+            front.Notice(ReservationRemovedMessage(PathText(path)));
+        } else if (std::none_of(removed.begin(), removed.end(), [&](const fs::path& name) {
+                       return IsLeftoverOf(path, name, LeftoverKind::ReservationNote);
+                   })) {
+            front.Notice(LeftoverRemovedMessage(PathText(path)));
+        }
+    }
+}
 
 std::string InputReason(const fs::path& input) {
     // Opened as the batch will open it: a folder, a pipe or a device is refused without waiting.

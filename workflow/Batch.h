@@ -23,6 +23,16 @@ namespace quorvane {
 // it can be opened. A pipe or a device is refused without waiting for it.
 [[nodiscard]] std::string InputReason(const std::filesystem::path& input);
 
+// Removes what interrupted runs left in the folders of `paths` (RemoveStaleTemporaries of
+// files/AtomicFile.h): their temporary files, and the names they reserved on FAT and exFAT,
+// which would otherwise be read as an input ("not encoded") or taken for an existing output.
+// Each folder is looked at once. Returns what was removed.
+[[nodiscard]] std::vector<std::filesystem::path> RemoveLeftoversBeside(
+    const std::vector<std::filesystem::path>& paths);
+// Tells the front end what RemoveLeftoversBeside (or a write) removed, each once: a name a run
+// had reserved as such (the note that named it is part of it), any other as a temporary file.
+void TellLeftovers(const std::vector<std::filesystem::path>& removed, BatchFrontEnd& front);
+
 enum class FileStatus {
     Done,     // the output is complete
     Failed,   // nothing was written for this file
@@ -55,8 +65,8 @@ struct BatchResult {
     // Every one of the `total` files given was done, and the batch was not cancelled.
     [[nodiscard]] bool AllDone(std::size_t total) const;
     // A source that was to be deleted stayed, other than an encoded file kept because no check
-    // value proved its key: a failed removal, or one kept because it is a symbolic link or
-    // because it or its output changed.
+    // value proved its key: a failed removal, or one kept because it is a symbolic link or has
+    // other names (hard links), or because it or its output changed.
     [[nodiscard]] bool RemovalsFailed() const;
 };
 
@@ -91,13 +101,14 @@ struct BatchKind {
 };
 
 // Codes each input in order into kind.outputFor(input), stepping the front end's bar once per
-// file: refuses an input that cannot be opened and an output that would take the place of
-// another file of the batch (PlanOutputs, before anything is written), tests a decoding's key on
-// the file (kind.checkKey) before it asks to replace an existing output, asks before replacing
-// one and once whether files without a check value may be decoded, and tells each failure. With
-// kind.deleteInputs the sources of the files done are deleted at the end, each only while its
-// output still holds what the batch wrote and it is still the file that was read (a symbolic
-// link never, nor the file it points to).
+// file: first removes the left-overs of interrupted runs beside the inputs and the outputs
+// (RemoveLeftoversBeside), then refuses an input that cannot be opened and an output that would
+// take the place of another file of the batch (PlanOutputs, before anything is written), tests a
+// decoding's key on the file (kind.checkKey) before it asks to replace an existing output, asks
+// before replacing one and once whether files without a check value may be decoded, and tells each
+// failure. With kind.deleteInputs the sources of the files done are deleted at the end, each only
+// while its output still holds what the batch wrote and it is still the file that was read (a
+// symbolic link never, nor the file it points to, nor a file with other names).
 BatchResult RunBatch(const std::vector<std::filesystem::path>& inputs, const BatchKind& kind,
                      BatchFrontEnd& front);
 

@@ -8,6 +8,7 @@
 
 #include "files/FileIdentity.h"
 #include "files/NameComparison.h"
+#include "files/PlatformFile.h"
 
 namespace quorvane {
 

@@ -118,15 +118,32 @@ OutputFolderResult PrepareOutputFolder(const fs::path& folder) {
         }
     }
     for (auto part = missing.rbegin(); part != missing.rend(); ++part) {
-        if (const Status created = CreatePrivateFolder(*part);
-            !created && created.error().code() != std::errc::file_exists) {
+        if (const Status created = CreatePrivateFolder(*part); created) {
+            result.made.push_back(*part);
+        } else if (created.error().code() != std::errc::file_exists) {
             result.message = FolderNotCreatedMessage(PathText(path), created.error().Reason());
+            static_cast<void>(KeepOutputFolderIfUsed(result));
             return result;
         }
     }
     result.created = true;
     result.done = true;
     return result;
+}
+
+bool KeepOutputFolderIfUsed(const OutputFolderResult& folder) {
+    for (auto part = folder.made.rbegin(); part != folder.made.rend(); ++part) {
+        // Only a folder is removed, and only while empty: removal of a folder that holds
+        // anything fails, and what holds it stays.
+        std::error_code error;
+        if (!fs::is_directory(fs::symlink_status(*part, error)) || !fs::is_empty(*part, error) ||
+            error || !fs::remove(*part, error)) {
+            break;
+        }
+    }
+    std::error_code error;
+    return folder.created &&
+           (folder.made.empty() || fs::exists(fs::symlink_status(folder.made.back(), error)));
 }
 
 const UserRecord* FindEncodingUser(const UserList& users, std::string_view name,

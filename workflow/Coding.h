@@ -57,12 +57,19 @@ struct OwnerResult : StepResult {
 
 struct OutputFolderResult : StepResult {
     bool created = false;  // it was missing and has been created
+    // The folders created for it, the outermost first (it is the last).
+    std::vector<std::filesystem::path> made;
 };
 // The output folder a batch of the command line was given (-o DIR): when missing, it is created
 // with every missing folder of its path, readable by its owner only, and the summary tells it
 // (FolderCreatedText). Done at once for an existing folder or none (beside each input); refused
 // with the path and the reason when it is no folder or cannot be created.
 [[nodiscard]] OutputFolderResult PrepareOutputFolder(const std::filesystem::path& folder);
+// After the batch: the folders PrepareOutputFolder created that are still empty (no output was
+// written there) are removed again, innermost first, so that a batch that wrote nothing leaves
+// no folder behind; one that holds anything stays, with the folders around it. Whether the
+// output folder itself is still there (only then does the summary tell that it was created).
+[[nodiscard]] bool KeepOutputFolderIfUsed(const OutputFolderResult& folder);
 
 // The registered user the Encode page names, or nullptr with the refusal in `message`.
 [[nodiscard]] const UserRecord* FindEncodingUser(const UserList& users, std::string_view name,

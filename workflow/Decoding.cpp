@@ -2,6 +2,7 @@
 
 #include "files/PathText.h"
 #include "files/Secret.h"
+#include "workflow/Batch.h"
 #include "workflow/Messages.h"
 #include "workflow/Protection.h"
 
@@ -12,6 +13,7 @@ std::vector<std::filesystem::path> ChoosableEncodedFiles(
     if (files.size() < 2) {
         return files;
     }
+    TellLeftovers(RemoveLeftoversBeside(files), front);
     std::vector<std::filesystem::path> kept;
     for (const std::filesystem::path& file : files) {
         const OwnerResult owner = OwnerOfEncodedFile(file);
@@ -26,6 +28,7 @@ std::vector<std::filesystem::path> ChoosableEncodedFiles(
 
 DecodeOwnerResult DecodeOwner(const DecodeRequest& request) {
     DecodeOwnerResult result;
+    result.leftoversRemoved = RemoveLeftoversBeside(request.files);
     if (request.keySource == KeySource::KeyFile) {
         const KeyFileResult read = KeyFromFile(request.keyFile, {});
         if (!read.done) {
@@ -138,6 +141,7 @@ DecodeOutcome Decode(const DecodeRequest& request, Users& users, FrontEnd& front
     }
     DecodeOwnerResult owner = DecodeOwner(request);
     const WipeOnExit<GostKey> wipeOwnerKey(owner.key);
+    TellLeftovers(owner.leftoversRemoved, front);
     if (!owner.done) {
         outcome.message = owner.message;
         outcome.refusal = owner.refusal;
@@ -156,13 +160,13 @@ DecodeOutcome Decode(const DecodeRequest& request, Users& users, FrontEnd& front
         return outcome;
     }
     outcome.files = *files;
+    OutputFolderResult folder;
     if (request.createOutputFolder && !request.checkOnly) {
-        const OutputFolderResult folder = PrepareOutputFolder(files->outputFolder);
+        folder = PrepareOutputFolder(files->outputFolder);
         if (!folder.done) {
             outcome.message = folder.message;
             return outcome;
         }
-        outcome.folderCreated = folder.created;
     }
     const bool ran = steps.RunBatch(files->files, [&](BatchFrontEnd& worker) {
         outcome.batch = request.checkOnly
@@ -170,6 +174,7 @@ DecodeOutcome Decode(const DecodeRequest& request, Users& users, FrontEnd& front
                             : DecodeFiles(owner.name, *key, files->files, files->outputFolder,
                                           files->deleteEncoded, worker);
     });
+    outcome.folderCreated = KeepOutputFolderIfUsed(folder);
     outcome.ending = !ran                ? DecodeEnding::NotRun
                      : request.checkOnly ? DecodeEnding::Checked
                                          : DecodeEnding::Decoded;

@@ -57,9 +57,13 @@ struct DecodeOwnerResult : StepResult {
     bool notEncoded = false;  // that file is no encoded file
     std::string keyName;      // the key file's user name, empty without one
     GostKey key{};            // the key file's key (KeySource::KeyFile)
+    // Left-overs of interrupted runs removed beside the files first (RemoveLeftoversBeside), so
+    // that a name such a run reserved is not read as a file that was not encoded.
+    std::vector<std::filesystem::path> leftoversRemoved;
 };
 
-// The owner stage: reads the key file (KeySource::KeyFile), then finds the owner by the
+// The owner stage: removes the left-overs of interrupted runs beside the files, reads the key
+// file (KeySource::KeyFile), then finds the owner by the
 // owner rule: the name given, else the owner written in the single file, else the key
 // file's user name. A key file that names a user other than the owner is refused.
 [[nodiscard]] DecodeOwnerResult DecodeOwner(const DecodeRequest& request);

@@ -62,6 +62,10 @@ std::string LeftoverRemovedMessage(std::string_view path) {
     return Joined("Removed a temporary file left by an interrupted run: ", path, "");
 }
 
+std::string ReservationRemovedMessage(std::string_view path) {
+    return Joined("Freed the name ", path, ", which an interrupted run had reserved");
+}
+
 std::string FolderNotCreatedMessage(std::string_view path, std::string_view reason) {
     return Joined(path, ": the folder can not be created (", reason).append(")");
 }

@@ -174,6 +174,10 @@ inline constexpr std::string_view kSourceIsBatchOutputReason =
     "it is the output of another file of this batch";
 inline constexpr std::string_view kSymbolicLinkKeptReason =
     "it is a symbolic link; neither it nor the file it points to is deleted";
+// A file with other names (hard links): deleting this name would leave the content readable
+// under the others while the summary said it went.
+inline constexpr std::string_view kHardLinkKeptReason =
+    "it has other names (hard links), under which its content would stay";
 // The question when a batch meets a file without a check value (Yes/No, warning icon, so No is
 // the default), asked once per batch; the answer holds for every such file of the batch.
 inline constexpr std::string_view kUnverifiedCaption = "No check value";
@@ -191,6 +195,9 @@ inline constexpr std::string_view kNotAFolderReason = "is not a folder";
 [[nodiscard]] std::string FolderCreatedText(std::string_view path);
 // "Removed a temporary file left by an interrupted run: " + path
 [[nodiscard]] std::string LeftoverRemovedMessage(std::string_view path);
+// "Freed the name " + path + ", which an interrupted run had reserved": the placeholder file a
+// no-replace write leaves at its output's name on FAT and exFAT when it is killed.
+[[nodiscard]] std::string ReservationRemovedMessage(std::string_view path);
 
 // ---- What a command did, in the window's status panel ----
 

@@ -55,7 +55,8 @@ std::string InterruptedProtectionNote(std::string_view name, const std::filesyst
                                       const std::filesystem::path& protectedFile) {
     return std::string(name) + " is protected (" + Leaf(protectedFile) + "), but " +
            Leaf(ordinary) + " is still there: the protection was interrupted. The next unlock " +
-           "with the passphrase finishes it";
+           "with the passphrase finishes it when both hold the same voice model, and otherwise " +
+           "says which command resolves it";
 }
 
 std::string ProtectionFinishedMessage(std::string_view name,
@@ -84,6 +85,17 @@ std::string KeptFilesStayMessage(std::string_view name,
                                  const std::vector<std::filesystem::path>& kept) {
     return Leaves(kept) + " still" + Holds(kept) + " an unprotected voice model of " +
            std::string(name);
+}
+
+std::string KeptFilesStayNote(std::string_view name,
+                              const std::vector<std::filesystem::path>& kept) {
+    return KeptFilesStayMessage(name, kept) + ". To overwrite and remove " +
+           (kept.size() == 1 ? "it" : "them") + ", protect " + std::string(name) +
+           " again and answer Yes (command line: protect " + std::string(name) + " --yes)";
+}
+
+std::string KeptFilesRemovedMessage(const std::vector<std::filesystem::path>& kept) {
+    return Leaves(kept) + (kept.size() == 1 ? " was" : " were") + " overwritten and removed";
 }
 
 StepResult AskNewPassphrase(std::string_view name, FrontEnd& front, PassphraseAnswer& answer) {

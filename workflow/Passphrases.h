@@ -54,6 +54,13 @@ inline constexpr std::string_view kKeptFilesCaption = "Kept speaker files";
 // "anna.spk.kept-1 still holds an unprotected voice model of anna"
 [[nodiscard]] std::string KeptFilesStayMessage(std::string_view name,
                                                const std::vector<std::filesystem::path>& kept);
+// The same for a protected user, with the way to remove them: KeptFilesStayMessage + ". To
+// overwrite and remove " + (it/them) + ", protect " + name + " again and answer Yes (command
+// line: protect " + name + " --yes)"
+[[nodiscard]] std::string KeptFilesStayNote(std::string_view name,
+                                            const std::vector<std::filesystem::path>& kept);
+// "anna.spk.kept-1 was overwritten and removed"
+[[nodiscard]] std::string KeptFilesRemovedMessage(const std::vector<std::filesystem::path>& kept);
 
 // ---- Asking ----
 

@@ -1,5 +1,6 @@
 #include "workflow/Protection.h"
 
+#include <algorithm>
 #include <array>
 #include <optional>
 #include <system_error>
@@ -13,6 +14,7 @@
 #include "speaker/SpeakerStore.h"
 #include "speaker/UserKey.h"
 #include "workflow/Messages.h"
+#include "workflow/Users.h"
 
 namespace quorvane {
 
@@ -61,13 +63,14 @@ std::optional<GostKey> ProtectedFileKey(const fs::path& path, std::span<const ch
     return DeriveUserKey(codebooks);
 }
 
-// The refusal of a protected file before any key is derived from it: one that cannot be read or
-// is no protected file, or whose costs lie outside the bounds (named with its reason).
+// The refusal of a protected file before any key is derived from it, with its reason: costs
+// outside the bounds, or a file that cannot be read, is too large or is no protected file.
 StepResult ImageRefusal(const Failure& failure) {
     if (IsCostOutOfBounds(failure)) {
         return Refusal(PathText(failure.path()) + ": " + failure.Reason());
     }
-    return Refusal(std::string(kCanNotLoadFilePrefix) + PathText(failure.path()));
+    return Refusal(std::string(kCanNotLoadFilePrefix) + PathText(failure.path()) + " (" +
+                   failure.Reason() + ")");
 }
 
 // The ordinary files beside an unlocked protected user (an interrupted protection): removed,
@@ -112,6 +115,41 @@ StepResult FindProtectedUser(Users& users, std::string_view name) {
     return {true, {}};
 }
 
+// Protecting a protected user again: the files kept aside for the name, which may hold its
+// unprotected model, are overwritten and removed with the user's consent; without any, or
+// without consent, the user is protected already.
+StepResult RemoveKeptFilesOfProtected(Users& users, std::string_view name, FrontEnd& front) {
+    const fs::path& folder = users.SpeakersDir();
+    const std::vector<fs::path> kept = FindKeptFiles(folder, name, kSpeakerFileExtension);
+    if (kept.empty()) {
+        return Refusal(AlreadyProtectedMessage(name));
+    }
+    if (!front.Ask(KeptFilesQuestion(name, kept), kKeptFilesCaption, FrontEnd::Icon::Warning)) {
+        front.Notice(KeptFilesStayNote(name, kept));
+        return Refusal(AlreadyProtectedMessage(name));
+    }
+    const Result<NameLock> lock = NameLock::Acquire(folder, name);
+    if (!lock) {
+        return Refusal(NameNotLockedMessage(name, PathText(lock.error().path())) + " (" +
+                       lock.error().Reason() + ")");
+    }
+    const UserFileDeletion removed = RemoveOverwritten(kept);
+    std::vector<fs::path> gone;
+    for (const fs::path& path : kept) {
+        if (std::none_of(removed.failed.begin(), removed.failed.end(),
+                         [&path](const Failure& failure) { return failure.path() == path; })) {
+            gone.push_back(path);
+        }
+    }
+    if (!gone.empty()) {
+        front.Notice(KeptFilesRemovedMessage(gone));
+    }
+    if (!removed.failed.empty()) {
+        return CanNotDelete(removed.failed.front());
+    }
+    return {true, {}};
+}
+
 }  // namespace
 
 std::string LockedUserMessage(std::string_view name) {
@@ -120,6 +158,10 @@ std::string LockedUserMessage(std::string_view name) {
 
 std::string AlreadyProtectedMessage(std::string_view name) {
     return std::string(name) + " is protected already";
+}
+
+std::string StillProtectedMessage(std::string_view name) {
+    return std::string(name) + " stays protected: its speaker files hold different voice models";
 }
 
 std::string NotProtectedMessage(std::string_view name) {
@@ -184,7 +226,7 @@ StepResult ProtectUser(Users& users, std::string_view name, FrontEnd& front) {
         return Refusal(UserNotFoundMessage(name));
     }
     if (!record->protectedFile.empty()) {
-        return Refusal(AlreadyProtectedMessage(name));
+        return RemoveKeptFilesOfProtected(users, name, front);
     }
     PassphraseAnswer answer;
     if (const StepResult asked = AskNewPassphrase(name, front, answer); !asked.done) {
@@ -234,7 +276,7 @@ StepResult ProtectUser(Users& users, std::string_view name, FrontEnd& front) {
         }
     }
     if (!stay.empty()) {
-        front.Notice(KeptFilesStayMessage(name, stay));
+        front.Notice(KeptFilesStayNote(name, stay));
     }
     return {true, {}};
 }
@@ -243,13 +285,19 @@ StepResult UnprotectUser(Users& users, std::string_view name, FrontEnd& front) {
     if (StepResult found = FindProtectedUser(users, name); !found.done) {
         return found;
     }
+    // An unlock done here tells of two different models in its own note (UnlockUser).
+    const bool unlockedHere = users.List().Find(name)->locked;
     if (StepResult unlocked = UnlockUser(users, name, front); !unlocked.done) {
         return unlocked;
     }
     UserRecord* record = users.Records().FindToChange(name);
     const fs::path& folder = users.SpeakersDir();
     if (record->unprotectedCopy) {
-        // Two different models of the name: which one to keep is the user's decision.
+        // Two different models of the name: which one to keep is the user's decision. It is
+        // told once.
+        if (unlockedHere) {
+            return Refusal(StillProtectedMessage(name));
+        }
         return Refusal(
             TwoModelsMessage(name, FindOrdinaryFiles(folder, name), record->protectedFile));
     }

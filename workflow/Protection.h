@@ -30,6 +30,9 @@ namespace quorvane {
 [[nodiscard]] std::string LockedUserMessage(std::string_view name);
 // "anna is protected already" / "anna is not protected"
 [[nodiscard]] std::string AlreadyProtectedMessage(std::string_view name);
+// "anna stays protected: its speaker files hold different voice models" (an unprotection refused
+// after the unlock's note told the two models)
+[[nodiscard]] std::string StillProtectedMessage(std::string_view name);
 [[nodiscard]] std::string NotProtectedMessage(std::string_view name);
 
 // ---- Registered users ----
@@ -45,7 +48,10 @@ namespace quorvane {
 // "protect NAME": writes the user's protected file under a new passphrase, then overwrites and
 // removes the user's ordinary speaker files, and with the user's consent the files kept aside
 // for the name. When an ordinary file cannot be removed, the user stays protected and the
-// refusal names the file (the next unlock removes it).
+// refusal names the file (the next unlock removes it). A user protected already is refused
+// (AlreadyProtectedMessage), unless files are kept aside for the name: with consent they are
+// overwritten and removed (KeptFilesRemovedMessage), without it the note says how
+// (KeptFilesStayNote).
 [[nodiscard]] StepResult ProtectUser(Users& users, std::string_view name, FrontEnd& front);
 // "unprotect NAME": with the passphrase, writes the ordinary speaker file, then overwrites and
 // removes the protected one and forgets the keyring's item.

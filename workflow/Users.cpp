@@ -77,12 +77,6 @@ std::vector<std::string> SpeakersFolderNotes(const fs::path& speakersDir, bool n
     static_cast<void>(RemoveStaleTemporaries(speakersDir));
     if (named && !fs::is_directory(speakersDir, error)) {
         notes.push_back(PathText(speakersDir) + ": the Speakers folder does not exist");
-    } else if (!KeepsOwnerOnly(speakersDir)) {
-        notes.push_back(PathText(speakersDir) +
-                        ": the Speakers folder can not be made readable by its owner only on "
-                        "this file system (the mount decides who may read it): the voice models "
-                        "of users without a passphrase, and so their keys, are readable by "
-                        "whoever can read the mount; protect them with a passphrase");
     }
     for (const fs::path& file : ListSpeakerFiles(speakersDir)) {
         if (fs::file_size(file, error) == 0 && !error) {
@@ -92,6 +86,21 @@ std::vector<std::string> SpeakersFolderNotes(const fs::path& speakersDir, bool n
         }
     }
     return notes;
+}
+
+std::optional<std::string> SpeakersFolderPrivacyNote(const fs::path& speakersDir,
+                                                     const UserList& users) {
+    const bool anyUnprotected = std::any_of(
+        users.begin(), users.end(), [](const UserRecord& r) { return r.protectedFile.empty(); });
+    std::error_code error;
+    if (!anyUnprotected || !fs::is_directory(speakersDir, error) || KeepsOwnerOnly(speakersDir)) {
+        return std::nullopt;
+    }
+    return PathText(speakersDir) +
+           ": the Speakers folder can not be made readable by its owner only on this file system "
+           "(the mount decides who may read it): the voice models of users without a passphrase, "
+           "and so their keys, are readable by whoever can read the mount; protect them with a "
+           "passphrase";
 }
 
 Users::Users(fs::path speakersDir) : speakersDir_(std::move(speakersDir)) {}
@@ -233,6 +242,29 @@ AddUserResult Users::Add(std::string_view name, const Enrolment& enrolment, Fron
     return result;
 }
 
+std::string NameNotLockedMessage(std::string_view name, std::string_view lockFile) {
+    return "Can not lock the name " + std::string(name) + ": " + std::string(lockFile);
+}
+
+std::string UserNotRemovedMessage(std::string_view name, const std::vector<fs::path>& stay) {
+    std::string files;
+    for (const fs::path& path : stay) {
+        files += (files.empty() ? "" : ", ") + PathText(path);
+    }
+    return "User " + std::string(name) + " was not removed: " + files +
+           (stay.size() == 1 ? " stays" : " stay") + ", and the user is loaded again next time";
+}
+
+std::string UserRemovedSummary(std::string_view name, const RemoveUserResult& removed) {
+    std::string text = "User " + std::string(name) + " removed (" +
+                       std::to_string(removed.deleted) + " speaker file(s) deleted";
+    if (removed.keptDeleted > 0) {
+        text += ", and " + std::to_string(removed.keptDeleted) + " kept file(s)";
+    }
+    return text + "). Files encoded for " + std::string(name) +
+           " can now be decoded only with the security key file.";
+}
+
 RemoveUserResult Users::Remove(std::string_view name, FrontEnd& front) {
     RemoveUserResult result;
     if (list_.empty()) {
@@ -256,21 +288,30 @@ RemoveUserResult Users::Remove(std::string_view name, FrontEnd& front) {
     const bool removeKept = !result.filesKept && !result.keptFiles.empty() &&
                             front.Ask(KeptFilesQuestion(name, result.keptFiles), kKeptFilesCaption,
                                       FrontEnd::Icon::Warning);
+    bool locked = true;
     if (!result.filesKept) {
         const UserRecord* record = list_.Find(name);
         ProtectedHeader header;
         const bool remembered = record != nullptr && !record->protectedFile.empty() &&
                                 ReadProtectedHeader(record->protectedFile, header);
         UserFileDeletion deletion;
-        if (const Result<NameLock> lock = NameLock::Acquire(speakersDir_, name); !lock) {
-            // Another command writes the name's files: none is touched.
-            for (const fs::path& path : FindUserFiles(speakersDir_, name)) {
-                deletion.failed.push_back(lock.error().At(path));
-            }
+        const Result<NameLock> lock = NameLock::Acquire(speakersDir_, name);
+        locked = lock.has_value();
+        if (!lock) {
+            // Another command writes the name's files, or the folder lets no lock be taken:
+            // none is touched, and the lock is named as the cause.
+            front.FileProblem(NameNotLockedMessage(name, PathText(lock.error().path())),
+                              lock.error().Reason());
+            result.failed = FindUserFiles(speakersDir_, name);
         } else {
             deletion = DeleteUserFiles(speakersDir_, name);
+            result.deleted = deletion.deleted;
+            for (const Failure& failure : deletion.failed) {
+                result.failed.push_back(failure.path());
+            }
             if (removeKept) {
                 const UserFileDeletion kept = RemoveOverwritten(result.keptFiles);
+                result.keptDeleted = kept.deleted;
                 deletion.failed.insert(deletion.failed.end(), kept.failed.begin(),
                                        kept.failed.end());
                 result.keptFiles.clear();
@@ -279,13 +320,7 @@ RemoveUserResult Users::Remove(std::string_view name, FrontEnd& front) {
                 }
             }
         }
-        result.deleted = deletion.deleted;
-        // A file left behind brings the user back at the next start: say so.
         for (const Failure& failure : deletion.failed) {
-            if (std::find(result.keptFiles.begin(), result.keptFiles.end(), failure.path()) ==
-                result.keptFiles.end()) {
-                result.failed.push_back(failure.path());
-            }
             front.FileProblem(std::string(kCanNotDeleteFilePrefix) + PathText(failure.path()),
                               failure.Reason());
         }
@@ -298,7 +333,12 @@ RemoveUserResult Users::Remove(std::string_view name, FrontEnd& front) {
     if (!result.keptFiles.empty()) {
         front.Notice(KeptFilesStayMessage(name, result.keptFiles));
     }
-    // The user leaves the list whatever happened to the files.
+    // A speaker file of the name that stays brings the user back at the next start: the user is
+    // not removed, and is told so.
+    if (!locked || !result.failed.empty()) {
+        result.message = UserNotRemovedMessage(name, result.failed);
+        return result;
+    }
     list_.Remove(name);
     result.done = true;
     return result;

@@ -46,7 +46,8 @@ struct RemoveUserResult : StepResult {
     bool confirmed = false;                     // the warning was answered Yes
     bool filesKept = false;                     // the user chose to keep several speaker files
     std::int32_t deleted = 0;                   // speaker files deleted
-    std::vector<std::filesystem::path> failed;  // speaker files that could not be deleted
+    std::int32_t keptDeleted = 0;               // files kept aside (name.spk.kept-N) deleted
+    std::vector<std::filesystem::path> failed;  // speaker files of the name that stay
     // Speaker files kept aside earlier (name.spk.kept-N) that stay: they may hold the user's
     // unprotected model.
     std::vector<std::filesystem::path> keptFiles;
@@ -90,7 +91,10 @@ public:
     // "Remove user...": asks before deleting the user's speaker files (and again when
     // several carry the name, and whether to remove the speaker files kept aside for the
     // name, which may hold the unprotected model), then takes the user out of the list. Every
-    // file is overwritten before it is removed, under the name's lock.
+    // file is overwritten before it is removed, under the name's lock. Done only when no
+    // speaker file of the name stays (one that stays brings the user back at the next start):
+    // otherwise the user stays listed, each failure is told (a lock that cannot be taken as
+    // the lock, NameNotLockedMessage) and the message is UserNotRemovedMessage.
     RemoveUserResult Remove(std::string_view name, FrontEnd& front);
 
     // The Speakers folder the users are loaded from and added to.
@@ -101,13 +105,30 @@ private:
     UserList list_;
 };
 
+// The problem when the lock of a name cannot be taken: "Can not lock the name " + name + ": " +
+// lock file.
+[[nodiscard]] std::string NameNotLockedMessage(std::string_view name, std::string_view lockFile);
+// A removal that left speaker files of the name: "User " + name + " was not removed: " + files +
+// " stay(s), and the user is loaded again next time".
+[[nodiscard]] std::string UserNotRemovedMessage(std::string_view name,
+                                                const std::vector<std::filesystem::path>& stay);
+// A removal done: "User " + name + " removed (" + N + " speaker file(s) deleted[, and K kept
+// file(s)]). Files encoded for " + name + " can now be decoded only with the security key file."
+[[nodiscard]] std::string UserRemovedSummary(std::string_view name,
+                                             const RemoveUserResult& removed);
+
 // What loading the Speakers folder passes over without a word, as notes for a front end
-// that tells them: a folder the user named (`named`) that does not exist, a folder on a file
-// system that cannot keep it readable by its owner only (FAT, exFAT, NTFS through FUSE), and
-// speaker files that are empty or cannot be read. Left-overs of ended writers are removed
+// that tells them: a folder the user named (`named`) that does not exist, and speaker files
+// that are empty or cannot be read. Left-overs of ended writers are removed
 // first.
 [[nodiscard]] std::vector<std::string> SpeakersFolderNotes(const std::filesystem::path& speakersDir,
                                                            bool named);
+
+// The note that the Speakers folder lies on a file system that cannot keep it readable by its
+// owner only (FAT, exFAT, NTFS through FUSE), while a user of `users` has no passphrase: told
+// where the users are listed or added, not on every command.
+[[nodiscard]] std::optional<std::string> SpeakersFolderPrivacyNote(
+    const std::filesystem::path& speakersDir, const UserList& users);
 
 // Checks a key file path given before the enrolment (AddUserOptions::keyFile): it must
 // not exist and its folder must. Returns the refusal, or nothing.

@@ -13,6 +13,7 @@
 #include "analysis/AnalysisFrame.h"
 #include "analysis/FeatureStage.h"
 #include "analysis/FrameSelection.h"
+#include "analysis/RecordingAnalysis.h"
 #include "analysis/VoiceCodebook.h"
 #include "tests/analysis/ReferenceAnalysis.h"
 #include "tests/analysis/SyntheticVoice.h"

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "analysis/RecordingAnalysis.h"
 #include "analysis/VoiceCodebook.h"
 
 namespace quorvane {

@@ -192,6 +192,16 @@ TEST(CliErrors, UnreadableFilesGiveOneLineNamingTheFile) {
         EXPECT_EQ(Lines(distance.err), 1u) << distance.err;
         EXPECT_NE(distance.err.find(bad.string()), std::string::npos) << distance.err;
     }
+    // A line end in a file's name is shown escaped: the error stays one line.
+    const std::filesystem::path broken = folder.Path() / "new\nline.wav";
+    for (const std::string& command :
+         {std::string("inspect ") + testing::Quoted(broken),
+          "distance " + testing::Quoted(broken) + " " + testing::Quoted(broken)}) {
+        const CliRun run = RunCli(folder.Path(), command);
+        EXPECT_NE(run.exitCode, 0) << command;
+        EXPECT_EQ(Lines(run.err), 1u) << run.err;
+        EXPECT_NE(run.err.find("new\\x0Aline.wav"), std::string::npos) << run.err;
+    }
 }
 
 TEST(CliErrors, TooShortRecordingCannotBeComparedButCanBeInspected) {

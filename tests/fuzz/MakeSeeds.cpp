@@ -271,15 +271,20 @@ void ProtectedSeeds(const fs::path& folder) {
         return bytes;
     };
     const Bytes valid = protectedFile(kProtectionKdf, kPassphrase);
-    // The same file stating 17 lanes: refused before anything is derived.
-    const std::string lanes = ":65536:4:";
-    std::string aboveText(valid.begin(), valid.end());
-    aboveText.replace(aboveText.find(lanes), lanes.size(), ":65536:17:");
+    // The same file stating other costs (17 lanes; 4 passes of 512 MiB, each within its bound
+    // but their work above the ceiling): refused before anything is derived.
+    const auto edited = [&valid](std::string_view costs) {
+        const std::string written = ":3:65536:4:";
+        std::string text(valid.begin(), valid.end());
+        text.replace(text.find(written), written.size(), costs);
+        return Bytes(text.begin(), text.end());
+    };
     const std::vector<std::pair<std::string, Bytes>> seeds = {
         {"valid", valid},
         {"wrong-passphrase", protectedFile(kProtectionKdf, "other")},
         {"costs-below-floor", protectedFile({1, 16, 2}, kPassphrase)},
-        {"costs-above-ceiling", Bytes(aboveText.begin(), aboveText.end())},
+        {"costs-above-ceiling", edited(":3:65536:17:")},
+        {"costs-above-work", edited(":4:524288:4:")},
         {"damaged-cipher-data", Flipped(valid, -static_cast<std::ptrdiff_t>(kTrailerBytes) - 1)},
         {"damaged-key-check", Flipped(valid, -static_cast<std::ptrdiff_t>(kTrailerBytes) + 9)},
         {"damaged-salt", Flipped(valid, 30)},

@@ -71,10 +71,12 @@ bool ReferenceMarker(std::string_view marker, Costs& costs) {
            !marker.empty() && marker.find(':') == std::string_view::npos;
 }
 
-// The bounds of docs/FORMAT.md: 3 to 10 passes, 64 MiB to 1 GiB, 4 to 16 lanes.
+// The bounds of docs/FORMAT.md: 3 to 10 passes, 64 MiB to 512 MiB, 4 to 16 lanes, passes x
+// memory at most 1572864 KiB.
 bool ReferenceBounds(const Costs& costs) {
     return costs.passes >= 3 && costs.passes <= 10 && costs.memory >= 65536 &&
-           costs.memory <= 1048576 && costs.lanes >= 4 && costs.lanes <= 16;
+           costs.memory <= 524288 && costs.lanes >= 4 && costs.lanes <= 16 &&
+           costs.passes * costs.memory <= 1572864;
 }
 
 // The key of kPassphrase under a header's salt and costs, derived once; none once the store is

@@ -180,9 +180,12 @@ TEST(ProtectedFile, CostsOutsideTheBoundsAreRefusedBeforeAnyKeyIsDerived) {
         {{3, 65536, 4}, std::nullopt},  // what the program writes: the floor
         {{2, 65536, 4}, E::TooFewPasses},      {{10, 65536, 4}, std::nullopt},
         {{11, 65536, 4}, E::TooManyPasses},    {{3, 65535, 4}, E::TooLittleMemory},
-        {{3, 1048576, 4}, std::nullopt},  // 1 GiB
-        {{3, 1048577, 4}, E::TooMuchMemory},   {{3, 65536, 3}, E::TooFewLanes},
+        {{3, 524288, 4}, std::nullopt},  // 512 MiB, 3 passes: the work's ceiling
+        {{3, 524289, 4}, E::TooMuchMemory},    {{4, 524288, 4}, E::TooMuchWork},
+        {{10, 157286, 16}, std::nullopt},  // 10 passes of 153.6 MiB: the work's ceiling
+        {{10, 157287, 16}, E::TooMuchWork},    {{3, 65536, 3}, E::TooFewLanes},
         {{3, 65536, 16}, std::nullopt},        {{3, 65536, 17}, E::TooManyLanes},
+        {{10, 1048576, 16}, E::TooMuchMemory},  // the ceiling of earlier versions: 10 x 1 GiB
         {{64, 4194304, 64}, E::TooManyPasses},  // the largest earlier versions read
         {{1, 8, 1}, E::TooFewPasses},
     };
@@ -238,6 +241,13 @@ TEST(ProtectedFile, AWrongPassphraseIsToldApartFromDamage) {
     const Status damaged = ReadProtectedFile(path, Text("right"), books, threshold);
     EXPECT_EQ(codeOf(damaged), MakeError(CipherError::Damaged));
     EXPECT_EQ(damaged.error().path(), path);
+    // Padded past the largest protected file: refused unread, and said so.
+    fs::resize_file(path, kMaxProtectedFileBytes + 1);
+    const Result<ProtectedImage> padded = ReadProtectedImage(path);
+    ASSERT_FALSE(padded.has_value());
+    EXPECT_EQ(padded.error().code(), MakeError(ProtectedFileError::TooLarge));
+    EXPECT_EQ(codeOf(ReadProtectedFile(path, Text("right"), books, threshold)),
+              MakeError(ProtectedFileError::TooLarge));
 }
 
 TEST(ProtectedFile, LoadingListsTheUserLockedAndOrdinaryReadersSkipTheFile) {

@@ -43,6 +43,7 @@
 #include "tests/ui/ProgramWindows.h"
 #include "tests/ui/ScriptedPrompt.h"
 #include "ui/Application.h"
+#include "ui/DesktopOpener.h"
 #include "ui/Encode.h"
 #include "ui/HtmlHandler.h"
 #include "ui/Main.h"
@@ -108,7 +109,8 @@ QColor TextColour(const QLabel* label) {
 
 // A desktop of its own for one test: the XDG base folders in a scratch folder, so that the
 // machine's own applications and lists do not count, with the MIME lists and desktop entries
-// a test writes into them. The variables are put back afterwards.
+// a test writes into them, and PATH its folder "bin", which holds the programs the entries
+// name (they do nothing) and those a test adds. The variables are put back afterwards.
 class FakeDesktop {
 public:
     explicit FakeDesktop(const QString& root, const QByteArray& currentDesktop = {}) : root_(root) {
@@ -118,6 +120,10 @@ public:
         Set("XDG_DATA_HOME", root_ + QStringLiteral("/data"));
         Set("XDG_DATA_DIRS", root_ + QStringLiteral("/usr"));
         Set("XDG_CURRENT_DESKTOP", QString::fromLatin1(currentDesktop));
+        Set("PATH", root_ + QStringLiteral("/bin"));
+        for (const char* name : {"browser", "vim", "nano", "x-terminal-emulator", "sh"}) {
+            Program(QString::fromLatin1(name), "#!/bin/sh\nexit 0\n");
+        }
     }
     ~FakeDesktop() {
         for (const auto& [name, value] : saved_) {
@@ -127,14 +133,22 @@ public:
     FakeDesktop(const FakeDesktop&) = delete;
     FakeDesktop& operator=(const FakeDesktop&) = delete;
 
-    // Writes `text` into `relative` under the root, making its folders.
-    void Write(const QString& relative, const QByteArray& text) const {
+    // Writes `text` into `relative` under the root, making its folders; "@ROOT@" in the text
+    // stands for the root.
+    void Write(const QString& relative, QByteArray text) const {
         const QString path = QDir(root_).filePath(relative);
         QDir().mkpath(QFileInfo(path).absolutePath());
         QFile file(path);
         if (file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-            file.write(text);
+            file.write(text.replace("@ROOT@", QFile::encodeName(root_)));
         }
+    }
+    // An executable `name` in the folder of PATH, running `script`.
+    void Program(const QString& name, const QByteArray& script) const {
+        const QString relative = QStringLiteral("bin/") + name;
+        Write(relative, script);
+        QFile::setPermissions(Path(relative),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
     [[nodiscard]] QString Path(const QString& relative) const {
         return QDir(root_).filePath(relative);
@@ -159,7 +173,7 @@ const QByteArray kBrowserEntry =
 const QByteArray kVimEntry =
     "[Desktop Entry]\nType=Application\nName=Vim\nExec=vim %F\n"
     "Terminal=true\n";
-const QByteArray kEditorEntry = "[Desktop Entry]\nType=Application\nExec=/usr/bin/nano %F\n";
+const QByteArray kEditorEntry = "[Desktop Entry]\nType=Application\nExec=@ROOT@/bin/nano %F\n";
 const QByteArray kTerminalEntry =
     "[Desktop Entry]\nType=Application\nExec=x-terminal-emulator -e vim %f\nTerminal=false\n";
 QByteArray Defaults(const QByteArray& applications) {
@@ -188,6 +202,7 @@ private slots:
     void speakerFileThatCannotBeWritten();
     void protectionThroughThePassphraseBox();
     void htmlHandlerOfTheDesktop();
+    void desktopOpenerTellsItsFailure();
     void helpAndAboutLinks();
     void exceptionBox();
     void widgetPromptShowsRealBoxes();
@@ -1062,6 +1077,33 @@ void MainWindowTest::htmlHandlerOfTheDesktop() {
           {QStringLiteral("usr/applications/kde/browser.desktop"), kBrowserEntry}},
          QStringLiteral("usr/applications/kde/browser.desktop"),
          true},
+        {"a program that is not installed",
+         {},
+         {{userList, Defaults("gone.desktop")},
+          {QStringLiteral("usr/applications/gone.desktop"),
+           "[Desktop Entry]\nExec=/nonexistent/browser %u\nTerminal=false\n"}},
+         QStringLiteral("usr/applications/gone.desktop"),
+         false},
+        {"a program not on PATH",
+         {},
+         {{userList, Defaults("gone.desktop")},
+          {QStringLiteral("usr/applications/gone.desktop"), "[Desktop Entry]\nExec=firefox %u\n"}},
+         QStringLiteral("usr/applications/gone.desktop"),
+         false},
+        {"a shell running a terminal editor",
+         {},
+         {{userList, Defaults("shell.desktop")},
+          {QStringLiteral("usr/applications/shell.desktop"),
+           "[Desktop Entry]\nExec=sh -c \"x-terminal-emulator -e vim %f\"\nTerminal=false\n"}},
+         QStringLiteral("usr/applications/shell.desktop"),
+         false},
+        {"a shell running a browser by its path",
+         {},
+         {{userList, Defaults("shell.desktop")},
+          {QStringLiteral("usr/applications/shell.desktop"),
+           "[Desktop Entry]\nExec=env -u A sh -ec \"B=1 exec @ROOT@/bin/browser %u\"\n"}},
+         QStringLiteral("usr/applications/shell.desktop"),
+         true},
         {"no handler at all", {}, {{browser, kBrowserEntry}}, QString(), false},
     };
     int number = 0;
@@ -1077,6 +1119,54 @@ void MainWindowTest::htmlHandlerOfTheDesktop() {
             qPrintable(QString::fromLatin1(c.what) + QStringLiteral(": ") + handler.desktopEntry));
         QVERIFY2(handler.graphical == c.graphical, c.what);
         QCOMPARE(ui::DesktopShowsHtml(), c.graphical);
+    }
+}
+
+void MainWindowTest::desktopOpenerTellsItsFailure() {
+    const QString page = scratch_.filePath(QStringLiteral("opened.htm"));
+    QFile file(page);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.close();
+    struct Case {
+        const char* what;
+        QByteArray opener;  // the script of xdg-open; empty: there is none
+        bool opened;
+    };
+    const Case cases[] = {
+        {"it opens the page", "#!/bin/sh\necho \"$1\" > \"$0.page\"\nexit 0\n", true},
+        {"no program for the file", "#!/bin/sh\necho \"$1\" > \"$0.page\"\nexit 3\n", false},
+        {"it crashes", "#!/bin/sh\necho \"$1\" > \"$0.page\"\nkill -9 $$\n", false},
+        {"there is none", {}, false},
+    };
+    int number = 0;
+    for (const Case& c : cases) {
+        const FakeDesktop desktop(scratch_.filePath(QStringLiteral("opener%1").arg(++number)));
+        if (!c.opener.isEmpty()) {
+            desktop.Program(QStringLiteral("xdg-open"), c.opener);
+        }
+        QObject context;
+        std::optional<bool> opened;
+        ui::OpenWithDesktop(QUrl::fromLocalFile(page), context,
+                            [&opened](bool result) { opened = result; });
+        QTRY_VERIFY2(opened.has_value(), c.what);
+        QVERIFY2(*opened == c.opened, c.what);
+        if (!c.opener.isEmpty()) {
+            // The opener was given the page's path.
+            QFile given(desktop.Path(QStringLiteral("bin/xdg-open.page")));
+            QVERIFY(given.open(QIODevice::ReadOnly));
+            QCOMPARE(given.readAll().trimmed(), QFile::encodeName(page));
+        }
+    }
+
+    // The program's prompt: a failed opener is told through `failed`, as is a missing page.
+    const FakeDesktop failing(scratch_.filePath(QStringLiteral("opener-prompt")));
+    failing.Program(QStringLiteral("xdg-open"), "#!/bin/sh\nexit 3\n");
+    WidgetPrompt prompt;
+    for (const QString& url : {QUrl::fromLocalFile(page).toString(),
+                               QUrl::fromLocalFile(page + QStringLiteral(".absent")).toString()}) {
+        bool failed = false;
+        prompt.OpenUrl(url, [&failed] { failed = true; });
+        QTRY_VERIFY2(failed, qPrintable(url));
     }
 }
 
@@ -1331,10 +1421,6 @@ void MainWindowTest::widgetPromptShowsRealBoxes() {
     QCOMPARE(prompt.ShowModal(form2), int(QDialog::Accepted));
     QVERIFY(!form2.isVisible());
     QCOMPARE(form2.ItemIndex(), 1);
-
-    // A help file that is not there is not handed to the desktop.
-    QVERIFY(!prompt.OpenUrl(
-        QUrl::fromLocalFile(scratch_.filePath(QStringLiteral("absent.htm"))).toString()));
 }
 
 void MainWindowTest::closingFreesTheState() {

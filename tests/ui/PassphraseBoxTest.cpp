@@ -1,8 +1,7 @@
 // The passphrase box offers "Remember in the keyring" only when a keyring answers: run once with
 // no keyring to reach and once with a keyring of its own (tests/keyring/with-keyring.sh), as
-// QUORVANE_TEST_KEYRING says.
+// QUORVANE_TEST_KEYRING says. It is wide enough for its whole caption.
 
-#include <QApplication>
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QTest>
@@ -10,7 +9,9 @@
 #include <cstdlib>
 #include <string>
 
+#include "ui/Application.h"
 #include "ui/PassphraseBox.h"
+#include "ui/TitleBar.h"
 
 class PassphraseBoxTest : public QObject {
     Q_OBJECT
@@ -32,7 +33,23 @@ private slots:
                      confirm);
         }
     }
+
+    void wideEnoughForItsCaption() {
+        for (const bool confirm : {false, true}) {
+            PassphraseBox box(QStringLiteral("anna"), confirm);
+            box.show();
+            QVERIFY2(
+                box.width() >= ui::TitleBarWidth(box),
+                qPrintable(QStringLiteral("%1 < %2").arg(box.width()).arg(ui::TitleBarWidth(box))));
+        }
+    }
 };
 
-QTEST_MAIN(PassphraseBoxTest)
+int main(int argc, char** argv) {
+    // The program's application object: its name follows the caption in the title bar.
+    Application application(argc, argv);
+    PassphraseBoxTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
 #include "PassphraseBoxTest.moc"

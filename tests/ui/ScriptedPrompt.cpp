@@ -108,7 +108,9 @@ int ScriptedPrompt::ShowModal(QDialog& dialog) {
     return dialog.result();
 }
 
-bool ScriptedPrompt::OpenUrl(const QString& url) {
+void ScriptedPrompt::OpenUrl(const QString& url, std::function<void()> failed) {
     Record({Kind::OpenUrl, url, {}, Icon::None, {}});
-    return openUrlResult;
+    if (!openUrlResult && failed) {
+        failed();
+    }
 }

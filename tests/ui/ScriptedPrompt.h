@@ -46,7 +46,7 @@ public:
     std::deque<QString> saveFileAnswers;
     std::deque<QString> folderAnswers;
     std::deque<std::function<void(QDialog&)>> modalActions;
-    bool openUrlResult = true;
+    bool openUrlResult = true;  // false: OpenUrl calls its `failed` at once
     // Called with each entry as it is recorded, before the answer is given.
     std::function<void(const Entry&)> onShown;
 
@@ -76,7 +76,7 @@ public:
     QString SaveFile(const FileDialogOptions& options) override;
     QString ChooseFolder(const QString& caption, const QString& start) override;
     int ShowModal(QDialog& dialog) override;
-    bool OpenUrl(const QString& url) override;
+    void OpenUrl(const QString& url, std::function<void()> failed) override;
 
 private:
     void Record(Entry entry);

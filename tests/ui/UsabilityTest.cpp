@@ -361,7 +361,7 @@ void UsabilityTest::statusTextsWholeOrElided() {
         QString text;
         bool whole;  // the described texts must be shown whole at the default size
     };
-    const Case cases[] = {
+    std::vector<Case> cases = {
         {QStringLiteral("Press and hold to record sound"), true},
         {QStringLiteral("Press and hold to play recorded sound"), true},
         {QStringLiteral("Release button to stop recording"), true},
@@ -381,27 +381,49 @@ void UsabilityTest::statusTextsWholeOrElided() {
         {text(quorvane::BatchSummary(batch, 6, false, folder + "/" + longName)), false},
         {text(quorvane::CancelledAfterText(2, 6)), false},
     };
-    const int room = panel->contentsRect().width();
-    for (const Case& c : cases) {
-        s.form1->SetStatusText(c.text);
-        const QString shown = panel->text();
-        QCOMPARE(s.form1->StatusText(), c.text);
-        QVERIFY2(panel->fontMetrics().horizontalAdvance(shown) <= room, qPrintable(shown));
-        if (shown == c.text) {
-            QCOMPARE(panel->toolTip(), QString());
-        } else {
-            // Elided in the middle: its start and its end are the text's own.
-            QVERIFY2(!c.whole, qPrintable(c.text + QStringLiteral(" is cut")));
-            const QStringList parts = shown.split(QChar(0x2026));
-            QCOMPARE(parts.size(), 2);
-            QVERIFY2(parts[0].size() > 8 && c.text.startsWith(parts[0]), qPrintable(shown));
-            QVERIFY2(parts[1].size() > 8 && c.text.endsWith(parts[1]), qPrintable(shown));
-            QCOMPARE(panel->toolTip(), c.text);
-        }
-        // A screen reader hears the panel as "Status", with the whole text.
-        QCOMPARE(panel->accessibleName(), QStringLiteral("Status"));
-        QCOMPARE(panel->accessibleDescription(), c.text);
+    // The file of a batch with names and speeds of many widths, so that the elided text ends
+    // on every pixel of the room (QA's own text first).
+    for (std::size_t extra = 0; extra < 24; ++extra) {
+        cases.push_back({text(quorvane::BatchFileText(1, 3,
+                                                      std::string(extra, 'i') +
+                                                          "quarterly-financial-report-final-"
+                                                          "version-A.bin") +
+                              quorvane::SpeedText(2.85e8 + static_cast<double>(extra) * 1e6)),
+                         false});
     }
+    // Idle, and as during a batch (Cancel shown beside Pr1).
+    for (const bool batch : {false, true}) {
+        ui.CancelBatch->setVisible(batch);
+        for (const Case& c : cases) {
+            s.form1->SetStatusText(c.text);
+            const QString shown = panel->text();
+            QCOMPARE(s.form1->StatusText(), c.text);
+            // What is drawn keeps the status bar's inset from the window's edge at both ends.
+            const QRect ink = panel->fontMetrics().boundingRect(shown);
+            const int origin = panel->mapTo(s.form1.get(), panel->contentsRect().topLeft()).x();
+            QVERIFY2(origin + ink.left() >= 0 && origin + ink.right() < s.form1->width() - origin,
+                     qPrintable(QStringLiteral("%1 to %2 of %3: %4")
+                                    .arg(origin + ink.left())
+                                    .arg(origin + ink.right())
+                                    .arg(s.form1->width())
+                                    .arg(shown)));
+            if (shown == c.text) {
+                QCOMPARE(panel->toolTip(), QString());
+            } else {
+                // Elided in the middle: its start and its end are the text's own.
+                QVERIFY2(!c.whole, qPrintable(c.text + QStringLiteral(" is cut")));
+                const QStringList parts = shown.split(QChar(0x2026));
+                QCOMPARE(parts.size(), 2);
+                QVERIFY2(parts[0].size() > 8 && c.text.startsWith(parts[0]), qPrintable(shown));
+                QVERIFY2(parts[1].size() > 8 && c.text.endsWith(parts[1]), qPrintable(shown));
+                QCOMPARE(panel->toolTip(), c.text);
+            }
+            // A screen reader hears the panel as "Status", with the whole text.
+            QCOMPARE(panel->accessibleName(), QStringLiteral("Status"));
+            QCOMPARE(panel->accessibleDescription(), c.text);
+        }
+    }
+    ui.CancelBatch->hide();
     s.form1->SetStatusText(QString());
     QCOMPARE(panel->accessibleDescription(), QStringLiteral("What the last command did"));
 

@@ -17,6 +17,7 @@
 
 #include "cipher/EncodedFile.h"
 #include "files/PathText.h"
+#include "files/PlatformFile.h"
 #include "speaker/UserKey.h"
 #include "tests/support/CaseFoldingFolder.h"
 #include "tests/support/ScriptedFrontEnd.h"
@@ -82,9 +83,11 @@ protected:
         }
         std::vector<fs::path> inputs;
         std::vector<std::vector<std::uint8_t>> before;
+        std::vector<bool> otherNames;  // kept, since its content would stay under them
         for (const std::string& input : c.inputs) {
             inputs.push_back(folder / fs::path(input));
             before.push_back(ReadBytes(inputs.back()));
+            otherNames.push_back(LinkCount(inputs.back()).value_or(1) > 1);
         }
         const fs::path out = c.outputFolder.empty() ? fs::path() : folder / c.outputFolder;
         if (!out.empty()) {
@@ -110,7 +113,7 @@ protected:
             } else if (!c.caseFolding) {
                 // (exFAT may refuse the write itself until its commits work there.)
                 EXPECT_EQ(file.status, FileStatus::Done) << c.what << " " << i;
-                EXPECT_TRUE(file.inputDeleted) << c.what << " " << i;
+                EXPECT_EQ(file.inputDeleted, !otherNames[i]) << c.what << " " << i;
             }
         }
         // Nothing is lost: an input is gone only as a source deleted after its success, and

@@ -292,8 +292,9 @@ TEST_F(Protection, ACopiedFolderGivesNoKeyWithoutThePassphrase) {
     EXPECT_NE(DeriveUserKey(users.List().Find("anna")->codebooks), key);
 }
 
-// Records the file operations on one file (and on the temporary files of its writing): each
-// with what the file held at an Overwrite; fails the operation `failing` on them.
+// Records the file operations on one file (and on the temporary files of its writing, and its
+// removal name): each with what the file held at an Overwrite; fails the operation `failing` on
+// them.
 class FileRecorder {
 public:
     explicit FileRecorder(fs::path file, std::optional<FileOperation> failing = std::nullopt)
@@ -322,6 +323,12 @@ private:
     fs::path file_;
 };
 
+// A file's removal with its content overwritten, as the recorder sees it: moved to its removal
+// name, overwritten there, removed.
+std::vector<FileOperation> Overwritten() {
+    return {FileOperation::Rename, FileOperation::Overwrite, FileOperation::Remove};
+}
+
 // Protecting, unprotecting and removing leave no model behind in free space: each file they
 // remove is overwritten with zeros, flushed, and only then unlinked.
 TEST_F(Protection, EveryRemovedSpeakerFileIsOverwrittenBeforeItIsUnlinked) {
@@ -341,9 +348,7 @@ TEST_F(Protection, EveryRemovedSpeakerFileIsOverwrittenBeforeItIsUnlinked) {
         front_.passphrases.assign(s.answers.begin(), s.answers.end());
         const FileRecorder recorder(removed);
         ASSERT_TRUE(s.step(users, "anna", front_).done);
-        EXPECT_EQ(recorder.operations,
-                  (std::vector<FileOperation>{FileOperation::Overwrite, FileOperation::Remove}))
-            << PathText(removed);
+        EXPECT_EQ(recorder.operations, Overwritten()) << PathText(removed);
         EXPECT_EQ(recorder.heldAtOverwrite, std::string(size, '\0'));
         EXPECT_FALSE(fs::exists(removed));
     }
@@ -351,8 +356,7 @@ TEST_F(Protection, EveryRemovedSpeakerFileIsOverwrittenBeforeItIsUnlinked) {
     const FileRecorder recorder(Annas(kSpeakerFileExtension));
     front_.asks = {true};
     EXPECT_EQ(users.Remove("anna", front_).deleted, 1);
-    EXPECT_EQ(recorder.operations,
-              (std::vector<FileOperation>{FileOperation::Overwrite, FileOperation::Remove}));
+    EXPECT_EQ(recorder.operations, Overwritten());
     EXPECT_TRUE(fs::is_empty(Speakers()));
 }
 
@@ -426,8 +430,7 @@ TEST_F(Protection, AProtectionKilledHalfwayIsFinishedByTheNextUnlock) {
     front_.passphrases = {Typed("open sesame")};
     const FileRecorder recorder(Annas(kSpeakerFileExtension));
     ASSERT_TRUE(UnlockUser(users, "anna", front_).done);
-    EXPECT_EQ(recorder.operations,
-              (std::vector<FileOperation>{FileOperation::Overwrite, FileOperation::Remove}));
+    EXPECT_EQ(recorder.operations, Overwritten());
     EXPECT_TRUE(Shown(ProtectionFinishedMessage("anna", {Annas(kSpeakerFileExtension)})));
     EXPECT_EQ(DeriveUserKey(users.List().Find("anna")->codebooks), key);
     EXPECT_EQ(FindUserFiles(Speakers(), "anna"),
@@ -454,6 +457,15 @@ TEST_F(Protection, TwoDifferentModelsOfOneNameAreLeftToTheUser) {
     const StepResult unprotected = UnprotectUser(users, "anna", front_);
     EXPECT_FALSE(unprotected.done);
     EXPECT_EQ(unprotected.message, twoModels);
+    // Unprotecting a locked user: the unlock's note tells the two models, the refusal only that
+    // the user stays protected.
+    users = Restart();
+    front_.shown.clear();
+    front_.passphrases = {Typed("open sesame")};
+    const StepResult refused = UnprotectUser(users, "anna", front_);
+    EXPECT_FALSE(refused.done);
+    EXPECT_EQ(refused.message, StillProtectedMessage("anna"));
+    EXPECT_EQ(std::count(front_.shown.begin(), front_.shown.end(), twoModels), 1);
     EXPECT_EQ(ReadBytes(Annas(kSpeakerFileExtension)), ordinary);
     EXPECT_EQ(ReadBytes(Annas(kProtectedFileExtension)), locked);
 }
@@ -461,12 +473,15 @@ TEST_F(Protection, TwoDifferentModelsOfOneNameAreLeftToTheUser) {
 // Speaker files kept aside for the name may hold the unprotected model: protecting and removing
 // ask, and with Yes overwrite and remove them; with No they stay and the user is told.
 TEST_F(Protection, FilesKeptAsideAreRemovedOnlyWithConsent) {
+    enum class Command { Remove, Protect, ProtectAgain };  // again: anna is protected already
     const struct {
-        bool remove;  // the command: remove, else protect
+        Command command;
         bool consent;
-    } cases[] = {{false, true}, {false, false}, {true, true}, {true, false}};
+    } cases[] = {{Command::Protect, true},      {Command::Protect, false},
+                 {Command::Remove, true},       {Command::Remove, false},
+                 {Command::ProtectAgain, true}, {Command::ProtectAgain, false}};
     for (const auto& c : cases) {
-        SCOPED_TRACE(::testing::Message() << (c.remove ? "remove" : "protect") << c.consent);
+        SCOPED_TRACE(::testing::Message() << static_cast<int>(c.command) << c.consent);
         fs::remove_all(Speakers());
         AddPlainAnna();
         const std::vector<fs::path> kept = {Speakers() / "anna.spk.kept-1",
@@ -475,25 +490,40 @@ TEST_F(Protection, FilesKeptAsideAreRemovedOnlyWithConsent) {
             fs::copy_file(Annas(kSpeakerFileExtension), file);
         }
         Users users = Restart();
-        front_.shown.clear();
-        const FileRecorder recorder(kept[1]);
-        if (c.remove) {
-            front_.asks = {true, c.consent};
-            ASSERT_TRUE(users.Remove("anna", front_).done);
-        } else {
-            front_.asks = {c.consent};
+        if (c.command == Command::ProtectAgain) {
+            front_.asks = {false};
             front_.passphrases = {Typed("open sesame")};
             ASSERT_TRUE(ProtectUser(users, "anna", front_).done);
         }
+        front_.shown.clear();
+        const FileRecorder recorder(kept[1]);
+        StepResult step;
+        if (c.command == Command::Remove) {
+            front_.asks = {true, c.consent};
+            const RemoveUserResult removed = users.Remove("anna", front_);
+            // The summary counts the kept files removed beside the speaker file.
+            EXPECT_EQ(removed.keptDeleted, c.consent ? 2 : 0);
+            step = removed;
+        } else {
+            front_.asks = {c.consent};
+            front_.passphrases = {Typed("open sesame")};
+            step = ProtectUser(users, "anna", front_);
+        }
+        // Protecting again without consent is refused: the user is protected already.
+        EXPECT_EQ(step.done, c.consent || c.command != Command::ProtectAgain);
+        EXPECT_EQ(step.message, step.done ? std::string() : AlreadyProtectedMessage("anna"));
         EXPECT_TRUE(Shown(KeptFilesQuestion("anna", kept)));
-        EXPECT_EQ(Shown(KeptFilesStayMessage("anna", kept)), !c.consent);
+        EXPECT_EQ(Shown(c.command == Command::Remove ? KeptFilesStayMessage("anna", kept)
+                                                     : KeptFilesStayNote("anna", kept)),
+                  !c.consent);
+        EXPECT_EQ(Shown(KeptFilesRemovedMessage(kept)),
+                  c.consent && c.command == Command::ProtectAgain);
         for (const fs::path& file : kept) {
             EXPECT_EQ(fs::exists(file), !c.consent);
         }
-        EXPECT_EQ(recorder.operations, c.consent
-                                           ? (std::vector<FileOperation>{FileOperation::Overwrite,
-                                                                         FileOperation::Remove})
-                                           : std::vector<FileOperation>{});
+        EXPECT_EQ(recorder.operations, c.consent ? Overwritten() : std::vector<FileOperation>{});
+        EXPECT_FALSE(users.List().Find("anna") != nullptr &&
+                     users.List().Find("anna")->protectedFile.empty());
     }
 }
 
@@ -514,6 +544,21 @@ TEST_F(Protection, CostsOutOfBoundsAreRefusedBeforeThePassphraseIsAsked) {
     EXPECT_FALSE(unlocked.done);
     EXPECT_EQ(unlocked.message,
               PathText(file) + ": " + MakeError(ProtectedFileError::TooManyLanes).message());
+    EXPECT_TRUE(front_.passphraseConfirms.empty());
+}
+
+// A file padded beyond any protected file is refused with that cause, before anything is asked.
+TEST_F(Protection, AFileTooLargeIsRefusedAsTooLarge) {
+    AddProtectedAnna();
+    const fs::path file = Annas(kProtectedFileExtension);
+    fs::resize_file(file, kMaxProtectedFileBytes + 1);
+    Users users = Restart();
+    front_.passphraseConfirms.clear();
+    const StepResult unlocked = UnlockUser(users, "anna", front_);
+    EXPECT_FALSE(unlocked.done);
+    EXPECT_EQ(unlocked.message,
+              std::string(kCanNotLoadFilePrefix) + PathText(file) + " (" +
+                  Failure(MakeError(ProtectedFileError::TooLarge), file).Reason() + ")");
     EXPECT_TRUE(front_.passphraseConfirms.empty());
 }
 

@@ -16,10 +16,12 @@
 #endif
 
 #include "files/FileOperations.h"
+#include "files/NameLock.h"
 #include "files/PathText.h"
 #include "speaker/KeyFile.h"
 #include "speaker/SpeakerStore.h"
 #include "speaker/UserKey.h"
+#include "tests/support/FileAttributes.h"
 #include "tests/support/ScriptedFrontEnd.h"
 #include "tests/support/TestFiles.h"
 #include "tests/workflow/Fixtures.h"
@@ -162,7 +164,7 @@ TEST_F(UsersOfAFolder, RemovingAsksThenDeletesTheUsersFiles) {
         EXPECT_EQ(removed.filesKept, c.kept);
         EXPECT_EQ(removed.deleted, c.deleted);
         EXPECT_EQ(removed.done, c.confirmed);
-        // Confirmed, the user leaves the list whatever happens to the files.
+        EXPECT_EQ(users.List().Find("anna") == nullptr, c.confirmed);
         EXPECT_EQ(users.List().Find("anna") == nullptr, c.confirmed);
         EXPECT_EQ(fs::exists(speakers / "anna.spk"), c.deleted == 0);
     }
@@ -172,6 +174,61 @@ TEST_F(UsersOfAFolder, RemovingAsksThenDeletesTheUsersFiles) {
     ASSERT_TRUE(AddAnna(none).done);
     EXPECT_EQ(none.Remove("bob", front).message, kUserNotExistsMessage);
 }
+
+#ifndef _WIN32
+// A removal whose files cannot go is no removal: the user stays listed and is told which file
+// stays and why, naming the lock when the folder lets no lock be taken; the model is untouched.
+// A failing step of the file layer stands for any system; the attributes `chattr +i` and
+// `chattr +a` set, where root and the file system allow them.
+TEST_F(UsersOfAFolder, ARemovalThatCannotDeleteTheFilesIsNoRemoval) {
+    using Kind = testing::FileAttribute::Kind;
+    const struct {
+        std::optional<FileOperation> failing;  // else the attribute
+        bool onFolder;
+        Kind kind;
+        bool lockNamed;  // the problem names the lock, not the speaker file
+    } cases[] = {
+        {FileOperation::Rename, false, Kind::Immutable, false},
+        {std::nullopt, false, Kind::Immutable, false},
+        {std::nullopt, true, Kind::Immutable, true},
+        {std::nullopt, true, Kind::AppendOnly, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.onFolder << static_cast<int>(c.kind));
+        const ScratchFolder folder;
+        const fs::path speakers = folder.Path() / "Speakers";
+        Users users(speakers);
+        ScriptedFrontEnd front;
+        front.asks = {false};
+        ASSERT_TRUE(users.Add("carl", Trained(0.5f), front).done);
+        const fs::path model = speakers / "carl.spk";
+        const std::string held = ReadText(model);
+        testing::FileAttribute attribute(c.onFolder ? speakers : model, c.kind);
+        if (!c.failing && !attribute.Set()) {
+            GTEST_SKIP() << attribute.Why();
+        }
+        SetFileOperationObserver([&c](FileOperation operation, const fs::path&) {
+            return operation == c.failing ? std::make_error_code(std::errc::io_error)
+                                          : std::error_code();
+        });
+        front.shown.clear();
+        front.asks = {true};
+        const RemoveUserResult removed = users.Remove("carl", front);
+        SetFileOperationObserver({});
+        EXPECT_TRUE(removed.confirmed);
+        EXPECT_FALSE(removed.done);
+        EXPECT_EQ(removed.deleted, 0);
+        EXPECT_EQ(removed.message, UserNotRemovedMessage("carl", {model}));
+        ASSERT_GE(front.shown.size(), 2u);
+        EXPECT_EQ(front.shown[1],
+                  c.lockNamed
+                      ? NameNotLockedMessage("carl", PathText(NameLockPath(speakers, "carl")))
+                      : std::string(kCanNotDeleteFilePrefix) + PathText(model));
+        EXPECT_NE(users.List().Find("carl"), nullptr);
+        EXPECT_EQ(ReadText(model), held);
+    }
+}
+#endif
 
 TEST_F(UsersOfAFolder, NewNamesAndTheFilesLoadingPassesOver) {
     Users users(Speakers());

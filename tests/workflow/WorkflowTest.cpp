@@ -20,14 +20,18 @@
 #endif
 
 #include "cipher/EncodedFile.h"
+#include "files/AtomicFile.h"
 #include "files/FileOperations.h"
+#include "files/PathText.h"
 #include "speaker/SpeakerStore.h"
 #include "speaker/UserKey.h"
 #include "tests/support/EarlierFormats.h"
+#include "tests/support/ScriptedDecodeSteps.h"
 #include "tests/support/ScriptedFrontEnd.h"
 #include "tests/support/TestFiles.h"
 #include "tests/workflow/Fixtures.h"
 #include "workflow/Coding.h"
+#include "workflow/Decoding.h"
 #include "workflow/Figures.h"
 #include "workflow/Messages.h"
 #include "workflow/Users.h"
@@ -224,38 +228,84 @@ TEST_F(Batch, EachReplaceAnswerDoesWhatItSays) {
 }
 
 #ifndef _WIN32
-// A run killed while it held an output's name reserved (as on FAT and exFAT, where a
-// no-replace commit reserves the name first) leaves a file there; the next batch removes
-// it as a left-over and writes the output without asking to replace anything.
-TEST_F(Batch, ANameAKilledRunReservedIsFreeForTheNextBatch) {
-    const fs::path output = EncodedOutputPath({}, inputs_[0]);
-    ForceRenameByReservation(true);
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        SetFileOperationObserver([&](FileOperation step, const fs::path& path) {
-            if (step == FileOperation::Reserve && path == output) {
-                ::kill(::getpid(), SIGKILL);
-            }
-            return std::error_code();
-        });
+// A run killed while it held a name reserved (as on FAT and exFAT, where a no-replace commit
+// reserves the name first) leaves a file there holding its reservation's text. The next
+// command removes it, with its note, before it reads or writes anything, and says what it was:
+// an output's name is free again, and an input of that name is no file.
+TEST_F(Batch, ANameAKilledRunReservedIsFreedAndToldBeforeAnythingIsRead) {
+    const fs::path input = folder_.Path() / "f.crp";
+    const std::string noSuchInput = InputProblemMessage(PathText(input), kNoSuchFileReason);
+    struct Case {
+        const char* what;
+        fs::path reserved;
+        // Runs the next command; what became of the reserved name's file or command.
+        std::function<std::string(ScriptedFrontEnd&)> next;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"the output of a batch", EncodedOutputPath({}, inputs_[0]),
+         [&](ScriptedFrontEnd& front) {
+             const BatchResult batch = EncodeFiles(*anna_, {inputs_[0]}, {}, false, front);
+             return batch.Count(FileStatus::Done) == 1 && front.replaceAsked.empty()
+                        ? std::string("written")
+                        : batch.files[0].message;
+         },
+         "written"},
+        {"an input of a batch", input,
+         [&](ScriptedFrontEnd& front) {
+             return EncodeFiles(*anna_, {input}, {}, false, front).files[0].message;
+         },
+         noSuchInput},
+        {"the single file of a decode", input,
+         [&](ScriptedFrontEnd& front) {
+             Users users(folder_.Path());
+             testing::ScriptedDecodeSteps steps(front);
+             DecodeRequest request;
+             request.files = {input};
+             request.keySource = KeySource::TypedLines;
+             return Decode(request, users, front, steps).message;
+         },
+         noSuchInput},
+    };
+    for (const Case& c : cases) {
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            // Killed once the reservation holds its text.
+            ForceRenameByReservation(true);
+            SetFileOperationObserver([&](FileOperation step, const fs::path& path) {
+                if (step == FileOperation::Write && path == c.reserved) {
+                    ::kill(::getpid(), SIGKILL);
+                }
+                return std::error_code();
+            });
+            AtomicFile file(c.reserved, OutputMode::NoReplace);
+            static_cast<void>(file.Open() && file.Write(testing::AsBytes("mine")) && file.Commit());
+            ::_exit(1);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFSIGNALED(status)) << c.what;
+        ASSERT_NE(ReadText(c.reserved).find("reservation"), std::string::npos) << c.what;
+
         ScriptedFrontEnd front;
-        static_cast<void>(EncodeFiles(*anna_, {inputs_[0]}, {}, false, front));
-        ::_exit(1);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ForceRenameByReservation(false);
-    ASSERT_TRUE(WIFSIGNALED(status));
-    ASSERT_TRUE(fs::exists(output));
-    const BatchResult batch = EncodeFiles(*anna_, {inputs_[0]}, {}, false, front_);
-    EXPECT_EQ(batch.Count(FileStatus::Done), 1);
-    EXPECT_TRUE(front_.replaceAsked.empty());
-    EXPECT_NE(std::find(front_.shown.begin(), front_.shown.end(),
-                        LeftoverRemovedMessage(PathText(output))),
-              front_.shown.end());
-    for (const fs::directory_entry& entry : fs::directory_iterator(folder_.Path())) {
-        EXPECT_NE(entry.path().filename().string()[0], '.') << entry.path();
+        EXPECT_EQ(c.next(front), c.expected) << c.what;
+        // Told once, as a reserved name, and before anything else; its note goes with it
+        // untold (the temporary the killed run was committing is told as such).
+        const std::string freed = ReservationRemovedMessage(PathText(c.reserved));
+        EXPECT_EQ(std::count(front.shown.begin(), front.shown.end(), freed), 1) << c.what;
+        for (const std::string& shown : front.shown) {
+            EXPECT_EQ(shown.find(".rsv"), std::string::npos) << c.what << shown;
+            EXPECT_TRUE(shown == freed || shown.starts_with(LeftoverRemovedMessage("")))
+                << c.what << shown;
+            if (shown == freed) {
+                break;
+            }
+        }
+        for (const fs::directory_entry& entry : fs::directory_iterator(folder_.Path())) {
+            EXPECT_NE(entry.path().filename().string()[0], '.') << c.what << entry.path();
+        }
+        fs::remove(EncodedOutputPath({}, inputs_[0]));
     }
 }
 #endif
@@ -489,33 +539,87 @@ TEST_F(Batch, TheKeyIsTestedBeforeReplacingAnOutputIsAsked) {
     }
 }
 
-// A symbolic link given as an original is encoded from the file it points to; with deletion
-// asked neither the link nor that file is deleted, and the summary says what went and what
-// stayed.
-TEST_F(Batch, ASymbolicLinkIsKeptAndSoIsTheFileItPointsTo) {
-#ifdef _WIN32
-    GTEST_SKIP() << "symbolic links need an administrator on Windows";
-#else
-    const fs::path link = folder_.Path() / "link.txt";
-    fs::create_symlink(inputs_[0], link);
-    const BatchResult batch = EncodeFiles(*anna_, {link, inputs_[1]}, {}, true, front_);
-    EXPECT_EQ(batch.Count(FileStatus::Done), 2);
-    EXPECT_TRUE(fs::is_symlink(link));
-    EXPECT_EQ(ReadText(inputs_[0]), "plain a.txt");
-    EXPECT_FALSE(fs::exists(inputs_[1]));
-    EXPECT_EQ(front_.shown, (std::vector<std::string>{
-                                SourceKeptMessage(PathText(link), true, kSymbolicLinkKeptReason)}));
-    EXPECT_TRUE(batch.RemovalsFailed());
-    EXPECT_EQ(RemovalSummary(batch, true, true), "; 1 original deleted, 1 kept: " + PathText(link));
-    const fs::path back = folder_.Path() / "back";
-    ASSERT_TRUE(DecodeFileChecked(EncodedOutputPath({}, link), back, EncodedMarker("anna"),
-                                  AnnaKey(), FileSubstitutionTable));
-    EXPECT_EQ(ReadText(back), "plain a.txt");
+// A source reachable under another name is kept, told, and counted as kept: a symbolic link
+// (neither it nor the file it points to is deleted) and a file with other names (hard links),
+// whose content would stay readable under them.
+TEST_F(Batch, ASourceWithAnotherNameIsKeptWithItsContent) {
+    const struct {
+        const char* what;
+        std::function<void(const fs::path& file, const fs::path& name)> make;
+        std::string_view reason;
+    } cases[] = {
+#ifndef _WIN32  // symbolic links need an administrator on Windows
+        {"symbolic link",
+         [](const fs::path& file, const fs::path& name) { fs::create_symlink(file, name); },
+         kSymbolicLinkKeptReason},
 #endif
+        {"hard link",
+         [](const fs::path& file, const fs::path& name) { fs::create_hard_link(file, name); },
+         kHardLinkKeptReason},
+    };
+    for (const auto& c : cases) {
+        WriteText(inputs_[0], "plain a.txt");
+        WriteText(inputs_[1], "plain b.txt");
+        const fs::path link = folder_.Path() / "link.txt";
+        c.make(inputs_[0], link);
+        ScriptedFrontEnd front;
+        const BatchResult batch = EncodeFiles(*anna_, {link, inputs_[1]}, {}, true, front);
+        EXPECT_EQ(batch.Count(FileStatus::Done), 2) << c.what;
+        EXPECT_EQ(ReadText(link), "plain a.txt") << c.what;
+        EXPECT_EQ(ReadText(inputs_[0]), "plain a.txt") << c.what;
+        EXPECT_FALSE(fs::exists(inputs_[1])) << c.what;
+        EXPECT_EQ(front.shown,
+                  (std::vector<std::string>{SourceKeptMessage(PathText(link), true, c.reason)}))
+            << c.what;
+        EXPECT_TRUE(batch.RemovalsFailed()) << c.what;
+        EXPECT_EQ(RemovalSummary(batch, true, true),
+                  "; 1 original deleted, 1 kept: " + PathText(link))
+            << c.what;
+        const fs::path back = folder_.Path() / "back";
+        ASSERT_TRUE(DecodeFileChecked(EncodedOutputPath({}, link), back, EncodedMarker("anna"),
+                                      AnnaKey(), FileSubstitutionTable))
+            << c.what;
+        EXPECT_EQ(ReadText(back), "plain a.txt") << c.what;
+        for (const fs::path& made :
+             {link, back, EncodedOutputPath({}, link), EncodedOutputPath({}, inputs_[1])}) {
+            fs::remove(made);
+        }
+    }
 }
 
 // A missing output folder of the command line is made with the folders of its path, owner-only;
 // an existing one is taken as it is, and a file in its place refuses the batch.
+// The folders made for the outputs that received nothing are removed again after the batch,
+// innermost first, and only they: the summary tells the folder only while it is there.
+TEST(OutputFolder, FoldersMadeForNothingAreRemovedAgain) {
+    const struct {
+        const char* what;
+        fs::path written;  // a file put there after the folder was made; empty: none
+        bool kept;         // the output folder itself stays
+        bool outerKept;    // the folder made around it stays
+    } cases[] = {
+        {"nothing written", {}, false, false},
+        {"an output written", "new/out/a.crp", true, true},
+        {"a file beside it", "new/other", false, true},
+    };
+    for (const auto& c : cases) {
+        const ScratchFolder work;
+        const OutputFolderResult made = PrepareOutputFolder(work.Path() / "new" / "out");
+        ASSERT_TRUE(made.done) << c.what;
+        if (!c.written.empty()) {
+            WriteText(work.Path() / c.written, "data");
+        }
+        EXPECT_EQ(KeepOutputFolderIfUsed(made), c.kept) << c.what;
+        EXPECT_EQ(fs::exists(work.Path() / "new" / "out"), c.kept) << c.what;
+        EXPECT_EQ(fs::exists(work.Path() / "new"), c.outerKept) << c.what;
+        EXPECT_TRUE(fs::exists(work.Path())) << c.what;
+    }
+    // A folder that was there already is never removed, nor told as made.
+    const ScratchFolder work;
+    EXPECT_FALSE(KeepOutputFolderIfUsed(PrepareOutputFolder(work.Path())));
+    EXPECT_TRUE(fs::exists(work.Path()));
+}
+
 TEST(OutputFolder, AMissingOneIsMadeOwnerOnly) {
     const ScratchFolder work;
     WriteText(work.Path() / "file", "a file");

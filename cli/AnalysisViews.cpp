@@ -1,29 +1,18 @@
-// inspect and distance: what the analysis and the training make of sound files.
-
-#include <CLI/CLI.hpp>
+#include "cli/AnalysisViews.h"
 
 #include <algorithm>
-#include <cmath>
-#include <cstdint>
 #include <cstdio>
-#include <filesystem>
-#include <memory>
 #include <span>
-#include <string>
 #include <utility>
-#include <vector>
 
-#include "analysis/LevelCheck.h"
 #include "analysis/LpcFeatures.h"
-#include "analysis/VoiceCodebook.h"
-#include "cli/Commands.h"
+#include "analysis/RecordingAnalysis.h"
 #include "cli/JsonOutput.h"
 #include "cli/RecordingFile.h"
-#include "cli/SoundFile.h"
+#include "cli/Terminal.h"
 #include "cli/Text.h"
 #include "interfaces/Notifier.h"
 #include "interfaces/Progress.h"
-#include "speaker/Decision.h"
 #include "speaker/Training.h"
 
 namespace quorvane {
@@ -38,24 +27,26 @@ JsonDocument JsonValues(const std::vector<float>& values) {
     return array;
 }
 
-// Everything inspect finds out about one file.
-struct Inspection {
-    std::string file;
-    std::int32_t sampleCount = 0;
-    LevelCheckResult level;
-    std::int32_t frameLength = 0;
-    std::int32_t frameCount = 0;
-    std::vector<std::int32_t> activeFrames;
-    std::vector<std::int32_t> unstableFrames;
-    std::vector<std::string> notices;  // anything else the analysis reported
-    std::int32_t vectorCount = 0;
-    std::vector<std::vector<float>> vectors;  // before training
-    bool trained = false;
-    VoiceCodebook codebook;
-};
+std::vector<std::string> WarningTexts(const LevelCheckResult& level) {
+    std::vector<std::string> texts;
+    for (const LevelWarning& warning : level.Warnings()) {
+        texts.emplace_back(warning.text);
+    }
+    return texts;
+}
 
-// Analyses the accepted range of the samples, whatever the level checks said,
-// and trains a codebook on it exactly as TrainCodebook does.
+std::string LevelSummary(const LevelCheckResult& level) {
+    if (!level.recorded) {
+        return std::string(kSoundNotRecordedText);
+    }
+    if (level.accepted) {
+        return "accepted";
+    }
+    return "refused: " + Join(WarningTexts(level), "; ", [](const std::string& s) { return s; });
+}
+
+}  // namespace
+
 Inspection Inspect(const std::string& file, const std::vector<std::int16_t>& samples) {
     Inspection result;
     result.file = file;
@@ -99,25 +90,7 @@ Inspection Inspect(const std::string& file, const std::vector<std::int16_t>& sam
     return result;
 }
 
-std::vector<std::string> WarningTexts(const LevelCheckResult& level) {
-    std::vector<std::string> texts;
-    for (const LevelWarning& warning : level.Warnings()) {
-        texts.emplace_back(warning.text);
-    }
-    return texts;
-}
-
-std::string LevelSummary(const LevelCheckResult& level) {
-    if (!level.recorded) {
-        return std::string(kSoundNotRecordedText);
-    }
-    if (level.accepted) {
-        return "accepted";
-    }
-    return "refused: " + Join(WarningTexts(level), "; ", [](const std::string& s) { return s; });
-}
-
-void PrintText(const Inspection& r) {
+void PrintInspectionText(const Inspection& r) {
     std::string out;
     out += "file: " + r.file + "\n";
     out += "samples: " + std::to_string(r.sampleCount) + " (16-bit mono, 11025 Hz)\n";
@@ -158,7 +131,7 @@ void PrintText(const Inspection& r) {
     std::fputs(out.c_str(), stdout);
 }
 
-void PrintJson(const Inspection& r) {
+void PrintInspectionJson(const Inspection& r) {
     JsonDocument out;
     out["file"] = r.file;
     out["sampleCount"] = r.sampleCount;
@@ -199,28 +172,7 @@ void PrintJson(const Inspection& r) {
     std::fputs(JsonText(out, {}).c_str(), stdout);
 }
 
-void PrintError(const std::string& line) {
-    std::fprintf(stderr, "quorvane-cli: %s\n", line.c_str());
-}
-
-int RunInspect(const std::string& file, bool json) {
-    std::vector<std::int16_t> samples;
-    std::string error;
-    if (!ReadSoundFile(file, samples, error)) {
-        PrintError(error);
-        return kExitError;
-    }
-    const Inspection inspection = Inspect(file, samples);
-    if (json) {
-        PrintJson(inspection);
-    } else {
-        PrintText(inspection);
-    }
-    return kExitSuccess;
-}
-
-// Reads and trains one file for distance; on failure prints the reason.
-bool TrainFile(const std::string& file, VoiceCodebook& codebook) {
+bool TrainSoundFile(const std::string& file, VoiceCodebook& codebook) {
     RecordingFile input;
     std::string error;
     if (!ReadRecordingFile(file, file + ": ", input, error)) {
@@ -228,8 +180,7 @@ bool TrainFile(const std::string& file, VoiceCodebook& codebook) {
         return false;
     }
     for (const LevelWarning& warning : input.level.Warnings()) {
-        std::fprintf(stderr, "quorvane-cli: note: %s: %.*s\n", file.c_str(),
-                     static_cast<int>(warning.text.size()), warning.text.data());
+        PrintNote(file + ": " + std::string(warning.text));
     }
     const std::span<const std::int16_t> recording = input.Recorded();
     NullProgress progress;
@@ -238,56 +189,12 @@ bool TrainFile(const std::string& file, VoiceCodebook& codebook) {
         TrainCodebook(codebook, recording, static_cast<std::int32_t>(recording.size()), kSampleRate,
                       kMaxCodewords, progress, notifier);
     for (const std::string& notice : notifier.Texts()) {
-        std::fprintf(stderr, "quorvane-cli: note: %s: %s\n", file.c_str(), notice.c_str());
+        PrintNote(file + ": " + notice);
     }
     if (!trained) {
         PrintError(file + ": " + std::string(kTooFewVectorsText));
     }
     return trained;
-}
-
-int RunDistance(const std::string& first, const std::string& second) {
-    VoiceCodebook a;
-    VoiceCodebook b;
-    if (!TrainFile(first, a) || !TrainFile(second, b)) {
-        return kExitError;
-    }
-    std::printf("%s\n", Number(CodebookDistance(a, b)).c_str());
-    return kExitSuccess;
-}
-
-}  // namespace
-
-void RegisterInspectCommands(CLI::App& app, CliContext& context) {
-    struct InspectOptions {
-        std::string file;
-        bool json = false;
-    };
-    const auto inspectOptions = std::make_shared<InspectOptions>();
-    CLI::App* inspect = app.add_subcommand(
-        "inspect",
-        "Read a sound file as a recording, apply the level checks, analyse and train it, and "
-        "show every stage: level check, frames, feature vectors, codebook");
-    inspect->add_option("FILE", inspectOptions->file, "Sound file (WAV, FLAC, ...)")->required();
-    inspect->add_flag("--json", inspectOptions->json,
-                      "One JSON object, with the feature vectors before training; floats with 9 "
-                      "significant digits");
-    inspect->callback([inspectOptions, &context] {
-        context.exitCode = RunInspect(inspectOptions->file, inspectOptions->json);
-    });
-
-    struct DistanceOptions {
-        std::string first;
-        std::string second;
-    };
-    const auto distanceOptions = std::make_shared<DistanceOptions>();
-    CLI::App* distance = app.add_subcommand(
-        "distance", "Train a codebook on each of two sound files and print their distance");
-    distance->add_option("A", distanceOptions->first, "First sound file")->required();
-    distance->add_option("B", distanceOptions->second, "Second sound file")->required();
-    distance->callback([distanceOptions, &context] {
-        context.exitCode = RunDistance(distanceOptions->first, distanceOptions->second);
-    });
 }
 
 }  // namespace quorvane

@@ -1,0 +1,3 @@
+#include "loop/A.h"
+
+#include "loop/B.h"

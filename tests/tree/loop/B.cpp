@@ -1,0 +1,3 @@
+#include "loop/B.h"
+
+  #  include "loop/A.h"

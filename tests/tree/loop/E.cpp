@@ -1,0 +1,3 @@
+#include "loop/E.h"
+
+#include "loop/C.h"
