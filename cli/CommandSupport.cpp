@@ -58,16 +58,11 @@ bool TakeRecordingFile(const fs::path& file, Enrolment& enrolment) {
     return true;
 }
 
-int Refused(std::string_view what, const StepResult& result) {
-    PrintError(what.empty() ? result.message : std::string(what) + ": " + result.message);
-    return kExitError;
-}
-
 bool OutputFolder(const std::string& outputDir, fs::path& folder, OutputFolderResult& prepared) {
     folder = PathFromText(outputDir);
     prepared = PrepareOutputFolder(folder);
     if (!prepared.done) {
-        PrintError(prepared.message);
+        static_cast<void>(Refused({}, prepared));
     }
     return prepared.done;
 }

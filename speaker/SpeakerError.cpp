@@ -21,6 +21,11 @@ public:
                 return "the file holds another user";
             case SpeakerError::AlreadyStored:
                 return "a speaker file of the user is there already";
+            case SpeakerError::NotReadBack:
+                return "it does not read back to the user's key";
+            case SpeakerError::NotReadBackWithNewPassphrase:
+                return "the new file does not read back to the user's key with the new "
+                       "passphrase";
         }
         return "speaker file error";
     }

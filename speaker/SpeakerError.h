@@ -20,6 +20,8 @@ enum class SpeakerError {
     AlreadyStored,        // a loadable file of the user is there already (of either form, unless
                           // the form allows the other), or one appeared while this one was
                           // written (another enrolment of the name)
+    NotReadBack,          // the file written does not read back to the user's key
+    NotReadBackWithNewPassphrase,  // ... with the passphrase it was written under
 };
 
 [[nodiscard]] const std::error_category& SpeakerErrorCategory();

@@ -22,24 +22,17 @@ namespace fs = std::filesystem;
 
 namespace {
 
-StepResult Refusal(std::string message) {
-    return {false, std::move(message)};
+StepResult Refusal(std::string message, std::optional<Failure> cause = std::nullopt) {
+    return StepResult::Refused(std::move(message), std::move(cause));
 }
 
-// kUnableToSaveUsersMessage with its cause: "Unable to save users (speakers) file (anna.qvlock:
-// Permission denied)".
-StepResult UnableToSave(const fs::path& path, std::string_view reason) {
-    return Refusal(std::string(kUnableToSaveUsersMessage) + " (" + PathText(path) + ": " +
-                   std::string(reason) + ")");
-}
-
+// kUnableToSaveUsersMessage, with the file and the reason beneath it.
 StepResult UnableToSave(const Failure& failure) {
-    return UnableToSave(failure.path(), failure.Reason());
+    return Refusal(std::string(kUnableToSaveUsersMessage), failure);
 }
 
 StepResult CanNotDelete(const Failure& failure) {
-    return Refusal(std::string(kCanNotDeleteFilePrefix) + PathText(failure.path()) + " (" +
-                   failure.Reason() + ")");
+    return Refusal(std::string(kCanNotDeleteFilePrefix) + PathText(failure.path()), failure);
 }
 
 // The key of the models stored in a file, read back after it was written: the models the user
@@ -69,8 +62,7 @@ StepResult ImageRefusal(const Failure& failure) {
     if (IsCostOutOfBounds(failure)) {
         return Refusal(PathText(failure.path()) + ": " + failure.Reason());
     }
-    return Refusal(std::string(kCanNotLoadFilePrefix) + PathText(failure.path()) + " (" +
-                   failure.Reason() + ")");
+    return Refusal(std::string(kCanNotLoadFilePrefix) + PathText(failure.path()), failure);
 }
 
 // The ordinary files beside an unlocked protected user (an interrupted protection): removed,
@@ -112,7 +104,7 @@ StepResult FindProtectedUser(Users& users, std::string_view name) {
     if (found->protectedFile.empty()) {
         return Refusal(NotProtectedMessage(name));
     }
-    return {true, {}};
+    return StepResult::Done();
 }
 
 // Protecting a protected user again: the files kept aside for the name, which may hold its
@@ -130,8 +122,7 @@ StepResult RemoveKeptFilesOfProtected(Users& users, std::string_view name, Front
     }
     const Result<NameLock> lock = NameLock::Acquire(folder, name);
     if (!lock) {
-        return Refusal(NameNotLockedMessage(name, PathText(lock.error().path())) + " (" +
-                       lock.error().Reason() + ")");
+        return Refusal(NameNotLockedMessage(name, PathText(lock.error().path())), lock.error());
     }
     const UserFileDeletion removed = RemoveOverwritten(kept);
     std::vector<fs::path> gone;
@@ -147,7 +138,7 @@ StepResult RemoveKeptFilesOfProtected(Users& users, std::string_view name, Front
     if (!removed.failed.empty()) {
         return CanNotDelete(removed.failed.front());
     }
-    return {true, {}};
+    return StepResult::Done();
 }
 
 }  // namespace
@@ -174,7 +165,7 @@ StepResult UnlockUser(Users& users, std::string_view name, FrontEnd& front) {
         return Refusal(UserNotFoundMessage(name));
     }
     if (!record->locked) {
-        return {true, {}};
+        return StepResult::Done();
     }
     // Read once, judged before anything is asked or derived.
     const Result<ProtectedImage> image = ReadProtectedImage(record->protectedFile);
@@ -209,7 +200,8 @@ StepResult UnlockUser(Users& users, std::string_view name, FrontEnd& front) {
         return Refusal(WrongPassphraseMessage(name));
     }
     if (!status) {
-        return Refusal(std::string(kCanNotLoadFilePrefix) + PathText(record->protectedFile));
+        return Refusal(std::string(kCanNotLoadFilePrefix) + PathText(record->protectedFile),
+                       status.error());
     }
     record->codebooks = std::move(codebooks);
     record->threshold = threshold;
@@ -217,7 +209,7 @@ StepResult UnlockUser(Users& users, std::string_view name, FrontEnd& front) {
     if (record->unprotectedCopy) {
         FinishInterruptedProtection(users, *record, front);
     }
-    return {true, {}};
+    return StepResult::Done();
 }
 
 StepResult ProtectUser(Users& users, std::string_view name, FrontEnd& front) {
@@ -239,7 +231,7 @@ StepResult ProtectUser(Users& users, std::string_view name, FrontEnd& front) {
 
     const Result<NameLock> lock = NameLock::Acquire(folder, name);
     if (!lock) {
-        return UnableToSave(lock.error().path(), lock.error().Reason());
+        return UnableToSave(lock.error());
     }
     StoreForm form;
     form.passphrase = std::span<const char>(answer.passphrase);
@@ -252,7 +244,7 @@ StepResult ProtectUser(Users& users, std::string_view name, FrontEnd& front) {
     // The ordinary files go only once the protected one gives the user's key.
     if (ProtectedFileKey(*stored, answer.passphrase) != DeriveUserKey(record->codebooks)) {
         static_cast<void>(RemoveOverwritten({*stored}));
-        return UnableToSave(*stored, "it does not read back to the user's key");
+        return UnableToSave(Failure(MakeError(SpeakerError::NotReadBack), *stored));
     }
     record->protectedFile = *stored;
     ProtectedHeader header;
@@ -278,7 +270,7 @@ StepResult ProtectUser(Users& users, std::string_view name, FrontEnd& front) {
     if (!stay.empty()) {
         front.Notice(KeptFilesStayNote(name, stay));
     }
-    return {true, {}};
+    return StepResult::Done();
 }
 
 StepResult UnprotectUser(Users& users, std::string_view name, FrontEnd& front) {
@@ -303,7 +295,7 @@ StepResult UnprotectUser(Users& users, std::string_view name, FrontEnd& front) {
     }
     const Result<NameLock> lock = NameLock::Acquire(folder, name);
     if (!lock) {
-        return UnableToSave(lock.error().path(), lock.error().Reason());
+        return UnableToSave(lock.error());
     }
     StoreForm form;
     form.besideOtherForm = true;
@@ -314,7 +306,7 @@ StepResult UnprotectUser(Users& users, std::string_view name, FrontEnd& front) {
     }
     if (OrdinaryFileKey(*stored) != DeriveUserKey(record->codebooks)) {
         static_cast<void>(RemoveOverwritten({*stored}));
-        return UnableToSave(*stored, "it does not read back to the user's key");
+        return UnableToSave(Failure(MakeError(SpeakerError::NotReadBack), *stored));
     }
     ProtectedHeader header;
     const bool remembered = ReadProtectedHeader(record->protectedFile, header);
@@ -326,7 +318,7 @@ StepResult UnprotectUser(Users& users, std::string_view name, FrontEnd& front) {
         static_cast<void>(ForgetPassphrase(EntryOf(record->protectedFile, header)));
     }
     record->protectedFile.clear();
-    return {true, {}};
+    return StepResult::Done();
 }
 
 StepResult ChangePassphrase(Users& users, std::string_view name, FrontEnd& front) {
@@ -350,19 +342,18 @@ StepResult ChangePassphrase(Users& users, std::string_view name, FrontEnd& front
     const bool remembered = ReadProtectedHeader(record->protectedFile, before);
     const Result<NameLock> lock = NameLock::Acquire(users.SpeakersDir(), name);
     if (!lock) {
-        return UnableToSave(lock.error().path(), lock.error().Reason());
+        return UnableToSave(lock.error());
     }
     if (const Status written =
             WriteProtectedFile(record->protectedFile, name, record->codebooks, record->threshold,
                                answer.passphrase, kProtectionKdf, OutputMode::Replace);
         !written) {
-        return UnableToSave(record->protectedFile, written.error().Reason());
+        return UnableToSave(written.error().At(record->protectedFile));
     }
     // A change is reported only once the new file opens with the new passphrase.
     if (ProtectedFileKey(record->protectedFile, answer.passphrase) != key) {
-        return UnableToSave(record->protectedFile,
-                            "the new file does not read back to the user's key with the new "
-                            "passphrase");
+        return UnableToSave(
+            Failure(MakeError(SpeakerError::NotReadBackWithNewPassphrase), record->protectedFile));
     }
     // The old passphrase is of no use any more; the new one is kept only when asked.
     if (remembered) {
@@ -372,7 +363,7 @@ StepResult ChangePassphrase(Users& users, std::string_view name, FrontEnd& front
     if (ReadProtectedHeader(record->protectedFile, after)) {
         RememberIfAsked(EntryOf(record->protectedFile, after), answer, front);
     }
-    return {true, {}};
+    return StepResult::Done();
 }
 
 }  // namespace quorvane

@@ -371,9 +371,14 @@ TEST_F(Protection, AStepThatFailsSaysWhatAndReportsNoChange) {
         const FileRecorder failing(Annas(kSpeakerFileExtension), FileOperation::Overwrite);
         const StepResult protectedAnna = ProtectUser(users, "anna", front_);
         EXPECT_FALSE(protectedAnna.done);
-        EXPECT_EQ(protectedAnna.message,
-                  std::string(kCanNotDeleteFilePrefix) + PathText(Annas(kSpeakerFileExtension)) +
-                      " (" + std::make_error_code(std::errc::io_error).message() + ")");
+        // The message names the file, so its cause is the reason alone.
+        const std::string message =
+            std::string(kCanNotDeleteFilePrefix) + PathText(Annas(kSpeakerFileExtension));
+        EXPECT_EQ(protectedAnna.message, message);
+        EXPECT_EQ(protectedAnna.cause,
+                  Failure(std::make_error_code(std::errc::io_error), Annas(kSpeakerFileExtension)));
+        EXPECT_EQ(CauseText(message, *protectedAnna.cause),
+                  std::make_error_code(std::errc::io_error).message());
         EXPECT_EQ(users.List().Find("anna")->protectedFile, Annas(kProtectedFileExtension));
     }
     {
@@ -383,11 +388,11 @@ TEST_F(Protection, AStepThatFailsSaysWhatAndReportsNoChange) {
         const FileRecorder failing(Annas(kProtectedFileExtension), FileOperation::SyncFile);
         const StepResult changed = ChangePassphrase(users, "anna", front_);
         EXPECT_FALSE(changed.done);
-        EXPECT_EQ(changed.message.rfind(std::string(kUnableToSaveUsersMessage) + " (" +
-                                            PathText(Annas(kProtectedFileExtension)) + ": ",
-                                        0),
-                  0u)
-            << changed.message;
+        // The described text stands alone; its cause names the file.
+        EXPECT_EQ(changed.message, kUnableToSaveUsersMessage);
+        ASSERT_TRUE(changed.cause.has_value());
+        EXPECT_EQ(CauseText(changed.message, *changed.cause),
+                  PathText(Annas(kProtectedFileExtension)) + ": " + changed.cause->Reason());
     }
     Users users = Restart();
     front_.passphrases = {Typed("open sesame")};
@@ -556,9 +561,8 @@ TEST_F(Protection, AFileTooLargeIsRefusedAsTooLarge) {
     front_.passphraseConfirms.clear();
     const StepResult unlocked = UnlockUser(users, "anna", front_);
     EXPECT_FALSE(unlocked.done);
-    EXPECT_EQ(unlocked.message,
-              std::string(kCanNotLoadFilePrefix) + PathText(file) + " (" +
-                  Failure(MakeError(ProtectedFileError::TooLarge), file).Reason() + ")");
+    EXPECT_EQ(unlocked.message, std::string(kCanNotLoadFilePrefix) + PathText(file));
+    EXPECT_EQ(unlocked.cause, Failure(MakeError(ProtectedFileError::TooLarge), file));
     EXPECT_TRUE(front_.passphraseConfirms.empty());
 }
 
