@@ -14,6 +14,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cli/Commands.h"
@@ -209,14 +210,22 @@ void PrintJson(const std::string& corpus, const EvaluationResult& r) {
 
 int RunEvaluate(const EvaluateOptions& options) {
     const fs::path corpus = fs::path(std::u8string(options.corpus.begin(), options.corpus.end()));
-    std::vector<CorpusSpeaker> speakers;
-    std::string error;
-    if (!ListCorpus(corpus, speakers, error)) {
-        PrintError(error);
+    const Result<std::vector<CorpusSpeaker>> listed = ListCorpus(corpus);
+    if (!listed) {
+        PrintError(PathText(listed.error().path()) + ": " + listed.error().Reason());
         return kExitError;
     }
+    const std::vector<CorpusSpeaker>& speakers = *listed;
     const SoundReader read = [](const fs::path& file, std::vector<std::int16_t>& samples,
-                                std::string& why) { return ReadSoundFile(file, samples, why); };
+                                std::string& why) {
+        Result<std::vector<std::int16_t>> sound = ReadSoundFile(file);
+        if (!sound) {
+            why = SoundFileProblemText(sound.error());
+            return false;
+        }
+        samples = std::move(*sound);
+        return true;
+    };
     if (speakers.empty()) {
         PrintError(PathText(corpus) +
                    ": no speaker folders (one folder per speaker, with enrol-1, enrol-2 and "

@@ -196,6 +196,18 @@ double LevelRates::FarPercent() const {
 
 namespace {
 
+class CorpusErrorCategoryImpl final : public std::error_category {
+public:
+    const char* name() const noexcept override { return "quorvane.corpus"; }
+    std::string message(int value) const override {
+        switch (static_cast<CorpusError>(value)) {
+            case CorpusError::NoSuchFolder:
+                return "no such folder";
+        }
+        return "cannot list the corpus";
+    }
+};
+
 // The folders (or the regular files) of `folder` whose names do not start with a dot, in
 // the folder's order; stops at the first error, which `failure` then holds.
 std::vector<fs::path> VisibleEntries(const fs::path& folder, bool folders,
@@ -213,18 +225,25 @@ std::vector<fs::path> VisibleEntries(const fs::path& folder, bool folders,
 
 }  // namespace
 
-bool ListCorpus(const fs::path& corpus, std::vector<CorpusSpeaker>& speakers, std::string& error) {
-    speakers.clear();
+const std::error_category& CorpusErrorCategory() {
+    static const CorpusErrorCategoryImpl category;
+    return category;
+}
+
+std::error_code MakeError(CorpusError error) {
+    return {static_cast<int>(error), CorpusErrorCategory()};
+}
+
+Result<std::vector<CorpusSpeaker>> ListCorpus(const fs::path& corpus) {
     std::error_code failure;
     if (!fs::is_directory(corpus, failure)) {
-        error = PathText(corpus) + ": no such folder";
-        return false;
+        return Failure(MakeError(CorpusError::NoSuchFolder), corpus);
     }
     std::vector<fs::path> folders = VisibleEntries(corpus, true, failure);
     if (failure) {
-        error = PathText(corpus) + ": " + failure.message();
-        return false;
+        return Failure(failure, corpus);
     }
+    std::vector<CorpusSpeaker> speakers;
     std::sort(folders.begin(), folders.end());
     for (const fs::path& folder : folders) {
         CorpusSpeaker speaker;
@@ -253,7 +272,7 @@ bool ListCorpus(const fs::path& corpus, std::vector<CorpusSpeaker>& speakers, st
         }
         speakers.push_back(std::move(speaker));
     }
-    return true;
+    return speakers;
 }
 
 std::string LevelRefusalText(const LevelCheckResult& check) {

@@ -20,9 +20,11 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 #include "analysis/LevelCheck.h"
+#include "files/Result.h"
 
 namespace quorvane {
 
@@ -48,10 +50,17 @@ struct CorpusSpeaker {
     std::string problem;  // e.g. two files for one phrase; the speaker is then skipped
 };
 
-// Lists the speaker folders of `corpus` in name order (byte order of the names).
-// False when `corpus` is not a readable folder.
-[[nodiscard]] bool ListCorpus(const std::filesystem::path& corpus,
-                              std::vector<CorpusSpeaker>& speakers, std::string& error);
+// Why a corpus cannot be listed, beside the system's reasons for a folder it cannot read.
+enum class CorpusError {
+    NoSuchFolder = 1,  // the corpus is no folder, or none that can be reached
+};
+[[nodiscard]] const std::error_category& CorpusErrorCategory();
+[[nodiscard]] std::error_code MakeError(CorpusError error);
+
+// Lists the speaker folders of `corpus` in name order (byte order of the names). Fails,
+// naming the corpus, when it is no folder (CorpusError::NoSuchFolder) or cannot be read (the
+// system's code).
+[[nodiscard]] Result<std::vector<CorpusSpeaker>> ListCorpus(const std::filesystem::path& corpus);
 
 // The level checks' refusal of a recording as one line: the warning texts joined by "; ",
 // or kSoundNotRecordedText when nothing counts as recorded. Empty when it stands.

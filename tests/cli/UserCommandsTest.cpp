@@ -169,11 +169,11 @@ protected:
 
 // Trains a phrase the way the command line does: level checks, then training.
 bool TrainLikeTheProgram(const fs::path& file, VoiceCodebook& codebook) {
-    std::vector<std::int16_t> samples;
-    std::string error;
-    if (!ReadSoundFile(file, samples, error)) {
+    const Result<std::vector<std::int16_t>> read = ReadSoundFile(file);
+    if (!read) {
         return false;
     }
+    const std::vector<std::int16_t>& samples = *read;
     const LevelCheckResult level = CheckRecordingLevel(samples);
     NullProgress progress;
     SilentNotifier notifier;
