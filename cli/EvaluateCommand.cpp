@@ -216,16 +216,8 @@ int RunEvaluate(const EvaluateOptions& options) {
         return kExitError;
     }
     const std::vector<CorpusSpeaker>& speakers = *listed;
-    const SoundReader read = [](const fs::path& file, std::vector<std::int16_t>& samples,
-                                std::string& why) {
-        Result<std::vector<std::int16_t>> sound = ReadSoundFile(file);
-        if (!sound) {
-            why = SoundFileProblemText(sound.error());
-            return false;
-        }
-        samples = std::move(*sound);
-        return true;
-    };
+    const SoundReader read{.read = [](const fs::path& file) { return ReadSoundFile(file); },
+                           .describe = SoundFileProblemText};
     if (speakers.empty()) {
         PrintError(PathText(corpus) +
                    ": no speaker folders (one folder per speaker, with enrol-1, enrol-2 and "

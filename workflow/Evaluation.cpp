@@ -99,7 +99,7 @@ struct Enrolled {
     std::vector<std::string> notes;
 };
 
-Enrolled EnrolSpeaker(const CorpusSpeaker& speaker, const SoundReader& read) {
+Enrolled EnrolSpeaker(const CorpusSpeaker& speaker, const SoundReader& reader) {
     Enrolled result;
     if (!speaker.problem.empty()) {
         result.reason = speaker.problem;
@@ -113,12 +113,12 @@ Enrolled EnrolSpeaker(const CorpusSpeaker& speaker, const SoundReader& read) {
             result.reason = std::string(kEnrolPhraseNames[slot]) + ": no such file";
             return result;
         }
-        std::vector<std::int16_t> samples;
-        std::string error;
-        if (!read(file, samples, error)) {
-            result.reason = error;
+        const Result<std::vector<std::int16_t>> sound = reader.read(file);
+        if (!sound) {
+            result.reason = reader.describe(sound.error());
             return result;
         }
+        const std::vector<std::int16_t>& samples = *sound;
         const std::string where = PathText(file.filename()) + ": ";
         const LevelCheckResult check = enrolment.TakeRecording(samples);
         if (!check.accepted) {
@@ -157,14 +157,14 @@ struct Tested {
     std::vector<std::string> notes;
 };
 
-Tested TrainTest(const fs::path& file, const SoundReader& read) {
+Tested TrainTest(const fs::path& file, const SoundReader& reader) {
     Tested result;
-    std::vector<std::int16_t> samples;
-    std::string error;
-    if (!read(file, samples, error)) {
-        result.notes.push_back(error + "; not a test recording");
+    const Result<std::vector<std::int16_t>> sound = reader.read(file);
+    if (!sound) {
+        result.notes.push_back(reader.describe(sound.error()) + "; not a test recording");
         return result;
     }
+    const std::vector<std::int16_t>& samples = *sound;
     result.readable = true;
     Enrolment take;
     const LevelCheckResult check = take.TakeRecording(samples);

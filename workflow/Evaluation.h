@@ -37,10 +37,12 @@ inline constexpr std::array<std::string_view, kSecurityLevelCount> kSecurityLeve
 inline constexpr std::array<std::string_view, 3> kEnrolPhraseNames = {"enrol-1", "enrol-2",
                                                                       "enrol-3"};
 
-// Reads a sound file as the program would have recorded it (16-bit mono, 11025 Hz); false
-// with one line in `error` when it cannot. Called from several threads at once.
-using SoundReader = std::function<bool(const std::filesystem::path& file,
-                                       std::vector<std::int16_t>& samples, std::string& error)>;
+// Reads a sound file as the program would have recorded it (16-bit mono, 11025 Hz), and words
+// a failure of it as the one line the report shows. Both are called from several threads at once.
+struct SoundReader {
+    std::function<Result<std::vector<std::int16_t>>(const std::filesystem::path& file)> read;
+    std::function<std::string(const Failure& failure)> describe;
+};
 
 // One speaker's folder: the phrase files (empty path: missing) and the test files, sorted.
 struct CorpusSpeaker {
