@@ -184,14 +184,12 @@ int main(int argc, char** argv) {
     bool oldOk = true;
     const auto untagged = [&](const fs::path& out) {
         oldOk =
-            quorvane::EncodeFileWithoutTrailer(plain, out, "benchcryptedfile", key, table).ok() &&
-            oldOk;
+            quorvane::EncodeFileWithoutTrailer(plain, out, "benchcryptedfile", key, table) && oldOk;
     };
     const Timing toNullUntagged = Time([&] { untagged(nullOut); });
     const Timing toNullV1 = Time([&] {
         oldOk = quorvane::EncodeFileWithTrailerVersion(plain, nullOut, "benchcryptedfile", key,
-                                                       table, quorvane::TrailerVersion::V1)
-                    .ok() &&
+                                                       table, quorvane::TrailerVersion::V1) &&
                 oldOk;
     });
     const Timing toNull = Time([&] {
@@ -211,9 +209,9 @@ int main(int argc, char** argv) {
     const Timing decodeUntagged = Time([&] {
         quorvane::CodingOptions allowed;
         allowed.allowUnverified = true;
-        const quorvane::CodingResult r = quorvane::DecodeFileChecked(
+        const quorvane::Result<quorvane::Coded> r = quorvane::DecodeFileChecked(
             encodedOld, decodedOld, "benchcryptedfile", key, table, allowed);
-        oldOk = r.ok() && !r.tagVerified && oldOk;
+        oldOk = r && !r->tagVerified && oldOk;
     });
     oldOk = oldOk && SameContent(plain, decodedOld);
     std::error_code ec;

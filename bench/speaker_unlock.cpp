@@ -86,8 +86,7 @@ void BM_Unlock(benchmark::State& state) {
     for (auto _ : state) {
         std::array<VoiceCodebook, 3> books;
         float threshold = 0.0f;
-        if (quorvane::ReadProtectedFile(path, Passphrase(), books, threshold) !=
-            quorvane::UnlockStatus::Done) {
+        if (!quorvane::ReadProtectedFile(path, Passphrase(), books, threshold)) {
             state.SkipWithError("unlock failed");
         }
         benchmark::DoNotOptimize(threshold);

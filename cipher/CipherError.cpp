@@ -23,6 +23,12 @@ public:
                 return "carries no check value: the key cannot be confirmed";
             case CipherError::TooLarge:
                 return "the decoded content is too large";
+            case CipherError::SameFile:
+                return "the output is the input file itself";
+            case CipherError::BadMarker:
+                return "the marker cannot be written into a header";
+            case CipherError::Cancelled:
+                return "cancelled";
         }
         return "cannot decode";
     }

@@ -1,9 +1,10 @@
 #pragma once
 
-// Why an encoded file was refused, as a code of its own category for Result<T>'s Failure
-// (files/Result.h). The values are also conditions: a header that names the expected owner but
-// has a damaged field fails with its HeaderError (cipher/EncodedHeader.h), which compares equal
-// to CipherError::NotEncoded while its message still names the field.
+// Why an encoded file was refused, or its coding stopped, as a code of its own category for
+// Result<T>'s Failure (files/Result.h); the failures of the system keep the system's codes. The
+// values are also conditions: a header that names the expected owner but has a damaged field
+// fails with its HeaderError (cipher/EncodedHeader.h), which compares equal to
+// CipherError::NotEncoded while its message still names the field.
 
 #include <system_error>
 #include <type_traits>
@@ -18,6 +19,9 @@ enum class CipherError {
     Damaged,         // the key check passed but the trailer's layout or the file tag does not
     Unverified,      // no trailer, and the caller did not allow decoding without one
     TooLarge,        // the plain data is longer than the caller's limit
+    SameFile,        // the output names the input file itself (a link or a second name included)
+    BadMarker,       // encoding: the marker is empty, too long or holds white space
+    Cancelled,       // the caller asked to stop; nothing of the file was written
 };
 
 [[nodiscard]] const std::error_category& CipherErrorCategory();

@@ -8,24 +8,6 @@
 
 namespace quorvane {
 
-namespace {
-
-// The failure code of a refused reading.
-std::error_code CodeOf(const CodingResult& result) {
-    switch (result.status) {
-        case CodingStatus::NotEncoded:
-            return result.error ? result.error : MakeError(CipherError::NotEncoded);
-        case CodingStatus::Truncated:
-            return MakeError(CipherError::Truncated);
-        case CodingStatus::Unverified:
-            return MakeError(CipherError::Unverified);
-        default:
-            return result.error ? result.error : std::make_error_code(std::errc::io_error);
-    }
-}
-
-}  // namespace
-
 Result<bool> DecodeBufferInto(std::span<const std::uint8_t> file, std::string_view marker,
                               const GostKey& key, const SubstitutionTable& table,
                               const BufferDecodeOptions& options,
@@ -34,9 +16,8 @@ Result<bool> DecodeBufferInto(std::span<const std::uint8_t> file, std::string_vi
     try {
         MemorySource source(file);
         EncodedReader reader(source, key, table);
-        const CodingResult opened = reader.Open(marker);
-        if (!opened.ok()) {
-            return Failure(CodeOf(opened));
+        if (Status opened = reader.Open(marker); !opened) {
+            return opened.error();
         }
         if (!reader.Tagged() && !options.allowUnverified) {
             return Failure(MakeError(CipherError::Unverified));
@@ -47,12 +28,11 @@ Result<bool> DecodeBufferInto(std::span<const std::uint8_t> file, std::string_vi
         }
         plain = allocate(static_cast<std::size_t>(size));
         SpanSink sink(plain);
-        const CodingResult decoded = reader.Decode({}, sink);
-        if (!decoded.ok()) {
+        if (Status decoded = reader.Decode({}, sink); !decoded) {
             WipeMemory(plain.data(), plain.size());
-            return Failure(CodeOf(decoded));
+            return decoded.error();
         }
-        return decoded.tagVerified;
+        return reader.Tagged();
     } catch (const std::bad_alloc&) {
         WipeMemory(plain.data(), plain.size());
         return Failure(std::make_error_code(std::errc::not_enough_memory));

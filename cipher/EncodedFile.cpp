@@ -3,6 +3,7 @@
 #include <new>
 #include <system_error>
 
+#include "cipher/CipherError.h"
 #include "cipher/EncodedReader.h"
 #include "cipher/EncodedWriter.h"
 #include "cipher/MeasuredInput.h"
@@ -15,10 +16,9 @@ namespace {
 class AtomicSink final : public PlainSink {
 public:
     explicit AtomicSink(AtomicFile& file) : file_(file) {}
-    [[nodiscard]] bool Write(std::span<const std::uint8_t> bytes) override {
+    [[nodiscard]] Status Write(std::span<const std::uint8_t> bytes) override {
         return file_.Write(bytes);
     }
-    [[nodiscard]] std::error_code Error() const override { return file_.Error(); }
 
 private:
     AtomicFile& file_;
@@ -27,22 +27,21 @@ private:
 // Testing a key: the plain data go nowhere.
 class DiscardSink final : public PlainSink {
 public:
-    [[nodiscard]] bool Write(std::span<const std::uint8_t>) override { return true; }
-    [[nodiscard]] std::error_code Error() const override { return {}; }
+    [[nodiscard]] Status Write(std::span<const std::uint8_t>) override { return {}; }
 };
 
 // Runs an operation that does not throw to its caller: std::bad_alloc (no memory for a buffer
 // or a thread's state) and std::system_error (a failing library call of the check values) are
-// the failures a file operation can meet; they are reported with `status` and their own reason.
-// Anything else is a fault of a caller's callback or of the program, and goes on.
-template <typename Operation>
-CodingResult Reported(CodingStatus status, Operation operation) {
+// the failures a file operation can meet; they are reported as failures of `where` with their
+// own reason. Anything else is a fault of a caller's callback or of the program, and goes on.
+template <typename T, typename Operation>
+Result<T> Reported(const std::filesystem::path& where, Operation operation) {
     try {
         return operation();
     } catch (const std::bad_alloc&) {
-        return MakeResult(status, std::make_error_code(std::errc::not_enough_memory));
+        return Failure(std::make_error_code(std::errc::not_enough_memory), where);
     } catch (const std::system_error& error) {
-        return MakeResult(status, error.code());
+        return Failure(error.code(), where);
     }
 }
 
@@ -56,103 +55,104 @@ bool IsSameFile(const std::filesystem::path& input, const std::filesystem::path&
     return !ec && same;
 }
 
-// Opens input and reads its layout with reader; Done when it may be decoded.
-CodingResult OpenToDecode(PlatformFile& file, const std::filesystem::path& input,
-                          EncodedReader& reader, std::string_view marker, bool allowUnverified) {
-    if (!file.OpenForReading(input)) {
-        return MakeResult(CodingStatus::InputUnreadable, file.Error());
-    }
-    CodingResult opened = reader.Open(marker);
-    if (opened.ok() && !reader.Tagged() && !allowUnverified) {
-        return MakeResult(CodingStatus::Unverified);
-    }
-    return opened;
+// What a reading of the file that went through reports.
+Coded CodedBy(const EncodedReader& reader, bool decoded) {
+    return {reader.Tagged(), decoded && reader.Tagged()};
 }
 
-CodingResult DecodeToFile(const std::filesystem::path& input, const std::filesystem::path& output,
-                          std::string_view marker, const GostKey& key,
-                          const SubstitutionTable& table, const CodingOptions& options) {
+// Opens input and reads its layout with reader; succeeds when it may be decoded.
+Status OpenToDecode(PlatformFile& file, const std::filesystem::path& input, EncodedReader& reader,
+                    std::string_view marker, bool allowUnverified) {
+    if (Status opened = file.OpenForReading(input); !opened) {
+        return opened;
+    }
+    if (Status opened = reader.Open(marker); !opened) {
+        return opened;
+    }
+    if (!reader.Tagged() && !allowUnverified) {
+        return Failure(MakeError(CipherError::Unverified), input);
+    }
+    return {};
+}
+
+Result<Coded> DecodeToFile(const std::filesystem::path& input, const std::filesystem::path& output,
+                           std::string_view marker, const GostKey& key,
+                           const SubstitutionTable& table, const CodingOptions& options) {
     PlatformFile file;
     FileSource source(file);
     EncodedReader reader(source, key, table);
-    CodingResult result = OpenToDecode(file, input, reader, marker, options.allowUnverified);
-    if (!result.ok()) {
-        return result;
+    if (Status opened = OpenToDecode(file, input, reader, marker, options.allowUnverified);
+        !opened) {
+        return opened.error();
     }
     if (IsSameFile(input, output)) {
-        result.status = CodingStatus::SameFile;
-        return result;
+        return Failure(MakeError(CipherError::SameFile), output);
     }
     AtomicFile out(output, options.mode);
-    const bool created = out.Open();
-    result.staleRemoved = out.StaleRemoved();
-    if (!created || !out.Expect(reader.Header().PlainBytes())) {
-        result.status = OutputStatus(out.Error());
-        result.error = out.Error();
-        return result;
+    Status step = out.Open();
+    if (options.leftoverRemoved) {
+        for (const std::filesystem::path& leftover : out.StaleRemoved()) {
+            options.leftoverRemoved(leftover);
+        }
+    }
+    if (!step || !(step = out.Expect(reader.Header().PlainBytes()))) {
+        return step.error();
     }
     AtomicSink sink(out);
-    CodingResult decoded = reader.Decode(options, sink);
-    decoded.staleRemoved = std::move(result.staleRemoved);
-    if (!decoded.ok()) {
+    if (!(step = reader.Decode(options, sink))) {
         out.Discard();
-    } else if (!out.Commit()) {
-        decoded.status = OutputStatus(out.Error());
-        decoded.error = out.Error();
-        decoded.tagVerified = false;
+        return step.error();
     }
-    return decoded;
+    if (!(step = out.Commit())) {
+        return step.error();
+    }
+    return CodedBy(reader, true);
 }
 
-CodingResult DecodeToMemory(const std::filesystem::path& input, std::string_view marker,
-                            const GostKey& key, const SubstitutionTable& table,
-                            std::vector<std::uint8_t>& plain, std::uint64_t maxBytes,
-                            const CodingOptions& options) {
+Result<DecodedBuffer<std::vector<std::uint8_t>>> DecodeToMemory(
+    const std::filesystem::path& input, std::string_view marker, const GostKey& key,
+    const SubstitutionTable& table, std::uint64_t maxBytes, const CodingOptions& options) {
     PlatformFile file;
     FileSource source(file);
     EncodedReader reader(source, key, table);
-    CodingResult result = OpenToDecode(file, input, reader, marker, options.allowUnverified);
-    if (!result.ok()) {
-        return result;
+    if (Status opened = OpenToDecode(file, input, reader, marker, options.allowUnverified);
+        !opened) {
+        return opened.error();
     }
     if (reader.Header().PlainBytes() > maxBytes) {
-        result.status = CodingStatus::OutputUnwritable;
-        result.error = std::make_error_code(std::errc::file_too_large);
-        return result;
+        return Failure(MakeError(CipherError::TooLarge), input);
     }
-    std::vector<std::uint8_t> data(static_cast<std::size_t>(reader.Header().PlainBytes()));
-    SpanSink sink(data);
-    CodingResult decoded = reader.Decode(options, sink);
-    if (decoded.ok()) {
-        plain = std::move(data);
+    DecodedBuffer<std::vector<std::uint8_t>> decoded;
+    decoded.plain.resize(static_cast<std::size_t>(reader.Header().PlainBytes()));
+    SpanSink sink(decoded.plain);
+    if (Status read = reader.Decode(options, sink); !read) {
+        return read.error();
     }
+    decoded.tagVerified = reader.Tagged();
     return decoded;
 }
 
 }  // namespace
 
-CodingResult EncodeFileChecked(const std::filesystem::path& input,
-                               const std::filesystem::path& output, std::string_view marker,
-                               const GostKey& key, const SubstitutionTable& table,
-                               const CodingOptions& options) {
-    return Reported(CodingStatus::OutputUnwritable, [&] {
+Status EncodeFileChecked(const std::filesystem::path& input, const std::filesystem::path& output,
+                         std::string_view marker, const GostKey& key,
+                         const SubstitutionTable& table, const CodingOptions& options) {
+    return Reported<void>(output, [&]() -> Status {
         MeasuredInput source;
-        CodingResult opened = source.Open(input);
-        if (!opened.ok()) {
+        if (Status opened = source.Open(input); !opened) {
             return opened;
         }
         if (IsSameFile(input, output)) {
-            return MakeResult(CodingStatus::SameFile);
+            return Failure(MakeError(CipherError::SameFile), output);
         }
         return EncodeFrom(source, {output, marker, key, table}, options);
     });
 }
 
-CodingResult EncodeBufferChecked(std::span<const std::uint8_t> plain,
-                                 const std::filesystem::path& output, std::string_view marker,
-                                 const GostKey& key, const SubstitutionTable& table,
-                                 OutputMode mode, FilePrivacy privacy) {
-    return Reported(CodingStatus::OutputUnwritable, [&] {
+Status EncodeBufferChecked(std::span<const std::uint8_t> plain, const std::filesystem::path& output,
+                           std::string_view marker, const GostKey& key,
+                           const SubstitutionTable& table, OutputMode mode, FilePrivacy privacy) {
+    return Reported<void>(output, [&] {
         MemoryPlain source(plain);
         CodingOptions options;
         options.mode = mode;
@@ -160,47 +160,51 @@ CodingResult EncodeBufferChecked(std::span<const std::uint8_t> plain,
     });
 }
 
-CodingResult DecodeFileChecked(const std::filesystem::path& input,
-                               const std::filesystem::path& output, std::string_view marker,
-                               const GostKey& key, const SubstitutionTable& table,
-                               const CodingOptions& options) {
-    return Reported(CodingStatus::OutputUnwritable,
-                    [&] { return DecodeToFile(input, output, marker, key, table, options); });
+Result<Coded> DecodeFileChecked(const std::filesystem::path& input,
+                                const std::filesystem::path& output, std::string_view marker,
+                                const GostKey& key, const SubstitutionTable& table,
+                                const CodingOptions& options) {
+    return Reported<Coded>(
+        output, [&] { return DecodeToFile(input, output, marker, key, table, options); });
 }
 
-CodingResult CheckEncodedFile(const std::filesystem::path& input, std::string_view marker,
-                              const GostKey& key, const SubstitutionTable& table) {
-    return Reported(CodingStatus::InputUnreadable, [&] {
+Result<Coded> CheckEncodedFile(const std::filesystem::path& input, std::string_view marker,
+                               const GostKey& key, const SubstitutionTable& table) {
+    return Reported<Coded>(input, [&]() -> Result<Coded> {
         PlatformFile file;
         FileSource source(file);
         EncodedReader reader(source, key, table);
-        CodingResult opened = OpenToDecode(file, input, reader, marker, true);
-        if (!opened.ok() || !reader.Tagged()) {
-            return opened;
+        if (Status opened = OpenToDecode(file, input, reader, marker, true); !opened) {
+            return opened.error();
         }
-        DiscardSink sink;
-        return reader.Decode({}, sink);
+        if (reader.Tagged()) {
+            DiscardSink sink;
+            if (Status read = reader.Decode({}, sink); !read) {
+                return read.error();
+            }
+        }
+        return CodedBy(reader, true);
     });
 }
 
-CodingResult CheckEncodedKey(const std::filesystem::path& input, std::string_view marker,
-                             const GostKey& key, const SubstitutionTable& table) {
-    return Reported(CodingStatus::InputUnreadable, [&] {
+Result<Coded> CheckEncodedKey(const std::filesystem::path& input, std::string_view marker,
+                              const GostKey& key, const SubstitutionTable& table) {
+    return Reported<Coded>(input, [&]() -> Result<Coded> {
         PlatformFile file;
         FileSource source(file);
         EncodedReader reader(source, key, table);
-        return OpenToDecode(file, input, reader, marker, true);
+        if (Status opened = OpenToDecode(file, input, reader, marker, true); !opened) {
+            return opened.error();
+        }
+        return CodedBy(reader, false);
     });
 }
 
-CodingResult DecodeToBufferChecked(const std::filesystem::path& input, std::string_view marker,
-                                   const GostKey& key, const SubstitutionTable& table,
-                                   std::vector<std::uint8_t>& plain, std::uint64_t maxBytes,
-                                   const CodingOptions& options) {
-    plain.clear();
-    return Reported(CodingStatus::OutputUnwritable, [&] {
-        return DecodeToMemory(input, marker, key, table, plain, maxBytes, options);
-    });
+Result<DecodedBuffer<std::vector<std::uint8_t>>> DecodeToBufferChecked(
+    const std::filesystem::path& input, std::string_view marker, const GostKey& key,
+    const SubstitutionTable& table, std::uint64_t maxBytes, const CodingOptions& options) {
+    return Reported<DecodedBuffer<std::vector<std::uint8_t>>>(
+        {}, [&] { return DecodeToMemory(input, marker, key, table, maxBytes, options); });
 }
 
 }  // namespace quorvane

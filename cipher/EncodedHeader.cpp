@@ -126,35 +126,36 @@ std::error_code ParseHeader(std::span<const std::uint8_t> bytes, EncodedHeader& 
     return {};
 }
 
-bool ReadPrefix(PlatformFile& file, std::uint64_t fileSize, std::size_t limit,
-                std::vector<std::uint8_t>& prefix) {
-    prefix.resize(static_cast<std::size_t>(std::min<std::uint64_t>(fileSize, limit)));
+Result<std::vector<std::uint8_t>> ReadPrefix(PlatformFile& file, std::uint64_t fileSize,
+                                             std::size_t limit) {
+    std::vector<std::uint8_t> prefix(
+        static_cast<std::size_t>(std::min<std::uint64_t>(fileSize, limit)));
     std::size_t got = 0;
     while (got < prefix.size()) {
-        const std::int64_t n = file.ReadSome(std::span(prefix).subspan(got));
-        if (n < 0) {
-            return false;
+        const Result<std::size_t> n = file.ReadSome(std::span(prefix).subspan(got));
+        if (!n) {
+            return n.error();
         }
-        if (n == 0) {
+        if (*n == 0) {
             break;
         }
-        got += static_cast<std::size_t>(n);
+        got += *n;
     }
     prefix.resize(got);
-    return true;
+    return prefix;
 }
 
 bool ReadMarker(const std::filesystem::path& input, std::string& token) {
     token.clear();
     try {
         PlatformFile file;
-        std::uint64_t size = 0;
-        std::vector<std::uint8_t> prefix;
-        if (!file.OpenForReading(input) || !file.Size(size) ||
-            !ReadPrefix(file, size, kHeaderWindow, prefix)) {
+        if (!file.OpenForReading(input)) {
             return false;
         }
-        return ReadHeaderToken(prefix, token) != 0;
+        const Result<std::uint64_t> size = file.Size();
+        const Result<std::vector<std::uint8_t>> prefix =
+            size ? ReadPrefix(file, *size, kHeaderWindow) : size.error();
+        return prefix && ReadHeaderToken(*prefix, token) != 0;
     } catch (const std::bad_alloc&) {  // the header window or the token
         token.clear();
         return false;

@@ -75,9 +75,11 @@ struct EncodedHeader {
 [[nodiscard]] std::error_code ParseHeader(std::span<const std::uint8_t> bytes,
                                           EncodedHeader& header);
 
-// Reads up to `limit` bytes from the current position of an open file of fileSize bytes.
-[[nodiscard]] bool ReadPrefix(PlatformFile& file, std::uint64_t fileSize, std::size_t limit,
-                              std::vector<std::uint8_t>& prefix);
+// Reads up to `limit` bytes from the current position of an open file of fileSize bytes (fewer
+// when it ends earlier).
+[[nodiscard]] Result<std::vector<std::uint8_t>> ReadPrefix(PlatformFile& file,
+                                                           std::uint64_t fileSize,
+                                                           std::size_t limit);
 
 // Reads the first white-space-delimited token of a file (leading white space skipped), as the
 // owner's name of an encoded file is read. False when the file cannot be read, holds no token,

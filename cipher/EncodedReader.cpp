@@ -11,139 +11,118 @@
 
 namespace quorvane {
 
-bool MemorySource::Size(std::uint64_t& bytes) {
-    bytes = bytes_.size();
-    return true;
-}
-
-bool MemorySource::ReadPrefix(std::uint64_t size, std::size_t limit,
-                              std::vector<std::uint8_t>& prefix) {
+Result<std::vector<std::uint8_t>> MemorySource::ReadPrefix(std::uint64_t size, std::size_t limit) {
     const auto n = static_cast<std::size_t>(std::min<std::uint64_t>({size, limit, bytes_.size()}));
-    prefix.assign(bytes_.begin(), bytes_.begin() + static_cast<std::ptrdiff_t>(n));
     at_ = n;
-    return true;
+    return std::vector<std::uint8_t>(bytes_.begin(),
+                                     bytes_.begin() + static_cast<std::ptrdiff_t>(n));
 }
 
-bool MemorySource::Seek(std::uint64_t offset) {
+Status MemorySource::Seek(std::uint64_t offset) {
     if (offset > bytes_.size()) {
-        error_ = std::make_error_code(std::errc::invalid_seek);
-        return false;
+        return Failure(std::make_error_code(std::errc::invalid_seek));
     }
     at_ = static_cast<std::size_t>(offset);
-    return true;
+    return {};
 }
 
-bool MemorySource::ReadExactly(std::span<std::uint8_t> bytes) {
+Status MemorySource::ReadExactly(std::span<std::uint8_t> bytes) {
     if (bytes.size() > bytes_.size() - at_) {
-        error_ = MakeError(FileError::EndOfFile);
-        return false;
+        return Failure(MakeError(FileError::EndOfFile));
     }
     std::copy_n(bytes_.begin() + static_cast<std::ptrdiff_t>(at_), bytes.size(), bytes.begin());
     at_ += bytes.size();
-    return true;
+    return {};
 }
 
-bool SpanSink::Write(std::span<const std::uint8_t> bytes) {
+Status SpanSink::Write(std::span<const std::uint8_t> bytes) {
     if (bytes.size() > target_.size() - at_) {
-        return false;
+        return Failure(std::make_error_code(std::errc::no_buffer_space));
     }
     std::copy(bytes.begin(), bytes.end(), target_.begin() + static_cast<std::ptrdiff_t>(at_));
     at_ += bytes.size();
-    return true;
+    return {};
 }
 
-CodingResult EncodedReader::Open(std::string_view marker) {
-    std::uint64_t size = 0;
-    std::vector<std::uint8_t> prefix;
-    if (!source_.Size(size) || !source_.ReadPrefix(size, kHeaderWindow, prefix)) {
-        return MakeResult(CodingStatus::InputUnreadable, source_.Error());
+Failure EncodedReader::Refused(CipherError error) const {
+    return Failure(MakeError(error), source_.Path());
+}
+
+Status EncodedReader::Open(std::string_view marker) {
+    const Result<std::uint64_t> size = source_.Size();
+    if (!size) {
+        return size.error();
     }
-    const std::error_code parsed = ParseHeader(prefix, header_);
+    const Result<std::vector<std::uint8_t>> prefix = source_.ReadPrefix(*size, kHeaderWindow);
+    if (!prefix) {
+        return prefix.error();
+    }
+    const std::error_code parsed = ParseHeader(*prefix, header_);
     // Another owner's file is told as such, whatever its header holds after the marker.
     if (header_.marker != marker) {
-        return MakeResult(CodingStatus::NotEncoded);
+        return Refused(CipherError::NotEncoded);
     }
     if (parsed) {
-        return MakeResult(CodingStatus::NotEncoded, parsed);
+        return Failure(parsed, source_.Path());
     }
-    headerBytes_.assign(prefix.begin(),
-                        prefix.begin() + static_cast<std::ptrdiff_t>(header_.length));
+    headerBytes_.assign(prefix->begin(),
+                        prefix->begin() + static_cast<std::ptrdiff_t>(header_.length));
     // A file cut short cannot decode correctly: refuse it before anything is written.
     const std::uint64_t dataEnd = header_.length + header_.DataBytes();
-    if (size < dataEnd) {
-        return MakeResult(CodingStatus::Truncated);
+    if (*size < dataEnd) {
+        return Refused(CipherError::Truncated);
     }
-    CodingResult result = ReadTrailer(size, dataEnd);
-    if (result.ok() && !source_.Seek(header_.length)) {
-        return MakeResult(CodingStatus::InputUnreadable, source_.Error());
+    if (const Status trailer = ReadTrailer(*size, dataEnd); !trailer) {
+        return trailer;
     }
-    return result;
+    return source_.Seek(header_.length);
 }
 
-CodingResult EncodedReader::ReadTrailer(std::uint64_t size, std::uint64_t dataEnd) {
+Status EncodedReader::ReadTrailer(std::uint64_t size, std::uint64_t dataEnd) {
     const std::uint64_t extra = size - dataEnd;
     const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(extra, kTrailerBytes));
     const std::span<std::uint8_t> first = std::span(trailerBytes_).first(n);
-    if (n > 0 && (!source_.Seek(dataEnd) || !source_.ReadExactly(first))) {
-        return MakeResult(CodingStatus::InputUnreadable, source_.Error());
+    if (n > 0) {
+        if (Status read = source_.Seek(dataEnd); !read || !(read = source_.ReadExactly(first))) {
+            return read;
+        }
     }
     trailer_ = LocateTrailer(extra, first);
-    CodingResult result = MakeResult(CodingStatus::Done);
-    result.tagged = Tagged();
     if (trailer_.place == TrailerPlace::Damaged) {
-        result.status = CodingStatus::WrongKeyOrDamaged;
-        result.error = MakeError(CipherError::Damaged);
-    } else if (trailer_.place == TrailerPlace::Whole &&
-               !TagsEqual(TagKey(key_, table_, trailer_.version).KeyCheck(headerBytes_),
-                          TrailerKeyCheck(trailerBytes_))) {
-        result.status = CodingStatus::WrongKeyOrDamaged;
-        result.error = MakeError(CipherError::WrongKey);
+        return Refused(CipherError::Damaged);
     }
-    return result;
+    if (trailer_.place == TrailerPlace::Whole &&
+        !TagsEqual(TagKey(key_, table_, trailer_.version).KeyCheck(headerBytes_),
+                   TrailerKeyCheck(trailerBytes_))) {
+        return Refused(CipherError::WrongKey);
+    }
+    return {};
 }
 
-CodingResult EncodedReader::Decode(const CodingOptions& options, PlainSink& sink) {
+Status EncodedReader::Decode(const CodingOptions& options, PlainSink& sink) {
     std::optional<TagKey> tagKey;
     std::optional<FileTagger> tagger;
     if (Tagged()) {
         tagKey.emplace(key_, table_, trailer_.version);
         tagger.emplace(*tagKey, headerBytes_);
     }
-    CodingResult result;
-    result.tagged = Tagged();
-    switch (Decipher(options, sink, tagKey ? &*tagKey : nullptr, tagger ? &*tagger : nullptr)) {
-        case Stop::None:
-            break;
-        case Stop::Cancelled:
-            result.status = CodingStatus::Cancelled;
-            return result;
-        case Stop::Read:
-            result.error = source_.Error();
-            // The file shrank while it was read.
-            result.status = result.error == MakeError(FileError::EndOfFile)
-                                ? CodingStatus::Truncated
-                                : CodingStatus::InputUnreadable;
-            return result;
-        case Stop::Write:
-            result.status = CodingStatus::OutputUnwritable;
-            result.error = sink.Error();
-            return result;
+    if (const Status deciphered =
+            Decipher(options, sink, tagKey ? &*tagKey : nullptr, tagger ? &*tagger : nullptr);
+        !deciphered) {
+        return deciphered;
     }
     if (tagger && !TagsEqual(tagger->Finish(), TrailerFileTag(trailerBytes_))) {
-        result.status = CodingStatus::WrongKeyOrDamaged;
-        result.error = MakeError(CipherError::Damaged);
-        return result;
+        return Refused(CipherError::Damaged);
     }
-    result.tagVerified = Tagged();
-    result.status = CodingStatus::Done;
-    return result;
+    return {};
 }
 
-EncodedReader::Stop EncodedReader::Decipher(const CodingOptions& options, PlainSink& sink,
-                                            const TagKey* tagKey, FileTagger* tagger) {
+Status EncodedReader::Decipher(const CodingOptions& options, PlainSink& sink, const TagKey* tagKey,
+                               FileTagger* tagger) {
     const GostFast cipher(key_, table_);
-    bool readFailed = false;  // set on the reader's thread
-    bool cancelled = false;   // set on the caller's
+    std::optional<Failure> readFailure;   // set on the reader's thread
+    std::optional<Failure> writeFailure;  // set on the caller's
+    bool cancelled = false;               // set on the caller's
     source_.AdviseSequentialRead();
     std::uint64_t plainLeft = header_.PlainBytes();
     ProgressPacer pacer(options.progress, header_.DataBytes());
@@ -151,8 +130,11 @@ EncodedReader::Stop EncodedReader::Decipher(const CodingOptions& options, PlainS
     pipeline.chunkBytes = kTagChunkBytes;
     pipeline.sideBytes = tagKey != nullptr ? tagKey->ChunkValueBytes() : 0;
     pipeline.read = [&](std::span<std::uint8_t> chunk) {
-        readFailed = !source_.ReadExactly(chunk);
-        return !readFailed;
+        const Status read = source_.ReadExactly(chunk);
+        if (!read) {
+            readFailure = read.error();
+        }
+        return static_cast<bool>(read);
     };
     pipeline.transform = [&](std::uint64_t index, std::span<std::uint8_t> chunk,
                              std::span<std::uint8_t> side) {
@@ -175,16 +157,26 @@ EncodedReader::Stop EncodedReader::Decipher(const CodingOptions& options, PlainS
         const std::size_t keep =
             static_cast<std::size_t>(std::min<std::uint64_t>(plainLeft, chunk.size()));
         plainLeft -= keep;
-        if (!sink.Write(chunk.first(keep))) {
+        if (const Status written = sink.Write(chunk.first(keep)); !written) {
+            writeFailure = written.error();
             return false;
         }
         pacer.Add(chunk.size());
         return true;
     };
     if (pipeline.Run(header_.DataBytes())) {
-        return Stop::None;
+        return {};
     }
-    return cancelled ? Stop::Cancelled : readFailed ? Stop::Read : Stop::Write;
+    if (cancelled) {
+        return Refused(CipherError::Cancelled);
+    }
+    if (readFailure) {
+        // The file shrank while it was read.
+        return readFailure->code() == MakeError(FileError::EndOfFile)
+                   ? Refused(CipherError::Truncated)
+                   : *readFailure;
+    }
+    return *writeFailure;
 }
 
 }  // namespace quorvane

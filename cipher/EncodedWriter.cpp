@@ -4,6 +4,7 @@
 #include <string>
 
 #include "cipher/BlockPipeline.h"
+#include "cipher/CipherError.h"
 #include "cipher/EncodedFormat.h"
 #include "cipher/EncodedHeader.h"
 #include "cipher/GostFast.h"
@@ -18,7 +19,7 @@ std::span<const std::uint8_t> AsBytes(std::string_view text) {
 }
 
 // One encoding: the header, the cipher data through the pipeline with their chunk values, the
-// trailer, the commit. Each step records its failure in the result and says whether to go on.
+// trailer, the commit. Each step fails with its reason, and the first failure ends the encoding.
 class Encoding final {
 public:
     Encoding(PlainSource& source, const EncodeTarget& target, const CodingOptions& options)
@@ -35,33 +36,38 @@ public:
         }
     }
 
-    CodingResult Run() {
-        if (OpenWithHeader() && Encipher() && InputUnchanged() && TrailerAndCommit()) {
-            result_.status = CodingStatus::Done;
+    Status Run() {
+        Status step = OpenWithHeader();
+        if (step && (step = Encipher()) && (step = source_.Ended())) {
+            step = TrailerAndCommit();
         }
-        return std::move(result_);
+        return step;
     }
 
 private:
-    bool OpenWithHeader() {
-        const bool opened = file_.Open();
-        result_.staleRemoved = file_.StaleRemoved();
-        if (!opened) {
-            return OutputFailed(OutputStatus(file_.Error()));
+    Status OpenWithHeader() {
+        Status step = file_.Open();
+        if (options_.leftoverRemoved) {
+            for (const std::filesystem::path& leftover : file_.StaleRemoved()) {
+                options_.leftoverRemoved(leftover);
+            }
         }
         // A file system's size limit (FAT32's 4 GiB) refuses the whole file before a byte.
         const std::uint64_t total =
             header_.size() + blockCount_ * kGostBlockBytes + (target_.trailer ? kTrailerBytes : 0);
-        return (file_.Expect(total) && file_.Write(AsBytes(header_))) ||
-               OutputFailed(CodingStatus::OutputUnwritable);
+        if (step && (step = file_.Expect(total))) {
+            step = file_.Write(AsBytes(header_));
+        }
+        return step;
     }
 
     // The plain data, zero-padded to whole blocks, enciphered and written chunk by chunk.
-    bool Encipher() {
+    Status Encipher() {
         const GostFast cipher(target_.key, target_.table);
         const std::uint64_t plainBytes = source_.Size();
         std::uint64_t offered = 0;
-        bool readFailed = false;
+        Status read;     // on the reader's thread
+        Status written;  // on the caller's
         bool cancelled = false;
         ProgressPacer pacer(options_.progress, blockCount_ * kGostBlockBytes);
         BlockPipeline pipeline;
@@ -74,8 +80,8 @@ private:
             std::fill(chunk.begin() + static_cast<std::ptrdiff_t>(real), chunk.end(),
                       std::uint8_t{0});
             offered += real;
-            readFailed = !source_.Read(chunk.first(real));
-            return !readFailed;
+            read = source_.Read(chunk.first(real));
+            return static_cast<bool>(read);
         };
         pipeline.transform = [&](std::uint64_t index, std::span<std::uint8_t> chunk,
                                  std::span<std::uint8_t> side) {
@@ -94,51 +100,30 @@ private:
             if (tagger_) {
                 tagger_->Add(side);
             }
-            if (!file_.Write(chunk)) {
+            if (!(written = file_.Write(chunk))) {
                 return false;
             }
             pacer.Add(chunk.size());
             return true;
         };
         if (pipeline.Run(blockCount_ * kGostBlockBytes)) {
-            return true;
+            return {};
         }
         if (cancelled) {
-            result_.status = CodingStatus::Cancelled;
-            return false;
+            return Failure(MakeError(CipherError::Cancelled), source_.Path());
         }
-        if (readFailed) {
-            return InputFailed(source_.Error());
-        }
-        return OutputFailed(CodingStatus::OutputUnwritable);
+        return !read ? read : written;
     }
 
-    bool InputUnchanged() {
-        const std::error_code ended = source_.Ended();
-        return !ended || InputFailed(ended);
-    }
-
-    bool TrailerAndCommit() {
+    Status TrailerAndCommit() {
         if (target_.trailer) {
             const Trailer trailer = MakeTrailer(
                 *target_.trailer, tagKey_->KeyCheck(AsBytes(header_)), tagger_->Finish());
-            if (!file_.Write(trailer)) {
-                return OutputFailed(CodingStatus::OutputUnwritable);
+            if (Status written = file_.Write(trailer); !written) {
+                return written;
             }
         }
-        return file_.Commit() || OutputFailed(OutputStatus(file_.Error()));
-    }
-
-    bool OutputFailed(CodingStatus status) {
-        result_.status = status;
-        result_.error = file_.Error();
-        return false;
-    }
-
-    bool InputFailed(const std::error_code& error) {
-        result_.status = InputStatus(error);
-        result_.error = error;
-        return false;
+        return file_.Commit();
     }
 
     PlainSource& source_;
@@ -149,21 +134,19 @@ private:
     AtomicFile file_;
     std::optional<TagKey> tagKey_;
     std::optional<FileTagger> tagger_;
-    CodingResult result_;
 };
 
 }  // namespace
 
-bool MemoryPlain::Read(std::span<std::uint8_t> bytes) {
+Status MemoryPlain::Read(std::span<std::uint8_t> bytes) {
     std::copy_n(bytes_.begin() + static_cast<std::ptrdiff_t>(at_), bytes.size(), bytes.begin());
     at_ += bytes.size();
-    return true;
+    return {};
 }
 
-CodingResult EncodeFrom(PlainSource& source, const EncodeTarget& target,
-                        const CodingOptions& options) {
+Status EncodeFrom(PlainSource& source, const EncodeTarget& target, const CodingOptions& options) {
     if (!IsWritableMarker(target.marker)) {
-        return MakeResult(CodingStatus::BadMarker);
+        return Failure(MakeError(CipherError::BadMarker), target.output);
     }
     return Encoding(source, target, options).Run();
 }

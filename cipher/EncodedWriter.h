@@ -15,11 +15,12 @@
 #include <string_view>
 #include <system_error>
 
-#include "cipher/CodingResult.h"
+#include "cipher/Coded.h"
 #include "cipher/FileTag.h"
 #include "cipher/Gost.h"
 #include "files/AtomicFile.h"
 #include "files/PlatformFile.h"
+#include "files/Result.h"
 
 namespace quorvane {
 
@@ -29,12 +30,13 @@ public:
     virtual ~PlainSource() = default;
     // The count of plain bytes, known before the first read.
     [[nodiscard]] virtual std::uint64_t Size() const = 0;
-    // Fills `bytes` with the next plain bytes; false on failure, Error() then says why
-    // (FileError::Changed when the input is no longer what was measured).
-    [[nodiscard]] virtual bool Read(std::span<std::uint8_t> bytes) = 0;
-    [[nodiscard]] virtual std::error_code Error() const = 0;
-    // After the last read: empty when the input is still what was measured, else why not.
-    [[nodiscard]] virtual std::error_code Ended() = 0;
+    // Fills `bytes` with the next plain bytes; fails with FileError::Changed when the input is
+    // no longer what was measured.
+    [[nodiscard]] virtual Status Read(std::span<std::uint8_t> bytes) = 0;
+    // After the last read: fails when the input is no longer what was measured.
+    [[nodiscard]] virtual Status Ended() = 0;
+    // The file the plain data come from; empty for none.
+    [[nodiscard]] virtual std::filesystem::path Path() const { return {}; }
 };
 
 // Plain bytes in memory as the source (the caller keeps them alive).
@@ -42,9 +44,8 @@ class MemoryPlain final : public PlainSource {
 public:
     explicit MemoryPlain(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
     [[nodiscard]] std::uint64_t Size() const override { return bytes_.size(); }
-    [[nodiscard]] bool Read(std::span<std::uint8_t> bytes) override;
-    [[nodiscard]] std::error_code Error() const override { return {}; }
-    [[nodiscard]] std::error_code Ended() override { return {}; }
+    [[nodiscard]] Status Read(std::span<std::uint8_t> bytes) override;
+    [[nodiscard]] Status Ended() override { return {}; }
 
 private:
     std::span<const std::uint8_t> bytes_;
@@ -64,8 +65,9 @@ struct EncodeTarget {
 };
 
 // Encodes the plain data of `source` into target.output; options give the output mode, the
-// progress and the cancel request. BadMarker for a marker that cannot be written.
-[[nodiscard]] CodingResult EncodeFrom(PlainSource& source, const EncodeTarget& target,
-                                      const CodingOptions& options);
+// progress, the cancel request and where left-overs removed from the output's folder are told.
+// Fails as cipher/Coded.h says (CipherError::BadMarker for a marker that cannot be written).
+[[nodiscard]] Status EncodeFrom(PlainSource& source, const EncodeTarget& target,
+                                const CodingOptions& options);
 
 }  // namespace quorvane

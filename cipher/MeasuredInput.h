@@ -3,7 +3,7 @@
 // The input of an encoding, read as a stream whose length is checked: a regular file is
 // measured (size, modification and change times, device and inode) when opened and again after
 // the last read, and one more byte is asked for at the end; any difference fails the file with
-// FileError::Changed (CodingStatus::InputChanged). An input that reports size 0 (pseudo-files
+// FileError::Changed. An input that reports size 0 (pseudo-files
 // such as /proc/cpuinfo) is measured by reading it into memory, up to kMeasuredInputLimit.
 
 #include <cstddef>
@@ -13,7 +13,6 @@
 #include <system_error>
 #include <vector>
 
-#include "cipher/CodingResult.h"
 #include "cipher/EncodedWriter.h"
 #include "files/PlatformFile.h"
 
@@ -23,17 +22,18 @@ inline constexpr std::size_t kMeasuredInputLimit = std::size_t{64} << 20;
 
 class MeasuredInput final : public PlainSource {
 public:
-    // Opens and measures the input: Done, or InputUnreadable with the reason (file_too_large
-    // beyond what a header can state, or beyond kMeasuredInputLimit when read to measure).
-    [[nodiscard]] CodingResult Open(const std::filesystem::path& input);
+    // Opens and measures the input; fails, naming it, with the reason it cannot be read
+    // (file_too_large beyond what a header can state, or beyond kMeasuredInputLimit when read
+    // to measure).
+    [[nodiscard]] Status Open(const std::filesystem::path& input);
 
     [[nodiscard]] std::uint64_t Size() const override;
-    [[nodiscard]] bool Read(std::span<std::uint8_t> bytes) override;
-    [[nodiscard]] std::error_code Error() const override;
-    [[nodiscard]] std::error_code Ended() override;
+    [[nodiscard]] Status Read(std::span<std::uint8_t> bytes) override;
+    [[nodiscard]] Status Ended() override;
+    [[nodiscard]] std::filesystem::path Path() const override { return file_.Path(); }
 
 private:
-    [[nodiscard]] bool ReadToMeasure(std::error_code& error);
+    [[nodiscard]] Status ReadToMeasure();
 
     PlatformFile file_;
     FileIdentity opened_;

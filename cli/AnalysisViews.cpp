@@ -9,6 +9,7 @@
 #include "analysis/RecordingAnalysis.h"
 #include "cli/JsonOutput.h"
 #include "cli/RecordingFile.h"
+#include "cli/SoundFile.h"
 #include "cli/Terminal.h"
 #include "cli/Text.h"
 #include "interfaces/Notifier.h"
@@ -173,16 +174,15 @@ void PrintInspectionJson(const Inspection& r) {
 }
 
 bool TrainSoundFile(const std::string& file, VoiceCodebook& codebook) {
-    RecordingFile input;
-    std::string error;
-    if (!ReadRecordingFile(file, file + ": ", input, error)) {
-        PrintError(error);
+    const Result<RecordingFile> input = ReadRecordingFile(file);
+    if (!input) {
+        PrintError(SoundFileProblemText(input.error()));
         return false;
     }
-    for (const LevelWarning& warning : input.level.Warnings()) {
+    for (const LevelWarning& warning : input->level.Warnings()) {
         PrintNote(file + ": " + std::string(warning.text));
     }
-    const std::span<const std::int16_t> recording = input.Recorded();
+    const std::span<const std::int16_t> recording = input->Recorded();
     NullProgress progress;
     RecordingNotifier notifier;
     const bool trained =

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "cli/RecordingFile.h"
+#include "cli/SoundFile.h"
 #include "cli/Terminal.h"
 #include "cli/TerminalFrontEnd.h"
 #include "files/PathText.h"
@@ -43,31 +44,24 @@ Users LoadUsers(const CliContext& context, FolderNotes told) {
 }
 
 bool TakeRecordingFile(const fs::path& file, Enrolment& enrolment) {
-    const std::string where = PathText(file) + ": ";
-    RecordingFile input;
-    std::string error;
-    if (!ReadRecordingFile(file, where, input, error)) {
-        PrintError(error);
+    const Result<RecordingFile> input = ReadRecordingFile(file);
+    if (!input) {
+        PrintError(SoundFileProblemText(input.error()));
         return false;
     }
-    const LevelCheckResult level = enrolment.TakeRecording(input.samples);
+    const LevelCheckResult level = enrolment.TakeRecording(input->samples);
     if (!level.accepted) {
-        PrintError(where + LevelRefusalText(level));
+        PrintError(PathText(file) + ": " + LevelRefusalText(level));
         return false;
     }
     return true;
-}
-
-int Refused(std::string_view what, const StepResult& result) {
-    PrintError(what.empty() ? result.message : std::string(what) + ": " + result.message);
-    return kExitError;
 }
 
 bool OutputFolder(const std::string& outputDir, fs::path& folder, OutputFolderResult& prepared) {
     folder = PathFromText(outputDir);
     prepared = PrepareOutputFolder(folder);
     if (!prepared.done) {
-        PrintError(prepared.message);
+        static_cast<void>(Refused({}, prepared));
     }
     return prepared.done;
 }

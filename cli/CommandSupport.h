@@ -5,11 +5,13 @@
 // folder of a batch, and a refusal as an error line.
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "cli/Commands.h"
+#include "cli/Refusal.h"
 #include "workflow/Coding.h"
 #include "workflow/Enrolment.h"
 #include "workflow/Users.h"
@@ -36,9 +38,6 @@ struct FolderNotes {
 // of a recording made with the Record button. False, with the error printed, when the
 // file cannot be read or the checks refuse it.
 [[nodiscard]] bool TakeRecordingFile(const std::filesystem::path& file, Enrolment& enrolment);
-
-// A step's refusal as an error line, prefixed with what it concerns; the exit code.
-int Refused(std::string_view what, const StepResult& result);
 
 // The folder the outputs go to: -o DIR, created when missing (PrepareOutputFolder), or else each
 // input's own folder (empty). False, with the error printed, when DIR is no folder or cannot be

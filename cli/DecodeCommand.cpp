@@ -37,7 +37,7 @@ struct DecodeOptions {
 };
 
 // decode --check: whether the key is right for each file, nothing written.
-int ReportCheck(const DecodeOutcome& outcome) {
+void ReportCheck(const DecodeOutcome& outcome) {
     for (const FileOutcome& file : outcome.batch.files) {
         if (file.status == FileStatus::Done) {
             PrintLine(PathText(file.input) + ": the key is right");
@@ -47,22 +47,49 @@ int ReportCheck(const DecodeOutcome& outcome) {
     }
     PrintLine("The key is right for " + std::to_string(outcome.batch.Count(FileStatus::Done)) +
               " of " + std::to_string(outcome.files.files.size()) + " file(s) of " + outcome.owner);
-    return outcome.Succeeded() ? kExitSuccess : kExitRejected;
 }
 
 // A refused decode as an error line, saying what the refusal concerns.
-int DecodeRefused(const DecodeOptions& options, const DecodeOutcome& outcome) {
+void DecodeRefused(const DecodeOptions& options, const DecodeOutcome& outcome) {
     switch (outcome.refusal) {
         case OwnerRefusal::NoName:
-            PrintError("decode: " + outcome.message + " (--name NAME, needed for several files)");
-            return kExitError;
+            Refused("decode", outcome.message + " (--name NAME, needed for several files)",
+                    outcome.cause);
+            return;
         case OwnerRefusal::KeyOfOtherUser:
-            PrintError(options.keyFile + ": " + outcome.message);
-            return kExitError;
+            Refused(options.keyFile, outcome.message, outcome.cause);
+            return;
         default:
-            PrintError(outcome.message);
-            return kExitError;
+            Refused({}, outcome.message, outcome.cause);
+            return;
     }
+}
+
+// A decode's exit status, from how it ended.
+int ExitCodeOf(DecodeVerdict verdict) {
+    switch (verdict) {
+        case DecodeVerdict::Succeeded:
+            return kExitSuccess;
+        case DecodeVerdict::Rejected:
+            return kExitRejected;
+        case DecodeVerdict::Failed:
+            break;
+    }
+    return kExitError;
+}
+
+// decode: what was decoded, deleted and kept.
+void ReportDecoded(const DecodeOptions& options, const TerminalFrontEnd& front,
+                   const DecodeOutcome& outcome) {
+    if (front.UnverifiedMet() && !options.allowUnverified) {
+        PrintNote(std::string(kAllowUnverifiedHint));
+    }
+    const BatchResult& batch = outcome.batch;
+    PrintLine("Decoded " + std::to_string(batch.Count(FileStatus::Done)) + " of " +
+              std::to_string(outcome.files.files.size()) + " file(s) of " + outcome.owner +
+              RemovalSummary(batch, false, true) +
+              (outcome.folderCreated ? FolderCreatedText(PathText(outcome.files.outputFolder))
+                                     : std::string()));
 }
 
 int RunDecode(const CliContext& context, const DecodeOptions& options) {
@@ -93,27 +120,20 @@ int RunDecode(const CliContext& context, const DecodeOptions& options) {
     const DecodeOutcome outcome = Decode(request, users, front, front);
     switch (outcome.ending) {
         case DecodeEnding::Refused:
-            return DecodeRefused(options, outcome);
+            DecodeRefused(options, outcome);
+            break;
+        case DecodeEnding::Checked:
+            ReportCheck(outcome);
+            break;
+        case DecodeEnding::Decoded:
+            ReportDecoded(options, front, outcome);
+            break;
         case DecodeEnding::Rejected:
-            return kExitRejected;
         case DecodeEnding::Cancelled:
         case DecodeEnding::NotRun:
-            return kExitError;
-        case DecodeEnding::Checked:
-            return ReportCheck(outcome);
-        case DecodeEnding::Decoded:
             break;
     }
-    if (front.UnverifiedMet() && !options.allowUnverified) {
-        PrintNote(std::string(kAllowUnverifiedHint));
-    }
-    const BatchResult& batch = outcome.batch;
-    PrintLine("Decoded " + std::to_string(batch.Count(FileStatus::Done)) + " of " +
-              std::to_string(outcome.files.files.size()) + " file(s) of " + outcome.owner +
-              RemovalSummary(batch, false, true) +
-              (outcome.folderCreated ? FolderCreatedText(PathText(outcome.files.outputFolder))
-                                     : std::string()));
-    return outcome.Succeeded() ? kExitSuccess : batch.InputsUnusable() ? kExitError : kExitRejected;
+    return ExitCodeOf(VerdictOf(outcome));
 }
 
 }  // namespace

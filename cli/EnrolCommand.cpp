@@ -84,10 +84,9 @@ int RunEnrol(const CliContext& context, const EnrolOptions& options) {
     }
     const AddUserResult added = users.Add(name, enrolment, front, add);
     if (!added.done) {
-        PrintError(added.message == kUnableToAddUserMessage
-                       ? PathText(added.speakerFile) + ": " + added.message
-                       : added.message);
-        return kExitError;
+        return Refused(
+            added.message == kUnableToAddUserMessage ? PathText(added.speakerFile) : std::string(),
+            added);
     }
     if (added.createdFolder) {
         PrintLine("Created the Speakers folder " + PathText(context.speakersDir));

@@ -14,6 +14,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cli/Commands.h"
@@ -21,8 +22,8 @@
 #include "cli/SoundFile.h"
 #include "cli/Terminal.h"
 #include "cli/Text.h"
-#include "files/AtomicFile.h"
 #include "files/PathText.h"
+#include "files/SmallFile.h"
 #include "workflow/Evaluation.h"
 
 namespace quorvane {
@@ -95,13 +96,14 @@ std::string ScoresCsv(const EvaluationResult& r) {
 }
 
 bool WriteScores(const fs::path& file, const std::string& csv) {
-    AtomicFile out(file);
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(csv.data());
-    if (out.Open() && out.Write(std::span<const std::uint8_t>(bytes, csv.size())) && out.Commit()) {
-        return true;
+    const Status written =
+        WriteFileAtomically(file, std::span<const std::uint8_t>(bytes, csv.size()), false);
+    if (!written) {
+        PrintError(PathText(file) + ": the scores can not be written (" + written.error().Reason() +
+                   ")");
     }
-    PrintError(PathText(file) + ": the scores can not be written (" + out.Error().message() + ")");
-    return false;
+    return static_cast<bool>(written);
 }
 
 std::int32_t RefusedCount(const EvaluationResult& r) {
@@ -208,14 +210,14 @@ void PrintJson(const std::string& corpus, const EvaluationResult& r) {
 
 int RunEvaluate(const EvaluateOptions& options) {
     const fs::path corpus = fs::path(std::u8string(options.corpus.begin(), options.corpus.end()));
-    std::vector<CorpusSpeaker> speakers;
-    std::string error;
-    if (!ListCorpus(corpus, speakers, error)) {
-        PrintError(error);
+    const Result<std::vector<CorpusSpeaker>> listed = ListCorpus(corpus);
+    if (!listed) {
+        PrintError(PathText(listed.error().path()) + ": " + listed.error().Reason());
         return kExitError;
     }
-    const SoundReader read = [](const fs::path& file, std::vector<std::int16_t>& samples,
-                                std::string& why) { return ReadSoundFile(file, samples, why); };
+    const std::vector<CorpusSpeaker>& speakers = *listed;
+    const SoundReader read{.read = [](const fs::path& file) { return ReadSoundFile(file); },
+                           .describe = SoundFileProblemText};
     if (speakers.empty()) {
         PrintError(PathText(corpus) +
                    ": no speaker folders (one folder per speaker, with enrol-1, enrol-2 and "

@@ -18,13 +18,12 @@ namespace quorvane {
 namespace {
 
 int RunInspect(const std::string& file, bool json) {
-    std::vector<std::int16_t> samples;
-    std::string error;
-    if (!ReadSoundFile(file, samples, error)) {
-        PrintError(error);
+    const Result<std::vector<std::int16_t>> samples = ReadSoundFile(file);
+    if (!samples) {
+        PrintError(SoundFileProblemText(samples.error()));
         return kExitError;
     }
-    const Inspection inspection = Inspect(file, samples);
+    const Inspection inspection = Inspect(file, *samples);
     if (json) {
         PrintInspectionJson(inspection);
     } else {

@@ -10,6 +10,7 @@
 #include <system_error>
 #include <vector>
 
+#include "cli/Refusal.h"
 #include "cli/Terminal.h"
 #include "files/PathText.h"
 #include "workflow/Protection.h"
@@ -40,8 +41,7 @@ public:
     fs::path ChooseKeyFile(std::string_view) override { return {}; }
     ReplaceAnswer AskReplace(const fs::path&) override { return ReplaceAnswer::No; }
     void FileProblem(std::string_view message, std::string_view reason) override {
-        PrintError(reason.empty() ? std::string(message)
-                                  : std::string(message) + " (" + std::string(reason) + ")");
+        static_cast<void>(Refused({}, message, reason));
     }
     PassphraseAnswer AskPassphrase(std::string_view name, bool confirm) override {
         return AskCliPassphrase(context_, name, confirm);
@@ -169,7 +169,7 @@ bool UnlockForCli(const CliContext& context, Users& users, std::string_view name
     PassphraseFrontEnd front(context, false);
     const StepResult unlocked = UnlockUser(users, name, front);
     if (!unlocked.done) {
-        PrintError(unlocked.message);
+        static_cast<void>(Refused({}, unlocked));
     }
     return unlocked.done;
 }
@@ -182,8 +182,7 @@ int RunProtectionStep(const CliContext& context, const std::string& name,
     users.Load(front);
     const StepResult result = step(users, name, front);
     if (!result.done) {
-        PrintError(result.message);
-        return kExitError;
+        return Refused({}, result);
     }
     const UserRecord* record = users.List().Find(name);
     PrintLine(std::string(done) + (record != nullptr && !record->protectedFile.empty()

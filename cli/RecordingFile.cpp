@@ -1,6 +1,7 @@
 #include "cli/RecordingFile.h"
 
 #include <cstddef>
+#include <utility>
 
 #include "cli/SoundFile.h"
 
@@ -11,17 +12,17 @@ std::span<const std::int16_t> RecordingFile::Recorded() const {
                                                           static_cast<std::size_t>(level.count));
 }
 
-bool ReadRecordingFile(const std::filesystem::path& path, std::string_view where,
-                       RecordingFile& recording, std::string& error) {
-    if (!ReadSoundFile(path, recording.samples, error)) {
-        return false;
+Result<RecordingFile> ReadRecordingFile(const std::filesystem::path& path) {
+    Result<std::vector<std::int16_t>> sound = ReadSoundFile(path);
+    if (!sound) {
+        return sound.error();
     }
+    RecordingFile recording{std::move(*sound), {}};
     recording.level = CheckRecordingLevel(recording.samples);
     if (!recording.level.recorded) {
-        error = std::string(where) + std::string(kSoundNotRecordedText);
-        return false;
+        return Failure(MakeError(SoundFileError::NotRecorded), path);
     }
-    return true;
+    return recording;
 }
 
 }  // namespace quorvane

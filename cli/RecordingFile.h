@@ -3,10 +3,9 @@
 #include <cstdint>
 #include <filesystem>
 #include <span>
-#include <string>
-#include <string_view>
 #include <vector>
 
+#include "files/Result.h"
 #include "workflow/Enrolment.h"  // LevelCheckResult
 
 namespace quorvane {
@@ -21,11 +20,10 @@ struct RecordingFile {
     [[nodiscard]] std::span<const std::int16_t> Recorded() const;
 };
 
-// Reads `path` (see ReadSoundFile) and applies the level checks. Returns false when
-// the file cannot be read or nothing in it counts as recorded, with `error` set to
-// one line: the reader's own, or `where` followed by kSoundNotRecordedText.
+// Reads `path` (see ReadSoundFile) and applies the level checks. Fails when the file
+// cannot be read (ReadSoundFile's failure) or nothing in it counts as recorded
+// (SoundFileError::NotRecorded); SoundFileProblemText words either.
 // A recording the checks refuse is returned: the caller decides what a warning means.
-[[nodiscard]] bool ReadRecordingFile(const std::filesystem::path& path, std::string_view where,
-                                     RecordingFile& recording, std::string& error);
+[[nodiscard]] Result<RecordingFile> ReadRecordingFile(const std::filesystem::path& path);
 
 }  // namespace quorvane

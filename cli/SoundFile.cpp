@@ -6,9 +6,12 @@
 #include <algorithm>
 #include <cmath>
 #include <memory>
+#include <string>
 #include <system_error>
+#include <utility>
 
-#include "workflow/Enrolment.h"  // kSampleRate
+#include "files/PathText.h"
+#include "workflow/Enrolment.h"  // kSampleRate, kSoundNotRecordedText
 
 namespace quorvane {
 
@@ -64,12 +67,6 @@ private:
     std::size_t limit_;
 };
 
-std::string Named(const std::filesystem::path& path, const std::string& why) {
-    return path.string() + ": " + why;
-}
-
-constexpr const char* kTooLongText = "too long (more than one hour of sound)";
-
 // Whether the length the file's header gives, once converted to 11025 Hz, is beyond the
 // limit. A format that does not tell its length (SF_COUNT_MAX) is bounded while reading.
 bool HeaderTooLong(const SF_INFO& info, std::size_t maxSamples) {
@@ -81,45 +78,89 @@ bool HeaderTooLong(const SF_INFO& info, std::size_t maxSamples) {
     return converted > static_cast<double>(maxSamples);
 }
 
+class SoundFileErrorCategoryImpl final : public std::error_category {
+public:
+    const char* name() const noexcept override { return "quorvane.soundfile"; }
+    std::string message(int value) const override {
+        switch (static_cast<SoundFileError>(value)) {
+            case SoundFileError::NoSuchFile:
+                return "no such file";
+            case SoundFileError::IsFolder:
+                return "is a folder, not a sound file";
+            case SoundFileError::NotRegularFile:
+                return "not a regular file (a pipe or a device); give a sound file";
+            case SoundFileError::NotSoundFile:
+                return "not a readable sound file";
+            case SoundFileError::NoChannels:
+                return "not a sound file (no channels or no sampling rate)";
+            case SoundFileError::TooLong:
+                return "too long (more than one hour of sound)";
+            case SoundFileError::ReadError:
+                return "read error";
+            case SoundFileError::RateNotConvertible:
+                return "sampling rate cannot be converted to 11025 Hz";
+            case SoundFileError::ConversionFailed:
+                return "rate conversion failed";
+            case SoundFileError::NotRecorded:
+                return std::string(kSoundNotRecordedText);
+        }
+        return "cannot read the sound file";
+    }
+};
+
 }  // namespace
 
-bool ReadSoundFile(const std::filesystem::path& path, std::vector<std::int16_t>& samples,
-                   std::string& error, std::size_t maxSamples) {
-    samples.clear();
-    error.clear();
+const std::error_category& SoundFileErrorCategory() {
+    static const SoundFileErrorCategoryImpl category;
+    return category;
+}
+
+std::error_code MakeError(SoundFileError error) {
+    return {static_cast<int>(error), SoundFileErrorCategory()};
+}
+
+std::string SoundFileProblemText(const Failure& failure) {
+    std::string why = failure.Reason();
+    if (failure.code() == MakeError(SoundFileError::RateNotConvertible)) {
+        why = "sampling rate " + failure.detail() + " Hz cannot be converted to 11025 Hz";
+    } else if (!failure.detail().empty()) {
+        why += " (" + failure.detail() + ")";
+    }
+    return PathText(failure.path()) + ": " + why;
+}
+
+Result<std::vector<std::int16_t>> ReadSoundFile(const std::filesystem::path& path,
+                                                std::size_t maxSamples) {
+    const auto refused = [&path](SoundFileError error, std::string detail = {}) {
+        return Failure(MakeError(error), path, std::move(detail));
+    };
     std::error_code code;
     if (!std::filesystem::exists(path, code)) {
-        error = Named(path, "no such file");
-        return false;
+        return refused(SoundFileError::NoSuchFile);
     }
     if (std::filesystem::is_directory(path, code)) {
-        error = Named(path, "is a folder, not a sound file");
-        return false;
+        return refused(SoundFileError::IsFolder);
     }
     // A pipe or a device would block the reader or never end.
     if (!std::filesystem::is_regular_file(path, code)) {
-        error = Named(path, "not a regular file (a pipe or a device); give a sound file");
-        return false;
+        return refused(SoundFileError::NotRegularFile);
     }
 
     SF_INFO info{};
     const SndFile file(OpenForReading(path, info));
     if (!file) {
-        error =
-            Named(path, std::string("not a readable sound file (") + sf_strerror(nullptr) + ")");
-        return false;
+        return refused(SoundFileError::NotSoundFile, sf_strerror(nullptr));
     }
     if (info.channels < 1 || info.samplerate < 1) {
-        error = Named(path, "not a sound file (no channels or no sampling rate)");
-        return false;
+        return refused(SoundFileError::NoChannels);
     }
     // Refused at once: reading and converting an hour of sound at a high rate would take
     // minutes only to be refused at the end.
     if (HeaderTooLong(info, maxSamples)) {
-        error = Named(path, kTooLongText);
-        return false;
+        return refused(SoundFileError::TooLong);
     }
 
+    std::vector<std::int16_t> samples;
     // The program's own format: taken sample for sample.
     if ((info.format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16 && info.channels == 1 &&
         info.samplerate == kSampleRate) {
@@ -130,34 +171,26 @@ bool ReadSoundFile(const std::filesystem::path& path, std::vector<std::int16_t>&
                 break;
             }
             if (static_cast<std::size_t>(got) > maxSamples - samples.size()) {
-                samples.clear();
-                error = Named(path, kTooLongText);
-                return false;
+                return refused(SoundFileError::TooLong);
             }
             samples.insert(samples.end(), block.begin(), block.begin() + got);
         }
         if (sf_error(file.get()) != SF_ERR_NO_ERROR) {
-            samples.clear();
-            error = Named(path, std::string("read error (") + sf_strerror(file.get()) + ")");
-            return false;
+            return refused(SoundFileError::ReadError, sf_strerror(file.get()));
         }
-        return true;
+        return samples;
     }
 
     const double ratio = static_cast<double>(kSampleRate) / static_cast<double>(info.samplerate);
     Resampler resampler;
     if (info.samplerate != kSampleRate) {
         if (src_is_valid_ratio(ratio) == 0) {
-            error = Named(path, "sampling rate " + std::to_string(info.samplerate) +
-                                    " Hz cannot be converted to 11025 Hz");
-            return false;
+            return refused(SoundFileError::RateNotConvertible, std::to_string(info.samplerate));
         }
         int status = 0;
         resampler.reset(src_new(SRC_SINC_BEST_QUALITY, 1, &status));
         if (!resampler) {
-            error =
-                Named(path, std::string("rate conversion failed (") + src_strerror(status) + ")");
-            return false;
+            return refused(SoundFileError::ConversionFailed, src_strerror(status));
         }
     }
 
@@ -170,9 +203,7 @@ bool ReadSoundFile(const std::filesystem::path& path, std::vector<std::int16_t>&
     while (!ended) {
         const sf_count_t got = sf_readf_float(file.get(), interleaved.data(), kBlockFrames);
         if (got < 0 || sf_error(file.get()) != SF_ERR_NO_ERROR) {
-            samples.clear();
-            error = Named(path, std::string("read error (") + sf_strerror(file.get()) + ")");
-            return false;
+            return refused(SoundFileError::ReadError, sf_strerror(file.get()));
         }
         ended = got < kBlockFrames;
         const auto frames = static_cast<std::size_t>(got);
@@ -200,10 +231,7 @@ bool ReadSoundFile(const std::filesystem::path& path, std::vector<std::int16_t>&
                 data.output_frames = static_cast<long>(converted.size());
                 const int status = src_process(resampler.get(), &data);
                 if (status != 0) {
-                    samples.clear();
-                    error = Named(
-                        path, std::string("rate conversion failed (") + src_strerror(status) + ")");
-                    return false;
+                    return refused(SoundFileError::ConversionFailed, src_strerror(status));
                 }
                 if (!output.Add(converted.data(),
                                 static_cast<std::size_t>(data.output_frames_gen))) {
@@ -218,12 +246,10 @@ bool ReadSoundFile(const std::filesystem::path& path, std::vector<std::int16_t>&
             }
         }
         if (!fits) {
-            samples.clear();
-            error = Named(path, kTooLongText);
-            return false;
+            return refused(SoundFileError::TooLong);
         }
     }
-    return true;
+    return samples;
 }
 
 }  // namespace quorvane

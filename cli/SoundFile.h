@@ -4,7 +4,10 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <system_error>
 #include <vector>
+
+#include "files/Result.h"
 
 namespace quorvane {
 
@@ -20,11 +23,30 @@ inline constexpr std::size_t kMaxSoundFileSamples = 3600u * 11025u;
 // to -32768 .. 32767. A file that already is 16-bit PCM mono at 11025 Hz is
 // passed through sample for sample. A file whose header gives a length beyond
 // maxSamples (once converted) is refused before any of it is read.
-// On failure returns false, leaves samples empty and sets error to one line
-// that names the file and says why ("FILE: no such file", "FILE: not a sound
-// file (...)", ...).
-[[nodiscard]] bool ReadSoundFile(const std::filesystem::path& path,
-                                 std::vector<std::int16_t>& samples, std::string& error,
-                                 std::size_t maxSamples = kMaxSoundFileSamples);
+// A failure names the file and says why with a SoundFileError; libsndfile's and
+// libsamplerate's own words, and an unusable sampling rate, are its detail.
+[[nodiscard]] Result<std::vector<std::int16_t>> ReadSoundFile(
+    const std::filesystem::path& path, std::size_t maxSamples = kMaxSoundFileSamples);
+
+// Why a sound file was refused, or a recording file not taken (ReadRecordingFile).
+enum class SoundFileError {
+    NoSuchFile = 1,
+    IsFolder,
+    NotRegularFile,      // a pipe or a device, which would block the reader or never end
+    NotSoundFile,        // libsndfile cannot open it; detail: libsndfile's reason
+    NoChannels,          // the header gives no channels or no sampling rate
+    TooLong,             // more than the limit once converted (one hour by default)
+    ReadError,           // detail: libsndfile's reason
+    RateNotConvertible,  // detail: the file's sampling rate in Hz
+    ConversionFailed,    // detail: libsamplerate's reason
+    NotRecorded,         // nothing in it counts as recorded by the level checks
+};
+[[nodiscard]] const std::error_category& SoundFileErrorCategory();
+[[nodiscard]] std::error_code MakeError(SoundFileError error);
+
+// A failure of ReadSoundFile or ReadRecordingFile as the one line the user reads: the file,
+// then why ("FILE: no such file", "FILE: not a readable sound file (...)",
+// "FILE: The sound was not recorded").
+[[nodiscard]] std::string SoundFileProblemText(const Failure& failure);
 
 }  // namespace quorvane

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "cli/Passphrase.h"
+#include "cli/Refusal.h"
 #include "cli/Terminal.h"
 #include "files/AtomicFile.h"
 #include "files/PathText.h"
@@ -70,14 +71,7 @@ bool TerminalFrontEnd::AllowUnverified(const fs::path&) {
 
 void TerminalFrontEnd::FileProblem(std::string_view message, std::string_view reason) {
     EndProgressLine();
-    // A message of several lines (a proven cause first) stays several lines.
-    for (std::size_t end = message.find('\n'); end != std::string_view::npos;
-         end = message.find('\n')) {
-        PrintError(message.substr(0, end));
-        message.remove_prefix(end + 1);
-    }
-    PrintError(reason.empty() ? std::string(message)
-                              : std::string(message) + " (" + std::string(reason) + ")");
+    static_cast<void>(Refused({}, message, reason));
 }
 
 PassphraseAnswer TerminalFrontEnd::AskPassphrase(std::string_view name, bool confirm) {

@@ -39,8 +39,7 @@ int RunVerify(const CliContext& context, const std::string& name, const std::str
     const VerifyResult verified =
         VerifyRecording(record->codebooks, record->threshold, take.Recording(), front);
     if (!verified.done) {
-        PrintError(PathText(PathFromText(recording)) + ": " + verified.message);
-        return kExitError;
+        return Refused(PathText(PathFromText(recording)), verified);
     }
     PrintLine(verified.verdictText);
     PrintLine(verified.statusText);

@@ -169,7 +169,7 @@ std::vector<std::filesystem::path> RemoveStaleTemporaries(const std::filesystem:
             }
         } else if (ParseLeftoverName(path, LeftoverKind::Removal, id)) {
             // A removal that did not finish: the file may still hold its secret.
-            if (id != self && !ProcessMayBeRunning(id) && !DoRemoveLeftoverRemoval(path)) {
+            if (id != self && !ProcessMayBeRunning(id) && DoRemoveLeftoverRemoval(path)) {
                 removed.push_back(path);
             }
         }
@@ -217,7 +217,7 @@ void RemoveLiveTemporaries() {
 }
 
 AtomicFile::AtomicFile(std::filesystem::path target, OutputMode mode, FilePrivacy privacy)
-    : target_(std::move(target)), mode_(mode), privacy_(privacy) {}
+    : named_(target), target_(std::move(target)), mode_(mode), privacy_(privacy) {}
 
 AtomicFile::~AtomicFile() {
     if (!committed_) {
@@ -225,15 +225,15 @@ AtomicFile::~AtomicFile() {
     }
 }
 
-bool AtomicFile::Fail(std::error_code error) {
-    if (!error_) {
-        error_ = error ? error : std::make_error_code(std::errc::io_error);
+Failure AtomicFile::Fail(std::error_code error) {
+    if (!failure_) {
+        failure_ = Failure(error ? error : std::make_error_code(std::errc::io_error), named_);
     }
     failed_ = true;
-    return false;
+    return *failure_;
 }
 
-bool AtomicFile::Open() {
+Status AtomicFile::Open() {
     std::error_code ec;
     // Replace what a link points to, not the link itself, as writing through it would.
     if (std::filesystem::is_symlink(target_, ec)) {
@@ -268,12 +268,12 @@ bool AtomicFile::Open() {
         std::filesystem::path candidate = LeftoverName(target_, LeftoverKind::Temporary);
         // Registered before it exists, so a signal cannot fall between creation and entry.
         const int slot = RegisterTemporary(candidate);
-        const std::error_code created = DoCreateTemporary(file_, candidate);
-        if (!created) {
+        const Status created = DoCreateTemporary(file_, candidate);
+        if (created) {
             // Locked at once: the lock is what tells a clean-up in another process that the
             // file is alive. Lost to such a clean-up before the lock: try another name.
-            if (!file_.LockExclusive()) {
-                const std::error_code lockError = file_.Error();
+            if (const Status locked = file_.LockExclusive(); !locked) {
+                const std::error_code lockError = locked.error().code();
                 static_cast<void>(file_.Close());
                 UnregisterTemporary(slot);
                 if (lockError == std::errc::resource_unavailable_try_again ||
@@ -287,29 +287,29 @@ bool AtomicFile::Open() {
             }
             temporary_ = std::move(candidate);
             slot_ = slot;
-            return true;
+            return {};
         }
         UnregisterTemporary(slot);
         // A missing folder or a denied one fails every time; only a taken name is worth retrying.
-        if (created == std::errc::file_exists) {
+        if (created.error().code() == std::errc::file_exists) {
             continue;
         }
-        return Fail(NameOrSystemError(target_, created));
+        return Fail(NameOrSystemError(target_, created.error().code()));
     }
     return Fail(std::make_error_code(std::errc::file_exists));
 }
 
-bool AtomicFile::Expect(std::uint64_t totalBytes) {
+Status AtomicFile::Expect(std::uint64_t totalBytes) {
     if (failed_ || !file_.IsOpen()) {
         return Fail(std::make_error_code(std::errc::bad_file_descriptor));
     }
     if (largest_ && totalBytes > *largest_) {
         return Fail(MakeError(FileError::TooLargeForFileSystem));
     }
-    return true;
+    return {};
 }
 
-bool AtomicFile::Write(std::span<const std::uint8_t> bytes) {
+Status AtomicFile::Write(std::span<const std::uint8_t> bytes) {
     if (failed_ || !file_.IsOpen()) {
         return Fail(std::make_error_code(std::errc::bad_file_descriptor));
     }
@@ -317,34 +317,32 @@ bool AtomicFile::Write(std::span<const std::uint8_t> bytes) {
     if (largest_ && bytes.size() > *largest_ - written_) {
         return Fail(MakeError(FileError::TooLargeForFileSystem));
     }
-    if (std::error_code error = DoWrite(file_, temporary_, bytes)) {
-        if (error == std::errc::file_too_large && largest_) {
-            error = MakeError(FileError::TooLargeForFileSystem);
-        }
-        return Fail(error);
+    if (const Status written = DoWrite(file_, temporary_, bytes); !written) {
+        const std::error_code error = written.error().code();
+        return Fail(error == std::errc::file_too_large && largest_
+                        ? MakeError(FileError::TooLargeForFileSystem)
+                        : error);
     }
     written_ += bytes.size();
     if (written_ - flushed_ >= kWritebackStep) {
         file_.StartWriteback(flushed_, written_ - flushed_);
         flushed_ = written_;
     }
-    return true;
+    return {};
 }
 
-bool AtomicFile::Commit() {
-    if (failed_ || !file_.IsOpen()) {
-        Fail(std::make_error_code(std::errc::bad_file_descriptor));
-        Discard();
-        return false;
-    }
+Status AtomicFile::Commit() {
     // Every step is checked, and the observer (tests) may fail any of them.
     const auto failed = [this](std::error_code error) {
-        Fail(error);
+        const Failure failure = Fail(error);
         Discard();
-        return false;
+        return failure;
     };
-    if (const std::error_code error = DoSync(file_, temporary_)) {
-        return failed(error);
+    if (failed_ || !file_.IsOpen()) {
+        return failed(std::make_error_code(std::errc::bad_file_descriptor));
+    }
+    if (const Status synced = DoSync(file_, temporary_); !synced) {
+        return failed(synced.error().code());
     }
     std::error_code ec;
     const std::filesystem::file_status old = std::filesystem::status(target_, ec);
@@ -352,19 +350,20 @@ bool AtomicFile::Commit() {
         !ec && std::filesystem::is_regular_file(old) && mode_ == OutputMode::Replace;
     // A secret is always owner-only; a replaced file keeps its own permissions; a new file gets
     // the usual ones.
-    const bool permitted = privacy_ == FilePrivacy::Normal && replacing
-                               ? file_.CopyPermissions(target_)
-                               : file_.SetPermissions(privacy_);
-    if (!permitted) {
-        return failed(file_.Error());
+    if (const Status permitted = privacy_ == FilePrivacy::Normal && replacing
+                                     ? file_.CopyPermissions(target_)
+                                     : file_.SetPermissions(privacy_);
+        !permitted) {
+        return failed(permitted.error().code());
     }
     // A close can report a write the system could not carry out: the data is then not trusted.
-    if (const std::error_code error = DoClose(file_, temporary_)) {
-        return failed(error);
+    if (const Status closed = DoClose(file_, temporary_); !closed) {
+        return failed(closed.error().code());
     }
     // Still locked (the lock outlives the close): no clean-up elsewhere can take the file now.
-    if (const std::error_code error = DoRename(temporary_, target_, mode_ == OutputMode::Replace)) {
-        return failed(error);
+    if (const Status renamed = DoRename(temporary_, target_, mode_ == OutputMode::Replace);
+        !renamed) {
+        return failed(renamed.error().code());
     }
     UnregisterTemporary(slot_);
     slot_ = -1;
@@ -382,11 +381,11 @@ bool AtomicFile::Commit() {
     // The new name reaches the device before Commit returns, so a caller may delete the source
     // of this file afterwards. Should it fail, the new content is in place but may not survive
     // a power loss: the commit reports the failure so that nothing is deleted on its strength.
-    if (const std::error_code error = DoSyncFolder(target_.parent_path())) {
-        error_ = error;
-        return false;
+    if (const Status synced = DoSyncFolder(target_.parent_path()); !synced) {
+        failure_ = Failure(synced.error().code(), named_);
+        return *failure_;
     }
-    return true;
+    return {};
 }
 
 void AtomicFile::Discard() {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "files/PlatformFile.h"
+#include "files/Result.h"
 #include "files/TemporaryName.h"
 
 namespace quorvane {
@@ -26,8 +27,8 @@ enum class OutputMode { Replace, NoReplace };
 //
 // Commit's order: flush the temporary file, set its permissions, close it (a failed close fails
 // the commit), rename it to the target, then flush the target's folder, so that once Commit
-// returns true the new file survives a power loss and the caller may delete its source.
-// Should only that last flush fail, Commit returns false with the new file in place.
+// succeeds the new file survives a power loss and the caller may delete its source.
+// Should only that last flush fail, Commit fails with the new file in place.
 //
 // Temporary names are ".<target name>.<process id>.<16 hex digits>.tmp". The writer holds a
 // lock on its temporary file from its creation to its rename or removal (PlatformFile::
@@ -54,21 +55,21 @@ public:
     AtomicFile(const AtomicFile&) = delete;
     AtomicFile& operator=(const AtomicFile&) = delete;
 
-    [[nodiscard]] bool Open();
+    // Each step fails with the first failure of this file, naming the target (file_exists for
+    // a NoReplace target that exists, is_a_directory for a folder as target,
+    // FileError::NotRegularFile for a pipe or a device, FileError::NameNotHeld for a name the
+    // file system refuses for its characters, FileError::TooLargeForFileSystem past the file
+    // system's largest file, else the system's reason); a step after a failure fails with it.
+    [[nodiscard]] Status Open();
     // Tells the file's final size in advance, so that a file larger than the file system holds
     // (FAT: 4 GiB) is refused at once rather than after 4 GiB were written. Optional: Write
     // refuses the byte beyond the limit all the same.
-    [[nodiscard]] bool Expect(std::uint64_t totalBytes);
-    [[nodiscard]] bool Write(std::span<const std::uint8_t> bytes);
-    [[nodiscard]] bool Commit();
+    [[nodiscard]] Status Expect(std::uint64_t totalBytes);
+    [[nodiscard]] Status Write(std::span<const std::uint8_t> bytes);
+    [[nodiscard]] Status Commit();
     // Gives up: removes the temporary file. Called by the destructor unless Commit succeeded.
     void Discard();
 
-    // The system's reason for the first failure (file_exists for a NoReplace target that
-    // exists, is_a_directory for a folder as target, FileError::NotRegularFile for a pipe or a
-    // device, FileError::NameNotHeld for a name the file system refuses for its characters,
-    // FileError::TooLargeForFileSystem past the file system's largest file).
-    [[nodiscard]] std::error_code Error() const { return error_; }
     // Left-over temporary files of ended processes that Open removed from the folder.
     [[nodiscard]] const std::vector<std::filesystem::path>& StaleRemoved() const {
         return staleRemoved_;
@@ -77,19 +78,21 @@ public:
     [[nodiscard]] const std::filesystem::path& TemporaryPath() const { return temporary_; }
 
 private:
-    bool Fail(std::error_code error);
-    std::filesystem::path target_;
+    // Records the first failure (a later one is a consequence of it) and returns it.
+    Failure Fail(std::error_code error);
+    const std::filesystem::path named_;  // the target as the caller named it
+    std::filesystem::path target_;       // the same, a link resolved
     std::filesystem::path temporary_;
     OutputMode mode_;
     FilePrivacy privacy_;
     PlatformFile file_;
-    std::error_code error_;
+    std::optional<Failure> failure_;
     std::vector<std::filesystem::path> staleRemoved_;
     std::optional<std::uint64_t> largest_;  // the file system's largest file, where limited
     std::uint64_t written_ = 0;
     std::uint64_t flushed_ = 0;  // bytes already handed to the device's writeback
     int slot_ = -1;              // entry in the registry of live temporaries
-    bool failed_ = false;
+    bool failed_ = false;        // a step failed, or the file was discarded
     bool committed_ = false;
 };
 

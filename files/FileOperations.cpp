@@ -15,24 +15,28 @@ std::mutex gObserverMutex;
 std::shared_ptr<const FileOperationObserver> gObserver;
 std::atomic<bool> gReservationForced{false};
 
-// Tells the observer, if any, of a step the system carried out; its answer.
-std::error_code Note(FileOperation operation, const std::filesystem::path& path) {
+// Tells the observer, if any, of a step the system carried out; its answer, as a failure of
+// the step at `path`.
+Status Note(FileOperation operation, const std::filesystem::path& path) {
     std::shared_ptr<const FileOperationObserver> observer;
     {
         const std::lock_guard<std::mutex> lock(gObserverMutex);
         observer = gObserver;
     }
-    return observer ? (*observer)(operation, path) : std::error_code();
+    if (const std::error_code refused =
+            observer ? (*observer)(operation, path) : std::error_code()) {
+        return Failure(refused, path);
+    }
+    return {};
 }
 
 // An exclusive creation the observer may fail: the file is then closed and removed again.
-std::error_code Create(PlatformFile& file, const std::filesystem::path& path,
-                       FileOperation operation) {
-    if (!file.CreateExclusive(path)) {
-        return file.Error();
+Status Create(PlatformFile& file, const std::filesystem::path& path, FileOperation operation) {
+    if (Status created = file.CreateExclusive(path); !created) {
+        return created;
     }
-    const std::error_code noted = Note(operation, path);
-    if (noted) {
+    Status noted = Note(operation, path);
+    if (!noted) {
         static_cast<void>(file.Close());
         std::error_code ignored;
         std::filesystem::remove(path, ignored);
@@ -57,48 +61,46 @@ bool RenameByReservationForced() {
     return gReservationForced.load();
 }
 
-std::error_code DoCreateTemporary(PlatformFile& file, const std::filesystem::path& path) {
+Status DoCreateTemporary(PlatformFile& file, const std::filesystem::path& path) {
     return Create(file, path, FileOperation::CreateTemporary);
 }
 
-std::error_code DoReserve(PlatformFile& file, const std::filesystem::path& target) {
+Status DoReserve(PlatformFile& file, const std::filesystem::path& target) {
     return Create(file, target, FileOperation::Reserve);
 }
 
-std::error_code DoWrite(PlatformFile& file, const std::filesystem::path& path,
-                        std::span<const std::uint8_t> bytes) {
-    if (!file.Write(bytes)) {
-        return file.Error();
+Status DoWrite(PlatformFile& file, const std::filesystem::path& path,
+               std::span<const std::uint8_t> bytes) {
+    if (Status written = file.Write(bytes); !written) {
+        return written;
     }
     return Note(FileOperation::Write, path);
 }
 
-std::error_code DoSync(PlatformFile& file, const std::filesystem::path& path) {
-    if (!file.Sync()) {
-        return file.Error();
+Status DoSync(PlatformFile& file, const std::filesystem::path& path) {
+    if (Status synced = file.Sync(); !synced) {
+        return synced;
     }
     return Note(FileOperation::SyncFile, path);
 }
 
-std::error_code DoClose(PlatformFile& file, const std::filesystem::path& path) {
-    if (!file.Close()) {
-        return file.Error();
+Status DoClose(PlatformFile& file, const std::filesystem::path& path) {
+    if (Status closed = file.Close(); !closed) {
+        return closed;
     }
     return Note(FileOperation::Close, path);
 }
 
-std::error_code DoRename(const std::filesystem::path& from, const std::filesystem::path& to,
-                         bool replace) {
-    if (const std::error_code error =
-            replace ? RenameReplace(from, to) : RenameNoReplace(from, to)) {
-        return error;
+Status DoRename(const std::filesystem::path& from, const std::filesystem::path& to, bool replace) {
+    if (Status renamed = replace ? RenameReplace(from, to) : RenameNoReplace(from, to); !renamed) {
+        return renamed;
     }
     return Note(FileOperation::Rename, to);
 }
 
-std::error_code DoSyncFolder(const std::filesystem::path& folder) {
-    if (const std::error_code error = SyncFolder(folder)) {
-        return error;
+Status DoSyncFolder(const std::filesystem::path& folder) {
+    if (Status synced = SyncFolder(folder); !synced) {
+        return synced;
     }
     return Note(FileOperation::SyncFolder, folder);
 }
@@ -116,82 +118,86 @@ namespace {
 
 // Why `path` is not renamed to be overwritten: it is missing, or no regular file (a link is
 // never followed, a folder or device never emptied).
-std::error_code NotRemovableReason(const std::filesystem::path& path) {
+Status NotRemovableReason(const std::filesystem::path& path) {
     std::error_code error;
     const std::filesystem::file_status status = std::filesystem::symlink_status(path, error);
     switch (status.type()) {
         case std::filesystem::file_type::regular:
             return {};
         case std::filesystem::file_type::not_found:
-            return std::make_error_code(std::errc::no_such_file_or_directory);
+            return Failure(std::make_error_code(std::errc::no_such_file_or_directory), path);
         case std::filesystem::file_type::symlink:
-            return std::make_error_code(std::errc::too_many_symbolic_link_levels);
+            return Failure(std::make_error_code(std::errc::too_many_symbolic_link_levels), path);
         case std::filesystem::file_type::directory:
-            return std::make_error_code(std::errc::is_a_directory);
+            return Failure(std::make_error_code(std::errc::is_a_directory), path);
         default:
-            return error ? error : MakeError(FileError::NotRegularFile);
+            return Failure(error ? error : MakeError(FileError::NotRegularFile), path);
     }
 }
 
 // Removes the overwritten file and flushes its folder.
-std::error_code RemoveAndSyncFolder(const std::filesystem::path& path) {
+Status RemoveAndSyncFolder(const std::filesystem::path& path) {
     std::error_code error;
     if (!std::filesystem::remove(path, error)) {
-        return error ? error : std::make_error_code(std::errc::no_such_file_or_directory);
+        return Failure(error ? error : std::make_error_code(std::errc::no_such_file_or_directory),
+                       path);
     }
-    if (const std::error_code noted = Note(FileOperation::Remove, path)) {
+    if (Status noted = Note(FileOperation::Remove, path); !noted) {
         return noted;
     }
     return DoSyncFolder(path.parent_path().empty() ? std::filesystem::path(".")
                                                    : path.parent_path());
 }
 
-std::error_code Overwrite(const std::filesystem::path& path) {
-    if (const std::error_code error = OverwriteWithZeros(path)) {
-        return error;
+Status Overwrite(const std::filesystem::path& path) {
+    if (Status overwritten = OverwriteWithZeros(path); !overwritten) {
+        return overwritten;
     }
     return Note(FileOperation::Overwrite, path);
 }
 
 }  // namespace
 
-std::error_code DoOverwriteAndRemove(const std::filesystem::path& path) {
-    if (const std::error_code refused = NotRemovableReason(path)) {
+Status DoOverwriteAndRemove(const std::filesystem::path& path) {
+    if (Status refused = NotRemovableReason(path); !refused) {
         return refused;
     }
     // Moved aside first: where the name cannot go, nothing is destroyed.
     const std::filesystem::path aside = LeftoverName(path, LeftoverKind::Removal);
-    if (const std::error_code error = RenameNoReplace(path, aside)) {
+    if (Status renamed = RenameNoReplace(path, aside); !renamed) {
         // A rename by hard link whose second step failed leaves the removal name as a second
         // name of the file: that name goes, the file keeps its own.
         std::error_code ignored;
         if (std::filesystem::exists(std::filesystem::symlink_status(aside, ignored))) {
             std::filesystem::remove(aside, ignored);
         }
-        return error;
+        return Failure(renamed.error().code(), path);
     }
-    if (const std::error_code noted = Note(FileOperation::Rename, aside)) {
+    if (Status noted = Note(FileOperation::Rename, aside); !noted) {
         static_cast<void>(RenameNoReplace(aside, path));
         return noted;
     }
-    if (const std::error_code error = Overwrite(aside)) {
+    if (Status overwritten = Overwrite(aside); !overwritten) {
         // The file gets its name back; where even that fails, the next clean-up finishes it.
         static_cast<void>(RenameNoReplace(aside, path));
-        return error;
+        return Failure(overwritten.error().code(), path);
     }
     return RemoveAndSyncFolder(aside);
 }
 
-std::error_code DoRemoveLeftoverRemoval(const std::filesystem::path& path) {
+Status DoRemoveLeftoverRemoval(const std::filesystem::path& path) {
     // A removal name that is a second name of a file (see above) is only a name: the file's
     // content is not ours to overwrite.
     if (LinkCount(path).value_or(1) > 1) {
         std::error_code removed;
         std::filesystem::remove(path, removed);
-        return removed;
+        if (removed) {
+            return Failure(removed, path);
+        }
+        return {};
     }
-    if (const std::error_code error = Overwrite(path)) {
-        return error;
+    if (Status overwritten = Overwrite(path); !overwritten) {
+        return overwritten;
     }
     return RemoveAndSyncFolder(path);
 }

@@ -13,6 +13,7 @@
 #include <system_error>
 
 #include "files/PlatformFile.h"
+#include "files/Result.h"
 
 namespace quorvane {
 
@@ -45,24 +46,23 @@ void SetFileOperationObserver(FileOperationObserver observer);
 void ForceRenameByReservation(bool forced);
 [[nodiscard]] bool RenameByReservationForced();
 
-// The steps. Each returns the system's reason or the observer's (empty on success); the
-// observer is told only what the system did.
+// The steps. Each fails with the system's reason or the observer's, naming the file the step
+// concerns; the observer is told only what the system did.
 
 // Creates `path` exclusively for writing, owner-only (PlatformFile::CreateExclusive). Should
 // the observer fail it, the file is closed and removed again, as if never made.
-[[nodiscard]] std::error_code DoCreateTemporary(PlatformFile& file,
-                                                const std::filesystem::path& path);
-[[nodiscard]] std::error_code DoWrite(PlatformFile& file, const std::filesystem::path& path,
-                                      std::span<const std::uint8_t> bytes);
-[[nodiscard]] std::error_code DoSync(PlatformFile& file, const std::filesystem::path& path);
-[[nodiscard]] std::error_code DoClose(PlatformFile& file, const std::filesystem::path& path);
+[[nodiscard]] Status DoCreateTemporary(PlatformFile& file, const std::filesystem::path& path);
+[[nodiscard]] Status DoWrite(PlatformFile& file, const std::filesystem::path& path,
+                             std::span<const std::uint8_t> bytes);
+[[nodiscard]] Status DoSync(PlatformFile& file, const std::filesystem::path& path);
+[[nodiscard]] Status DoClose(PlatformFile& file, const std::filesystem::path& path);
 // Creates the free name `target` exclusively, owner-only, to reserve it (Reservation.h); an
 // observer's failure undoes it as above.
-[[nodiscard]] std::error_code DoReserve(PlatformFile& file, const std::filesystem::path& target);
+[[nodiscard]] Status DoReserve(PlatformFile& file, const std::filesystem::path& target);
 // RenameNoReplace, or with `replace` RenameReplace.
-[[nodiscard]] std::error_code DoRename(const std::filesystem::path& from,
-                                       const std::filesystem::path& to, bool replace);
-[[nodiscard]] std::error_code DoSyncFolder(const std::filesystem::path& folder);
+[[nodiscard]] Status DoRename(const std::filesystem::path& from, const std::filesystem::path& to,
+                              bool replace);
+[[nodiscard]] Status DoSyncFolder(const std::filesystem::path& folder);
 // Removes a file this process made; true when it was there and is gone.
 bool DoRemove(const std::filesystem::path& path);
 // The removal of a file that held a secret: renames the regular file to a fresh removal name
@@ -73,9 +73,9 @@ bool DoRemove(const std::filesystem::path& path);
 // step's reason; the file then keeps its name, its content perhaps overwritten already (a failed
 // overwrite renames it back). A removal name left by a crash or a failed removal is finished by
 // the next clean-up of the folder (DoRemoveLeftoverRemoval).
-[[nodiscard]] std::error_code DoOverwriteAndRemove(const std::filesystem::path& path);
+[[nodiscard]] Status DoOverwriteAndRemove(const std::filesystem::path& path);
 // Overwrites and removes a file a removal of an ended process left under its removal name.
-[[nodiscard]] std::error_code DoRemoveLeftoverRemoval(const std::filesystem::path& path);
+[[nodiscard]] Status DoRemoveLeftoverRemoval(const std::filesystem::path& path);
 // Removes a left-over whose writer has ended (RemoveUnlockedFile); true when it is gone.
 bool DoRemoveUnlocked(const std::filesystem::path& path);
 

@@ -34,20 +34,18 @@ public:
     Probes(const Probes&) = delete;
     Probes& operator=(const Probes&) = delete;
 
-    // Creates the probe of `name` holding `content`; false with the system's reason otherwise.
-    bool Create(const fs::path& name, std::string_view content, std::error_code& error) {
+    // Creates the probe of `name` holding `content`.
+    Status Create(const fs::path& name, std::string_view content) {
         PlatformFile file;
-        if (!file.CreateExclusive(PathOf(name))) {
-            error = file.Error();
-            return false;
+        if (Status created = file.CreateExclusive(PathOf(name)); !created) {
+            return created;
         }
         created_.push_back(PathOf(name));
         const auto* bytes = reinterpret_cast<const std::uint8_t*>(content.data());
-        if (!file.Write(std::span(bytes, content.size())) || !file.Close()) {
-            error = file.Error();
-            return false;
+        if (Status written = file.Write(std::span(bytes, content.size())); !written) {
+            return written;
         }
-        return true;
+        return file.Close();
     }
     // Whether the file system finds a probe under the name of `name`'s probe.
     [[nodiscard]] bool Exists(const fs::path& name) const {
@@ -61,11 +59,11 @@ public:
         if (!file.OpenForReading(PathOf(name))) {
             return std::nullopt;
         }
-        const std::int64_t count = file.ReadSome(bytes);
-        if (count < 0) {
+        const Result<std::size_t> count = file.ReadSome(bytes);
+        if (!count) {
             return std::nullopt;
         }
-        return std::string(bytes.begin(), bytes.begin() + count);
+        return std::string(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(*count));
     }
 
 private:
@@ -108,14 +106,13 @@ fs::path::string_type AsciiFolded(const fs::path& name) {
 
 NameRules ProbeNameRules(const fs::path& folder) {
     Probes probes(folder);
-    std::error_code error;
     NameRules rules;
     // Letter case with ASCII letters, which every file system holds (fusefat refuses any other
     // character); normalisation with a probe of its own. A probe that cannot be made leaves its
     // question open, and the safe answer is taken: names are compared as if folded.
-    rules.ignoresCase = !probes.Create(fs::path("Qz"), {}, error) || probes.Exists(fs::path("qZ"));
+    rules.ignoresCase = !probes.Create(fs::path("Qz"), {}) || probes.Exists(fs::path("qZ"));
     rules.ignoresNormalisation =
-        !probes.Create(fs::path(u8"\u00E9"), {}, error) || probes.Exists(fs::path(u8"e\u0301"));
+        !probes.Create(fs::path(u8"\u00E9"), {}) || probes.Exists(fs::path(u8"e\u0301"));
     return rules;
 }
 
@@ -136,11 +133,11 @@ std::vector<std::size_t> SameNames(const fs::path& folder, const std::vector<fs:
     Probes probes(folder);
     std::vector<bool> unasked(names.size(), false);  // its probe could not be made
     for (const std::size_t i : distinct) {
-        std::error_code error;
-        if (probes.Create(names[i], std::to_string(i), error)) {
+        const Status created = probes.Create(names[i], std::to_string(i));
+        if (created) {
             continue;
         }
-        if (error != std::errc::file_exists) {
+        if (created.error().code() != std::errc::file_exists) {
             unasked[i] = true;
             continue;
         }

@@ -57,12 +57,17 @@ std::string HeldKey(const std::filesystem::path& path) {
     return PathText(path.lexically_normal());
 }
 
-enum class Attempt { Held, Busy, Again, Failed };
+// What one try at the lock came to, when the system did not refuse it: held (with the handle that
+// holds it), held by another, or to be tried again at once (the file changed hands meanwhile).
+enum class Attempt { Held, Busy, Again };
+struct Tried {
+    Attempt attempt;
+    std::intptr_t handle = -1;
+};
 
 #ifdef _WIN32
 
-Attempt TryLock(const std::filesystem::path& path, LockMethod, std::intptr_t& handle,
-                std::error_code& error) {
+Result<Tried> TryLock(const std::filesystem::path& path, LockMethod) {
     // Shared with nobody: a second open fails until this one closes, and the close (a crash's
     // included) deletes the file.
     const HANDLE file =
@@ -75,13 +80,11 @@ Attempt TryLock(const std::filesystem::path& path, LockMethod, std::intptr_t& ha
         if (code == ERROR_SHARING_VIOLATION ||
             (code == ERROR_ACCESS_DENIED &&
              GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES)) {
-            return Attempt::Busy;
+            return Tried{Attempt::Busy};
         }
-        error = std::error_code(static_cast<int>(code), std::system_category());
-        return Attempt::Failed;
+        return Failure(std::error_code(static_cast<int>(code), std::system_category()), path);
     }
-    handle = reinterpret_cast<std::intptr_t>(file);
-    return Attempt::Held;
+    return Tried{Attempt::Held, reinterpret_cast<std::intptr_t>(file)};
 }
 
 void Unlock(const std::filesystem::path&, std::intptr_t handle) {
@@ -179,8 +182,7 @@ bool LocksUnsupported(int code) {
            code == EINVAL;
 }
 
-Attempt TryLock(const std::filesystem::path& path, LockMethod method, std::intptr_t& handle,
-                std::error_code& error) {
+Result<Tried> TryLock(const std::filesystem::path& path, LockMethod method) {
     // O_NOFOLLOW: a link put in the lock's place is refused, never followed.
     bool created = true;
     int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
@@ -188,18 +190,18 @@ Attempt TryLock(const std::filesystem::path& path, LockMethod method, std::intpt
         created = false;
         fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
         if (fd < 0 && errno == ENOENT) {
-            return Attempt::Again;  // its holder let go meanwhile
+            return Tried{Attempt::Again};  // its holder let go meanwhile
         }
     }
     if (fd < 0) {
-        error = LastError();
-        return Attempt::Failed;
+        return Failure(LastError(), path);
     }
     struct stat opened {};
     if (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
-        error = S_ISREG(opened.st_mode) ? LastError() : MakeError(FileError::NotRegularFile);
+        const Failure failure(
+            S_ISREG(opened.st_mode) ? LastError() : MakeError(FileError::NotRegularFile), path);
         ::close(fd);
-        return Attempt::Failed;
+        return failure;
     }
     if (method == LockMethod::Automatic) {
         if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
@@ -207,40 +209,37 @@ Attempt TryLock(const std::filesystem::path& path, LockMethod method, std::intpt
             // (or whose name now leads to another file) is no lock of the name.
             if (!StillNamed(path, opened)) {
                 ::close(fd);
-                return Attempt::Again;
+                return Tried{Attempt::Again};
             }
             static_cast<void>(WriteClaim(fd));  // who holds it, for a person who looks
-            handle = fd;
-            return Attempt::Held;
+            return Tried{Attempt::Held, fd};
         }
         const int code = errno;
         if (code == EWOULDBLOCK || code == EAGAIN || code == EINTR) {
             ::close(fd);
-            return Attempt::Busy;
+            return Tried{Attempt::Busy};
         }
         if (!LocksUnsupported(code)) {
-            error = std::error_code(code, std::generic_category());
             ::close(fd);
-            return Attempt::Failed;
+            return Failure(std::error_code(code, std::generic_category()), path);
         }
     }
     // Without locks the exclusive creation is the claim.
     if (created) {
         if (!WriteClaim(fd)) {
-            error = LastError();
+            const Failure failure(LastError(), path);
             ::unlink(path.c_str());
             ::close(fd);
-            return Attempt::Failed;
+            return failure;
         }
-        handle = fd;
-        return Attempt::Held;
+        return Tried{Attempt::Held, fd};
     }
     const bool stale = ClaimIsStale(fd, opened);
     ::close(fd);
     if (stale && StillNamed(path, opened) && ::unlink(path.c_str()) == 0) {
-        return Attempt::Again;
+        return Tried{Attempt::Again};
     }
-    return Attempt::Busy;
+    return Tried{Attempt::Busy};
 }
 
 void Unlock(const std::filesystem::path& path, std::intptr_t handle) {
@@ -282,20 +281,18 @@ Result<NameLock> NameLock::Acquire(const std::filesystem::path& folder, std::str
     }
     const auto deadline = std::chrono::steady_clock::now() + wait;
     for (;;) {
-        std::intptr_t handle = -1;
-        std::error_code error;
-        const Attempt attempt = TryLock(path, method, handle, error);
-        if (attempt == Attempt::Held) {
-            held.emplace(key, Hold{handle, 1});
-            return NameLock(path);
+        const Result<Tried> tried = TryLock(path, method);
+        if (!tried) {
+            return tried.error();
         }
-        if (attempt == Attempt::Failed) {
-            return Failure(error, path);
+        if (tried->attempt == Attempt::Held) {
+            held.emplace(key, Hold{tried->handle, 1});
+            return NameLock(path);
         }
         if (std::chrono::steady_clock::now() >= deadline) {
             return Failure(MakeError(NameLockError::Busy), path);
         }
-        if (attempt == Attempt::Busy) {
+        if (tried->attempt == Attempt::Busy) {
             std::this_thread::sleep_for(kPollInterval);
         }
     }

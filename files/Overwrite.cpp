@@ -5,8 +5,9 @@
 namespace quorvane {
 
 Status OverwriteAndRemove(const std::filesystem::path& path) {
-    if (const std::error_code error = DoOverwriteAndRemove(path)) {
-        return Failure(error, path);
+    // The failure names the file whichever step failed (the folder's flush included).
+    if (const Status removed = DoOverwriteAndRemove(path); !removed) {
+        return removed.error().At(path);
     }
     return {};
 }

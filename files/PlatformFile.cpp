@@ -48,35 +48,36 @@ PlatformFile::~PlatformFile() {
     ReleaseLock();
 }
 
-bool PlatformFile::Fail() {
-    error_ = detail::LastSystemError();
-    return false;
+Failure PlatformFile::Fail() const {
+    return Fail(detail::LastSystemError());
 }
 
-bool PlatformFile::ReadExactly(std::span<std::uint8_t> bytes) {
+Status PlatformFile::ReadExactly(std::span<std::uint8_t> bytes) {
     while (!bytes.empty()) {
-        const std::int64_t got = ReadSome(bytes);
-        if (got < 0) {
-            return false;
+        const Result<std::size_t> got = ReadSome(bytes);
+        if (!got) {
+            return got.error();
         }
-        if (got == 0) {
-            error_ = MakeError(FileError::EndOfFile);
-            return false;
+        if (*got == 0) {
+            return Fail(MakeError(FileError::EndOfFile));
         }
-        bytes = bytes.subspan(static_cast<std::size_t>(got));
+        bytes = bytes.subspan(*got);
     }
-    return true;
+    return {};
 }
 
 std::optional<FileIdentity> IdentityOf(const std::filesystem::path& path) {
     // Opened for reading only to ask the system about it: reading changes neither its content
     // nor its times, and a file that cannot be read counts as unknown.
     PlatformFile file;
-    FileIdentity identity;
-    if (!file.OpenForReading(path) || !file.Identify(identity)) {
+    if (!file.OpenForReading(path)) {
         return std::nullopt;
     }
-    return identity;
+    Result<FileIdentity> identity = file.Identify();
+    if (!identity) {
+        return std::nullopt;
+    }
+    return *identity;
 }
 
 }  // namespace quorvane

@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "files/FileIdentity.h"
+#include "files/Result.h"
 
 namespace quorvane {
 
@@ -33,7 +34,8 @@ enum class FilePrivacy {
 // The few file calls the standard library lacks, behind one small interface so the rest of the
 // code stays portable: creating a file only if its name is free (never through an existing link),
 // reads and writes that report every failure with the system's reason, flushing a file to the
-// storage device, and the final permissions of a file.
+// storage device, and the final permissions of a file. Every failure names the file it concerns
+// (the one opened or created; for CopyPermissions a `like` that cannot be read, that one).
 class PlatformFile final {
 public:
     PlatformFile() = default;
@@ -43,33 +45,34 @@ public:
 
     // Creates a new file for writing, readable and writable by its owner only; fails when
     // anything of that name already exists.
-    [[nodiscard]] bool CreateExclusive(const std::filesystem::path& path);
+    [[nodiscard]] Status CreateExclusive(const std::filesystem::path& path);
     // Takes an exclusive lock on the open file without waiting, and makes sure the file still
     // has its name (a clean-up may have removed it between the creation and the lock). The lock
     // tells other processes the file is in use (RemoveUnlockedFile); it is held until
     // ReleaseLock or destruction, past Close, so that a file can be renamed still locked.
     // POSIX: flock on the open file. Windows: a file created by CreateExclusive is shared with
     // nobody, so it cannot be removed while open; after its close nothing holds it.
-    [[nodiscard]] bool LockExclusive();
+    [[nodiscard]] Status LockExclusive();
     void ReleaseLock();
     // Opens a regular file for reading. A folder, a pipe or a device is refused without waiting
     // for a writer (is_a_directory, FileError::NotRegularFile): the check is made on the opened
     // file itself, so a pipe put in the file's place meanwhile is refused too.
-    [[nodiscard]] bool OpenForReading(const std::filesystem::path& path);
+    [[nodiscard]] Status OpenForReading(const std::filesystem::path& path);
     // Size of the open file in bytes.
-    [[nodiscard]] bool Size(std::uint64_t& bytes);
+    [[nodiscard]] Result<std::uint64_t> Size();
     // Device, index, size and times of the open file.
-    [[nodiscard]] bool Identify(FileIdentity& identity);
+    [[nodiscard]] Result<FileIdentity> Identify();
     // Only its device, index and size, which need no reading: for a file open for writing.
-    [[nodiscard]] bool Locate(FileIdentity& identity);
-    // Fills `bytes` from the current position; false on an error or an early end of the file.
-    [[nodiscard]] bool ReadExactly(std::span<std::uint8_t> bytes);
-    // Reads up to bytes.size() bytes from the current position; the count read, or -1.
-    [[nodiscard]] std::int64_t ReadSome(std::span<std::uint8_t> bytes);
+    [[nodiscard]] Result<FileIdentity> Locate();
+    // Fills `bytes` from the current position; fails on an error or an early end of the file
+    // (FileError::EndOfFile).
+    [[nodiscard]] Status ReadExactly(std::span<std::uint8_t> bytes);
+    // Reads up to bytes.size() bytes from the current position: the count read, 0 at the end.
+    [[nodiscard]] Result<std::size_t> ReadSome(std::span<std::uint8_t> bytes);
     // Moves the position for the next read or write.
-    [[nodiscard]] bool Seek(std::uint64_t offset);
-    // Writes all bytes, retrying short writes; false on any error (disk full included).
-    [[nodiscard]] bool Write(std::span<const std::uint8_t> bytes);
+    [[nodiscard]] Status Seek(std::uint64_t offset);
+    // Writes all bytes, retrying short writes; fails on any error (disk full included).
+    [[nodiscard]] Status Write(std::span<const std::uint8_t> bytes);
     // Asks the system to start writing the given range to the device now, so that the final
     // Sync has little left to do; waits until the range kWritebackLag bytes further back has
     // reached the device and drops it from the cache, so that written but unflushed data and
@@ -81,45 +84,48 @@ public:
     // Only a hint: does nothing where unsupported.
     void AdviseSequentialRead();
     // Flushes the written data to the storage device.
-    [[nodiscard]] bool Sync();
+    [[nodiscard]] Status Sync();
     // Sets the file's permissions: owner-only, or what the umask leaves of rw-rw-rw-, or (with
     // `like`) the read, write and execute bits of the existing file `like`. Set-user-id,
     // set-group-id and sticky bits are never given to a written file. On a file system without
     // permissions (one that refuses the change with ENOSYS, EPERM or ENOTSUP, or ignores it)
     // the file is left as the mount makes it, and this succeeds: KeepsOwnerOnly tells.
-    [[nodiscard]] bool SetPermissions(FilePrivacy privacy);
-    [[nodiscard]] bool CopyPermissions(const std::filesystem::path& like);
-    // Closes the file; false when the close reports an error. Closing twice is harmless.
-    [[nodiscard]] bool Close();
+    [[nodiscard]] Status SetPermissions(FilePrivacy privacy);
+    [[nodiscard]] Status CopyPermissions(const std::filesystem::path& like);
+    // Closes the file; fails when the close reports an error. Closing twice is harmless.
+    [[nodiscard]] Status Close();
     [[nodiscard]] bool IsOpen() const { return handle_ >= 0; }
-    // The system's reason for the last failed call.
-    [[nodiscard]] std::error_code Error() const { return error_; }
+    // The file last opened or created.
+    [[nodiscard]] const std::filesystem::path& Path() const { return path_; }
 
 private:
-    bool Fail();
+    // The system's reason for the call that just failed, or `code`, naming the file.
+    [[nodiscard]] Failure Fail() const;
+    [[nodiscard]] Failure Fail(std::error_code code) const { return Failure(code, path_); }
     std::intptr_t handle_ = -1;
     std::intptr_t lock_ = -1;  // a second descriptor of the locked file, holding the lock
-    std::error_code error_;
+    std::filesystem::path path_;
 };
 
 // Renames `from` to `to` only if `to` does not exist; fails with file_exists otherwise. Never
-// replaces a file that appeared in the meantime (the test and the rename are one step).
-[[nodiscard]] std::error_code RenameNoReplace(const std::filesystem::path& from,
-                                              const std::filesystem::path& to);
+// replaces a file that appeared in the meantime (the test and the rename are one step). The
+// failure names `to`.
+[[nodiscard]] Status RenameNoReplace(const std::filesystem::path& from,
+                                     const std::filesystem::path& to);
 
-// Renames `from` over `to`, replacing it.
-[[nodiscard]] std::error_code RenameReplace(const std::filesystem::path& from,
-                                            const std::filesystem::path& to);
+// Renames `from` over `to`, replacing it. The failure names `to`.
+[[nodiscard]] Status RenameReplace(const std::filesystem::path& from,
+                                   const std::filesystem::path& to);
 
 // Flushes a folder's entries (a rename into it, a removal) to the storage device. POSIX: fsync
 // of the folder; file systems that cannot sync a folder count as done. Windows: nothing to do,
 // the renames of this program already ask for MOVEFILE_WRITE_THROUGH.
-[[nodiscard]] std::error_code SyncFolder(const std::filesystem::path& folder);
+[[nodiscard]] Status SyncFolder(const std::filesystem::path& folder);
 
 // Removes the regular file at `path` only if no process holds a lock on it (LockExclusive):
 // the lock is taken first, then the name is removed while it is held. False when the file is
-// locked, is not a regular file, or cannot be removed. Windows: a file open by its writer
-// cannot be removed at all.
+// locked, is not a regular file, or cannot be removed (none of which is a failure to report:
+// a clean-up leaves such a file alone). Windows: a file open by its writer cannot be removed.
 [[nodiscard]] bool RemoveUnlockedFile(const std::filesystem::path& path);
 
 // This process's identifier, and whether a process of that identifier may be running (true
@@ -127,15 +133,15 @@ private:
 [[nodiscard]] std::uint64_t CurrentProcessId();
 [[nodiscard]] bool ProcessMayBeRunning(std::uint64_t id);
 
-// Creates a folder readable, writable and searchable by its owner only, as far as the file
-// system has permissions (KeepsOwnerOnly tells). True when it was created; false with `error`
-// otherwise (file_exists when something of that name is there).
 // Writes zeros over the whole content of the regular file at `path` and flushes it to the
 // device; a link is never followed, a file that is not regular is refused
 // (FileError::NotRegularFile). For a file that held a secret, before its removal.
-[[nodiscard]] std::error_code OverwriteWithZeros(const std::filesystem::path& path);
+[[nodiscard]] Status OverwriteWithZeros(const std::filesystem::path& path);
 
-[[nodiscard]] bool CreatePrivateFolder(const std::filesystem::path& path, std::error_code& error);
+// Creates a folder readable, writable and searchable by its owner only, as far as the file
+// system has permissions (KeepsOwnerOnly tells). Fails with file_exists when something of that
+// name is there.
+[[nodiscard]] Status CreatePrivateFolder(const std::filesystem::path& path);
 
 // The identity of the regular file `path` names (links followed); nothing when there is none, it
 // is not a regular file, or it cannot be read.

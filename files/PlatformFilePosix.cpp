@@ -102,7 +102,8 @@ bool WithoutPermissions(int error) {
 
 }  // namespace
 
-bool PlatformFile::CreateExclusive(const std::filesystem::path& path) {
+Status PlatformFile::CreateExclusive(const std::filesystem::path& path) {
+    path_ = path;
     // O_EXCL refuses any existing name, dangling links included. Owner-only from the start: the
     // final permissions are set when the file is complete.
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
@@ -110,10 +111,10 @@ bool PlatformFile::CreateExclusive(const std::filesystem::path& path) {
         return Fail();
     }
     handle_ = fd;
-    return true;
+    return {};
 }
 
-bool PlatformFile::LockExclusive() {
+Status PlatformFile::LockExclusive() {
     const int fd = static_cast<int>(handle_);
     // flock locks belong to the open file, not the process: another process (in whatever process
     // namespace) or another open of the same file cannot take it while this one is open.
@@ -131,11 +132,10 @@ bool PlatformFile::LockExclusive() {
         return Fail();
     }
     if (st.st_nlink == 0) {
-        error_ = std::make_error_code(std::errc::no_such_file_or_directory);
-        return false;
+        return Fail(std::make_error_code(std::errc::no_such_file_or_directory));
     }
     if (!locked) {
-        return true;
+        return {};
     }
     // The lock belongs to the open file description: a duplicate keeps it after Close.
     const int held = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
@@ -144,7 +144,7 @@ bool PlatformFile::LockExclusive() {
     }
     ReleaseLock();
     lock_ = held;
-    return true;
+    return {};
 }
 
 void PlatformFile::ReleaseLock() {
@@ -154,7 +154,8 @@ void PlatformFile::ReleaseLock() {
     }
 }
 
-bool PlatformFile::OpenForReading(const std::filesystem::path& path) {
+Status PlatformFile::OpenForReading(const std::filesystem::path& path) {
+    path_ = path;
     // O_NONBLOCK: a named pipe without a writer would otherwise keep open() waiting.
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
@@ -162,53 +163,53 @@ bool PlatformFile::OpenForReading(const std::filesystem::path& path) {
     }
     struct stat st {};
     if (::fstat(fd, &st) != 0) {
-        error_ = LastSystemError();
+        const Failure failure = Fail();
         ::close(fd);
-        return false;
+        return failure;
     }
     if (!S_ISREG(st.st_mode)) {
-        error_ = S_ISDIR(st.st_mode) ? std::make_error_code(std::errc::is_a_directory)
-                                     : MakeError(FileError::NotRegularFile);
         ::close(fd);
-        return false;
+        return Fail(S_ISDIR(st.st_mode) ? std::make_error_code(std::errc::is_a_directory)
+                                        : MakeError(FileError::NotRegularFile));
     }
     const int flags = ::fcntl(fd, F_GETFL);
     if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) < 0) {
-        error_ = LastSystemError();
+        const Failure failure = Fail();
         ::close(fd);
-        return false;
+        return failure;
     }
     handle_ = fd;
-    return true;
+    return {};
 }
 
-bool PlatformFile::Size(std::uint64_t& bytes) {
+Result<std::uint64_t> PlatformFile::Size() {
     struct stat st {};
     if (::fstat(static_cast<int>(handle_), &st) != 0) {
         return Fail();
     }
-    bytes = static_cast<std::uint64_t>(st.st_size);
-    return true;
+    return static_cast<std::uint64_t>(st.st_size);
 }
 
-bool PlatformFile::Locate(FileIdentity& identity) {
+Result<FileIdentity> PlatformFile::Locate() {
     struct stat st {};
     if (::fstat(static_cast<int>(handle_), &st) != 0) {
         return Fail();
     }
+    FileIdentity identity;
     identity.device = static_cast<std::uint64_t>(st.st_dev);
     identity.index = static_cast<std::uint64_t>(st.st_ino);
     identity.size = static_cast<std::uint64_t>(st.st_size);
-    return true;
+    return identity;
 }
 
-bool PlatformFile::Identify(FileIdentity& identity) {
+Result<FileIdentity> PlatformFile::Identify() {
     const int fd = static_cast<int>(handle_);
     struct stat st {};
     if (::fstat(fd, &st) != 0) {
         return Fail();
     }
     constexpr std::int64_t kNanoseconds = 1000000000;
+    FileIdentity identity;
     identity.device = static_cast<std::uint64_t>(st.st_dev);
     identity.index = static_cast<std::uint64_t>(st.st_ino);
     identity.size = static_cast<std::uint64_t>(st.st_size);
@@ -221,10 +222,10 @@ bool PlatformFile::Identify(FileIdentity& identity) {
     if (!identity.indexLasts && !SampleContent(fd, identity.size, identity.sample)) {
         return Fail();
     }
-    return true;
+    return identity;
 }
 
-std::int64_t PlatformFile::ReadSome(std::span<std::uint8_t> bytes) {
+Result<std::size_t> PlatformFile::ReadSome(std::span<std::uint8_t> bytes) {
     const std::size_t n = bytes.size() < kMaxTransfer ? bytes.size() : kMaxTransfer;
     for (;;) {
         const ssize_t got = ::read(static_cast<int>(handle_), bytes.data(), n);
@@ -232,21 +233,20 @@ std::int64_t PlatformFile::ReadSome(std::span<std::uint8_t> bytes) {
             continue;
         }
         if (got < 0) {
-            Fail();
-            return -1;
+            return Fail();
         }
-        return got;
+        return static_cast<std::size_t>(got);
     }
 }
 
-bool PlatformFile::Seek(std::uint64_t offset) {
+Status PlatformFile::Seek(std::uint64_t offset) {
     if (::lseek(static_cast<int>(handle_), static_cast<off_t>(offset), SEEK_SET) < 0) {
         return Fail();
     }
-    return true;
+    return {};
 }
 
-bool PlatformFile::Write(std::span<const std::uint8_t> bytes) {
+Status PlatformFile::Write(std::span<const std::uint8_t> bytes) {
     while (!bytes.empty()) {
         const std::size_t n = bytes.size() < kMaxTransfer ? bytes.size() : kMaxTransfer;
         const ssize_t written = ::write(static_cast<int>(handle_), bytes.data(), n);
@@ -258,7 +258,7 @@ bool PlatformFile::Write(std::span<const std::uint8_t> bytes) {
         }
         bytes = bytes.subspan(static_cast<std::size_t>(written));
     }
-    return true;
+    return {};
 }
 
 void PlatformFile::StartWriteback(std::uint64_t offset, std::uint64_t length) {
@@ -293,43 +293,43 @@ void PlatformFile::AdviseSequentialRead() {
 #endif
 }
 
-bool PlatformFile::Sync() {
+Status PlatformFile::Sync() {
     struct stat st {};
     if (::fstat(static_cast<int>(handle_), &st) != 0) {
         return Fail();
     }
     if (!S_ISREG(st.st_mode)) {
-        return true;  // devices and pipes have nothing to flush to
+        return {};  // devices and pipes have nothing to flush to
     }
     if (::fsync(static_cast<int>(handle_)) != 0) {
         return Fail();
     }
-    return true;
+    return {};
 }
 
-bool PlatformFile::SetPermissions(FilePrivacy privacy) {
+Status PlatformFile::SetPermissions(FilePrivacy privacy) {
     const mode_t mode = privacy == FilePrivacy::OwnerOnly ? 0600 : (0666 & ~CurrentUmask());
     if (::fchmod(static_cast<int>(handle_), mode) != 0 && !WithoutPermissions(errno)) {
         return Fail();
     }
-    return true;
+    return {};
 }
 
-bool PlatformFile::CopyPermissions(const std::filesystem::path& like) {
+Status PlatformFile::CopyPermissions(const std::filesystem::path& like) {
     struct stat st {};
     if (::stat(like.c_str(), &st) != 0) {
-        return Fail();
+        return Failure(LastSystemError(), like);
     }
     // Only the permission bits: a written file never inherits set-id or sticky bits.
     if (::fchmod(static_cast<int>(handle_), st.st_mode & 0777) != 0 && !WithoutPermissions(errno)) {
         return Fail();
     }
-    return true;
+    return {};
 }
 
-bool PlatformFile::Close() {
+Status PlatformFile::Close() {
     if (handle_ < 0) {
-        return true;
+        return {};
     }
     const int fd = static_cast<int>(handle_);
     handle_ = -1;
@@ -338,11 +338,10 @@ bool PlatformFile::Close() {
     if (::close(fd) != 0) {
         return Fail();
     }
-    return true;
+    return {};
 }
 
-std::error_code RenameNoReplace(const std::filesystem::path& from,
-                                const std::filesystem::path& to) {
+Status RenameNoReplace(const std::filesystem::path& from, const std::filesystem::path& to) {
     if (RenameByReservationForced()) {
         return RenameByReservation(from, to);
     }
@@ -351,14 +350,14 @@ std::error_code RenameNoReplace(const std::filesystem::path& from,
         return {};
     }
     if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) {
-        return LastSystemError();
+        return Failure(LastSystemError(), to);
     }
 #endif
     // Where the file system refuses the flag (FUSE): a hard link fails on an existing name,
     // then the temporary name is dropped.
     if (::link(from.c_str(), to.c_str()) == 0) {
         if (::unlink(from.c_str()) != 0) {
-            return LastSystemError();
+            return Failure(LastSystemError(), from);
         }
         return {};
     }
@@ -367,29 +366,29 @@ std::error_code RenameNoReplace(const std::filesystem::path& from,
         errno == EMLINK) {
         return RenameByReservation(from, to);
     }
-    return LastSystemError();
+    return Failure(LastSystemError(), to);
 }
 
-std::error_code RenameReplace(const std::filesystem::path& from, const std::filesystem::path& to) {
+Status RenameReplace(const std::filesystem::path& from, const std::filesystem::path& to) {
     if (::rename(from.c_str(), to.c_str()) != 0) {
-        return LastSystemError();
+        return Failure(LastSystemError(), to);
     }
     return {};
 }
 
-std::error_code SyncFolder(const std::filesystem::path& folder) {
+Status SyncFolder(const std::filesystem::path& folder) {
     const std::filesystem::path where = folder.empty() ? std::filesystem::path(".") : folder;
     const int fd = ::open(where.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) {
-        return LastSystemError();
+        return Failure(LastSystemError(), where);
     }
-    std::error_code error;
+    Status synced;
     // Some file systems cannot sync a folder (EINVAL): their entries are as safe as they get.
     if (::fsync(fd) != 0 && errno != EINVAL && errno != ENOTSUP) {
-        error = LastSystemError();
+        synced = Failure(LastSystemError(), where);
     }
     ::close(fd);
-    return error;
+    return synced;
 }
 
 bool RemoveUnlockedFile(const std::filesystem::path& path) {
@@ -422,32 +421,29 @@ bool ProcessMayBeRunning(std::uint64_t id) {
     return ::kill(static_cast<pid_t>(id), 0) == 0 || errno != ESRCH;
 }
 
-bool CreatePrivateFolder(const std::filesystem::path& path, std::error_code& error) {
-    error.clear();
+Status CreatePrivateFolder(const std::filesystem::path& path) {
     if (::mkdir(path.c_str(), 0700) != 0) {
-        error = LastSystemError();
-        return false;
+        return Failure(LastSystemError(), path);
     }
     // The umask may only take bits away; make sure none of the owner's were taken. A file
     // system without permissions keeps the folder all the same (KeepsOwnerOnly tells).
     if (::chmod(path.c_str(), 0700) != 0 && !WithoutPermissions(errno)) {
-        error = LastSystemError();
-        return false;
+        return Failure(LastSystemError(), path);
     }
-    return true;
+    return {};
 }
 
 // Zeros written over the whole file, then flushed: for a file that held a secret.
-std::error_code OverwriteWithZeros(const std::filesystem::path& path) {
+Status OverwriteWithZeros(const std::filesystem::path& path) {
     // O_NOFOLLOW: a link is refused, never followed; O_NONBLOCK: a pipe does not wait.
     const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0) {
-        return detail::LastSystemError();
+        return Failure(LastSystemError(), path);
     }
     struct stat status {};
     std::error_code error;
     if (::fstat(fd, &status) != 0) {
-        error = detail::LastSystemError();
+        error = LastSystemError();
     } else if (!S_ISREG(status.st_mode)) {
         error = MakeError(FileError::NotRegularFile);
     }
@@ -460,18 +456,21 @@ std::error_code OverwriteWithZeros(const std::filesystem::path& path) {
             continue;
         }
         if (written <= 0) {
-            error = detail::LastSystemError();
+            error = LastSystemError();
             break;
         }
         at += written;
     }
     if (!error && ::fsync(fd) != 0) {
-        error = detail::LastSystemError();
+        error = LastSystemError();
     }
     if (::close(fd) != 0 && !error) {
-        error = detail::LastSystemError();
+        error = LastSystemError();
     }
-    return error;
+    if (error) {
+        return Failure(error, path);
+    }
+    return {};
 }
 
 std::optional<std::uint64_t> LinkCount(const std::filesystem::path& path) {

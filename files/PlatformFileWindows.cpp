@@ -24,7 +24,8 @@ constexpr std::size_t kZeroChunk = 64 * 1024;
 
 using detail::kMaxTransfer;
 
-bool PlatformFile::CreateExclusive(const std::filesystem::path& path) {
+Status PlatformFile::CreateExclusive(const std::filesystem::path& path) {
+    path_ = path;
     int fd = -1;
     // Windows files have no owner-only mode bits; the folder's access list applies.
     if (_wsopen_s(&fd, path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT,
@@ -32,30 +33,29 @@ bool PlatformFile::CreateExclusive(const std::filesystem::path& path) {
         return Fail();
     }
     handle_ = fd;
-    return true;
+    return {};
 }
 
-bool PlatformFile::LockExclusive() {
+Status PlatformFile::LockExclusive() {
     // Created with _SH_DENYRW: no other process can open, and so remove, the file while it is
     // open here.
-    return true;
+    return {};
 }
 
 void PlatformFile::ReleaseLock() {}
 
-bool PlatformFile::OpenForReading(const std::filesystem::path& path) {
+Status PlatformFile::OpenForReading(const std::filesystem::path& path) {
+    path_ = path;
     // Checked before opening: opening a named pipe could wait for its writer.
     struct _stat64 st {};
     if (_wstat64(path.c_str(), &st) != 0) {
         return Fail();
     }
     if ((st.st_mode & _S_IFMT) == _S_IFDIR) {
-        error_ = std::make_error_code(std::errc::is_a_directory);
-        return false;
+        return Fail(std::make_error_code(std::errc::is_a_directory));
     }
     if ((st.st_mode & _S_IFMT) != _S_IFREG) {
-        error_ = MakeError(FileError::NotRegularFile);
-        return false;
+        return Fail(MakeError(FileError::NotRegularFile));
     }
     int fd = -1;
     if (_wsopen_s(&fd, path.c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT, _SH_DENYNO, 0) != 0) {
@@ -63,21 +63,20 @@ bool PlatformFile::OpenForReading(const std::filesystem::path& path) {
     }
     // The file opened may not be the one looked at: check it again.
     if (_fstat64(fd, &st) != 0 || (st.st_mode & _S_IFMT) != _S_IFREG) {
-        error_ = MakeError(FileError::NotRegularFile);
         _close(fd);
-        return false;
+        return Fail(MakeError(FileError::NotRegularFile));
     }
     handle_ = fd;
-    return true;
+    return {};
 }
 
-bool PlatformFile::Identify(FileIdentity& identity) {
+Result<FileIdentity> PlatformFile::Identify() {
     BY_HANDLE_FILE_INFORMATION info{};
     const auto file = reinterpret_cast<HANDLE>(_get_osfhandle(static_cast<int>(handle_)));
     if (file == INVALID_HANDLE_VALUE || GetFileInformationByHandle(file, &info) == 0) {
-        error_ = std::error_code(static_cast<int>(GetLastError()), std::system_category());
-        return false;
+        return Fail(std::error_code(static_cast<int>(GetLastError()), std::system_category()));
     }
+    FileIdentity identity;
     identity.device = info.dwVolumeSerialNumber;
     identity.index = (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
     identity.size = (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
@@ -87,41 +86,39 @@ bool PlatformFile::Identify(FileIdentity& identity) {
     identity.changed = identity.modified;
     identity.indexLasts = true;
     identity.sample = 0;
-    return true;
+    return identity;
 }
 
-bool PlatformFile::Locate(FileIdentity& identity) {
-    return Identify(identity);
+Result<FileIdentity> PlatformFile::Locate() {
+    return Identify();
 }
 
-bool PlatformFile::Size(std::uint64_t& bytes) {
+Result<std::uint64_t> PlatformFile::Size() {
     struct _stat64 st {};
     if (_fstat64(static_cast<int>(handle_), &st) != 0) {
         return Fail();
     }
-    bytes = static_cast<std::uint64_t>(st.st_size);
-    return true;
+    return static_cast<std::uint64_t>(st.st_size);
 }
 
-std::int64_t PlatformFile::ReadSome(std::span<std::uint8_t> bytes) {
+Result<std::size_t> PlatformFile::ReadSome(std::span<std::uint8_t> bytes) {
     const auto n =
         static_cast<unsigned int>(bytes.size() < kMaxTransfer ? bytes.size() : kMaxTransfer);
     const int got = _read(static_cast<int>(handle_), bytes.data(), n);
     if (got < 0) {
-        Fail();
-        return -1;
+        return Fail();
     }
-    return got;
+    return static_cast<std::size_t>(got);
 }
 
-bool PlatformFile::Seek(std::uint64_t offset) {
+Status PlatformFile::Seek(std::uint64_t offset) {
     if (_lseeki64(static_cast<int>(handle_), static_cast<__int64>(offset), SEEK_SET) < 0) {
         return Fail();
     }
-    return true;
+    return {};
 }
 
-bool PlatformFile::Write(std::span<const std::uint8_t> bytes) {
+Status PlatformFile::Write(std::span<const std::uint8_t> bytes) {
     while (!bytes.empty()) {
         const auto n =
             static_cast<unsigned int>(bytes.size() < kMaxTransfer ? bytes.size() : kMaxTransfer);
@@ -131,7 +128,7 @@ bool PlatformFile::Write(std::span<const std::uint8_t> bytes) {
         }
         bytes = bytes.subspan(static_cast<std::size_t>(written));
     }
-    return true;
+    return {};
 }
 
 void PlatformFile::StartWriteback(std::uint64_t offset, std::uint64_t length) {
@@ -144,55 +141,55 @@ void PlatformFile::AdviseSequentialRead() {
     // The cache manager detects sequential reading by itself.
 }
 
-bool PlatformFile::Sync() {
+Status PlatformFile::Sync() {
     if (_commit(static_cast<int>(handle_)) != 0) {
         return Fail();
     }
-    return true;
+    return {};
 }
 
-bool PlatformFile::SetPermissions(FilePrivacy) {
-    return true;  // the folder's access list decides
+Status PlatformFile::SetPermissions(FilePrivacy) {
+    return {};  // the folder's access list decides
 }
 
-bool PlatformFile::CopyPermissions(const std::filesystem::path&) {
-    return true;
+Status PlatformFile::CopyPermissions(const std::filesystem::path&) {
+    return {};
 }
 
-bool PlatformFile::Close() {
+Status PlatformFile::Close() {
     if (handle_ < 0) {
-        return true;
+        return {};
     }
     const int fd = static_cast<int>(handle_);
     handle_ = -1;
     if (_close(fd) != 0) {
         return Fail();
     }
-    return true;
+    return {};
 }
 
-std::error_code RenameNoReplace(const std::filesystem::path& from,
-                                const std::filesystem::path& to) {
+Status RenameNoReplace(const std::filesystem::path& from, const std::filesystem::path& to) {
     // Without MOVEFILE_REPLACE_EXISTING the move fails when the target exists.
     if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH) == 0) {
         const DWORD code = GetLastError();
         if (code == ERROR_ALREADY_EXISTS || code == ERROR_FILE_EXISTS) {
-            return std::make_error_code(std::errc::file_exists);
+            return Failure(std::make_error_code(std::errc::file_exists), to);
         }
-        return std::error_code(static_cast<int>(code), std::system_category());
+        return Failure(std::error_code(static_cast<int>(code), std::system_category()), to);
     }
     return {};
 }
 
-std::error_code RenameReplace(const std::filesystem::path& from, const std::filesystem::path& to) {
+Status RenameReplace(const std::filesystem::path& from, const std::filesystem::path& to) {
     if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ==
         0) {
-        return std::error_code(static_cast<int>(GetLastError()), std::system_category());
+        return Failure(std::error_code(static_cast<int>(GetLastError()), std::system_category()),
+                       to);
     }
     return {};
 }
 
-std::error_code SyncFolder(const std::filesystem::path&) {
+Status SyncFolder(const std::filesystem::path&) {
     return {};  // the moves ask for MOVEFILE_WRITE_THROUGH
 }
 
@@ -220,25 +217,23 @@ bool ProcessMayBeRunning(std::uint64_t id) {
     return state != WAIT_OBJECT_0;
 }
 
-bool CreatePrivateFolder(const std::filesystem::path& path, std::error_code& error) {
-    error.clear();
+Status CreatePrivateFolder(const std::filesystem::path& path) {
     if (CreateDirectoryW(path.c_str(), nullptr) == 0) {
         const DWORD code = GetLastError();
-        error = code == ERROR_ALREADY_EXISTS
-                    ? std::make_error_code(std::errc::file_exists)
-                    : std::error_code(static_cast<int>(code), std::system_category());
-        return false;
+        return Failure(code == ERROR_ALREADY_EXISTS
+                           ? std::make_error_code(std::errc::file_exists)
+                           : std::error_code(static_cast<int>(code), std::system_category()),
+                       path);
     }
-    return true;
+    return {};
 }
 
 // Zeros written over the whole file, then flushed: for a file that held a secret.
-// Writes zeros over the whole open file and commits it to the device.
-std::error_code OverwriteWithZeros(const std::filesystem::path& path) {
+Status OverwriteWithZeros(const std::filesystem::path& path) {
     int fd = -1;
     if (_wsopen_s(&fd, path.c_str(), _O_WRONLY | _O_BINARY | _O_NOINHERIT, _SH_DENYRW,
                   _S_IREAD | _S_IWRITE) != 0) {
-        return detail::LastSystemError();
+        return Failure(detail::LastSystemError(), path);
     }
     struct _stat64 status {};
     std::error_code error;
@@ -264,7 +259,10 @@ std::error_code OverwriteWithZeros(const std::filesystem::path& path) {
     if (_close(fd) != 0 && !error) {
         error = detail::LastSystemError();
     }
-    return error;
+    if (error) {
+        return Failure(error, path);
+    }
+    return {};
 }
 
 std::optional<std::uint64_t> LinkCount(const std::filesystem::path& path) {

@@ -24,8 +24,8 @@ namespace quorvane {
 #ifdef _WIN32
 
 // Windows moves without replacing by itself (MoveFileExW): no reservation is ever made.
-std::error_code RenameByReservation(const std::filesystem::path&, const std::filesystem::path&) {
-    return std::make_error_code(std::errc::not_supported);
+Status RenameByReservation(const std::filesystem::path&, const std::filesystem::path& to) {
+    return Failure(std::make_error_code(std::errc::not_supported), to);
 }
 
 std::vector<std::filesystem::path> RemoveStaleReservation(const std::filesystem::path&) {
@@ -91,6 +91,11 @@ int OpenLocked(const fs::path& path, struct stat& st) {
     return fd;
 }
 
+// Whether a step failed because its name was taken.
+bool Exists(const Status& step) {
+    return !step && step.error().code() == std::errc::file_exists;
+}
+
 // Whether the name `path` still leads to the open file `st` describes.
 bool StillNamed(const fs::path& path, const struct stat& st) {
     struct stat named {};
@@ -123,12 +128,11 @@ bool ReadAll(int fd, std::size_t limit, std::string& text) {
 // Removes the reservation this writer made at `to` and still holds open as `reserved`, when
 // the name still leads to it and nobody wrote more into it than its text.
 void RemoveOwnReservation(PlatformFile& reserved, const fs::path& to, std::size_t textBytes) {
-    FileIdentity mine;
-    const bool known = reserved.Locate(mine);
+    const Result<FileIdentity> mine = reserved.Locate();
     struct stat named {};
-    if (known && ::lstat(to.c_str(), &named) == 0 &&
-        static_cast<std::uint64_t>(named.st_dev) == mine.device &&
-        static_cast<std::uint64_t>(named.st_ino) == mine.index &&
+    if (mine && ::lstat(to.c_str(), &named) == 0 &&
+        static_cast<std::uint64_t>(named.st_dev) == mine->device &&
+        static_cast<std::uint64_t>(named.st_ino) == mine->index &&
         static_cast<std::size_t>(named.st_size) <= textBytes) {
         DoRemove(to);
     }
@@ -153,62 +157,58 @@ bool IsReservationOf(int fd, const struct stat& st, const fs::path& note,
 
 }  // namespace
 
-std::error_code RenameByReservation(const fs::path& from, const fs::path& to) {
+Status RenameByReservation(const fs::path& from, const fs::path& to) {
     // 1. The note, locked while this writer lives.
     PlatformFile note;
     fs::path notePath;
-    std::error_code error = std::make_error_code(std::errc::file_exists);
-    for (int attempt = 0; attempt < kNoteAttempts && error == std::errc::file_exists; ++attempt) {
+    Status step = Failure(std::make_error_code(std::errc::file_exists), to);
+    for (int attempt = 0; attempt < kNoteAttempts && Exists(step); ++attempt) {
         notePath = LeftoverName(to, LeftoverKind::ReservationNote);
-        error = DoCreateTemporary(note, notePath);
+        step = DoCreateTemporary(note, notePath);
     }
-    if (error) {
-        return error;
+    if (!step) {
+        return step;
     }
     const auto dropNote = [&] {
         static_cast<void>(note.Close());
         DoRemove(notePath);
         note.ReleaseLock();
     };
-    if (!note.LockExclusive()) {
-        error = note.Error();
+    if (!(step = note.LockExclusive()) ||
+        !(step = DoWrite(note, notePath, Bytes(to.filename().string() + "\n")))) {
         dropNote();
-        return error;
-    }
-    if ((error = DoWrite(note, notePath, Bytes(to.filename().string() + "\n")))) {
-        dropNote();
-        return error;
+        return step;
     }
     // 2. The reservation: the free name, taken exclusively, locked, given its text.
     PlatformFile reserved;
-    if ((error = DoReserve(reserved, to))) {
+    if (!(step = DoReserve(reserved, to))) {
         dropNote();
-        return error;
+        return step;
     }
     static_cast<void>(reserved.LockExclusive());
     const std::string text = ReservationText(notePath);
-    if ((error = DoWrite(reserved, to, Bytes(text)))) {
+    if (!(step = DoWrite(reserved, to, Bytes(text)))) {
         RemoveOwnReservation(reserved, to, text.size());
         dropNote();
-        return error;
+        return step;
     }
     // 3. Still that file, with that text: otherwise another writer has it now.
-    FileIdentity mine;
+    const Result<FileIdentity> mine = reserved.Locate();
     struct stat named {};
-    if (!reserved.Locate(mine) || ::lstat(to.c_str(), &named) != 0 ||
-        static_cast<std::uint64_t>(named.st_dev) != mine.device ||
-        static_cast<std::uint64_t>(named.st_ino) != mine.index || mine.size != text.size() ||
+    if (!mine || ::lstat(to.c_str(), &named) != 0 ||
+        static_cast<std::uint64_t>(named.st_dev) != mine->device ||
+        static_cast<std::uint64_t>(named.st_ino) != mine->index || mine->size != text.size() ||
         named.st_size != static_cast<off_t>(text.size())) {
         static_cast<void>(reserved.Close());
         reserved.ReleaseLock();
         dropNote();
-        return std::make_error_code(std::errc::file_exists);
+        return Failure(std::make_error_code(std::errc::file_exists), to);
     }
     // 4. The file over its reservation; the note goes once the name holds it.
-    if ((error = RenameReplace(from, to))) {
+    if (!(step = RenameReplace(from, to))) {
         RemoveOwnReservation(reserved, to, text.size());
         dropNote();
-        return error;
+        return step;
     }
     static_cast<void>(reserved.Close());
     reserved.ReleaseLock();

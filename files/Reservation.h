@@ -26,15 +26,16 @@
 // between step 3 and the rename (microseconds) writes into a file the rename then replaces.
 
 #include <filesystem>
-#include <system_error>
 #include <vector>
+
+#include "files/Result.h"
 
 namespace quorvane {
 
 // Renames `from` to `to` (the same folder's file system) as above: file_exists when `to`
 // exists or appeared meanwhile, the system's reason for any other failure; `from` stays then.
-[[nodiscard]] std::error_code RenameByReservation(const std::filesystem::path& from,
-                                                  const std::filesystem::path& to);
+[[nodiscard]] Status RenameByReservation(const std::filesystem::path& from,
+                                         const std::filesystem::path& to);
 
 // Given the note of a writer that has ended, removes its reservation when provably its own,
 // then the note; returns what it removed. Nothing when the note's lock is held.

@@ -2,7 +2,8 @@
 
 // One way to say that an operation failed, from the file layer up to the front ends: a
 // Failure carries a code (the system's errno, or one of the program's own error categories
-// such as FileError), the file it concerns and, through the code, the system's reason. A
+// such as FileError), the file it concerns, through the code the system's reason and, where a
+// library gave words of its own beyond the code (libsndfile's, a sampling rate), those. A
 // Result<T> holds either the value of a successful operation or its Failure, as C++23's
 // std::expected does; each front end words a Failure into its message and exit code in one
 // place. Nothing here throws.
@@ -20,8 +21,8 @@ namespace quorvane {
 
 class Failure final {
 public:
-    explicit Failure(std::error_code code, std::filesystem::path path = {})
-        : code_(code), path_(std::move(path)) {}
+    explicit Failure(std::error_code code, std::filesystem::path path = {}, std::string detail = {})
+        : code_(code), path_(std::move(path)), detail_(std::move(detail)) {}
 
     [[nodiscard]] const std::error_code& code() const { return code_; }
     // The file the failure concerns; empty when none.
@@ -29,15 +30,19 @@ public:
     // The system's or the program's reason, as its category words it ("No space left on
     // device", "is not a regular file").
     [[nodiscard]] std::string Reason() const { return code_.message(); }
+    // What a library or the reader said beyond the code (libsndfile's "Format not recognised",
+    // an unusable sampling rate); empty when nothing. The front end words it with the reason.
+    [[nodiscard]] const std::string& detail() const { return detail_; }
     // The same failure concerning another file (a layer that knows better which one it was).
     [[nodiscard]] Failure At(std::filesystem::path path) const {
-        return Failure(code_, std::move(path));
+        return Failure(code_, std::move(path), detail_);
     }
     [[nodiscard]] bool operator==(const Failure&) const = default;
 
 private:
     std::error_code code_;
     std::filesystem::path path_;
+    std::string detail_;
 };
 
 template <typename T>

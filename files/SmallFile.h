@@ -7,6 +7,8 @@
 #include <span>
 #include <vector>
 
+#include "files/Result.h"
+
 namespace quorvane {
 
 // Writes `bytes` to `path` so that the file is either the complete new content or left
@@ -15,13 +17,13 @@ namespace quorvane {
 // flushed before this returns, so the new file survives a power loss).
 // With ownerOnly the file ends up readable and writable by its owner only, where the
 // platform has such permissions, for secrets such as key files.
-[[nodiscard]] bool WriteFileAtomically(const std::filesystem::path& path,
-                                       std::span<const std::uint8_t> bytes, bool ownerOnly);
+[[nodiscard]] Status WriteFileAtomically(const std::filesystem::path& path,
+                                         std::span<const std::uint8_t> bytes, bool ownerOnly);
 
-// Reads a whole regular file of at most maxBytes. False when it cannot be read, is not a
-// regular file (checked on the opened file, without waiting on a pipe) or is larger; `bytes`
-// is then empty.
-[[nodiscard]] bool ReadSmallFile(const std::filesystem::path& path, std::uint64_t maxBytes,
-                                 std::vector<std::uint8_t>& bytes);
+// Reads a whole regular file of at most maxBytes. Fails when it cannot be read, is not a
+// regular file (checked on the opened file, without waiting on a pipe), or is larger
+// (file_too_large).
+[[nodiscard]] Result<std::vector<std::uint8_t>> ReadSmallFile(const std::filesystem::path& path,
+                                                              std::uint64_t maxBytes);
 
 }  // namespace quorvane

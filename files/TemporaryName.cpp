@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <exception>
 #include <random>
 #include <string_view>
 
@@ -40,7 +41,7 @@ std::string UniqueSuffix() {
     try {
         std::random_device device;
         bits = (std::uint64_t{device()} << 32) ^ device();
-    } catch (...) {
+    } catch (const std::exception&) {
         bits = 0;  // no system source of randomness: the clock and counter remain
     }
     bits ^= static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());

@@ -185,8 +185,12 @@ KeyringStatus RecallPassphrase(const KeyringEntry& entry, SecretText& passphrase
     std::string storedText;
     KeyringEntry storedEntry;
     std::vector<BYTE> protectedBytes;
-    if (!ReadSmallFile(file, kLargestItem, stored) ||
-        !ParseItem(stored, storedText, storedEntry, protectedBytes) || storedText != entryText) {
+    Result<std::vector<std::uint8_t>> read = ReadSmallFile(file, kLargestItem);
+    if (read) {
+        stored = std::move(*read);
+    }
+    if (!read || !ParseItem(stored, storedText, storedEntry, protectedBytes) ||
+        storedText != entryText) {
         return KeyringStatus::Failed;
     }
     DATA_BLOB input = Blob(protectedBytes);
@@ -234,13 +238,14 @@ KeyringStatus ForgetStalePassphrases(const std::filesystem::path& folder,
         if (it->path().extension() != ".dpapi") {
             continue;
         }
-        std::vector<std::uint8_t> stored;
         std::string entryText;
         KeyringEntry entry;
         std::vector<BYTE> protectedBytes;
-        if (!ReadSmallFile(it->path(), kLargestItem, stored)) {
+        const Result<std::vector<std::uint8_t>> read = ReadSmallFile(it->path(), kLargestItem);
+        if (!read) {
             continue;
         }
+        const std::vector<std::uint8_t>& stored = *read;
         // Items of earlier versions (the protected bytes alone) can never be found again.
         const bool parsed = ParseItem(stored, entryText, entry, protectedBytes);
         if (!parsed || (PathText(entry.file.parent_path()) == folderText && !current(entry))) {

@@ -79,7 +79,8 @@ std::string FormatKeyFile(std::string_view name, const GostKey& key) {
 bool WriteKeyFile(const std::filesystem::path& path, std::string_view name, const GostKey& key) {
     const std::string text = FormatKeyFile(name, key);
     const auto* data = reinterpret_cast<const std::uint8_t*>(text.data());
-    return WriteFileAtomically(path, std::span<const std::uint8_t>(data, text.size()), true);
+    return static_cast<bool>(
+        WriteFileAtomically(path, std::span<const std::uint8_t>(data, text.size()), true));
 }
 
 bool ParseKeyWord(std::string_view text, std::uint32_t& word) {
@@ -149,11 +150,11 @@ bool ParseKeyFile(std::string_view text, std::string& name, GostKey& key) {
 }
 
 bool ReadKeyFile(const std::filesystem::path& path, std::string& name, GostKey& key) {
-    std::vector<std::uint8_t> bytes;
-    if (!ReadSmallFile(path, kMaxKeyFileBytes, bytes)) {
+    const Result<std::vector<std::uint8_t>> bytes = ReadSmallFile(path, kMaxKeyFileBytes);
+    if (!bytes) {
         return false;
     }
-    const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    const std::string_view text(reinterpret_cast<const char*>(bytes->data()), bytes->size());
     return ParseKeyFile(text, name, key);
 }
 

@@ -165,9 +165,8 @@ bool WriteModelFile(const std::filesystem::path& path, std::span<const VoiceCode
 
 bool ReadModelFile(const std::filesystem::path& path, std::span<VoiceCodebook> codebooks,
                    float& threshold, Notifier& notifier) {
-    std::vector<std::uint8_t> bytes;
-    if (!ReadSmallFile(path, kModelFileMaxBytes, bytes) ||
-        !ParseModelFile(bytes, codebooks, threshold)) {
+    const Result<std::vector<std::uint8_t>> bytes = ReadSmallFile(path, kModelFileMaxBytes);
+    if (!bytes || !ParseModelFile(*bytes, codebooks, threshold)) {
         notifier.Notice(kErrorOpeningFilesMessage);
         return false;
     }

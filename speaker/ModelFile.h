@@ -27,8 +27,8 @@
 #include <span>
 #include <vector>
 
-#include "interfaces/Notifier.h"
 #include "analysis/VoiceCodebook.h"
+#include "interfaces/Notifier.h"
 
 namespace quorvane {
 

@@ -145,10 +145,10 @@ Status CheckKdfBounds(const KdfParameters& kdf) {
     return {};
 }
 
-bool IsOutOfBounds(const std::error_code& error) {
-    return error.category() == ProtectedFileErrorCategory() &&
-           error != MakeError(ProtectedFileError::NotProtectedFile) &&
-           error != MakeError(ProtectedFileError::TooLarge);
+bool IsCostOutOfBounds(const Failure& failure) {
+    return failure.code().category() == ProtectedFileErrorCategory() &&
+           failure.code() != MakeError(ProtectedFileError::NotProtectedFile) &&
+           failure.code() != MakeError(ProtectedFileError::TooLarge);
 }
 
 std::string SaltText(const Salt& salt) {
@@ -261,30 +261,25 @@ Status WriteProtectedFile(const std::filesystem::path& path, std::string_view na
         return Failure(std::make_error_code(std::errc::not_enough_memory), path);
     }
     std::vector<std::uint8_t> model = SerialiseModelFile(codebooks, threshold);
-    const CodingResult written =
+    const Status written =
         EncodeBufferChecked(model, path, ProtectedMarker(header), key, StoreSubstitutionTable, mode,
                             FilePrivacy::OwnerOnly);
     WipeMemory(model.data(), model.size());
-    if (written.ok()) {
-        return {};
-    }
-    if (written.status == CodingStatus::OutputExists) {
-        return Failure(std::make_error_code(std::errc::file_exists), path);
-    }
-    return Failure(written.error ? written.error : std::make_error_code(std::errc::io_error), path);
+    return written ? written : written.error().At(path);
 }
 
 Result<ProtectedImage> ReadProtectedImage(const std::filesystem::path& path) {
     ProtectedImage image;
     image.path = path;
-    if (!ReadSmallFile(path, kMaxProtectedFileBytes, image.bytes)) {
+    Result<std::vector<std::uint8_t>> bytes = ReadSmallFile(path, kMaxProtectedFileBytes);
+    if (!bytes) {
         // Tell a file that cannot be read from one too large to be a protected file.
-        std::error_code error;
-        if (std::filesystem::file_size(path, error) > kMaxProtectedFileBytes && !error) {
+        if (bytes.error().code() == std::errc::file_too_large) {
             return Failure(MakeError(ProtectedFileError::TooLarge), path);
         }
-        return Failure(error ? error : std::make_error_code(std::errc::io_error), path);
+        return bytes.error();
     }
+    image.bytes = std::move(*bytes);
     std::string marker;
     if (ReadHeaderToken(image.bytes, marker) == 0 || !ParseProtectedMarker(marker, image.header)) {
         return Failure(MakeError(ProtectedFileError::NotProtectedFile), path);
@@ -295,8 +290,8 @@ Result<ProtectedImage> ReadProtectedImage(const std::filesystem::path& path) {
     return image;
 }
 
-UnlockStatus DecodeProtectedImage(const ProtectedImage& image, const GostKey& key,
-                                  std::array<VoiceCodebook, 3>& codebooks, float& threshold) {
+Status DecodeProtectedImage(const ProtectedImage& image, const GostKey& key,
+                            std::array<VoiceCodebook, 3>& codebooks, float& threshold) {
     // The bytes read once, decoded by the one reader of the format: it checks the key check
     // before it deciphers anything (a refusal there is the passphrase's), then the file tag.
     BufferDecodeOptions options;
@@ -304,39 +299,40 @@ UnlockStatus DecodeProtectedImage(const ProtectedImage& image, const GostKey& ke
     const Result<DecodedBuffer<SecretBytes>> decoded = DecodeEncodedBuffer(
         image.bytes, ProtectedMarker(image.header), key, StoreSubstitutionTable, options);
     if (!decoded) {
-        return decoded.error().code() == CipherError::WrongKey ? UnlockStatus::WrongPassphrase
-                                                               : UnlockStatus::Damaged;
+        return Failure(decoded.error().code() == CipherError::WrongKey
+                           ? MakeError(SpeakerError::WrongPassphrase)
+                           : decoded.error().code(),
+                       image.path);
     }
     std::array<VoiceCodebook, 3> loaded;
     float loadedThreshold = 0.0f;
     if (!decoded->tagVerified || !ParseModelFile(decoded->plain, loaded, loadedThreshold)) {
-        return UnlockStatus::Damaged;
+        return Failure(MakeError(SpeakerError::Damaged), image.path);
     }
     codebooks = std::move(loaded);
     threshold = loadedThreshold;
-    return UnlockStatus::Done;
+    return {};
 }
 
-UnlockStatus UnlockProtectedImage(const ProtectedImage& image, std::span<const char> passphrase,
-                                  std::array<VoiceCodebook, 3>& codebooks, float& threshold) {
+Status UnlockProtectedImage(const ProtectedImage& image, std::span<const char> passphrase,
+                            std::array<VoiceCodebook, 3>& codebooks, float& threshold) {
     // The bounds again: an image is judged when it is read, and this is where the work starts.
-    if (!CheckKdfBounds(image.header.kdf)) {
-        return UnlockStatus::OutOfBounds;
+    if (const Status bounds = CheckKdfBounds(image.header.kdf); !bounds) {
+        return bounds.error().At(image.path);
     }
     GostKey key{};
     const WipeOnExit<GostKey> wipeKey(key);
     if (!DerivePassphraseKey(passphrase, image.header.salt, image.header.kdf, key)) {
-        return UnlockStatus::Damaged;
+        return Failure(MakeError(SpeakerError::KeyNotDerived), image.path);
     }
     return DecodeProtectedImage(image, key, codebooks, threshold);
 }
 
-UnlockStatus ReadProtectedFile(const std::filesystem::path& path, std::span<const char> passphrase,
-                               std::array<VoiceCodebook, 3>& codebooks, float& threshold) {
+Status ReadProtectedFile(const std::filesystem::path& path, std::span<const char> passphrase,
+                         std::array<VoiceCodebook, 3>& codebooks, float& threshold) {
     const Result<ProtectedImage> image = ReadProtectedImage(path);
     if (!image) {
-        return IsOutOfBounds(image.error().code()) ? UnlockStatus::OutOfBounds
-                                                   : UnlockStatus::Damaged;
+        return image.error();
     }
     return UnlockProtectedImage(*image, passphrase, codebooks, threshold);
 }

@@ -45,6 +45,7 @@
 #include "files/AtomicFile.h"
 #include "files/Result.h"
 #include "files/Secret.h"
+#include "speaker/SpeakerError.h"
 
 namespace quorvane {
 
@@ -96,8 +97,8 @@ enum class ProtectedFileError {
 // Whether the costs lie within kMinKdf .. kMaxKdf and their work within kMaxKdfWork; the failure
 // names the first cost outside.
 [[nodiscard]] Status CheckKdfBounds(const KdfParameters& kdf);
-// Whether a failure is CheckKdfBounds' (a cost outside the bounds).
-[[nodiscard]] bool IsOutOfBounds(const std::error_code& error);
+// Whether a failure is a cost outside the bounds (CheckKdfBounds's).
+[[nodiscard]] bool IsCostOutOfBounds(const Failure& failure);
 
 using Salt = std::array<std::uint8_t, kProtectedSaltBytes>;
 
@@ -152,28 +153,23 @@ struct ProtectedImage {
 // outside the bounds.
 [[nodiscard]] Result<ProtectedImage> ReadProtectedImage(const std::filesystem::path& path);
 
-enum class UnlockStatus {
-    Done,             // the models were read
-    WrongPassphrase,  // the trailer's key check refused the passphrase's key
-    Damaged,          // the file cannot be read, is no protected file, or its data is damaged
-    OutOfBounds,      // the file's costs lie outside the bounds: no key was derived
-};
-
 // The models of an image under a key: the key check first, then the whole file under its tag,
-// then the model. Only Done changes the arguments. The decoded model bytes are wiped before they
-// are freed.
-[[nodiscard]] UnlockStatus DecodeProtectedImage(const ProtectedImage& image, const GostKey& key,
-                                                std::array<VoiceCodebook, 3>& codebooks,
-                                                float& threshold);
-// The same under the key the passphrase derives with the image's salt and costs.
-[[nodiscard]] UnlockStatus UnlockProtectedImage(const ProtectedImage& image,
-                                                std::span<const char> passphrase,
-                                                std::array<VoiceCodebook, 3>& codebooks,
-                                                float& threshold);
+// then the model. Fails, naming the image's file, with SpeakerError::WrongPassphrase when the key
+// check refuses the key, the format's CipherError when the file is damaged, or
+// SpeakerError::Damaged for a file without a check value or with a model that does not parse.
+// Only a success changes the arguments. The decoded model bytes are wiped before they are freed.
+[[nodiscard]] Status DecodeProtectedImage(const ProtectedImage& image, const GostKey& key,
+                                          std::array<VoiceCodebook, 3>& codebooks,
+                                          float& threshold);
+// The same under the key the passphrase derives with the image's salt and costs; fails first
+// with the cost outside the bounds (no key derived), or SpeakerError::KeyNotDerived.
+[[nodiscard]] Status UnlockProtectedImage(const ProtectedImage& image,
+                                          std::span<const char> passphrase,
+                                          std::array<VoiceCodebook, 3>& codebooks,
+                                          float& threshold);
 // ReadProtectedImage, then UnlockProtectedImage.
-[[nodiscard]] UnlockStatus ReadProtectedFile(const std::filesystem::path& path,
-                                             std::span<const char> passphrase,
-                                             std::array<VoiceCodebook, 3>& codebooks,
-                                             float& threshold);
+[[nodiscard]] Status ReadProtectedFile(const std::filesystem::path& path,
+                                       std::span<const char> passphrase,
+                                       std::array<VoiceCodebook, 3>& codebooks, float& threshold);
 
 }  // namespace quorvane

@@ -22,28 +22,25 @@ std::vector<std::filesystem::path> ListSpeakerFiles(const std::filesystem::path&
     return ListStoreFiles(speakersDir, kSpeakerFileExtension);
 }
 
-bool CreateSpeakersFolder(const std::filesystem::path& speakersDir, std::error_code& error) {
-    error.clear();
+Status CreateSpeakersFolder(const std::filesystem::path& speakersDir) {
+    std::error_code error;
     if (std::filesystem::is_directory(speakersDir, error)) {
-        return true;
+        return {};
     }
     const std::filesystem::path parent = speakersDir.parent_path();
     if (!parent.empty() && !std::filesystem::is_directory(parent, error)) {
         std::filesystem::create_directories(parent, error);
         if (error) {
-            return false;
+            return Failure(error, parent);
         }
     }
-    if (CreatePrivateFolder(speakersDir, error)) {
-        return true;
-    }
+    const Status created = CreatePrivateFolder(speakersDir);
     // Another process may have created it in the meantime.
-    std::error_code again;
-    if (error == std::errc::file_exists && std::filesystem::is_directory(speakersDir, again)) {
-        error.clear();
-        return true;
+    if (!created && created.error().code() == std::errc::file_exists &&
+        std::filesystem::is_directory(speakersDir, error)) {
+        return {};
     }
-    return false;
+    return created;
 }
 
 namespace {
@@ -78,10 +75,12 @@ std::filesystem::path MoveAside(const std::filesystem::path& path, std::error_co
     for (int number = 1; number <= kMaxKept; ++number) {
         std::filesystem::path aside = path;
         aside += std::string(kKeptSpeakerFileInfix) + std::to_string(number);
-        error = RenameNoReplace(path, aside);
-        if (!error) {
+        const Status renamed = RenameNoReplace(path, aside);
+        if (renamed) {
+            error.clear();
             return aside;
         }
+        error = renamed.error().code();
         if (error != std::errc::file_exists) {
             return {};
         }
@@ -91,90 +90,83 @@ std::filesystem::path MoveAside(const std::filesystem::path& path, std::error_co
 
 }  // namespace
 
-StoreResult StoreUser(const std::filesystem::path& speakersDir, std::string_view name,
-                      std::span<const VoiceCodebook, 3> codebooks, float threshold,
-                      const StoreForm& form, const std::function<void()>& beforeCommit) {
+Result<std::filesystem::path> StoreUser(const std::filesystem::path& speakersDir,
+                                        std::string_view name,
+                                        std::span<const VoiceCodebook, 3> codebooks,
+                                        float threshold, const StoreForm& form,
+                                        const std::function<void()>& beforeCommit) {
     const bool protectedForm = form.passphrase.has_value();
-    StoreResult result;
-    result.path =
+    const std::filesystem::path path =
         protectedForm ? ProtectedFilePath(speakersDir, name) : SpeakerFilePath(speakersDir, name);
-    const std::filesystem::path& path = result.path;
+    const auto refused = [&path](SpeakerError error) { return Failure(MakeError(error), path); };
     const Result<NameLock> lock = NameLock::Acquire(speakersDir, name);
     if (!lock) {
-        result.error = lock.error().code();
-        return result;
+        return lock.error().At(path);
     }
     std::error_code error;
     if (std::filesystem::exists(std::filesystem::symlink_status(path, error))) {
         if (HoldsOtherUser(path, name, protectedForm)) {
-            result.status = StoreStatus::OtherUsersFile;
-            return result;
+            return refused(SpeakerError::OtherUsersFile);
         }
         if (HoldsUser(path, name, protectedForm)) {
-            result.status = StoreStatus::AlreadyStored;
-            return result;
+            return refused(SpeakerError::AlreadyStored);
         }
         // Damaged, empty or unreadable: it may still be someone's only copy.
-        result.keptAside = MoveAside(path, result.error);
-        if (result.keptAside.empty()) {
-            return result;
+        const std::filesystem::path keptAside = MoveAside(path, error);
+        if (keptAside.empty()) {
+            return Failure(error, path);
         }
         // A writer that does not take the name's lock (an earlier version) may have stored a good
-        // file just before the move: put it back.
-        if (HoldsUser(result.keptAside, name, protectedForm)) {
-            if (!RenameNoReplace(result.keptAside, path)) {
-                result.keptAside.clear();
+        // file just before the move: put it back; told as kept aside only when it stays there.
+        if (HoldsUser(keptAside, name, protectedForm)) {
+            if (!RenameNoReplace(keptAside, path) && form.keptAside) {
+                form.keptAside(keptAside);
             }
-            result.status = StoreStatus::AlreadyStored;
-            return result;
+            return refused(SpeakerError::AlreadyStored);
+        }
+        if (form.keptAside) {
+            form.keptAside(keptAside);
         }
     }
     // One name, one model: the user of the other form is the user already.
     const std::filesystem::path other =
         protectedForm ? SpeakerFilePath(speakersDir, name) : ProtectedFilePath(speakersDir, name);
     if (!form.besideOtherForm && HoldsUser(other, name, !protectedForm)) {
-        result.status = StoreStatus::AlreadyStored;
-        return result;
+        return refused(SpeakerError::AlreadyStored);
     }
     if (beforeCommit) {
         beforeCommit();
     }
+    Status written;
     if (protectedForm) {
-        const Status written = WriteProtectedFile(
-            path, name, codebooks, threshold, *form.passphrase, form.kdf, OutputMode::NoReplace);
-        if (written) {
-            result.status = StoreStatus::Stored;
-        } else if (written.error().code() == std::errc::file_exists) {
-            result.status = StoreStatus::AlreadyStored;
-        } else {
-            result.error = written.error().code();
-        }
-        return result;
-    }
-    const std::vector<std::uint8_t> model = SerialiseModelFile(codebooks, threshold);
-    const CodingResult written =
-        EncodeBufferChecked(model, path, name, StoreKey, StoreSubstitutionTable,
-                            OutputMode::NoReplace, FilePrivacy::OwnerOnly);
-    if (written.ok()) {
-        result.status = StoreStatus::Stored;
-    } else if (written.status == CodingStatus::OutputExists) {
-        result.status = StoreStatus::AlreadyStored;
+        written = WriteProtectedFile(path, name, codebooks, threshold, *form.passphrase, form.kdf,
+                                     OutputMode::NoReplace);
     } else {
-        result.error = written.error;
+        const std::vector<std::uint8_t> model = SerialiseModelFile(codebooks, threshold);
+        written = EncodeBufferChecked(model, path, name, StoreKey, StoreSubstitutionTable,
+                                      OutputMode::NoReplace, FilePrivacy::OwnerOnly);
     }
-    return result;
+    if (!written) {
+        // A file of that path appeared while this one was written: another enrolment of the name.
+        return written.error().code() == std::errc::file_exists
+                   ? refused(SpeakerError::AlreadyStored)
+                   : written.error().At(path);
+    }
+    return path;
 }
 
-StoreResult StoreSpeakerFile(const std::filesystem::path& speakersDir, std::string_view name,
-                             std::span<const VoiceCodebook, 3> codebooks, float threshold,
-                             const std::function<void()>& beforeCommit) {
+Result<std::filesystem::path> StoreSpeakerFile(const std::filesystem::path& speakersDir,
+                                               std::string_view name,
+                                               std::span<const VoiceCodebook, 3> codebooks,
+                                               float threshold,
+                                               const std::function<void()>& beforeCommit) {
     return StoreUser(speakersDir, name, codebooks, threshold, StoreForm{}, beforeCommit);
 }
 
 int StoreUserFiles(const std::filesystem::path& speakersDir, std::string_view name,
                    std::span<const VoiceCodebook, 3> codebooks, float threshold,
                    Notifier& notifier) {
-    if (StoreSpeakerFile(speakersDir, name, codebooks, threshold).ok()) {
+    if (StoreSpeakerFile(speakersDir, name, codebooks, threshold)) {
         return 1;
     }
     notifier.Notice(std::string(kUnableToSaveUsersMessage));
@@ -187,19 +179,18 @@ bool ReadSpeakerFile(const std::filesystem::path& path, std::string& name,
     if (!ReadMarker(path, token)) {
         return false;
     }
-    std::vector<std::uint8_t> model;
     // Speaker files of earlier versions carry no check value; their key is the store's own,
     // so they still load.
     CodingOptions options;
     options.allowUnverified = true;
-    if (!DecodeToBufferChecked(path, token, StoreKey, StoreSubstitutionTable, model,
-                               kModelFileMaxBytes, options)
-             .ok()) {
+    const Result<DecodedBuffer<std::vector<std::uint8_t>>> model = DecodeToBufferChecked(
+        path, token, StoreKey, StoreSubstitutionTable, kModelFileMaxBytes, options);
+    if (!model) {
         return false;
     }
     std::array<VoiceCodebook, 3> loaded;
     float loadedThreshold = 0.0f;
-    if (!ParseModelFile(model, loaded, loadedThreshold)) {
+    if (!ParseModelFile(model->plain, loaded, loadedThreshold)) {
         return false;
     }
     name = std::move(token);

@@ -37,6 +37,7 @@
 #include "files/Result.h"
 #include "interfaces/Notifier.h"
 #include "speaker/ProtectedFile.h"
+#include "speaker/SpeakerError.h"
 #include "speaker/StoreFolder.h"
 #include "speaker/UserList.h"
 
@@ -51,28 +52,10 @@ namespace quorvane {
 [[nodiscard]] std::vector<std::filesystem::path> ListSpeakerFiles(
     const std::filesystem::path& speakersDir);
 
-// Creates the Speakers folder (its parent folders too, if missing), owner-only. True when the
-// folder is there afterwards (an existing one is left as it is); false with the system's
-// reason in `error` otherwise.
-[[nodiscard]] bool CreateSpeakersFolder(const std::filesystem::path& speakersDir,
-                                        std::error_code& error);
-
-enum class StoreStatus {
-    Stored,          // the speaker file was written
-    OtherUsersFile,  // the file of that path names another user: never replaced
-    AlreadyStored,   // a loadable speaker file of this user is there (of either form, unless the
-                     // form allows the other one), or a file of that path appeared while this
-                     // one was written (another enrolment of the name)
-    Failed,          // the file could not be written; `error` says why
-};
-
-struct StoreResult {
-    StoreStatus status = StoreStatus::Failed;
-    std::filesystem::path path;       // the speaker file
-    std::filesystem::path keptAside;  // where a damaged or unreadable file of that path went
-    std::error_code error;
-    [[nodiscard]] bool ok() const { return status == StoreStatus::Stored; }
-};
+// Creates the Speakers folder (its parent folders too, if missing), owner-only. Succeeds when the
+// folder is there afterwards (an existing one is left as it is); fails with the system's reason
+// otherwise.
+[[nodiscard]] Status CreateSpeakersFolder(const std::filesystem::path& speakersDir);
 
 // The form a user's models are stored in: the ordinary speaker file (name + ".spk", under
 // StoreKey), or the protected one (name + ".qvlock", under the passphrase's key).
@@ -82,6 +65,9 @@ struct StoreForm {
     // A file of the other form of this user may stay: protecting and unprotecting write the new
     // form before they remove the old one. Otherwise the user counts as stored already.
     bool besideOtherForm = false;
+    // Told where a damaged or unreadable file of the path was moved aside (kKeptSpeakerFileInfix)
+    // before the new one was written, whether the store then succeeds or not.
+    std::function<void(const std::filesystem::path& keptAside)> keptAside = {};
 };
 
 // The one way a user's models reach the Speakers folder, in either form. Holds the name's lock
@@ -90,18 +76,19 @@ struct StoreForm {
 // another user's) stays as it is, and a damaged or unreadable file of the path is first moved
 // aside (kKeptSpeakerFileInfix), never destroyed. The commit itself does not replace either. The
 // folder must exist; it is not created. `beforeCommit`, when given, runs between the checks and
-// the commit (tests of two enrolments at once).
-[[nodiscard]] StoreResult StoreUser(const std::filesystem::path& speakersDir, std::string_view name,
-                                    std::span<const VoiceCodebook, 3> codebooks, float threshold,
-                                    const StoreForm& form,
-                                    const std::function<void()>& beforeCommit = {});
+// the commit (tests of two enrolments at once). Gives the path of the file written; fails, naming
+// it, with SpeakerError::OtherUsersFile, SpeakerError::AlreadyStored, or the system's reason it
+// could not be written.
+[[nodiscard]] Result<std::filesystem::path> StoreUser(
+    const std::filesystem::path& speakersDir, std::string_view name,
+    std::span<const VoiceCodebook, 3> codebooks, float threshold, const StoreForm& form,
+    const std::function<void()>& beforeCommit = {});
 
 // StoreUser in the ordinary form.
-[[nodiscard]] StoreResult StoreSpeakerFile(const std::filesystem::path& speakersDir,
-                                           std::string_view name,
-                                           std::span<const VoiceCodebook, 3> codebooks,
-                                           float threshold,
-                                           const std::function<void()>& beforeCommit = {});
+[[nodiscard]] Result<std::filesystem::path> StoreSpeakerFile(
+    const std::filesystem::path& speakersDir, std::string_view name,
+    std::span<const VoiceCodebook, 3> codebooks, float threshold,
+    const std::function<void()>& beforeCommit = {});
 
 // StoreSpeakerFile as one result: 1 on success; on failure reports kUnableToSaveUsersMessage
 // and returns -1.

@@ -97,6 +97,8 @@ private:
         QMetaObject::invokeMethod(
             &runner_,
             [&] {
+                // The window's thread is a boundary: whatever the call throws is carried back
+                // to the batch's thread as it is, and rethrown there.
                 try {
                     call();
                 } catch (...) {
@@ -220,6 +222,8 @@ bool BatchRunner::Run(const std::vector<fs::path>& inputs, const Work& work) {
     std::exception_ptr error;
     QEventLoop loop;
     const std::unique_ptr<QThread> worker(QThread::create([&] {
+        // The worker thread is a boundary: whatever the batch throws is carried back to the
+        // window's thread as it is, and rethrown there once the thread has ended.
         try {
             work(front);
         } catch (...) {

@@ -390,7 +390,7 @@ void TForm1::Button7Click() {
     const quorvane::DecodeOutcome outcome = quorvane::Decode(request, users, front, page);
     switch (outcome.ending) {
         case quorvane::DecodeEnding::Refused:
-            prompt.Message(FromUtf8(outcome.message));
+            prompt.Message(ui::RefusalText(outcome.message, outcome.cause));
             break;
         case quorvane::DecodeEnding::Checked:
         case quorvane::DecodeEnding::Decoded:

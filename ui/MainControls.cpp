@@ -101,7 +101,7 @@ void TForm1::NameControls() {
 
 bool TForm1::Show(const quorvane::StepResult& result) {
     if (!result.message.empty()) {
-        prompt.Message(FromUtf8(result.message));
+        prompt.Message(ui::RefusalText(result.message, result.cause));
     }
     return result.done;
 }

@@ -7,6 +7,8 @@
 #include <QStandardPaths>
 #include <QStringList>
 
+#include "workflow/Messages.h"
+
 namespace ui {
 
 std::filesystem::path ToPath(const QString& text) {
@@ -23,6 +25,18 @@ QString FromPath(const std::filesystem::path& path) {
 #else
     return QFile::decodeName(QByteArray::fromStdString(path.string()));
 #endif
+}
+
+QString RefusalText(std::string_view message, std::string_view cause) {
+    QString text = FromUtf8(message);
+    if (!cause.empty()) {
+        text += QLatin1Char('\n') + FromUtf8(cause);
+    }
+    return text;
+}
+
+QString RefusalText(std::string_view message, const std::optional<quorvane::Failure>& cause) {
+    return RefusalText(message, cause ? quorvane::CauseText(message, *cause) : std::string());
 }
 
 QString FromUtf8(std::string_view text) {

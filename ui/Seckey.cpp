@@ -48,7 +48,7 @@ void TForm4::Button3Click() {
     const quorvane::KeyFileResult read =
         quorvane::KeyFromFile(ui::ToPath(chosen.first()), Edit1->text().toStdString());
     if (!read.done) {
-        prompt_->Message(ui::FromUtf8(read.message));
+        prompt_->Message(ui::RefusalText(read.message, read.cause));
         return;
     }
     QStringList lines;

@@ -26,6 +26,11 @@ void WindowFrontEnd::Warning(const std::string& text, const std::string& caption
     window_.prompt.Box(FromUtf8(text), FromUtf8(caption), Prompt::Icon::Warning);
 }
 
+void WindowFrontEnd::FileProblem(std::string_view message, std::string_view reason) {
+    ++shown_;
+    window_.prompt.Message(ui::RefusalText(message, reason));
+}
+
 bool WindowFrontEnd::Ask(std::string_view text, std::string_view caption, Icon icon) {
     return window_.prompt.Question(FromUtf8(text), FromUtf8(caption),
                                    static_cast<Prompt::Icon>(icon));

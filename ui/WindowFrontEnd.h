@@ -33,6 +33,8 @@ public:
     explicit WindowFrontEnd(Window window) : window_(std::move(window)) {}
     void Notice(const std::string& text) override;
     void Warning(const std::string& text, const std::string& caption) override;
+    // The message, and the system's reason on a line of its own below it.
+    void FileProblem(std::string_view message, std::string_view reason) override;
     bool Ask(std::string_view text, std::string_view caption, Icon icon) override;
     int ChooseSecurityLevel() override;
     std::filesystem::path ChooseKeyFile(std::string_view defaultName) override;

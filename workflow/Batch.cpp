@@ -6,6 +6,7 @@
 #include <set>
 #include <system_error>
 
+#include "cipher/CipherError.h"
 #include "files/AtomicFile.h"
 #include "files/FileIdentity.h"
 #include "files/PathText.h"
@@ -46,9 +47,8 @@ public:
         // An output that resolves to the input (a link, another name of the same file)
         // would be destroyed by the very write that reads it.
         if (fs::equivalent(input, output, error) && !error) {
-            CodingResult same;
-            same.status = CodingStatus::SameFile;
-            return {FileStatus::Failed, DescribeFailure(same)};
+            return {FileStatus::Failed,
+                    DescribeFailure(Failure(MakeError(CipherError::SameFile), output), input)};
         }
         if (fs::is_directory(output, error)) {
             return {FileStatus::Failed, "the output is a folder"};
@@ -227,7 +227,7 @@ private:
         }
         // A decoding whose key the file refuses asks nothing: the question to replace an
         // existing output would be pointless, and alarming.
-        if (std::optional<CodingResult> refused = KeyRefusedBeforeReplacing(file)) {
+        if (const std::optional<Failure> refused = KeyRefusedBeforeReplacing(file)) {
             Describe(file, *refused);
             return file;
         }
@@ -242,16 +242,16 @@ private:
             return file;
         }
         const std::optional<FileIdentity> source = IdentityOf(file.input);
-        const CodingResult coded = CodeAllowed(file, check.existed);
-        // A file stopped by the user left nothing; it does not count among the files.
-        if (coded.status == CodingStatus::Cancelled) {
-            batch_.cancelled = batch_.stopped = true;
-        } else if (coded.ok()) {
+        const Result<Coded> coded = CodeAllowed(file, check.existed);
+        if (coded) {
             file.status = FileStatus::Done;
             committed_.push_back(
-                {batch_.files.size(), IdentityOf(file.output), source, coded.tagVerified});
+                {batch_.files.size(), IdentityOf(file.output), source, coded->tagVerified});
+        } else if (coded.error().code() == CipherError::Cancelled) {
+            // A file stopped by the user left nothing; it does not count among the files.
+            batch_.cancelled = batch_.stopped = true;
         } else {
-            Describe(file, coded);
+            Describe(file, coded.error());
         }
         return file;
     }
@@ -293,16 +293,19 @@ private:
 
     // Decoding onto an existing output: the file's key check first. The refusal when it fails,
     // or when the file has no check value and its decoding is not allowed (asked here, once).
-    std::optional<CodingResult> KeyRefusedBeforeReplacing(const FileOutcome& file) {
+    std::optional<Failure> KeyRefusedBeforeReplacing(const FileOutcome& file) {
         std::error_code error;
         if (!kind_.checkKey || !fs::exists(fs::symlink_status(file.output, error))) {
             return std::nullopt;
         }
-        CodingResult checked = kind_.checkKey(file.input);
-        if (checked.ok() && !checked.tagged && !AllowUnverified(file.input)) {
-            checked.status = CodingStatus::Unverified;
+        const Result<Coded> checked = kind_.checkKey(file.input);
+        if (!checked) {
+            return checked.error();
         }
-        return checked.ok() ? std::nullopt : std::optional(checked);
+        if (!checked->tagged && !AllowUnverified(file.input)) {
+            return Failure(MakeError(CipherError::Unverified), file.input);
+        }
+        return std::nullopt;
     }
 
     bool AllowUnverified(const fs::path& input) {
@@ -313,18 +316,23 @@ private:
     }
 
     // Codes the file; one without a check value again once the front end allows it.
-    CodingResult CodeAllowed(const FileOutcome& file, bool replacing) {
-        CodingOptions options{.mode = replacing ? OutputMode::Replace : OutputMode::NoReplace,
-                              .progress = front_.FileProgress(file.input),
-                              .allowUnverified = allowUnverified_.value_or(false),
-                              .cancelled = [this] { return front_.CancelRequested(); }};
-        CodingResult coded = kind_.code(file.input, file.output, options);
-        TellLeftovers(coded.staleRemoved, front_);
-        if (coded.status == CodingStatus::Unverified && !allowUnverified_ &&
+    Result<Coded> CodeAllowed(const FileOutcome& file, bool replacing) {
+        std::vector<fs::path> leftovers;
+        CodingOptions options{
+            .mode = replacing ? OutputMode::Replace : OutputMode::NoReplace,
+            .progress = front_.FileProgress(file.input),
+            .allowUnverified = allowUnverified_.value_or(false),
+            .cancelled = [this] { return front_.CancelRequested(); },
+            .leftoverRemoved =
+                [&leftovers](const fs::path& leftover) { leftovers.push_back(leftover); }};
+        Result<Coded> coded = kind_.code(file.input, file.output, options);
+        TellLeftovers(leftovers, front_);
+        if (!coded && coded.error().code() == CipherError::Unverified && !allowUnverified_ &&
             AllowUnverified(file.input)) {
             options.allowUnverified = true;
+            leftovers.clear();
             coded = kind_.code(file.input, file.output, options);
-            TellLeftovers(coded.staleRemoved, front_);
+            TellLeftovers(leftovers, front_);
         }
         return coded;
     }
@@ -332,25 +340,20 @@ private:
     // The message of a file that failed: the input named where it is at fault, the proven
     // cause first where the file's check value proved it, else the described text with the
     // system's reason beside it.
-    void Describe(FileOutcome& file, const CodingResult& result) {
+    void Describe(FileOutcome& file, const Failure& failure) {
         const std::string inputText = PathText(file.input);
-        file.reason = kind_.reasonFor(file.input, result);
+        file.reason = kind_.reasonFor(file.input, failure);
         reasonShown_ = true;
-        switch (result.status) {
-            case CodingStatus::InputUnreadable:
-            case CodingStatus::InputChanged:
-                // The input is at fault, not the output the described text names.
-                file.message = InputProblemMessage(inputText, file.reason);
-                break;
-            case CodingStatus::Unverified:
-                file.message = inputText + " " + file.reason;
-                break;
-            case CodingStatus::WrongKeyOrDamaged:
-                file.message = ProvenCauseMessage(kind_.failedMessage(inputText));
-                break;
-            default:
-                reasonShown_ = false;
-                break;
+        const std::error_code& code = failure.code();
+        if (IsInputFailure(failure, file.input)) {
+            // The input is at fault, not the output the described text names.
+            file.message = InputProblemMessage(inputText, file.reason);
+        } else if (code == CipherError::Unverified) {
+            file.message = inputText + " " + file.reason;
+        } else if (code == CipherError::WrongKey || code == CipherError::Damaged) {
+            file.message = ProvenCauseMessage(kind_.failedMessage(inputText));
+        } else {
+            reasonShown_ = false;
         }
     }
 
@@ -399,10 +402,11 @@ void TellLeftovers(const std::vector<fs::path>& removed, BatchFrontEnd& front) {
 std::string InputReason(const fs::path& input) {
     // Opened as the batch will open it: a folder, a pipe or a device is refused without waiting.
     PlatformFile file;
-    if (file.OpenForReading(input)) {
+    const Status opened = file.OpenForReading(input);
+    if (opened) {
         return {};
     }
-    const std::error_code error = file.Error();
+    const std::error_code error = opened.error().code();
     if (error == std::errc::no_such_file_or_directory) {
         return std::string(kNoSuchFileReason);
     }

@@ -85,10 +85,11 @@ struct BatchResult {
 struct BatchKind {
     std::function<std::optional<std::filesystem::path>(const std::filesystem::path& input)>
         outputFor;
-    std::function<CodingResult(const std::filesystem::path& input,
-                               const std::filesystem::path& output, const CodingOptions& options)>
+    std::function<Result<Coded>(const std::filesystem::path& input,
+                                const std::filesystem::path& output, const CodingOptions& options)>
         code;
-    std::function<std::string(const std::filesystem::path& input, const CodingResult& result)>
+    // The reason a failed file is given (cipher/Coded.h's DescribeFailure, or better words).
+    std::function<std::string(const std::filesystem::path& input, const Failure& failure)>
         reasonFor;
     std::function<std::string(std::string_view input)> failedMessage;
     std::function<std::string(std::string_view input)> notRemovedMessage;
@@ -96,7 +97,7 @@ struct BatchKind {
     bool deleteInputs = false;
     bool deleteOnlyWhenProved = false;  // decoding: the file's own check value proved the key
     // Decoding: the key tested on the file's key check alone (CheckEncodedKey).
-    std::function<CodingResult(const std::filesystem::path& input)> checkKey;
+    std::function<Result<Coded>(const std::filesystem::path& input)> checkKey;
 };
 
 // Codes each input in order into kind.outputFor(input), stepping the front end's bar once per

@@ -2,6 +2,7 @@
 
 #include <system_error>
 
+#include "cipher/CipherError.h"
 #include "cipher/EncodedFile.h"
 #include "files/PathText.h"
 #include "files/PlatformFile.h"
@@ -117,10 +118,10 @@ OutputFolderResult PrepareOutputFolder(const fs::path& folder) {
         }
     }
     for (auto part = missing.rbegin(); part != missing.rend(); ++part) {
-        if (CreatePrivateFolder(*part, error)) {
+        if (const Status created = CreatePrivateFolder(*part); created) {
             result.made.push_back(*part);
-        } else if (error != std::errc::file_exists) {
-            result.message = FolderNotCreatedMessage(PathText(path), error.message());
+        } else if (created.error().code() != std::errc::file_exists) {
+            result.message = FolderNotCreatedMessage(PathText(path), created.error().Reason());
             static_cast<void>(KeepOutputFolderIfUsed(result));
             return result;
         }
@@ -179,11 +180,17 @@ BatchResult EncodeFiles(const UserRecord& user, const std::vector<fs::path>& inp
     const std::string marker = EncodedMarker(user.name);
     BatchKind kind;
     kind.outputFor = [&](const fs::path& input) { return EncodedOutputPath(outputFolder, input); };
-    kind.code = [&](const fs::path& input, const fs::path& output, const CodingOptions& options) {
-        return EncodeFileChecked(input, output, marker, key, FileSubstitutionTable, options);
+    kind.code = [&](const fs::path& input, const fs::path& output,
+                    const CodingOptions& options) -> Result<Coded> {
+        if (const Status encoded =
+                EncodeFileChecked(input, output, marker, key, FileSubstitutionTable, options);
+            !encoded) {
+            return encoded.error();
+        }
+        return Coded{};
     };
-    kind.reasonFor = [](const fs::path&, const CodingResult& result) {
-        return DescribeFailure(result);
+    kind.reasonFor = [](const fs::path& input, const Failure& failure) {
+        return DescribeFailure(failure, input);
     };
     kind.failedMessage = CanNotEncodeMessage;
     kind.notRemovedMessage = OriginalNotRemovedMessage;
@@ -276,9 +283,9 @@ BatchResult DecodeFiles(std::string_view name, const GostKey& key,
     kind.code = [&](const fs::path& input, const fs::path& output, const CodingOptions& options) {
         return DecodeFileChecked(input, output, marker, key, FileSubstitutionTable, options);
     };
-    kind.reasonFor = [name](const fs::path& input, const CodingResult& result) {
-        return result.status == CodingStatus::NotEncoded ? DecodeReason(input, name)
-                                                         : DescribeFailure(result);
+    kind.reasonFor = [name](const fs::path& input, const Failure& failure) {
+        return failure.code() == CipherError::NotEncoded ? DecodeReason(input, name)
+                                                         : DescribeFailure(failure, input);
     };
     kind.failedMessage = CanNotDecodeMessage;
     kind.notRemovedMessage = EncodedNotRemovedMessage;
@@ -302,15 +309,17 @@ BatchResult CheckKeyOnFiles(std::string_view name, const GostKey& key,
     for (const fs::path& input : inputs) {
         FileOutcome file;
         file.input = input;
-        const CodingResult checked = CheckEncodedFile(input, marker, key, FileSubstitutionTable);
-        if (checked.ok() && checked.tagVerified) {
+        const Result<Coded> checked = CheckEncodedFile(input, marker, key, FileSubstitutionTable);
+        if (checked && checked->tagVerified) {
             file.status = FileStatus::Done;
-        } else if (checked.ok()) {
+        } else if (checked) {
             file.status = FileStatus::Skipped;
             file.reason = kKeyNotTestableMessage;
         } else {
-            file.reason = checked.status == CodingStatus::NotEncoded ? DecodeReason(input, name)
-                                                                     : DescribeFailure(checked);
+            const Failure& failure = checked.error();
+            file.reason = failure.code() == CipherError::NotEncoded
+                              ? DecodeReason(input, name)
+                              : DescribeFailure(failure, input);
             file.message = CanNotDecodeMessage(PathText(input));
             front.FileProblem(file.message, file.reason);
         }

@@ -79,6 +79,24 @@ bool DecodeOutcome::Succeeded() const {
     }
 }
 
+DecodeVerdict VerdictOf(const DecodeOutcome& outcome) {
+    switch (outcome.ending) {
+        case DecodeEnding::Checked:
+            return outcome.Succeeded() ? DecodeVerdict::Succeeded : DecodeVerdict::Rejected;
+        case DecodeEnding::Decoded:
+            return outcome.Succeeded()              ? DecodeVerdict::Succeeded
+                   : outcome.batch.InputsUnusable() ? DecodeVerdict::Failed
+                                                    : DecodeVerdict::Rejected;
+        case DecodeEnding::Rejected:
+            return DecodeVerdict::Rejected;
+        case DecodeEnding::Refused:
+        case DecodeEnding::Cancelled:
+        case DecodeEnding::NotRun:
+            return DecodeVerdict::Failed;
+    }
+    return DecodeVerdict::Failed;
+}
+
 namespace {
 
 // The key for the owner's files from the request's source; the voice's verdict is shown as
@@ -94,6 +112,7 @@ std::optional<GostKey> KeyFor(const DecodeRequest& request, const DecodeOwnerRes
                 const StepResult unlocked = UnlockUser(users, owner.name, front);
                 if (!unlocked.done) {
                     outcome.message = unlocked.message;
+                    outcome.cause = unlocked.cause;
                     return std::nullopt;
                 }
             }
@@ -105,6 +124,7 @@ std::optional<GostKey> KeyFor(const DecodeRequest& request, const DecodeOwnerRes
                 outcome.ending =
                     voice.verdict.done ? DecodeEnding::Rejected : DecodeEnding::Refused;
                 outcome.message = voice.message;
+                outcome.cause = voice.cause;
                 return std::nullopt;
             }
             const WipeOnExit<GostKey> wipe(voice.key);
@@ -120,6 +140,7 @@ std::optional<GostKey> KeyFor(const DecodeRequest& request, const DecodeOwnerRes
             const WipeOnExit<GostKey> wipe(typed.key);
             if (!typed.done) {
                 outcome.message = typed.message;
+                outcome.cause = typed.cause;
                 return std::nullopt;
             }
             return typed.key;
@@ -144,6 +165,7 @@ DecodeOutcome Decode(const DecodeRequest& request, Users& users, FrontEnd& front
     TellLeftovers(owner.leftoversRemoved, front);
     if (!owner.done) {
         outcome.message = owner.message;
+        outcome.cause = owner.cause;
         outcome.refusal = owner.refusal;
         return outcome;
     }
@@ -165,6 +187,7 @@ DecodeOutcome Decode(const DecodeRequest& request, Users& users, FrontEnd& front
         folder = PrepareOutputFolder(files->outputFolder);
         if (!folder.done) {
             outcome.message = folder.message;
+            outcome.cause = folder.cause;
             return outcome;
         }
     }

@@ -112,6 +112,7 @@ enum class DecodeEnding {
 struct DecodeOutcome {
     DecodeEnding ending = DecodeEnding::Refused;
     std::string message;                        // Refused: what to show
+    std::optional<Failure> cause;               // Refused: what failed beneath it, if anything
     OwnerRefusal refusal = OwnerRefusal::None;  // Refused at the owner stage: what it concerns
     std::string owner;
     DecodeSteps::Files files;    // the batch's files, as confirmed
@@ -122,6 +123,13 @@ struct DecodeOutcome {
     // value proved its key).
     [[nodiscard]] bool Succeeded() const;
 };
+
+// How a decode ended, as a script or a summary needs it: everything asked was done; the voice
+// was rejected, or part was done (a file failed or its key was not right, an encoded file that
+// was to go stayed); nothing could be done (refused, cancelled, or an input that cannot be
+// opened at all).
+enum class DecodeVerdict { Succeeded, Rejected, Failed };
+[[nodiscard]] DecodeVerdict VerdictOf(const DecodeOutcome& outcome);
 
 // The whole decode: the owner (DecodeOwner; the window requires the name it shows), the
 // passphrase of a protected owner whose voice is judged (UnlockUser), the key (the voice's

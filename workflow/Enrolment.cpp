@@ -63,17 +63,17 @@ std::span<const std::int16_t> Enrolment::Recording() const {
 
 StepResult Enrolment::AddPhrase(int slot, FrontEnd& front) {
     if (recordedCount_ == 0) {
-        return {false, std::string(kRecordPhraseFirstMessage)};
+        return StepResult::Refused(std::string(kRecordPhraseFirstMessage));
     }
     if (phraseAdded_) {
-        return {false, std::string(kPhraseAlreadyAddedMessage)};
+        return StepResult::Refused(std::string(kPhraseAlreadyAddedMessage));
     }
     VoiceCodebook& phrase = phrases_[static_cast<std::size_t>(std::clamp(slot, 0, 2))];
     if (!TrainRecording(phrase, Recording(), front)) {
-        return {false, std::string(kTooFewVectorsText)};
+        return StepResult::Refused(std::string(kTooFewVectorsText));
     }
     phraseAdded_ = true;
-    return {true, {}};
+    return StepResult::Done();
 }
 
 TrainResult Enrolment::Train(FrontEnd& front) {

@@ -7,12 +7,15 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "analysis/LevelCheck.h"
 #include "analysis/VoiceCodebook.h"
+#include "files/Result.h"
 #include "speaker/Decision.h"  // the security levels FrontEnd::ChooseSecurityLevel returns
 #include "speaker/Training.h"  // kTooFewVectorsText, the refusal of a recording
 #include "workflow/FrontEnd.h"
@@ -23,6 +26,22 @@ namespace quorvane {
 struct StepResult {
     bool done = false;
     std::string message;  // empty when there is nothing to show
+    // What failed beneath a refusal: the file and the system's (or a lower layer's) reason.
+    // The front ends show it with the message, worded by CauseText.
+    std::optional<Failure> cause;
+
+    [[nodiscard]] static StepResult Done() {
+        StepResult result;
+        result.done = true;
+        return result;
+    }
+    [[nodiscard]] static StepResult Refused(std::string message,
+                                            std::optional<Failure> cause = std::nullopt) {
+        StepResult result;
+        result.message = std::move(message);
+        result.cause = std::move(cause);
+        return result;
+    }
 };
 
 struct TrainResult : StepResult {

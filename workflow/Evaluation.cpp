@@ -61,6 +61,8 @@ void RunIndexed(std::size_t count, int threads, const std::function<void(std::si
     std::exception_ptr failure;
     std::mutex failureLock;
     const auto worker = [&] {
+        // A worker thread is a boundary: an exception stops the other workers and is rethrown,
+        // as it is, on the calling thread once all have ended.
         try {
             for (std::size_t i = next++; i < count; i = next++) {
                 work(i);
@@ -97,7 +99,7 @@ struct Enrolled {
     std::vector<std::string> notes;
 };
 
-Enrolled EnrolSpeaker(const CorpusSpeaker& speaker, const SoundReader& read) {
+Enrolled EnrolSpeaker(const CorpusSpeaker& speaker, const SoundReader& reader) {
     Enrolled result;
     if (!speaker.problem.empty()) {
         result.reason = speaker.problem;
@@ -111,12 +113,12 @@ Enrolled EnrolSpeaker(const CorpusSpeaker& speaker, const SoundReader& read) {
             result.reason = std::string(kEnrolPhraseNames[slot]) + ": no such file";
             return result;
         }
-        std::vector<std::int16_t> samples;
-        std::string error;
-        if (!read(file, samples, error)) {
-            result.reason = error;
+        const Result<std::vector<std::int16_t>> sound = reader.read(file);
+        if (!sound) {
+            result.reason = reader.describe(sound.error());
             return result;
         }
+        const std::vector<std::int16_t>& samples = *sound;
         const std::string where = PathText(file.filename()) + ": ";
         const LevelCheckResult check = enrolment.TakeRecording(samples);
         if (!check.accepted) {
@@ -155,14 +157,14 @@ struct Tested {
     std::vector<std::string> notes;
 };
 
-Tested TrainTest(const fs::path& file, const SoundReader& read) {
+Tested TrainTest(const fs::path& file, const SoundReader& reader) {
     Tested result;
-    std::vector<std::int16_t> samples;
-    std::string error;
-    if (!read(file, samples, error)) {
-        result.notes.push_back(error + "; not a test recording");
+    const Result<std::vector<std::int16_t>> sound = reader.read(file);
+    if (!sound) {
+        result.notes.push_back(reader.describe(sound.error()) + "; not a test recording");
         return result;
     }
+    const std::vector<std::int16_t>& samples = *sound;
     result.readable = true;
     Enrolment take;
     const LevelCheckResult check = take.TakeRecording(samples);
@@ -194,6 +196,18 @@ double LevelRates::FarPercent() const {
 
 namespace {
 
+class CorpusErrorCategoryImpl final : public std::error_category {
+public:
+    const char* name() const noexcept override { return "quorvane.corpus"; }
+    std::string message(int value) const override {
+        switch (static_cast<CorpusError>(value)) {
+            case CorpusError::NoSuchFolder:
+                return "no such folder";
+        }
+        return "cannot list the corpus";
+    }
+};
+
 // The folders (or the regular files) of `folder` whose names do not start with a dot, in
 // the folder's order; stops at the first error, which `failure` then holds.
 std::vector<fs::path> VisibleEntries(const fs::path& folder, bool folders,
@@ -211,18 +225,25 @@ std::vector<fs::path> VisibleEntries(const fs::path& folder, bool folders,
 
 }  // namespace
 
-bool ListCorpus(const fs::path& corpus, std::vector<CorpusSpeaker>& speakers, std::string& error) {
-    speakers.clear();
+const std::error_category& CorpusErrorCategory() {
+    static const CorpusErrorCategoryImpl category;
+    return category;
+}
+
+std::error_code MakeError(CorpusError error) {
+    return {static_cast<int>(error), CorpusErrorCategory()};
+}
+
+Result<std::vector<CorpusSpeaker>> ListCorpus(const fs::path& corpus) {
     std::error_code failure;
     if (!fs::is_directory(corpus, failure)) {
-        error = PathText(corpus) + ": no such folder";
-        return false;
+        return Failure(MakeError(CorpusError::NoSuchFolder), corpus);
     }
     std::vector<fs::path> folders = VisibleEntries(corpus, true, failure);
     if (failure) {
-        error = PathText(corpus) + ": " + failure.message();
-        return false;
+        return Failure(failure, corpus);
     }
+    std::vector<CorpusSpeaker> speakers;
     std::sort(folders.begin(), folders.end());
     for (const fs::path& folder : folders) {
         CorpusSpeaker speaker;
@@ -251,7 +272,7 @@ bool ListCorpus(const fs::path& corpus, std::vector<CorpusSpeaker>& speakers, st
         }
         speakers.push_back(std::move(speaker));
     }
-    return true;
+    return speakers;
 }
 
 std::string LevelRefusalText(const LevelCheckResult& check) {

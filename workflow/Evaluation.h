@@ -20,9 +20,11 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 #include "analysis/LevelCheck.h"
+#include "files/Result.h"
 
 namespace quorvane {
 
@@ -35,10 +37,12 @@ inline constexpr std::array<std::string_view, kSecurityLevelCount> kSecurityLeve
 inline constexpr std::array<std::string_view, 3> kEnrolPhraseNames = {"enrol-1", "enrol-2",
                                                                       "enrol-3"};
 
-// Reads a sound file as the program would have recorded it (16-bit mono, 11025 Hz); false
-// with one line in `error` when it cannot. Called from several threads at once.
-using SoundReader = std::function<bool(const std::filesystem::path& file,
-                                       std::vector<std::int16_t>& samples, std::string& error)>;
+// Reads a sound file as the program would have recorded it (16-bit mono, 11025 Hz), and words
+// a failure of it as the one line the report shows. Both are called from several threads at once.
+struct SoundReader {
+    std::function<Result<std::vector<std::int16_t>>(const std::filesystem::path& file)> read;
+    std::function<std::string(const Failure& failure)> describe;
+};
 
 // One speaker's folder: the phrase files (empty path: missing) and the test files, sorted.
 struct CorpusSpeaker {
@@ -48,10 +52,17 @@ struct CorpusSpeaker {
     std::string problem;  // e.g. two files for one phrase; the speaker is then skipped
 };
 
-// Lists the speaker folders of `corpus` in name order (byte order of the names).
-// False when `corpus` is not a readable folder.
-[[nodiscard]] bool ListCorpus(const std::filesystem::path& corpus,
-                              std::vector<CorpusSpeaker>& speakers, std::string& error);
+// Why a corpus cannot be listed, beside the system's reasons for a folder it cannot read.
+enum class CorpusError {
+    NoSuchFolder = 1,  // the corpus is no folder, or none that can be reached
+};
+[[nodiscard]] const std::error_category& CorpusErrorCategory();
+[[nodiscard]] std::error_code MakeError(CorpusError error);
+
+// Lists the speaker folders of `corpus` in name order (byte order of the names). Fails,
+// naming the corpus, when it is no folder (CorpusError::NoSuchFolder) or cannot be read (the
+// system's code).
+[[nodiscard]] Result<std::vector<CorpusSpeaker>> ListCorpus(const std::filesystem::path& corpus);
 
 // The level checks' refusal of a recording as one line: the warning texts joined by "; ",
 // or kSoundNotRecordedText when nothing counts as recorded. Empty when it stands.

@@ -34,11 +34,11 @@ public:
     virtual ~BatchFrontEnd() = default;
     // A plain message (OK, the application title).
     virtual void Notice(const std::string& text) = 0;
-    // A file of a batch failed or was kept: `message` is the system's text, `reason` what
-    // the system reported (no space left, permission denied ...), empty when there is none.
-    // The window shows the message; the command line adds the reason. What the user must read
-    // in both (a wrong key or damage proved by the file's check value, a missing input) is
-    // part of the message already.
+    // A file failed or was kept: `message` is the system's text, `reason` what the system
+    // reported (no space left, permission denied ...), empty when there is none. The window
+    // shows the reason on a line below the message, the command line after it. What the user
+    // must read first (a wrong key or damage proved by the file's check value, a missing input)
+    // is part of the message already.
     virtual void FileProblem(std::string_view message, std::string_view reason) = 0;
     // Whether an existing output file of a batch may be replaced.
     virtual ReplaceAnswer AskReplace(const std::filesystem::path& output) = 0;

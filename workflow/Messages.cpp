@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "files/PathText.h"
+
 namespace quorvane {
 
 namespace {
@@ -14,6 +16,15 @@ std::string Joined(std::string_view a, std::string_view b, std::string_view c) {
 }
 
 }  // namespace
+
+std::string CauseText(std::string_view message, const Failure& cause) {
+    if (cause.path().empty()) {
+        return cause.Reason();
+    }
+    const std::string path = PathText(cause.path());
+    return message.find(path) != std::string_view::npos ? cause.Reason()
+                                                        : path + ": " + cause.Reason();
+}
 
 std::string AddPhraseFirstMessage(int slot) {
     return "Please add " + std::to_string(slot) + " phrase";

@@ -9,7 +9,14 @@
 #include <string>
 #include <string_view>
 
+#include "files/Result.h"
+
 namespace quorvane {
+
+// The cause beneath a refusal in words: "FILE: reason", or the reason alone when the
+// refusal's message names the file already or the cause concerns none. Each front end places
+// it under (the window) or after (the command line) the message.
+[[nodiscard]] std::string CauseText(std::string_view message, const Failure& cause);
 
 // The caption of the program's plain message boxes.
 inline constexpr std::string_view kApplicationTitle = "Quorvane 1.1";

@@ -101,12 +101,12 @@ std::string KeptFilesRemovedMessage(const std::vector<std::filesystem::path>& ke
 StepResult AskNewPassphrase(std::string_view name, FrontEnd& front, PassphraseAnswer& answer) {
     answer = front.AskPassphrase(name, true);
     if (!answer.given) {
-        return {false, NoPassphraseMessage(name, answer.refusal)};
+        return StepResult::Refused(NoPassphraseMessage(name, answer.refusal));
     }
     if (answer.passphrase.empty()) {
-        return {false, std::string(kEmptyPassphraseMessage)};
+        return StepResult::Refused(std::string(kEmptyPassphraseMessage));
     }
-    return {true, {}};
+    return StepResult::Done();
 }
 
 NewUserProtection ChooseNewUserProtection(std::string_view name, ProtectionOffer offer,

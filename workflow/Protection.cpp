@@ -22,31 +22,17 @@ namespace fs = std::filesystem;
 
 namespace {
 
-StepResult Refusal(std::string message) {
-    return {false, std::move(message)};
+StepResult Refusal(std::string message, std::optional<Failure> cause = std::nullopt) {
+    return StepResult::Refused(std::move(message), std::move(cause));
 }
 
-// kUnableToSaveUsersMessage with its cause: "Unable to save users (speakers) file (anna.qvlock:
-// Permission denied)".
-StepResult UnableToSave(const fs::path& path, std::string_view reason) {
-    return Refusal(std::string(kUnableToSaveUsersMessage) + " (" + PathText(path) + ": " +
-                   std::string(reason) + ")");
-}
-
-StepResult UnableToSave(const StoreResult& stored) {
-    if (stored.status == StoreStatus::OtherUsersFile) {
-        return UnableToSave(stored.path, "the file holds another user");
-    }
-    if (stored.status == StoreStatus::AlreadyStored) {
-        return UnableToSave(stored.path, "a speaker file of the user is there already");
-    }
-    return UnableToSave(stored.path,
-                        stored.error ? stored.error.message() : std::string("not written"));
+// kUnableToSaveUsersMessage, with the file and the reason beneath it.
+StepResult UnableToSave(const Failure& failure) {
+    return Refusal(std::string(kUnableToSaveUsersMessage), failure);
 }
 
 StepResult CanNotDelete(const Failure& failure) {
-    return Refusal(std::string(kCanNotDeleteFilePrefix) + PathText(failure.path()) + " (" +
-                   failure.Reason() + ")");
+    return Refusal(std::string(kCanNotDeleteFilePrefix) + PathText(failure.path()), failure);
 }
 
 // The key of the models stored in a file, read back after it was written: the models the user
@@ -64,7 +50,7 @@ std::optional<GostKey> OrdinaryFileKey(const fs::path& path) {
 std::optional<GostKey> ProtectedFileKey(const fs::path& path, std::span<const char> passphrase) {
     std::array<VoiceCodebook, 3> codebooks;
     float threshold = 0.0f;
-    if (ReadProtectedFile(path, passphrase, codebooks, threshold) != UnlockStatus::Done) {
+    if (!ReadProtectedFile(path, passphrase, codebooks, threshold)) {
         return std::nullopt;
     }
     return DeriveUserKey(codebooks);
@@ -73,11 +59,10 @@ std::optional<GostKey> ProtectedFileKey(const fs::path& path, std::span<const ch
 // The refusal of a protected file before any key is derived from it, with its reason: costs
 // outside the bounds, or a file that cannot be read, is too large or is no protected file.
 StepResult ImageRefusal(const Failure& failure) {
-    if (IsOutOfBounds(failure.code())) {
+    if (IsCostOutOfBounds(failure)) {
         return Refusal(PathText(failure.path()) + ": " + failure.Reason());
     }
-    return Refusal(std::string(kCanNotLoadFilePrefix) + PathText(failure.path()) + " (" +
-                   failure.Reason() + ")");
+    return Refusal(std::string(kCanNotLoadFilePrefix) + PathText(failure.path()), failure);
 }
 
 // The ordinary files beside an unlocked protected user (an interrupted protection): removed,
@@ -119,7 +104,7 @@ StepResult FindProtectedUser(Users& users, std::string_view name) {
     if (found->protectedFile.empty()) {
         return Refusal(NotProtectedMessage(name));
     }
-    return {true, {}};
+    return StepResult::Done();
 }
 
 // Protecting a protected user again: the files kept aside for the name, which may hold its
@@ -137,8 +122,7 @@ StepResult RemoveKeptFilesOfProtected(Users& users, std::string_view name, Front
     }
     const Result<NameLock> lock = NameLock::Acquire(folder, name);
     if (!lock) {
-        return Refusal(NameNotLockedMessage(name, PathText(lock.error().path())) + " (" +
-                       lock.error().Reason() + ")");
+        return Refusal(NameNotLockedMessage(name, PathText(lock.error().path())), lock.error());
     }
     const UserFileDeletion removed = RemoveOverwritten(kept);
     std::vector<fs::path> gone;
@@ -154,7 +138,7 @@ StepResult RemoveKeptFilesOfProtected(Users& users, std::string_view name, Front
     if (!removed.failed.empty()) {
         return CanNotDelete(removed.failed.front());
     }
-    return {true, {}};
+    return StepResult::Done();
 }
 
 }  // namespace
@@ -181,7 +165,7 @@ StepResult UnlockUser(Users& users, std::string_view name, FrontEnd& front) {
         return Refusal(UserNotFoundMessage(name));
     }
     if (!record->locked) {
-        return {true, {}};
+        return StepResult::Done();
     }
     // Read once, judged before anything is asked or derived.
     const Result<ProtectedImage> image = ReadProtectedImage(record->protectedFile);
@@ -193,10 +177,13 @@ StepResult UnlockUser(Users& users, std::string_view name, FrontEnd& front) {
     float threshold = 0.0f;
     SecretText recalled;
     // A remembered passphrase that no longer fits (changed elsewhere) is asked for instead.
-    UnlockStatus status = RecallPassphrase(entry, recalled) == KeyringStatus::Done
-                              ? UnlockProtectedImage(*image, recalled, codebooks, threshold)
-                              : UnlockStatus::WrongPassphrase;
-    if (status == UnlockStatus::WrongPassphrase) {
+    const auto wrongPassphrase = [](const Status& status) {
+        return !status && status.error().code() == SpeakerError::WrongPassphrase;
+    };
+    Status status = RecallPassphrase(entry, recalled) == KeyringStatus::Done
+                        ? UnlockProtectedImage(*image, recalled, codebooks, threshold)
+                        : Status(Failure(MakeError(SpeakerError::WrongPassphrase), image->path));
+    if (wrongPassphrase(status)) {
         const PassphraseAnswer answer = front.AskPassphrase(name, false);
         if (!answer.given) {
             return Refusal(NoPassphraseMessage(name, answer.refusal));
@@ -205,15 +192,16 @@ StepResult UnlockUser(Users& users, std::string_view name, FrontEnd& front) {
             return Refusal(std::string(kEmptyPassphraseMessage));
         }
         status = UnlockProtectedImage(*image, answer.passphrase, codebooks, threshold);
-        if (status == UnlockStatus::Done) {
+        if (status) {
             RememberIfAsked(entry, answer, front);
         }
     }
-    if (status == UnlockStatus::WrongPassphrase) {
+    if (wrongPassphrase(status)) {
         return Refusal(WrongPassphraseMessage(name));
     }
-    if (status != UnlockStatus::Done) {
-        return Refusal(std::string(kCanNotLoadFilePrefix) + PathText(record->protectedFile));
+    if (!status) {
+        return Refusal(std::string(kCanNotLoadFilePrefix) + PathText(record->protectedFile),
+                       status.error());
     }
     record->codebooks = std::move(codebooks);
     record->threshold = threshold;
@@ -221,7 +209,7 @@ StepResult UnlockUser(Users& users, std::string_view name, FrontEnd& front) {
     if (record->unprotectedCopy) {
         FinishInterruptedProtection(users, *record, front);
     }
-    return {true, {}};
+    return StepResult::Done();
 }
 
 StepResult ProtectUser(Users& users, std::string_view name, FrontEnd& front) {
@@ -243,24 +231,25 @@ StepResult ProtectUser(Users& users, std::string_view name, FrontEnd& front) {
 
     const Result<NameLock> lock = NameLock::Acquire(folder, name);
     if (!lock) {
-        return UnableToSave(lock.error().path(), lock.error().Reason());
+        return UnableToSave(lock.error());
     }
     StoreForm form;
     form.passphrase = std::span<const char>(answer.passphrase);
     form.besideOtherForm = true;
-    const StoreResult stored = StoreUser(folder, name, record->codebooks, record->threshold, form);
-    if (!stored.ok()) {
-        return UnableToSave(stored);
+    const Result<fs::path> stored =
+        StoreUser(folder, name, record->codebooks, record->threshold, form);
+    if (!stored) {
+        return UnableToSave(stored.error());
     }
     // The ordinary files go only once the protected one gives the user's key.
-    if (ProtectedFileKey(stored.path, answer.passphrase) != DeriveUserKey(record->codebooks)) {
-        static_cast<void>(RemoveOverwritten({stored.path}));
-        return UnableToSave(stored.path, "it does not read back to the user's key");
+    if (ProtectedFileKey(*stored, answer.passphrase) != DeriveUserKey(record->codebooks)) {
+        static_cast<void>(RemoveOverwritten({*stored}));
+        return UnableToSave(Failure(MakeError(SpeakerError::NotReadBack), *stored));
     }
-    record->protectedFile = stored.path;
+    record->protectedFile = *stored;
     ProtectedHeader header;
-    if (ReadProtectedHeader(stored.path, header)) {
-        RememberIfAsked(EntryOf(stored.path, header), answer, front);
+    if (ReadProtectedHeader(*stored, header)) {
+        RememberIfAsked(EntryOf(*stored, header), answer, front);
     }
     const UserFileDeletion ordinary = RemoveOverwritten(FindOrdinaryFiles(folder, name));
     if (!ordinary.failed.empty()) {
@@ -281,7 +270,7 @@ StepResult ProtectUser(Users& users, std::string_view name, FrontEnd& front) {
     if (!stay.empty()) {
         front.Notice(KeptFilesStayNote(name, stay));
     }
-    return {true, {}};
+    return StepResult::Done();
 }
 
 StepResult UnprotectUser(Users& users, std::string_view name, FrontEnd& front) {
@@ -306,17 +295,18 @@ StepResult UnprotectUser(Users& users, std::string_view name, FrontEnd& front) {
     }
     const Result<NameLock> lock = NameLock::Acquire(folder, name);
     if (!lock) {
-        return UnableToSave(lock.error().path(), lock.error().Reason());
+        return UnableToSave(lock.error());
     }
     StoreForm form;
     form.besideOtherForm = true;
-    const StoreResult stored = StoreUser(folder, name, record->codebooks, record->threshold, form);
-    if (!stored.ok()) {
-        return UnableToSave(stored);
+    const Result<fs::path> stored =
+        StoreUser(folder, name, record->codebooks, record->threshold, form);
+    if (!stored) {
+        return UnableToSave(stored.error());
     }
-    if (OrdinaryFileKey(stored.path) != DeriveUserKey(record->codebooks)) {
-        static_cast<void>(RemoveOverwritten({stored.path}));
-        return UnableToSave(stored.path, "it does not read back to the user's key");
+    if (OrdinaryFileKey(*stored) != DeriveUserKey(record->codebooks)) {
+        static_cast<void>(RemoveOverwritten({*stored}));
+        return UnableToSave(Failure(MakeError(SpeakerError::NotReadBack), *stored));
     }
     ProtectedHeader header;
     const bool remembered = ReadProtectedHeader(record->protectedFile, header);
@@ -328,7 +318,7 @@ StepResult UnprotectUser(Users& users, std::string_view name, FrontEnd& front) {
         static_cast<void>(ForgetPassphrase(EntryOf(record->protectedFile, header)));
     }
     record->protectedFile.clear();
-    return {true, {}};
+    return StepResult::Done();
 }
 
 StepResult ChangePassphrase(Users& users, std::string_view name, FrontEnd& front) {
@@ -352,19 +342,18 @@ StepResult ChangePassphrase(Users& users, std::string_view name, FrontEnd& front
     const bool remembered = ReadProtectedHeader(record->protectedFile, before);
     const Result<NameLock> lock = NameLock::Acquire(users.SpeakersDir(), name);
     if (!lock) {
-        return UnableToSave(lock.error().path(), lock.error().Reason());
+        return UnableToSave(lock.error());
     }
     if (const Status written =
             WriteProtectedFile(record->protectedFile, name, record->codebooks, record->threshold,
                                answer.passphrase, kProtectionKdf, OutputMode::Replace);
         !written) {
-        return UnableToSave(record->protectedFile, written.error().Reason());
+        return UnableToSave(written.error().At(record->protectedFile));
     }
     // A change is reported only once the new file opens with the new passphrase.
     if (ProtectedFileKey(record->protectedFile, answer.passphrase) != key) {
-        return UnableToSave(record->protectedFile,
-                            "the new file does not read back to the user's key with the new "
-                            "passphrase");
+        return UnableToSave(
+            Failure(MakeError(SpeakerError::NotReadBackWithNewPassphrase), record->protectedFile));
     }
     // The old passphrase is of no use any more; the new one is kept only when asked.
     if (remembered) {
@@ -374,7 +363,7 @@ StepResult ChangePassphrase(Users& users, std::string_view name, FrontEnd& front
     if (ReadProtectedHeader(record->protectedFile, after)) {
         RememberIfAsked(EntryOf(record->protectedFile, after), answer, front);
     }
-    return {true, {}};
+    return StepResult::Done();
 }
 
 }  // namespace quorvane

@@ -30,11 +30,12 @@ public:
     // may be the only key of older files.
     explicit PendingKeyFile(const fs::path& path)
         : file_(path, OutputMode::NoReplace, FilePrivacy::OwnerOnly) {}
-    [[nodiscard]] bool Open() { return file_.Open(); }
-    [[nodiscard]] bool Commit(std::string_view name, const GostKey& key) {
+    [[nodiscard]] Status Open() { return file_.Open(); }
+    [[nodiscard]] Status Commit(std::string_view name, const GostKey& key) {
         const std::string text = FormatKeyFile(name, key);
         const auto* data = reinterpret_cast<const std::uint8_t*>(text.data());
-        return file_.Write(std::span<const std::uint8_t>(data, text.size())) && file_.Commit();
+        const Status written = file_.Write(std::span<const std::uint8_t>(data, text.size()));
+        return written ? file_.Commit() : written;
     }
 
 private:
@@ -175,10 +176,10 @@ AddUserResult Users::Add(std::string_view name, const Enrolment& enrolment, Fron
     }
     std::error_code error;
     const bool existed = fs::is_directory(speakersDir_, error);
-    if (!CreateSpeakersFolder(speakersDir_, error)) {
+    if (const Status created = CreateSpeakersFolder(speakersDir_); !created) {
         front.FileProblem(kUnableToSaveUsersMessage, std::string(kSpeakersFolderNotCreatedMessage) +
                                                          PathText(speakersDir_) + " (" +
-                                                         error.message() + ")");
+                                                         created.error().Reason() + ")");
         result.message = kUnableToAddUserMessage;
         return result;
     }
@@ -187,35 +188,35 @@ AddUserResult Users::Add(std::string_view name, const Enrolment& enrolment, Fron
     if (protection.protect) {
         form.passphrase = std::span<const char>(protection.answer.passphrase);
     }
-    const StoreResult stored = StoreUser(speakersDir_, name, enrolment.PhraseCodebooks(),
-                                         enrolment.Threshold(), form, options.beforeCommit);
-    result.speakerFile = stored.path;
-    result.keptAside = stored.keptAside;
-    if (!stored.keptAside.empty()) {
-        front.Notice(SpeakerFileKeptMessage(PathText(stored.path), PathText(stored.keptAside)));
-    }
-    if (stored.status == StoreStatus::AlreadyStored) {
+    form.keptAside = [&](const fs::path& keptAside) {
+        result.keptAside = keptAside;
+        front.Notice(SpeakerFileKeptMessage(PathText(result.speakerFile), PathText(keptAside)));
+    };
+    result.speakerFile = protection.protect ? ProtectedFilePath(speakersDir_, name)
+                                            : SpeakerFilePath(speakersDir_, name);
+    const Result<fs::path> stored = StoreUser(speakersDir_, name, enrolment.PhraseCodebooks(),
+                                              enrolment.Threshold(), form, options.beforeCommit);
+    if (!stored && stored.error().code() == SpeakerError::AlreadyStored) {
         // Another enrolment of the name won; the key file opened early is discarded unwritten.
         result.message = SpeakerFileAppearedMessage(name);
         return result;
     }
-    if (!stored.ok()) {
+    if (!stored) {
         // Every refusal names its cause: the file, and why it could not be written.
-        const std::string reason =
-            stored.status == StoreStatus::OtherUsersFile
-                ? PathText(stored.path) + " holds another user"
-                : PathText(stored.path) + ": " +
-                      (stored.error ? stored.error.message() : std::string("not written"));
+        const Failure& failure = stored.error();
+        const std::string reason = failure.code() == SpeakerError::OtherUsersFile
+                                       ? PathText(failure.path()) + " holds another user"
+                                       : PathText(failure.path()) + ": " + failure.Reason();
         front.FileProblem(kUnableToSaveUsersMessage, reason);
         result.message = kUnableToAddUserMessage;
         return result;
     }
     AppendUser(list_, enrolment.PhraseCodebooks(), name, enrolment.Threshold());
     if (protection.protect) {
-        list_.FindToChange(name)->protectedFile = stored.path;
+        list_.FindToChange(name)->protectedFile = *stored;
         ProtectedHeader header;
-        if (ReadProtectedHeader(stored.path, header)) {
-            RememberIfAsked(EntryOf(stored.path, header), protection.answer, front);
+        if (ReadProtectedHeader(*stored, header)) {
+            RememberIfAsked(EntryOf(*stored, header), protection.answer, front);
         }
     }
     result.done = true;
@@ -223,7 +224,7 @@ AddUserResult Users::Add(std::string_view name, const Enrolment& enrolment, Fron
 
     const GostKey key = DeriveUserKey(enrolment.PhraseCodebooks());
     if (early) {
-        result.keySaved = early->Commit(name, key);
+        result.keySaved = static_cast<bool>(early->Commit(name, key));
     } else {
         if (!front.Ask(kSecurityKeyQuestion, kSecurityKeyCaption, FrontEnd::Icon::Question)) {
             return result;

@@ -29,8 +29,7 @@ Bytes Encoded(const Bytes& plain) {
     const testing::ScratchFolder folder;
     const auto path = folder.Path() / "f.crp";
     EXPECT_TRUE(EncodeBufferChecked(plain, path, kMarker, kKey, FileSubstitutionTable,
-                                    OutputMode::Replace, FilePrivacy::OwnerOnly)
-                    .ok());
+                                    OutputMode::Replace, FilePrivacy::OwnerOnly));
     return testing::ReadBytes(path);
 }
 

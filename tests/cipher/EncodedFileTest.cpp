@@ -21,6 +21,7 @@
 #include "cipher/BlockPipeline.h"
 #include "tests/cipher/VectorFile.h"
 #include "tests/support/EarlierFormats.h"
+#include "tests/support/TestFiles.h"
 
 #include <future>
 #include <thread>
@@ -29,6 +30,7 @@
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <csignal>
 #endif
@@ -64,6 +66,25 @@ Bytes StripTrailer(const Bytes& file) {
         return file;
     }
     return Bytes(file.begin(), file.end() - static_cast<std::ptrdiff_t>(kTrailerBytes));
+}
+
+using testing::CodeOf;
+
+// Whether the file's check value refused the key or the data.
+bool WrongKeyOrDamaged(const Result<Coded>& result) {
+    return !result && (result.error().code() == CipherError::WrongKey ||
+                       result.error().code() == CipherError::Damaged);
+}
+
+// Whether a coding succeeded with its trailer verified.
+bool Verified(const Result<Coded>& result) {
+    return result && result->tagVerified;
+}
+
+// The words of a failed coding of `input`; empty for a success.
+template <typename T>
+std::string Described(const Result<T>& result, const fs::path& input) {
+    return result ? std::string() : DescribeFailure(result.error(), input);
 }
 
 Bytes RandomBytes(std::size_t n, std::uint64_t seed) {
@@ -182,15 +203,14 @@ TEST_F(EncodedFileTest, KnownAnswerFiles) {
             WriteBytes(dir_ / "plain", plain);
             ASSERT_EQ(EncodeFile(dir_ / "plain", dir_ / "long.enc", marker, key, table), 1);
             ASSERT_TRUE(EncodeFileWithTrailerVersion(dir_ / "plain", dir_ / "v1.enc", marker, key,
-                                                     table, TrailerVersion::V1)
-                            .ok());
+                                                     table, TrailerVersion::V1));
             for (const auto& [name, field] :
                  {std::pair{"long.enc", "Trailer"}, std::pair{"v1.enc", "TrailerV1"}}) {
                 const Bytes file = ReadBytes(dir_ / name);
                 EXPECT_EQ(
                     Bytes(file.end() - static_cast<std::ptrdiff_t>(kTrailerBytes), file.end()),
                     test_vectors::HexBytes(r[field]));
-                EXPECT_TRUE(CheckEncodedFile(dir_ / name, marker, key, table).tagVerified);
+                EXPECT_TRUE(Verified(CheckEncodedFile(dir_ / name, marker, key, table)));
             }
             continue;
         }
@@ -207,12 +227,10 @@ TEST_F(EncodedFileTest, KnownAnswerFiles) {
         WriteBytes(dir_ / "plain", plain);
         ASSERT_EQ(EncodeFile(dir_ / "plain", dir_ / "file.enc", marker, key, table), 1);
         EXPECT_EQ(ReadBytes(dir_ / "file.enc"), file);
-        ASSERT_TRUE(
-            EncodeFileWithoutTrailer(dir_ / "plain", dir_ / "old.enc", marker, key, table).ok());
+        ASSERT_TRUE(EncodeFileWithoutTrailer(dir_ / "plain", dir_ / "old.enc", marker, key, table));
         EXPECT_EQ(ReadBytes(dir_ / "old.enc"), old);
         ASSERT_TRUE(EncodeFileWithTrailerVersion(dir_ / "plain", dir_ / "v1.enc", marker, key,
-                                                 table, TrailerVersion::V1)
-                        .ok());
+                                                 table, TrailerVersion::V1));
         EXPECT_EQ(ReadBytes(dir_ / "v1.enc"), fileV1);
 
         // Every form decodes (the old one when allowed); only the tagged ones confirm the key.
@@ -221,20 +239,20 @@ TEST_F(EncodedFileTest, KnownAnswerFiles) {
         for (const auto& [given, tagged] :
              {std::pair{file, true}, std::pair{fileV1, true}, std::pair{old, false}}) {
             WriteBytes(dir_ / "given.enc", given);
-            const CodingResult result = DecodeFileChecked(dir_ / "given.enc", dir_ / "decoded",
-                                                          marker, key, table, allowed);
-            ASSERT_TRUE(result.ok()) << DescribeFailure(result);
-            EXPECT_EQ(result.tagged, tagged);
-            EXPECT_EQ(result.tagVerified, tagged);
+            const Result<Coded> result = DecodeFileChecked(dir_ / "given.enc", dir_ / "decoded",
+                                                           marker, key, table, allowed);
+            ASSERT_TRUE(result) << Described(result, dir_ / "given.enc");
+            EXPECT_EQ(result->tagged, tagged);
+            EXPECT_EQ(result->tagVerified, tagged);
             EXPECT_EQ(ReadBytes(dir_ / "decoded"), plain);
             std::vector<std::uint8_t> buffer;
             ASSERT_EQ(
                 DecodeToBuffer(dir_ / "given.enc", marker, key, table, buffer, plain.size(), true),
                 1);
             EXPECT_EQ(buffer, plain);
-            const CodingResult checked = CheckEncodedFile(dir_ / "given.enc", marker, key, table);
-            EXPECT_TRUE(checked.ok());
-            EXPECT_EQ(checked.tagVerified, tagged);
+            const Result<Coded> checked = CheckEncodedFile(dir_ / "given.enc", marker, key, table);
+            ASSERT_TRUE(checked);
+            EXPECT_EQ(checked->tagVerified, tagged);
         }
     }
 }
@@ -306,39 +324,39 @@ TEST_F(EncodedFileTest, MarkerMustMatchExactlyAndWrongKeyIsToldOnlyByTheTrailer)
     const Bytes encoded = ReadBytes(dir_ / "c");
     for (const auto& [key, table] :
          {std::pair{wrong, FileSubstitutionTable}, std::pair{kUserKey, StoreSubstitutionTable}}) {
-        const CodingResult result =
+        const Result<Coded> result =
             DecodeFileChecked(dir_ / "c", dir_ / "o", "annacryptedfile", key, table);
-        EXPECT_EQ(result.status, CodingStatus::WrongKeyOrDamaged);
-        EXPECT_TRUE(result.tagged);
+        EXPECT_EQ(CodeOf(result), MakeError(CipherError::WrongKey));
+        EXPECT_EQ(result.error().path(), dir_ / "c");
         EXPECT_FALSE(fs::exists(dir_ / "o"));
-        EXPECT_EQ(CheckEncodedFile(dir_ / "c", "annacryptedfile", key, table).status,
-                  CodingStatus::WrongKeyOrDamaged);
+        EXPECT_EQ(CodeOf(CheckEncodedFile(dir_ / "c", "annacryptedfile", key, table)),
+                  MakeError(CipherError::WrongKey));
         std::vector<std::uint8_t> buffer;
         EXPECT_EQ(DecodeToBuffer(dir_ / "c", "annacryptedfile", key, table, buffer, 100), 0);
     }
     EXPECT_EQ(ReadBytes(dir_ / "c"), encoded);
-    EXPECT_EQ(DescribeFailure(DecodeFileChecked(dir_ / "c", dir_ / "o", "annacryptedfile", wrong,
-                                                FileSubstitutionTable)),
+    EXPECT_EQ(Described(DecodeFileChecked(dir_ / "c", dir_ / "o", "annacryptedfile", wrong,
+                                          FileSubstitutionTable),
+                        dir_ / "c"),
               "wrong key or damaged file");
 
     // A file of earlier versions has no trailer: a wrong key gives wrong data, unconfirmed.
     ASSERT_TRUE(EncodeFileWithoutTrailer(dir_ / "p", dir_ / "old", "annacryptedfile", kUserKey,
-                                         FileSubstitutionTable)
-                    .ok());
+                                         FileSubstitutionTable));
     CodingOptions allowed;
     allowed.allowUnverified = true;
-    const CodingResult unconfirmed = DecodeFileChecked(dir_ / "old", dir_ / "o", "annacryptedfile",
-                                                       wrong, FileSubstitutionTable, allowed);
-    ASSERT_TRUE(unconfirmed.ok());
-    EXPECT_FALSE(unconfirmed.tagged);
-    EXPECT_FALSE(unconfirmed.tagVerified);
+    const Result<Coded> unconfirmed = DecodeFileChecked(dir_ / "old", dir_ / "o", "annacryptedfile",
+                                                        wrong, FileSubstitutionTable, allowed);
+    ASSERT_TRUE(unconfirmed);
+    EXPECT_FALSE(unconfirmed->tagged);
+    EXPECT_FALSE(unconfirmed->tagVerified);
     const Bytes garbage = ReadBytes(dir_ / "o");
     EXPECT_EQ(garbage.size(), plain.size());
     EXPECT_NE(garbage, plain);
-    const CodingResult unchecked =
+    const Result<Coded> unchecked =
         CheckEncodedFile(dir_ / "old", "annacryptedfile", kUserKey, FileSubstitutionTable);
-    EXPECT_TRUE(unchecked.ok());
-    EXPECT_FALSE(unchecked.tagged);
+    ASSERT_TRUE(unchecked);
+    EXPECT_FALSE(unchecked->tagged);
 }
 
 TEST_F(EncodedFileTest, MarkersThatCannotBeReadBackAreRefused) {
@@ -375,13 +393,17 @@ TEST_F(EncodedFileTest, TruncationAtEveryPositionFailsAndKeepsTheOutput) {
         }
         WriteBytes(dir_ / "cut", Bytes(whole.begin(), whole.begin() + static_cast<long>(cut)));
         WriteBytes(dir_ / "out", kept);
-        const CodingResult result =
+        const Result<Coded> result =
             DecodeFileChecked(dir_ / "cut", dir_ / "out", "carl", kUserKey, FileSubstitutionTable);
         // Cut in the data: too short; cut in the trailer: a damaged trailer.
-        EXPECT_EQ(result.status, cut < std::string("carl\n3\n3\n").size() ? CodingStatus::NotEncoded
-                                 : cut < dataEnd                          ? CodingStatus::Truncated
-                                                 : CodingStatus::WrongKeyOrDamaged)
-            << cut;
+        if (cut < dataEnd) {
+            const CipherError expected = cut < std::string("carl\n3\n3\n").size()
+                                             ? CipherError::NotEncoded
+                                             : CipherError::Truncated;
+            EXPECT_TRUE(!result && result.error().code() == expected) << cut;
+        } else {
+            EXPECT_TRUE(WrongKeyOrDamaged(result)) << cut;
+        }
         EXPECT_EQ(ReadBytes(dir_ / "out"), kept) << cut;
         std::vector<std::uint8_t> buffer{1, 2, 3};
         EXPECT_EQ(
@@ -395,10 +417,10 @@ TEST_F(EncodedFileTest, TruncationAtEveryPositionFailsAndKeepsTheOutput) {
     WriteBytes(dir_ / "cut", Bytes(whole.begin(), whole.begin() + static_cast<long>(dataEnd)));
     CodingOptions allowed;
     allowed.allowUnverified = true;
-    const CodingResult untagged = DecodeFileChecked(dir_ / "cut", dir_ / "out", "carl", kUserKey,
-                                                    FileSubstitutionTable, allowed);
-    ASSERT_TRUE(untagged.ok());
-    EXPECT_FALSE(untagged.tagVerified);
+    const Result<Coded> untagged = DecodeFileChecked(dir_ / "cut", dir_ / "out", "carl", kUserKey,
+                                                     FileSubstitutionTable, allowed);
+    ASSERT_TRUE(untagged);
+    EXPECT_FALSE(untagged->tagVerified);
     EXPECT_EQ(ReadBytes(dir_ / "out"), plain);
 
     // Bytes after the last block of a file without trailer are ignored; bytes after a trailer
@@ -414,10 +436,8 @@ TEST_F(EncodedFileTest, TruncationAtEveryPositionFailsAndKeepsTheOutput) {
     Bytes extended = whole;
     extended.push_back('!');
     WriteBytes(dir_ / "longer", extended);
-    EXPECT_EQ(
-        DecodeFileChecked(dir_ / "longer", dir_ / "out3", "carl", kUserKey, FileSubstitutionTable)
-            .status,
-        CodingStatus::WrongKeyOrDamaged);
+    EXPECT_TRUE(WrongKeyOrDamaged(DecodeFileChecked(dir_ / "longer", dir_ / "out3", "carl",
+                                                    kUserKey, FileSubstitutionTable)));
     EXPECT_FALSE(fs::exists(dir_ / "out3"));
 }
 
@@ -667,12 +687,11 @@ TEST_F(EncodedFileTest, EveryChangedOrMovedByteIsRefusedWithNothingWritten) {
     for (std::size_t i = 0; i < damaged.size(); ++i) {
         WriteBytes(dir_ / "bad", damaged[i]);
         WriteBytes(dir_ / "out", kept);
-        const CodingResult result =
-            DecodeFileChecked(dir_ / "bad", dir_ / "out", "carl", kUserKey, FileSubstitutionTable);
-        EXPECT_FALSE(result.ok()) << "case " << i;
-        EXPECT_FALSE(result.tagVerified);
+        EXPECT_FALSE(
+            DecodeFileChecked(dir_ / "bad", dir_ / "out", "carl", kUserKey, FileSubstitutionTable))
+            << "case " << i;
         EXPECT_EQ(ReadBytes(dir_ / "out"), kept);
-        EXPECT_FALSE(CheckEncodedFile(dir_ / "bad", "carl", kUserKey, FileSubstitutionTable).ok());
+        EXPECT_FALSE(CheckEncodedFile(dir_ / "bad", "carl", kUserKey, FileSubstitutionTable));
         std::vector<std::uint8_t> buffer;
         EXPECT_EQ(DecodeToBuffer(dir_ / "bad", "carl", kUserKey, FileSubstitutionTable, buffer, 99),
                   0);
@@ -689,9 +708,8 @@ TEST_F(EncodedFileTest, EveryChangedOrMovedByteIsRefusedWithNothingWritten) {
                      chunks.begin() + static_cast<long>(start + chunk),
                      chunks.begin() + static_cast<long>(start + chunk));
     WriteBytes(dir_ / "bad", chunks);
-    EXPECT_EQ(DecodeFileChecked(dir_ / "bad", dir_ / "out", "carl", kUserKey, FileSubstitutionTable)
-                  .status,
-              CodingStatus::WrongKeyOrDamaged);
+    EXPECT_TRUE(WrongKeyOrDamaged(
+        DecodeFileChecked(dir_ / "bad", dir_ / "out", "carl", kUserKey, FileSubstitutionTable)));
     EXPECT_EQ(ReadBytes(dir_ / "out"), kept);
 }
 
@@ -708,16 +726,15 @@ TEST_F(EncodedFileTest, BothTrailerVersionsVerifyAndRefuseDamage) {
     for (const TrailerVersion version : {TrailerVersion::V1, TrailerVersion::V2}) {
         SCOPED_TRACE(static_cast<int>(version));
         ASSERT_TRUE(EncodeFileWithTrailerVersion(dir_ / "p", dir_ / "c", "carl", kUserKey,
-                                                 FileSubstitutionTable, version)
-                        .ok());
+                                                 FileSubstitutionTable, version));
         const Bytes whole = ReadBytes(dir_ / "c");
         ASSERT_EQ(whole.size(), start + 2 * chunk + 8 + kTrailerBytes);
         const auto trailer = whole.end() - static_cast<std::ptrdiff_t>(kTrailerBytes);
         EXPECT_EQ(TrailerMagicVersion(Bytes(trailer, trailer + 8)), version);
         cipherData.emplace_back(whole.begin(), trailer);
-        const CodingResult good =
+        const Result<Coded> good =
             DecodeFileChecked(dir_ / "c", dir_ / "d", "carl", kUserKey, FileSubstitutionTable);
-        EXPECT_TRUE(good.ok() && good.tagged && good.tagVerified);
+        EXPECT_TRUE(good && good->tagged && good->tagVerified);
         EXPECT_EQ(ReadBytes(dir_ / "d"), ReadBytes(dir_ / "p"));
 
         Bytes flipped = whole;
@@ -737,10 +754,8 @@ TEST_F(EncodedFileTest, BothTrailerVersionsVerifyAndRefuseDamage) {
         for (const Bytes& bad : {flipped, swapped, cut, otherMagic}) {
             WriteBytes(dir_ / "bad", bad);
             WriteBytes(dir_ / "out", kept);
-            const CodingResult result = DecodeFileChecked(dir_ / "bad", dir_ / "out", "carl",
-                                                          kUserKey, FileSubstitutionTable);
-            EXPECT_EQ(result.status, CodingStatus::WrongKeyOrDamaged);
-            EXPECT_TRUE(result.tagged);
+            EXPECT_TRUE(WrongKeyOrDamaged(DecodeFileChecked(dir_ / "bad", dir_ / "out", "carl",
+                                                            kUserKey, FileSubstitutionTable)));
             EXPECT_EQ(ReadBytes(dir_ / "out"), kept);
         }
     }
@@ -758,16 +773,14 @@ TEST_F(EncodedFileTest, CancelStopsBetweenChunksLeavingNothing) {
     int asked = 0;
     CodingOptions options;
     options.cancelled = [&] { return ++asked > 1; };
-    EXPECT_EQ(
-        EncodeFileChecked(dir_ / "p", dir_ / "out", "a", kUserKey, FileSubstitutionTable, options)
-            .status,
-        CodingStatus::Cancelled);
+    EXPECT_EQ(CodeOf(EncodeFileChecked(dir_ / "p", dir_ / "out", "a", kUserKey,
+                                       FileSubstitutionTable, options)),
+              MakeError(CipherError::Cancelled));
     EXPECT_EQ(asked, 2);
     asked = 0;
-    EXPECT_EQ(
-        DecodeFileChecked(dir_ / "c", dir_ / "out", "a", kUserKey, FileSubstitutionTable, options)
-            .status,
-        CodingStatus::Cancelled);
+    EXPECT_EQ(CodeOf(DecodeFileChecked(dir_ / "c", dir_ / "out", "a", kUserKey,
+                                       FileSubstitutionTable, options)),
+              MakeError(CipherError::Cancelled));
     EXPECT_EQ(asked, 2);
     EXPECT_EQ(ReadBytes(dir_ / "out"), kept);
     EXPECT_EQ(Files(), (std::set<std::string>{"p", "c", "out"}));
@@ -796,15 +809,15 @@ TEST_F(EncodedFileTest, ThrownFailuresAreResultsWithTheirOwnReason) {
             }
             return false;
         };
-        const CodingResult encoded = EncodeFileChecked(dir_ / "p", dir_ / "e", "a", kUserKey,
-                                                       FileSubstitutionTable, options);
-        EXPECT_EQ(encoded.status, CodingStatus::OutputUnwritable);
-        EXPECT_EQ(encoded.error, c.reason);
+        const Status encoded = EncodeFileChecked(dir_ / "p", dir_ / "e", "a", kUserKey,
+                                                 FileSubstitutionTable, options);
+        EXPECT_EQ(CodeOf(encoded), c.reason);
+        EXPECT_EQ(encoded.error().path(), dir_ / "e");
         asked = 0;
-        const CodingResult decoded = DecodeFileChecked(dir_ / "c", dir_ / "d", "a", kUserKey,
-                                                       FileSubstitutionTable, options);
-        EXPECT_EQ(decoded.status, CodingStatus::OutputUnwritable);
-        EXPECT_EQ(decoded.error, c.reason);
+        const Result<Coded> decoded = DecodeFileChecked(dir_ / "c", dir_ / "d", "a", kUserKey,
+                                                        FileSubstitutionTable, options);
+        EXPECT_EQ(CodeOf(decoded), c.reason);
+        EXPECT_EQ(decoded.error().path(), dir_ / "d");
         EXPECT_EQ(Files(), (std::set<std::string>{"p", "c"}));
     }
 }
@@ -825,13 +838,13 @@ TEST_F(EncodedFileTest, OutputThatIsTheInputIsRefused) {
     fs::create_symlink(dir_ / "c", dir_ / "c-link");
 #endif
     fs::create_hard_link(dir_ / "c", dir_ / "c-hard");
-    EXPECT_EQ(
-        EncodeFileChecked(dir_ / "p", dir_ / "p-link", "a", kUserKey, FileSubstitutionTable).status,
-        CodingStatus::SameFile);
+    EXPECT_EQ(CodeOf(EncodeFileChecked(dir_ / "p", dir_ / "p-link", "a", kUserKey,
+                                       FileSubstitutionTable)),
+              MakeError(CipherError::SameFile));
     for (const char* alias : {"c-hard", "c-link"}) {
-        EXPECT_EQ(DecodeFileChecked(dir_ / "c", dir_ / alias, "a", kUserKey, FileSubstitutionTable)
-                      .status,
-                  CodingStatus::SameFile);
+        EXPECT_EQ(CodeOf(DecodeFileChecked(dir_ / "c", dir_ / alias, "a", kUserKey,
+                                           FileSubstitutionTable)),
+                  MakeError(CipherError::SameFile));
     }
     EXPECT_EQ(ReadBytes(dir_ / "p"), plain);
     EXPECT_EQ(ReadBytes(dir_ / "c"), encoded);
@@ -844,39 +857,46 @@ TEST_F(EncodedFileTest, FailuresCarryTheSystemsReason) {
     fs::create_directory(dir_ / "folder");
     CodingOptions noReplace;
     noReplace.mode = OutputMode::NoReplace;
+    // Each failure names the file at fault, the input or the output, and is worded for it.
     struct Case {
-        CodingResult result;
-        CodingStatus status;
+        Status result;
+        fs::path input;
+        fs::path named;  // the file the failure names
         std::string text;
+    };
+    const auto decoded = [](const Result<Coded>& result) {
+        return result ? Status() : Status(result.error());
     };
     std::vector<Case> cases = {
         {EncodeFileChecked(dir_ / "folder", dir_ / "c", "a", kUserKey, FileSubstitutionTable),
-         CodingStatus::InputUnreadable, "cannot read the input file: is a folder"},
+         dir_ / "folder", dir_ / "folder", "cannot read the input file: is a folder"},
         {EncodeFileChecked(dir_ / "missing", dir_ / "c", "a", kUserKey, FileSubstitutionTable),
-         CodingStatus::InputUnreadable, "cannot read the input file: no such file or directory"},
+         dir_ / "missing", dir_ / "missing",
+         "cannot read the input file: no such file or directory"},
         {EncodeFileChecked(dir_ / "p", dir_ / "folder", "a", kUserKey, FileSubstitutionTable),
-         CodingStatus::OutputUnwritable, "cannot write the output file: is a folder"},
+         dir_ / "p", dir_ / "folder", "cannot write the output file: is a folder"},
         {EncodeFileChecked(dir_ / "p", dir_ / "p2", "two words", kUserKey, FileSubstitutionTable),
-         CodingStatus::BadMarker, "the owner's name cannot be written into the file header"},
+         dir_ / "p", dir_ / "p2", "the owner's name cannot be written into the file header"},
         {EncodeFileChecked(dir_ / "p", dir_ / "folder" / ".." / "p", "a", kUserKey,
                            FileSubstitutionTable, noReplace),
-         CodingStatus::SameFile, "the output is the input file itself"},
-        {DecodeFileChecked(dir_ / "p", dir_ / "d", "a", kUserKey, FileSubstitutionTable),
-         CodingStatus::NotEncoded, "not an encoded file of this owner, or its header is damaged"},
+         dir_ / "p", dir_ / "folder" / ".." / "p", "the output is the input file itself"},
+        {decoded(DecodeFileChecked(dir_ / "p", dir_ / "d", "a", kUserKey, FileSubstitutionTable)),
+         dir_ / "p", dir_ / "p", "not an encoded file of this owner, or its header is damaged"},
     };
     ASSERT_EQ(EncodeFile(dir_ / "p", dir_ / "c", "a", kUserKey, FileSubstitutionTable), 1);
     cases.push_back(
         {EncodeFileChecked(dir_ / "p", dir_ / "c", "a", kUserKey, FileSubstitutionTable, noReplace),
-         CodingStatus::OutputExists, "the output file exists already"});
+         dir_ / "p", dir_ / "c", "the output file exists already"});
     if (fs::is_character_file("/dev/full")) {
-        cases.push_back(
-            {DecodeFileChecked(dir_ / "c", "/dev/full", "a", kUserKey, FileSubstitutionTable),
-             CodingStatus::OutputUnwritable,
-             "cannot write the output file: is not a regular file"});
+        cases.push_back({decoded(DecodeFileChecked(dir_ / "c", "/dev/full", "a", kUserKey,
+                                                   FileSubstitutionTable)),
+                         dir_ / "c", "/dev/full",
+                         "cannot write the output file: is not a regular file"});
     }
     for (const Case& c : cases) {
-        EXPECT_EQ(c.result.status, c.status) << c.text;
-        EXPECT_EQ(DescribeFailure(c.result), c.text);
+        ASSERT_FALSE(c.result) << c.text;
+        EXPECT_EQ(c.result.error().path(), c.named) << c.text;
+        EXPECT_EQ(DescribeFailure(c.result.error(), c.input), c.text);
     }
     EXPECT_EQ(Files(), (std::set<std::string>{"p", "c", "folder"}));
 }
@@ -897,11 +917,36 @@ TEST_F(EncodedFileTest, PipeAsInputIsRefusedWithoutWaiting) {
         FAIL() << "reading the pipe blocked";
     }
     const auto [encoded, decoded] = attempt.get();
-    for (const CodingResult& result : {encoded, decoded}) {
-        EXPECT_EQ(result.status, CodingStatus::InputUnreadable);
-        EXPECT_EQ(DescribeFailure(result), "cannot read the input file: is not a regular file");
+    for (const Status& result : {encoded, decoded ? Status() : Status(decoded.error())}) {
+        ASSERT_FALSE(result);
+        EXPECT_EQ(DescribeFailure(result.error(), dir_ / "fifo"),
+                  "cannot read the input file: is not a regular file");
     }
     EXPECT_EQ(Files(), std::set<std::string>{"fifo"});
+}
+#endif
+
+#ifdef __linux__
+// A decoding, as an encoding, removes the temporary files of ended writers from the output's
+// folder and tells each once.
+TEST_F(EncodedFileTest, ADecodingTellsTheLeftoversItRemoved) {
+    const pid_t ended = ::fork();
+    ASSERT_GE(ended, 0);
+    if (ended == 0) {
+        ::_exit(0);
+    }
+    ASSERT_EQ(::waitpid(ended, nullptr, 0), ended);
+    WriteBytes(dir_ / "p", ToBytes("plain"));
+    ASSERT_EQ(EncodeFile(dir_ / "p", dir_ / "c", "a", kUserKey, FileSubstitutionTable), 1);
+    const fs::path leftover = dir_ / (".d." + std::to_string(ended) + ".0123456789abcdef.tmp");
+    WriteBytes(leftover, ToBytes("half"));
+    std::vector<fs::path> told;
+    CodingOptions options;
+    options.leftoverRemoved = [&told](const fs::path& removed) { told.push_back(removed); };
+    ASSERT_TRUE(
+        DecodeFileChecked(dir_ / "c", dir_ / "d", "a", kUserKey, FileSubstitutionTable, options));
+    EXPECT_EQ(told, std::vector<fs::path>{leftover});
+    EXPECT_FALSE(fs::exists(leftover));
 }
 #endif
 
@@ -919,12 +964,12 @@ TEST_F(EncodedFileTest, NoReplaceWritersOfOneNameExactlyOneWins) {
     };
     auto a = std::async(std::launch::async, run, "first");
     auto b = std::async(std::launch::async, run, "second");
-    const CodingResult ra = a.get();
-    const CodingResult rb = b.get();
-    EXPECT_NE(ra.ok(), rb.ok());
-    EXPECT_EQ((ra.ok() ? rb : ra).status, CodingStatus::OutputExists);
+    const Status ra = a.get();
+    const Status rb = b.get();
+    EXPECT_NE(static_cast<bool>(ra), static_cast<bool>(rb));
+    EXPECT_EQ(CodeOf(ra ? rb : ra), std::errc::file_exists);
     ASSERT_EQ(DecodeFile(dir_ / "out.crp", dir_ / "back", "a", kUserKey, FileSubstitutionTable), 1);
-    EXPECT_TRUE(ReadBytes(dir_ / "back") == (ra.ok() ? first : second));
+    EXPECT_TRUE(ReadBytes(dir_ / "back") == (ra ? first : second));
     EXPECT_EQ(Files(), (std::set<std::string>{"first", "second", "out.crp", "back"}));
 }
 
@@ -943,33 +988,30 @@ TEST_F(EncodedFileTest, FilesWithoutACheckValueAreRefusedUnlessAllowed) {
     for (const Bytes& file : {stripped, otherBytes}) {
         WriteBytes(dir_ / "old", file);
         WriteBytes(dir_ / "out", kept);
-        const CodingResult refused =
+        const Result<Coded> refused =
             DecodeFileChecked(dir_ / "old", dir_ / "out", "dora", kUserKey, FileSubstitutionTable);
-        EXPECT_EQ(refused.status, CodingStatus::Unverified);
-        EXPECT_EQ(DescribeFailure(refused),
+        EXPECT_EQ(CodeOf(refused), MakeError(CipherError::Unverified));
+        EXPECT_EQ(Described(refused, dir_ / "old"),
                   "carries no check value (written by an earlier version, or the value was "
                   "removed): the key cannot be confirmed");
         EXPECT_EQ(ReadBytes(dir_ / "out"), kept);
-        std::vector<std::uint8_t> buffer{1};
-        EXPECT_EQ(DecodeToBufferChecked(dir_ / "old", "dora", kUserKey, FileSubstitutionTable,
-                                        buffer, 100)
-                      .status,
-                  CodingStatus::Unverified);
-        EXPECT_TRUE(buffer.empty());
-        const CodingResult checked =
+        EXPECT_EQ(CodeOf(DecodeToBufferChecked(dir_ / "old", "dora", kUserKey,
+                                               FileSubstitutionTable, 100)),
+                  MakeError(CipherError::Unverified));
+        const Result<Coded> checked =
             CheckEncodedFile(dir_ / "old", "dora", kUserKey, FileSubstitutionTable);
-        EXPECT_TRUE(checked.ok());
-        EXPECT_FALSE(checked.tagged);
+        ASSERT_TRUE(checked);
+        EXPECT_FALSE(checked->tagged);
 
-        const CodingResult decoded = DecodeFileChecked(dir_ / "old", dir_ / "out", "dora", kUserKey,
-                                                       FileSubstitutionTable, allowed);
-        ASSERT_TRUE(decoded.ok()) << DescribeFailure(decoded);
-        EXPECT_FALSE(decoded.tagVerified);
+        const Result<Coded> decoded = DecodeFileChecked(dir_ / "old", dir_ / "out", "dora",
+                                                        kUserKey, FileSubstitutionTable, allowed);
+        ASSERT_TRUE(decoded) << Described(decoded, dir_ / "old");
+        EXPECT_FALSE(decoded->tagVerified);
         EXPECT_EQ(ReadBytes(dir_ / "out"), plain);
-        ASSERT_TRUE(DecodeToBufferChecked(dir_ / "old", "dora", kUserKey, FileSubstitutionTable,
-                                          buffer, 100, allowed)
-                        .ok());
-        EXPECT_EQ(buffer, plain);
+        const auto buffer = DecodeToBufferChecked(dir_ / "old", "dora", kUserKey,
+                                                  FileSubstitutionTable, 100, allowed);
+        ASSERT_TRUE(buffer);
+        EXPECT_EQ(buffer->plain, plain);
     }
     EXPECT_EQ(Files(), (std::set<std::string>{"p", "c", "old", "out"}));
 }
@@ -994,17 +1036,16 @@ TEST_F(EncodedFileTest, TrailerMagicInsideTheLastCipherBytesOfAnOldFile) {
     plain.insert(plain.end(), rest.begin(), rest.end());
     WriteBytes(dir_ / "p", plain);
     ASSERT_TRUE(
-        EncodeFileWithoutTrailer(dir_ / "p", dir_ / "old", "eve", kUserKey, FileSubstitutionTable)
-            .ok());
+        EncodeFileWithoutTrailer(dir_ / "p", dir_ / "old", "eve", kUserKey, FileSubstitutionTable));
     const Bytes old = ReadBytes(dir_ / "old");
     ASSERT_TRUE(std::equal(kTrailerMagic.begin(), kTrailerMagic.end(),
                            old.end() - static_cast<std::ptrdiff_t>(kTrailerBytes)));
     CodingOptions allowed;
     allowed.allowUnverified = true;
-    const CodingResult decoded = DecodeFileChecked(dir_ / "old", dir_ / "out", "eve", kUserKey,
-                                                   FileSubstitutionTable, allowed);
-    ASSERT_TRUE(decoded.ok()) << DescribeFailure(decoded);
-    EXPECT_FALSE(decoded.tagged);
+    const Result<Coded> decoded = DecodeFileChecked(dir_ / "old", dir_ / "out", "eve", kUserKey,
+                                                    FileSubstitutionTable, allowed);
+    ASSERT_TRUE(decoded) << Described(decoded, dir_ / "old");
+    EXPECT_FALSE(decoded->tagged);
     EXPECT_EQ(ReadBytes(dir_ / "out"), plain);
 }
 
@@ -1026,10 +1067,10 @@ TEST_F(EncodedFileTest, RefusedHeadersNameTheirReason) {
         Bytes file = ToBytes(header);
         file.resize(file.size() + 16, 0x5A);
         WriteBytes(dir_ / "bad", file);
-        const CodingResult result =
+        const Result<Coded> result =
             DecodeFileChecked(dir_ / "bad", dir_ / "out", "a", kUserKey, FileSubstitutionTable);
-        EXPECT_EQ(result.status, CodingStatus::NotEncoded) << header;
-        EXPECT_EQ(DescribeFailure(result), reason) << header;
+        EXPECT_TRUE(!result && result.error().code() == CipherError::NotEncoded) << header;
+        EXPECT_EQ(Described(result, dir_ / "bad"), reason) << header;
     }
     EXPECT_EQ(Files(), std::set<std::string>{"bad"});
 }
@@ -1062,10 +1103,10 @@ TEST_F(EncodedFileTest, AnInputThatChangesWhileItIsReadFails) {
             }
             return false;
         };
-        const CodingResult result = EncodeFileChecked(dir_ / "p", dir_ / "c", "a", kUserKey,
-                                                      FileSubstitutionTable, options);
-        EXPECT_EQ(result.status, CodingStatus::InputChanged);
-        EXPECT_EQ(DescribeFailure(result), "changed while it was read");
+        const Status result = EncodeFileChecked(dir_ / "p", dir_ / "c", "a", kUserKey,
+                                                FileSubstitutionTable, options);
+        EXPECT_EQ(CodeOf(result), MakeError(FileError::Changed));
+        EXPECT_EQ(Described(result, dir_ / "p"), "changed while it was read");
         EXPECT_EQ(ReadBytes(dir_ / "c"), kept);
         EXPECT_EQ(Files(), (std::set<std::string>{"p", "c"}));
     }
@@ -1076,12 +1117,11 @@ TEST_F(EncodedFileTest, AnInputThatChangesWhileItIsReadFails) {
 TEST_F(EncodedFileTest, AnInputWhoseSizeIsNotItsContentIsMeasuredByReading) {
     const fs::path pseudo = "/proc/self/limits";
     ASSERT_EQ(fs::file_size(pseudo), 0u);
-    ASSERT_TRUE(EncodeFileChecked(pseudo, dir_ / "c", "a", kUserKey, FileSubstitutionTable).ok());
-    std::vector<std::uint8_t> plain;
-    ASSERT_TRUE(
-        DecodeToBufferChecked(dir_ / "c", "a", kUserKey, FileSubstitutionTable, plain, 1 << 20)
-            .ok());
-    EXPECT_EQ(plain, ReadBytes(pseudo));
+    ASSERT_TRUE(EncodeFileChecked(pseudo, dir_ / "c", "a", kUserKey, FileSubstitutionTable));
+    const auto decoded =
+        DecodeToBufferChecked(dir_ / "c", "a", kUserKey, FileSubstitutionTable, 1 << 20);
+    ASSERT_TRUE(decoded);
+    EXPECT_EQ(decoded->plain, ReadBytes(pseudo));
 }
 #endif
 
@@ -1092,15 +1132,13 @@ TEST_F(EncodedFileTest, CancellingLeavesNothing) {
     int asked = 0;
     CodingOptions options;
     options.cancelled = [&] { return ++asked == 2; };
-    EXPECT_EQ(
-        EncodeFileChecked(dir_ / "p", dir_ / "e", "a", kUserKey, FileSubstitutionTable, options)
-            .status,
-        CodingStatus::Cancelled);
+    EXPECT_EQ(CodeOf(EncodeFileChecked(dir_ / "p", dir_ / "e", "a", kUserKey, FileSubstitutionTable,
+                                       options)),
+              MakeError(CipherError::Cancelled));
     asked = 0;
-    EXPECT_EQ(
-        DecodeFileChecked(dir_ / "c", dir_ / "d", "a", kUserKey, FileSubstitutionTable, options)
-            .status,
-        CodingStatus::Cancelled);
+    EXPECT_EQ(CodeOf(DecodeFileChecked(dir_ / "c", dir_ / "d", "a", kUserKey, FileSubstitutionTable,
+                                       options)),
+              MakeError(CipherError::Cancelled));
     EXPECT_EQ(Files(), (std::set<std::string>{"p", "c"}));
 }
 

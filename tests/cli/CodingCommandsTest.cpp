@@ -62,8 +62,7 @@ protected:
     void Encoded(const std::string& leaf, const std::string& text) {
         WriteText(Path("plain.tmp"), text);
         ASSERT_TRUE(EncodeFileChecked(Path("plain.tmp"), Path(leaf), EncodedMarker("anna"), key_,
-                                      FileSubstitutionTable)
-                        .ok());
+                                      FileSubstitutionTable));
         fs::remove(Path("plain.tmp"));
     }
 

@@ -84,9 +84,9 @@ TEST_F(SpokenFiles, InspectJsonMatchesTrainingInProcessBitForBit) {
 
     // The same file trained here, through TrainCodebook, on the range the
     // level checks accept.
-    std::vector<std::int16_t> samples;
-    std::string error;
-    ASSERT_TRUE(ReadSoundFile(phrase, samples, error)) << error;
+    const Result<std::vector<std::int16_t>> read = ReadSoundFile(phrase);
+    ASSERT_TRUE(read) << SoundFileProblemText(read.error());
+    const std::vector<std::int16_t>& samples = *read;
     const LevelCheckResult level = CheckRecordingLevel(samples);
     ASSERT_TRUE(level.accepted);
     const auto recording = std::span<const std::int16_t>(samples).subspan(

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "files/PathText.h"
+#include "speaker/ProtectedFile.h"
 #include "speaker/SpeakerStore.h"
 #include "tests/cli/RunCli.h"
 #include "tests/workflow/Fixtures.h"
@@ -38,7 +39,7 @@ class ProtectionCommands : public ::testing::Test {
 protected:
     ProtectionCommands() {
         fs::create_directories(speakers_);
-        EXPECT_TRUE(StoreSpeakerFile(speakers_, "anna", testing::Phrases(1.0f), 0.5f).ok());
+        EXPECT_TRUE(StoreSpeakerFile(speakers_, "anna", testing::Phrases(1.0f), 0.5f));
     }
     fs::path Dir(const std::string& leaf) const { return work_.Path() / leaf; }
     // A passphrase file with its permissions.
@@ -117,6 +118,22 @@ TEST_F(ProtectionCommands, APassphraseChangesOnlyToANewOneFromItsOwnSource) {
     }
     // remove --yes took the kept file too; nothing of anna is left.
     EXPECT_TRUE(fs::is_empty(speakers_));
+}
+
+// A refusal caused by a lower layer names that cause once, after the described text.
+TEST_F(ProtectionCommands, ARefusalNamesItsCause) {
+    const std::string old =
+        PassphraseFile("old.txt", "old", fs::perms::owner_read | fs::perms::owner_write);
+    ASSERT_EQ(Cli("--passphrase-file " + old + " protect anna", "").exitCode, 0);
+    const fs::path locked = speakers_ / "anna.qvlock";
+    fs::resize_file(locked, kMaxProtectedFileBytes + 1);
+    const CliRun run = Cli("--passphrase-file " + old + " passphrase anna", "");
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_EQ(
+        Occurrences(run.err, "Can not load file: " + PathText(locked) + " (" +
+                                 Failure(MakeError(ProtectedFileError::TooLarge)).Reason() + ")\n"),
+        1u)
+        << run.err;
 }
 #endif
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/RecordingFile.h"
 #include "cli/SoundFile.h"
 #include "tests/speaker/SpokenPhrase.h"
 
@@ -47,10 +48,9 @@ TEST(ReadSoundFile, ProgramFormatPassesThroughSampleForSample) {
     written[0] = -32768;
     written[1] = 32767;
     WriteSound(wav, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 11025, 1, written);
-    std::vector<std::int16_t> samples;
-    std::string error;
-    ASSERT_TRUE(ReadSoundFile(wav, samples, error)) << error;
-    EXPECT_EQ(samples, std::vector<std::int16_t>(written.begin(), written.end()));
+    const Result<std::vector<std::int16_t>> samples = ReadSoundFile(wav);
+    ASSERT_TRUE(samples) << SoundFileProblemText(samples.error());
+    EXPECT_EQ(*samples, std::vector<std::int16_t>(written.begin(), written.end()));
 }
 
 TEST(ReadSoundFile, ChannelsAreMixedByTheirMean) {
@@ -59,10 +59,9 @@ TEST(ReadSoundFile, ChannelsAreMixedByTheirMean) {
     // Left 8192, right 24576: the mean is 16384; left -100, right 101: 0.5 rounds to 1.
     WriteSound(wav, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 11025, 2,
                std::vector<short>{8192, 24576, -100, 101, -32768, -32768});
-    std::vector<std::int16_t> samples;
-    std::string error;
-    ASSERT_TRUE(ReadSoundFile(wav, samples, error)) << error;
-    EXPECT_EQ(samples, (std::vector<std::int16_t>{16384, 1, -32768}));
+    const Result<std::vector<std::int16_t>> samples = ReadSoundFile(wav);
+    ASSERT_TRUE(samples) << SoundFileProblemText(samples.error());
+    EXPECT_EQ(*samples, (std::vector<std::int16_t>{16384, 1, -32768}));
 }
 
 TEST(ReadSoundFile, FloatSamplesAreRoundedAndClipped) {
@@ -71,10 +70,9 @@ TEST(ReadSoundFile, FloatSamplesAreRoundedAndClipped) {
     const float lsb = 1.0f / 32768.0f;
     WriteSound(wav, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 11025, 1,
                std::vector<float>{1.5f, -1.5f, 1.4f * lsb, 1.6f * lsb, -2.6f * lsb, 0.0f});
-    std::vector<std::int16_t> samples;
-    std::string error;
-    ASSERT_TRUE(ReadSoundFile(wav, samples, error)) << error;
-    EXPECT_EQ(samples, (std::vector<std::int16_t>{32767, -32768, 1, 2, -3, 0}));
+    const Result<std::vector<std::int16_t>> samples = ReadSoundFile(wav);
+    ASSERT_TRUE(samples) << SoundFileProblemText(samples.error());
+    EXPECT_EQ(*samples, (std::vector<std::int16_t>{32767, -32768, 1, 2, -3, 0}));
 }
 
 TEST(ReadSoundFile, OtherRatesAreConvertedTo11025) {
@@ -91,16 +89,15 @@ TEST(ReadSoundFile, OtherRatesAreConvertedTo11025) {
         interleaved.push_back(value);
     }
     WriteSound(wav, SF_FORMAT_WAV | SF_FORMAT_PCM_16, rate, 2, interleaved);
-    std::vector<std::int16_t> samples;
-    std::string error;
-    ASSERT_TRUE(ReadSoundFile(wav, samples, error)) << error;
-    ASSERT_NEAR(static_cast<double>(samples.size()), 2.0 * 11025.0, 2.0);
+    const Result<std::vector<std::int16_t>> samples = ReadSoundFile(wav);
+    ASSERT_TRUE(samples) << SoundFileProblemText(samples.error());
+    ASSERT_NEAR(static_cast<double>(samples->size()), 2.0 * 11025.0, 2.0);
     // Away from the ends the tone is the same tone at the new rate.
     double worst = 0.0;
-    for (std::size_t n = 500; n + 500 < samples.size(); ++n) {
+    for (std::size_t n = 500; n + 500 < samples->size(); ++n) {
         const double expected = 16384.0 * std::sin(2.0 * std::numbers::pi * frequency *
                                                    static_cast<double>(n) / 11025.0);
-        worst = std::max(worst, std::abs(samples[n] - expected));
+        worst = std::max(worst, std::abs((*samples)[n] - expected));
     }
     EXPECT_LT(worst, 8.0);
 }
@@ -109,24 +106,46 @@ TEST(ReadSoundFile, EmptySoundFileGivesNoSamples) {
     const ScratchFolder folder;
     const std::filesystem::path wav = folder.Path() / "empty.wav";
     WriteSound(wav, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 22050, 1, std::vector<short>{});
-    std::vector<std::int16_t> samples{1, 2, 3};
-    std::string error;
-    ASSERT_TRUE(ReadSoundFile(wav, samples, error)) << error;
-    EXPECT_TRUE(samples.empty());
+    const Result<std::vector<std::int16_t>> samples = ReadSoundFile(wav);
+    ASSERT_TRUE(samples) << SoundFileProblemText(samples.error());
+    EXPECT_TRUE(samples->empty());
 }
 
-TEST(ReadSoundFile, FailuresNameTheFileAndLeaveNoSamples) {
+// Each refusal of a sound file, or of a recording file with too little in it, has its code and
+// is worded as one line that names the file; libsndfile's words and the rate come as detail.
+TEST(ReadRecordingFile, FailuresHaveTheirCodeAndNameTheFile) {
     const ScratchFolder folder;
     const std::filesystem::path text = folder.Path() / "notes.txt";
     std::ofstream(text) << "these are not sound samples\n";
-    const std::filesystem::path missing = folder.Path() / "missing.wav";
-    for (const std::filesystem::path& bad : {text, missing, folder.Path()}) {
-        std::vector<std::int16_t> samples{1, 2, 3};
-        std::string error;
-        EXPECT_FALSE(ReadSoundFile(bad, samples, error)) << bad;
-        EXPECT_TRUE(samples.empty());
-        EXPECT_NE(error.find(bad.string()), std::string::npos) << error;
-        EXPECT_EQ(error.find('\n'), std::string::npos) << error;
+    const std::filesystem::path slow = folder.Path() / "40-hz.wav";
+    WriteSound(slow, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 40, 1, std::vector<short>(40, 5));
+    const std::filesystem::path brief = folder.Path() / "brief.wav";
+    WriteSound(brief, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 11025, 1, std::vector<short>(400, 5));
+    struct Case {
+        std::filesystem::path path;
+        SoundFileError code;
+        std::string why;  // after "FILE: " (libsndfile's words where it is theirs)
+    };
+    const std::vector<Case> cases = {
+        {folder.Path() / "missing.wav", SoundFileError::NoSuchFile, "no such file"},
+        {folder.Path(), SoundFileError::IsFolder, "is a folder, not a sound file"},
+        {text, SoundFileError::NotSoundFile, ""},
+        {slow, SoundFileError::RateNotConvertible,
+         "sampling rate 40 Hz cannot be converted to 11025 Hz"},
+        {brief, SoundFileError::NotRecorded, "The sound was not recorded"},
+    };
+    for (const Case& c : cases) {
+        const Result<RecordingFile> read = ReadRecordingFile(c.path);
+        ASSERT_FALSE(read) << c.path;
+        const Failure& failure = read.error();
+        EXPECT_EQ(failure.code(), MakeError(c.code)) << c.path << ": " << failure.Reason();
+        EXPECT_EQ(failure.path(), c.path);
+        std::string why = c.why;
+        if (c.code == SoundFileError::NotSoundFile) {
+            EXPECT_FALSE(failure.detail().empty());
+            why = "not a readable sound file (" + failure.detail() + ")";
+        }
+        EXPECT_EQ(SoundFileProblemText(failure), c.path.string() + ": " + why);
     }
 }
 
@@ -137,12 +156,11 @@ TEST(ReadSoundFile, LongerThanTheLimitIsRefused) {
     WriteSound(exact, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 11025, 1, std::vector<short>(200, 5));
     WriteSound(other, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 22050, 1, std::vector<short>(400, 5));
     for (const std::filesystem::path& path : {exact, other}) {
-        std::vector<std::int16_t> samples;
-        std::string error;
-        EXPECT_FALSE(ReadSoundFile(path, samples, error, 100)) << path;
-        EXPECT_TRUE(samples.empty());
-        EXPECT_NE(error.find("too long"), std::string::npos) << error;
-        EXPECT_TRUE(ReadSoundFile(path, samples, error, 250)) << error;
+        const Result<std::vector<std::int16_t>> refused = ReadSoundFile(path, 100);
+        ASSERT_FALSE(refused) << path;
+        EXPECT_EQ(refused.error().code(), MakeError(SoundFileError::TooLong));
+        const Result<std::vector<std::int16_t>> read = ReadSoundFile(path, 250);
+        EXPECT_TRUE(read) << SoundFileProblemText(read.error());
     }
 }
 
@@ -152,10 +170,9 @@ TEST(ReadSoundFile, LengthInTheHeaderBeyondTheLimitIsRefusedBeforeReading) {
     const ScratchFolder folder;
     const std::filesystem::path path = folder.Path() / "claims-72-days.flac";
     WriteSound(path, SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 11025, 1, std::vector<short>(11025, 5));
-    std::vector<std::int16_t> samples;
-    std::string error;
-    ASSERT_TRUE(ReadSoundFile(path, samples, error)) << error;
-    ASSERT_EQ(samples.size(), 11025u);
+    const Result<std::vector<std::int16_t>> samples = ReadSoundFile(path);
+    ASSERT_TRUE(samples) << SoundFileProblemText(samples.error());
+    ASSERT_EQ(samples->size(), 11025u);
 
     // "fLaC", the block header, then STREAMINFO: 10 bytes of block and frame sizes, then
     // rate, channels and bits, with the 36-bit total in the last 4 bits of byte 21 and 22..25.
@@ -168,9 +185,10 @@ TEST(ReadSoundFile, LengthInTheHeaderBeyondTheLimitIsRefusedBeforeReading) {
     file.write("\xFF\xFF\xFF\xFF", 4);
     file.close();
 
-    EXPECT_FALSE(ReadSoundFile(path, samples, error));
-    EXPECT_TRUE(samples.empty());
-    EXPECT_EQ(error, path.string() + ": too long (more than one hour of sound)");
+    const Result<std::vector<std::int16_t>> refused = ReadSoundFile(path);
+    ASSERT_FALSE(refused);
+    EXPECT_EQ(SoundFileProblemText(refused.error()),
+              path.string() + ": too long (more than one hour of sound)");
 }
 
 }  // namespace

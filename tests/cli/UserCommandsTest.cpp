@@ -169,11 +169,11 @@ protected:
 
 // Trains a phrase the way the command line does: level checks, then training.
 bool TrainLikeTheProgram(const fs::path& file, VoiceCodebook& codebook) {
-    std::vector<std::int16_t> samples;
-    std::string error;
-    if (!ReadSoundFile(file, samples, error)) {
+    const Result<std::vector<std::int16_t>> read = ReadSoundFile(file);
+    if (!read) {
         return false;
     }
+    const std::vector<std::int16_t>& samples = *read;
     const LevelCheckResult level = CheckRecordingLevel(samples);
     NullProgress progress;
     SilentNotifier notifier;
@@ -559,8 +559,7 @@ TEST(UnverifiedFiles, AreDecodedOnlyWithAllowUnverified) {
     WriteAll(work.Path() / "old.txt", "written long ago");
     const fs::path old = work.Path() / "old.txt.crp";
     ASSERT_TRUE(EncodeFileWithoutTrailer(work.Path() / "old.txt", old, "annacryptedfile", key,
-                                         FileSubstitutionTable)
-                    .ok());
+                                         FileSubstitutionTable));
     fs::remove(work.Path() / "old.txt");
     const std::string decode = "--speakers " + Quoted(work.Path() / "Speakers") + " decode " +
                                Quoted(old) + " --key-file " + Quoted(work.Path() / "anna_key.txt") +

@@ -32,6 +32,7 @@ namespace {
 namespace fs = std::filesystem;
 
 using testing::AsBytes;
+using testing::CodeOf;
 using testing::ReadText;
 using testing::RecordedOperations;
 
@@ -121,14 +122,14 @@ TEST_F(AtomicFileTest, NoReplaceCommitFailsWhenTheTargetAppeared) {
     ASSERT_TRUE(a.Write(AsBytes("first")));
     ASSERT_TRUE(b.Write(AsBytes("second")));
     EXPECT_TRUE(a.Commit());
-    EXPECT_FALSE(b.Commit());
-    EXPECT_EQ(b.Error(), std::errc::file_exists);
+    const Status second = b.Commit();
+    EXPECT_EQ(CodeOf(second), std::errc::file_exists);
+    EXPECT_EQ(second.error().path(), dir_ / "t");
     EXPECT_EQ(ReadText(dir_ / "t"), "first");
     EXPECT_EQ(EntryCount(), 1u);
     // Opening no-replace onto an existing name fails at once.
     AtomicFile c(dir_ / "t", OutputMode::NoReplace);
-    EXPECT_FALSE(c.Open());
-    EXPECT_EQ(c.Error(), std::errc::file_exists);
+    EXPECT_EQ(CodeOf(c.Open()), std::errc::file_exists);
 }
 
 #ifdef __linux__
@@ -186,20 +187,22 @@ TEST_F(AtomicFileTest, LeftOversOfEndedProcessesAreRemovedAndReported) {
     std::ofstream(dir_ / live) << "in use";
     std::ofstream(dir_ / ".notours.tmp") << "someone else's";
     std::ofstream(dir_ / "plain") << "text";
-    const CodingResult result =
-        EncodeFileChecked(dir_ / "plain", dir_ / "plain.crp", "a", StoreKey, FileSubstitutionTable);
-    ASSERT_TRUE(result.ok());
-    EXPECT_EQ(result.staleRemoved, std::vector<fs::path>{stale});
+    std::vector<fs::path> removed;
+    CodingOptions told;
+    told.leftoverRemoved = [&removed](const fs::path& leftover) { removed.push_back(leftover); };
+    ASSERT_TRUE(EncodeFileChecked(dir_ / "plain", dir_ / "plain.crp", "a", StoreKey,
+                                  FileSubstitutionTable, told));
+    EXPECT_EQ(removed, std::vector<fs::path>{stale});
     EXPECT_FALSE(fs::exists(stale));
     EXPECT_TRUE(fs::exists(dir_ / live));
     EXPECT_TRUE(fs::exists(dir_ / ".notours.tmp"));
 
     AtomicFile writing(dir_ / "mine");
     ASSERT_TRUE(writing.Open());
-    const CodingResult again =
-        EncodeFileChecked(dir_ / "plain", dir_ / "plain.crp", "a", StoreKey, FileSubstitutionTable);
-    ASSERT_TRUE(again.ok());
-    EXPECT_TRUE(again.staleRemoved.empty());
+    removed.clear();
+    ASSERT_TRUE(EncodeFileChecked(dir_ / "plain", dir_ / "plain.crp", "a", StoreKey,
+                                  FileSubstitutionTable, told));
+    EXPECT_TRUE(removed.empty());
     EXPECT_TRUE(fs::exists(writing.TemporaryPath()));
     EXPECT_TRUE(fs::exists(dir_ / live));
 }
@@ -252,9 +255,11 @@ TEST_F(AtomicFileTest, AFailedStepFailsTheCommitAndLeavesTheTarget) {
             RecordedOperations recorded(failing);
             AtomicFile file(dir_ / "target");
             ASSERT_TRUE(file.Open());
-            const bool written = file.Write(AsBytes("new content"));
-            EXPECT_FALSE(written && file.Commit()) << static_cast<int>(failing);
-            EXPECT_EQ(file.Error(), std::errc::io_error);
+            const Status written = file.Write(AsBytes("new content"));
+            // A step after a failure fails with the first failure.
+            const Status committed = file.Commit();
+            EXPECT_EQ(CodeOf(committed), std::errc::io_error) << static_cast<int>(failing);
+            EXPECT_EQ(static_cast<bool>(written), failing != FileOperation::Write);
         }
         EXPECT_EQ(ReadText(dir_ / "target"), "old") << static_cast<int>(failing);
         EXPECT_EQ(Names(), std::set<std::string>{"target"});
@@ -287,14 +292,11 @@ TEST_F(AtomicFileTest, OutputsThatAreNotRegularFilesAreRefusedWithoutWaiting) {
     for (const Case& c : cases) {
         auto attempt = std::async(std::launch::async, [&] {
             AtomicFile file(c.target);
-            const bool opened = file.Open();
-            return std::pair{opened, file.Error()};
+            return CodeOf(file.Open());
         });
         ASSERT_EQ(attempt.wait_for(std::chrono::seconds(20)), std::future_status::ready)
             << c.target << " blocked";
-        const auto [opened, error] = attempt.get();
-        EXPECT_FALSE(opened) << c.target;
-        EXPECT_EQ(error, c.error) << c.target;
+        EXPECT_EQ(attempt.get(), c.error) << c.target;
     }
     ::close(reader);
     EXPECT_EQ(MakeError(FileError::NotRegularFile).message(), "is not a regular file");

@@ -20,6 +20,7 @@ namespace {
 namespace fs = std::filesystem;
 
 using testing::AsBytes;
+using testing::CodeOf;
 using testing::ReadText;
 using testing::RecordedOperations;
 using testing::ScratchFolder;
@@ -32,7 +33,7 @@ TEST(FileOperations, AStepTheSystemRefusesFailsWithItsReasonAndIsNotRecorded) {
     PlatformFile file;
     struct Case {
         const char* step;
-        std::function<std::error_code()> run;
+        std::function<Status()> run;
         std::errc reason;
     };
     std::vector<Case> cases = {
@@ -54,7 +55,8 @@ TEST(FileOperations, AStepTheSystemRefusesFailsWithItsReasonAndIsNotRecorded) {
 #endif
     for (const Case& c : cases) {
         const RecordedOperations recorded;
-        EXPECT_EQ(c.run(), c.reason) << c.step;
+        const Status step = c.run();
+        EXPECT_EQ(CodeOf(step), c.reason) << c.step;
         EXPECT_TRUE(recorded.steps.empty()) << c.step;
     }
     const RecordedOperations recorded;
@@ -69,16 +71,16 @@ TEST(FileOperations, AStepThatSucceedsDidWhatItRecords) {
     const fs::path dir = scratch.Path();
     const RecordedOperations recorded;
     PlatformFile file;
-    ASSERT_FALSE(DoCreateTemporary(file, dir / "t"));
-    ASSERT_FALSE(DoWrite(file, dir / "t", AsBytes("content")));
-    ASSERT_FALSE(DoSync(file, dir / "t"));
-    ASSERT_FALSE(DoClose(file, dir / "t"));
+    ASSERT_TRUE(DoCreateTemporary(file, dir / "t"));
+    ASSERT_TRUE(DoWrite(file, dir / "t", AsBytes("content")));
+    ASSERT_TRUE(DoSync(file, dir / "t"));
+    ASSERT_TRUE(DoClose(file, dir / "t"));
     EXPECT_FALSE(file.IsOpen());
     EXPECT_EQ(ReadText(dir / "t"), "content");
-    ASSERT_FALSE(DoRename(dir / "t", dir / "final", false));
+    ASSERT_TRUE(DoRename(dir / "t", dir / "final", false));
     EXPECT_FALSE(fs::exists(dir / "t"));
     EXPECT_EQ(ReadText(dir / "final"), "content");
-    ASSERT_FALSE(DoSyncFolder(dir));
+    ASSERT_TRUE(DoSyncFolder(dir));
     EXPECT_TRUE(DoRemove(dir / "final"));
     EXPECT_FALSE(fs::exists(dir / "final"));
     using enum FileOperation;
@@ -93,9 +95,10 @@ TEST(FileOperations, ACreationTheObserverFailsLeavesNothing) {
         const RecordedOperations recorded(step);
         PlatformFile file;
         const fs::path path = scratch.Path() / "t";
-        const std::error_code error =
+        const Status created =
             step == FileOperation::Reserve ? DoReserve(file, path) : DoCreateTemporary(file, path);
-        EXPECT_EQ(error, std::errc::io_error);
+        EXPECT_EQ(CodeOf(created), std::errc::io_error);
+        EXPECT_EQ(created.error().path(), path);
         EXPECT_FALSE(file.IsOpen());
         EXPECT_FALSE(fs::exists(path));
     }

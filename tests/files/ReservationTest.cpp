@@ -32,6 +32,7 @@ namespace {
 namespace fs = std::filesystem;
 
 using testing::AsBytes;
+using testing::CodeOf;
 using testing::ReadText;
 using testing::RecordedOperations;
 
@@ -52,8 +53,12 @@ protected:
     fs::path Dir() const { return scratch_.Path(); }
     fs::path Target() const { return Dir() / "out.crp"; }
 
-    static bool Write(AtomicFile& file, const std::string& content) {
-        return file.Open() && file.Write(AsBytes(content)) && file.Commit();
+    static Status Write(AtomicFile& file, const std::string& content) {
+        Status step = file.Open();
+        if (step) {
+            step = file.Write(AsBytes(content));
+        }
+        return step ? file.Commit() : step;
     }
 
 private:
@@ -82,19 +87,17 @@ TEST_F(ReservationTest, CommitsThroughTheReservationAndLeavesOnlyTheFile) {
 TEST_F(ReservationTest, AnExistingFileIsNeverReplaced) {
     std::ofstream(Target()) << "theirs";
     AtomicFile early(Target(), OutputMode::NoReplace);
-    EXPECT_FALSE(early.Open());
-    EXPECT_EQ(early.Error(), std::errc::file_exists);
+    EXPECT_EQ(CodeOf(early.Open()), std::errc::file_exists);
 
     fs::remove(Target());
     AtomicFile late(Target(), OutputMode::NoReplace);
     ASSERT_TRUE(late.Open());
     ASSERT_TRUE(late.Write(AsBytes("mine")));
     std::ofstream(Target()) << "theirs";
-    EXPECT_FALSE(late.Commit());
-    EXPECT_EQ(late.Error(), std::errc::file_exists);
+    EXPECT_EQ(CodeOf(late.Commit()), std::errc::file_exists);
 
     std::ofstream(Dir() / "moved") << "moved";
-    EXPECT_EQ(RenameNoReplace(Dir() / "moved", Target()), std::errc::file_exists);
+    EXPECT_EQ(CodeOf(RenameNoReplace(Dir() / "moved", Target())), std::errc::file_exists);
     EXPECT_EQ(ReadText(Target()), "theirs");
     EXPECT_EQ(ReadText(Dir() / "moved"), "moved");
     EXPECT_EQ(Names(), (std::set<std::string>{"out.crp", "moved"}));
@@ -132,8 +135,7 @@ TEST_F(ReservationTest, ARacingWriterKeepsTheName) {
                 }
             });
             AtomicFile file(target, OutputMode::NoReplace);
-            EXPECT_FALSE(Write(file, "mine"));
-            EXPECT_EQ(file.Error(), std::errc::file_exists);
+            EXPECT_EQ(CodeOf(Write(file, "mine")), std::errc::file_exists);
         }
         EXPECT_TRUE(raced);
         EXPECT_NE(ReadText(target).find("theirs"), std::string::npos);

@@ -27,9 +27,9 @@ TEST(SmallFile, OwnerOnlyWriteReplacesAFileWhateverItsName) {
         fs::permissions(path, fs::perms::owner_all | fs::perms::group_read | fs::perms::others_read,
                         fs::perm_options::replace);
         ASSERT_TRUE(WriteFileAtomically(path, bytes, true));
-        std::vector<std::uint8_t> back;
-        ASSERT_TRUE(ReadSmallFile(path, 1024, back));
-        EXPECT_EQ(back, bytes);
+        const Result<std::vector<std::uint8_t>> back = ReadSmallFile(path, 1024);
+        ASSERT_TRUE(back);
+        EXPECT_EQ(*back, bytes);
         const fs::perms perms = fs::status(path).permissions();
 #ifdef _WIN32
         // Windows has no owner/group/other bits: the file keeps the access list it inherits
@@ -42,6 +42,31 @@ TEST(SmallFile, OwnerOnlyWriteReplacesAFileWhateverItsName) {
         EXPECT_EQ(std::distance(fs::directory_iterator(folder.Path()), fs::directory_iterator()),
                   1);
         fs::remove(path);
+    }
+}
+
+// A file that cannot be read whole within the limit fails with its reason, naming the file.
+TEST(SmallFile, AFileThatCanNotBeReadWholeFailsWithItsReason) {
+    const testing::ScratchFolder folder;
+    const fs::path exact = folder.Path() / "exact";
+    const fs::path larger = folder.Path() / "larger";
+    std::ofstream(exact, std::ios::binary) << std::string(8, 'x');
+    std::ofstream(larger, std::ios::binary) << std::string(9, 'x');
+    const struct {
+        fs::path path;
+        std::error_code code;
+    } cases[] = {
+        {exact, {}},
+        {larger, std::make_error_code(std::errc::file_too_large)},
+        {folder.Path() / "missing", std::make_error_code(std::errc::no_such_file_or_directory)},
+        {folder.Path(), std::make_error_code(std::errc::is_a_directory)},
+    };
+    for (const auto& c : cases) {
+        const Result<std::vector<std::uint8_t>> read = ReadSmallFile(c.path, 8);
+        EXPECT_EQ(testing::CodeOf(read), c.code) << c.path;
+        if (!read) {
+            EXPECT_EQ(read.error().path(), c.path);
+        }
     }
 }
 

@@ -435,16 +435,22 @@ TEST_P(FileSystemMatrix, TheFileLayerKeepsItsGuarantees) {
     const FileSystemRow& row = GetParam();
     const fs::path target = mount_ / "target";
     AtomicFile first(target, OutputMode::NoReplace);
-    ASSERT_TRUE(first.Open()) << first.Error().message();
+    const Status opened = first.Open();
+    ASSERT_TRUE(opened) << opened.error().Reason();
     ASSERT_TRUE(first.Write(testing::AsBytes("mine")));
     WriteBytes(target, "theirs");
-    EXPECT_FALSE(first.Commit());
-    EXPECT_EQ(first.Error(), std::errc::file_exists);
+    EXPECT_EQ(testing::CodeOf(first.Commit()), std::errc::file_exists);
     EXPECT_EQ(ReadText(target), "theirs");
     fs::remove(target);
     AtomicFile second(target, OutputMode::NoReplace);
-    ASSERT_TRUE(second.Open() && second.Write(testing::AsBytes("mine")) && second.Commit())
-        << second.Error().message();
+    Status step = second.Open();
+    if (step) {
+        step = second.Write(testing::AsBytes("mine"));
+    }
+    if (step) {
+        step = second.Commit();
+    }
+    ASSERT_TRUE(step) << step.error().Reason();
     EXPECT_EQ(ReadText(target), "mine");
     EXPECT_EQ(Tree(mount_), std::set<std::string>{"target"});
 

@@ -22,6 +22,7 @@
 #include "cipher/EncodedBuffer.h"
 #include "cipher/EncodedFile.h"
 #include "tests/fuzz/FuzzSupport.h"
+#include "tests/fuzz/ReferenceReader.h"
 #include "tests/support/CodingWrappers.h"
 #include "tests/support/EarlierFormats.h"
 
@@ -32,34 +33,20 @@ namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 
 struct Decoded {
-    CodingResult result;  // DecodeToBufferChecked's, which the other two readers matched
+    Decision result;  // DecodeToBufferChecked's, which the other two readers matched
     Bytes plain;
 };
 
-bool SameDecision(const CodingResult& a, const CodingResult& b) {
-    return a.status == b.status && a.tagged == b.tagged && a.tagVerified == b.tagVerified;
-}
-
-// The reader of bytes in memory decides as the file readers did, with the reason their status
-// and error give.
-bool SameDecision(const Result<DecodedBuffer<Bytes>>& fromMemory, const CodingResult& file,
+// The reader of bytes in memory decides as the file readers did, with their reason.
+bool SameDecision(const Result<DecodedBuffer<Bytes>>& fromMemory, const Decision& file,
                   const Bytes& plain) {
     if (fromMemory) {
-        return file.ok() && fromMemory->tagVerified == file.tagVerified &&
+        return file.verdict == Verdict::Decoded && fromMemory->tagVerified == file.tagVerified &&
                fromMemory->plain == plain;
     }
-    const std::error_code code = fromMemory.error().code();
-    switch (file.status) {
-        case CodingStatus::NotEncoded:
-            return code == CipherError::NotEncoded && (!file.error || code == file.error);
-        case CodingStatus::Truncated:
-            return code == MakeError(CipherError::Truncated);
-        case CodingStatus::WrongKeyOrDamaged:
-            return code == file.error && (code == MakeError(CipherError::WrongKey) ||
-                                          code == MakeError(CipherError::Damaged));
-        default:
-            return false;
-    }
+    return fromMemory.error().code() == file.code &&
+           (file.verdict == Verdict::NotEncoded || file.verdict == Verdict::Truncated ||
+            file.verdict == Verdict::WrongKeyOrDamaged);
 }
 
 // Decodes the bytes with the three readers (files without a trailer allowed), the output
@@ -76,29 +63,32 @@ Decoded DecodeAll(const Bytes& bytes, std::string_view marker, bool outputExists
     Decoded decoded;
     CodingOptions allowed;
     allowed.allowUnverified = true;
-    decoded.result = DecodeToBufferChecked(input, marker, kFuzzKey, FileSubstitutionTable,
-                                           decoded.plain, bytes.size(), allowed);
-    const CodingResult streamed =
+    const auto inMemory = DecodeToBufferChecked(input, marker, kFuzzKey, FileSubstitutionTable,
+                                                bytes.size(), allowed);
+    decoded.result = DecisionOf(inMemory);
+    if (inMemory) {
+        decoded.plain = inMemory->plain;
+    }
+    const Result<Coded> streamed =
         DecodeFileChecked(input, output, marker, kFuzzKey, FileSubstitutionTable, allowed);
-    const CodingResult checked = CheckEncodedFile(input, marker, kFuzzKey, FileSubstitutionTable);
-    Require(SameDecision(streamed, decoded.result) && SameDecision(checked, decoded.result),
+    const Result<Coded> checked = CheckEncodedFile(input, marker, kFuzzKey, FileSubstitutionTable);
+    Require(DecisionOf(streamed) == decoded.result && DecisionOf(checked) == decoded.result,
             "DecodeFileChecked, DecodeToBufferChecked and CheckEncodedFile decide alike");
     Require(SameDecision(DecodeEncodedBuffer<Bytes>(bytes, marker, kFuzzKey, FileSubstitutionTable,
                                                     {bytes.size(), true}),
                          decoded.result, decoded.plain),
             "DecodeEncodedBuffer decides as the file readers, with their reason");
-    Bytes refused;
-    const CodingResult unallowed = DecodeToBufferChecked(
-        input, marker, kFuzzKey, FileSubstitutionTable, refused, bytes.size());
-    Require(decoded.result.ok() && !decoded.result.tagged
-                ? unallowed.status == CodingStatus::Unverified && refused.empty()
-                : SameDecision(unallowed, decoded.result) && refused == decoded.plain,
+    const auto unallowed =
+        DecodeToBufferChecked(input, marker, kFuzzKey, FileSubstitutionTable, bytes.size());
+    const bool decodedWell = decoded.result.verdict == Verdict::Decoded;
+    Require(decodedWell && !decoded.result.tagged
+                ? DecisionOf(unallowed).verdict == Verdict::Unverified
+                : DecisionOf(unallowed) == decoded.result &&
+                      (!unallowed || unallowed->plain == decoded.plain),
             "a file without a trailer is refused unless allowed, and only such a file");
-    Require(!decoded.result.ok() || decoded.result.tagged == decoded.result.tagVerified,
+    Require(!decodedWell || DecisionOf(streamed).tagged == DecisionOf(streamed).tagVerified,
             "a file with a trailer is delivered only verified");
-    Require(decoded.result.ok() || decoded.plain.empty(),
-            "a failed DecodeToBufferChecked gives nothing");
-    if (streamed.ok()) {
+    if (streamed) {
         Require(ReadBytes(output) == decoded.plain,
                 "DecodeFileChecked and DecodeToBufferChecked give the same bytes");
     } else if (outputExists) {
@@ -108,8 +98,8 @@ Decoded DecodeAll(const Bytes& bytes, std::string_view marker, bool outputExists
         Require(!fs::exists(output), "a failed DecodeFileChecked creates no output");
     }
     const std::vector<fs::path> expectedEntries =
-        streamed.ok() || outputExists ? std::vector<fs::path>{input.filename(), output.filename()}
-                                      : std::vector<fs::path>{input.filename()};
+        streamed || outputExists ? std::vector<fs::path>{input.filename(), output.filename()}
+                                 : std::vector<fs::path>{input.filename()};
     Require(ScratchEntries() == expectedEntries, "the readers leave no temporary file");
     fs::remove(output);
     fs::remove(input);
@@ -127,12 +117,12 @@ Bytes Encoded(std::span<const std::uint8_t> plain, std::string_view marker,
     } else {
         const fs::path plainFile = ScratchFolder() / "plain.dat";
         WriteBytes(plainFile, plain);
-        const CodingResult written =
+        const Status written =
             trailer ? EncodeFileWithTrailerVersion(plainFile, encoded, marker, kFuzzKey,
                                                    FileSubstitutionTable, *trailer)
                     : EncodeFileWithoutTrailer(plainFile, encoded, marker, kFuzzKey,
                                                FileSubstitutionTable);
-        Require(written.ok(), "the earlier formats encode any plain data");
+        Require(static_cast<bool>(written), "the earlier formats encode any plain data");
         fs::remove(plainFile);
     }
     Bytes bytes = ReadBytes(encoded);
@@ -161,7 +151,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         marker = "none";
     }
     const Decoded asFile = DecodeAll(bytes, marker, size % 2 == 1);
-    if (asFile.result.tagVerified) {
+    if (asFile.result.verdict == Verdict::Decoded && asFile.result.tagVerified) {
         const auto start = std::find_if_not(bytes.begin(), bytes.end(), IsBlank);
         const auto version = TrailerMagicVersion(
             Bytes(bytes.end() - kTrailerBytes, bytes.end() - kTrailerBytes + 8));
@@ -178,18 +168,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                     std::equal(untagged.begin(), untagged.end(), file->begin()),
                 "the trailer is all that a file with one adds");
         const Decoded fromTagged = DecodeAll(*file, owner, size % 2 == 0);
-        Require(
-            fromTagged.result.ok() && fromTagged.result.tagVerified && fromTagged.plain == bytes,
-            "a file with a trailer of either version decodes verified to its plain data");
+        Require(fromTagged.result.verdict == Verdict::Decoded && fromTagged.result.tagVerified &&
+                    fromTagged.plain == bytes,
+                "a file with a trailer of either version decodes verified to its plain data");
     }
     // The check values of one version under the magic of the other.
     Bytes confused = taggedV1;
     std::copy(kTrailerMagic.begin(), kTrailerMagic.end(), confused.end() - kTrailerBytes);
-    Require(
-        DecodeAll(confused, owner, size % 2 == 1).result.status == CodingStatus::WrongKeyOrDamaged,
-        "a trailer of version 1 under the magic of version 2 is refused");
+    Require(DecodeAll(confused, owner, size % 2 == 1).result.verdict == Verdict::WrongKeyOrDamaged,
+            "a trailer of version 1 under the magic of version 2 is refused");
     const Decoded fromUntagged = DecodeAll(untagged, owner, size % 2 == 1);
-    Require(fromUntagged.result.ok() && !fromUntagged.result.tagged && fromUntagged.plain == bytes,
+    Require(fromUntagged.result.verdict == Verdict::Decoded && !fromUntagged.result.tagged &&
+                fromUntagged.plain == bytes,
             "a file without a trailer decodes unconfirmed to its plain data");
 
     // One bit of the trailer changed, the place chosen by the input.
@@ -197,8 +187,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t place = untagged.size() + (size == 0 ? 0 : data[0] % kTrailerBytes);
     damaged[place] ^= static_cast<std::uint8_t>(1u << (size % 8));
     const Decoded fromDamaged = DecodeAll(damaged, owner, size % 2 == 0);
-    Require(
-        fromDamaged.result.status == CodingStatus::WrongKeyOrDamaged && fromDamaged.result.tagged,
-        "a file with a damaged trailer is refused as a whole");
+    Require(fromDamaged.result.verdict == Verdict::WrongKeyOrDamaged,
+            "a file with a damaged trailer is refused as a whole");
     return 0;
 }

@@ -30,24 +30,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (hasMarker) {
         const ReferenceResult expected =
             ReferenceRead(bytes, marker, kFuzzKey, FileSubstitutionTable, false);
-        std::vector<std::uint8_t> plain(3, 0xAA);
-        const CodingResult decoded =
-            DecodeToBufferChecked(input, marker, kFuzzKey, FileSubstitutionTable, plain, size);
-        Require(decoded.status == expected.status,
+        const auto decoded =
+            DecodeToBufferChecked(input, marker, kFuzzKey, FileSubstitutionTable, size);
+        Require(DecisionOf(decoded).verdict == expected.status,
                 "DecodeToBufferChecked decides as the reference reader");
-        Require(decoded.tagged == expected.tagged && decoded.tagVerified == expected.tagVerified,
+        Require(expected.Matches(DecisionOf(decoded)),
                 "DecodeToBufferChecked finds and verifies a trailer as the reference reader");
-        Require(plain == expected.plain, "DecodeToBufferChecked gives the plain data, or nothing");
+        Require(decoded ? decoded->plain == expected.plain : expected.plain.empty(),
+                "DecodeToBufferChecked gives the plain data, or nothing");
 
-        const CodingResult otherMarker = DecodeToBufferChecked(input, marker + "x", kFuzzKey,
-                                                               FileSubstitutionTable, plain, size);
-        Require(otherMarker.status == CodingStatus::NotEncoded && plain.empty(),
+        const auto otherMarker =
+            DecodeToBufferChecked(input, marker + "x", kFuzzKey, FileSubstitutionTable, size);
+        Require(DecisionOf(otherMarker).verdict == Verdict::NotEncoded,
                 "another marker is refused");
         // The length limit is applied once the file is opened, before anything is deciphered.
         if (!expected.refusedAtOpen && expected.plainBytes > 0) {
-            const CodingResult overLimit = DecodeToBufferChecked(
-                input, marker, kFuzzKey, FileSubstitutionTable, plain, expected.plainBytes - 1);
-            Require(overLimit.status == CodingStatus::OutputUnwritable && plain.empty(),
+            const auto overLimit = DecodeToBufferChecked(
+                input, marker, kFuzzKey, FileSubstitutionTable, expected.plainBytes - 1);
+            Require(!overLimit && overLimit.error().code() == CipherError::TooLarge,
                     "plain data over the limit is refused");
         }
     }

@@ -42,12 +42,12 @@ Bytes Encoded(std::string_view marker, const Bytes& plain,
     } else {
         const fs::path plainPath = ScratchFolder() / "seed.plain";
         WriteBytes(plainPath, plain);
-        const CodingResult written =
-            trailer ? EncodeFileWithTrailerVersion(plainPath, path, marker, kFuzzKey,
-                                                   FileSubstitutionTable, *trailer)
-                    : EncodeFileWithoutTrailer(plainPath, path, marker, kFuzzKey,
-                                               FileSubstitutionTable);
-        Require(written.ok(), "a seed cannot be encoded");
+        const Status written = trailer
+                                   ? EncodeFileWithTrailerVersion(plainPath, path, marker, kFuzzKey,
+                                                                  FileSubstitutionTable, *trailer)
+                                   : EncodeFileWithoutTrailer(plainPath, path, marker, kFuzzKey,
+                                                              FileSubstitutionTable);
+        Require(static_cast<bool>(written), "a seed cannot be encoded");
         fs::remove(plainPath);
     }
     Bytes bytes = ReadBytes(path);

@@ -135,27 +135,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::array<VoiceCodebook, kModelPhraseCount> books;
     float threshold = -3.5f;
     if (documented && !ReferenceBounds(costs)) {
-        Require(
-            ReadProtectedFile(file, std::span<const char>(kPassphrase.data(), kPassphrase.size()),
-                              books, threshold) == UnlockStatus::OutOfBounds,
-            "costs outside the bounds are refused before any key is derived");
+        const Status refused = ReadProtectedFile(
+            file, std::span<const char>(kPassphrase.data(), kPassphrase.size()), books, threshold);
+        Require(!refused && IsCostOutOfBounds(refused.error()),
+                "costs outside the bounds are refused before any key is derived");
     }
     const GostKey* key = image ? KeptKey(image->header) : nullptr;
     if (key != nullptr) {
-        const UnlockStatus status = DecodeProtectedImage(*image, *key, books, threshold);
+        const Status status = DecodeProtectedImage(*image, *key, books, threshold);
         const ReferenceResult reference =
             ReferenceRead(bytes, token, *key, StoreSubstitutionTable, false);
         std::array<VoiceCodebook, kModelPhraseCount> expected;
         float expectedThreshold = 0.0f;
-        const bool modelParses = reference.status == CodingStatus::Done && reference.tagVerified &&
+        const bool modelParses = reference.status == Verdict::Decoded && reference.tagVerified &&
                                  ParseModelFile(reference.plain, expected, expectedThreshold);
-        Require((status == UnlockStatus::Done) == modelParses,
+        Require(status.has_value() == modelParses,
                 "unlocking succeeds exactly for a verified file holding a model");
-        if (status == UnlockStatus::WrongPassphrase) {
-            Require(reference.status == CodingStatus::WrongKeyOrDamaged && reference.refusedAtOpen,
+        if (!status && status.error().code() == SpeakerError::WrongPassphrase) {
+            Require(reference.status == Verdict::WrongKeyOrDamaged && reference.refusedAtOpen,
                     "a wrong passphrase is told only when the key check refuses the key");
         }
-        if (status != UnlockStatus::Done) {
+        if (!status) {
             Require(threshold == -3.5f && !books[0].Trained(),
                     "a refused file leaves the models untouched");
         } else {

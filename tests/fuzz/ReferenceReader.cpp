@@ -170,6 +170,34 @@ std::size_t ReadFirstToken(Bytes bytes, std::string& token) {
 
 }  // namespace
 
+Verdict VerdictOf(const Failure& failure) {
+    const std::error_code& code = failure.code();
+    if (code == CipherError::NotEncoded) {
+        return Verdict::NotEncoded;
+    }
+    if (code == CipherError::Truncated) {
+        return Verdict::Truncated;
+    }
+    if (code == CipherError::WrongKey || code == CipherError::Damaged) {
+        return Verdict::WrongKeyOrDamaged;
+    }
+    return code == CipherError::Unverified ? Verdict::Unverified : Verdict::Other;
+}
+
+Decision DecisionOf(const Result<Coded>& result) {
+    if (!result) {
+        return {VerdictOf(result.error()), result.error().code()};
+    }
+    return {Verdict::Decoded, {}, result->tagged, result->tagVerified};
+}
+
+Decision DecisionOf(const Result<DecodedBuffer<std::vector<std::uint8_t>>>& result) {
+    if (!result) {
+        return {VerdictOf(result.error()), result.error().code()};
+    }
+    return {Verdict::Decoded, {}, result->tagVerified, result->tagVerified};
+}
+
 bool ReferenceToken(Bytes bytes, std::string& token) {
     return ReadFirstToken(bytes, token) != 0;
 }
@@ -178,39 +206,39 @@ ReferenceResult ReferenceRead(Bytes bytes, std::string_view marker, const GostKe
                               const SubstitutionTable& table, bool allowUnverified) {
     ReferenceResult result;
     result.refusedAtOpen = true;
-    const auto refuse = [&](CodingStatus status) {
+    const auto refuse = [&](Verdict status) {
         result.status = status;
         return result;
     };
     std::string token;
     std::size_t at = ReadFirstToken(bytes, token);
     if (at == 0 || token != marker) {
-        return refuse(CodingStatus::NotEncoded);
+        return refuse(Verdict::NotEncoded);
     }
     const auto takeLineEnd = [&] { return at < bytes.size() && bytes[at++] == '\n'; };
     if (!takeLineEnd()) {
-        return refuse(CodingStatus::NotEncoded);
+        return refuse(Verdict::NotEncoded);
     }
     std::uint64_t blockCount = 0;
     std::size_t digits = 0;
     for (; at < bytes.size() && bytes[at] >= '0' && bytes[at] <= '9'; ++at, ++digits) {
         blockCount = blockCount * 10 + (bytes[at] - '0');
         if (blockCount > kBlockCountLimit || digits == kCountDigitLimit) {
-            return refuse(CodingStatus::NotEncoded);
+            return refuse(Verdict::NotEncoded);
         }
     }
     if (digits == 0 || !takeLineEnd() || at >= bytes.size() || bytes[at] < '0' || bytes[at] > '7') {
-        return refuse(CodingStatus::NotEncoded);
+        return refuse(Verdict::NotEncoded);
     }
     const int padCount = bytes[at++] - '0';
     if (!takeLineEnd() || (blockCount == 0 && padCount != 0)) {
-        return refuse(CodingStatus::NotEncoded);
+        return refuse(Verdict::NotEncoded);
     }
     const Bytes header = bytes.first(at);
     const std::uint64_t dataBytes = blockCount * 8;
     result.plainBytes = dataBytes - static_cast<std::uint64_t>(padCount);
     if (bytes.size() - at < dataBytes) {
-        return refuse(CodingStatus::Truncated);
+        return refuse(Verdict::Truncated);
     }
     const Bytes data = bytes.subspan(at, static_cast<std::size_t>(dataBytes));
     const Bytes after = bytes.subspan(at + data.size());
@@ -234,11 +262,11 @@ ReferenceResult ReferenceRead(Bytes bytes, std::string_view marker, const GostKe
     const bool startsWithMagic = startsWith(kMagicV1) || startsWith(kMagicV2);
     result.tagged = startsWithMagic || after.size() == kTrailerLength;
     if (result.tagged && (after.size() != kTrailerLength || version == 0)) {
-        return refuse(CodingStatus::WrongKeyOrDamaged);
+        return refuse(Verdict::WrongKeyOrDamaged);
     }
     const Bytes last = result.tagged ? after : Bytes();
     if (!result.tagged && !allowUnverified) {
-        return refuse(CodingStatus::Unverified);
+        return refuse(Verdict::Unverified);
     }
     Digest tagKey{};
     if (result.tagged) {
@@ -246,21 +274,21 @@ ReferenceResult ReferenceRead(Bytes bytes, std::string_view marker, const GostKe
         const std::uint8_t keyCheckDomain = 0x01;
         const Digest check = Hmac(tagKey, {Bytes(&keyCheckDomain, 1), header});
         if (!std::equal(check.begin(), check.end(), last.begin() + kMagic.size())) {
-            return refuse(CodingStatus::WrongKeyOrDamaged);
+            return refuse(Verdict::WrongKeyOrDamaged);
         }
     }
     result.refusedAtOpen = false;
     if (result.tagged) {
         const Digest tag = FileTagOf(tagKey, header, data, version);
         if (!std::equal(tag.begin(), tag.end(), last.begin() + kMagic.size() + kDigestBytes)) {
-            result.status = CodingStatus::WrongKeyOrDamaged;
+            result.status = Verdict::WrongKeyOrDamaged;
             return result;
         }
         result.tagVerified = true;
     }
     result.plain = Decipher(data, key, table);
     result.plain.resize(static_cast<std::size_t>(result.plainBytes));
-    result.status = CodingStatus::Done;
+    result.status = Verdict::Decoded;
     return result;
 }
 

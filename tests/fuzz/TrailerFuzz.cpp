@@ -72,9 +72,9 @@ void ApplyEdit(Bytes& file, EditKind kind, bool fromEnd, std::uint16_t where, st
 }
 
 struct Readers {
-    CodingResult streamed;
-    CodingResult inMemory;
-    CodingResult checked;
+    Decision streamed;
+    Decision inMemory;
+    Decision checked;
     Bytes plain;
 };
 
@@ -87,25 +87,25 @@ Readers ReadAll(const fs::path& input, std::string_view marker, const GostKey& k
     Readers r;
     CodingOptions allowed;
     allowed.allowUnverified = true;
-    r.streamed = DecodeFileChecked(input, output, marker, key, table, allowed);
-    r.inMemory = DecodeToBufferChecked(input, marker, key, table, r.plain, fileBytes, allowed);
-    r.checked = CheckEncodedFile(input, marker, key, table);
-    for (const CodingResult* result : {&r.streamed, &r.inMemory, &r.checked}) {
-        Require(result->status == expected.status && result->tagged == expected.tagged &&
-                    result->tagVerified == expected.tagVerified,
-                "every reader decides as the reference reader");
+    r.streamed = DecisionOf(DecodeFileChecked(input, output, marker, key, table, allowed));
+    const auto inMemory = DecodeToBufferChecked(input, marker, key, table, fileBytes, allowed);
+    r.inMemory = DecisionOf(inMemory);
+    if (inMemory) {
+        r.plain = inMemory->plain;
+    }
+    r.checked = DecisionOf(CheckEncodedFile(input, marker, key, table));
+    for (const Decision* decision : {&r.streamed, &r.inMemory, &r.checked}) {
+        Require(expected.Matches(*decision), "every reader decides as the reference reader");
     }
     Require(r.plain == expected.plain, "DecodeToBufferChecked gives the plain data, or nothing");
     // Without the permission a file without a trailer is refused before anything is written.
-    Bytes refused;
-    const CodingResult unallowed =
-        DecodeToBufferChecked(input, marker, key, table, refused, fileBytes);
-    Require(unallowed.status == (expected.status == CodingStatus::Done && !expected.tagged
-                                     ? CodingStatus::Unverified
-                                     : expected.status) &&
-                (unallowed.ok() || refused.empty()),
+    const Decision unallowed =
+        DecisionOf(DecodeToBufferChecked(input, marker, key, table, fileBytes));
+    Require(unallowed.verdict == (expected.status == Verdict::Decoded && !expected.tagged
+                                      ? Verdict::Unverified
+                                      : expected.status),
             "a file without a trailer is refused unless allowed");
-    if (r.streamed.ok()) {
+    if (r.streamed.verdict == Verdict::Decoded) {
         Require(ReadBytes(output) == r.plain,
                 "DecodeFileChecked and DecodeToBufferChecked give the same bytes");
         fs::remove(output);
@@ -157,14 +157,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const fs::path input = ScratchFolder() / (speakerFile ? "anna.spk" : "file.crp");
     if (version == kLatestTrailer) {
-        Require(EncodeBufferChecked(plain, input, marker, key, table, OutputMode::Replace,
-                                    speakerFile ? FilePrivacy::OwnerOnly : FilePrivacy::Normal)
-                    .ok(),
+        Require(static_cast<bool>(EncodeBufferChecked(
+                    plain, input, marker, key, table, OutputMode::Replace,
+                    speakerFile ? FilePrivacy::OwnerOnly : FilePrivacy::Normal)),
                 "EncodeBufferChecked encodes any plain data");
     } else {
         const fs::path plainFile = ScratchFolder() / "plain.dat";
         WriteBytes(plainFile, plain);
-        Require(EncodeFileWithTrailerVersion(plainFile, input, marker, key, table, version).ok(),
+        Require(static_cast<bool>(
+                    EncodeFileWithTrailerVersion(plainFile, input, marker, key, table, version)),
                 "the trailer of version 1 is written for any plain data");
         fs::remove(plainFile);
     }
@@ -177,12 +178,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const ReferenceResult expected = ReferenceRead(changed, marker, key, table, true);
     const Readers readers = ReadAll(input, marker, key, table, expected, changed.size());
+    const bool decoded = readers.inMemory.verdict == Verdict::Decoded;
     if (changed == original) {
-        Require(readers.inMemory.ok() && readers.inMemory.tagVerified && readers.plain == plain,
+        Require(decoded && readers.inMemory.tagVerified && readers.plain == plain,
                 "an unchanged file decodes verified to its plain data");
     } else {
         Require(!readers.inMemory.tagVerified, "a changed file never verifies");
-        Require(!readers.inMemory.ok() || !readers.inMemory.tagged,
+        Require(!decoded || !readers.streamed.tagged,
                 "a changed file decodes only when it carries no trailer");
     }
 
@@ -190,9 +192,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         ReferenceRead(changed, marker, wrongKey, wrongKeyTable, true);
     const Readers wrong =
         ReadAll(input, marker, wrongKey, wrongKeyTable, underWrongKey, changed.size());
-    if (expected.tagged && expected.status != CodingStatus::NotEncoded &&
-        expected.status != CodingStatus::Truncated) {
-        Require(wrong.inMemory.status == CodingStatus::WrongKeyOrDamaged,
+    if (expected.tagged && expected.status != Verdict::NotEncoded &&
+        expected.status != Verdict::Truncated) {
+        Require(wrong.inMemory.verdict == Verdict::WrongKeyOrDamaged,
                 "a file with a trailer is refused under a wrong key");
     }
     fs::remove(input);

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "cipher/CipherError.h"
 #include "speaker/ModelFile.h"
 #include "speaker/ProtectedFile.h"
 #include "speaker/SpeakerStore.h"
@@ -105,14 +106,14 @@ TEST(ProtectedFile, TheDocumentedReaderReadsTheModel) {
 
     const fuzz::ReferenceResult read = fuzz::ReferenceRead(
         bytes, marker, DocumentedKey("pass word", fields), StoreSubstitutionTable, false);
-    ASSERT_EQ(read.status, CodingStatus::Done);
+    ASSERT_EQ(read.status, fuzz::Verdict::Decoded);
     EXPECT_TRUE(read.tagVerified);
     EXPECT_EQ(read.plain, SerialiseModelFile(books, 0.625f));
     // Another passphrase, and the program's constant store key, fail the key check.
     for (const GostKey& key : {DocumentedKey("pass wore", fields), StoreKey}) {
         const fuzz::ReferenceResult refused =
             fuzz::ReferenceRead(bytes, marker, key, StoreSubstitutionTable, false);
-        EXPECT_EQ(refused.status, CodingStatus::WrongKeyOrDamaged);
+        EXPECT_EQ(refused.status, fuzz::Verdict::WrongKeyOrDamaged);
         EXPECT_TRUE(refused.refusedAtOpen);
     }
     // Each file gets its own salt.
@@ -208,8 +209,10 @@ TEST(ProtectedFile, CostsOutsideTheBoundsAreRefusedBeforeAnyKeyIsDerived) {
         EXPECT_EQ(image.error().path(), path);
         std::array<VoiceCodebook, 3> books;
         float threshold = -1.0f;
-        EXPECT_EQ(ReadProtectedFile(path, Text("right"), books, threshold),
-                  UnlockStatus::OutOfBounds);
+        const Status refused = ReadProtectedFile(path, Text("right"), books, threshold);
+        ASSERT_FALSE(refused);
+        EXPECT_EQ(refused.error(), image.error());
+        EXPECT_TRUE(IsCostOutOfBounds(refused.error()));
         EXPECT_EQ(threshold, -1.0f);
     }
 }
@@ -222,23 +225,29 @@ TEST(ProtectedFile, AWrongPassphraseIsToldApartFromDamage) {
     std::vector<std::uint8_t> bytes = ReadBytes(path);
     std::array<VoiceCodebook, 3> books;
     float threshold = -1.0f;
-    EXPECT_EQ(ReadProtectedFile(path, Text("wrong"), books, threshold),
-              UnlockStatus::WrongPassphrase);
+    const auto codeOf = [](const Status& status) {
+        return status ? std::error_code() : status.error().code();
+    };
+    EXPECT_EQ(codeOf(ReadProtectedFile(path, Text("wrong"), books, threshold)),
+              MakeError(SpeakerError::WrongPassphrase));
     EXPECT_EQ(threshold, -1.0f);
-    ASSERT_EQ(ReadProtectedFile(path, Text("right"), books, threshold), UnlockStatus::Done);
+    ASSERT_TRUE(ReadProtectedFile(path, Text("right"), books, threshold));
     EXPECT_EQ(threshold, 0.5f);
     // A changed cipher byte passes the key check and fails the file tag.
     bytes[bytes.size() - kTrailerBytes - 3] ^= 0x10;
     std::ofstream(path, std::ios::binary | std::ios::trunc)
         .write(reinterpret_cast<const char*>(bytes.data()),
                static_cast<std::streamsize>(bytes.size()));
-    EXPECT_EQ(ReadProtectedFile(path, Text("right"), books, threshold), UnlockStatus::Damaged);
+    const Status damaged = ReadProtectedFile(path, Text("right"), books, threshold);
+    EXPECT_EQ(codeOf(damaged), MakeError(CipherError::Damaged));
+    EXPECT_EQ(damaged.error().path(), path);
     // Padded past the largest protected file: refused unread, and said so.
     fs::resize_file(path, kMaxProtectedFileBytes + 1);
     const Result<ProtectedImage> padded = ReadProtectedImage(path);
     ASSERT_FALSE(padded.has_value());
     EXPECT_EQ(padded.error().code(), MakeError(ProtectedFileError::TooLarge));
-    EXPECT_EQ(ReadProtectedFile(path, Text("right"), books, threshold), UnlockStatus::Damaged);
+    EXPECT_EQ(codeOf(ReadProtectedFile(path, Text("right"), books, threshold)),
+              MakeError(ProtectedFileError::TooLarge));
 }
 
 TEST(ProtectedFile, LoadingListsTheUserLockedAndOrdinaryReadersSkipTheFile) {
@@ -264,7 +273,7 @@ TEST(ProtectedFile, LoadingListsTheUserLockedAndOrdinaryReadersSkipTheFile) {
     // Beside an ordinary speaker file of the name (a protection interrupted before that file
     // went): the user listed from it becomes protected, its models locked away.
     ScratchFolder both;
-    ASSERT_TRUE(StoreSpeakerFile(both.Path(), "anna", Books(), 0.5f).ok());
+    ASSERT_TRUE(StoreSpeakerFile(both.Path(), "anna", Books(), 0.5f));
     fs::copy_file(ProtectedFilePath(folder.Path(), "anna"), ProtectedFilePath(both.Path(), "anna"));
     RecordingNotifier quiet;
     UserList listed;

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -236,9 +237,10 @@ TEST_F(SpeakerStoreTest, OverlongFirstTokenMakesAFileUnreadable) {
 TEST_F(SpeakerStoreTest, StoringNeverReplacesALoadableFile) {
     Store("anna", 1.0f);
     // The same user again (another enrolment of the name stored meanwhile): kept.
-    const StoreResult again = StoreSpeakerFile(speakers_, "anna", Enrolment(2.0f), 2.25f);
-    EXPECT_EQ(again.status, StoreStatus::AlreadyStored);
-    EXPECT_TRUE(again.keptAside.empty());
+    const Result<fs::path> again = StoreSpeakerFile(speakers_, "anna", Enrolment(2.0f), 2.25f);
+    ASSERT_FALSE(again);
+    EXPECT_EQ(again.error().code(), SpeakerError::AlreadyStored);
+    EXPECT_EQ(again.error().path(), SpeakerFilePath(speakers_, "anna"));
     SilentNotifier silent;
     UserList users;
     EXPECT_EQ(LoadRegisteredUsers(speakers_, users, silent), 1);
@@ -275,45 +277,41 @@ TEST_F(SpeakerStoreTest, OneNameHasOneModelInEitherForm) {
         const char* what;
         There there;
         StoreForm form;
-        StoreStatus status;
-        std::vector<std::string> files;  // the folder afterwards
+        std::optional<SpeakerError> refusal;  // none: stored
+        std::vector<std::string> files;       // the folder afterwards
     } cases[] = {
-        {"plain", There::Nothing, StoreForm{}, StoreStatus::Stored, {"anna.spk"}},
-        {"protected", There::Nothing, protectedForm(false), StoreStatus::Stored, {"anna.qvlock"}},
+        {"plain", There::Nothing, StoreForm{}, std::nullopt, {"anna.spk"}},
+        {"protected", There::Nothing, protectedForm(false), std::nullopt, {"anna.qvlock"}},
         {"protected over plain",
          There::Plain,
          protectedForm(false),
-         StoreStatus::AlreadyStored,
+         SpeakerError::AlreadyStored,
          {"anna.spk"}},
         {"plain over protected",
          There::Protected,
          StoreForm{},
-         StoreStatus::AlreadyStored,
+         SpeakerError::AlreadyStored,
          {"anna.qvlock"}},
         {"protecting",
          There::Plain,
          protectedForm(true),
-         StoreStatus::Stored,
+         std::nullopt,
          {"anna.qvlock", "anna.spk"}},
-        {"unprotecting",
-         There::Protected,
-         plainBeside,
-         StoreStatus::Stored,
-         {"anna.qvlock", "anna.spk"}},
+        {"unprotecting", There::Protected, plainBeside, std::nullopt, {"anna.qvlock", "anna.spk"}},
         {"protected again",
          There::Protected,
          protectedForm(true),
-         StoreStatus::AlreadyStored,
+         SpeakerError::AlreadyStored,
          {"anna.qvlock"}},
         {"over a damaged one",
          There::DamagedProtected,
          protectedForm(false),
-         StoreStatus::Stored,
+         std::nullopt,
          {"anna.qvlock", "anna.qvlock.kept-1"}},
         {"over another user's",
          There::OthersProtected,
          protectedForm(false),
-         StoreStatus::OtherUsersFile,
+         SpeakerError::OtherUsersFile,
          {"anna.qvlock"}},
     };
     for (const auto& c : cases) {
@@ -325,11 +323,10 @@ TEST_F(SpeakerStoreTest, OneNameHasOneModelInEitherForm) {
             case There::Nothing:
                 break;
             case There::Plain:
-                ASSERT_TRUE(StoreSpeakerFile(folder, "anna", Enrolment(1.0f), 1.0f).ok());
+                ASSERT_TRUE(StoreSpeakerFile(folder, "anna", Enrolment(1.0f), 1.0f));
                 break;
             case There::Protected:
-                ASSERT_TRUE(
-                    StoreUser(folder, "anna", Enrolment(1.0f), 1.0f, protectedForm(false)).ok());
+                ASSERT_TRUE(StoreUser(folder, "anna", Enrolment(1.0f), 1.0f, protectedForm(false)));
                 break;
             case There::DamagedProtected:
                 std::ofstream(qvlock, std::ios::binary) << "qvlock1:damaged\n1\n0\n";
@@ -340,11 +337,24 @@ TEST_F(SpeakerStoreTest, OneNameHasOneModelInEitherForm) {
                 break;
         }
         const std::string before = ReadText(qvlock);
-        const StoreResult stored = StoreUser(folder, "anna", Enrolment(2.0f), 2.0f, c.form);
-        EXPECT_EQ(stored.status, c.status);
-        EXPECT_EQ(stored.path, c.form.passphrase ? qvlock : SpeakerFilePath(folder, "anna"));
+        std::vector<fs::path> keptAside;
+        StoreForm form = c.form;
+        form.keptAside = [&keptAside](const fs::path& kept) { keptAside.push_back(kept); };
+        const Result<fs::path> stored = StoreUser(folder, "anna", Enrolment(2.0f), 2.0f, form);
+        const fs::path path = c.form.passphrase ? qvlock : SpeakerFilePath(folder, "anna");
+        if (c.refusal) {
+            ASSERT_FALSE(stored);
+            EXPECT_EQ(stored.error().code(), MakeError(*c.refusal));
+            EXPECT_EQ(stored.error().path(), path);
+        } else {
+            ASSERT_TRUE(stored) << stored.error().Reason();
+            EXPECT_EQ(*stored, path);
+        }
         EXPECT_EQ(FileNames(folder), c.files);
-        if (c.status != StoreStatus::Stored && c.form.passphrase) {
+        EXPECT_EQ(keptAside, c.there == There::DamagedProtected
+                                 ? std::vector<fs::path>{folder / "anna.qvlock.kept-1"}
+                                 : std::vector<fs::path>{});
+        if (c.refusal && c.form.passphrase) {
             EXPECT_EQ(ReadText(qvlock), before);
         }
     }
@@ -389,8 +399,7 @@ TEST_F(SpeakerStoreTest, AFlippedBitIsRefusedAtLoadingButOldFilesLoad) {
         .write(reinterpret_cast<const char*>(model.data()),
                static_cast<std::streamsize>(model.size()));
     ASSERT_TRUE(
-        EncodeFileWithoutTrailer(root_ / "model", path, "anna", StoreKey, StoreSubstitutionTable)
-            .ok());
+        EncodeFileWithoutTrailer(root_ / "model", path, "anna", StoreKey, StoreSubstitutionTable));
     RecordingNotifier notifier;
     UserList users;
     EXPECT_EQ(LoadRegisteredUsers(speakers_, users, notifier), 1);
@@ -403,13 +412,14 @@ TEST_F(SpeakerStoreTest, AFlippedBitIsRefusedAtLoadingButOldFilesLoad) {
 TEST_F(SpeakerStoreTest, FolderAndSpeakerFilesAreOwnerOnly) {
     const mode_t oldMask = ::umask(022);
     const fs::path folder = root_ / "program" / "Speakers";
-    std::error_code error;
-    ASSERT_TRUE(CreateSpeakersFolder(folder, error)) << error.message();
+    const Status created = CreateSpeakersFolder(folder);
+    ASSERT_TRUE(created) << created.error().Reason();
     EXPECT_EQ(fs::status(folder).permissions(), fs::perms::owner_all);
-    EXPECT_TRUE(CreateSpeakersFolder(folder, error));  // already there
+    EXPECT_TRUE(CreateSpeakersFolder(folder));  // already there
     std::ofstream(root_ / "file") << "in the way";
-    EXPECT_FALSE(CreateSpeakersFolder(root_ / "file", error));
-    EXPECT_EQ(error, std::errc::file_exists);
+    const Status inTheWay = CreateSpeakersFolder(root_ / "file");
+    ASSERT_FALSE(inTheWay);
+    EXPECT_EQ(inTheWay.error().code(), std::errc::file_exists);
 
     SilentNotifier silent;
     for (int round = 0; round < 2; ++round) {  // new, then over a damaged one kept aside

@@ -21,7 +21,7 @@ namespace quorvane {
                                     const ProgressFn& progress = {}) {
     CodingOptions options;
     options.progress = progress;
-    return EncodeFileChecked(input, output, marker, key, table, options).ok() ? 1 : 0;
+    return EncodeFileChecked(input, output, marker, key, table, options) ? 1 : 0;
 }
 
 // DecodeFileChecked: 1 when the whole plain data was committed. Files without a check value
@@ -33,7 +33,7 @@ namespace quorvane {
     CodingOptions options;
     options.progress = progress;
     options.allowUnverified = allowUnverified;
-    return DecodeFileChecked(input, output, marker, key, table, options).ok() ? 1 : 0;
+    return DecodeFileChecked(input, output, marker, key, table, options) ? 1 : 0;
 }
 
 // EncodeBufferChecked with a new file's usual permissions.
@@ -42,7 +42,6 @@ namespace quorvane {
                                       const GostKey& key, const SubstitutionTable& table) {
     return EncodeBufferChecked(plain, output, marker, key, table, OutputMode::Replace,
                                FilePrivacy::Normal)
-                   .ok()
                ? 1
                : 0;
 }
@@ -54,7 +53,10 @@ namespace quorvane {
                                         bool allowUnverified = false) {
     CodingOptions options;
     options.allowUnverified = allowUnverified;
-    return DecodeToBufferChecked(input, marker, key, table, plain, maxBytes, options).ok() ? 1 : 0;
+    Result<DecodedBuffer<std::vector<std::uint8_t>>> decoded =
+        DecodeToBufferChecked(input, marker, key, table, maxBytes, options);
+    plain = decoded ? std::move(decoded->plain) : std::vector<std::uint8_t>();
+    return decoded ? 1 : 0;
 }
 
 }  // namespace quorvane

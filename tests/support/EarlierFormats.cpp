@@ -9,14 +9,12 @@ namespace quorvane {
 
 namespace {
 
-CodingResult EncodeWithTrailer(const std::filesystem::path& input,
-                               const std::filesystem::path& output, std::string_view marker,
-                               const GostKey& key, const SubstitutionTable& table,
-                               std::optional<TrailerVersion> trailer,
-                               const CodingOptions& options) {
+Status EncodeWithTrailer(const std::filesystem::path& input, const std::filesystem::path& output,
+                         std::string_view marker, const GostKey& key,
+                         const SubstitutionTable& table, std::optional<TrailerVersion> trailer,
+                         const CodingOptions& options) {
     MeasuredInput source;
-    CodingResult opened = source.Open(input);
-    if (!opened.ok()) {
+    if (Status opened = source.Open(input); !opened) {
         return opened;
     }
     return EncodeFrom(source, {output, marker, key, table, FilePrivacy::Normal, trailer}, options);
@@ -24,18 +22,17 @@ CodingResult EncodeWithTrailer(const std::filesystem::path& input,
 
 }  // namespace
 
-CodingResult EncodeFileWithTrailerVersion(const std::filesystem::path& input,
-                                          const std::filesystem::path& output,
-                                          std::string_view marker, const GostKey& key,
-                                          const SubstitutionTable& table, TrailerVersion version,
-                                          const CodingOptions& options) {
+Status EncodeFileWithTrailerVersion(const std::filesystem::path& input,
+                                    const std::filesystem::path& output, std::string_view marker,
+                                    const GostKey& key, const SubstitutionTable& table,
+                                    TrailerVersion version, const CodingOptions& options) {
     return EncodeWithTrailer(input, output, marker, key, table, version, options);
 }
 
-CodingResult EncodeFileWithoutTrailer(const std::filesystem::path& input,
-                                      const std::filesystem::path& output, std::string_view marker,
-                                      const GostKey& key, const SubstitutionTable& table,
-                                      const CodingOptions& options) {
+Status EncodeFileWithoutTrailer(const std::filesystem::path& input,
+                                const std::filesystem::path& output, std::string_view marker,
+                                const GostKey& key, const SubstitutionTable& table,
+                                const CodingOptions& options) {
     return EncodeWithTrailer(input, output, marker, key, table, std::nullopt, options);
 }
 

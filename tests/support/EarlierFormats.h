@@ -7,25 +7,25 @@
 #include <filesystem>
 #include <string_view>
 
-#include "cipher/CodingResult.h"
+#include "cipher/Coded.h"
 #include "cipher/FileTag.h"
 #include "cipher/Gost.h"
 
 namespace quorvane {
 
 // EncodeFileChecked writing the trailer of `version`.
-[[nodiscard]] CodingResult EncodeFileWithTrailerVersion(const std::filesystem::path& input,
-                                                        const std::filesystem::path& output,
-                                                        std::string_view marker, const GostKey& key,
-                                                        const SubstitutionTable& table,
-                                                        TrailerVersion version,
-                                                        const CodingOptions& options = {});
+[[nodiscard]] Status EncodeFileWithTrailerVersion(const std::filesystem::path& input,
+                                                  const std::filesystem::path& output,
+                                                  std::string_view marker, const GostKey& key,
+                                                  const SubstitutionTable& table,
+                                                  TrailerVersion version,
+                                                  const CodingOptions& options = {});
 
 // EncodeFileChecked writing no trailer, as releases before the check value did.
-[[nodiscard]] CodingResult EncodeFileWithoutTrailer(const std::filesystem::path& input,
-                                                    const std::filesystem::path& output,
-                                                    std::string_view marker, const GostKey& key,
-                                                    const SubstitutionTable& table,
-                                                    const CodingOptions& options = {});
+[[nodiscard]] Status EncodeFileWithoutTrailer(const std::filesystem::path& input,
+                                              const std::filesystem::path& output,
+                                              std::string_view marker, const GostKey& key,
+                                              const SubstitutionTable& table,
+                                              const CodingOptions& options = {});
 
 }  // namespace quorvane

@@ -1,7 +1,7 @@
 #pragma once
 
 // Files for tests: a scratch folder removed with its object, a path quoted for the
-// shell, a text's bytes and a file's whole content.
+// shell, a text's bytes, a file's whole content and the code of a failed step.
 
 #include <atomic>
 #include <cstdint>
@@ -14,7 +14,15 @@
 #include <system_error>
 #include <vector>
 
+#include "files/Result.h"
+
 namespace quorvane::testing {
+
+// The code of a failed step; empty for a success.
+template <typename T>
+std::error_code CodeOf(const Result<T>& result) {
+    return result ? std::error_code() : result.error().code();
+}
 
 // A folder of its own under the system's temporary folder, removed with the object.
 class ScratchFolder {

@@ -29,6 +29,7 @@
 #include <memory>
 #include <optional>
 #include <stdexcept>
+#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -949,9 +950,16 @@ void MainWindowTest::speakerFileThatCannotBeWritten() {
     s.form1->enrolment.SetThreshold(0.5f);
     s.SetName(QStringLiteral("carl"));
     s.Click(s.ui().Button2);
+    // The described text, and its cause on a line of its own below it.
+    const QString notADirectory =
+        QString::fromStdString(std::make_error_code(std::errc::not_a_directory).message());
     QCOMPARE(prompt.Messages(),
              (QStringList{QStringLiteral("Protect carl's voice model with a passphrase?"),
-                          QStringLiteral("Unable to save users (speakers) file"),
+                          QStringLiteral("Unable to save users (speakers) file\n"
+                                         "The Speakers folder does not exist and can not be "
+                                         "created: ") +
+                              scratch_.filePath(QStringLiteral("blocker/Speakers")) +
+                              QStringLiteral(" (") + notADirectory + QStringLiteral(")"),
                           QStringLiteral("Unable to add user")}));
     QVERIFY(s.form1->users.List().empty());
     QCOMPARE(s.ui().ComboBox1->count(), 0);

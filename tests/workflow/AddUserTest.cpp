@@ -75,8 +75,7 @@ TEST(AddUser, ASpeakerFileStoredMeanwhileIsNeverReplaced) {
         Users users(speakers);
         users.Load(front);
         const auto other = [&] {
-            ASSERT_TRUE(
-                StoreSpeakerFile(speakers, "anna", Trained(2.0f).PhraseCodebooks(), 2.0f).ok());
+            ASSERT_TRUE(StoreSpeakerFile(speakers, "anna", Trained(2.0f).PhraseCodebooks(), 2.0f));
         };
         AddUserOptions options;
         options.keyFile = work.Path() / "anna_key.txt";

@@ -71,8 +71,7 @@ protected:
         const fs::path plain = folder / "plain.tmp";
         WriteText(plain, content.substr(kEncoded.size()));
         ASSERT_TRUE(
-            EncodeFileChecked(plain, path, EncodedMarker("anna"), key_, FileSubstitutionTable)
-                .ok());
+            EncodeFileChecked(plain, path, EncodedMarker("anna"), key_, FileSubstitutionTable));
         fs::remove(plain);
     }
     void Run(const BatchCase& c, const fs::path& folder) {

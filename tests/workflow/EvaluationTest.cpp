@@ -1,10 +1,14 @@
-// The equal error rate of one global threshold, on trials whose answer is worked out by hand.
+// The equal error rate of one global threshold, on trials whose answer is worked out by hand;
+// the listing of a corpus and its refusals.
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <optional>
 #include <vector>
 
+#include "tests/support/TestFiles.h"
 #include "workflow/Evaluation.h"
 
 namespace quorvane {
@@ -50,6 +54,25 @@ TEST(Evaluation, EqualErrorRateIsWhereFrrAndFarCross) {
         EXPECT_EQ(eer.defined, c.defined) << c.what;
         EXPECT_NEAR(eer.rate, c.rate, 1e-9) << c.what;
         EXPECT_NEAR(eer.threshold, c.threshold, 1e-6) << c.what;
+    }
+}
+
+// A corpus is a folder of speaker folders; anything else is refused with its path.
+TEST(Evaluation, ACorpusIsListedFromAFolderOnly) {
+    namespace fs = std::filesystem;
+    const testing::ScratchFolder scratch;
+    fs::create_directories(scratch.Path() / "corpus" / "anna");
+    std::ofstream(scratch.Path() / "corpus" / "anna" / "enrol-1.wav") << "sound";
+    std::ofstream(scratch.Path() / "plain.txt") << "text";
+    const Result<std::vector<CorpusSpeaker>> listed = ListCorpus(scratch.Path() / "corpus");
+    ASSERT_TRUE(listed.has_value());
+    ASSERT_EQ(listed->size(), 1u);
+    EXPECT_EQ(listed->front().name, "anna");
+    EXPECT_EQ(listed->front().phrases[0], scratch.Path() / "corpus" / "anna" / "enrol-1.wav");
+    for (const fs::path& refused : {scratch.Path() / "missing", scratch.Path() / "plain.txt"}) {
+        const Result<std::vector<CorpusSpeaker>> none = ListCorpus(refused);
+        ASSERT_FALSE(none.has_value()) << refused;
+        EXPECT_EQ(none.error(), Failure(MakeError(CorpusError::NoSuchFolder), refused));
     }
 }
 

@@ -40,6 +40,7 @@ namespace quorvane {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::CodeOf;
 using testing::ReadBytes;
 using testing::ReadText;
 using testing::ScratchFolder;
@@ -262,10 +263,9 @@ TEST_F(Protection, ProtectUnprotectAndChangeKeepTheKeySoOldFilesStillDecode) {
         EXPECT_EQ(DeriveUserKey(fresh.List().Find("anna")->codebooks), key);
     }
     // The old ".crp" file decodes under the unchanged key.
-    EXPECT_EQ(CheckEncodedFile(folder_.Path() / "old.txt.crp", EncodedMarker("anna"), key,
-                               FileSubstitutionTable)
-                  .tagVerified,
-              true);
+    const Result<Coded> checked = CheckEncodedFile(
+        folder_.Path() / "old.txt.crp", EncodedMarker("anna"), key, FileSubstitutionTable);
+    EXPECT_TRUE(checked && checked->tagVerified);
 }
 
 TEST_F(Protection, ACopiedFolderGivesNoKeyWithoutThePassphrase) {
@@ -281,11 +281,9 @@ TEST_F(Protection, ACopiedFolderGivesNoKeyWithoutThePassphrase) {
     // Under the program's constant store key its own check value refuses it.
     std::string marker;
     ASSERT_TRUE(ReadMarker(copy, marker));
-    std::vector<std::uint8_t> plain;
-    EXPECT_EQ(DecodeToBufferChecked(copy, marker, StoreKey, StoreSubstitutionTable, plain,
-                                    kModelFileMaxBytes)
-                  .status,
-              CodingStatus::WrongKeyOrDamaged);
+    EXPECT_EQ(CodeOf(DecodeToBufferChecked(copy, marker, StoreKey, StoreSubstitutionTable,
+                                           kModelFileMaxBytes)),
+              MakeError(CipherError::WrongKey));
     // The copy is listed, locked; without a passphrase there are no models and no key.
     Users users(elsewhere.Path());
     users.Load(front_);
@@ -373,9 +371,14 @@ TEST_F(Protection, AStepThatFailsSaysWhatAndReportsNoChange) {
         const FileRecorder failing(Annas(kSpeakerFileExtension), FileOperation::Overwrite);
         const StepResult protectedAnna = ProtectUser(users, "anna", front_);
         EXPECT_FALSE(protectedAnna.done);
-        EXPECT_EQ(protectedAnna.message,
-                  std::string(kCanNotDeleteFilePrefix) + PathText(Annas(kSpeakerFileExtension)) +
-                      " (" + std::make_error_code(std::errc::io_error).message() + ")");
+        // The message names the file, so its cause is the reason alone.
+        const std::string message =
+            std::string(kCanNotDeleteFilePrefix) + PathText(Annas(kSpeakerFileExtension));
+        EXPECT_EQ(protectedAnna.message, message);
+        EXPECT_EQ(protectedAnna.cause,
+                  Failure(std::make_error_code(std::errc::io_error), Annas(kSpeakerFileExtension)));
+        EXPECT_EQ(CauseText(message, *protectedAnna.cause),
+                  std::make_error_code(std::errc::io_error).message());
         EXPECT_EQ(users.List().Find("anna")->protectedFile, Annas(kProtectedFileExtension));
     }
     {
@@ -385,11 +388,11 @@ TEST_F(Protection, AStepThatFailsSaysWhatAndReportsNoChange) {
         const FileRecorder failing(Annas(kProtectedFileExtension), FileOperation::SyncFile);
         const StepResult changed = ChangePassphrase(users, "anna", front_);
         EXPECT_FALSE(changed.done);
-        EXPECT_EQ(changed.message.rfind(std::string(kUnableToSaveUsersMessage) + " (" +
-                                            PathText(Annas(kProtectedFileExtension)) + ": ",
-                                        0),
-                  0u)
-            << changed.message;
+        // The described text stands alone; its cause names the file.
+        EXPECT_EQ(changed.message, kUnableToSaveUsersMessage);
+        ASSERT_TRUE(changed.cause.has_value());
+        EXPECT_EQ(CauseText(changed.message, *changed.cause),
+                  PathText(Annas(kProtectedFileExtension)) + ": " + changed.cause->Reason());
     }
     Users users = Restart();
     front_.passphrases = {Typed("open sesame")};
@@ -446,7 +449,7 @@ TEST_F(Protection, TwoDifferentModelsOfOneNameAreLeftToTheUser) {
     AddProtectedAnna();
     StoreForm plainBeside;
     plainBeside.besideOtherForm = true;
-    ASSERT_TRUE(StoreUser(Speakers(), "anna", testing::Phrases(3.0f), 0.25f, plainBeside).ok());
+    ASSERT_TRUE(StoreUser(Speakers(), "anna", testing::Phrases(3.0f), 0.25f, plainBeside));
     const std::vector<std::uint8_t> ordinary = ReadBytes(Annas(kSpeakerFileExtension));
     const std::vector<std::uint8_t> locked = ReadBytes(Annas(kProtectedFileExtension));
     const std::string twoModels =
@@ -558,9 +561,8 @@ TEST_F(Protection, AFileTooLargeIsRefusedAsTooLarge) {
     front_.passphraseConfirms.clear();
     const StepResult unlocked = UnlockUser(users, "anna", front_);
     EXPECT_FALSE(unlocked.done);
-    EXPECT_EQ(unlocked.message,
-              std::string(kCanNotLoadFilePrefix) + PathText(file) + " (" +
-                  Failure(MakeError(ProtectedFileError::TooLarge), file).Reason() + ")");
+    EXPECT_EQ(unlocked.message, std::string(kCanNotLoadFilePrefix) + PathText(file));
+    EXPECT_EQ(unlocked.cause, Failure(MakeError(ProtectedFileError::TooLarge), file));
     EXPECT_TRUE(front_.passphraseConfirms.empty());
 }
 

@@ -356,8 +356,7 @@ TEST_F(Batch, EncodedFilesAreDeletedOnlyWhenTheirOwnCheckValueProvesTheKey) {
     WriteText(folder_.Path() / "old.txt", "written long ago");
     const fs::path old = EncodedOutputPath({}, folder_.Path() / "old.txt");
     ASSERT_TRUE(EncodeFileWithoutTrailer(folder_.Path() / "old.txt", old, "annacryptedfile",
-                                         AnnaKey(), FileSubstitutionTable)
-                    .ok());
+                                         AnnaKey(), FileSubstitutionTable));
     fs::remove(folder_.Path() / "old.txt");
     std::vector<fs::path> all = encoded;
     all.push_back(old);
@@ -405,8 +404,7 @@ TEST_F(Batch, ALaterFileNeverReplacesAnOutputOfTheSameBatch) {
             } else {
                 ASSERT_TRUE(EncodeFileChecked(plain, EncodedOutputPath({}, plain),
                                               EncodedMarker("anna"), AnnaKey(),
-                                              FileSubstitutionTable)
-                                .ok());
+                                              FileSubstitutionTable));
                 sources.push_back(EncodedOutputPath({}, plain));
             }
         }
@@ -431,8 +429,7 @@ TEST_F(Batch, ALaterFileNeverReplacesAnOutputOfTheSameBatch) {
         if (c.encoding) {
             const fs::path back = work.Path() / "back";
             ASSERT_TRUE(DecodeFileChecked(out, back, EncodedMarker("anna"), AnnaKey(),
-                                          FileSubstitutionTable)
-                            .ok());
+                                          FileSubstitutionTable));
             EXPECT_EQ(ReadText(back), "written in d1");
         } else {
             EXPECT_EQ(ReadText(out), "written in d1");
@@ -508,11 +505,9 @@ TEST_F(Batch, TheKeyIsTestedBeforeReplacingAnOutputIsAsked) {
     const fs::path checked = EncodedOutputPath({}, inputs_[0]);
     const fs::path unchecked = EncodedOutputPath({}, inputs_[1]);
     ASSERT_TRUE(EncodeFileChecked(inputs_[0], checked, EncodedMarker("anna"), AnnaKey(),
-                                  FileSubstitutionTable)
-                    .ok());
+                                  FileSubstitutionTable));
     ASSERT_TRUE(EncodeFileWithoutTrailer(inputs_[1], unchecked, EncodedMarker("anna"), AnnaKey(),
-                                         FileSubstitutionTable)
-                    .ok());
+                                         FileSubstitutionTable));
     GostKey wrong = AnnaKey();
     wrong[2] ^= 8;
     const struct {
@@ -582,8 +577,7 @@ TEST_F(Batch, ASourceWithAnotherNameIsKeptWithItsContent) {
             << c.what;
         const fs::path back = folder_.Path() / "back";
         ASSERT_TRUE(DecodeFileChecked(EncodedOutputPath({}, link), back, EncodedMarker("anna"),
-                                      AnnaKey(), FileSubstitutionTable)
-                        .ok())
+                                      AnnaKey(), FileSubstitutionTable))
             << c.what;
         EXPECT_EQ(ReadText(back), "plain a.txt") << c.what;
         for (const fs::path& made :
@@ -720,8 +714,7 @@ TEST_F(Batch, FilesWithoutACheckValueAreDecodedOnlyWhenAllowed) {
                 (old ? EncodeFileWithoutTrailer(plain, encoded.back(), EncodedMarker("anna"),
                                                 AnnaKey(), FileSubstitutionTable)
                      : EncodeFileChecked(plain, encoded.back(), EncodedMarker("anna"), AnnaKey(),
-                                         FileSubstitutionTable))
-                    .ok());
+                                         FileSubstitutionTable)));
             fs::remove(plain);
         }
         ScriptedFrontEnd front;
@@ -737,18 +730,15 @@ TEST_F(Batch, FilesWithoutACheckValueAreDecodedOnlyWhenAllowed) {
         }
         EXPECT_EQ(fs::exists(encoded[1]), !c.rightKey);
         std::vector<std::string> shown;
+        const Failure unverified(MakeError(CipherError::Unverified));
         if (!oldDecoded) {
-            CodingResult unverified;
-            unverified.status = CodingStatus::Unverified;
-            shown.push_back(PathText(encoded[0]) + " " + DescribeFailure(unverified));
+            shown.push_back(PathText(encoded[0]) + " " + DescribeFailure(unverified, encoded[0]));
         }
         if (!c.rightKey) {
             shown.push_back(ProvenCauseMessage(CanNotDecodeMessage(PathText(encoded[1]))));
         }
         if (!oldDecoded) {
-            CodingResult unverified;
-            unverified.status = CodingStatus::Unverified;
-            shown.push_back(PathText(encoded[2]) + " " + DescribeFailure(unverified));
+            shown.push_back(PathText(encoded[2]) + " " + DescribeFailure(unverified, encoded[2]));
         } else {
             shown.emplace_back(kEncodedKeptMessage);
         }
