@@ -107,7 +107,8 @@ int RunEnrol(const CliContext& context, const EnrolOptions& options) {
         return kExitSuccess;
     }
     if (!added.keySaved) {
-        PrintError(added.message + "; the user was added without it");
+        static_cast<void>(
+            Refused({}, added.message + "; the user was added without it", added.cause));
         return kExitRejected;
     }
     PrintLine("Security key saved to " + options.keyFile +

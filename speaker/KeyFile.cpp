@@ -76,11 +76,10 @@ std::string FormatKeyFile(std::string_view name, const GostKey& key) {
     return text;
 }
 
-bool WriteKeyFile(const std::filesystem::path& path, std::string_view name, const GostKey& key) {
+Status WriteKeyFile(const std::filesystem::path& path, std::string_view name, const GostKey& key) {
     const std::string text = FormatKeyFile(name, key);
     const auto* data = reinterpret_cast<const std::uint8_t*>(text.data());
-    return static_cast<bool>(
-        WriteFileAtomically(path, std::span<const std::uint8_t>(data, text.size()), true));
+    return WriteFileAtomically(path, std::span<const std::uint8_t>(data, text.size()), true);
 }
 
 bool ParseKeyWord(std::string_view text, std::uint32_t& word) {

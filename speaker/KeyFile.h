@@ -15,6 +15,7 @@
 #include <string_view>
 
 #include "cipher/Gost.h"
+#include "files/Result.h"
 
 namespace quorvane {
 
@@ -22,9 +23,10 @@ namespace quorvane {
 [[nodiscard]] std::string FormatKeyFile(std::string_view name, const GostKey& key);
 
 // Writes FormatKeyFile atomically to `path`, replacing an existing file only when the
-// whole new file was written; readable by the owner only where the platform allows.
-[[nodiscard]] bool WriteKeyFile(const std::filesystem::path& path, std::string_view name,
-                                const GostKey& key);
+// whole new file was written; readable by the owner only where the platform allows. Fails with
+// the step's reason and the file.
+[[nodiscard]] Status WriteKeyFile(const std::filesystem::path& path, std::string_view name,
+                                  const GostKey& key);
 
 // Reads one key word, wherever a key number is read (the security key dialog, key
 // files): a signed 32-bit decimal integer, an optional + or - sign, digits only

@@ -223,8 +223,9 @@ AddUserResult Users::Add(std::string_view name, const Enrolment& enrolment, Fron
     front.UserAdded(name);
 
     const GostKey key = DeriveUserKey(enrolment.PhraseCodebooks());
+    Status saved;
     if (early) {
-        result.keySaved = static_cast<bool>(early->Commit(name, key));
+        saved = early->Commit(name, key);
     } else {
         if (!front.Ask(kSecurityKeyQuestion, kSecurityKeyCaption, FrontEnd::Icon::Question)) {
             return result;
@@ -233,11 +234,13 @@ AddUserResult Users::Add(std::string_view name, const Enrolment& enrolment, Fron
         if (result.keyFile.empty()) {
             return result;
         }
-        result.keySaved = WriteKeyFile(result.keyFile, name, key);
+        saved = WriteKeyFile(result.keyFile, name, key);
     }
-    if (!result.keySaved) {
+    result.keySaved = static_cast<bool>(saved);
+    if (!saved) {
         // The user stays added; only the key file is missing.
         result.message = std::string(kKeyFileNotSavedMessage) + PathText(result.keyFile);
+        result.cause = saved.error();
     }
     return result;
 }

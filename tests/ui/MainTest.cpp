@@ -783,7 +783,10 @@ void MainWindowTest::enrolVerifyAddRestartRemove() {
         s.Click(ui.Button2);
         QCOMPARE(prompt.Messages().size(), qsizetype{3});
         QCOMPARE(prompt.Messages()[2],
-                 QStringLiteral("Unable to save security key file: ") + unwritable);
+                 QStringLiteral("Unable to save security key file: ") + unwritable +
+                     QLatin1Char('\n') +
+                     QString::fromStdString(
+                         std::make_error_code(std::errc::no_such_file_or_directory).message()));
         QVERIFY(s.form1->users.List().Find("bob") != nullptr);
         QVERIFY(s.Items(ui.ComboBox3).contains(QStringLiteral("bob")));
         prompt.AnswerQuestion(true);
