@@ -37,9 +37,10 @@ int RunRemove(const CliContext& context, const std::string& name, bool yes) {
     if (!removed.done) {
         return Refused({}, removed);
     }
-    // A kept file that could not be removed was told; the user is removed all the same.
+    // A file kept aside that stays (the question answered No, or its removal failed) was told;
+    // the user is removed all the same, but not everything asked was done.
     PrintLine(UserRemovedSummary(name, removed));
-    return kExitSuccess;
+    return removed.keptFiles.empty() ? kExitSuccess : kExitRejected;
 }
 
 }  // namespace

@@ -120,6 +120,18 @@ TEST_F(ProtectionCommands, APassphraseChangesOnlyToANewOneFromItsOwnSource) {
     EXPECT_TRUE(fs::is_empty(speakers_));
 }
 
+// A consented remove that leaves a file kept aside for the name (here one it may not overwrite:
+// a link) removes the user, names the file, and is not a success.
+TEST_F(ProtectionCommands, ARemoveThatLeavesAKeptFileIsNotASuccess) {
+    std::ofstream(Dir("elsewhere.txt")) << "not a model";
+    fs::create_symlink(Dir("elsewhere.txt"), speakers_ / "anna.spk.kept-1");
+    const CliRun run = Cli("remove anna --yes", "");
+    EXPECT_EQ(run.exitCode, 1) << run.err;
+    EXPECT_NE(run.out.find("User anna removed"), std::string::npos) << run.out;
+    EXPECT_NE(run.err.find("anna.spk.kept-1"), std::string::npos) << run.err;
+    EXPECT_EQ(testing::ReadText(Dir("elsewhere.txt")), "not a model");
+}
+
 // A refusal caused by a lower layer names that cause once, after the described text.
 TEST_F(ProtectionCommands, ARefusalNamesItsCause) {
     const std::string old =
