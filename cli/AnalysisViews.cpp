@@ -93,7 +93,8 @@ Inspection Inspect(const std::string& file, const std::vector<std::int16_t>& sam
 
 void PrintInspectionText(const Inspection& r) {
     std::string out;
-    out += "file: " + r.file + "\n";
+    // The name as the terminal may show it: a control character in it is written escaped.
+    out += "file: " + EscapeControls(r.file) + "\n";
     out += "samples: " + std::to_string(r.sampleCount) + " (16-bit mono, 11025 Hz)\n";
     out += "level check: " + LevelSummary(r.level) + "\n";
     out += "  clipped samples: " + std::to_string(r.level.clippedCount) +

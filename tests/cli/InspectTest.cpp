@@ -65,9 +65,13 @@ protected:
 };
 
 TEST_F(SpokenFiles, InspectShowsEveryStage) {
-    const CliRun run = RunCli(folder.Path(), "inspect " + testing::Quoted(phrase));
+    // A name with a terminal's escape sequence in it is shown escaped, never sent raw.
+    const std::filesystem::path named = folder.Path() / "\x1b[2Jphrase.wav";
+    std::filesystem::copy_file(phrase, named);
+    const CliRun run = RunCli(folder.Path(), "inspect " + testing::Quoted(named));
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_TRUE(run.err.empty()) << run.err;
+    EXPECT_EQ(run.out.find('\x1b'), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("level check: accepted"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("frameLength: 275\n"), std::string::npos);
     EXPECT_NE(run.out.find("frameCount: "), std::string::npos);
