@@ -89,6 +89,32 @@ TForm1::TForm1(Prompt& prompt_, std::unique_ptr<quorvane::WaveDevice> device,
     // The enrolment starts empty: no recording, three untrained phrases, no threshold.
     soundBuffer = std::make_unique<quorvane::SoundBuffer>(std::move(device), front);
 
+    SetUpTimers();
+    SetUpResultFields();
+    SetUpStatusBar();
+    SetUpBatchRunner();
+    SetUpCommands();
+    SetUpHoldAndLinks();
+    NameControls();
+    ui->DecodeChosen->hide();
+    ShowStudyHint();
+    ui->PageControl1->setCurrentIndex(0);
+
+    // The registered users of the Speakers folder.
+    LoadUsers();
+
+    SetupCodingPages();
+
+    // A fixed window, at least the size of its design, centred on the desktop.
+    const QSize size = QSize(317, 344).expandedTo(sizeHint());
+    setFixedSize(size);
+    if (const QScreen* screen = QGuiApplication::primaryScreen(); screen != nullptr) {
+        const QRect area = screen->availableGeometry();
+        move(area.center() - QPoint(size.width() / 2, size.height() / 2));
+    }
+}
+
+void TForm1::SetUpTimers() {
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
     Timer1->setInterval(kMeterIntervalMs);
@@ -100,7 +126,9 @@ TForm1::TForm1(Prompt& prompt_, std::unique_ptr<quorvane::WaveDevice> device,
     keyRelease_->setInterval(kKeyReleaseGraceMs);
     connect(keyRelease_, &QTimer::timeout, this,
             [this] { RunGuarded(prompt, [this] { KeyHoldReleased(); }); });
+}
 
+void TForm1::SetUpResultFields() {
     // Result fields: black images with their labels over them.
     PaintBlack(ui->Image1);
     PaintBlack(ui->Image2);
@@ -122,7 +150,9 @@ TForm1::TForm1(Prompt& prompt_, std::unique_ptr<quorvane::WaveDevice> device,
     for (int slot = 0; slot < 3; ++slot) {
         SetPhraseIndicator(slot, false);
     }
+}
 
+void TForm1::SetUpStatusBar() {
     // Status bar: one panel across the whole width carries every status text (panel 0 of
     // the design stays empty, so it takes no room from the texts).
     statusPanel1_ = new ElidedLabel(this);
@@ -132,7 +162,9 @@ TForm1::TForm1(Prompt& prompt_, std::unique_ptr<quorvane::WaveDevice> device,
     // the window's right edge.
     statusPanel1_->setContentsMargins(0, 0, kStatusBarInset, 0);
     ui->StatusBar1->addWidget(statusPanel1_, 1);
+}
 
+void TForm1::SetUpBatchRunner() {
     // File batches run off the interface thread; Cancel (or Escape) stops them. Cancel
     // shows beside Pr1 while a batch runs; the row keeps its height when it hides.
     batchRunner = new BatchRunner(
@@ -146,7 +178,9 @@ TForm1::TForm1(Prompt& prompt_, std::unique_ptr<quorvane::WaveDevice> device,
     });
     connect(batchRunner, &BatchRunner::started, this, [this] { BatchStarted(); });
     connect(batchRunner, &BatchRunner::finished, this, [this] { BatchFinished(); });
+}
 
+void TForm1::SetUpCommands() {
     // Radio groups as item indices.
     radioGroup1_ = new QButtonGroup(this);
     radioGroup1_->addButton(ui->RadioGroup1_0, 0);
@@ -190,7 +224,9 @@ TForm1::TForm1(Prompt& prompt_, std::unique_ptr<quorvane::WaveDevice> device,
     pageKeys(QKeySequence(Qt::CTRL | Qt::Key_Tab), 1);
     pageKeys(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab), -1);
     pageKeys(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Tab), -1);
+}
 
+void TForm1::SetUpHoldAndLinks() {
     // Press and hold, hover hints, the window's own surface and the link labels.
     ui->BitBtn1->setIcon(QIcon(QStringLiteral(":/quorvane/record.png")));
     ui->BitBtn2->setIcon(QIcon(QStringLiteral(":/quorvane/play.png")));
@@ -212,24 +248,6 @@ TForm1::TForm1(Prompt& prompt_, std::unique_ptr<quorvane::WaveDevice> device,
     ui->Label9->setToolTip(QStringLiteral("https://quorvane.example"));
     ui->Label12->setToolTip(kLicenceAddress);
     ui->Image3->setPixmap(QPixmap(QStringLiteral(":/quorvane/about.png")));
-
-    NameControls();
-    ui->DecodeChosen->hide();
-    ShowStudyHint();
-    ui->PageControl1->setCurrentIndex(0);
-
-    // The registered users of the Speakers folder.
-    LoadUsers();
-
-    SetupCodingPages();
-
-    // A fixed window, at least the size of its design, centred on the desktop.
-    const QSize size = QSize(317, 344).expandedTo(sizeHint());
-    setFixedSize(size);
-    if (const QScreen* screen = QGuiApplication::primaryScreen(); screen != nullptr) {
-        const QRect area = screen->availableGeometry();
-        move(area.center() - QPoint(size.width() / 2, size.height() / 2));
-    }
 }
 
 TForm1::~TForm1() {

@@ -228,6 +228,15 @@ private:
     // The start and the end of a file batch: controls, CancelBatch, a pending close.
     void BatchStarted();
     void BatchFinished();
+    // The constructor's parts, in their order: the meter's and the key hold's timers; the
+    // result fields and phrase indicators; the status panel; the batch runner with Cancel; the
+    // radio groups, buttons and shortcuts; Record and Play, the hover hints and the link labels.
+    void SetUpTimers();
+    void SetUpResultFields();
+    void SetUpStatusBar();
+    void SetUpBatchRunner();
+    void SetUpCommands();
+    void SetUpHoldAndLinks();
     // The accessible names and descriptions of the controls.
     void NameControls();
     void SetLinkUnderline(QLabel* label, bool underline);
