@@ -129,71 +129,65 @@ std::string SoundFileProblemText(const Failure& failure) {
     return PathText(failure.path()) + ": " + why;
 }
 
-Result<std::vector<std::int16_t>> ReadSoundFile(const std::filesystem::path& path,
-                                                std::size_t maxSamples) {
-    const auto refused = [&path](SoundFileError error, std::string detail = {}) {
-        return Failure(MakeError(error), path, std::move(detail));
-    };
-    std::error_code code;
-    if (!std::filesystem::exists(path, code)) {
-        return refused(SoundFileError::NoSuchFile);
-    }
-    if (std::filesystem::is_directory(path, code)) {
-        return refused(SoundFileError::IsFolder);
-    }
-    // A pipe or a device would block the reader or never end.
-    if (!std::filesystem::is_regular_file(path, code)) {
-        return refused(SoundFileError::NotRegularFile);
-    }
+namespace {
 
-    SF_INFO info{};
-    const SndFile file(OpenForReading(path, info));
-    if (!file) {
-        return refused(SoundFileError::NotSoundFile, sf_strerror(nullptr));
-    }
-    if (info.channels < 1 || info.samplerate < 1) {
-        return refused(SoundFileError::NoChannels);
-    }
-    // Refused at once: reading and converting an hour of sound at a high rate would take
-    // minutes only to be refused at the end.
-    if (HeaderTooLong(info, maxSamples)) {
-        return refused(SoundFileError::TooLong);
-    }
+Failure SoundFailure(const std::filesystem::path& path, SoundFileError error,
+                     std::string detail = {}) {
+    return Failure(MakeError(error), path, std::move(detail));
+}
 
+// The program's own format (16-bit PCM mono at 11025 Hz): taken sample for sample.
+Result<std::vector<std::int16_t>> ReadNative(SNDFILE* file, const std::filesystem::path& path,
+                                             std::size_t maxSamples) {
     std::vector<std::int16_t> samples;
-    // The program's own format: taken sample for sample.
-    if ((info.format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16 && info.channels == 1 &&
-        info.samplerate == kSampleRate) {
-        std::vector<short> block(static_cast<std::size_t>(kBlockFrames));
-        for (;;) {
-            const sf_count_t got = sf_read_short(file.get(), block.data(), kBlockFrames);
-            if (got <= 0) {
-                break;
-            }
-            if (static_cast<std::size_t>(got) > maxSamples - samples.size()) {
-                return refused(SoundFileError::TooLong);
-            }
-            samples.insert(samples.end(), block.begin(), block.begin() + got);
+    std::vector<short> block(static_cast<std::size_t>(kBlockFrames));
+    for (;;) {
+        const sf_count_t got = sf_read_short(file, block.data(), kBlockFrames);
+        if (got <= 0) {
+            break;
         }
-        if (sf_error(file.get()) != SF_ERR_NO_ERROR) {
-            return refused(SoundFileError::ReadError, sf_strerror(file.get()));
+        if (static_cast<std::size_t>(got) > maxSamples - samples.size()) {
+            return SoundFailure(path, SoundFileError::TooLong);
         }
-        return samples;
+        samples.insert(samples.end(), block.begin(), block.begin() + got);
     }
+    if (sf_error(file) != SF_ERR_NO_ERROR) {
+        return SoundFailure(path, SoundFileError::ReadError, sf_strerror(file));
+    }
+    return samples;
+}
 
+// The mean of each frame's channels.
+void MixToMono(const std::vector<float>& interleaved, std::size_t channels, std::size_t frames,
+               std::vector<float>& mono) {
+    for (std::size_t f = 0; f < frames; ++f) {
+        double sum = 0.0;
+        for (std::size_t c = 0; c < channels; ++c) {
+            sum += interleaved[f * channels + c];
+        }
+        mono[f] = static_cast<float>(sum / static_cast<double>(channels));
+    }
+}
+
+// Any other format: mixed to mono, converted to 11025 Hz, rounded and clipped.
+Result<std::vector<std::int16_t>> ReadConverted(SNDFILE* file, const SF_INFO& info,
+                                                const std::filesystem::path& path,
+                                                std::size_t maxSamples) {
     const double ratio = static_cast<double>(kSampleRate) / static_cast<double>(info.samplerate);
     Resampler resampler;
     if (info.samplerate != kSampleRate) {
         if (src_is_valid_ratio(ratio) == 0) {
-            return refused(SoundFileError::RateNotConvertible, std::to_string(info.samplerate));
+            return SoundFailure(path, SoundFileError::RateNotConvertible,
+                                std::to_string(info.samplerate));
         }
         int status = 0;
         resampler.reset(src_new(SRC_SINC_BEST_QUALITY, 1, &status));
         if (!resampler) {
-            return refused(SoundFileError::ConversionFailed, src_strerror(status));
+            return SoundFailure(path, SoundFileError::ConversionFailed, src_strerror(status));
         }
     }
 
+    std::vector<std::int16_t> samples;
     Output output(samples, maxSamples);
     const auto channels = static_cast<std::size_t>(info.channels);
     std::vector<float> interleaved(static_cast<std::size_t>(kBlockFrames) * channels);
@@ -201,19 +195,13 @@ Result<std::vector<std::int16_t>> ReadSoundFile(const std::filesystem::path& pat
     std::vector<float> converted(static_cast<std::size_t>(std::ceil(kBlockFrames * ratio)) + 4096);
     bool ended = false;
     while (!ended) {
-        const sf_count_t got = sf_readf_float(file.get(), interleaved.data(), kBlockFrames);
-        if (got < 0 || sf_error(file.get()) != SF_ERR_NO_ERROR) {
-            return refused(SoundFileError::ReadError, sf_strerror(file.get()));
+        const sf_count_t got = sf_readf_float(file, interleaved.data(), kBlockFrames);
+        if (got < 0 || sf_error(file) != SF_ERR_NO_ERROR) {
+            return SoundFailure(path, SoundFileError::ReadError, sf_strerror(file));
         }
         ended = got < kBlockFrames;
         const auto frames = static_cast<std::size_t>(got);
-        for (std::size_t f = 0; f < frames; ++f) {
-            double sum = 0.0;
-            for (std::size_t c = 0; c < channels; ++c) {
-                sum += interleaved[f * channels + c];
-            }
-            mono[f] = static_cast<float>(sum / static_cast<double>(channels));
-        }
+        MixToMono(interleaved, channels, frames, mono);
 
         bool fits = true;
         if (!resampler) {
@@ -231,7 +219,8 @@ Result<std::vector<std::int16_t>> ReadSoundFile(const std::filesystem::path& pat
                 data.output_frames = static_cast<long>(converted.size());
                 const int status = src_process(resampler.get(), &data);
                 if (status != 0) {
-                    return refused(SoundFileError::ConversionFailed, src_strerror(status));
+                    return SoundFailure(path, SoundFileError::ConversionFailed,
+                                        src_strerror(status));
                 }
                 if (!output.Add(converted.data(),
                                 static_cast<std::size_t>(data.output_frames_gen))) {
@@ -246,10 +235,46 @@ Result<std::vector<std::int16_t>> ReadSoundFile(const std::filesystem::path& pat
             }
         }
         if (!fits) {
-            return refused(SoundFileError::TooLong);
+            return SoundFailure(path, SoundFileError::TooLong);
         }
     }
     return samples;
+}
+
+}  // namespace
+
+Result<std::vector<std::int16_t>> ReadSoundFile(const std::filesystem::path& path,
+                                                std::size_t maxSamples) {
+    std::error_code code;
+    if (!std::filesystem::exists(path, code)) {
+        return SoundFailure(path, SoundFileError::NoSuchFile);
+    }
+    if (std::filesystem::is_directory(path, code)) {
+        return SoundFailure(path, SoundFileError::IsFolder);
+    }
+    // A pipe or a device would block the reader or never end.
+    if (!std::filesystem::is_regular_file(path, code)) {
+        return SoundFailure(path, SoundFileError::NotRegularFile);
+    }
+
+    SF_INFO info{};
+    const SndFile file(OpenForReading(path, info));
+    if (!file) {
+        return SoundFailure(path, SoundFileError::NotSoundFile, sf_strerror(nullptr));
+    }
+    if (info.channels < 1 || info.samplerate < 1) {
+        return SoundFailure(path, SoundFileError::NoChannels);
+    }
+    // Refused at once: reading and converting an hour of sound at a high rate would take
+    // minutes only to be refused at the end.
+    if (HeaderTooLong(info, maxSamples)) {
+        return SoundFailure(path, SoundFileError::TooLong);
+    }
+    if ((info.format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16 && info.channels == 1 &&
+        info.samplerate == kSampleRate) {
+        return ReadNative(file.get(), path, maxSamples);
+    }
+    return ReadConverted(file.get(), info, path, maxSamples);
 }
 
 }  // namespace quorvane
