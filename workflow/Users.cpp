@@ -9,6 +9,7 @@
 #include "files/AtomicFile.h"
 #include "files/FileSystem.h"
 #include "files/NameLock.h"
+#include "files/Secret.h"
 #include "keyring/Keyring.h"
 #include "speaker/KeyFile.h"
 #include "speaker/ProtectedFile.h"
@@ -41,6 +42,31 @@ public:
 private:
     AtomicFile file_;
 };
+
+// The key file of a user just added: the one opened early, or, when the user agrees, one in the
+// place the user chooses. A key file that cannot be saved leaves the user added, with the file
+// and its cause in the result.
+void SaveKeyFile(std::string_view name, const GostKey& key, std::optional<PendingKeyFile>& early,
+                 FrontEnd& front, AddUserResult& result) {
+    Status saved;
+    if (early) {
+        saved = early->Commit(name, key);
+    } else {
+        if (!front.Ask(kSecurityKeyQuestion, kSecurityKeyCaption, FrontEnd::Icon::Question)) {
+            return;
+        }
+        result.keyFile = front.ChooseKeyFile(std::string(name) + std::string(kKeyFileNameSuffix));
+        if (result.keyFile.empty()) {
+            return;
+        }
+        saved = WriteKeyFile(result.keyFile, name, key);
+    }
+    result.keySaved = static_cast<bool>(saved);
+    if (!saved) {
+        result.message = std::string(kKeyFileNotSavedMessage) + PathText(result.keyFile);
+        result.cause = saved.error();
+    }
+}
 
 }  // namespace
 
@@ -164,8 +190,9 @@ AddUserResult Users::Add(std::string_view name, const Enrolment& enrolment, Fron
             return result;
         }
         early.emplace(*options.keyFile);
-        if (!early->Open()) {
+        if (const Status opened = early->Open(); !opened) {
             result.message = std::string(kKeyFileNotSavedMessage) + PathText(*options.keyFile);
+            result.cause = opened.error();
             return result;
         }
     }
@@ -221,27 +248,9 @@ AddUserResult Users::Add(std::string_view name, const Enrolment& enrolment, Fron
     }
     result.done = true;
     front.UserAdded(name);
-
-    const GostKey key = DeriveUserKey(enrolment.PhraseCodebooks());
-    Status saved;
-    if (early) {
-        saved = early->Commit(name, key);
-    } else {
-        if (!front.Ask(kSecurityKeyQuestion, kSecurityKeyCaption, FrontEnd::Icon::Question)) {
-            return result;
-        }
-        result.keyFile = front.ChooseKeyFile(std::string(name) + std::string(kKeyFileNameSuffix));
-        if (result.keyFile.empty()) {
-            return result;
-        }
-        saved = WriteKeyFile(result.keyFile, name, key);
-    }
-    result.keySaved = static_cast<bool>(saved);
-    if (!saved) {
-        // The user stays added; only the key file is missing.
-        result.message = std::string(kKeyFileNotSavedMessage) + PathText(result.keyFile);
-        result.cause = saved.error();
-    }
+    GostKey key = DeriveUserKey(enrolment.PhraseCodebooks());
+    const WipeOnExit<GostKey> wipe(key);
+    SaveKeyFile(name, key, early, front, result);
     return result;
 }
 
