@@ -22,17 +22,14 @@ namespace fs = std::filesystem;
 
 namespace {
 
-StepResult Refusal(std::string message, std::optional<Failure> cause = std::nullopt) {
-    return StepResult::Refused(std::move(message), std::move(cause));
-}
-
 // kUnableToSaveUsersMessage, with the file and the reason beneath it.
 StepResult UnableToSave(const Failure& failure) {
-    return Refusal(std::string(kUnableToSaveUsersMessage), failure);
+    return StepResult::Refused(std::string(kUnableToSaveUsersMessage), failure);
 }
 
 StepResult CanNotDelete(const Failure& failure) {
-    return Refusal(std::string(kCanNotDeleteFilePrefix) + PathText(failure.path()), failure);
+    return StepResult::Refused(std::string(kCanNotDeleteFilePrefix) + PathText(failure.path()),
+                               failure);
 }
 
 // The key of the models stored in a file, read back after it was written: the models the user
@@ -60,9 +57,10 @@ std::optional<GostKey> ProtectedFileKey(const fs::path& path, std::span<const ch
 // outside the bounds, or a file that cannot be read, is too large or is no protected file.
 StepResult ImageRefusal(const Failure& failure) {
     if (IsCostOutOfBounds(failure)) {
-        return Refusal(PathText(failure.path()) + ": " + failure.Reason());
+        return StepResult::Refused(PathText(failure.path()) + ": " + failure.Reason());
     }
-    return Refusal(std::string(kCanNotLoadFilePrefix) + PathText(failure.path()), failure);
+    return StepResult::Refused(std::string(kCanNotLoadFilePrefix) + PathText(failure.path()),
+                               failure);
 }
 
 // The ordinary files beside an unlocked protected user (an interrupted protection): removed,
@@ -99,10 +97,10 @@ void FinishInterruptedProtection(Users& users, UserRecord& record, FrontEnd& fro
 StepResult FindProtectedUser(Users& users, std::string_view name) {
     const UserRecord* found = users.List().Find(name);
     if (found == nullptr) {
-        return Refusal(UserNotFoundMessage(name));
+        return StepResult::Refused(UserNotFoundMessage(name));
     }
     if (found->protectedFile.empty()) {
-        return Refusal(NotProtectedMessage(name));
+        return StepResult::Refused(NotProtectedMessage(name));
     }
     return StepResult::Done();
 }
@@ -114,15 +112,16 @@ StepResult RemoveKeptFilesOfProtected(Users& users, std::string_view name, Front
     const fs::path& folder = users.SpeakersDir();
     const std::vector<fs::path> kept = FindKeptFiles(folder, name, kSpeakerFileExtension);
     if (kept.empty()) {
-        return Refusal(AlreadyProtectedMessage(name));
+        return StepResult::Refused(AlreadyProtectedMessage(name));
     }
     if (!front.Ask(KeptFilesQuestion(name, kept), kKeptFilesCaption, FrontEnd::Icon::Warning)) {
         front.Notice(KeptFilesStayNote(name, kept));
-        return Refusal(AlreadyProtectedMessage(name));
+        return StepResult::Refused(AlreadyProtectedMessage(name));
     }
     const Result<NameLock> lock = NameLock::Acquire(folder, name);
     if (!lock) {
-        return Refusal(NameNotLockedMessage(name, PathText(lock.error().path())), lock.error());
+        return StepResult::Refused(NameNotLockedMessage(name, PathText(lock.error().path())),
+                                   lock.error());
     }
     const UserFileDeletion removed = RemoveOverwritten(kept);
     std::vector<fs::path> gone;
@@ -162,7 +161,7 @@ std::string NotProtectedMessage(std::string_view name) {
 StepResult UnlockUser(Users& users, std::string_view name, FrontEnd& front) {
     UserRecord* record = users.Records().FindToChange(name);
     if (record == nullptr) {
-        return Refusal(UserNotFoundMessage(name));
+        return StepResult::Refused(UserNotFoundMessage(name));
     }
     if (!record->locked) {
         return StepResult::Done();
@@ -186,10 +185,10 @@ StepResult UnlockUser(Users& users, std::string_view name, FrontEnd& front) {
     if (wrongPassphrase(status)) {
         const PassphraseAnswer answer = front.AskPassphrase(name, false);
         if (!answer.given) {
-            return Refusal(NoPassphraseMessage(name, answer.refusal));
+            return StepResult::Refused(NoPassphraseMessage(name, answer.refusal));
         }
         if (answer.passphrase.empty()) {
-            return Refusal(std::string(kEmptyPassphraseMessage));
+            return StepResult::Refused(std::string(kEmptyPassphraseMessage));
         }
         status = UnlockProtectedImage(*image, answer.passphrase, codebooks, threshold);
         if (status) {
@@ -197,11 +196,11 @@ StepResult UnlockUser(Users& users, std::string_view name, FrontEnd& front) {
         }
     }
     if (wrongPassphrase(status)) {
-        return Refusal(WrongPassphraseMessage(name));
+        return StepResult::Refused(WrongPassphraseMessage(name));
     }
     if (!status) {
-        return Refusal(std::string(kCanNotLoadFilePrefix) + PathText(record->protectedFile),
-                       status.error());
+        return StepResult::Refused(
+            std::string(kCanNotLoadFilePrefix) + PathText(record->protectedFile), status.error());
     }
     record->codebooks = std::move(codebooks);
     record->threshold = threshold;
@@ -215,7 +214,7 @@ StepResult UnlockUser(Users& users, std::string_view name, FrontEnd& front) {
 StepResult ProtectUser(Users& users, std::string_view name, FrontEnd& front) {
     UserRecord* record = users.Records().FindToChange(name);
     if (record == nullptr) {
-        return Refusal(UserNotFoundMessage(name));
+        return StepResult::Refused(UserNotFoundMessage(name));
     }
     if (!record->protectedFile.empty()) {
         return RemoveKeptFilesOfProtected(users, name, front);
@@ -288,9 +287,9 @@ StepResult UnprotectUser(Users& users, std::string_view name, FrontEnd& front) {
         // Two different models of the name: which one to keep is the user's decision. It is
         // told once.
         if (unlockedHere) {
-            return Refusal(StillProtectedMessage(name));
+            return StepResult::Refused(StillProtectedMessage(name));
         }
-        return Refusal(
+        return StepResult::Refused(
             TwoModelsMessage(name, FindOrdinaryFiles(folder, name), record->protectedFile));
     }
     const Result<NameLock> lock = NameLock::Acquire(folder, name);
@@ -336,7 +335,7 @@ StepResult ChangePassphrase(Users& users, std::string_view name, FrontEnd& front
     const GostKey key = DeriveUserKey(record->codebooks);
     // The same passphrase opens the file as it is: nothing would change.
     if (ProtectedFileKey(record->protectedFile, answer.passphrase) == key) {
-        return Refusal(std::string(kSamePassphraseMessage));
+        return StepResult::Refused(std::string(kSamePassphraseMessage));
     }
     ProtectedHeader before;
     const bool remembered = ReadProtectedHeader(record->protectedFile, before);

@@ -233,7 +233,7 @@ AddUserResult Users::Add(std::string_view name, const Enrolment& enrolment, Fron
         const Failure& failure = stored.error();
         const std::string reason = failure.code() == SpeakerError::OtherUsersFile
                                        ? PathText(failure.path()) + " holds another user"
-                                       : PathText(failure.path()) + ": " + failure.Reason();
+                                       : CauseText(kUnableToSaveUsersMessage, failure);
         front.FileProblem(kUnableToSaveUsersMessage, reason);
         result.message = kUnableToAddUserMessage;
         return result;
